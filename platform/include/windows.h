@@ -1,0 +1,120 @@
+// The subset of the Windows API that the tool calls, for non-Windows builds.
+// On Windows the system header is used instead and this folder is not on the include path.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cwchar>
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned short WORD;
+typedef uint32_t DWORD;
+typedef uint32_t UINT;
+typedef int32_t LONG;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef void* HANDLE;
+typedef void* HWND;
+typedef void* HINSTANCE;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+typedef wchar_t* LPWSTR;
+typedef const wchar_t* LPCWSTR;
+typedef const void* LPCVOID;
+typedef DWORD* LPDWORD;
+typedef int errno_t;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+#define WINAPI
+#define CALLBACK
+#define WM_USER 0x0400
+#define SW_SHOWNORMAL 1
+#define SW_SHOWMAXIMIZED 3
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define STD_ERROR_HANDLE ((DWORD)-12)
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define MAKEWORD(a, b) ((WORD)(((BYTE)(a)) | ((WORD)((BYTE)(b))) << 8))
+#ifndef _TRUNCATE
+#define _TRUNCATE ((size_t)-1)
+#endif
+
+struct POINT {
+    LONG x;
+    LONG y;
+};
+
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+
+// Posts the message to a window registered with kp::NativeWindowRegistry (kp_native_window.h).
+// Thread-safe; a handle that is not (or no longer) registered returns FALSE.
+BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+
+// Opens `lpParameters` (a URL) with the desktop's browser when lpFile names a browser,
+// otherwise opens lpFile. A hook installed by kp::setShellExecuteHook receives it instead.
+HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
+                        LPCSTR lpDirectory, int nShowCmd);
+
+// Debugger channel: nothing happens unless a capture is installed (kp::setDebugOutputCapture).
+void OutputDebugStringA(LPCSTR lpOutputString);
+
+HANDLE GetStdHandle(DWORD nStdHandle);
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+               LPDWORD lpNumberOfBytesWritten, void* lpOverlapped);
+
+// Monotonic milliseconds, 32 bits, wrapping after about 49.7 days.
+DWORD timeGetTime();
+
+// Sleeps dwMilliseconds multiplied by the process time scale (KP_TIME_SCALE).
+void Sleep(DWORD dwMilliseconds);
+
+struct CRITICAL_SECTION {
+    void* impl;
+};
+typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
+void InitializeCriticalSection(LPCRITICAL_SECTION cs);
+void EnterCriticalSection(LPCRITICAL_SECTION cs);
+void LeaveCriticalSection(LPCRITICAL_SECTION cs);
+void DeleteCriticalSection(LPCRITICAL_SECTION cs);
+
+// The system's byte strings are UTF-8 (the "ANSI code page" here); wide strings hold UTF-16
+// code units, one per wchar_t, as on Windows. Returns the number of units written (or needed
+// when cchWideChar is 0); 0 on failure, including a destination that is too small.
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar);
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                        BOOL* lpUsedDefaultChar);
+
+// Converts UTF-16 units to UTF-8. Never writes past sizeInBytes: when the result (with its
+// terminator) does not fit, mbstr becomes "" and ERANGE is returned, unless count is _TRUNCATE.
+errno_t wcstombs_s(size_t* pReturnValue, char* mbstr, size_t sizeInBytes, const wchar_t* wcstr,
+                   size_t count);
+
+// Winsock start-up and clean-up: nothing to do on this system.
+struct WSADATA {
+    WORD wVersion;
+    WORD wHighVersion;
+};
+typedef WSADATA* LPWSADATA;
+int WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData);
+int WSACleanup();
+
+// "\\" and "/" both separate folders.
+int _access(const char* path, int mode);
+int _mkdir(const char* path);

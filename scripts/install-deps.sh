@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the run command need.
+# Skips apt entirely when everything is already there.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
+  librttr-dev nlohmann-json3-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libx11-dev xvfb xauth x11-utils imagemagick
+  fonts-wqy-microhei
+  clang libclang-rt-14-dev
+  python3 python3-xlrd python3-olefile
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,130 @@
+#include "logging.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+std::atomic<int> g_min_severity{0};
+const int kDebugOutputThreshold = 0;
+const int kSourcePositionThreshold = 3;
+
+struct sink_entry {
+    kpes::log_sink* sink;
+    int min_severity;
+};
+
+// The one recursive lock of the facility, created before main runs.
+struct facility_lock {
+    CRITICAL_SECTION cs;
+    facility_lock() { InitializeCriticalSection(&cs); }
+    ~facility_lock() { DeleteCriticalSection(&cs); }
+};
+facility_lock g_lock;
+std::vector<sink_entry> g_sinks;
+
+std::mutex g_clock_lock;
+kpes::wrap_clock g_clock;
+
+void deliver_to_sinks(const std::string& line, int severity) {
+    for (const sink_entry& entry : g_sinks) {
+        if (entry.min_severity > severity) continue;
+        size_t done = 0;
+        while (done < line.size()) {
+            long n = entry.sink->write(line.data() + done, line.size() - done);
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+    }
+}
+
+}  // namespace
+
+namespace kpes {
+
+int min_severity() { return g_min_severity.load(std::memory_order_relaxed); }
+int debug_output_threshold() { return kDebugOutputThreshold; }
+int source_position_threshold() { return kSourcePositionThreshold; }
+void set_min_severity(int severity) { g_min_severity.store(severity); }
+
+void add_log_sink(log_sink* sink, int min_severity) {
+    EnterCriticalSection(&g_lock.cs);
+    g_sinks.push_back({sink, min_severity});
+    LeaveCriticalSection(&g_lock.cs);
+}
+
+void remove_log_sink(log_sink* sink) {
+    EnterCriticalSection(&g_lock.cs);
+    for (auto it = g_sinks.begin(); it != g_sinks.end();) {
+        if (it->sink == sink)
+            it = g_sinks.erase(it);
+        else
+            ++it;
+    }
+    LeaveCriticalSection(&g_lock.cs);
+}
+
+uint64_t wrap_clock::extend(uint32_t reading) {
+    const uint32_t previous = last_;
+    last_ = reading;
+    if (started_ && reading < previous && previous > 0xF0000000u && reading < 0x0FFFFFFFu) ++wraps_;
+    started_ = true;
+    return (wraps_ << 32) + reading;
+}
+
+uint64_t clock_ms() {
+    std::lock_guard<std::mutex> guard(g_clock_lock);
+    return g_clock.extend(timeGetTime());
+}
+
+const char* source_base_name(const char* path) {
+    if (!path) return "";
+    const char* slash = std::strrchr(path, '/');
+    const char* backslash = std::strrchr(path, '\\');
+    const char* last = slash > backslash ? slash : backslash;
+    return last ? last + 1 : path;
+}
+
+log_line::log_line(const char* file, int line, int severity, unsigned slow_threshold_ms)
+    : severity_(severity), slow_threshold_ms_(slow_threshold_ms) {
+    if (severity_ >= kSourcePositionThreshold)
+        text_ << "(" << source_base_name(file) << ":" << line << "): ";
+}
+
+log_line::~log_line() {
+    text_ << "\n";
+    text_.flush();
+    const std::string line = text_.str();
+
+    if (severity_ >= kDebugOutputThreshold) {
+        OutputDebugStringA(line.c_str());
+        HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+        if (err) {
+            DWORD written = 0;
+            WriteFile(err, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        } else {
+            std::fprintf(stderr, "%s", line.c_str());
+            std::fflush(stderr);
+        }
+    }
+
+    const uint64_t start = clock_ms();
+    EnterCriticalSection(&g_lock.cs);
+    deliver_to_sinks(line, severity_);
+    const uint32_t elapsed = static_cast<uint32_t>(clock_ms() - start);
+    if (elapsed >= slow_threshold_ms_) {
+        log_line(__FILE__, 217, LS_WARNING, std::numeric_limits<unsigned>::max())
+            << "Slow log: took " << elapsed << "ms to write " << line.size() << " bytes.";
+    }
+    LeaveCriticalSection(&g_lock.cs);
+}
+
+}  // namespace kpes
+
+int DbgTrace(int, int, const char*, int, const char*, ...) { return 0; }
