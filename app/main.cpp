@@ -1,6 +1,44 @@
-#include <QApplication>
+#include <windows.h>
+
+#include <QPalette>
+
+#include "main_widget.h"
+#include "single_application.h"
+#include "style_sheet.h"
+
+namespace {
+
+// The socket library is started before main and cleaned up at exit only if that worked.
+struct WinsockSession {
+    WSADATA data{};
+    int result;
+    WinsockSession() : result(WSAStartup(MAKEWORD(1, 0), &data)) {}
+    ~WinsockSession() {
+        if (result == 0) WSACleanup();
+    }
+};
+WinsockSession g_winsock;
+
+void applyStyle(QApplication& app) {
+    QString sheet;
+    if (!readStyleSheet(":/qss/flatwhite.css", &sheet)) return;
+    app.setPalette(QPalette(paletteColorOf(sheet)));
+    app.setStyleSheet(sheet);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    return 0;
+    QCoreApplication::addLibraryPath("./plugins");
+    SingleApplication app(argc, argv);
+    applyStyle(app);
+    QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings, true);
+    if (app.isRunning()) return 0;
+
+    auto* window = new MainWidget(nullptr);
+    app.mainWindow = window;
+    window->show();
+    const int code = app.exec();
+    delete window;
+    return code;
 }

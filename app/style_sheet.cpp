@@ -1,0 +1,15 @@
+#include "style_sheet.h"
+
+#include <QFile>
+
+bool readStyleSheet(const QString& path, QString* sheet) {
+    QFile file(path);
+    if (!file.open(QFile::ReadOnly)) return false;
+    const QByteArray bytes = file.readAll();
+    const int nul = bytes.indexOf('\0');
+    *sheet = QString::fromLatin1(nul < 0 ? bytes : bytes.left(nul));
+    file.close();
+    return true;
+}
+
+QColor paletteColorOf(const QString& sheet) { return QColor(sheet.mid(20, 7)); }

@@ -1,0 +1,211 @@
+#include "logging.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kp_platform.h"
+
+namespace {
+
+// Collects what reaches the debugger channel, one entry per call.
+class DebugCapture {
+public:
+    DebugCapture() {
+        kp::setDebugOutputCapture([this](const char* text) {
+            std::lock_guard<std::mutex> g(lock_);
+            lines_.emplace_back(text);
+        });
+    }
+    ~DebugCapture() { kp::setDebugOutputCapture(nullptr); }
+    std::vector<std::string> lines() {
+        std::lock_guard<std::mutex> g(lock_);
+        return lines_;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::string> lines_;
+};
+
+class SlowSink : public kpes::log_sink {
+public:
+    explicit SlowSink(int delay_ms) : delay_ms_(delay_ms) {}
+    long write(const char* data, size_t size) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms_));
+        received += std::string(data, size);
+        return static_cast<long>(size);
+    }
+    std::string received;
+
+private:
+    int delay_ms_;
+};
+
+// Takes at most three bytes per call, so a line needs several writes.
+class TrickleSink : public kpes::log_sink {
+public:
+    long write(const char* data, size_t size) override {
+        ++calls;
+        size_t n = size < 3 ? size : 3;
+        received.append(data, n);
+        return static_cast<long>(n);
+    }
+    std::string received;
+    int calls = 0;
+};
+
+}  // namespace
+
+TEST(LogLine, FormatFollowsSeverity) {
+    DebugCapture capture;
+    testing::internal::CaptureStderr();
+    kpes::log_line("factory/database/database.cpp", 140, kpes::LS_ERROR) << "worksheet is empty : ";
+    kpes::log_line("factory/database/database.cpp", 140, kpes::LS_INFO) << "worksheet is empty : ";
+    kpes::log_line("x.cc", 7, kpes::LS_WARNING) << "n=" << 42 << " " << std::string("s") << " " << -5;
+    std::string err = testing::internal::GetCapturedStderr();
+
+    auto lines = capture.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "(database.cpp:140): worksheet is empty : \n");
+    EXPECT_EQ(lines[1], "worksheet is empty : \n");
+    EXPECT_EQ(lines[2], "(x.cc:7): n=42 s -5\n");
+    EXPECT_EQ(err, lines[0] + lines[1] + lines[2]);
+}
+
+TEST(LogLine, BaseNameOfSourcePaths) {
+    EXPECT_STREQ(kpes::source_base_name("logging.cc"), "logging.cc");
+    EXPECT_STREQ(kpes::source_base_name("a/b\\c.cpp"), "c.cpp");
+    EXPECT_STREQ(kpes::source_base_name("a\\b/c.cpp"), "c.cpp");
+    EXPECT_STREQ(kpes::source_base_name("C:\\src\\sdkbase.cpp"), "sdkbase.cpp");
+    EXPECT_STREQ(kpes::source_base_name("dir/"), "");
+}
+
+TEST(LogLine, StatementWithoutPartsStillEmitsALine) {
+    DebugCapture capture;
+    testing::internal::CaptureStderr();
+    { kpes::log_line("m.cc", 3, kpes::LS_INFO); }
+    { kpes::log_line("m.cc", 3, kpes::LS_ERROR); }
+    testing::internal::GetCapturedStderr();
+    auto lines = capture.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "\n");
+    EXPECT_EQ(lines[1], "(m.cc:3): \n");
+}
+
+TEST(LogStatement, BelowMinimumSeverityBuildsNothing) {
+    DebugCapture capture;
+    int evaluated = 0;
+    auto part = [&] {
+        ++evaluated;
+        return "x";
+    };
+    kpes::set_min_severity(3);
+    testing::internal::CaptureStderr();
+    KPES_LOG(kpes::LS_INFO) << part();
+    KPES_LOG(kpes::LS_ERROR) << part();
+    testing::internal::GetCapturedStderr();
+    kpes::set_min_severity(0);
+    EXPECT_EQ(evaluated, 1);
+    ASSERT_EQ(capture.lines().size(), 1u);
+    EXPECT_NE(capture.lines()[0].find("logging_tests.cpp:"), std::string::npos);
+}
+
+TEST(LogStatement, LinesFromManyThreadsNeverSplit) {
+    DebugCapture capture;
+    testing::internal::CaptureStderr();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < 200; ++i)
+                KPES_LOG(kpes::LS_ERROR) << "thread " << t << " line " << i << " " << std::string(100, 'a' + t);
+        });
+    }
+    for (auto& t : threads) t.join();
+    std::string err = testing::internal::GetCapturedStderr();
+
+    std::set<std::string> distinct;
+    size_t count = 0, start = 0;
+    for (size_t nl; (nl = err.find('\n', start)) != std::string::npos; start = nl + 1) {
+        std::string line = err.substr(start, nl - start);
+        ++count;
+        ASSERT_EQ(line.rfind("(logging_tests.cpp:", 0), 0u) << line;
+        char c = line.back();
+        ASSERT_EQ(line.substr(line.size() - 100), std::string(100, c)) << line;
+        distinct.insert(line);
+    }
+    EXPECT_EQ(count, 1600u);
+    EXPECT_EQ(distinct.size(), 1600u);
+    EXPECT_EQ(capture.lines().size(), 1600u);
+}
+
+TEST(Sinks, SlowDeliveryGivesOneNoticeAndNoNoticeOfTheNotice) {
+    SlowSink sink(60);
+    kpes::add_log_sink(&sink, kpes::LS_ERROR);
+    DebugCapture capture;
+    testing::internal::CaptureStderr();
+    KPES_LOG(kpes::LS_ERROR) << "slow";
+    testing::internal::GetCapturedStderr();
+    kpes::remove_log_sink(&sink);
+
+    auto lines = capture.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("slow"), std::string::npos);
+    EXPECT_EQ(lines[1].rfind("(logging.cc:217): Slow log: took ", 0), 0u) << lines[1];
+    const std::string tail = "ms to write " + std::to_string(lines[0].size()) + " bytes.\n";
+    EXPECT_EQ(lines[1].substr(lines[1].size() - tail.size()), tail);
+    // The notice itself is severity 3, below the sink's minimum: the sink saw one line only.
+    EXPECT_EQ(sink.received, lines[0]);
+}
+
+TEST(Sinks, FastDeliveryGivesNoNoticeAndPartialWritesAreRetried) {
+    TrickleSink sink;
+    kpes::add_log_sink(&sink, kpes::LS_INFO);
+    DebugCapture capture;
+    testing::internal::CaptureStderr();
+    KPES_LOG(kpes::LS_INFO) << "0123456789";
+    KPES_LOG(kpes::LS_VERBOSE) << "too fine for the sink";
+    testing::internal::GetCapturedStderr();
+    kpes::remove_log_sink(&sink);
+    EXPECT_EQ(capture.lines().size(), 2u);
+    EXPECT_EQ(sink.received, "0123456789\n");
+    EXPECT_EQ(sink.calls, 4);
+}
+
+TEST(Clock, WrapExtendsTo64Bits) {
+    kpes::wrap_clock clock;
+    EXPECT_EQ(clock.extend(0xFFFFFFF0u), 0xFFFFFFF0ull);
+    EXPECT_EQ(clock.extend(0x00000010u), 0x100000010ull);
+    EXPECT_EQ(clock.extend(0x00000020u), 0x100000020ull);
+    // A backwards step that is not near the ends is no wrap.
+    EXPECT_EQ(clock.extend(0x00000005u), 0x100000005ull);
+    EXPECT_EQ(clock.extend(0x80000000u), 0x180000000ull);
+    EXPECT_EQ(clock.extend(0x70000000u), 0x170000000ull);
+}
+
+TEST(Clock, ProcessClockFollowsTimeGetTimeAcrossTheWrap) {
+    kp::setTimeGetTimeOffset(0);
+    kp::setTimeGetTimeOffset(0u - timeGetTime() - 100u);
+    uint64_t before = kpes::clock_ms();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    uint64_t after = kpes::clock_ms();
+    kp::setTimeGetTimeOffset(0);
+    EXPECT_GE(after, before + 190);
+    EXPECT_LT(after, before + 5000);
+}
+
+TEST(DbgTrace, ReturnsZeroAndWritesNothing) {
+    DebugCapture capture;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(DbgTrace(2001, 3, __FILE__, __LINE__, "ASSERT (sdk_handle_ == NULL) is true, then return false"), 0);
+    EXPECT_EQ(DbgTrace(0, 0, nullptr, 0, "%s %d"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(capture.lines().empty());
+}

@@ -1,0 +1,133 @@
+#include "ui_job_queue.h"
+
+#include <QCoreApplication>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "kp_native_window.h"
+#include "main_widget.h"
+
+namespace {
+
+void pumpUntil(const std::function<bool()>& done, int timeout_ms = 10000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done() && std::chrono::steady_clock::now() < end)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+}  // namespace
+
+TEST(UiJobQueue, SeventyJobsPostedBeforeTheConsumerRunsAllRunInOrder) {
+    UiJobQueue queue;
+    std::vector<int> order;
+    std::atomic<int> posted{0};
+    std::thread producer([&] {
+        for (int i = 0; i < 70; ++i) {
+            queue.postJob([&order, i] { order.push_back(i); });
+            ++posted;
+        }
+    });
+    // The 64th job has to wait: only 63 fit.
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (posted.load() < 63 && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(posted.load(), 63);
+    EXPECT_EQ(queue.pendingCount(), 63);
+
+    while (posted.load() < 70 || queue.pendingCount() > 0) queue.runQueuedJobs();
+    producer.join();
+    queue.runQueuedJobs();
+    ASSERT_EQ(order.size(), 70u);
+    for (int i = 0; i < 70; ++i) EXPECT_EQ(order[static_cast<size_t>(i)], i);
+}
+
+TEST(UiJobQueue, EightProducersLoseNothingAndKeepEachProducersOrder) {
+    UiJobQueue queue;
+    const int perProducer = 2000;
+    std::vector<std::vector<int>> seen(8);
+    std::atomic<int> done{0};
+    std::vector<std::thread> producers;
+    for (int t = 0; t < 8; ++t) {
+        producers.emplace_back([&, t] {
+            for (int i = 0; i < perProducer; ++i) queue.postJob([&seen, t, i] { seen[static_cast<size_t>(t)].push_back(i); });
+            ++done;
+        });
+    }
+    while (done.load() < 8) queue.runQueuedJobs();
+    for (auto& p : producers) p.join();
+    queue.runQueuedJobs();
+    for (int t = 0; t < 8; ++t) {
+        ASSERT_EQ(seen[static_cast<size_t>(t)].size(), static_cast<size_t>(perProducer)) << "producer " << t;
+        for (int i = 0; i < perProducer; ++i) ASSERT_EQ(seen[static_cast<size_t>(t)][static_cast<size_t>(i)], i);
+    }
+}
+
+TEST(UiJobQueue, JobPostedWhileDrainingRunsInTheSamePass) {
+    UiJobQueue queue;
+    std::vector<std::string> log;
+    queue.postJob([&] {
+        log.push_back("first");
+        queue.postJob([&] { log.push_back("nested"); });
+    });
+    queue.postJob([&] { log.push_back("second"); });
+    queue.runQueuedJobs();
+    EXPECT_EQ(log, (std::vector<std::string>{"first", "second", "nested"}));
+    queue.runQueuedJobs();  // a late wake-up finds nothing to do
+    EXPECT_EQ(log.size(), 3u);
+}
+
+TEST(UiJobQueue, UiThreadPostingIntoAFullRingDoesNotHang) {
+    UiJobQueue queue;
+    int ran = 0;
+    queue.postJob([&] {
+        for (int i = 0; i < 200; ++i) queue.postJob([&] { ++ran; });
+    });
+    queue.runQueuedJobs();
+    EXPECT_EQ(ran, 200);
+    EXPECT_EQ(queue.pendingCount(), 0);
+}
+
+TEST(UiJobQueue, MainWindowRunsJobsFromWorkerThreadsOnTheUiThread) {
+    MainWidget window;
+    const auto uiThread = std::this_thread::get_id();
+    std::atomic<int> ran{0};
+    std::atomic<int> offThread{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 8; ++t) {
+        workers.emplace_back([&] {
+            for (int i = 0; i < 100; ++i)
+                window.jobQueue()->postJob([&] {
+                    if (std::this_thread::get_id() != uiThread) ++offThread;
+                    ++ran;
+                });
+        });
+    }
+    pumpUntil([&] { return ran.load() == 800; });
+    for (auto& w : workers) w.join();
+    pumpUntil([&] { return ran.load() == 800; });
+    EXPECT_EQ(ran.load(), 800);
+    EXPECT_EQ(offThread.load(), 0);
+}
+
+TEST(UiJobQueue, PostingToAClosedWindowIsRefused) {
+    HWND hwnd;
+    UiJobQueuePtr queue;
+    {
+        MainWidget window;
+        hwnd = reinterpret_cast<HWND>(window.winId());
+        queue = window.jobQueue();
+        EXPECT_TRUE(PostMessageA(hwnd, kUiJobMessage, 0, 0));
+    }
+    EXPECT_FALSE(PostMessageA(hwnd, kUiJobMessage, 0, 0));
+    int ran = 0;
+    queue->postJob([&] { ++ran; });  // the queue outlives the window; nothing is woken
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ran, 0);
+}
