@@ -1,0 +1,79 @@
+#include "message_dialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "dialog_title_bar.h"
+#include "push_button.h"
+
+MessageDialog::MessageDialog(QWidget* parent, const QString& title, const QString& text,
+                             int kind)
+    : QDialog(parent) {
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setStyleSheet("background-color:#d5dae6");
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    setFixedSize(280, 130);
+    setWindowTitle(title);
+
+    const DialogTitleBar title_bar = createDialogTitleBar(this, title, QStringLiteral("关闭"));
+
+    text_label_ = new QLabel(text, this);
+    text_label_->setObjectName("textLabel");
+    auto* text_row = new QHBoxLayout();
+    text_row->addStretch();
+    text_row->addWidget(text_label_);
+    text_row->addStretch();
+    text_row->setContentsMargins(20, 15, 20, 10);
+
+    const bool question = kind == KindQuestion;
+    first_button_ = new QPushButton(question ? QStringLiteral("是") : QStringLiteral("确定"), this);
+    first_button_->setObjectName("firstButton");
+    first_button_->setFixedWidth(50);
+    second_button_ = new QPushButton(QStringLiteral("否"), this);
+    second_button_->setObjectName("secondButton");
+    second_button_->setFixedWidth(50);
+    second_button_->setVisible(question);
+
+    auto* button_row = new QHBoxLayout();
+    button_row->addSpacing(10);
+    button_row->addStretch();
+    button_row->addWidget(first_button_);
+    button_row->addSpacing(10);
+    button_row->addWidget(second_button_);
+    button_row->addStretch();
+    button_row->setContentsMargins(20, 10, 20, 10);
+
+    auto* main_layout = new QVBoxLayout(this);
+    main_layout->addLayout(title_bar.layout);
+    main_layout->addLayout(text_row);
+    main_layout->addLayout(button_row);
+    main_layout->addStretch();
+    main_layout->setContentsMargins(5, 5, 5, 5);
+
+    connect(first_button_, &QPushButton::clicked, this, &MessageDialog::accept);
+    connect(second_button_, &QPushButton::clicked, this, &MessageDialog::close);
+}
+
+void MessageDialog::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        mouse_press_ = true;
+        move_offset_ = event->globalPos() - pos();
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void MessageDialog::mouseMoveEvent(QMouseEvent* event) {
+    if (mouse_press_) move(event->globalPos() - move_offset_);
+    QDialog::mouseMoveEvent(event);
+}
+
+void MessageDialog::mouseReleaseEvent(QMouseEvent* event) {
+    mouse_press_ = false;
+    QDialog::mouseReleaseEvent(event);
+}

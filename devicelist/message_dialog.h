@@ -1,0 +1,33 @@
+// The program's small modal message box. Kind 1 asks a question ("是" accepts, "否" rejects);
+// any other kind is a notice with one "确定" button. Openers show it with exec() and
+// Qt::WA_DeleteOnClose.
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+#include <QString>
+
+class QLabel;
+class QPushButton;
+
+class MessageDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    enum Kind { KindNotice = 0, KindQuestion = 1 };
+
+    MessageDialog(QWidget* parent, const QString& title, const QString& text, int kind = 0);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    QLabel* text_label_ = nullptr;
+    QPushButton* first_button_ = nullptr;
+    QPushButton* second_button_ = nullptr;
+
+    bool mouse_press_ = false;
+    QPoint move_offset_;
+};
