@@ -29,6 +29,8 @@ void applyStyle(QApplication& app) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // The resources live in a static library; a linker may drop them unless referenced.
+    Q_INIT_RESOURCE(resources);
     QCoreApplication::addLibraryPath("./plugins");
     SingleApplication app(argc, argv);
     applyStyle(app);

@@ -10,6 +10,7 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent) {
 
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowMaximizeButtonHint);
+    setAttribute(Qt::WA_StyledBackground, true);  // so the sheet paints the plain window too
     setMouseTracking(true);
     setAcceptDrops(true);
     setMinimumSize(1360, 760);
