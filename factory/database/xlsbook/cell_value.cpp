@@ -1,0 +1,81 @@
+#include "cell_value.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#ifndef MB_COMPOSITE
+#define MB_COMPOSITE 0x00000002
+#endif
+
+namespace xlsbook {
+
+void CellValue::clear() {
+    kind_ = kUndefined;
+    number_.real = 0.0;
+    std::string().swap(text_);
+}
+
+void CellValue::set_integer(int value) {
+    clear();
+    kind_ = kInteger;
+    number_.integer = value;
+}
+
+void CellValue::set_real(double value) {
+    clear();
+    kind_ = kReal;
+    number_.real = value;
+}
+
+void CellValue::set_text(const std::string& text) {
+    clear();
+    if (text.empty()) return;
+    kind_ = kString;
+    text_ = text;
+}
+
+void CellValue::set_text_from_ansi(const std::string& text) {
+    clear();
+    kind_ = kWideString;
+    if (text.empty()) return;
+    const int units = MultiByteToWideChar(CP_ACP, MB_COMPOSITE, text.data(),
+                                          static_cast<int>(text.size()), nullptr, 0);
+    if (units <= 0) return;
+    std::vector<wchar_t> wide(static_cast<size_t>(units));
+    MultiByteToWideChar(CP_ACP, MB_COMPOSITE, text.data(), static_cast<int>(text.size()), wide.data(),
+                        units);
+    text_.resize(wide.size() * 2);
+    for (size_t i = 0; i < wide.size(); ++i) {
+        text_[2 * i] = static_cast<char>(wide[i] & 0xFF);
+        text_[2 * i + 1] = static_cast<char>((wide[i] >> 8) & 0xFF);
+    }
+}
+
+void CellValue::set_wide_text(const std::u16string& text) {
+    clear();
+    kind_ = kWideString;
+    text_.resize(text.size() * 2);
+    for (size_t i = 0; i < text.size(); ++i) {
+        text_[2 * i] = static_cast<char>(text[i] & 0xFF);
+        text_[2 * i + 1] = static_cast<char>(text[i] >> 8);
+    }
+}
+
+std::u16string CellValue::get_wide_text() const {
+    std::u16string out;
+    if (kind_ != kWideString) return out;
+    out.resize(text_.size() / 2);
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<char16_t>(static_cast<unsigned char>(text_[2 * i]) |
+                                       (static_cast<unsigned char>(text_[2 * i + 1]) << 8));
+    return out;
+}
+
+void CellValue::set_raw_text(std::string bytes, bool wide) {
+    clear();
+    kind_ = wide ? kWideString : kString;
+    text_ = std::move(bytes);
+}
+
+}  // namespace xlsbook

@@ -1,0 +1,134 @@
+#include "records.h"
+
+#include "byte_order.h"
+
+#include <algorithm>
+
+namespace xlsbook {
+
+namespace {
+
+constexpr uint8_t kHighByte = 0x01;
+constexpr uint8_t kExtSt = 0x04;
+constexpr uint8_t kRichSt = 0x08;
+
+}  // namespace
+
+bool SharedStringTable::parse(const Record& read) {
+    const std::vector<uint8_t>& d = read.data();
+    const std::vector<size_t>& breaks = read.continue_offsets();
+    entries.clear();
+    if (d.size() < 8) return false;
+    total = get32(d.data());
+    const uint32_t count = get32(d.data() + 4);
+    // Each entry takes at least 3 bytes: a count larger than that is damage, not a reason to
+    // reserve gigabytes.
+    entries.reserve(std::min<size_t>(count, d.size() / 3));
+    size_t p = 8;
+    size_t next_break = 0;  // first break at or after p
+    std::u16string units;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (p + 3 > d.size()) return false;
+        size_t remaining = get16(d.data() + p);
+        uint8_t flags = d[p + 2];
+        p += 3;
+        size_t runs = 0, ext = 0;
+        if (flags & kRichSt) {
+            if (p + 2 > d.size()) return false;
+            runs = get16(d.data() + p);
+            p += 2;
+        }
+        if (flags & kExtSt) {
+            if (p + 4 > d.size()) return false;
+            ext = get32(d.data() + p);
+            p += 4;
+        }
+        while (next_break < breaks.size() && breaks[next_break] < p) ++next_break;
+
+        SharedString entry;
+        bool wide = (flags & kHighByte) != 0;
+        entry.wide = wide;
+        bool split = false;
+        units.clear();
+        while (remaining > 0) {
+            const size_t limit = next_break < breaks.size() ? breaks[next_break] : d.size();
+            const size_t width = wide ? 2 : 1;
+            const size_t n = std::min(remaining, (limit - p) / width);
+            if (!split && n == remaining) {  // the usual case: all characters in one piece
+                entry.chars.assign(reinterpret_cast<const char*>(d.data()) + p, n * width);
+                p += n * width;
+                break;
+            }
+            entry.wide = entry.wide || wide;
+            for (size_t k = 0; k < n; ++k) units.push_back(wide ? get16(d.data() + p + 2 * k) : d[p + k]);
+            p += n * width;
+            remaining -= n;
+            if (remaining == 0) break;
+            // [MS-XLS] SST: a CONTINUE that splits a string's characters starts with its flags
+            // byte again, and the characters may change width there.
+            if (p != limit || limit == d.size()) return false;
+            wide = (d[p] & kHighByte) != 0;
+            ++p;
+            ++next_break;
+            split = true;
+        }
+        if (split) {
+            entry.chars.clear();
+            for (char16_t u : units) {
+                entry.chars.push_back(static_cast<char>(u & 0xFF));
+                if (entry.wide) entry.chars.push_back(static_cast<char>(u >> 8));
+            }
+        }
+        // Formatting runs and extended data are skipped; no flags byte is repeated in them.
+        const uint64_t skip = static_cast<uint64_t>(runs) * 4 + ext;
+        if (p + skip > d.size()) return false;
+        p += static_cast<size_t>(skip);
+        entries.push_back(std::move(entry));
+    }
+    assign(code::kSharedStringTable, {}, {});
+    return true;
+}
+
+void SharedStringTable::write(std::vector<uint8_t>& out, uint32_t total,
+                              const std::vector<SharedStringRef>& entries) {
+    size_t header = out.size();  // header of the record being filled
+    auto start_record = [&](uint16_t code) {
+        header = out.size();
+        put16(out, code);
+        put16(out, 0);
+    };
+    auto finish_record = [&]() { set16(out.data() + header + 2, static_cast<uint32_t>(out.size() - header - 4)); };
+    auto room = [&]() { return kMaxRecordData - (out.size() - header - 4); };
+
+    start_record(code::kSharedStringTable);
+    put32(out, total);
+    put32(out, static_cast<uint32_t>(entries.size()));
+    for (const SharedStringRef& entry : entries) {
+        const size_t width = entry.wide ? 2 : 1;
+        const size_t count = entry.chars->size() / width;
+        // The entry's header and its first character stay together in one record.
+        if (room() < 3 + (count ? width : 0)) {
+            finish_record();
+            start_record(code::kContinue);
+        }
+        put16(out, static_cast<uint32_t>(count));
+        out.push_back(entry.wide ? kHighByte : 0);
+        const uint8_t* chars = reinterpret_cast<const uint8_t*>(entry.chars->data());
+        size_t done = 0;
+        while (done < count) {
+            size_t fit = room() / width;
+            if (fit == 0) {
+                finish_record();
+                start_record(code::kContinue);
+                out.push_back(entry.wide ? kHighByte : 0);
+                continue;
+            }
+            fit = std::min(fit, count - done);
+            out.insert(out.end(), chars + done * width, chars + (done + fit) * width);
+            done += fit;
+        }
+    }
+    finish_record();
+}
+
+}  // namespace xlsbook

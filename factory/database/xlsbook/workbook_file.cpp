@@ -1,0 +1,189 @@
+#include "workbook_file.h"
+
+#include "compound_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace xlsbook {
+
+namespace {
+
+std::mutex g_hook_lock;
+testing::SaveChunkHook g_save_hook;
+
+std::u16string widen(const std::string& narrow) {
+    std::u16string out;
+    out.reserve(narrow.size());
+    for (unsigned char c : narrow) out.push_back(c);
+    return out;
+}
+
+bool write_all(int fd, const uint8_t* data, size_t size, size_t& written) {
+    constexpr size_t kChunk = 1 << 20;
+    while (size > 0) {
+        const size_t step = std::min(size, kChunk);
+        const ssize_t n = ::write(fd, data, step);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+        written += static_cast<size_t>(n);
+        testing::SaveChunkHook hook;
+        {
+            std::lock_guard<std::mutex> guard(g_hook_lock);
+            hook = g_save_hook;
+        }
+        if (hook && !hook(written)) return false;
+    }
+    return true;
+}
+
+std::string folder_of(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+}  // namespace
+
+namespace testing {
+void set_save_chunk_hook(SaveChunkHook hook) {
+    std::lock_guard<std::mutex> guard(g_hook_lock);
+    g_save_hook = std::move(hook);
+}
+}  // namespace testing
+
+WorksheetView::WorksheetView(std::u16string name, bool wide_name)
+    : name_(std::move(name)), wide_name_(wide_name) {}
+
+CellValue* WorksheetView::cell(size_t row, size_t column) {
+    if (row >= kMaxRows || column >= kMaxColumns) return nullptr;
+    if (row >= rows_.size()) {
+        // Cell records are held in vectors that grow in steps of 1000 entries.
+        if (row >= rows_.capacity()) rows_.reserve(std::min(kMaxRows, (row / 1000 + 1) * 1000));
+        rows_.resize(row + 1);
+    }
+    std::vector<CellValue>& cells = rows_[row];
+    if (column >= cells.size()) cells.resize(column + 1);
+    columns_ = std::max(columns_, column + 1);
+    return &cells[column];
+}
+
+const CellValue* WorksheetView::find_cell(size_t row, size_t column) const {
+    if (row >= rows_.size() || column >= rows_[row].size()) return nullptr;
+    return &rows_[row][column];
+}
+
+void WorksheetView::erase_last_row() {
+    if (!rows_.empty()) rows_.pop_back();
+}
+
+bool WorksheetView::erase_row(size_t row) {
+    if (row >= rows_.size()) return false;
+    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
+    return true;
+}
+
+WorkbookFile::WorkbookFile() = default;
+WorkbookFile::~WorkbookFile() = default;
+
+void WorkbookFile::clear() {
+    globals_ = Workbook();
+    sheets_.clear();
+}
+
+bool WorkbookFile::load(const std::string& path) {
+    CompoundFile file;
+    std::vector<uint8_t> stream;
+    if (!file.open(path) || !file.read_stream("Workbook", stream)) {
+        clear();
+        return false;
+    }
+    return load_stream(stream);
+}
+
+bool WorkbookFile::load_bytes(std::vector<uint8_t> file_bytes) {
+    CompoundFile file;
+    std::vector<uint8_t> stream;
+    if (!file.open_bytes(std::move(file_bytes)) || !file.read_stream("Workbook", stream)) {
+        clear();
+        return false;
+    }
+    return load_stream(stream);
+}
+
+WorksheetView* WorkbookFile::worksheet(size_t index) {
+    return index < sheets_.size() ? sheets_[index].get() : nullptr;
+}
+
+WorksheetView* WorkbookFile::find_worksheet(const std::string& name) { return find_worksheet(widen(name)); }
+
+WorksheetView* WorkbookFile::find_worksheet(const std::u16string& name) {
+    for (auto& sheet : sheets_)
+        if (sheet->name_ == name) return sheet.get();
+    return nullptr;
+}
+
+WorksheetView* WorkbookFile::add_worksheet(const std::string& name, int index) {
+    if (find_worksheet(name)) return nullptr;
+    return insert_sheet(std::make_unique<WorksheetView>(widen(name), false), index);
+}
+
+WorksheetView* WorkbookFile::add_worksheet(const std::u16string& name, int index) {
+    if (find_worksheet(name)) return nullptr;
+    return insert_sheet(std::make_unique<WorksheetView>(name, true), index);
+}
+
+WorksheetView* WorkbookFile::insert_sheet(std::unique_ptr<WorksheetView> sheet, int index) {
+    // [MS-XLS] BoundSheet8: a sheet name has 1 to 31 characters.
+    if (sheet->name_.empty() || sheet->name_.size() > 31) return nullptr;
+    if (index < -1 || index > static_cast<int>(sheets_.size())) return nullptr;
+    sheet->records_.window2.options &= static_cast<uint16_t>(~Window2::kSelected);
+    WorksheetView* raw = sheet.get();
+    if (index == -1)
+        sheets_.push_back(std::move(sheet));
+    else
+        sheets_.insert(sheets_.begin() + index, std::move(sheet));
+    return raw;
+}
+
+bool WorkbookFile::save_as(const std::string& path) {
+    if (path.empty()) return false;
+    const std::vector<uint8_t> stream = build_stream();
+    const std::vector<uint8_t> prefix = CompoundFile::build_prefix("Workbook", stream.size());
+    const size_t total = prefix.size() + stream.size();
+    const std::vector<uint8_t> padding((512 - total % 512) % 512, 0);
+
+    // The file holds passwords: the temporary file (mode 0600) becomes the file itself.
+    std::string temp = folder_of(path) + "/.xlsbook-XXXXXX";
+    int fd = ::mkstemp(&temp[0]);
+    if (fd < 0) return false;
+    size_t written = 0;
+    bool ok = write_all(fd, prefix.data(), prefix.size(), written) &&
+              write_all(fd, stream.data(), stream.size(), written) &&
+              write_all(fd, padding.data(), padding.size(), written) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    const int dir = ::open(folder_of(path).c_str(), O_RDONLY);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+}  // namespace xlsbook

@@ -1,0 +1,124 @@
+// A binary Excel 97 workbook (BIFF8 in a compound file) held in memory as worksheets of cells.
+//
+//   xlsbook::WorkbookFile book;
+//   if (!book.load("list.xls")) { ... }          // false: missing, damaged or not a workbook
+//   xlsbook::WorksheetView* sheet = book.find_worksheet("sheet_1");
+//   if (!sheet) sheet = book.add_worksheet("sheet_1");
+//   sheet->cell(0, 0)->set_text("ip");
+//   book.save_as("list.xls");                     // replaces the file only once fully written
+//
+// Rows are limited to 0..65535 and columns to 0..255; cell() grows the grid to include the cell.
+#pragma once
+
+#include "cell_value.h"
+#include "records.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace xlsbook {
+
+constexpr size_t kMaxRows = 65536;
+constexpr size_t kMaxColumns = 256;
+
+// The globals substream's records.
+class Workbook {
+public:
+    BOF bof{BOF::kWorkbookGlobals};
+    Window1 window1;
+    std::vector<Font> fonts;
+    std::vector<XF> xfs;
+    std::vector<Style> styles;
+    std::vector<BoundSheet> bound_sheets;
+    SharedStringTable shared_strings;
+    EndOfFile end_of_file;
+};
+
+// A worksheet substream's records; its cell table is rebuilt from the cells at every write.
+class Worksheet {
+public:
+    BOF bof{BOF::kWorksheet};
+    Index index;
+    Dimensions dimensions;
+    Window2 window2;
+    EndOfFile end_of_file;
+};
+
+class WorksheetView {
+public:
+    explicit WorksheetView(std::u16string name, bool wide_name);
+
+    const std::u16string& name() const { return name_; }
+    bool wide_name() const { return wide_name_; }
+
+    size_t total_rows() const { return rows_.size(); }
+    size_t total_columns() const { return columns_; }
+
+    // The cell, growing the grid to include it; null when row > 65535 or column > 255.
+    // The pointer stays valid until the grid grows again.
+    CellValue* cell(size_t row, size_t column);
+    // The cell without growing the grid; null outside it.
+    const CellValue* find_cell(size_t row, size_t column) const;
+
+    void erase_last_row();
+    // Removes a row; the rows below move up by one with all their cells.
+    bool erase_row(size_t row);
+
+    Worksheet& records() { return records_; }
+
+private:
+    friend class WorkbookFile;
+    std::u16string name_;
+    bool wide_name_;
+    std::vector<std::vector<CellValue>> rows_;
+    size_t columns_ = 0;
+    Worksheet records_;
+};
+
+class WorkbookFile {
+public:
+    WorkbookFile();
+    ~WorkbookFile();
+
+    // Fails when the file cannot be read, is not a compound file, has no readable "Workbook"
+    // stream or its records are damaged. A failed load leaves the workbook empty.
+    bool load(const std::string& path);
+    bool load_bytes(std::vector<uint8_t> file_bytes);
+    bool load_stream(const std::vector<uint8_t>& workbook_stream);
+
+    // Writes a new compound file at `path`: into a temporary file beside it, flushed to disk,
+    // then renamed over `path`, so a failed or interrupted save leaves the old file as it was.
+    // The file is readable and writable by its owner only.
+    bool save_as(const std::string& path);
+    // The "Workbook" stream as save_as writes it.
+    std::vector<uint8_t> build_stream();
+
+    size_t worksheet_count() const { return sheets_.size(); }
+    WorksheetView* worksheet(size_t index);
+    WorksheetView* find_worksheet(const std::string& name);
+    WorksheetView* find_worksheet(const std::u16string& name);
+    // Fails (null) when a sheet of that name exists; index -1 appends.
+    WorksheetView* add_worksheet(const std::string& name, int index = -1);
+    WorksheetView* add_worksheet(const std::u16string& name, int index = -1);
+
+    const Workbook& globals() const { return globals_; }
+
+private:
+    void clear();
+    WorksheetView* insert_sheet(std::unique_ptr<WorksheetView> sheet, int index);
+
+    Workbook globals_;
+    std::vector<std::unique_ptr<WorksheetView>> sheets_;
+};
+
+namespace testing {
+// Called by save_as after each chunk written to the temporary file with the bytes written so
+// far; returning false makes the write fail there. Lets tests fail or kill a save midway.
+using SaveChunkHook = std::function<bool(size_t written)>;
+void set_save_chunk_hook(SaveChunkHook hook);
+}  // namespace testing
+
+}  // namespace xlsbook

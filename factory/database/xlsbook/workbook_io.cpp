@@ -1,0 +1,492 @@
+// The BIFF8 workbook stream: parsing into cells, and rebuilding it from the cells.
+#include "workbook_file.h"
+
+#include "byte_order.h"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
+
+namespace xlsbook {
+
+namespace {
+
+// Walks the records of a stream, appending CONTINUE data to the record before it.
+class RecordReader {
+public:
+    RecordReader(const std::vector<uint8_t>& stream, size_t position) : s_(stream), pos_(position) {}
+
+    bool at_end() const { return pos_ + 4 > s_.size(); }
+    size_t position() const { return pos_; }
+
+    // False when the stream ends inside a record.
+    bool next(Record& out) {
+        start_ = pos_;
+        if (pos_ + 4 > s_.size()) return false;
+        const uint16_t code = get16(&s_[pos_]);
+        size_t size = get16(&s_[pos_ + 2]);
+        if (pos_ + 4 + size > s_.size()) return false;
+        pos_ += 4;
+        data_ = &s_[pos_];
+        size_ = size;
+        pos_ += size;
+        merged_.clear();
+        breaks_.clear();
+        while (pos_ + 4 <= s_.size() && get16(&s_[pos_]) == code::kContinue) {
+            const size_t more = get16(&s_[pos_ + 2]);
+            if (pos_ + 4 + more > s_.size()) return false;
+            if (merged_.empty()) merged_.assign(data_, data_ + size_);
+            breaks_.push_back(merged_.size());
+            merged_.insert(merged_.end(), &s_[pos_ + 4], &s_[pos_ + 4 + more]);
+            pos_ += 4 + more;
+        }
+        if (!breaks_.empty()) {
+            data_ = merged_.data();
+            size_ = merged_.size();
+        }
+        code_ = code;
+        if (needs_record_) out.assign(code, std::vector<uint8_t>(data_, data_ + size_), breaks_);
+        return true;
+    }
+
+    uint16_t code() const { return code_; }
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+    size_t start() const { return start_; }
+    void set_needs_record(bool needs) { needs_record_ = needs; }
+
+private:
+    const std::vector<uint8_t>& s_;
+    size_t pos_;
+    size_t start_ = 0;
+    uint16_t code_ = 0;
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+    std::vector<uint8_t> merged_;
+    std::vector<size_t> breaks_;
+    bool needs_record_ = true;
+};
+
+// An XLUnicodeString ([MS-XLS] 2.5.294) as Label, RString and String records hold it.
+bool read_unicode_string(const uint8_t* p, size_t size, std::string& chars, bool& wide) {
+    if (size < 3) return false;
+    const size_t count = get16(p);
+    wide = (p[2] & 1) != 0;
+    const size_t bytes = wide ? count * 2 : count;
+    if (3 + bytes > size) return false;
+    chars.assign(reinterpret_cast<const char*>(p + 3), bytes);
+    return true;
+}
+
+class SheetParser {
+public:
+    SheetParser(WorksheetView& sheet, const std::vector<SharedString>& strings)
+        : sheet_(sheet), strings_(strings) {}
+
+    void on_record(const RecordReader& r) {
+        const uint8_t* d = r.data();
+        const size_t n = r.size();
+        if (r.code() != code::kString) pending_formula_ = nullptr;
+        switch (r.code()) {
+        case code::kWindow2:
+            if (n >= 2) sheet_.records().window2.options = get16(d);
+            break;
+        case code::kLabelSST:
+            if (n >= 10) {
+                const uint32_t index = get32(d + 6);
+                if (index < strings_.size())
+                    if (CellValue* c = at(d)) c->set_raw_text(strings_[index].chars, strings_[index].wide);
+            }
+            break;
+        case code::kLabel:
+        case code::kRString: {
+            // Real writers store text in these too; without them those texts would be lost.
+            std::string chars;
+            bool wide = false;
+            if (n >= 6 && read_unicode_string(d + 6, n - 6, chars, wide))
+                if (CellValue* c = at(d)) c->set_raw_text(std::move(chars), wide);
+            break;
+        }
+        case code::kRK:
+            if (n >= 10) set_rk(get16(d), get16(d + 2), get32(d + 6));
+            break;
+        case code::kMulRK:
+            if (n >= 6) {
+                const size_t row = get16(d);
+                const size_t first = get16(d + 2);
+                const size_t count = (n - 6) / 6;
+                for (size_t i = 0; i < count; ++i) set_rk(row, first + i, get32(d + 4 + 6 * i + 2));
+            }
+            break;
+        case code::kNumber:
+            if (n >= 14)
+                if (CellValue* c = at(d)) c->set_real(get_double(d + 6));
+            break;
+        case code::kBoolErr:
+            // Some writers make this record longer than 8 bytes; the extra bytes are ignored.
+            if (n >= 8 && d[7] == 0)
+                if (CellValue* c = at(d)) c->set_integer(d[6] ? 1 : 0);
+            break;
+        case code::kFormula:
+            if (n >= 14) read_formula_result(d);
+            break;
+        case code::kString:
+            if (pending_formula_) {
+                std::string chars;
+                bool wide = false;
+                if (read_unicode_string(d, n, chars, wide) && !chars.empty())
+                    pending_formula_->set_raw_text(std::move(chars), wide);
+                pending_formula_ = nullptr;
+            }
+            break;
+        default:  // Index, Dimensions, Row, DBCell, Blank, MulBlank and unknown records
+            break;
+        }
+    }
+
+private:
+    CellValue* at(const uint8_t* d) { return sheet_.cell(get16(d), get16(d + 2)); }
+
+    void set_rk(size_t row, size_t column, uint32_t value) {
+        CellValue* c = sheet_.cell(row, column);
+        if (!c) return;
+        if (rk::is_integer(value))
+            c->set_integer(rk::decode_integer(value));
+        else
+            c->set_real(rk::decode(value));  // ×100 values keep their decimals
+    }
+
+    // The cached result of a formula; the formula itself is not kept.
+    void read_formula_result(const uint8_t* d) {
+        if (get16(d + 12) != 0xFFFF) {
+            if (CellValue* c = at(d)) c->set_real(get_double(d + 6));
+            return;
+        }
+        switch (d[6]) {
+        case 0:  // text, in the String record that follows
+            pending_formula_ = at(d);
+            break;
+        case 1:
+            if (CellValue* c = at(d)) c->set_integer(d[8] ? 1 : 0);
+            break;
+        default:  // error or empty text: no value
+            break;
+        }
+    }
+
+    WorksheetView& sheet_;
+    const std::vector<SharedString>& strings_;
+    CellValue* pending_formula_ = nullptr;
+};
+
+std::u16string name_of(const SharedString& s) {
+    std::u16string out;
+    if (s.wide) {
+        for (size_t i = 0; i + 1 < s.chars.size(); i += 2)
+            out.push_back(static_cast<char16_t>(static_cast<unsigned char>(s.chars[i]) |
+                                                (static_cast<unsigned char>(s.chars[i + 1]) << 8)));
+    } else {
+        for (unsigned char c : s.chars) out.push_back(c);
+    }
+    return out;
+}
+
+}  // namespace
+
+bool WorkbookFile::load_stream(const std::vector<uint8_t>& stream) {
+    clear();
+    RecordReader reader(stream, 0);
+    Record record;
+    if (!reader.next(record) || record.code() != code::kBOF) return clear(), false;
+    globals_.bof.assign(code::kBOF, record.data(), {});
+    // Only BIFF8 (version 0x0600) globals; older BIFF versions store their text differently.
+    if (globals_.bof.data_size() < 4 || get16(globals_.bof.data().data()) != 0x0600 ||
+        globals_.bof.type() != BOF::kWorkbookGlobals)
+        return clear(), false;
+
+    bool ended = false;
+    while (!ended) {
+        if (!reader.next(record)) return clear(), false;
+        switch (record.code()) {
+        case code::kEndOfFile:
+            ended = true;
+            break;
+        case code::kWindow1:
+            globals_.window1.load(record);
+            break;
+        case code::kFont:
+            globals_.fonts.emplace_back();
+            globals_.fonts.back().assign(code::kFont, record.data(), {});
+            break;
+        case code::kXF:
+            globals_.xfs.emplace_back();
+            globals_.xfs.back().assign(code::kXF, record.data(), {});
+            break;
+        case code::kStyle:
+            globals_.styles.emplace_back();
+            globals_.styles.back().assign(code::kStyle, record.data(), {});
+            break;
+        case code::kBoundSheet: {
+            BoundSheet sheet;
+            if (!sheet.parse(record)) return clear(), false;
+            globals_.bound_sheets.push_back(std::move(sheet));
+            break;
+        }
+        case code::kSharedStringTable:
+            if (!globals_.shared_strings.parse(record)) return clear(), false;
+            break;
+        default:  // ExtSST and everything else
+            break;
+        }
+    }
+
+    // Each sheet is found where its BoundSheet says; charts and macro sheets are left out.
+    const std::vector<SharedString>& strings = globals_.shared_strings.entries;
+    for (const BoundSheet& bound : globals_.bound_sheets) {
+        if (bound.sheet_type != 0) continue;
+        RecordReader sheet_reader(stream, bound.position);
+        sheet_reader.set_needs_record(false);
+        if (!sheet_reader.next(record) || sheet_reader.code() != code::kBOF) return clear(), false;
+        if (sheet_reader.size() < 4 || get16(sheet_reader.data() + 2) != BOF::kWorksheet) continue;
+        auto view = std::make_unique<WorksheetView>(name_of(bound.name), bound.name.wide);
+        if (find_worksheet(view->name())) return clear(), false;
+        SheetParser parser(*view, strings);
+        int depth = 1;
+        while (depth > 0) {
+            if (!sheet_reader.next(record)) return clear(), false;
+            if (sheet_reader.code() == code::kBOF) {
+                ++depth;  // an embedded chart: skipped to its own EndOfFile
+            } else if (sheet_reader.code() == code::kEndOfFile) {
+                --depth;
+            } else if (depth == 1) {
+                parser.on_record(sheet_reader);
+            }
+        }
+        sheets_.push_back(std::move(view));
+    }
+    globals_.shared_strings.entries.clear();
+    globals_.shared_strings.entries.shrink_to_fit();
+    return true;
+}
+
+namespace {
+
+struct ViewHash {
+    size_t operator()(std::string_view v) const { return std::hash<std::string_view>()(v); }
+};
+
+class CellTableWriter {
+public:
+    CellTableWriter(std::vector<uint8_t>& out, const std::vector<uint32_t>& string_indexes)
+        : out_(out), indexes_(string_indexes) {}
+
+    // Writes one worksheet substream; returns nothing, positions are absolute in `out`.
+    void write_sheet(WorksheetView& sheet, Worksheet& records, bool first_sheet,
+                     const std::vector<std::vector<CellValue>>& rows, size_t columns) {
+        records.bof.write(out_);
+
+        size_t first_row = 0, first_column = 0;
+        bool found = false;
+        for (size_t r = 0; r < rows.size() && !found; ++r)
+            for (size_t c = 0; c < rows[r].size(); ++c)
+                if (rows[r][c].kind() != CellValue::kUndefined) {
+                    first_row = r;
+                    first_column = c;
+                    found = true;
+                    break;
+                }
+
+        std::vector<size_t> blocks;  // first row of each block that has cells
+        for (size_t b = 0; b * 32 < rows.size(); ++b)
+            for (size_t r = b * 32; r < std::min(rows.size(), b * 32 + 32); ++r)
+                if (has_cells(rows[r])) {
+                    blocks.push_back(b * 32);
+                    break;
+                }
+
+        records.index.first_row = static_cast<uint32_t>(first_row);
+        records.index.total_rows = static_cast<uint32_t>(rows.size());
+        records.index.dbcell_positions.assign(blocks.size(), 0);
+        records.index.encode();
+        const size_t index_at = out_.size();
+        records.index.write(out_);
+
+        records.dimensions.first_row = static_cast<uint32_t>(first_row);
+        records.dimensions.total_rows = static_cast<uint32_t>(rows.size());
+        records.dimensions.first_column = static_cast<uint16_t>(first_column);
+        records.dimensions.total_columns = static_cast<uint16_t>(columns);
+        records.dimensions.encode();
+        records.dimensions.write(out_);
+
+        for (size_t b = 0; b < blocks.size(); ++b) {
+            const size_t end = std::min(rows.size(), blocks[b] + 32);
+            const size_t first_row_record = out_.size();
+            for (size_t r = blocks[b]; r < end; ++r)
+                if (has_cells(rows[r])) write_row_record(r, columns);
+            std::vector<size_t> first_cells;
+            for (size_t r = blocks[b]; r < end; ++r)
+                if (has_cells(rows[r])) {
+                    first_cells.push_back(out_.size());
+                    write_cells(r, rows[r]);
+                }
+            const size_t dbcell = out_.size();
+            set32(out_.data() + index_at + 4 + 16 + 4 * b, static_cast<uint32_t>(dbcell));
+            std::vector<uint8_t> d;
+            put32(d, static_cast<uint32_t>(dbcell - first_row_record));
+            // [MS-XLS] DBCell: the first offset counts from the end of the first Row record,
+            // each later one from the previous row's first cell.
+            size_t from = first_row_record + 20;
+            for (size_t at : first_cells) {
+                put16(d, static_cast<uint32_t>(at - from));
+                from = at;
+            }
+            write_record(out_, code::kDBCell, d.data(), d.size());
+        }
+        (void)sheet;
+
+        if (!first_sheet) records.window2.options &= static_cast<uint16_t>(~Window2::kSelected);
+        records.window2.encode();
+        records.window2.write(out_);
+        records.end_of_file.write(out_);
+    }
+
+    size_t string_cursor() const { return next_string_; }
+
+private:
+    static bool has_cells(const std::vector<CellValue>& row) {
+        for (const CellValue& c : row)
+            if (c.kind() != CellValue::kUndefined) return true;
+        return false;
+    }
+
+    void write_row_record(size_t row, size_t columns) {
+        uint8_t d[16] = {};
+        set16(d, static_cast<uint32_t>(row));
+        set16(d + 2, 0);
+        set16(d + 4, static_cast<uint32_t>(columns));
+        set16(d + 6, 255);  // height in twips
+        write_record(out_, code::kRow, d, sizeof d);
+    }
+
+    static bool as_rk(const CellValue& c, uint32_t& value) {
+        if (c.kind() == CellValue::kInteger) {
+            if (!rk::integer_fits(c.get_integer())) return false;
+            value = rk::from_integer(c.get_integer());
+            return true;
+        }
+        return c.kind() == CellValue::kReal && rk::from_real(c.get_real(), value);
+    }
+
+    void write_cells(size_t row, const std::vector<CellValue>& cells) {
+        uint8_t d[14];
+        for (size_t c = 0; c < cells.size();) {
+            const CellValue& cell = cells[c];
+            set16(d, static_cast<uint32_t>(row));
+            set16(d + 2, static_cast<uint32_t>(c));
+            set16(d + 4, 0);  // XF index
+            uint32_t value;
+            switch (cell.kind()) {
+            case CellValue::kString:
+            case CellValue::kWideString:
+                set32(d + 6, indexes_[next_string_++]);
+                write_record(out_, code::kLabelSST, d, 10);
+                ++c;
+                break;
+            case CellValue::kInteger:
+            case CellValue::kReal: {
+                if (!as_rk(cell, value)) {
+                    // Out of RK range or more precise than an RK holds: the full double.
+                    const double number = cell.kind() == CellValue::kInteger ? cell.get_integer() : cell.get_real();
+                    std::vector<uint8_t> n(d, d + 6);
+                    put_double(n, number);
+                    write_record(out_, code::kNumber, n.data(), n.size());
+                    ++c;
+                    break;
+                }
+                size_t end = c + 1;
+                uint32_t next;
+                while (end < cells.size() && as_rk(cells[end], next)) ++end;
+                if (end - c == 1) {
+                    set32(d + 6, value);
+                    write_record(out_, code::kRK, d, 10);
+                } else {
+                    std::vector<uint8_t> m(d, d + 4);
+                    for (size_t k = c; k < end; ++k) {
+                        as_rk(cells[k], next);
+                        put16(m, 0);
+                        put32(m, next);
+                    }
+                    put16(m, static_cast<uint32_t>(end - 1));
+                    write_record(out_, code::kMulRK, m.data(), m.size());
+                }
+                c = end;
+                break;
+            }
+            default:
+                ++c;
+                break;
+            }
+        }
+    }
+
+    std::vector<uint8_t>& out_;
+    const std::vector<uint32_t>& indexes_;
+    size_t next_string_ = 0;
+};
+
+}  // namespace
+
+std::vector<uint8_t> WorkbookFile::build_stream() {
+    // Shared strings: rebuilt here; narrow and wide texts are indexed apart.
+    std::vector<SharedStringRef> entries;
+    std::vector<uint32_t> indexes;  // per string cell, in writing order
+    std::unordered_map<std::string_view, uint32_t, ViewHash> narrow, wide;
+    size_t cells_with_text = 0;
+    for (const auto& sheet : sheets_)
+        for (const auto& row : sheet->rows_)
+            for (const CellValue& c : row)
+                if (c.kind() == CellValue::kString || c.kind() == CellValue::kWideString) ++cells_with_text;
+    indexes.reserve(cells_with_text);
+    for (const auto& sheet : sheets_)
+        for (const auto& row : sheet->rows_)
+            for (const CellValue& c : row) {
+                if (c.kind() != CellValue::kString && c.kind() != CellValue::kWideString) continue;
+                const bool is_wide = c.kind() == CellValue::kWideString;
+                auto& map = is_wide ? wide : narrow;
+                auto found = map.emplace(std::string_view(c.raw_text()), static_cast<uint32_t>(entries.size()));
+                if (found.second) entries.push_back({&c.raw_text(), is_wide});
+                indexes.push_back(found.first->second);
+            }
+
+    std::vector<uint8_t> out;
+    out.reserve(4096 + cells_with_text * 20);
+    globals_.bof.write(out);
+    globals_.window1.write(out);
+    for (const Font& r : globals_.fonts) r.write(out);
+    for (const XF& r : globals_.xfs) r.write(out);
+    for (const Style& r : globals_.styles) r.write(out);
+    std::vector<size_t> positions;
+    for (const auto& sheet : sheets_) {
+        BoundSheet bound;
+        bound.name.wide = sheet->wide_name_;
+        for (char16_t ch : sheet->name_) {
+            bound.name.chars.push_back(static_cast<char>(ch & 0xFF));
+            if (sheet->wide_name_) bound.name.chars.push_back(static_cast<char>(ch >> 8));
+        }
+        bound.encode();
+        positions.push_back(out.size() + 4);
+        bound.write(out);
+    }
+    SharedStringTable::write(out, static_cast<uint32_t>(cells_with_text), entries);
+    globals_.end_of_file.write(out);
+
+    CellTableWriter writer(out, indexes);
+    for (size_t i = 0; i < sheets_.size(); ++i) {
+        set32(out.data() + positions[i], static_cast<uint32_t>(out.size()));
+        WorksheetView& sheet = *sheets_[i];
+        writer.write_sheet(sheet, sheet.records_, i == 0, sheet.rows_, sheet.columns_);
+    }
+    return out;
+}
+
+}  // namespace xlsbook

@@ -1,0 +1,154 @@
+// Workbooks written by other programs: every cell their JSON lists comes out with that value,
+// nothing else comes out, and damaged files fail cleanly.
+#include "test_support.h"
+#include "xlsbook/workbook_file.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <QString>
+
+#include <fstream>
+
+using xlsbook::CellValue;
+
+namespace {
+
+nlohmann::json load_json(const std::string& name) {
+    std::ifstream in(kptest::fixture(name));
+    return nlohmann::json::parse(in);
+}
+
+std::u16string utf16(const std::string& utf8) {
+    const QString s = QString::fromUtf8(utf8.data(), static_cast<int>(utf8.size()));
+    return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size()));
+}
+
+void expect_cells_as_listed(const std::string& base) {
+    SCOPED_TRACE(base);
+    const nlohmann::json expected = load_json(base + ".json");
+    xlsbook::WorkbookFile book;
+    ASSERT_TRUE(book.load(kptest::fixture(base + ".xls")));
+    ASSERT_EQ(book.worksheet_count(), expected["sheets"].size());
+    for (const auto& sheet_json : expected["sheets"]) {
+        xlsbook::WorksheetView* sheet = book.find_worksheet(utf16(sheet_json["name"].get<std::string>()));
+        ASSERT_NE(sheet, nullptr) << sheet_json["name"];
+        size_t listed_with_value = 0;
+        for (const auto& c : sheet_json["cells"]) {
+            const size_t row = c[0], column = c[1];
+            const std::string type = c[2];
+            SCOPED_TRACE(testing::Message() << "cell " << row << "," << column);
+            const CellValue* cell = sheet->find_cell(row, column);
+            if (type == "error") {
+                EXPECT_TRUE(!cell || cell->kind() == CellValue::kUndefined);
+                continue;
+            }
+            ++listed_with_value;
+            ASSERT_NE(cell, nullptr);
+            if (type == "string") {
+                ASSERT_TRUE(cell->kind() == CellValue::kString || cell->kind() == CellValue::kWideString);
+                EXPECT_EQ(kptest::cell_utf8(*cell), c[3].get<std::string>());
+            } else if (type == "number") {
+                ASSERT_TRUE(cell->kind() == CellValue::kInteger || cell->kind() == CellValue::kReal);
+                const double value = cell->kind() == CellValue::kInteger ? cell->get_integer() : cell->get_real();
+                EXPECT_DOUBLE_EQ(value, c[3].get<double>());
+            } else if (type == "bool") {
+                ASSERT_EQ(cell->kind(), CellValue::kInteger);
+                EXPECT_EQ(cell->get_integer(), c[3].get<bool>() ? 1 : 0);
+            }
+        }
+        size_t defined = 0;
+        for (size_t r = 0; r < sheet->total_rows(); ++r)
+            for (size_t col = 0; col < sheet->total_columns(); ++col) {
+                const CellValue* cell = sheet->find_cell(r, col);
+                if (cell && cell->kind() != CellValue::kUndefined) ++defined;
+            }
+        EXPECT_EQ(defined, listed_with_value) << "cells that the file does not hold came out";
+    }
+}
+
+}  // namespace
+
+TEST(WorkbookFixtures, DeviceListsFromOtherWriters) {
+    // LibreOffice: Row records but no Index/DBCell; Gnumeric: classic row blocks; SheetJS: no
+    // Row records, 16-bit strings, integers as Number, text in Label records.
+    for (const char* base : {"devices-lo", "devices-gnumeric", "devices-sheetjs", "devices-sheetjs-label"})
+        expect_cells_as_listed(base);
+}
+
+TEST(WorkbookFixtures, MixedTypesFormulasAndWideSheetName) {
+    // 9-byte BoolErr, String after a formula, MulRK, ×100 RKs, formatting runs, a sheet name
+    // in 16-bit characters.
+    expect_cells_as_listed("mixed-lo");
+}
+
+TEST(WorkbookFixtures, SharedStringsSplitOverContinue) {
+    // Characters split with the flags byte repeated, a run array split without it, and splits
+    // only between entries.
+    expect_cells_as_listed("sst-continue-lo");
+    expect_cells_as_listed("sst-continue-sheetjs");
+}
+
+TEST(WorkbookFixtures, StringWidthIsKeptAsStored) {
+    xlsbook::WorkbookFile book;
+    ASSERT_TRUE(book.load(kptest::fixture("devices-lo.xls")));
+    xlsbook::WorksheetView* sheet = book.find_worksheet("sheet_1");
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->find_cell(0, 0)->kind(), CellValue::kString);
+    EXPECT_EQ(sheet->find_cell(2, 2)->kind(), CellValue::kWideString);
+    EXPECT_EQ(sheet->find_cell(1, 1)->kind(), CellValue::kInteger);
+
+    xlsbook::WorkbookFile mixed;
+    ASSERT_TRUE(mixed.load(kptest::fixture("mixed-lo.xls")));
+    xlsbook::WorksheetView* types = mixed.find_worksheet("types");
+    ASSERT_NE(types, nullptr);
+    EXPECT_TRUE(mixed.find_worksheet(u"汇总")->wide_name());
+}
+
+TEST(WorkbookFixtures, DamagedFilesFailCleanly) {
+    for (const char* base : {"devices-truncated", "not-cfb"}) {
+        ASSERT_TRUE(load_json(std::string(base) + ".json")["unreadable"].get<bool>());
+        xlsbook::WorkbookFile book;
+        EXPECT_FALSE(book.load(kptest::fixture(std::string(base) + ".xls"))) << base;
+        EXPECT_EQ(book.worksheet_count(), 0u);
+    }
+    xlsbook::WorkbookFile book;
+    EXPECT_FALSE(book.load(kptest::fixture("no-such-file.xls")));
+}
+
+TEST(WorkbookFixtures, EveryPrefixOfARealFileFailsOrLoads) {
+    // A file cut anywhere must never crash the reader or make it hang.
+    const std::vector<uint8_t> whole = kptest::read_file(kptest::fixture("mixed-lo.xls"));
+    for (size_t length = 0; length < whole.size(); length += 97) {
+        xlsbook::WorkbookFile book;
+        book.load_bytes(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
+    }
+}
+
+TEST(WorkbookFixtures, LoadedFileSavesAndReloadsWithTheSameCells) {
+    kptest::TempDir dir;
+    for (const char* base : {"mixed-lo", "sst-continue-lo", "devices-sheetjs-label"}) {
+        xlsbook::WorkbookFile book;
+        ASSERT_TRUE(book.load(kptest::fixture(std::string(base) + ".xls")));
+        ASSERT_TRUE(book.save_as(dir.file("copy.xls")));
+        xlsbook::WorkbookFile again;
+        ASSERT_TRUE(again.load(dir.file("copy.xls"))) << base;
+        ASSERT_EQ(again.worksheet_count(), book.worksheet_count());
+        for (size_t s = 0; s < book.worksheet_count(); ++s) {
+            xlsbook::WorksheetView* a = book.worksheet(s);
+            xlsbook::WorksheetView* b = again.worksheet(s);
+            EXPECT_EQ(a->name(), b->name());
+            for (size_t r = 0; r < a->total_rows(); ++r)
+                for (size_t c = 0; c < a->total_columns(); ++c) {
+                    const CellValue* x = a->find_cell(r, c);
+                    const CellValue* y = b->find_cell(r, c);
+                    const int kx = x ? x->kind() : 0, ky = y ? y->kind() : 0;
+                    ASSERT_EQ(kx, ky) << base << " " << r << "," << c;
+                    if (!x) continue;
+                    EXPECT_EQ(x->raw_text(), y->raw_text());
+                    EXPECT_EQ(x->get_integer(), y->get_integer());
+                    EXPECT_EQ(x->get_real(), y->get_real());
+                }
+        }
+    }
+}
