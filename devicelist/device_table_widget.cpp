@@ -1,0 +1,207 @@
+#include "device_table_widget.h"
+
+#include <RuDAVADO.h>
+
+#include <QActionGroup>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QTableWidget>
+
+#include <climits>
+#include <cstdio>
+
+#include "btn_tools_widget.h"
+#include "logging.h"
+#include "qtable_header_view.h"
+
+namespace {
+
+void debugLine(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+void KPLPRC_CALL findDeviceCallbackEx(const char* device_name, const char* ip,
+                                      unsigned short port, unsigned short port2,
+                                      unsigned int serial_low, unsigned int serial_high,
+                                      const char* netmask, const char* gateway, void* user_data) {
+    if (!user_data) return;
+    static_cast<DeviceTableWidget*>(user_data)->OnFindDevice(deviceInfoFromReport(
+        device_name, ip, port, port2, serial_low, serial_high, netmask, gateway));
+}
+
+void KPLPRC_CALL findDeviceCallbackV2(const char* device_name, const char* ip,
+                                      unsigned short port, unsigned short port2,
+                                      unsigned int serial_low, unsigned int serial_high,
+                                      const char* netmask, const char* gateway, int find_value,
+                                      const char* firmware_version, int lens_code,
+                                      const char* mac, const char* boot_time, void* user_data) {
+    if (!user_data) return;
+    static_cast<DeviceTableWidget*>(user_data)->OnFindDevice(deviceInfoFromReport(
+        device_name, ip, port, port2, serial_low, serial_high, netmask, gateway, find_value,
+        firmware_version, lens_code, mac, boot_time));
+}
+
+// The four numbers of a dotted address; false for any other shape.
+bool parseIp(const QString& ip, long long parts[4]) {
+    const QVector<QStringRef> pieces = ip.splitRef('.', Qt::KeepEmptyParts);
+    if (pieces.size() != 4) return false;
+    for (int i = 0; i < 4; ++i) {
+        const QStringRef& piece = pieces[i];
+        if (piece.isEmpty()) return false;
+        for (QChar c : piece)
+            if (c < '0' || c > '9') return false;
+        bool ok = false;
+        const int value = piece.toInt(&ok, 10);
+        if (!ok) return false;
+        parts[i] = value;
+    }
+    return true;
+}
+
+struct StatusMenuEntry {
+    const char* text;
+    int status;
+};
+
+const StatusMenuEntry kStatusMenu[] = {
+    {"全部", -1},
+    {"升级成功", DEVICE_STATUS_UPDATE_SUCCESS},
+    {"升级失败", DEVICE_STATUS_UPDATE_FAILED},
+    {"导出成功", DEVICE_STATUS_EXPORT_SUCCESS},
+    {"导出失败", DEVICE_STATUS_EXPORT_FAILED},
+};
+
+}  // namespace
+
+DeviceTableWidget::DeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue)
+    : DeviceTableWidgetBase(parent, std::move(ui_job_queue)) {
+    initTable(QStringLiteral("焦距"));
+
+    status_menu_ = new QMenu(this);
+    status_actions_ = new QActionGroup(this);
+    for (const StatusMenuEntry& entry : kStatusMenu) {
+        QAction* action = status_menu_->addAction(QString::fromUtf8(entry.text));
+        action->setCheckable(true);
+        action->setChecked(entry.status == -1);
+        action->setData(entry.status);
+        status_actions_->addAction(action);
+        const int status = entry.status;
+        connect(action, &QAction::triggered, this, [this, status] { setStatusFilter(status); });
+    }
+    connect(headerView(), &QHeaderView::sectionClicked, this,
+            &DeviceTableWidget::slotHeaderSectionClicked);
+}
+
+DeviceTableWidget::~DeviceTableWidget() { StopFindDevice(); }
+
+void DeviceTableWidget::StartFindDevice() {
+    int ret = KPLPRClient_StartFindDeviceEx(findDeviceCallbackEx, this);
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KPLPRClient_StartFindDeviceEx false: " << ret;
+    }
+    ret = KPLPRClient_StartFindDeviceV2(findDeviceCallbackV2, this);
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KPLPRClient_StartFindDeviceV2 false: " << ret;
+    }
+    // Unique: a second start without a stop must not deliver every report twice.
+    connect(this, &DeviceTableWidget::signalsFindDevice, this, &DeviceTableWidget::slotFindDevice,
+            static_cast<Qt::ConnectionType>(Qt::AutoConnection | Qt::UniqueConnection));
+}
+
+void DeviceTableWidget::StopFindDevice() {
+    debugLine("StopFindDevice\n");
+    clearDevices();
+    debugLine("StopFindDevice1\n");
+    disconnect(this, &DeviceTableWidget::signalsFindDevice, this,
+               &DeviceTableWidget::slotFindDevice);
+    KpLPRClient_StopFindDevice();
+    // Reports queued before the disconnect would still be delivered into the emptied list (and,
+    // after a refresh, show up as duplicates); no callback runs any more, so drop them now.
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    debugLine("StopFindDevice2\n");
+}
+
+void DeviceTableWidget::OnFindDevice(const DeviceInfo& info) {
+    emit signalsFindDevice(info);
+    debugLine("OnFindDevice\n");
+}
+
+bool DeviceTableWidget::ipLessThan(const QString& a, const QString& b) {
+    long long pa[4];
+    long long pb[4];
+    const bool a_ok = parseIp(a, pa);
+    const bool b_ok = parseIp(b, pb);
+    if (!a_ok) return false;
+    if (!b_ok) return true;
+    for (int i = 0; i < 4; ++i) {
+        if (pa[i] != pb[i]) return pa[i] < pb[i];
+    }
+    return false;
+}
+
+int DeviceTableWidget::insertionRow(const QString& ip) const {
+    // The rows are kept in this order, so the first row after `ip` is found by bisection.
+    const QTableWidget* table = tableWidget();
+    int low = 0;
+    int high = table->rowCount();
+    while (low < high) {
+        const int mid = low + (high - low) / 2;
+        const QTableWidgetItem* item = table->item(mid, kColumnIp);
+        const QString row_ip = item ? item->text() : QString();
+        if (ipLessThan(ip, row_ip))
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    return low;
+}
+
+void DeviceTableWidget::slotFindDevice(DeviceInfo info) {
+    debugLine("slotFindDevice\n");
+    QTableWidget* table = tableWidget();
+    const int row = insertionRow(QString::fromStdString(info.ip_addr));
+    table->insertRow(row);
+    fillRow(row, info, QString::number(info.lens_code), false);
+
+    DeviceInfo record = deviceInfoFromRow(table, row);
+    record.row = 0;
+    attachTools(row, record);
+    applyFilterToRow(row);
+
+    emit signalsDeviceNumChange(table->rowCount());
+}
+
+void DeviceTableWidget::clearDevices() {
+    DeviceTableWidgetBase::clearDevices();
+    // Fresh rows are idle; a filter left on would hide the whole new search.
+    setStatusFilter(-1);
+}
+
+void DeviceTableWidget::setRowStatus(int row, DeviceStatus status, int value) {
+    emitStatusToRow(this, &DeviceTableWidget::signalsUpdataStatus, row, status, value);
+    applyFilterToRow(row);
+}
+
+void DeviceTableWidget::setStatusFilter(int status) {
+    status_filter_ = status;
+    for (QAction* action : status_actions_->actions())
+        action->setChecked(action->data().toInt() == status);
+    for (int row = 0; row < tableWidget()->rowCount(); ++row) applyFilterToRow(row);
+    emit signalsSelectedChange(checkedRowCount());
+}
+
+void DeviceTableWidget::applyFilterToRow(int row) {
+    const UpdateWidget* cell = statusCell(row);
+    if (!cell) return;
+    const bool shown = status_filter_ < 0 || cell->status() == status_filter_;
+    tableWidget()->setRowHidden(row, !shown);
+}
+
+void DeviceTableWidget::slotHeaderSectionClicked(int logical_index) {
+    if (logical_index != kColumnStatus) return;
+    QHeaderView* header = headerView();
+    const QPoint point(tableWidget()->columnWidth(kColumnCheck), header->height());
+    status_menu_->popup(header->mapToGlobal(point));
+}

@@ -1,0 +1,64 @@
+// The search list: cameras found on the local network by the device library's discovery.
+//
+// StartFindDevice() registers both discovery callbacks; each report is built into a DeviceInfo
+// on the library's thread and emitted as signalsFindDevice, which the toolkit queues to the
+// user-interface thread, where slotFindDevice() inserts it in IP order. StopFindDevice() empties
+// the list and stops discovery; no report of a stopped search reaches the list afterwards.
+//
+// The list takes no other queued calls: stopping discards the queued calls still waiting for it.
+//
+// A click on the "状态" header opens a menu that shows every row ("全部") or only the rows in
+// one status; while such a filter is active, check all and getSelectedDevices() see the shown
+// rows only.
+#pragma once
+
+#include <QString>
+
+#include "device_table_widget_base.h"
+
+class QMenu;
+class QActionGroup;
+
+class DeviceTableWidget : public DeviceTableWidgetBase {
+    Q_OBJECT
+
+public:
+    DeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue);
+    ~DeviceTableWidget() override;
+
+    void StartFindDevice();
+    void StopFindDevice();
+
+    void clearDevices() override;
+    void setRowStatus(int row, DeviceStatus status, int value) override;
+
+    // The library's reports, on its thread; public so that the callbacks can reach it.
+    void OnFindDevice(const DeviceInfo& info);
+
+    // Is `a` before `b`: numeric on four decimal parts; an address of another shape sorts
+    // after every well-formed one and keeps its arrival order among its kind.
+    static bool ipLessThan(const QString& a, const QString& b);
+
+    // -1: every row is shown; otherwise only rows in that status.
+    int statusFilter() const { return status_filter_; }
+    void setStatusFilter(int status);
+    QMenu* statusMenu() const { return status_menu_; }
+
+Q_SIGNALS:
+    void signalsFindDevice(DeviceInfo info);
+    void signalsUpdataStatus(DeviceStatus status, int value);
+
+public Q_SLOTS:
+    void slotFindDevice(DeviceInfo info);
+
+private Q_SLOTS:
+    void slotHeaderSectionClicked(int logical_index);
+
+private:
+    int insertionRow(const QString& ip) const;
+    void applyFilterToRow(int row);
+
+    QMenu* status_menu_ = nullptr;
+    QActionGroup* status_actions_ = nullptr;
+    int status_filter_ = -1;
+};

@@ -1,0 +1,232 @@
+#include "device_table_widget_base.h"
+
+#include <windows.h>
+
+#include <QHeaderView>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+#include "btn_tools_widget.h"
+#include "logging.h"
+#include "qtable_header_view.h"
+
+namespace {
+
+constexpr int kRowHeight = 24;
+constexpr int kColumnWidths[kDeviceColumnCount] = {40, 120, 80, 120, 140, 120,
+                                                   120, 120, 120, 120, 120, 120};
+
+bool isDottedIpv4(const std::string& ip) {
+    int parts = 0;
+    size_t pos = 0;
+    while (true) {
+        const size_t dot = ip.find('.', pos);
+        const std::string piece = ip.substr(pos, dot == std::string::npos ? std::string::npos : dot - pos);
+        if (piece.empty() || piece.size() > 3) return false;
+        for (char c : piece)
+            if (c < '0' || c > '9') return false;
+        if (std::stoi(piece) > 255) return false;
+        ++parts;
+        if (dot == std::string::npos) break;
+        pos = dot + 1;
+    }
+    return parts == 4;
+}
+
+}  // namespace
+
+DeviceTableWidgetBase::DeviceTableWidgetBase(QWidget* parent, UiJobQueuePtr ui_job_queue)
+    : QWidget(parent), parent_widget_(parent), ui_job_queue_(std::move(ui_job_queue)) {
+    registerDeviceMetaTypes();
+
+    table_widget_ = new QTableWidget(this);
+    table_widget_->setObjectName("table_widget");
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(table_widget_);
+    layout->setContentsMargins(5, 0, 0, 0);
+    layout->setSpacing(0);
+}
+
+DeviceTableWidgetBase::~DeviceTableWidgetBase() = default;
+
+void DeviceTableWidgetBase::initTable(const QString& column2_header) {
+    header_view_ = new QTableHeaderView(table_widget_);
+    table_widget_->setHorizontalHeader(header_view_);
+    table_widget_->setColumnCount(kDeviceColumnCount);
+    table_widget_->setHorizontalHeaderLabels(
+        {"", QStringLiteral("状态"), column2_header, QStringLiteral("固件版本"),
+         QStringLiteral("序列号"), QStringLiteral("端口"), "MAC", QStringLiteral("启动时间"), "IP",
+         QStringLiteral("网关"), QStringLiteral("子网掩码"), QStringLiteral("操作")});
+    for (int column = 0; column < kDeviceColumnCount; ++column)
+        table_widget_->setColumnWidth(column, kColumnWidths[column]);
+
+    table_widget_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_widget_->setSelectionMode(QAbstractItemView::SingleSelection);
+    table_widget_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_widget_->setAlternatingRowColors(true);
+    table_widget_->setSortingEnabled(false);
+    table_widget_->verticalHeader()->setVisible(false);
+    // The style's minimum row height can exceed 24 with larger fonts.
+    table_widget_->verticalHeader()->setMinimumSectionSize(kRowHeight);
+    table_widget_->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    header_view_->setSortIndicatorShown(true);
+    header_view_->setSortIndicator(kColumnStatus, Qt::DescendingOrder);
+    header_view_->setSectionsClickable(true);
+
+    connect(header_view_, &QTableHeaderView::stateChanged, this,
+            &DeviceTableWidgetBase::slotHeaderStateChanged);
+    connect(table_widget_, &QTableWidget::itemClicked, this,
+            &DeviceTableWidgetBase::slotItemClicked);
+}
+
+void DeviceTableWidgetBase::fillRow(int row, const DeviceInfo& info, const QString& column2_text,
+                                    bool with_login_roles) {
+    auto* check = new QTableWidgetItem();
+    check->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    check->setCheckState(Qt::Unchecked);
+    check->setTextAlignment(Qt::AlignVCenter);
+    check->setData(kRoleNetmask, QString::fromStdString(info.netmask));
+    check->setData(kRoleGateway, QString::fromStdString(info.gateway));
+    check->setData(kRoleSerialHigh, static_cast<uint>(info.serial_high));
+    check->setData(kRoleSerialLow, static_cast<uint>(info.serial_low));
+    if (with_login_roles) {
+        check->setData(kRoleUserName, QString::fromStdString(info.user_name));
+        check->setData(kRolePassword, QString::fromStdString(info.pass_word));
+    }
+    table_widget_->setItem(row, kColumnCheck, check);
+
+    table_widget_->setCellWidget(row, kColumnStatus, new UpdateWidget());
+
+    auto setText = [&](int column, const QString& text) {
+        table_widget_->setItem(row, column, new QTableWidgetItem(text));
+    };
+    setText(kColumnLensOrLogin, column2_text);
+    setText(kColumnFirmware, QString::fromStdString(info.firmware_version));
+    setText(kColumnSerial, serialNumberText(info.serial_high, info.serial_low));
+    setText(kColumnPort, QString::number(info.port));
+    setText(kColumnMac, QString::fromStdString(info.mac_addr));
+    setText(kColumnBootTime, QString::fromStdString(info.boot_time));
+    setText(kColumnIp, QString::fromStdString(info.ip_addr));
+    setText(kColumnGateway, QString::fromStdString(info.gateway));
+    setText(kColumnNetmask, QString::fromStdString(info.netmask));
+    table_widget_->setRowHeight(row, kRowHeight);
+}
+
+BtnToolsWidget* DeviceTableWidgetBase::attachTools(int row, const DeviceInfo& record) {
+    auto* tools = new BtnToolsWidget();
+    tools->setDeviceInfo(record);
+    connect(tools, &BtnToolsWidget::signalButtonIeClicked, this,
+            &DeviceTableWidgetBase::slotOpenWebPage);
+    connect(tools, &BtnToolsWidget::signalButtonVideoClicked, this,
+            &DeviceTableWidgetBase::slotOpenVideo);
+    table_widget_->setCellWidget(row, kColumnTools, tools);
+    return tools;
+}
+
+bool DeviceTableWidgetBase::isRowShown(int row) const { return !table_widget_->isRowHidden(row); }
+
+UpdateWidget* DeviceTableWidgetBase::statusCell(int row) const {
+    return qobject_cast<UpdateWidget*>(table_widget_->cellWidget(row, kColumnStatus));
+}
+
+BtnToolsWidget* DeviceTableWidgetBase::toolsCell(int row) const {
+    return qobject_cast<BtnToolsWidget*>(table_widget_->cellWidget(row, kColumnTools));
+}
+
+std::vector<DeviceInfo>& DeviceTableWidgetBase::getSelectedDevices() {
+    selected_devices_.clear();
+    for (int row = 0; row < table_widget_->rowCount(); ++row) {
+        const QTableWidgetItem* check = table_widget_->item(row, kColumnCheck);
+        if (check && check->checkState() == Qt::Checked && isRowShown(row))
+            selected_devices_.push_back(deviceInfoFromRow(table_widget_, row));
+    }
+    return selected_devices_;
+}
+
+void DeviceTableWidgetBase::clearDevices() {
+    table_widget_->clearContents();
+    table_widget_->setRowCount(0);
+}
+
+bool DeviceTableWidgetBase::findRowByIp(const std::string& ip, int& row) const {
+    const QString key = QString::fromStdString(ip);
+    for (int r = 0; r < table_widget_->rowCount(); ++r) {
+        const QTableWidgetItem* item = table_widget_->item(r, kColumnIp);
+        if (item && item->text() == key) {
+            row = r;
+            return true;
+        }
+    }
+    return false;
+}
+
+int DeviceTableWidgetBase::checkedRowCount() const {
+    int count = 0;
+    for (int row = 0; row < table_widget_->rowCount(); ++row) {
+        const QTableWidgetItem* check = table_widget_->item(row, kColumnCheck);
+        if (check && check->checkState() == Qt::Checked && isRowShown(row)) ++count;
+    }
+    return count;
+}
+
+void DeviceTableWidgetBase::updateCounts() {
+    emit signalsSelectedChange(checkedRowCount());
+    emit signalsDeviceNumChange(table_widget_->rowCount());
+}
+
+void DeviceTableWidgetBase::checkAll() {
+    for (int row = 0; row < table_widget_->rowCount(); ++row) {
+        if (!isRowShown(row)) continue;
+        if (QTableWidgetItem* check = table_widget_->item(row, kColumnCheck))
+            check->setCheckState(Qt::Checked);
+    }
+    emit signalsSelectedChange(checkedRowCount());
+}
+
+void DeviceTableWidgetBase::clearAll() {
+    for (int row = 0; row < table_widget_->rowCount(); ++row) {
+        if (QTableWidgetItem* check = table_widget_->item(row, kColumnCheck))
+            check->setCheckState(Qt::Unchecked);
+    }
+    emit signalsSelectedChange(0);
+}
+
+void DeviceTableWidgetBase::slotHeaderStateChanged(Qt::CheckState cs) {
+    if (cs != Qt::Unchecked)
+        checkAll();
+    else
+        clearAll();
+}
+
+void DeviceTableWidgetBase::slotItemClicked() { emit signalsSelectedChange(checkedRowCount()); }
+
+std::string DeviceTableWidgetBase::webPageUrl(const DeviceInfo& device_info) {
+    if (!isDottedIpv4(device_info.ip_addr) || device_info.port <= 0 || device_info.port > 65535)
+        return std::string();
+    char url[128] = {0};
+    if (device_info.port == 80)
+        std::snprintf(url, sizeof(url), "http://%s/", device_info.ip_addr.c_str());
+    else
+        std::snprintf(url, sizeof(url), "http://%s:%d/", device_info.ip_addr.c_str(),
+                      device_info.port);
+    return url;
+}
+
+void DeviceTableWidgetBase::slotOpenWebPage(DeviceInfo* device_info) {
+    if (!device_info) return;
+    const std::string url = webPageUrl(*device_info);
+    if (url.empty()) {
+        KPES_LOG(kpes::LS_WARNING) << "web page not opened, address " << device_info->ip_addr
+                                   << " port " << device_info->port;
+        return;
+    }
+    ShellExecuteA(nullptr, "open", "iexplore.exe", url.c_str(), nullptr, SW_SHOWNORMAL);
+}
+
+void DeviceTableWidgetBase::slotOpenVideo(DeviceInfo* device_info) {
+    // The preview window is not part of the program yet; the button stays without effect.
+    Q_UNUSED(device_info);
+}

@@ -1,0 +1,102 @@
+// The common base of the two device lists: a table of twelve columns with a check box per row,
+// a check-box header that ticks or clears every row, the status cell and the tool buttons of
+// each row, and the operations through which the main window reads the ticked rows, counts rows
+// and drives one row's status.
+//
+// A derived list calls initTable() with its column-2 header, fills rows with fillRow() and
+// attachTools(), and implements setRowStatus() over its own status signal with
+// emitStatusToRow(). Rows a list hides (a filter) are left out of check all and of
+// getSelectedDevices(), so an operation never reaches a camera the user cannot see.
+#pragma once
+
+#include <QMetaObject>
+#include <QString>
+#include <QWidget>
+
+#include <string>
+#include <vector>
+
+#include "deviceinfo.h"
+#include "ui_job_queue.h"
+#include "update_widget.h"
+
+class QTableWidget;
+class QTableHeaderView;
+class BtnToolsWidget;
+
+class DeviceTableWidgetBase : public QWidget {
+    Q_OBJECT
+
+public:
+    DeviceTableWidgetBase(QWidget* parent, UiJobQueuePtr ui_job_queue);
+    ~DeviceTableWidgetBase() override;
+
+    // The ticked rows that are shown, in row order, each with `row` set. The reference stays
+    // valid until the next call.
+    virtual std::vector<DeviceInfo>& getSelectedDevices();
+    virtual void clearDevices();
+    // The first row whose IP column equals `ip` exactly.
+    virtual bool findRowByIp(const std::string& ip, int& row) const;
+    virtual void setRowStatus(int row, DeviceStatus status, int value) = 0;
+    virtual void updateCounts();
+
+    // Check all ticks every shown row; clear all clears every row.
+    void checkAll();
+    void clearAll();
+    int checkedRowCount() const;
+
+    QTableWidget* tableWidget() const { return table_widget_; }
+    QTableHeaderView* headerView() const { return header_view_; }
+    UpdateWidget* statusCell(int row) const;
+    BtnToolsWidget* toolsCell(int row) const;
+    const UiJobQueuePtr& uiJobQueue() const { return ui_job_queue_; }
+
+    // The address the web-page button opens: "http://%s/" on port 80, "http://%s:%d/" otherwise.
+    // Empty when the record's address is not a dotted IPv4 address or its port is out of
+    // range: the text goes to the system shell, so nothing else is let through.
+    static std::string webPageUrl(const DeviceInfo& device_info);
+
+Q_SIGNALS:
+    void signalsDeviceNumChange(int totle_num);
+    void signalsSelectedChange(int select_num);
+
+protected Q_SLOTS:
+    void slotOpenWebPage(DeviceInfo* device_info);
+    void slotOpenVideo(DeviceInfo* device_info);
+    void slotHeaderStateChanged(Qt::CheckState cs);
+    void slotItemClicked();
+
+protected:
+    // Header texts, widths and table settings; `column2_header` is the only difference
+    // between the lists.
+    void initTable(const QString& column2_header);
+    // Columns 0 to 10 of `row` from `info`: check box with the hidden roles (260/261 only with
+    // `with_login_roles`), a new status cell at idle, `column2_text`, and the text columns.
+    void fillRow(int row, const DeviceInfo& info, const QString& column2_text,
+                 bool with_login_roles);
+    // Column 11: a tool widget holding `record`, its buttons wired to the web-page and video
+    // handlers.
+    BtnToolsWidget* attachTools(int row, const DeviceInfo& record);
+    // Whether `row` counts for check all and the ticked-row collection.
+    bool isRowShown(int row) const;
+
+    // Delivers one status to the cell of `row` only, through the list's own status signal.
+    template <typename List>
+    void emitStatusToRow(List* list, void (List::*signal)(DeviceStatus, int), int row,
+                         DeviceStatus status, int value) {
+        UpdateWidget* cell = statusCell(row);
+        if (!cell) return;
+        const QMetaObject::Connection connection =
+            connect(list, signal, cell, &UpdateWidget::slotSetStatus);
+        emit(list->*signal)(status, value);
+        disconnect(connection);
+    }
+
+    QWidget* parent_widget_ = nullptr;
+
+private:
+    QTableWidget* table_widget_ = nullptr;
+    QTableHeaderView* header_view_ = nullptr;
+    std::vector<DeviceInfo> selected_devices_;
+    UiJobQueuePtr ui_job_queue_;
+};

@@ -1,0 +1,385 @@
+// The search list's table behaviour without the device library: rows are fed through
+// slotFindDevice as the discovery hand-off would.
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTest>
+
+#include <kp_platform.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "btn_tools_widget.h"
+#include "device_table_widget.h"
+#include "nav_button.h"
+#include "qtable_header_view.h"
+#include "ui_test_resources.h"
+#include "update_widget.h"
+
+namespace {
+
+DeviceInfo camera(const std::string& ip, int port = 80, uint32_t serial_low = 1) {
+    DeviceInfo info;
+    info.device_name = "cam";
+    info.ip_addr = ip;
+    info.port = port;
+    info.serial_high = 171;
+    info.serial_low = serial_low;
+    info.netmask = "255.255.255.0";
+    info.gateway = "192.168.1.1";
+    info.firmware_version = "3.2.1.15";
+    info.lens_code = 2;
+    info.mac_addr = "00:1A:2B:3C:4D:5E";
+    info.boot_time = "2026-12-01 08:00:00";
+    info.user_name = "should-not-show";
+    return info;
+}
+
+class SearchListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ensureUiResources();
+        list.resize(1400, 600);
+    }
+
+    QTableWidget* table() { return list.tableWidget(); }
+    QString cell(int row, int column) { return table()->item(row, column)->text(); }
+    std::vector<std::string> ips() {
+        std::vector<std::string> out;
+        for (int row = 0; row < table()->rowCount(); ++row)
+            out.push_back(cell(row, kColumnIp).toStdString());
+        return out;
+    }
+    void tick(int row, bool on = true) {
+        table()->item(row, kColumnCheck)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+    }
+    void clickHeaderSection(int section) {
+        QHeaderView* header = list.headerView();
+        const QPoint at(header->sectionViewportPosition(section) + 5, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    }
+
+    DeviceTableWidget list{nullptr, std::make_shared<UiJobQueue>()};
+};
+
+}  // namespace
+
+TEST_F(SearchListTest, TableShapeAndARowFilledFromAReport) {
+    EXPECT_EQ(table()->objectName(), "table_widget");
+    ASSERT_EQ(table()->columnCount(), 12);
+    EXPECT_EQ(table()->horizontalHeaderItem(2)->text(), QStringLiteral("焦距"));
+    EXPECT_EQ(table()->horizontalHeaderItem(11)->text(), QStringLiteral("操作"));
+    EXPECT_EQ(table()->columnWidth(0), 40);
+    EXPECT_EQ(table()->columnWidth(4), 140);
+    EXPECT_TRUE(table()->horizontalHeader()->stretchLastSection());
+    EXPECT_FALSE(table()->verticalHeader()->isVisible());
+    EXPECT_EQ(table()->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+    QSignalSpy count(&list, &DeviceTableWidgetBase::signalsDeviceNumChange);
+    list.slotFindDevice(camera("192.168.1.64", 8080));
+    ASSERT_EQ(table()->rowCount(), 1);
+    EXPECT_EQ(count.takeLast()[0].toInt(), 1);
+    EXPECT_EQ(table()->rowHeight(0), 24);
+
+    QTableWidgetItem* check = table()->item(0, 0);
+    EXPECT_EQ(check->checkState(), Qt::Unchecked);
+    EXPECT_TRUE(check->flags() & Qt::ItemIsUserCheckable);
+    EXPECT_TRUE(check->text().isEmpty());
+    EXPECT_EQ(check->data(kRoleNetmask).toString(), "255.255.255.0");
+    EXPECT_EQ(check->data(kRoleSerialHigh).toUInt(), 171u);
+    EXPECT_FALSE(check->data(kRoleUserName).isValid());
+    EXPECT_EQ(cell(0, 2), "2");
+    EXPECT_EQ(cell(0, 4), "000000ab-00000001");
+    EXPECT_EQ(cell(0, 5), "8080");
+    EXPECT_EQ(cell(0, 8), "192.168.1.64");
+    EXPECT_EQ(cell(0, 10), "255.255.255.0");
+
+    ASSERT_NE(list.statusCell(0), nullptr);
+    EXPECT_EQ(list.statusCell(0)->statusLabel()->text(), QStringLiteral("空闲"));
+    BtnToolsWidget* tools = list.toolsCell(0);
+    ASSERT_NE(tools, nullptr);
+    EXPECT_EQ(tools->deviceInfo().ip_addr, "192.168.1.64");
+    EXPECT_EQ(tools->deviceInfo().device_name, "192.168.1.64");
+    EXPECT_EQ(tools->deviceInfo().port, 8080);
+    EXPECT_EQ(tools->deviceInfo().serial_high, 171u);
+    EXPECT_TRUE(tools->deviceInfo().firmware_version.empty());
+
+    // A search-list row carries no login.
+    tick(0);
+    const std::vector<DeviceInfo>& selected = list.getSelectedDevices();
+    ASSERT_EQ(selected.size(), 1u);
+    EXPECT_TRUE(selected[0].user_name.empty());
+    EXPECT_TRUE(selected[0].pass_word.empty());
+    EXPECT_EQ(selected[0].port, 8080);
+}
+
+TEST_F(SearchListTest, RowsAreInNumericIpOrder) {
+    for (const char* ip : {"192.168.1.20", "192.168.1.3", "10.0.0.1"}) list.slotFindDevice(camera(ip));
+    EXPECT_EQ(ips(), (std::vector<std::string>{"10.0.0.1", "192.168.1.3", "192.168.1.20"}));
+
+    // A three-part address goes after every row, and so does one that arrives after it with
+    // the same shape; a well-formed address still goes before them.
+    list.slotFindDevice(camera("1.2.3"));
+    list.slotFindDevice(camera("1.2.3.x"));
+    list.slotFindDevice(camera("192.168.1.100"));
+    list.slotFindDevice(camera("1..2.3"));
+    list.slotFindDevice(camera("9.9.9.9"));
+    EXPECT_EQ(ips(), (std::vector<std::string>{"9.9.9.9", "10.0.0.1", "192.168.1.3", "192.168.1.20",
+                                               "192.168.1.100", "1.2.3", "1.2.3.x", "1..2.3"}));
+}
+
+TEST_F(SearchListTest, DuplicateAddressesStayInArrivalOrder) {
+    list.slotFindDevice(camera("192.168.1.5", 80, 1));
+    list.slotFindDevice(camera("192.168.1.9", 80, 2));
+    list.slotFindDevice(camera("192.168.1.5", 80, 3));
+    list.slotFindDevice(camera("192.168.1.5", 80, 4));
+    ASSERT_EQ(table()->rowCount(), 4);
+    EXPECT_EQ(table()->item(0, 0)->data(kRoleSerialLow).toUInt(), 1u);
+    EXPECT_EQ(table()->item(1, 0)->data(kRoleSerialLow).toUInt(), 3u);
+    EXPECT_EQ(table()->item(2, 0)->data(kRoleSerialLow).toUInt(), 4u);
+    EXPECT_EQ(cell(3, kColumnIp), "192.168.1.9");
+
+    int row = -1;
+    EXPECT_TRUE(list.findRowByIp("192.168.1.5", row));
+    EXPECT_EQ(row, 0);
+    EXPECT_TRUE(list.findRowByIp("192.168.1.9", row));
+    EXPECT_EQ(row, 3);
+    EXPECT_FALSE(list.findRowByIp("192.168.1.50", row));
+    EXPECT_FALSE(list.findRowByIp("192.168.1.", row));
+}
+
+TEST(IpOrdering, ComparisonRules) {
+    EXPECT_TRUE(DeviceTableWidget::ipLessThan("192.168.1.3", "192.168.1.20"));
+    EXPECT_FALSE(DeviceTableWidget::ipLessThan("192.168.1.20", "192.168.1.3"));
+    EXPECT_FALSE(DeviceTableWidget::ipLessThan("10.0.0.1", "10.0.0.1"));
+    EXPECT_TRUE(DeviceTableWidget::ipLessThan("9.255.255.255", "10.0.0.0"));
+    // Malformed: after every well-formed address, unordered among themselves.
+    EXPECT_TRUE(DeviceTableWidget::ipLessThan("255.255.255.255", "1.2.3"));
+    EXPECT_FALSE(DeviceTableWidget::ipLessThan("1.2.3", "255.255.255.255"));
+    EXPECT_FALSE(DeviceTableWidget::ipLessThan("1.2.3", "1.2.3.4.5"));
+    EXPECT_FALSE(DeviceTableWidget::ipLessThan("1.2.3.4.5", "1.2.3"));
+    EXPECT_FALSE(DeviceTableWidget::ipLessThan("1.2.3.99999999999", "1.2.3.4"));
+    EXPECT_FALSE(DeviceTableWidget::ipLessThan("1.2.3.-1", "1.2.3.4"));
+    EXPECT_FALSE(DeviceTableWidget::ipLessThan("", "1.2.3.4"));
+    EXPECT_TRUE(DeviceTableWidget::ipLessThan("1.2.3.4", ""));
+}
+
+TEST_F(SearchListTest, HeaderTogglesFromItsOwnState) {
+    QSignalSpy selected(&list, &DeviceTableWidgetBase::signalsSelectedChange);
+    list.show();
+
+    // On an empty table the header still answers, with nothing ticked.
+    clickHeaderSection(0);
+    ASSERT_EQ(selected.count(), 1);
+    EXPECT_EQ(selected.takeLast()[0].toInt(), 0);
+    EXPECT_TRUE(list.headerView()->isChecked());
+    clickHeaderSection(0);
+    EXPECT_EQ(selected.takeLast()[0].toInt(), 0);
+    EXPECT_FALSE(list.headerView()->isChecked());
+
+    for (const char* ip : {"10.0.0.1", "10.0.0.2", "10.0.0.3"}) list.slotFindDevice(camera(ip));
+    // Ticking every row by hand leaves the header's box alone ...
+    tick(0);
+    tick(1);
+    tick(2);
+    EXPECT_FALSE(list.headerView()->isChecked());
+    // ... so the next header click ticks all (again) rather than clearing.
+    selected.clear();
+    clickHeaderSection(0);
+    EXPECT_TRUE(list.headerView()->isChecked());
+    EXPECT_EQ(selected.takeLast()[0].toInt(), 3);
+    EXPECT_EQ(list.checkedRowCount(), 3);
+
+    tick(1, false);
+    clickHeaderSection(0);
+    EXPECT_FALSE(list.headerView()->isChecked());
+    EXPECT_EQ(selected.takeLast()[0].toInt(), 0);
+    EXPECT_EQ(list.checkedRowCount(), 0);
+    EXPECT_TRUE(list.getSelectedDevices().empty());
+}
+
+TEST_F(SearchListTest, ItemClickCountsTickedRowsOnly) {
+    for (const char* ip : {"10.0.0.1", "10.0.0.2", "10.0.0.3"}) list.slotFindDevice(camera(ip));
+    list.show();
+    QSignalSpy selected(&list, &DeviceTableWidgetBase::signalsSelectedChange);
+    QSignalSpy total(&list, &DeviceTableWidgetBase::signalsDeviceNumChange);
+    tick(0);
+    tick(2);
+    const QRect rect = table()->visualItemRect(table()->item(1, kColumnIp));
+    QTest::mouseClick(table()->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+    ASSERT_EQ(selected.count(), 1);
+    EXPECT_EQ(selected[0][0].toInt(), 2);
+    EXPECT_EQ(total.count(), 0);
+
+    const std::vector<DeviceInfo>& devices = list.getSelectedDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].row, 0);
+    EXPECT_EQ(devices[1].row, 2);
+    EXPECT_EQ(devices[1].ip_addr, "10.0.0.3");
+
+    list.updateCounts();
+    EXPECT_EQ(selected.takeLast()[0].toInt(), 2);
+    EXPECT_EQ(total.takeLast()[0].toInt(), 3);
+}
+
+TEST_F(SearchListTest, StatusCellClassesAndOneRowOnly) {
+    list.slotFindDevice(camera("10.0.0.1"));
+    list.slotFindDevice(camera("10.0.0.2"));
+    UpdateWidget* first = list.statusCell(0);
+    UpdateWidget* second = list.statusCell(1);
+    EXPECT_TRUE(first->progressBar()->isHidden());
+    EXPECT_EQ(first->statusLabel()->styleSheet(), "color:green;");
+    EXPECT_TRUE(first->styleSheet().startsWith("QProgressBar{font:9pt;background:#d5dae6;"
+                                               "max-height:8px;border-radius:5px;"));
+    EXPECT_TRUE(first->styleSheet().endsWith(
+        "border:1px solid #d5dae6;}QProgressBar:chunk{border-radius:5px;background-color:#15a4fa;}"));
+
+    list.setRowStatus(0, DEVICE_STATUS_EXPORTING, 40);
+    EXPECT_EQ(first->statusLabel()->text(), QStringLiteral("正在导出"));
+    EXPECT_EQ(first->statusLabel()->styleSheet(), "color:blue;");
+    EXPECT_FALSE(first->progressBar()->isHidden());
+    EXPECT_EQ(first->progressBar()->value(), 40);
+    EXPECT_EQ(second->statusLabel()->text(), QStringLiteral("空闲"));
+
+    list.setRowStatus(0, DEVICE_STATUS_UPDATE_CANCEL, 40);
+    EXPECT_EQ(first->statusLabel()->text(), QStringLiteral("升级取消"));
+    EXPECT_EQ(first->statusLabel()->styleSheet(), "color:red;");
+    EXPECT_TRUE(first->progressBar()->isHidden());
+    EXPECT_EQ(first->progressBar()->value(), 0);
+
+    const std::vector<std::tuple<DeviceStatus, const char*>> classes = {
+        {DEVICE_STATUS_UPDATE_SUCCESS, "color:green;"}, {DEVICE_STATUS_EXPORT_SUCCESS, "color:green;"},
+        {DEVICE_STATUS_SET_SUCCESS, "color:green;"},    {DEVICE_STATUS_UPDATE_FAILED, "color:red;"},
+        {DEVICE_STATUS_EXPORT_FAILED, "color:red;"},    {DEVICE_STATUS_SET_FAILED, "color:red;"},
+        {DEVICE_STATUS_UPDATING, "color:blue;"},        {DEVICE_STATUS_SETTING, "color:blue;"},
+    };
+    for (const auto& [status, sheet] : classes) {
+        list.setRowStatus(1, status, 70);
+        EXPECT_EQ(second->statusLabel()->styleSheet(), sheet) << status;
+        EXPECT_EQ(second->progressBar()->isHidden(), QString(sheet) != "color:blue;") << status;
+    }
+
+    // An out-of-range percentage still moves the bar; a row without a cell is left alone.
+    list.setRowStatus(1, DEVICE_STATUS_UPDATING, 250);
+    EXPECT_EQ(second->progressBar()->value(), 100);
+    list.setRowStatus(7, DEVICE_STATUS_UPDATING, 10);
+    list.setRowStatus(-1, DEVICE_STATUS_UPDATING, 10);
+    // The status signal is connected only while it is delivered.
+    emit list.signalsUpdataStatus(DEVICE_STATUS_SET_FAILED, 0);
+    EXPECT_EQ(first->statusLabel()->text(), QStringLiteral("升级取消"));
+    EXPECT_EQ(second->statusLabel()->text(), QStringLiteral("正在升级"));
+}
+
+TEST_F(SearchListTest, WebPageButtonOpensTheCameraAddress) {
+    std::vector<std::tuple<std::string, std::string, std::string>> opened;
+    kp::setShellExecuteHook([&](const std::string& op, const std::string& file,
+                                const std::string& params) { opened.emplace_back(op, file, params); });
+
+    list.slotFindDevice(camera("192.168.1.64", 80));
+    list.slotFindDevice(camera("192.168.1.65", 8080));
+    list.show();
+    QTest::mouseClick(list.toolsCell(0)->ieButton(), Qt::LeftButton);
+    QTest::mouseClick(list.toolsCell(1)->ieButton(), Qt::LeftButton);
+    // The video window is not there yet: its button opens nothing.
+    QTest::mouseClick(list.toolsCell(1)->videoButton(), Qt::LeftButton);
+    kp::setShellExecuteHook(nullptr);
+
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[0], std::make_tuple(std::string("open"), std::string("iexplore.exe"),
+                                         std::string("http://192.168.1.64/")));
+    EXPECT_EQ(std::get<2>(opened[1]), "http://192.168.1.65:8080/");
+}
+
+TEST(WebPageUrl, OnlyWellFormedAddressesReachTheShell) {
+    DeviceInfo info;
+    info.ip_addr = "10.1.2.3";
+    info.port = 80;
+    EXPECT_EQ(DeviceTableWidgetBase::webPageUrl(info), "http://10.1.2.3/");
+    info.port = 65535;
+    EXPECT_EQ(DeviceTableWidgetBase::webPageUrl(info), "http://10.1.2.3:65535/");
+    for (int bad_port : {0, -80, 65536}) {
+        info.port = bad_port;
+        EXPECT_EQ(DeviceTableWidgetBase::webPageUrl(info), "") << bad_port;
+    }
+    info.port = 80;
+    for (const char* bad_ip : {"10.1.2.3 -new-window file:///etc/passwd", "10.1.2.3\"", "1.2.3",
+                               "256.1.1.1", "a.b.c.d", "", std::string(300, '1').c_str()}) {
+        info.ip_addr = bad_ip;
+        EXPECT_EQ(DeviceTableWidgetBase::webPageUrl(info), "") << bad_ip;
+    }
+}
+
+TEST_F(SearchListTest, StatusMenuFiltersRowsAndOperationsSeeOnlyShownRows) {
+    for (const char* ip : {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"})
+        list.slotFindDevice(camera(ip));
+    list.setRowStatus(1, DEVICE_STATUS_UPDATE_SUCCESS, 0);
+    list.setRowStatus(3, DEVICE_STATUS_UPDATE_SUCCESS, 0);
+    list.setRowStatus(2, DEVICE_STATUS_UPDATE_FAILED, 0);
+    list.show();
+
+    // A click on another section opens nothing; the "状态" section opens the menu.
+    clickHeaderSection(kColumnFirmware);
+    EXPECT_FALSE(list.statusMenu()->isVisible());
+    clickHeaderSection(kColumnStatus);
+    EXPECT_TRUE(list.statusMenu()->isVisible());
+    QList<QAction*> entries = list.statusMenu()->actions();
+    ASSERT_EQ(entries.size(), 5);
+    EXPECT_EQ(entries[0]->text(), QStringLiteral("全部"));
+    EXPECT_EQ(entries[4]->text(), QStringLiteral("导出失败"));
+    list.statusMenu()->hide();
+
+    // Row 0 was ticked before the filter hid it.
+    tick(0);
+    entries[1]->trigger();  // 升级成功
+    EXPECT_TRUE(table()->isRowHidden(0));
+    EXPECT_FALSE(table()->isRowHidden(1));
+    EXPECT_TRUE(table()->isRowHidden(2));
+    EXPECT_FALSE(table()->isRowHidden(3));
+
+    QSignalSpy selected(&list, &DeviceTableWidgetBase::signalsSelectedChange);
+    list.checkAll();
+    EXPECT_EQ(selected.takeLast()[0].toInt(), 2);
+    EXPECT_EQ(table()->item(2, 0)->checkState(), Qt::Unchecked);
+    std::vector<std::string> chosen;
+    for (const DeviceInfo& d : list.getSelectedDevices()) chosen.push_back(d.ip_addr);
+    EXPECT_EQ(chosen, (std::vector<std::string>{"10.0.0.2", "10.0.0.4"}));
+
+    // A row that reaches the filtered status comes into view; one that leaves it goes.
+    list.setRowStatus(0, DEVICE_STATUS_UPDATE_SUCCESS, 0);
+    EXPECT_FALSE(table()->isRowHidden(0));
+    list.setRowStatus(3, DEVICE_STATUS_UPDATING, 5);
+    EXPECT_TRUE(table()->isRowHidden(3));
+    // New rows are idle and stay out of view under this filter.
+    list.slotFindDevice(camera("10.0.0.9"));
+    EXPECT_TRUE(table()->isRowHidden(4));
+
+    entries[2]->trigger();  // 升级失败
+    EXPECT_EQ(list.getSelectedDevices().size(), 0u);  // row 2 is shown but not ticked
+    entries[0]->trigger();  // 全部
+    for (int row = 0; row < table()->rowCount(); ++row) EXPECT_FALSE(table()->isRowHidden(row));
+    EXPECT_EQ(list.getSelectedDevices().size(), 3u);
+
+    // Emptying the list drops the filter, so a new search is not hidden.
+    entries[3]->trigger();
+    list.clearDevices();
+    EXPECT_EQ(list.statusFilter(), -1);
+    EXPECT_TRUE(entries[0]->isChecked());
+    list.slotFindDevice(camera("10.0.0.1"));
+    EXPECT_FALSE(table()->isRowHidden(0));
+}
+
+TEST_F(SearchListTest, ClearDevicesEmptiesEverything) {
+    for (const char* ip : {"10.0.0.1", "10.0.0.2"}) list.slotFindDevice(camera(ip));
+    tick(0);
+    list.clearDevices();
+    EXPECT_EQ(table()->rowCount(), 0);
+    EXPECT_TRUE(list.getSelectedDevices().empty());
+    int row = -1;
+    EXPECT_FALSE(list.findRowByIp("10.0.0.1", row));
+}
