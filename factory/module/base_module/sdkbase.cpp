@@ -1,0 +1,326 @@
+#include "sdkbase.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "assert_return.h"
+#include "logging.h"
+
+namespace factory {
+
+const char kHardwareTypes[kHardwareTypeCount][kHardwareTypeLen] = {
+    "PL-100 Barrier",   "PL-120 Barrier", "PL-200 Lane",      "PL-220 Lane",      "PL-300 Highway",
+    "PL-320 Highway",   "PL-400 Parking", "PL-420 Parking",   "PL-500 Portable",  "FC-100 Door",
+    "FC-120 Door",      "FC-200 Turnstile", "FC-220 Turnstile", "FC-300 Kiosk", "FC-320 Kiosk",
+};
+const char kUnknownHardware[] = "UNKOWN HARDWARE";
+
+sdkbase::sdkbase() : sdk_handle_(NULL) {}
+
+sdkbase::~sdkbase() = default;
+
+bool sdkbase::SDK_GetHwInfoEx(std::string ip, KPLPRC_HWINFO_EX* info) {
+    int ret = KpLPRClient_GetHwInfoEx(ip.c_str(), 80, info);
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetHwInfoEx false: " << ret;
+        return false;
+    }
+    return true;
+}
+
+bool sdkbase::SDK_Open(std::string ip, int port, std::string user, std::string password) {
+    if (sdk_handle_ != NULL) {
+        int ret = KpLPRClient_Close(sdk_handle_);
+        if (ret != 0) {
+            KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Close false: " << ret;
+            return false;
+        }
+    }
+    sdk_handle_ = KpLPRClient_Open(ip.c_str(), port, user.c_str(), password.c_str());
+    if (sdk_handle_ == NULL) {
+        // The returned code of a refused login is the null handle.
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Open false: " << 0;
+        return false;
+    }
+    return true;
+}
+
+bool sdkbase::SDK_Close() {
+    SDK_GUARD_FALSE();
+    int ret = KpLPRClient_Close(sdk_handle_);
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Close false: " << ret;
+        return false;
+    }
+    sdk_handle_ = NULL;
+    KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Close OK";
+    return true;
+}
+
+KPLPRC_HANDLE sdkbase::SDK_GetHandle() { return sdk_handle_; }
+
+bool sdkbase::SDK_GetSerialNumber(std::string& serial) {
+    SDK_GUARD_FALSE();
+    unsigned int high = 0;
+    unsigned int low = 0;
+    int ret = KpLPRClient_GetSerialNumber(sdk_handle_, &high, &low);
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetSerialNumber false: " << ret;
+        return false;
+    }
+    char text[64] = {0};
+    std::snprintf(text, sizeof(text), "%x-%x", high, low);
+    serial = text;
+    return true;
+}
+
+bool sdkbase::SDK_GetHwInfo(std::string& mac, std::string& serial) {
+    SDK_GUARD_FALSE();
+    int kind = 0;
+    int lens_code = 0;
+    char text1[KPLPRC_HWINFO_TEXT_LEN] = {0};
+    char text2[KPLPRC_HWINFO_TEXT_LEN] = {0};
+    unsigned char block[KPLPRC_HWINFO_BLOCK_LEN] = {0};
+    int ret = KpLPRClient_GetHwInfo(sdk_handle_, &kind, text1, text2, &lens_code, block);
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetHwInfo false: " << ret;
+        return false;
+    }
+    // The library writes NUL-terminated texts, but a full buffer must not run past its end.
+    mac.assign(text1, strnlen(text1, sizeof(text1)));
+    serial.assign(text2, strnlen(text2, sizeof(text2)));
+    return true;
+}
+
+bool sdkbase::SDK_GetHwBoardVersion(int board) {
+    SDK_GUARD_FALSE();
+    unsigned char version[KPLPRC_BOARD_VERSION_LEN] = {0};
+    int ret = KpLPRClient_GetHwBoardVersion(sdk_handle_, board, version);
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetHwBoardVersion false: " << ret;
+        return false;
+    }
+    return true;
+}
+
+bool sdkbase::SDK_GetRemoteSoftWareVersion(std::string& version) {
+    SDK_GUARD_FALSE();
+    int major = 0, minor = 0, revision = 0, build = 0;
+    int ret = KpLPRClient_GetRemoteSoftWareVersion(sdk_handle_, &major, &minor, &revision, &build);
+    if (ret == -1) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetRemoteSoftWareVersion false: " << ret;
+        return false;
+    }
+    char text[32] = {0};
+    std::snprintf(text, sizeof(text), "%d.%d.%d.%d", major, minor, revision, build);
+    version = text;
+    return true;
+}
+
+bool sdkbase::SDK_GetSystemVersion(std::string& version) {
+    SDK_GUARD_FALSE();
+    char text[KPLPRC_SYSTEM_VERSION_LEN] = {0};
+    int ret = KpLPRClient_GetSystemVersion(sdk_handle_, text);
+    if (ret == -1) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetSystemVersion false: " << ret;
+        return false;
+    }
+    version.assign(text, strnlen(text, sizeof(text)));
+    return true;
+}
+
+bool sdkbase::SDK_GetHardwareType(std::string& type) {
+    SDK_GUARD_FALSE();
+    int kind = 0;
+    int lens_code = 0;
+    char text1[KPLPRC_HWINFO_TEXT_LEN] = {0};
+    char text2[KPLPRC_HWINFO_TEXT_LEN] = {0};
+    unsigned char block[KPLPRC_HWINFO_BLOCK_LEN] = {0};
+    int ret = KpLPRClient_GetHwInfo(sdk_handle_, &kind, text1, text2, &lens_code, block);
+    if (ret == -1) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetHwInfo false: " << ret;
+        return false;
+    }
+    unsigned int index = block[KPLPRC_HWBLOCK_HARDWARE_INDEX];
+    if (index < static_cast<unsigned int>(kHardwareTypeCount)) {
+        type = kHardwareTypes[index];
+    } else {
+        type = kUnknownHardware;
+    }
+    return true;
+}
+
+bool sdkbase::SDK_GetNetConfig(KPLPRC_NET_CONFIG* netcfg) {
+    SDK_GUARD_FALSE();
+    FACTORY_ASSERT_RETURN(netcfg == NULL, false, "ASSERT (netcfg == NULL) is true, then return false");
+    int ret = KpLPRClient_GetNetConfig(sdk_handle_, netcfg);
+    if (ret == -1) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetNetConfig false: " << ret;
+        return false;
+    }
+    return true;
+}
+
+bool sdkbase::SDK_Restore(unsigned int restore) {
+    SDK_GUARD_FALSE();
+    FACTORY_ASSERT_RETURN(restore >= SDK_RESTORE_MAX || restore < SDK_RESTORE_PART, false,
+                          "ASSERT (restore >= SDK_RESTORE_MAX || restore < SDK_RESTORE_PART) is true, then "
+                          "return false");
+    int ret = restore == SDK_RESTORE_PART ? KpLPRClient_RestorePart(sdk_handle_)
+                                          : KpLPRClient_RestoreFull(sdk_handle_);
+    return ret == 0;
+}
+
+bool sdkbase::SDK_RebootDevice() {
+    SDK_GUARD_FALSE();
+    return KpLPRClient_RebootDevice(sdk_handle_) == 0;
+}
+
+bool sdkbase::SDK_GetDeviceTime(KPLPRC_DATETIME* time) {
+    SDK_GUARD_FALSE();
+    int ret = KpLPRClient_GetDateTime(sdk_handle_, time);
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetDateTime false: " << ret;
+        return false;
+    }
+    return true;
+}
+
+bool sdkbase::SDK_SetDeviceTime(KPLPRC_DATETIME* time) {
+    SDK_GUARD_FALSE();
+    int ret = KpLPRClient_SetDateTime(sdk_handle_, time);
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_SetDateTime false: " << ret;
+        return false;
+    }
+    return true;
+}
+
+bool sdkbase::SDK_SendValues(int output, int level) {
+    SDK_GUARD_FALSE();
+    return KpLPRClient_SetIoOutput(sdk_handle_, 0, output, level) == 0;
+}
+
+int sdkbase::SDK_StartRealPlay(HWND window) {
+    FACTORY_ASSERT_RETURN(sdk_handle_ == NULL, KPLPRC_FIALURE,
+                          "ASSERT (sdk_handle_ == NULL) is true, then return -1");
+    return KpLPRClient_StartRealPlay(sdk_handle_, window);
+}
+
+bool sdkbase::SDK_StopRealPlay(int play_handle) {
+    std::fputs("停止播放 \n", stdout);
+    FACTORY_ASSERT_RETURN(play_handle == KPLPRC_FIALURE, false,
+                          "ASSERT (play_handle == KPLPRC_FIALURE) is true, then return false");
+    if (KpLPRClient_StopRealPlay(play_handle) != 0) {
+        return false;
+    }
+    KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_StopRealPlay OK";
+    return true;
+}
+
+bool sdkbase::SDK_GetParamImportAbility(KP_PARAM_IMPORT_ABILITY_V2* ability) {
+    SDK_GUARD_FALSE();
+    int ret = KpLPRClient_GetConfig(sdk_handle_, KP_GET_IMPORT_PARAM_ABILITY_EX, 0, ability,
+                                    sizeof(KP_PARAM_IMPORT_ABILITY_V2));
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KP_GET_IMPORT_PARAM_ABILITY_EX false: " << ret;
+        return false;
+    }
+    return true;
+}
+
+bool sdkbase::SDK_ParaExportV2(const KP_PARAM_IMPORT_ABILITY_V2* ability, std::string path) {
+    SDK_GUARD_FALSE();
+    KPES_LOG(kpes::LS_INFO) << "SDK_ParaExportV2 begin " << path;
+    int ret = KpLPRClient_ParaExportV2(sdk_handle_, ability, path.c_str());
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_ParaExportV2 false: " << ret;
+        return false;
+    }
+    KPES_LOG(kpes::LS_INFO) << "SDK_ParaExportV2 end";
+    return true;
+}
+
+bool sdkbase::SDK_ParaImportV2(std::string path) {
+    SDK_GUARD_FALSE();
+    int ret = KpLPRClient_ParaImportV2(sdk_handle_, path.c_str());
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_ParaImportV2 false: " << ret;
+        return false;
+    }
+    return true;
+}
+
+bool sdkbase::SDK_Update(std::string path) {
+    SDK_GUARD_FALSE();
+    int ret = KpLPRClient_Update(sdk_handle_, path.c_str());
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Update false: " << ret;
+        return false;
+    }
+    return true;
+}
+
+bool sdkbase::SDK_StopUpdate() {
+    SDK_GUARD_FALSE();
+    int ret = KpLPRClient_StopUpdate(sdk_handle_);
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_StopUpdate false: " << ret;
+        return false;
+    }
+    return true;
+}
+
+int sdkbase::SDK_GetUpdateState() {
+    FACTORY_ASSERT_RETURN(sdk_handle_ == NULL, 0, "ASSERT (sdk_handle_ == NULL) is true, then return false");
+    return KpLPRClient_GetUpdateState(sdk_handle_);
+}
+
+int sdkbase::SDK_GetUpdateProgress() {
+    FACTORY_ASSERT_RETURN(sdk_handle_ == NULL, -1, "ASSERT (sdk_handle_ == NULL) is true, then return -1");
+    return KpLPRClient_GetUpdateProgress(sdk_handle_);
+}
+
+bool sdkbase::SDK_SetLoginAccount(std::string password) {
+    SDK_GUARD_FALSE();
+    int ret = KpLPRClient_SetLoginAccount(sdk_handle_, password.c_str());
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_SetLoginAccount false: " << ret;
+        return false;
+    }
+    return true;
+}
+
+int sdkbase::SDK_InvokeCallback() {
+    // Nothing installs a callback; an empty one answers 0 instead of throwing bad_function_call.
+    return callback_ ? callback_() : 0;
+}
+
+bool SDK_StartFindDeviceEx(KPLPRC_FIND_DEVICE_CALLBACK_EX callback, void* user_data) {
+    int ret = KPLPRClient_StartFindDeviceEx(callback, user_data);
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KPLPRClient_StartFindDeviceEx false: " << ret;
+        return false;
+    }
+    return true;
+}
+
+bool SDK_StartFindDeviceV2(KPLPRC_FIND_DEVICE_CALLBACK_V2 callback, void* user_data) {
+    int ret = KPLPRClient_StartFindDeviceV2(callback, user_data);
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KPLPRClient_StartFindDeviceV2 false: " << ret;
+        return false;
+    }
+    return true;
+}
+
+bool SDK_SetCommonNotifyCallBack(KPLPRC_COMMON_NOTIFY_CALLBACK callback, void* user_data) {
+    int ret = KPLPRClient_SetCommonNotifyCallBack(callback, user_data);
+    if (ret != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "KPLPRClient_SetCommonNotifyCallBack false: " << ret;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace factory

@@ -1,0 +1,155 @@
+// The job composer of one device: owns the device's wrapper, its three operation modules and a
+// worker thread that runs posted jobs one after another.
+//
+//   auto deal = std::make_shared<factory::dealmodule>();
+//   if (deal->InitModules(1)) {
+//       deal->Reboot(ip, port, user, password, progress);   // returns at once
+//   }
+//   ... when the job's final report ("完成" or a failure) has been handled:
+//   deal->StopWorker();                                      // joins the worker
+//
+// Every job reports each step through its ProgressCallback on the worker thread; the receiver
+// marshals to its own thread. Operations are called from one thread (the poster); only
+// PostJob's ring is shared with the worker, and it needs no lock.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "RuDAVADO.h"
+
+namespace factory {
+
+class sdkbase;
+class devicebasemodule;
+class parambasemodule;
+class videobasemodule;
+
+class dealmodule {
+public:
+    // A step report: success flag and the row text. The returned value is ignored by the jobs.
+    using ProgressCallback = std::function<bool(bool ok, const std::string& text)>;
+    // Upgrade progress: state and percent, as UpdateDevice reports them.
+    using UpgradeProgressCallback = std::function<void(int state, int percent)>;
+    // The camera's parameter-group description, read by ReadAbility.
+    using AbilityCallback = std::function<void(int ok, const KP_PARAM_IMPORT_ABILITY_V2& ability)>;
+    using Job = std::function<void()>;
+
+    // Slots of the job ring; one always stays free, so at most 63 jobs wait.
+    static constexpr int kJobSlots = 64;
+
+    dealmodule();
+    // Stops a worker the owner left running; pending jobs are destroyed unrun.
+    ~dealmodule();
+
+    dealmodule(const dealmodule&) = delete;
+    dealmodule& operator=(const dealmodule&) = delete;
+
+    // Creates the wrapper (kind 0 plate, any other face) and the modules when the kind changed
+    // or no wrapper exists, then starts the worker. With a worker running, returns true at once.
+    bool InitModules(int kind);
+    // Queues a job for the worker; while the ring is full, waits for the worker to take one.
+    void PostJob(Job job);
+    // Ends the worker after its current job and joins it; pending jobs stay queued.
+    void StopWorker();
+    // Destroys the jobs not yet run. Only while no worker runs.
+    void ClearJobs();
+    // While paused the worker takes no job.
+    void SetPaused(bool paused);
+
+    // Job operations: each checks the modules it needs, then posts its job and returns.
+    void SetPassword(std::string ip, int port, std::string user, std::string password, std::string new_password,
+                     ProgressCallback progress);
+    void ImportParam(std::string ip, int port, std::string user, std::string password, std::string path,
+                     ProgressCallback progress);
+    // `ability` is read when the job runs, so it must outlive the job.
+    void ExportParam(std::string ip, int port, std::string user, std::string password,
+                     const KP_PARAM_IMPORT_ABILITY_V2* ability, std::string path, ProgressCallback progress);
+    void Reboot(std::string ip, int port, std::string user, std::string password, ProgressCallback progress);
+    void SetTime(std::string ip, int port, std::string user, std::string password, ProgressCallback progress);
+    void Restore(std::string ip, int port, std::string user, std::string password, unsigned int kind,
+                 ProgressCallback progress);
+    void Upgrade(std::string ip, int port, std::string user, std::string password, std::string path,
+                 ProgressCallback progress, UpgradeProgressCallback upgrade_progress);
+    void Upload(std::string ip, int port, std::string user, std::string password, bool logo, std::string logo_path,
+                bool bg, std::string bg_path, bool css, std::string css_path, ProgressCallback progress);
+    void StartVideo(std::string ip, int port, std::string user, std::string password, HWND window,
+                    ProgressCallback progress);
+    void StopVideo(std::string ip, int port, std::string user, std::string password, ProgressCallback progress);
+    // The address change by serial words; needs no login.
+    void ModifyIp(unsigned int serial_high, unsigned int serial_low, std::string ip, std::string gateway,
+                  std::string mask, ProgressCallback progress);
+
+    // Synchronous on the calling thread: logs in, reads the parameter-group description and
+    // hands it to `ability_callback`, then logs out. Failures go to `progress`.
+    void ReadAbility(std::string ip, int port, std::string user, std::string password,
+                     AbilityCallback ability_callback, ProgressCallback progress);
+
+    // The job bodies, run on the worker. Public so that a caller can post one itself, e.g.
+    //   deal->PostJob([deal, ...] { deal->ModifyIpJob(...); });
+    struct LoginData {
+        std::string ip;
+        int port = 0;
+        std::string user;
+        std::string password;
+    };
+    void SetPasswordJob(const LoginData& login, const std::string& new_password, const ProgressCallback& progress);
+    void ImportParamJob(const LoginData& login, const std::string& path, const ProgressCallback& progress);
+    void ExportParamJob(const LoginData& login, const KP_PARAM_IMPORT_ABILITY_V2* ability, const std::string& path,
+                        const ProgressCallback& progress);
+    void RebootJob(const LoginData& login, const ProgressCallback& progress);
+    void SetTimeJob(const LoginData& login, const ProgressCallback& progress);
+    void RestoreJob(const LoginData& login, unsigned int kind, const ProgressCallback& progress);
+    void UpgradeJob(const LoginData& login, const std::string& path, const ProgressCallback& progress,
+                    const UpgradeProgressCallback& upgrade_progress);
+    void UploadJob(const LoginData& login, bool logo, const std::string& logo_path, bool bg,
+                   const std::string& bg_path, bool css, const std::string& css_path,
+                   const ProgressCallback& progress);
+    void ModifyIpJob(unsigned int serial_high, unsigned int serial_low, const std::string& ip,
+                     const std::string& gateway, const std::string& mask, const ProgressCallback& progress);
+    void PlayJob(const LoginData& login, HWND window, const ProgressCallback& progress);
+    void StopPlayJob(const ProgressCallback& progress);
+
+    // For inspection by the owner and tests.
+    std::shared_ptr<sdkbase> sdk() const { return kp_sdk_; }
+    bool worker_running() const { return worker_ != nullptr; }
+    // Whether the ability record has been allocated (it is only when ReadAbility needs it).
+    bool has_ability_record() const { return ability_ != nullptr; }
+
+private:
+    // Per-worker stop request; shared with the worker loop so that the loop can see it even
+    // after the composer is gone.
+    using StopToken = std::shared_ptr<std::atomic<bool>>;
+
+    static void WorkerLoop(dealmodule* self, StopToken stop);
+    bool RunNextJob();
+
+    // Login, the operation, logout, with the reports every standard job makes.
+    void StandardJob(const LoginData& login, const char* first_text, const ProgressCallback& progress,
+                     const std::function<bool(std::string& message)>& operation);
+
+    bool CheckDevice() const;
+    bool CheckDeviceAndParam() const;
+    bool CheckDeviceAndVideo() const;
+
+    std::unique_ptr<Job[]> jobs_;
+    std::atomic<int> write_{0};
+    std::atomic<int> read_{0};
+    int kind_ = 0;
+    StopToken stop_;
+    std::atomic<bool> pause_{false};
+    std::unique_ptr<std::thread> worker_;
+    std::shared_ptr<sdkbase> kp_sdk_;
+    std::shared_ptr<videobasemodule> video_module_;
+    std::shared_ptr<parambasemodule> param_module_;
+    std::shared_ptr<devicebasemodule> device_module_;
+    // 827,716 bytes: allocated on the first ReadAbility only, since most composers never read it.
+    std::unique_ptr<KP_PARAM_IMPORT_ABILITY_V2> ability_;
+};
+
+}  // namespace factory
