@@ -350,7 +350,8 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwBoardVersion(KPLPRC_HANDLE handle, i
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetRemoteSoftWareVersion(KPLPRC_HANDLE handle, int* major,
                                                                 int* minor, int* revision,
                                                                 int* build);
-/* Firmware version text, KPLPRC_SYSTEM_VERSION_LEN bytes, e.g. "V3.2.1.15". */
+/* Firmware version text, KPLPRC_SYSTEM_VERSION_LEN bytes, e.g. "3.2.1.15" (the same text as the
+ * extended discovery report's firmware version). */
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetSystemVersion(KPLPRC_HANDLE handle, char* version);
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetNetConfig(KPLPRC_HANDLE handle,
                                                     KPLPRC_NET_CONFIG* config);

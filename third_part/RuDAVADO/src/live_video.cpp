@@ -1,0 +1,229 @@
+#include "live_video.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "camera.h"
+#include "kp_platform.h"
+#include "network.h"
+
+#if defined(RUDAVADO_HAVE_X11)
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#endif
+
+namespace rudavado {
+
+#if defined(RUDAVADO_HAVE_X11)
+namespace {
+
+// Xlib reports errors through one process-wide handler. Errors on our own connections (a window
+// closed while its video still runs) only stop the drawing; anybody else's go to the handler
+// that was installed before ours.
+std::mutex g_displays_mu;
+std::set<Display*> g_displays;
+XErrorHandler g_previous_handler = nullptr;
+thread_local bool t_x_error = false;
+
+int onXError(Display* display, XErrorEvent* event) {
+    {
+        std::lock_guard<std::mutex> lk(g_displays_mu);
+        if (g_displays.count(display) != 0) {
+            t_x_error = true;
+            return 0;
+        }
+    }
+    return g_previous_handler != nullptr ? g_previous_handler(display, event) : 0;
+}
+
+Display* openDisplay() {
+    static std::once_flag once;
+    std::call_once(once, [] { g_previous_handler = XSetErrorHandler(onXError); });
+    std::lock_guard<std::mutex> lk(g_displays_mu);
+    Display* d = XOpenDisplay(nullptr);
+    if (d != nullptr) g_displays.insert(d);
+    return d;
+}
+
+void closeDisplay(Display* d) {
+    std::lock_guard<std::mutex> lk(g_displays_mu);
+    XCloseDisplay(d);
+    g_displays.erase(d);
+}
+
+class Painter {
+public:
+    Painter(Display* d, Window w) : d_(d), w_(w) {}
+    ~Painter() {
+        if (gc_ != nullptr) XFreeGC(d_, gc_);
+    }
+
+    bool init() {
+        t_x_error = false;
+        XWindowAttributes attr;
+        if (XGetWindowAttributes(d_, w_, &attr) == 0) return false;
+        XSync(d_, False);
+        if (t_x_error) return false;
+        true_color_ = attr.visual != nullptr && attr.visual->c_class == TrueColor &&
+                      attr.depth >= 24;
+        gc_ = XCreateGC(d_, w_, 0, nullptr);
+        XSync(d_, False);
+        return !t_x_error && gc_ != nullptr;
+    }
+
+    // Colour bars sliding sideways, a square running along them, and a caption strip.
+    bool draw(long long frame, const std::string& ip, long long clock) {
+        t_x_error = false;
+        Window root;
+        int x, y;
+        unsigned int width, height, border, depth;
+        if (XGetGeometry(d_, w_, &root, &x, &y, &width, &height, &border, &depth) == 0) {
+            return false;
+        }
+        if (width < 16 || height < 16) {
+            XSync(d_, False);
+            return !t_x_error;
+        }
+        static const unsigned long kBars[8] = {0xFFFFFF, 0xFFFF00, 0x00FFFF, 0x00FF00,
+                                               0xFF00FF, 0xFF0000, 0x0000FF, 0x202020};
+        const int w = static_cast<int>(width);
+        const int h = static_cast<int>(height);
+        const int bar = (w + 7) / 8;
+        const int shift = static_cast<int>((frame * 4) % w);
+        for (int i = 0; i < 8; ++i) {
+            setColor(kBars[i]);
+            const int bx = (i * bar + shift) % w;
+            XFillRectangle(d_, w_, gc_, bx, 0, static_cast<unsigned>(bar), height);
+            if (bx + bar > w) XFillRectangle(d_, w_, gc_, bx - w, 0, static_cast<unsigned>(bar), height);
+        }
+        setColor(0xFFFFFF);
+        const int box = h / 6 > 8 ? h / 6 : 8;
+        const int span = w - box > 1 ? w - box : 1;
+        XFillRectangle(d_, w_, gc_, static_cast<int>((frame * 6) % span), h / 2 - box / 2,
+                       static_cast<unsigned>(box), static_cast<unsigned>(box));
+        setColor(0x000000);
+        XFillRectangle(d_, w_, gc_, 0, h - 44 > 0 ? h - 44 : 0, width, 44);
+        setColor(0xFFFFFF);
+        char line[96];
+        std::snprintf(line, sizeof line, "%s  %s", ip.c_str(), formatDateTime(clock).c_str());
+        XDrawString(d_, w_, gc_, 8, h - 26, line, static_cast<int>(std::strlen(line)));
+        std::snprintf(line, sizeof line, "frame %lld", frame);
+        XDrawString(d_, w_, gc_, 8, h - 8, line, static_cast<int>(std::strlen(line)));
+        XSync(d_, False);
+        return !t_x_error;
+    }
+
+    void drawNoSignal() {
+        t_x_error = false;
+        setColor(0x000000);
+        XFillRectangle(d_, w_, gc_, 0, 0, 4096, 4096);
+        setColor(0xFFFFFF);
+        XDrawString(d_, w_, gc_, 8, 20, "NO SIGNAL", 9);
+        XSync(d_, False);
+    }
+
+private:
+    void setColor(unsigned long rgb) {
+        unsigned long pixel = rgb;
+        if (!true_color_) {
+            const int s = screen();
+            pixel = ((rgb >> 16 & 0xFF) + (rgb >> 8 & 0xFF) + (rgb & 0xFF)) > 3 * 128
+                        ? WhitePixel(d_, s)
+                        : BlackPixel(d_, s);
+        }
+        XSetForeground(d_, gc_, pixel);
+    }
+    int screen() const { return DefaultScreen(d_); }
+
+    Display* d_;
+    Window w_;
+    GC gc_ = nullptr;
+    bool true_color_ = true;
+};
+
+}  // namespace
+#endif
+
+LivePlay::LivePlay(uint64_t session, int camera, uint64_t generation, unsigned long window)
+    : session_(session), camera_(camera), generation_(generation), window_(window) {}
+
+LivePlay::~LivePlay() { stop(); }
+
+void LivePlay::start() {
+    thread_ = std::thread([this] { run(); });
+    std::unique_lock<std::mutex> lk(mu_);
+    cv_.wait(lk, [this] { return ready_; });
+}
+
+void LivePlay::stop() {
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        stop_ = true;
+    }
+    cv_.notify_all();
+    std::lock_guard<std::mutex> join(join_mu_);
+    if (thread_.joinable()) thread_.join();
+}
+
+// Waits one frame interval; false when the play is being stopped.
+bool LivePlay::waitFrame() {
+    double ms = 40;
+    {
+        auto lk = Network::instance().lock();
+        ms = Network::instance().timing(Timing::Frame);
+    }
+    long long us = kp::scaledMicroseconds(ms);
+    if (us < 1000) us = 1000;  // no screen shows more than a thousand frames a second
+    std::unique_lock<std::mutex> lk(mu_);
+    return !cv_.wait_for(lk, std::chrono::microseconds(us), [this] { return stop_; });
+}
+
+void LivePlay::run() {
+    bool drawing = false;
+#if defined(RUDAVADO_HAVE_X11)
+    Display* display = nullptr;
+    Painter* painter = nullptr;
+    if (window_ != 0) {
+        display = openDisplay();
+        if (display != nullptr) {
+            painter = new Painter(display, static_cast<Window>(window_));
+            drawing = painter->init();
+        }
+    }
+#endif
+    draws_.store(drawing);
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        ready_ = true;
+    }
+    cv_.notify_all();
+
+    std::string ip;
+    long long clock = 0;
+    do {
+        if (!Network::instance().frameInfo(session_, ip, clock)) {
+#if defined(RUDAVADO_HAVE_X11)
+            if (drawing) painter->drawNoSignal();
+#endif
+            continue;
+        }
+        const long long frame = frames_.load() + 1;
+#if defined(RUDAVADO_HAVE_X11)
+        // A window that went away ends the drawing; the stream itself goes on being counted.
+        if (drawing && !painter->draw(frame, ip, clock)) drawing = false;
+#endif
+        frames_.store(frame);
+    } while (waitFrame());
+
+#if defined(RUDAVADO_HAVE_X11)
+    delete painter;
+    if (display != nullptr) closeDisplay(display);
+#endif
+    (void)drawing;
+}
+
+}  // namespace rudavado

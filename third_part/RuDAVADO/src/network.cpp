@@ -1,0 +1,565 @@
+#include "network.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "kp_platform.h"
+#include "live_video.h"
+
+namespace rudavado {
+namespace {
+
+const char* const kTimingNames[] = {"call",  "login",   "connect_timeout", "discovery_spread",
+                                    "boot",  "upgrade", "frame"};
+
+Clock::time_point later(double ms) {
+    return Clock::now() + std::chrono::microseconds(kp::scaledMicroseconds(ms));
+}
+
+// Replies to a search arrive in an order that has nothing to do with the scenario's order.
+double replyDelay(const Camera& c, uint64_t generation, double spread) {
+    if (spread <= 0) return 0;
+    uint64_t x = (static_cast<uint64_t>(c.serial_low) << 32 | c.serial_high) ^
+                 (generation * 0x9E3779B97F4A7C15ull);
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdull;
+    x ^= x >> 33;
+    return spread * static_cast<double>(x % 10000) / 10000.0;
+}
+
+}  // namespace
+
+bool timingByName(const char* name, Timing& t) {
+    if (name == nullptr) return false;
+    for (size_t i = 0; i < static_cast<size_t>(Timing::Count); ++i) {
+        if (std::strcmp(name, kTimingNames[i]) == 0) {
+            t = static_cast<Timing>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+Network& Network::instance() {
+    static Network network;
+    return network;
+}
+
+Network::Network() {
+    for (size_t i = 0; i < timings_.size(); ++i) timings_[i] = defaultTiming(static_cast<Timing>(i));
+    thread_ = std::thread([this] { run(); });
+}
+
+Network::~Network() {
+    std::vector<std::shared_ptr<LivePlay>> plays;
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        stop_ = true;
+        for (auto& p : plays_) plays.push_back(p.second);
+        plays_.clear();
+    }
+    cv_.notify_all();
+    stopPlays(std::move(plays));
+    if (thread_.joinable()) thread_.join();
+}
+
+// ---- Library thread ----------------------------------------------------------------------------
+
+void Network::run() {
+    std::unique_lock<std::mutex> lk(mu_);
+    while (!stop_) {
+        std::vector<Delivery> out;
+        out.swap(pending_);
+        const auto now = Clock::now();
+        while (!events_.empty() && events_.begin()->first <= now) {
+            auto fn = std::move(events_.begin()->second);
+            events_.erase(events_.begin());
+            fn(out);
+        }
+        while (!replies_.empty() && replies_.begin()->first <= now) {
+            const Reply r = replies_.begin()->second;
+            replies_.erase(replies_.begin());
+            if (!discovery_running_ || r.generation != discovery_generation_) continue;
+            if (r.camera < 0 || static_cast<size_t>(r.camera) >= cameras_.size()) continue;
+            const Camera& c = cameras_[static_cast<size_t>(r.camera)];
+            if (!c.reachable()) continue;
+            Delivery d;
+            d.is_report = true;
+            d.report = makeReport(c, r.generation);
+            out.push_back(std::move(d));
+        }
+        if (!out.empty()) {
+            lk.unlock();
+            for (const Delivery& d : out) deliver(d);
+            lk.lock();
+            continue;
+        }
+        if (events_.empty() && replies_.empty()) {
+            cv_.wait(lk, [this] {
+                return stop_ || !pending_.empty() || !events_.empty() || !replies_.empty();
+            });
+        } else {
+            Clock::time_point next = Clock::time_point::max();
+            if (!events_.empty()) next = events_.begin()->first;
+            if (!replies_.empty() && replies_.begin()->first < next) next = replies_.begin()->first;
+            cv_.wait_until(lk, next);
+        }
+    }
+}
+
+void Network::deliver(const Delivery& d) {
+    std::lock_guard<std::recursive_mutex> cb(cb_mu_);
+    if (!d.is_report) {
+        if (notify_ != nullptr) {
+            notify_(reinterpret_cast<KPLPRC_HANDLE>(static_cast<uintptr_t>(d.session)),
+                    notify_user_, d.code, 0);
+        }
+        return;
+    }
+    const Report& r = d.report;
+    if (r.generation != delivered_generation_) return;
+    if (r.extended && find_v2_ != nullptr) {
+        find_v2_(r.name.c_str(), r.ip.c_str(), r.port, r.port2, r.serial_low, r.serial_high,
+                 r.netmask.c_str(), r.gateway.c_str(), r.find_value, r.firmware.c_str(),
+                 r.lens_code, r.mac.c_str(), r.boot_time.c_str(), find_v2_user_);
+    } else if (find_ex_ != nullptr) {
+        find_ex_(r.name.c_str(), r.ip.c_str(), r.port, r.port2, r.serial_low, r.serial_high,
+                 r.netmask.c_str(), r.gateway.c_str(), find_ex_user_);
+    }
+}
+
+void Network::schedule(double delay_ms, std::function<void(std::vector<Delivery>&)> fn) {
+    events_.emplace(later(delay_ms), std::move(fn));
+    cv_.notify_all();
+}
+
+// ---- Set-up and callbacks ------------------------------------------------------------------------
+
+void Network::setup() {
+    ensureLoaded();
+    setup_.store(true);
+}
+
+void Network::cleanup() {
+    {
+        std::lock_guard<std::recursive_mutex> cb(cb_mu_);
+        std::lock_guard<std::mutex> lk(mu_);
+        find_ex_ = nullptr;
+        find_v2_ = nullptr;
+        notify_ = nullptr;
+        discovery_running_ = false;
+        ++discovery_generation_;
+        delivered_generation_ = discovery_generation_;
+        setup_.store(false);
+    }
+    std::vector<std::shared_ptr<LivePlay>> plays;
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        for (auto& p : plays_) plays.push_back(p.second);
+        plays_.clear();
+        sessions_.clear();
+    }
+    stopPlays(std::move(plays));
+}
+
+void Network::startDiscovery(KPLPRC_FIND_DEVICE_CALLBACK_EX ex, KPLPRC_FIND_DEVICE_CALLBACK_V2 v2,
+                             void* user) {
+    std::lock_guard<std::recursive_mutex> cb(cb_mu_);
+    std::lock_guard<std::mutex> lk(mu_);
+    // Registering the second kind beside a running search joins it; registering a kind again
+    // sends a new probe, which every camera answers again.
+    bool again = ex != nullptr ? find_ex_ != nullptr : find_v2_ != nullptr;
+    if (ex != nullptr) {
+        find_ex_ = ex;
+        find_ex_user_ = user;
+    } else {
+        find_v2_ = v2;
+        find_v2_user_ = user;
+    }
+    if (!discovery_running_ || again) {
+        discovery_running_ = true;
+        ++discovery_generation_;
+        delivered_generation_ = discovery_generation_;
+        scheduleReplies(discovery_generation_);
+    }
+}
+
+void Network::stopDiscovery() {
+    std::lock_guard<std::recursive_mutex> cb(cb_mu_);
+    std::lock_guard<std::mutex> lk(mu_);
+    find_ex_ = nullptr;
+    find_v2_ = nullptr;
+    discovery_running_ = false;
+    ++discovery_generation_;
+    delivered_generation_ = discovery_generation_;
+    // Replies still on their way are dropped now, so that stop/start loops do not pile them up.
+    replies_.clear();
+}
+
+void Network::setNotify(KPLPRC_COMMON_NOTIFY_CALLBACK cb, void* user) {
+    std::lock_guard<std::recursive_mutex> lock(cb_mu_);
+    notify_ = cb;
+    notify_user_ = user;
+}
+
+// ---- Discovery replies ---------------------------------------------------------------------------
+
+void Network::scheduleReply(const Camera& c, double delay_ms) {
+    replies_.emplace(later(delay_ms), Reply{c.index, discovery_generation_});
+    cv_.notify_all();
+}
+
+void Network::scheduleReplies(uint64_t generation) {
+    const double spread = timing(Timing::DiscoverySpread);
+    for (const Camera& c : cameras_) {
+        if (c.reachable()) scheduleReply(c, replyDelay(c, generation, spread));
+    }
+}
+
+Report Network::makeReport(const Camera& c, uint64_t generation) const {
+    Report r;
+    r.generation = generation;
+    r.extended = c.extended_discovery;
+    r.name = c.name;
+    r.ip = c.ip;
+    r.netmask = c.netmask;
+    r.gateway = c.gateway;
+    r.port = static_cast<unsigned short>(c.port);
+    r.port2 = 554;  // stream port
+    r.serial_low = c.serial_low;
+    r.serial_high = c.serial_high;
+    r.find_value = c.family->device_type;
+    r.firmware = c.firmware;
+    r.lens_code = c.lens_code;
+    r.mac = c.mac;
+    r.boot_time = c.boot_time;
+    return r;
+}
+
+// ---- Scenario ------------------------------------------------------------------------------------
+
+void Network::ensureLoaded() {
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        if (loaded_) return;
+    }
+    std::string error;
+    const char* path = std::getenv("RUDAVADO_SCENARIO");
+    if (path != nullptr && *path != '\0') {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        if (in && load(text.str(), error)) return;
+        // A broken scenario must not leave the library without cameras.
+    }
+    load(defaultScenarioText(), error);
+}
+
+bool Network::load(const std::string& json_text, std::string& error) {
+    std::vector<Camera> cameras;
+    std::array<double, static_cast<size_t>(Timing::Count)> timings{};
+    for (size_t i = 0; i < timings.size(); ++i) timings[i] = defaultTiming(static_cast<Timing>(i));
+    if (!parseScenario(json_text, cameras, timings, error)) return false;
+    std::vector<std::shared_ptr<LivePlay>> plays;
+    {
+        std::lock_guard<std::recursive_mutex> cb(cb_mu_);
+        std::lock_guard<std::mutex> lk(mu_);
+        cameras_ = std::move(cameras);
+        timings_ = timings;
+        sessions_.clear();
+        for (auto& p : plays_) plays.push_back(p.second);
+        plays_.clear();
+        faults_.clear();
+        events_.clear();
+        replies_.clear();
+        loaded_ = true;
+        ++load_generation_;
+        if (discovery_running_) {
+            ++discovery_generation_;
+            delivered_generation_ = discovery_generation_;
+            scheduleReplies(discovery_generation_);
+        }
+    }
+    stopPlays(std::move(plays));
+    return true;
+}
+
+// ---- Lookups -------------------------------------------------------------------------------------
+
+Camera* Network::cameraByIp(const std::string& ip) {
+    Camera* first = nullptr;
+    for (Camera& c : cameras_) {
+        if (c.ip != ip) continue;
+        if (c.reachable()) return &c;
+        if (first == nullptr) first = &c;
+    }
+    return first;
+}
+
+Camera* Network::cameraBySerial(uint32_t high, uint32_t low) {
+    for (Camera& c : cameras_) {
+        if (c.serial_high == high && c.serial_low == low) return &c;
+    }
+    return nullptr;
+}
+
+Session* Network::findSession(KPLPRC_HANDLE handle) {
+    return findSession(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle)));
+}
+
+Session* Network::findSession(uint64_t id) {
+    auto it = sessions_.find(id);
+    return it == sessions_.end() ? nullptr : &it->second;
+}
+
+KPLPRC_HANDLE Network::addSession(Session s) {
+    s.id = next_session_++;
+    const uint64_t id = s.id;
+    sessions_.emplace(id, std::move(s));
+    return reinterpret_cast<KPLPRC_HANDLE>(static_cast<uintptr_t>(id));
+}
+
+void Network::removeSession(KPLPRC_HANDLE handle) {
+    sessions_.erase(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle)));
+}
+
+int Network::aliveSessions(const Camera& c) const {
+    int n = 0;
+    for (const auto& s : sessions_) {
+        if (s.second.alive && s.second.camera == c.index) ++n;
+    }
+    return n;
+}
+
+bool Network::consumeFault(const std::string& operation, int camera) {
+    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+        if (it->operation == operation && (it->camera < 0 || it->camera == camera)) {
+            if (--it->count <= 0) faults_.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+void Network::addFault(const std::string& operation, int camera, int count) {
+    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+        if (it->operation == operation && it->camera == camera) {
+            faults_.erase(it);
+            break;
+        }
+    }
+    if (count > 0) faults_.push_back({operation, camera, count});
+}
+
+void Network::clearFaults() { faults_.clear(); }
+
+double Network::timing(Timing t) const { return timings_[static_cast<size_t>(t)]; }
+
+void Network::setTiming(Timing t, double ms) {
+    timings_[static_cast<size_t>(t)] = ms < 0 ? defaultTiming(t) : ms;
+}
+
+// ---- Camera events -------------------------------------------------------------------------------
+
+void Network::dropSessions(Camera& c, KP_LPRC_COMMON_NOTIFY code) {
+    for (auto& entry : sessions_) {
+        Session& s = entry.second;
+        if (s.camera != c.index || !s.alive) continue;
+        s.alive = false;
+        s.refusal_notified = false;
+        Delivery d;
+        d.session = s.id;
+        d.code = code;
+        pending_.push_back(d);
+    }
+    cv_.notify_all();
+}
+
+void Network::startRestart(Camera& c, double ms, bool full) {
+    if (c.upgrading()) {
+        c.upgrade.state = KP_UPDATE_STATE_FAILED;
+    }
+    c.booting = true;
+    const uint64_t epoch = ++c.epoch;
+    const int index = c.index;
+    schedule(ms, [this, index, epoch, full](std::vector<Delivery>&) {
+        Camera& cam = cameras_[static_cast<size_t>(index)];
+        if (cam.epoch != epoch) return;
+        cam.booting = false;
+        ++cam.epoch;
+        if (full) {
+            if (!cam.pending_firmware.empty()) {
+                cam.firmware = cam.pending_firmware;
+                cam.pending_firmware.clear();
+            }
+            ++cam.boots;
+            cam.boot_time = formatDateTime(cameraClock(cam));
+        }
+        if (cam.reachable()) scheduleOnline(cam);
+    });
+}
+
+void Network::powerOff(Camera& c) {
+    if (!c.powered) return;
+    if (c.upgrading()) c.upgrade.state = KP_UPDATE_STATE_FAILED;
+    c.powered = false;
+    c.booting = false;
+    ++c.epoch;
+    dropSessions(c, KP_LPRC_NOTIFY_OFFLINE);
+}
+
+void Network::powerOn(Camera& c) {
+    if (c.powered) return;
+    c.powered = true;
+    startRestart(c, timing(Timing::Boot), true);
+}
+
+void Network::setLinked(Camera& c, bool linked) {
+    if (c.linked == linked) return;
+    c.linked = linked;
+    ++c.epoch;
+    if (!linked) {
+        if (c.upgrading()) c.upgrade.state = KP_UPDATE_STATE_FAILED;
+        dropSessions(c, KP_LPRC_NOTIFY_OFFLINE);
+    } else if (c.reachable()) {
+        scheduleOnline(c);
+    }
+}
+
+// The camera answers again: dropped sessions to its address log in again after a login's time,
+// and a running search hears from it.
+void Network::scheduleOnline(Camera& c) {
+    if (discovery_running_) scheduleReply(c, timing(Timing::Call));
+    const uint64_t epoch = c.epoch;
+    const int index = c.index;
+    schedule(timing(Timing::Login), [this, index, epoch](std::vector<Delivery>& out) {
+        Camera& cam = cameras_[static_cast<size_t>(index)];
+        if (cam.epoch != epoch || !cam.reachable()) return;
+        for (auto& entry : sessions_) {
+            Session& s = entry.second;
+            if (s.alive || s.ip != cam.ip || s.port != cam.port) continue;
+            Delivery d;
+            d.session = s.id;
+            if (s.user == cam.user && s.password == cam.password &&
+                aliveSessions(cam) < cam.max_sessions) {
+                s.alive = true;
+                s.camera = cam.index;
+                d.code = KP_LPRC_NOTIFY_ONLINE;
+            } else if (!s.refusal_notified) {
+                s.refusal_notified = true;
+                d.code = KP_LPRC_NOTIFY_LOGIN_FAILED;
+            } else {
+                continue;
+            }
+            out.push_back(d);
+        }
+    });
+}
+
+void Network::advanceUpgrade(Camera& c) {
+    Upgrade& u = c.upgrade;
+    if (u.state != KP_UPDATE_STATE_RUNNING) return;
+    const double total_us = static_cast<double>(kp::scaledMicroseconds(u.duration_ms));
+    const double elapsed_us = static_cast<double>(
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - u.start).count());
+    const double fraction = total_us <= 0 ? 1.0 : elapsed_us / total_us;
+    if (u.damaged && fraction >= 0.5) {
+        // The damaged block is found when the camera checks the written image halfway.
+        u.state = KP_UPDATE_STATE_FAILED;
+        u.cancelled_progress = 50;
+    } else if (fraction >= 1.0) {
+        u.state = KP_UPDATE_STATE_DONE;
+        c.pending_firmware = u.version;
+    }
+}
+
+int Network::upgradeProgress(Camera& c) {
+    advanceUpgrade(c);
+    const Upgrade& u = c.upgrade;
+    switch (u.state) {
+        case KP_UPDATE_STATE_RUNNING: {
+            const double total_us = static_cast<double>(kp::scaledMicroseconds(u.duration_ms));
+            const double elapsed_us = static_cast<double>(
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - u.start)
+                    .count());
+            int p = total_us <= 0 ? 99 : static_cast<int>(elapsed_us * 100.0 / total_us);
+            return p < 0 ? 0 : p > 99 ? 99 : p;
+        }
+        case KP_UPDATE_STATE_DONE:
+        case KP_UPDATE_STATE_SAME_VERSION:
+            return 100;
+        case KP_UPDATE_STATE_IDLE:
+            return 0;
+        default:
+            return u.cancelled_progress;
+    }
+}
+
+long long Network::cameraClock(const Camera& c) const { return hostUtcSeconds() + c.clock_offset_s; }
+
+// ---- Live video ----------------------------------------------------------------------------------
+
+int Network::addPlay(std::shared_ptr<LivePlay> play) {
+    const int handle = next_play_++;
+    plays_.emplace(handle, std::move(play));
+    return handle;
+}
+
+std::shared_ptr<LivePlay> Network::takePlay(int handle) {
+    auto it = plays_.find(handle);
+    if (it == plays_.end()) return nullptr;
+    auto play = it->second;
+    plays_.erase(it);
+    return play;
+}
+
+std::shared_ptr<LivePlay> Network::findPlay(int handle) {
+    auto it = plays_.find(handle);
+    return it == plays_.end() ? nullptr : it->second;
+}
+
+std::vector<std::shared_ptr<LivePlay>> Network::takePlays(uint64_t session) {
+    std::vector<std::shared_ptr<LivePlay>> out;
+    for (auto it = plays_.begin(); it != plays_.end();) {
+        if (it->second->session() == session) {
+            out.push_back(it->second);
+            it = plays_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return out;
+}
+
+long long Network::liveFrames(const Camera& c) const {
+    long long n = c.frames_finished;
+    for (const auto& p : plays_) {
+        if (p.second->camera() == c.index) n += p.second->frames();
+    }
+    return n;
+}
+
+bool Network::frameInfo(uint64_t session, std::string& ip, long long& clock) {
+    std::lock_guard<std::mutex> lk(mu_);
+    Session* s = findSession(session);
+    if (s == nullptr || !s->alive) return false;
+    const Camera& c = cameras_[static_cast<size_t>(s->camera)];
+    ip = c.ip;
+    clock = cameraClock(c);
+    return true;
+}
+
+void Network::stopPlays(std::vector<std::shared_ptr<LivePlay>> plays) {
+    for (auto& p : plays) p->stop();
+    std::lock_guard<std::mutex> lk(mu_);
+    for (auto& p : plays) {
+        if (p->camera() >= 0 && static_cast<size_t>(p->camera()) < cameras_.size() &&
+            p->generation() == load_generation_) {
+            cameras_[static_cast<size_t>(p->camera())].frames_finished += p->frames();
+        }
+    }
+}
+
+}  // namespace rudavado

@@ -1,0 +1,180 @@
+// The simulated camera network: cameras, sessions, live videos, and the library's own thread that
+// runs timed camera events and delivers discovery reports and session notifications.
+//
+// Locking: mu_ guards the network state; cb_mu_ guards the registered callbacks and is held while
+// one of them runs. A thread may take mu_ while holding cb_mu_, never the other way round, so a
+// callback may call any function of the library.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "RuDAVADO.h"
+#include "camera.h"
+
+namespace rudavado {
+
+class LivePlay;
+
+// Cameras restart their network only, not the whole system, after an address change.
+constexpr double kNetworkRestartMs = 2000;
+
+enum class Timing { Call, Login, ConnectTimeout, DiscoverySpread, Boot, Upgrade, Frame, Count };
+bool timingByName(const char* name, Timing& t);
+
+struct Session {
+    uint64_t id = 0;
+    int camera = -1;
+    std::string ip;
+    int port = 0;
+    std::string user, password;
+    bool alive = true;
+    bool refusal_notified = false;
+};
+
+struct Report {
+    uint64_t generation = 0;
+    bool extended = false;
+    std::string name, ip, netmask, gateway, firmware, mac, boot_time;
+    unsigned short port = 0, port2 = 0;
+    uint32_t serial_low = 0, serial_high = 0;
+    int find_value = 0, lens_code = 0;
+};
+
+struct Delivery {
+    bool is_report = false;
+    uint64_t session = 0;
+    KP_LPRC_COMMON_NOTIFY code = KP_LPRC_NOTIFY_OFFLINE;
+    Report report;
+};
+
+class Network {
+public:
+    static Network& instance();
+    ~Network();
+
+    // ---- Library set-up (takes the locks itself).
+    void setup();
+    void cleanup();
+    bool isSetup() const { return setup_.load(); }
+
+    // ---- Callbacks (take cb_mu_ then mu_).
+    void startDiscovery(KPLPRC_FIND_DEVICE_CALLBACK_EX ex, KPLPRC_FIND_DEVICE_CALLBACK_V2 v2,
+                        void* user);
+    void stopDiscovery();
+    void setNotify(KPLPRC_COMMON_NOTIFY_CALLBACK cb, void* user);
+
+    // ---- Scenario (takes the locks itself). Returns false with `error` set.
+    bool load(const std::string& json_text, std::string& error);
+    void ensureLoaded();
+
+    // ---- State, with mu_ held by the caller.
+    std::unique_lock<std::mutex> lock() { return std::unique_lock<std::mutex>(mu_); }
+    std::vector<Camera>& cameras() { return cameras_; }
+    // The first reachable camera with that address, else the first with that address, else null.
+    Camera* cameraByIp(const std::string& ip);
+    Camera* cameraBySerial(uint32_t high, uint32_t low);
+    Session* findSession(KPLPRC_HANDLE handle);
+    Session* findSession(uint64_t id);
+    KPLPRC_HANDLE addSession(Session s);
+    void removeSession(KPLPRC_HANDLE handle);
+    int aliveSessions(const Camera& c) const;
+    bool consumeFault(const std::string& operation, int camera);
+    void addFault(const std::string& operation, int camera, int count);
+    void clearFaults();
+    double timing(Timing t) const;
+    void setTiming(Timing t, double ms);
+
+    void dropSessions(Camera& c, KP_LPRC_COMMON_NOTIFY code);
+    // Camera goes through a restart taking `ms`; a full restart also switches to a written
+    // firmware and counts as a boot.
+    void startRestart(Camera& c, double ms, bool full);
+    void powerOff(Camera& c);
+    void powerOn(Camera& c);
+    void setLinked(Camera& c, bool linked);
+    // Brings a running upgrade up to date with the clock.
+    void advanceUpgrade(Camera& c);
+    int upgradeProgress(Camera& c);
+    long long cameraClock(const Camera& c) const;
+
+    // Live videos. Plays are created and joined by the API outside mu_.
+    int addPlay(std::shared_ptr<LivePlay> play);
+    std::shared_ptr<LivePlay> takePlay(int handle);
+    std::shared_ptr<LivePlay> findPlay(int handle);
+    std::vector<std::shared_ptr<LivePlay>> takePlays(uint64_t session);
+    uint64_t loadGeneration() const { return load_generation_; }
+    long long liveFrames(const Camera& c) const;
+    // For the drawing thread: false when the session is gone or dropped.
+    bool frameInfo(uint64_t session, std::string& ip, long long& clock);
+
+private:
+    Network();
+    void run();
+    void schedule(double delay_ms, std::function<void(std::vector<Delivery>&)> fn);
+    void scheduleOnline(Camera& c);
+    void scheduleReplies(uint64_t generation);
+    void scheduleReply(const Camera& c, double delay_ms);
+    Report makeReport(const Camera& c, uint64_t generation) const;
+    void deliver(const Delivery& d);
+    void stopPlays(std::vector<std::shared_ptr<LivePlay>> plays);
+
+    mutable std::mutex mu_;
+    std::condition_variable cv_;
+    std::multimap<Clock::time_point, std::function<void(std::vector<Delivery>&)>> events_;
+    struct Reply {
+        int camera;
+        uint64_t generation;
+    };
+    std::multimap<Clock::time_point, Reply> replies_;
+    std::vector<Delivery> pending_;
+    bool stop_ = false;
+    std::atomic<bool> setup_{false};
+    bool loaded_ = false;
+    uint64_t load_generation_ = 0;
+
+    std::vector<Camera> cameras_;
+    std::map<uint64_t, Session> sessions_;
+    uint64_t next_session_ = 1;
+    std::map<int, std::shared_ptr<LivePlay>> plays_;
+    int next_play_ = 1;
+    std::array<double, static_cast<size_t>(Timing::Count)> timings_{};
+    struct Fault {
+        std::string operation;
+        int camera;
+        int count;
+    };
+    std::vector<Fault> faults_;
+
+    // Discovery state as the scheduling side sees it (under mu_).
+    bool discovery_running_ = false;
+    uint64_t discovery_generation_ = 0;
+
+    // Registered callbacks (under cb_mu_).
+    std::recursive_mutex cb_mu_;
+    KPLPRC_FIND_DEVICE_CALLBACK_EX find_ex_ = nullptr;
+    void* find_ex_user_ = nullptr;
+    KPLPRC_FIND_DEVICE_CALLBACK_V2 find_v2_ = nullptr;
+    void* find_v2_user_ = nullptr;
+    uint64_t delivered_generation_ = 0;  // reports of other generations are dropped
+    KPLPRC_COMMON_NOTIFY_CALLBACK notify_ = nullptr;
+    void* notify_user_ = nullptr;
+
+    std::thread thread_;
+};
+
+// Scenario parsing (scenario.cpp). Fills cameras and timings; false with `error` set.
+bool parseScenario(const std::string& json_text, std::vector<Camera>& cameras,
+                   std::array<double, static_cast<size_t>(Timing::Count)>& timings,
+                   std::string& error);
+const char* defaultScenarioText();
+double defaultTiming(Timing t);
+
+}  // namespace rudavado

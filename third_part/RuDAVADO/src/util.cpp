@@ -1,0 +1,195 @@
+#include "util.h"
+
+#include <iconv.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "kp_platform.h"
+
+namespace rudavado {
+namespace {
+
+bool convert(const char* to, const char* from, const std::string& in, std::string& out) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::vector<char> buffer(in.size() * 4 + 16);
+    char* src = const_cast<char*>(in.data());
+    size_t src_left = in.size();
+    char* dst = buffer.data();
+    size_t dst_left = buffer.size();
+    size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
+    iconv_close(cd);
+    if (r == static_cast<size_t>(-1) || src_left != 0) return false;
+    out.assign(buffer.data(), buffer.size() - dst_left);
+    return true;
+}
+
+bool isAscii(const std::string& s) {
+    for (unsigned char c : s) {
+        if (c >= 0x80) return false;
+    }
+    return true;
+}
+
+// Paths arrive in GB2312; the file system here names files in UTF-8. A path that is not valid
+// GB2312 is tried as it is, since some callers hand over UTF-8 paths.
+std::vector<std::string> candidatePaths(const char* gb_path) {
+    std::string raw(gb_path);
+    if (isAscii(raw)) return {raw};
+    std::string utf8;
+    if (gb2312ToUtf8(raw, utf8) && utf8 != raw) return {utf8, raw};
+    return {raw};
+}
+
+}  // namespace
+
+bool isUtf8(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t n;
+        if (c < 0x80) {
+            n = 0;
+        } else if ((c >> 5) == 6) {
+            n = 1;
+        } else if ((c >> 4) == 14) {
+            n = 2;
+        } else if ((c >> 3) == 30) {
+            n = 3;
+        } else {
+            return false;
+        }
+        if (n > 0 && i + n >= s.size()) return false;
+        for (size_t k = 1; k <= n; ++k) {
+            if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
+        }
+        i += n + 1;
+    }
+    return true;
+}
+
+bool utf8ToGb2312(const std::string& utf8, std::string& gb) {
+    if (isAscii(utf8)) {
+        gb = utf8;
+        return true;
+    }
+    return convert("GB2312", "UTF-8", utf8, gb);
+}
+
+bool gb2312ToUtf8(const std::string& gb, std::string& utf8) {
+    if (isAscii(gb)) {
+        utf8 = gb;
+        return true;
+    }
+    return convert("UTF-8", "GB2312", gb, utf8);
+}
+
+bool readFile(const char* gb_path, std::string& content, size_t max_bytes) {
+    if (gb_path == nullptr || *gb_path == '\0') return false;
+    for (const std::string& path : candidatePaths(gb_path)) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) continue;
+        in.seekg(0, std::ios::end);
+        std::streamoff size = in.tellg();
+        if (size < 0) continue;  // a folder, or a stream without a size
+        if (static_cast<unsigned long long>(size) > max_bytes) return false;
+        in.seekg(0, std::ios::beg);
+        content.assign(static_cast<size_t>(size), '\0');
+        if (size > 0 && !in.read(&content[0], size)) return false;
+        return true;
+    }
+    return false;
+}
+
+bool writeFile(const char* gb_path, const std::string& content) {
+    if (gb_path == nullptr || *gb_path == '\0') return false;
+    const std::string path = candidatePaths(gb_path).front();
+    std::ostringstream tmp_name;
+    tmp_name << path << ".part" << ::getpid() << "_" << std::this_thread::get_id();
+    const std::string tmp = tmp_name.str();
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            std::remove(tmp.c_str());
+            return false;
+        }
+    }
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+uint32_t crc32(const void* data, size_t size, uint32_t crc) {
+    static const auto table = [] {
+        std::vector<uint32_t> t(256);
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    crc = ~crc;
+    for (size_t i = 0; i < size; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+void sleepScaled(double milliseconds) {
+    if (milliseconds <= 0) return;
+    long long us = kp::scaledMicroseconds(milliseconds);
+    if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
+bool isIpv4(const std::string& text, uint32_t* value) {
+    uint32_t result = 0;
+    size_t pos = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (pos >= text.size() || text[pos] != '.') return false;
+            ++pos;
+        }
+        size_t start = pos;
+        unsigned n = 0;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && pos - start < 3) {
+            n = n * 10 + static_cast<unsigned>(text[pos] - '0');
+            ++pos;
+        }
+        size_t len = pos - start;
+        if (len == 0 || n > 255 || (len > 1 && text[start] == '0')) return false;
+        result = (result << 8) | n;
+    }
+    if (pos != text.size()) return false;
+    if (value) *value = result;
+    return true;
+}
+
+bool isNetmask(const std::string& text) {
+    uint32_t v = 0;
+    if (!isIpv4(text, &v) || v == 0) return false;
+    uint32_t inverted = ~v;
+    return (inverted & (inverted + 1)) == 0;  // ones, then zeros
+}
+
+void copyText(char* dst, size_t size, const std::string& text) {
+    if (dst == nullptr || size == 0) return;
+    size_t n = text.size() < size - 1 ? text.size() : size - 1;
+    std::memcpy(dst, text.data(), n);
+    dst[n] = '\0';
+}
+
+}  // namespace rudavado

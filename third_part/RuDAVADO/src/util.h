@@ -1,0 +1,33 @@
+// Small helpers shared by the library's parts: code pages, files, checksums, scaled waits.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace rudavado {
+
+bool isUtf8(const std::string& s);
+// GB2312 <-> UTF-8; false when the input is not valid in its code page or has no equivalent.
+bool utf8ToGb2312(const std::string& utf8, std::string& gb);
+bool gb2312ToUtf8(const std::string& gb, std::string& utf8);
+
+// Reads a whole file named by a GB2312 path (an ASCII path is the same in both code pages),
+// refusing files larger than max_bytes. false when it cannot be read or is too large.
+bool readFile(const char* gb_path, std::string& content, size_t max_bytes);
+// Writes a whole file named by a GB2312 path, through a temporary file and a rename so that a
+// failure never leaves half a file under the name.
+bool writeFile(const char* gb_path, const std::string& content);
+
+uint32_t crc32(const void* data, size_t size, uint32_t crc = 0);
+
+// Sleeps `milliseconds` multiplied by the process time scale.
+void sleepScaled(double milliseconds);
+
+// Strict dotted IPv4 text: four decimal numbers 0-255, no leading zeros, nothing else.
+bool isIpv4(const std::string& text, uint32_t* value = nullptr);
+bool isNetmask(const std::string& text);
+
+// Copies `text` into a fixed buffer, always NUL-terminated, truncated if needed.
+void copyText(char* dst, size_t size, const std::string& text);
+
+}  // namespace rudavado
