@@ -17,6 +17,11 @@ public:
     MSG msg_;
 };
 
+std::mutex& registryLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 // Lives on the window's thread and hands each posted message to the window's handler.
 class MessagePump : public QObject {
 public:
@@ -27,6 +32,9 @@ public:
 
 protected:
     bool event(QEvent* e) override {
+        // Pairs with the lock PostMessageA holds while it builds the event, so that race
+        // detectors see the hand-over, which happens inside the toolkit.
+        { std::lock_guard<std::mutex> guard(registryLock()); }
         if (e->type() != kNativeMessageEvent) return QObject::event(e);
         // A copy, so that a handler that unregisters its own window is not destroyed mid-call.
         kp::NativeMessageHandler handler = handler_;
@@ -42,11 +50,6 @@ private:
     kp::NativeMessageHandler handler_;
     int depth_ = 0;
 };
-
-std::mutex& registryLock() {
-    static std::mutex lock;
-    return lock;
-}
 
 std::unordered_map<HWND, MessagePump*>& registry() {
     static std::unordered_map<HWND, MessagePump*> windows;
