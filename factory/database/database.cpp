@@ -1,0 +1,289 @@
+#include "database.h"
+
+#include "logging.h"
+
+#include <io.h>
+#include <windows.h>
+
+#include <rttr/registration>
+
+#include <clocale>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace factory {
+
+namespace {
+
+const char* const kSheetName = "sheet_1";
+
+// Narrow cells hold 8-bit characters (Latin-1); our byte strings are in the ANSI code page.
+std::string ansi_from_8bit(const std::string& chars) {
+    bool plain = true;
+    for (unsigned char c : chars) plain = plain && c < 0x80;
+    if (plain) return chars;
+    std::vector<wchar_t> units;
+    for (unsigned char c : chars) units.push_back(c);
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, units.data(), static_cast<int>(units.size()), nullptr, 0,
+                                          nullptr, nullptr);
+    std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0)
+        WideCharToMultiByte(CP_ACP, 0, units.data(), static_cast<int>(units.size()), &out[0], bytes, nullptr,
+                            nullptr);
+    return out;
+}
+
+// Wide text to the ANSI code page through a 128-byte buffer. A text whose converted form does
+// not fit is refused, never cut short.
+bool multibyte_from_wide(const std::u16string& wide, std::string& out) {
+    const size_t n = wide.size();
+    if (((n + 1) & ~static_cast<size_t>(1)) > 256) {
+        KPES_LOG(kpes::LS_ERROR) << "buffer is small and convert failed";
+        return false;
+    }
+    std::setlocale(LC_ALL, "zh-CN");
+    std::vector<wchar_t> units(wide.begin(), wide.end());
+    units.push_back(0);
+    char buffer[128] = {};
+    size_t converted = 0;
+    if (wcstombs_s(&converted, buffer, sizeof buffer, units.data(), 128) != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
+        return false;
+    }
+    out = buffer;
+    return true;
+}
+
+std::string time_stamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+}  // namespace
+
+database::database() = default;
+database::~database() = default;
+
+bool database::open(const std::string& path, const rttr::type& type, bool rewrite_header) {
+    basic_work_sheet_ = nullptr;
+    if (!work_book_.load(path)) {
+        if (_access(path.c_str(), 0) == 0) {
+            // The file is there but is not a workbook we can read: it may still hold the only
+            // copy of the user's list, so it is kept under another name, not overwritten.
+            std::string aside = path + ".unreadable-" + time_stamp();
+            for (int n = 1; _access(aside.c_str(), 0) == 0; ++n)
+                aside = path + ".unreadable-" + time_stamp() + "-" + std::to_string(n);
+            if (std::rename(path.c_str(), aside.c_str()) != 0) {
+                KPES_LOG(kpes::LS_ERROR) << "workbook cannot be loaded nor moved aside: " << path;
+                return false;
+            }
+            KPES_LOG(kpes::LS_ERROR) << "workbook cannot be loaded, moved aside to " << aside;
+        }
+        if (!work_book_.save_as(path)) {
+            KPES_LOG(kpes::LS_ERROR) << "workbook cannot be created: " << path;
+        }
+    }
+
+    basic_work_sheet_ = work_book_.find_worksheet(kSheetName);
+    if (!basic_work_sheet_) {
+        basic_work_sheet_ = work_book_.add_worksheet(kSheetName);
+        if (!basic_work_sheet_) {
+            KPES_LOG(kpes::LS_ERROR) << "no work sheet ";
+            return false;
+        }
+        write_header(type);
+    }
+    if (rewrite_header) write_header(type);
+    return true;
+}
+
+bool database::write_header(const rttr::type& type) {
+    size_t column = 0;
+    for (const rttr::property& property : type.get_properties()) {
+        xlsbook::CellValue* cell = basic_work_sheet_->cell(0, column++);
+        if (!cell) return false;
+        cell->set_text(property.get_name().to_string());
+    }
+    return true;
+}
+
+bool database::save_as(const std::string& path) { return work_book_.save_as(path); }
+
+unsigned int database::row_count() {
+    if (!basic_work_sheet_) {
+        KPES_LOG(kpes::LS_ERROR) << "basic_work_sheet_ is NULL ";
+        return 0;
+    }
+    return static_cast<unsigned int>(basic_work_sheet_->total_rows());
+}
+
+bool database::header_name(size_t column, std::string& name) {
+    const xlsbook::CellValue* key = basic_work_sheet_->find_cell(0, column);
+    if (!key || key->kind() == xlsbook::CellValue::kUndefined) {
+        KPES_LOG(kpes::LS_ERROR) << "key_cell is empty : ";
+        return false;
+    }
+    if (key->kind() != xlsbook::CellValue::kString) {
+        KPES_LOG(kpes::LS_ERROR) << "key_cell is not string : ";
+        return false;
+    }
+    name = key->get_text();
+    return true;
+}
+
+bool database::read_row(rttr::instance object, int row) {
+    if (!basic_work_sheet_) {
+        KPES_LOG(kpes::LS_ERROR) << "basic_work_sheet_ is NULL : ";
+        return false;
+    }
+    const size_t rows = basic_work_sheet_->total_rows();
+    const size_t columns = basic_work_sheet_->total_columns();
+    // A row at or past the end is refused here; looking it up must not grow the sheet.
+    if (rows == 0 || columns == 0 || row < 0 || static_cast<size_t>(row) >= rows) {
+        KPES_LOG(kpes::LS_ERROR) << "worksheet is empty : ";
+        return false;
+    }
+    const rttr::type type = object.get_derived_type();
+    for (size_t column = 0; column < columns; ++column) {
+        std::string name;
+        if (!header_name(column, name)) return false;
+        const rttr::property property = type.get_property(name);
+        if (!property.is_valid()) {
+            KPES_LOG(kpes::LS_ERROR) << "property is NULL ";
+            return false;
+        }
+        if (!set_property(object, property, basic_work_sheet_->find_cell(static_cast<size_t>(row), column)))
+            return false;
+    }
+    return true;
+}
+
+bool database::set_property(rttr::instance& object, const rttr::property& property,
+                            const xlsbook::CellValue* cell) {
+    rttr::variant value;
+    switch (cell ? cell->kind() : xlsbook::CellValue::kUndefined) {
+    case xlsbook::CellValue::kInteger:
+        value = cell->get_integer();
+        break;
+    case xlsbook::CellValue::kReal:
+        value = cell->get_real();
+        break;
+    case xlsbook::CellValue::kString:
+        value = ansi_from_8bit(cell->get_text());
+        break;
+    case xlsbook::CellValue::kWideString: {
+        std::string text;
+        if (!multibyte_from_wide(cell->get_wide_text(), text)) return false;
+        value = text;
+        break;
+    }
+    default:
+        KPES_LOG(kpes::LS_ERROR) << "type is not exist : ";
+        return false;
+    }
+    if (!value.convert(property.get_type()) || !property.set_value(object, value)) {
+        KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
+        return false;
+    }
+    return true;
+}
+
+bool database::write_row(rttr::instance object, int row) {
+    if (!basic_work_sheet_) {
+        KPES_LOG(kpes::LS_ERROR) << "basic_work_sheet_ is NULL : ";
+        return false;
+    }
+    const size_t columns = basic_work_sheet_->total_columns();
+    if (basic_work_sheet_->total_rows() == 0 || columns == 0 || row <= 0) {
+        KPES_LOG(kpes::LS_ERROR) << "worksheet is empty : ";
+        return false;
+    }
+    const rttr::type type = object.get_derived_type();
+    for (size_t column = 0; column < columns; ++column) {
+        std::string name;
+        if (!header_name(column, name)) continue;
+        const rttr::property property = type.get_property(name);
+        if (!property.is_valid()) {
+            KPES_LOG(kpes::LS_ERROR) << "property is NULL ";
+            continue;
+        }
+        const rttr::variant value = property.get_value(object);
+        if (!value.is_valid()) {
+            KPES_LOG(kpes::LS_ERROR) << "cannot serialize, because we cannot retrieve the value ";
+            continue;
+        }
+        const write_result result = write_value(value, static_cast<size_t>(row), column);
+        if (result == write_result::ok) continue;
+        if (result == write_result::no_cell)
+            KPES_LOG(kpes::LS_ERROR) << "Cell is empty : ";
+        else if (result == write_result::no_sheet)
+            KPES_LOG(kpes::LS_ERROR) << "basic_work_sheet_ is NULL : ";
+        else
+            KPES_LOG(kpes::LS_ERROR) << "type is not exist : ";
+        KPES_LOG(kpes::LS_ERROR) << "data is not atomic type ";
+        return false;
+    }
+    return true;
+}
+
+database::write_result database::write_value(const rttr::variant& original, size_t row, size_t column) {
+    const rttr::variant value = original.get_type().is_wrapper() ? original.extract_wrapped_value() : original;
+    const rttr::type type = value.get_type();
+    if (!basic_work_sheet_) return write_result::no_sheet;
+    auto target = [&]() { return basic_work_sheet_->cell(row, column); };
+
+    if (type == rttr::type::get<bool>() || type == rttr::type::get<char>()) {
+        xlsbook::CellValue* cell = target();
+        if (!cell) return write_result::no_cell;
+        const bool flag = type == rttr::type::get<bool>() ? value.get_value<bool>() : value.get_value<char>() != 0;
+        cell->set_integer(flag ? 1 : 0);
+    } else if (type == rttr::type::get<int>()) {
+        xlsbook::CellValue* cell = target();
+        if (!cell) return write_result::no_cell;
+        cell->set_integer(value.get_value<int>());
+    } else if (type == rttr::type::get<unsigned int>()) {
+        xlsbook::CellValue* cell = target();
+        if (!cell) return write_result::no_cell;
+        cell->set_integer(static_cast<int>(value.get_value<unsigned int>()));
+    } else if (type == rttr::type::get<float>() || type == rttr::type::get<double>()) {
+        xlsbook::CellValue* cell = target();
+        if (!cell) return write_result::no_cell;
+        cell->set_real(type == rttr::type::get<float>() ? value.get_value<float>() : value.get_value<double>());
+    } else if (type.is_enumeration()) {
+        xlsbook::CellValue* cell = target();
+        if (!cell) return write_result::no_cell;
+        bool ok = false;
+        const int number = value.to_int(&ok);
+        cell->set_integer(number);
+    } else if (type == rttr::type::get<std::string>()) {
+        xlsbook::CellValue* cell = target();
+        if (!cell) return write_result::no_cell;
+        cell->set_text_from_ansi(value.get_value<std::string>());
+    } else if (type.is_arithmetic()) {
+        return write_result::unsupported_type;
+    }
+    return write_result::ok;
+}
+
+bool database::erase_row(rttr::instance /*object*/, int row) {
+    if (!basic_work_sheet_) {
+        KPES_LOG(kpes::LS_ERROR) << "basic_work_sheet_ is NULL : ";
+        return false;
+    }
+    const size_t rows = basic_work_sheet_->total_rows();
+    // Row 0 is the header; a row past the end would otherwise drop the last device.
+    if (rows == 0 || basic_work_sheet_->total_columns() == 0 || row <= 0 || static_cast<size_t>(row) >= rows) {
+        KPES_LOG(kpes::LS_ERROR) << "worksheet is empty : ";
+        return false;
+    }
+    // Rows move up whole, cell by cell: copying them through a record would carry the fields
+    // of an earlier row into one whose cells cannot be read.
+    return basic_work_sheet_->erase_row(static_cast<size_t>(row));
+}
+
+}  // namespace factory

@@ -1,0 +1,53 @@
+// The record store: objects of one reflected class kept as the rows of the worksheet "sheet_1"
+// of a workbook file. Row 0 names the properties, one per column; every later row is one object.
+//
+//   factory::database store;
+//   store.open("list.xls", rttr::type::get_by_name("devicedatamanager"), true);
+//   factory::devicedatamanager device;
+//   store.read_row(device, 1);
+//   store.write_row(device, store.row_count());   // append
+//   store.save_as("list.xls");
+//
+// Every failure is logged at error severity and returned as false. Not thread-safe: the store
+// manager serialises all calls.
+#pragma once
+
+#include "xlsbook/workbook_file.h"
+
+#include <rttr/type>
+
+#include <string>
+
+namespace factory {
+
+class database {
+public:
+    database();
+    ~database();
+    database(const database&) = delete;
+    database& operator=(const database&) = delete;
+
+    // Loads the workbook at `path`. Without a file there, creates one. A file that exists but
+    // cannot be loaded is moved aside (its name plus a time stamp), never overwritten.
+    bool open(const std::string& path, const rttr::type& type, bool rewrite_header);
+    bool save_as(const std::string& path);
+
+    unsigned int row_count();
+    bool read_row(rttr::instance object, int row);
+    bool write_row(rttr::instance object, int row);
+    // Removes data row `row`; the rows below move up with all their cells. `object` is kept
+    // for callers that pass a scratch record; the move does not go through it.
+    bool erase_row(rttr::instance object, int row);
+
+private:
+    enum class write_result { ok, no_cell, no_sheet, unsupported_type };
+    bool write_header(const rttr::type& type);
+    bool set_property(rttr::instance& object, const rttr::property& property, const xlsbook::CellValue* cell);
+    write_result write_value(const rttr::variant& value, size_t row, size_t column);
+    bool header_name(size_t column, std::string& name);
+
+    xlsbook::WorkbookFile work_book_;
+    xlsbook::WorksheetView* basic_work_sheet_ = nullptr;
+};
+
+}  // namespace factory

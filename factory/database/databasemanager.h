@@ -1,0 +1,50 @@
+// The one store manager of the process: owns the device-list store ("devicedatamanager.xls" in
+// the working directory, worksheet "sheet_1") and a cache of the rows last loaded. Every call
+// holds one recursive lock from start to end, so any thread may call it.
+//
+//   factory::databasemanager* db = factory::databasemanager::instance();
+//   db->init();                                   // once, at start-up
+//   for (auto& [row, device] : db->load_all()) { ... }
+//   db->add_device(device); db->save();
+//
+// The cache reference that load_all returns is read after the lock is released: read it on the
+// thread that loaded it, and reload after changing the list.
+#pragma once
+
+#include "devicedatamanager.h"
+#include "singleton.h"
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace factory {
+
+class database;
+
+class databasemanager : public Singleton<databasemanager> {
+public:
+    databasemanager();
+    ~databasemanager() override;
+
+    bool init();
+    const std::map<int, devicedatamanager>& load_all();
+    bool add_device(const devicedatamanager& device);
+    bool delete_device(const std::string& ip);
+    bool update_device(const std::string& ip, const devicedatamanager& device);
+    bool save();
+    bool save_as(const std::string& path);
+    void clear_cache();
+
+private:
+    // Row of the first data row whose "ip" equals `ip`; 0 when none, -1 when a row cannot be read.
+    int find_row(const std::string& ip);
+
+    std::shared_ptr<database> data_base_;
+    std::map<int, devicedatamanager> cache_;
+    CRITICAL_SECTION lock_;
+};
+
+}  // namespace factory
