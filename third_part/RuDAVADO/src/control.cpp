@@ -179,7 +179,7 @@ KPLPRC_API int RuDAVADO_GetCameraState(int camera, RuDAVADO_CameraState* state) 
     state->update_state = c->upgrade.state;
     for (int i = 0; i < 4; ++i) state->io_outputs[i] = c->io[i];
     state->frames_drawn = n.liveFrames(*c);
-    state->plays = 0;
+    state->plays = n.livePlays(*c);
     state->logo_size = c->logo_size;
     state->background_size = c->background_size;
     state->css_size = c->css_size;

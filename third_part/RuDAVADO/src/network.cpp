@@ -541,6 +541,12 @@ long long Network::liveFrames(const Camera& c) const {
     return n;
 }
 
+int Network::livePlays(const Camera& c) const {
+    int n = 0;
+    for (const auto& p : plays_) n += p.second->camera() == c.index;
+    return n;
+}
+
 bool Network::frameInfo(uint64_t session, std::string& ip, long long& clock) {
     std::lock_guard<std::mutex> lk(mu_);
     Session* s = findSession(session);

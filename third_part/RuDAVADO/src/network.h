@@ -112,6 +112,7 @@ public:
     std::vector<std::shared_ptr<LivePlay>> takePlays(uint64_t session);
     uint64_t loadGeneration() const { return load_generation_; }
     long long liveFrames(const Camera& c) const;
+    int livePlays(const Camera& c) const;
     // For the drawing thread: false when the session is gone or dropped.
     bool frameInfo(uint64_t session, std::string& ip, long long& clock);
 

@@ -1,0 +1,200 @@
+// Discovery: which callback reports which camera, when, on which thread, and never after stop.
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "rudavado_test_support.h"
+
+using rdvtest::NetworkTest;
+using rdvtest::waitUntil;
+
+namespace {
+
+struct Found {
+    std::string ip;
+    bool extended;
+    unsigned short port;
+    unsigned int serial_low, serial_high;
+    std::string firmware, mac, boot_time, netmask, gateway;
+    std::thread::id thread;
+    std::chrono::steady_clock::time_point when;
+};
+
+class Collector {
+public:
+    static void KPLPRC_CALL onEx(const char*, const char* ip, unsigned short port, unsigned short,
+                                 unsigned int low, unsigned int high, const char* mask,
+                                 const char* gw, void* user) {
+        static_cast<Collector*>(user)->add({ip, false, port, low, high, "", "", "", mask, gw,
+                                            std::this_thread::get_id(),
+                                            std::chrono::steady_clock::now()});
+    }
+    static void KPLPRC_CALL onV2(const char*, const char* ip, unsigned short port, unsigned short,
+                                 unsigned int low, unsigned int high, const char* mask,
+                                 const char* gw, int, const char* firmware, int, const char* mac,
+                                 const char* boot, void* user) {
+        static_cast<Collector*>(user)->add({ip, true, port, low, high, firmware, mac, boot, mask, gw,
+                                            std::this_thread::get_id(),
+                                            std::chrono::steady_clock::now()});
+    }
+
+    void add(Found f) {
+        if (stopped.load()) late.fetch_add(1);
+        std::lock_guard<std::mutex> lk(mu);
+        found.push_back(std::move(f));
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> lk(mu);
+        return found.size();
+    }
+    std::vector<Found> all() {
+        std::lock_guard<std::mutex> lk(mu);
+        return found;
+    }
+    std::map<std::string, int> perIp() {
+        std::map<std::string, int> m;
+        for (auto& f : all()) ++m[f.ip];
+        return m;
+    }
+
+    std::mutex mu;
+    std::vector<Found> found;
+    std::atomic<bool> stopped{false};
+    std::atomic<int> late{0};
+};
+
+class DiscoveryTest : public NetworkTest {
+protected:
+    void TearDown() override {
+        KpLPRClient_StopFindDevice();
+        NetworkTest::TearDown();
+    }
+    void startBoth() {
+        ASSERT_EQ(0, KPLPRClient_StartFindDeviceEx(&Collector::onEx, &c_));
+        ASSERT_EQ(0, KPLPRClient_StartFindDeviceV2(&Collector::onV2, &c_));
+    }
+    // Lets replies that might still be on their way arrive.
+    static void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(60)); }
+
+    Collector c_;
+};
+
+TEST_F(DiscoveryTest, EachOnlineCameraOnceThroughTheCallbackItSupports) {
+    startBoth();
+    ASSERT_TRUE(waitUntil([&] { return c_.count() >= 11; }));
+    settle();
+    const auto found = c_.all();
+    EXPECT_EQ(11u, found.size()) << "12 cameras, one powered off";
+    for (auto& entry : c_.perIp()) EXPECT_EQ(1, entry.second) << entry.first;
+    EXPECT_EQ(0u, c_.perIp().count("192.168.1.104"));
+
+    for (const Found& f : found) {
+        EXPECT_NE(std::this_thread::get_id(), f.thread) << "reports come on the library's thread";
+        RuDAVADO_CameraState s = state(camera(f.ip.c_str()));
+        EXPECT_EQ(s.extended_discovery != 0, f.extended) << f.ip;
+        EXPECT_EQ(s.port, f.port);
+        EXPECT_EQ(s.serial_low, f.serial_low);
+        EXPECT_EQ(s.serial_high, f.serial_high);
+        EXPECT_EQ(s.netmask, f.netmask);
+        EXPECT_EQ(s.gateway, f.gateway);
+        if (f.extended) {
+            EXPECT_EQ(s.firmware, f.firmware);
+            EXPECT_EQ(s.mac, f.mac);
+            EXPECT_EQ(19u, f.boot_time.size()) << f.boot_time;
+        }
+    }
+    EXPECT_FALSE(c_.perIp().empty());
+    EXPECT_EQ(8080, [&] {
+        for (auto& f : found) if (f.ip == "192.168.1.102") return static_cast<int>(f.port);
+        return 0;
+    }());
+}
+
+TEST_F(DiscoveryTest, BasicSearchAloneHearsEveryCameraAndExtendedAloneOnlyNewModels) {
+    ASSERT_EQ(0, KPLPRClient_StartFindDeviceEx(&Collector::onEx, &c_));
+    ASSERT_TRUE(waitUntil([&] { return c_.count() >= 11; }));
+    settle();
+    EXPECT_EQ(11u, c_.count());
+    for (const Found& f : c_.all()) EXPECT_FALSE(f.extended);
+    ASSERT_EQ(0, KpLPRClient_StopFindDevice());
+
+    Collector v2;
+    ASSERT_EQ(0, KPLPRClient_StartFindDeviceV2(&Collector::onV2, &v2));
+    ASSERT_TRUE(waitUntil([&] { return v2.count() >= 10; }));
+    settle();
+    EXPECT_EQ(10u, v2.count()) << "the older model does not answer the extended search";
+    EXPECT_EQ(0u, v2.perIp().count("192.168.1.105"));
+}
+
+TEST_F(DiscoveryTest, RefusesANullCallback) {
+    EXPECT_EQ(-1, KPLPRClient_StartFindDeviceEx(nullptr, nullptr));
+    EXPECT_EQ(-1, KPLPRClient_StartFindDeviceV2(nullptr, nullptr));
+    EXPECT_EQ(KPLPRC_ERR_PARAMETER, KpLPRClient_GetLastError());
+}
+
+TEST_F(DiscoveryTest, RepliesAreSpreadOverTheConfiguredWhile) {
+    ASSERT_EQ(0, RuDAVADO_SetTiming("discovery_spread", 200000));  // 200 ms at the test scale
+    startBoth();
+    ASSERT_TRUE(waitUntil([&] { return c_.count() >= 11; }));
+    auto found = c_.all();
+    auto first = found.front().when, last = found.front().when;
+    for (auto& f : found) {
+        first = std::min(first, f.when);
+        last = std::max(last, f.when);
+    }
+    EXPECT_GT(last - first, std::chrono::milliseconds(40));
+}
+
+TEST_F(DiscoveryTest, CameraComingBackWhileSearchingIsReportedAgain) {
+    startBoth();
+    ASSERT_TRUE(waitUntil([&] { return c_.count() >= 11; }));
+    settle();
+    ASSERT_EQ(0, RuDAVADO_SetPower(camera("192.168.1.104"), 1));
+    ASSERT_TRUE(waitUntil([&] { return c_.perIp()["192.168.1.104"] == 1; }));
+
+    KPLPRC_HANDLE h = open("192.168.1.100");
+    ASSERT_NE(nullptr, h);
+    ASSERT_EQ(0, KpLPRClient_RebootDevice(h));
+    ASSERT_TRUE(waitUntil([&] { return c_.perIp()["192.168.1.100"] == 2; }));
+    settle();
+    EXPECT_EQ(13u, c_.count());
+
+    // A new start of the same kind is a new probe: everybody answers again.
+    ASSERT_EQ(0, KPLPRClient_StartFindDeviceV2(&Collector::onV2, &c_));
+    ASSERT_TRUE(waitUntil([&] { return c_.count() >= 13 + 11; }));
+}
+
+void KPLPRC_CALL stopFromInside(const char*, const char*, unsigned short, unsigned short,
+                                unsigned int, unsigned int, const char*, const char*, void* user) {
+    static_cast<std::atomic<int>*>(user)->fetch_add(1);
+    KpLPRClient_StopFindDevice();
+}
+
+TEST_F(DiscoveryTest, StopFromInsideACallbackEndsTheSearch) {
+    std::atomic<int> calls{0};
+    ASSERT_EQ(0, KPLPRClient_StartFindDeviceEx(&stopFromInside, &calls));
+    ASSERT_TRUE(waitUntil([&] { return calls.load() >= 1; }));
+    settle();
+    EXPECT_EQ(1, calls.load());
+}
+
+TEST_F(DiscoveryTest, NoCallbackAfterStopReturnsWhileReportsFlow) {
+    // Replies keep arriving through the whole loop.
+    ASSERT_EQ(0, RuDAVADO_SetTiming("discovery_spread", 5000));
+    size_t reports_seen = 0;
+    for (int i = 0; i < 300; ++i) {
+        c_.stopped.store(false);
+        startBoth();
+        std::this_thread::sleep_for(std::chrono::microseconds((i * 37) % 3000));
+        ASSERT_EQ(0, KpLPRClient_StopFindDevice());
+        c_.stopped.store(true);
+        reports_seen = c_.count();
+    }
+    settle();
+    EXPECT_EQ(0, c_.late.load());
+    EXPECT_EQ(reports_seen, c_.count());
+    EXPECT_GT(reports_seen, 0u) << "the loop must overlap with reports to prove anything";
+}
+
+}  // namespace

@@ -1,0 +1,13 @@
+// Runs the camera library tests with simulated durations shortened a thousandfold, unless
+// KP_TIME_SCALE says otherwise.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "kp_platform.h"
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (std::getenv("KP_TIME_SCALE") == nullptr) kp::setTimeScale(0.001);
+    return RUN_ALL_TESTS();
+}
