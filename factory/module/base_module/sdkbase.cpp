@@ -15,6 +15,10 @@ const char kHardwareTypes[kHardwareTypeCount][kHardwareTypeLen] = {
 };
 const char kUnknownHardware[] = "UNKOWN HARDWARE";
 
+const char* HardwareTypeName(unsigned int index) {
+    return index < static_cast<unsigned int>(kHardwareTypeCount) ? kHardwareTypes[index] : kUnknownHardware;
+}
+
 sdkbase::sdkbase() : sdk_handle_(NULL) {}
 
 sdkbase::~sdkbase() = default;
@@ -141,12 +145,7 @@ bool sdkbase::SDK_GetHardwareType(std::string& type) {
         KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetHwInfo false: " << ret;
         return false;
     }
-    unsigned int index = block[KPLPRC_HWBLOCK_HARDWARE_INDEX];
-    if (index < static_cast<unsigned int>(kHardwareTypeCount)) {
-        type = kHardwareTypes[index];
-    } else {
-        type = kUnknownHardware;
-    }
+    type = HardwareTypeName(block[KPLPRC_HWBLOCK_HARDWARE_INDEX]);
     return true;
 }
 

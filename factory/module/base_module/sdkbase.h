@@ -26,6 +26,8 @@ constexpr int kHardwareTypeLen = 64;
 // Model family names by hardware index (byte 3 of the hardware block).
 extern const char kHardwareTypes[kHardwareTypeCount][kHardwareTypeLen];
 extern const char kUnknownHardware[];
+// The table row for a hardware index, or kUnknownHardware outside 0-14.
+const char* HardwareTypeName(unsigned int index);
 
 class sdkbase {
 public:
