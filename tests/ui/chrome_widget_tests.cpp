@@ -9,7 +9,6 @@
 #include "nav_button.h"
 #include "push_button.h"
 #include "title_widget.h"
-#include "ui_test_resources.h"
 
 namespace {
 
@@ -148,7 +147,6 @@ TEST(PushButton, ClicksOnlyOnAReleaseInsideAfterAPress) {
 }
 
 TEST(PushButton, TakesTheSizeOfItsImage) {
-    ensureUiResources();
     PushButton button;
     button.setPicName(":/title/close");
     const QPixmap image(":/title/close");
@@ -157,7 +155,6 @@ TEST(PushButton, TakesTheSizeOfItsImage) {
 }
 
 TEST(TitleWidget, BuildsItsButtonsAndOwnSheet) {
-    ensureUiResources();
     QWidget window;
     window.resize(600, 400);
     TitleWidget title(&window);

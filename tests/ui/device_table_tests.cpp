@@ -19,7 +19,6 @@
 #include "device_table_widget.h"
 #include "nav_button.h"
 #include "qtable_header_view.h"
-#include "ui_test_resources.h"
 #include "update_widget.h"
 
 namespace {
@@ -44,7 +43,6 @@ DeviceInfo camera(const std::string& ip, int port = 80, uint32_t serial_low = 1)
 class SearchListTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ensureUiResources();
         list.resize(1400, 600);
     }
 

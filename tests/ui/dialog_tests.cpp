@@ -10,7 +10,6 @@
 #include "device_dialog.h"
 #include "message_dialog.h"
 #include "push_button.h"
-#include "ui_test_resources.h"
 
 namespace {
 
@@ -34,7 +33,6 @@ struct DeviceForm {
 }  // namespace
 
 TEST(DeviceDialog, StartsWithTheDefaultsAndMasksThePassword) {
-    ensureUiResources();
     DeviceForm form;
     ASSERT_TRUE(form.ip && form.port && form.user && form.password && form.warning &&
                 form.success && form.ok);
@@ -105,7 +103,6 @@ TEST(DeviceDialog, AValidFormIsAcceptedAndHandsOnItsValues) {
 }
 
 TEST(DeviceDialog, CancelAndCloseHandNothingOn) {
-    ensureUiResources();
     DeviceForm form;
     form.dialog.show();
     QSignalSpy saved(&form.dialog, &DeviceDialog::signalSaveDeviceInfo);
@@ -145,7 +142,6 @@ TEST(DeviceDialog, DragsWithTheLeftButton) {
 }
 
 TEST(MessageDialog, QuestionKindRejectsWithItsSecondButton) {
-    ensureUiResources();
     MessageDialog dialog(nullptr, QStringLiteral("提示信息"), QStringLiteral("确定删除?"), 1);
     dialog.show();
     auto* first = dialog.findChild<QPushButton*>("firstButton");

@@ -1,0 +1,223 @@
+// Discovery hand-off: reports emitted on a foreign thread become rows on the user-interface
+// thread, and nothing of a stopped search reaches the list.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTableWidget>
+#include <QSignalSpy>
+#include <QThread>
+
+#include <RuDAVADO.h>
+#include <RuDAVADO_control.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device_table_widget.h"
+
+namespace {
+
+DeviceInfo report(const std::string& ip) {
+    DeviceInfo info;
+    info.ip_addr = ip;
+    info.port = 80;
+    return info;
+}
+
+void pumpEvents(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    } while (timer.elapsed() < ms);
+}
+
+bool waitFor(const std::function<bool()>& done, int timeout_ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeout_ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+std::vector<std::string> tableIps(QTableWidget* table) {
+    std::vector<std::string> ips;
+    for (int row = 0; row < table->rowCount(); ++row)
+        ips.push_back(table->item(row, kColumnIp)->text().toStdString());
+    return ips;
+}
+
+// The addresses discovery should report: every camera that is on.
+std::multiset<std::string> onlineCameraIps() {
+    std::multiset<std::string> ips;
+    for (int i = 0; i < RuDAVADO_CameraCount(); ++i) {
+        RuDAVADO_CameraState state;
+        if (RuDAVADO_GetCameraState(i, &state) == 0 && state.state == RUDAVADO_STATE_ONLINE)
+            ips.insert(state.ip);
+    }
+    return ips;
+}
+
+int rowsWithPrefix(QTableWidget* table, const QString& prefix) {
+    int count = 0;
+    for (int row = 0; row < table->rowCount(); ++row)
+        if (table->item(row, kColumnIp)->text().startsWith(prefix)) ++count;
+    return count;
+}
+
+}  // namespace
+
+// Reports use addresses from a documentation range that no simulated camera has.
+TEST(DiscoveryHandOff, ReportsQueuedBeforeAStopNeverReachTheList) {
+    DeviceTableWidget list(nullptr, std::make_shared<UiJobQueue>());
+    QTableWidget* table = list.tableWidget();
+
+    list.StartFindDevice();
+    std::thread library_thread([&] {
+        for (int i = 0; i < 40; ++i) list.OnFindDevice(report("203.0.113." + std::to_string(i)));
+    });
+    library_thread.join();
+    // All 40 reports wait in the event queue; the user refreshes before they are delivered.
+    list.StopFindDevice();
+    EXPECT_EQ(table->rowCount(), 0);
+    pumpEvents(20);
+    EXPECT_EQ(rowsWithPrefix(table, "203.0.113."), 0);
+
+    list.StartFindDevice();
+    pumpEvents(20);
+    EXPECT_EQ(rowsWithPrefix(table, "203.0.113."), 0);
+    list.StopFindDevice();
+}
+
+TEST(DiscoveryHandOff, ASecondStartDoesNotDoubleReports) {
+    DeviceTableWidget list(nullptr, std::make_shared<UiJobQueue>());
+    list.StartFindDevice();
+    list.StartFindDevice();
+    std::thread library_thread([&] { list.OnFindDevice(report("203.0.113.7")); });
+    library_thread.join();
+    pumpEvents(20);
+    EXPECT_EQ(rowsWithPrefix(list.tableWidget(), "203.0.113."), 1);
+    list.StopFindDevice();
+    EXPECT_EQ(list.tableWidget()->rowCount(), 0);
+}
+
+// Against the simulated cameras of the default scenario.
+class LanDiscoveryTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(KpLPRClient_Setup(), 0); }
+
+    void SetUp() override {
+        ASSERT_EQ(RuDAVADO_LoadDefaultScenario(), 0);
+        expected = onlineCameraIps();
+        ASSERT_GT(expected.size(), 5u);
+    }
+
+    void TearDown() override {
+        list.StopFindDevice();
+        RuDAVADO_SetTiming("discovery_spread", -1);
+    }
+
+    bool waitForAll() {
+        return waitFor([&] { return table->rowCount() >= int(expected.size()); }, 10000);
+    }
+
+    DeviceTableWidget list{nullptr, std::make_shared<UiJobQueue>()};
+    QTableWidget* table = list.tableWidget();
+    std::multiset<std::string> expected;
+};
+
+TEST_F(LanDiscoveryTest, ReportsFromTheLibraryThreadBecomeOrderedRowsOnTheUiThread) {
+    std::mutex mutex;
+    std::set<std::thread::id> report_threads;
+    std::set<std::thread::id> row_threads;
+    QObject::connect(&list, &DeviceTableWidget::signalsFindDevice, &list,
+                     [&](DeviceInfo) {
+                         std::lock_guard<std::mutex> lock(mutex);
+                         report_threads.insert(std::this_thread::get_id());
+                     },
+                     Qt::DirectConnection);
+    QObject::connect(&list, &DeviceTableWidgetBase::signalsDeviceNumChange, &list,
+                     [&](int) { row_threads.insert(std::this_thread::get_id()); });
+
+    list.StartFindDevice();
+    ASSERT_TRUE(waitForAll()) << table->rowCount() << " of " << expected.size();
+    pumpEvents(30);  // nothing beyond one report per camera
+
+    const std::vector<std::string> ips = tableIps(table);
+    EXPECT_EQ(std::multiset<std::string>(ips.begin(), ips.end()), expected);
+    for (size_t i = 1; i < ips.size(); ++i)
+        EXPECT_FALSE(DeviceTableWidget::ipLessThan(QString::fromStdString(ips[i]),
+                                                   QString::fromStdString(ips[i - 1])))
+            << ips[i - 1] << " before " << ips[i];
+
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ASSERT_FALSE(report_threads.empty());
+        EXPECT_EQ(report_threads.count(std::this_thread::get_id()), 0u);
+    }
+    EXPECT_EQ(row_threads, std::set<std::thread::id>{std::this_thread::get_id()});
+
+    // An extended report fills firmware, MAC and start-up time; the older model's basic
+    // report leaves them empty. The camera on port 8080 shows its port.
+    int row = -1;
+    ASSERT_TRUE(list.findRowByIp("192.168.1.100", row));
+    EXPECT_FALSE(table->item(row, kColumnFirmware)->text().isEmpty());
+    EXPECT_FALSE(table->item(row, kColumnMac)->text().isEmpty());
+    EXPECT_EQ(table->item(row, kColumnLensOrLogin)->text(), "2");
+    ASSERT_TRUE(list.findRowByIp("192.168.1.105", row));
+    EXPECT_TRUE(table->item(row, kColumnFirmware)->text().isEmpty());
+    EXPECT_TRUE(table->item(row, kColumnMac)->text().isEmpty());
+    ASSERT_TRUE(list.findRowByIp("192.168.1.102", row));
+    EXPECT_EQ(table->item(row, kColumnPort)->text(), "8080");
+    EXPECT_FALSE(list.findRowByIp("192.168.1.104", row));  // switched off
+}
+
+TEST_F(LanDiscoveryTest, RefreshEmptiesAndRebuildsTheList) {
+    list.StartFindDevice();
+    ASSERT_TRUE(waitForAll());
+
+    QSignalSpy counts(&list, &DeviceTableWidgetBase::signalsSelectedChange);
+    list.StopFindDevice();
+    EXPECT_EQ(table->rowCount(), 0);
+    ASSERT_FALSE(counts.isEmpty());
+    EXPECT_EQ(counts.last()[0].toInt(), 0);
+    list.StartFindDevice();
+    EXPECT_EQ(table->rowCount(), 0);
+    ASSERT_TRUE(waitForAll());
+    pumpEvents(30);
+    const std::vector<std::string> ips = tableIps(table);
+    EXPECT_EQ(std::multiset<std::string>(ips.begin(), ips.end()), expected);
+}
+
+TEST_F(LanDiscoveryTest, NoReportReachesTheListAfterStopWhileReportsFlow) {
+    // Spread the replies of each search so that every stop cuts into a flowing search.
+    ASSERT_EQ(RuDAVADO_SetTiming("discovery_spread", 30000), 0);
+    for (int round = 0; round < 60; ++round) {
+        list.StartFindDevice();
+        pumpEvents(round % 5);
+        list.StopFindDevice();
+        ASSERT_EQ(table->rowCount(), 0) << "round " << round;
+        // A report of the stopped search must not arrive later either.
+        QCoreApplication::processEvents();
+        ASSERT_EQ(table->rowCount(), 0) << "round " << round;
+    }
+    pumpEvents(50);
+    EXPECT_EQ(table->rowCount(), 0);
+
+    // The search after the loop holds each camera exactly once.
+    list.StartFindDevice();
+    ASSERT_TRUE(waitForAll());
+    pumpEvents(60);
+    const std::vector<std::string> ips = tableIps(table);
+    EXPECT_EQ(std::multiset<std::string>(ips.begin(), ips.end()), expected);
+}
