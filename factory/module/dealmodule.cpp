@@ -44,6 +44,7 @@ dealmodule::~dealmodule() {
     // A worker left running would otherwise outlive the composer it reads.
     if (worker_) {
         stop_->store(true, std::memory_order_release);
+        Wake();
         if (worker_->get_id() == std::this_thread::get_id()) {
             // The last reference went with a job's closure on the worker itself: the loop sees
             // the stop request and ends without touching the composer again.
@@ -108,6 +109,7 @@ void dealmodule::PostJob(Job job) {
     }
     jobs_[write] = std::move(job);
     write_.store(next, std::memory_order_release);
+    Wake();
 }
 
 void dealmodule::StopWorker() {
@@ -115,6 +117,7 @@ void dealmodule::StopWorker() {
         return;
     }
     stop_->store(true, std::memory_order_release);
+    Wake();
     if (worker_->get_id() == std::this_thread::get_id()) {
         // Called from a job: the loop ends when that job returns; joining itself would deadlock.
         worker_->detach();
@@ -137,17 +140,34 @@ void dealmodule::ClearJobs() {
     read_.store(read, std::memory_order_release);
 }
 
-void dealmodule::SetPaused(bool paused) { pause_.store(paused, std::memory_order_release); }
+void dealmodule::SetPaused(bool paused) {
+    pause_.store(paused, std::memory_order_release);
+    Wake();
+}
+
+void dealmodule::Wake() {
+    // Taking the lock orders this change before a waiting worker's next look at the ring.
+    { std::lock_guard<std::mutex> guard(wake_lock_); }
+    wake_.notify_all();
+}
+
+bool dealmodule::HasRunnableJob() const {
+    return !pause_.load(std::memory_order_acquire) &&
+           read_.load(std::memory_order_relaxed) != write_.load(std::memory_order_acquire);
+}
 
 void dealmodule::WorkerLoop(dealmodule* self, StopToken stop) {
     // `self` is touched only while the stop request is clear: the composer may be destroyed
     // by the closure of the job just run, and its destructor raises the request first.
     while (!stop->load(std::memory_order_acquire)) {
-        if (!self->pause_.load(std::memory_order_acquire)) {
+        if (self->HasRunnableJob()) {
             self->RunNextJob();
+            continue;
         }
-        // The idle poll is not a device wait, so it stays 1 ms whatever the time scale.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // An idle worker sleeps until a post, an unpause or a stop wakes it: a batch of
+        // hundreds of devices must not burn the CPU polling empty rings.
+        std::unique_lock<std::mutex> guard(self->wake_lock_);
+        self->wake_.wait(guard, [&] { return stop->load(std::memory_order_acquire) || self->HasRunnableJob(); });
     }
 }
 

@@ -16,8 +16,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -128,6 +130,9 @@ private:
 
     static void WorkerLoop(dealmodule* self, StopToken stop);
     bool RunNextJob();
+    bool HasRunnableJob() const;
+    // Wakes a waiting worker after the ring, the pause flag or the stop request changed.
+    void Wake();
 
     // Login, the operation, logout, with the reports every standard job makes.
     void StandardJob(const LoginData& login, const char* first_text, const ProgressCallback& progress,
@@ -143,6 +148,8 @@ private:
     int kind_ = 0;
     StopToken stop_;
     std::atomic<bool> pause_{false};
+    std::mutex wake_lock_;
+    std::condition_variable wake_;
     std::unique_ptr<std::thread> worker_;
     std::shared_ptr<sdkbase> kp_sdk_;
     std::shared_ptr<videobasemodule> video_module_;
