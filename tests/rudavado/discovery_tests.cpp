@@ -40,6 +40,9 @@ public:
     }
 
     void add(Found f) {
+        // A callback still running when stop returned is as late as one starting after it.
+        if (stopped.load()) late.fetch_add(1);
+        if (slow_us > 0) std::this_thread::sleep_for(std::chrono::microseconds(slow_us));
         if (stopped.load()) late.fetch_add(1);
         std::lock_guard<std::mutex> lk(mu);
         found.push_back(std::move(f));
@@ -62,6 +65,7 @@ public:
     std::vector<Found> found;
     std::atomic<bool> stopped{false};
     std::atomic<int> late{0};
+    int slow_us = 0;
 };
 
 class DiscoveryTest : public NetworkTest {
@@ -182,6 +186,7 @@ TEST_F(DiscoveryTest, StopFromInsideACallbackEndsTheSearch) {
 TEST_F(DiscoveryTest, NoCallbackAfterStopReturnsWhileReportsFlow) {
     // Replies keep arriving through the whole loop.
     ASSERT_EQ(0, RuDAVADO_SetTiming("discovery_spread", 5000));
+    c_.slow_us = 200;
     size_t reports_seen = 0;
     for (int i = 0; i < 300; ++i) {
         c_.stopped.store(false);
