@@ -42,7 +42,9 @@ bool multibyte_from_wide(const std::u16string& wide, std::string& out) {
         KPES_LOG(kpes::LS_ERROR) << "buffer is small and convert failed";
         return false;
     }
-    std::setlocale(LC_ALL, "zh-CN");
+    // The locale is process-wide and never changes afterwards: setting it once is enough.
+    static const bool locale_set = (std::setlocale(LC_ALL, "zh-CN"), true);
+    (void)locale_set;
     std::vector<wchar_t> units(wide.begin(), wide.end());
     units.push_back(0);
     char buffer[128] = {};

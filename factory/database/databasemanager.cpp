@@ -83,7 +83,7 @@ const std::map<int, devicedatamanager>& databasemanager::load_all() {
         if (!data_base_->read_row(device, row)) {
             KPES_LOG(kpes::LS_ERROR) << " failed";
         }
-        cache_.emplace(row, device);
+        cache_.emplace(row, std::move(device));
     }
     return cache_;
 }

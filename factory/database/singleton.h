@@ -7,19 +7,20 @@ namespace factory {
 template <typename T>
 class Singleton {
 public:
-    static T* instance() { return instance_; }
+    static T* instance() { return static_cast<T*>(instance_); }
 
     Singleton(const Singleton&) = delete;
     Singleton& operator=(const Singleton&) = delete;
 
 protected:
-    Singleton() { instance_ = static_cast<T*>(this); }
+    // Kept as the base: the derived object is not built yet when this runs.
+    Singleton() { instance_ = this; }
     virtual ~Singleton() {
-        if (instance_ == static_cast<T*>(this)) instance_ = nullptr;
+        if (instance_ == this) instance_ = nullptr;
     }
 
 private:
-    static inline T* instance_ = nullptr;
+    static inline Singleton* instance_ = nullptr;
 };
 
 }  // namespace factory

@@ -10,8 +10,18 @@
 
 namespace xlsbook {
 
+bool compact_utf16le(std::string& bytes) {
+    for (size_t i = 1; i < bytes.size(); i += 2)
+        if (bytes[i] != 0) return false;
+    for (size_t i = 0; 2 * i < bytes.size(); ++i) bytes[i] = bytes[2 * i];
+    bytes.resize(bytes.size() / 2);
+    bytes.shrink_to_fit();
+    return true;
+}
+
 void CellValue::clear() {
     kind_ = kUndefined;
+    compact_ = false;
     number_.real = 0.0;
     std::string().swap(text_);
 }
@@ -50,6 +60,7 @@ void CellValue::set_text_from_ansi(const std::string& text) {
         text_[2 * i] = static_cast<char>(wide[i] & 0xFF);
         text_[2 * i + 1] = static_cast<char>((wide[i] >> 8) & 0xFF);
     }
+    compact_ = compact_utf16le(text_);
 }
 
 void CellValue::set_wide_text(const std::u16string& text) {
@@ -60,11 +71,16 @@ void CellValue::set_wide_text(const std::u16string& text) {
         text_[2 * i] = static_cast<char>(text[i] & 0xFF);
         text_[2 * i + 1] = static_cast<char>(text[i] >> 8);
     }
+    compact_ = compact_utf16le(text_);
 }
 
 std::u16string CellValue::get_wide_text() const {
     std::u16string out;
     if (kind_ != kWideString) return out;
+    if (compact_) {
+        for (unsigned char c : text_) out.push_back(c);
+        return out;
+    }
     out.resize(text_.size() / 2);
     for (size_t i = 0; i < out.size(); ++i)
         out[i] = static_cast<char16_t>(static_cast<unsigned char>(text_[2 * i]) |
@@ -72,10 +88,11 @@ std::u16string CellValue::get_wide_text() const {
     return out;
 }
 
-void CellValue::set_raw_text(std::string bytes, bool wide) {
+void CellValue::set_raw_text(std::string bytes, bool wide, bool compact) {
     clear();
     kind_ = wide ? kWideString : kString;
     text_ = std::move(bytes);
+    if (wide) compact_ = compact || compact_utf16le(text_);
 }
 
 }  // namespace xlsbook

@@ -119,6 +119,7 @@ public:
 struct SharedString {
     std::string chars;
     bool wide = false;
+    bool compact = false;  // wide, held one byte per unit (all units below 0x100)
 };
 
 class BoundSheet : public Record {
@@ -137,6 +138,7 @@ public:
 struct SharedStringRef {
     const std::string* chars;
     bool wide;
+    bool compact;  // wide text held one byte per unit, written out as 16-bit units
 };
 
 class SharedStringTable : public Record {
@@ -145,8 +147,9 @@ public:
     uint32_t total = 0;
     std::vector<SharedString> entries;
 
-    // Parses the data of a read record (CONTINUE data appended, its offsets kept).
-    bool parse(const Record& read);
+    // Parses the data of a read record: CONTINUE data appended, `continues` the offsets at
+    // which each CONTINUE's data starts.
+    bool parse(const uint8_t* data, size_t size, const std::vector<size_t>& continues);
     // Writes the table as records straight into `out`, splitting it into CONTINUE records; an
     // entry's characters that run on into a CONTINUE record are preceded there by its flags
     // byte again.

@@ -1,6 +1,7 @@
 #include "records.h"
 
 #include "byte_order.h"
+#include "cell_value.h"
 
 #include <algorithm>
 
@@ -14,9 +15,21 @@ constexpr uint8_t kRichSt = 0x08;
 
 }  // namespace
 
-bool SharedStringTable::parse(const Record& read) {
-    const std::vector<uint8_t>& d = read.data();
-    const std::vector<size_t>& breaks = read.continue_offsets();
+namespace {
+
+// Bounds-checked view of the table's bytes.
+struct Bytes {
+    const uint8_t* p;
+    size_t n;
+    size_t size() const { return n; }
+    const uint8_t* data() const { return p; }
+    uint8_t operator[](size_t i) const { return p[i]; }
+};
+
+}  // namespace
+
+bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vector<size_t>& breaks) {
+    const Bytes d{data, size};
     entries.clear();
     if (d.size() < 8) return false;
     total = get32(d.data());
@@ -79,13 +92,13 @@ bool SharedStringTable::parse(const Record& read) {
                 if (entry.wide) entry.chars.push_back(static_cast<char>(u >> 8));
             }
         }
+        if (entry.wide) entry.compact = compact_utf16le(entry.chars);
         // Formatting runs and extended data are skipped; no flags byte is repeated in them.
         const uint64_t skip = static_cast<uint64_t>(runs) * 4 + ext;
         if (p + skip > d.size()) return false;
         p += static_cast<size_t>(skip);
         entries.push_back(std::move(entry));
     }
-    assign(code::kSharedStringTable, {}, {});
     return true;
 }
 
@@ -105,7 +118,7 @@ void SharedStringTable::write(std::vector<uint8_t>& out, uint32_t total,
     put32(out, static_cast<uint32_t>(entries.size()));
     for (const SharedStringRef& entry : entries) {
         const size_t width = entry.wide ? 2 : 1;
-        const size_t count = entry.chars->size() / width;
+        const size_t count = entry.compact ? entry.chars->size() : entry.chars->size() / width;
         // The entry's header and its first character stay together in one record.
         if (room() < 3 + (count ? width : 0)) {
             finish_record();
@@ -124,7 +137,14 @@ void SharedStringTable::write(std::vector<uint8_t>& out, uint32_t total,
                 continue;
             }
             fit = std::min(fit, count - done);
-            out.insert(out.end(), chars + done * width, chars + (done + fit) * width);
+            if (entry.compact) {
+                for (size_t k = done; k < done + fit; ++k) {
+                    out.push_back(chars[k]);
+                    out.push_back(0);
+                }
+            } else {
+                out.insert(out.end(), chars + done * width, chars + (done + fit) * width);
+            }
             done += fit;
         }
     }

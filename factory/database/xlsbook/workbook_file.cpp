@@ -68,8 +68,10 @@ WorksheetView::WorksheetView(std::u16string name, bool wide_name)
 CellValue* WorksheetView::cell(size_t row, size_t column) {
     if (row >= kMaxRows || column >= kMaxColumns) return nullptr;
     if (row >= rows_.size()) {
-        // Cell records are held in vectors that grow in steps of 1000 entries.
-        if (row >= rows_.capacity()) rows_.reserve(std::min(kMaxRows, (row / 1000 + 1) * 1000));
+        // Rows grow in whole steps of 1000, at least doubling so that filling a sheet row by row
+        // stays linear.
+        if (row >= rows_.capacity())
+            rows_.reserve(std::min(kMaxRows, std::max((row / 1000 + 1) * 1000, 2 * rows_.capacity())));
         rows_.resize(row + 1);
     }
     std::vector<CellValue>& cells = rows_[row];
@@ -102,21 +104,25 @@ void WorkbookFile::clear() {
 }
 
 bool WorkbookFile::load(const std::string& path) {
-    CompoundFile file;
     std::vector<uint8_t> stream;
-    if (!file.open(path) || !file.read_stream("Workbook", stream)) {
-        clear();
-        return false;
+    {  // the file's bytes go before the stream is parsed
+        CompoundFile file;
+        if (!file.open(path) || !file.read_stream("Workbook", stream)) {
+            clear();
+            return false;
+        }
     }
     return load_stream(stream);
 }
 
 bool WorkbookFile::load_bytes(std::vector<uint8_t> file_bytes) {
-    CompoundFile file;
     std::vector<uint8_t> stream;
-    if (!file.open_bytes(std::move(file_bytes)) || !file.read_stream("Workbook", stream)) {
-        clear();
-        return false;
+    {
+        CompoundFile file;
+        if (!file.open_bytes(std::move(file_bytes)) || !file.read_stream("Workbook", stream)) {
+            clear();
+            return false;
+        }
     }
     return load_stream(stream);
 }

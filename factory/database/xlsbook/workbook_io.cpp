@@ -50,10 +50,18 @@ public:
     }
 
     uint16_t code() const { return code_; }
+    const std::vector<size_t>& breaks() const { return breaks_; }
     const uint8_t* data() const { return data_; }
     size_t size() const { return size_; }
     size_t start() const { return start_; }
     void set_needs_record(bool needs) { needs_record_ = needs; }
+    // Frees the buffer that joined the last record's CONTINUE data.
+    void release() {
+        std::vector<uint8_t>().swap(merged_);
+        breaks_.clear();
+        data_ = nullptr;
+        size_ = 0;
+    }
 
 private:
     const std::vector<uint8_t>& s_;
@@ -80,8 +88,10 @@ bool read_unicode_string(const uint8_t* p, size_t size, std::string& chars, bool
 
 class SheetParser {
 public:
-    SheetParser(WorksheetView& sheet, const std::vector<SharedString>& strings)
-        : sheet_(sheet), strings_(strings) {}
+    // `uses` counts the cells still to come that refer to each shared string: the last one
+    // takes the string instead of copying it.
+    SheetParser(WorksheetView& sheet, std::vector<SharedString>& strings, std::vector<uint32_t>& uses)
+        : sheet_(sheet), strings_(strings), uses_(uses) {}
 
     void on_record(const RecordReader& r) {
         const uint8_t* d = r.data();
@@ -95,7 +105,14 @@ public:
             if (n >= 10) {
                 const uint32_t index = get32(d + 6);
                 if (index < strings_.size())
-                    if (CellValue* c = at(d)) c->set_raw_text(strings_[index].chars, strings_[index].wide);
+                    if (CellValue* c = at(d)) {
+                        SharedString& s = strings_[index];
+                        if (uses_[index] == 1)
+                            c->set_raw_text(std::move(s.chars), s.wide, s.compact);
+                        else
+                            c->set_raw_text(s.chars, s.wide, s.compact);
+                        if (uses_[index] > 0) --uses_[index];
+                    }
             }
             break;
         case code::kLabel:
@@ -175,7 +192,8 @@ private:
     }
 
     WorksheetView& sheet_;
-    const std::vector<SharedString>& strings_;
+    std::vector<SharedString>& strings_;
+    std::vector<uint32_t>& uses_;
     CellValue* pending_formula_ = nullptr;
 };
 
@@ -196,8 +214,13 @@ std::u16string name_of(const SharedString& s) {
 bool WorkbookFile::load_stream(const std::vector<uint8_t>& stream) {
     clear();
     RecordReader reader(stream, 0);
+    reader.set_needs_record(false);
     Record record;
-    if (!reader.next(record) || record.code() != code::kBOF) return clear(), false;
+    auto take = [&reader](Record& into) {
+        into.assign(reader.code(), std::vector<uint8_t>(reader.data(), reader.data() + reader.size()), reader.breaks());
+    };
+    if (!reader.next(record) || reader.code() != code::kBOF) return clear(), false;
+    take(record);
     globals_.bof.assign(code::kBOF, record.data(), {});
     // Only BIFF8 (version 0x0600) globals; older BIFF versions store their text differently.
     if (globals_.bof.data_size() < 4 || get16(globals_.bof.data().data()) != 0x0600 ||
@@ -207,41 +230,59 @@ bool WorkbookFile::load_stream(const std::vector<uint8_t>& stream) {
     bool ended = false;
     while (!ended) {
         if (!reader.next(record)) return clear(), false;
-        switch (record.code()) {
+        switch (reader.code()) {
         case code::kEndOfFile:
             ended = true;
             break;
         case code::kWindow1:
+            take(record);
             globals_.window1.load(record);
             break;
         case code::kFont:
             globals_.fonts.emplace_back();
-            globals_.fonts.back().assign(code::kFont, record.data(), {});
+            take(globals_.fonts.back());
             break;
         case code::kXF:
             globals_.xfs.emplace_back();
-            globals_.xfs.back().assign(code::kXF, record.data(), {});
+            take(globals_.xfs.back());
             break;
         case code::kStyle:
             globals_.styles.emplace_back();
-            globals_.styles.back().assign(code::kStyle, record.data(), {});
+            take(globals_.styles.back());
             break;
         case code::kBoundSheet: {
             BoundSheet sheet;
+            take(record);
             if (!sheet.parse(record)) return clear(), false;
             globals_.bound_sheets.push_back(std::move(sheet));
             break;
         }
         case code::kSharedStringTable:
-            if (!globals_.shared_strings.parse(record)) return clear(), false;
+            if (!globals_.shared_strings.parse(reader.data(), reader.size(), reader.breaks())) return clear(), false;
+            reader.release();
             break;
         default:  // ExtSST and everything else
             break;
         }
     }
 
+    std::vector<SharedString>& strings = globals_.shared_strings.entries;
+    std::vector<uint32_t> uses(strings.size(), 0);
+    for (const BoundSheet& bound : globals_.bound_sheets) {
+        RecordReader counter(stream, bound.position);
+        counter.set_needs_record(false);
+        int depth = 0;
+        while (counter.next(record)) {
+            if (counter.code() == code::kBOF) ++depth;
+            if (counter.code() == code::kEndOfFile && --depth <= 0) break;
+            if (depth == 1 && counter.code() == code::kLabelSST && counter.size() >= 10) {
+                const uint32_t index = get32(counter.data() + 6);
+                if (index < uses.size()) ++uses[index];
+            }
+        }
+    }
+
     // Each sheet is found where its BoundSheet says; charts and macro sheets are left out.
-    const std::vector<SharedString>& strings = globals_.shared_strings.entries;
     for (const BoundSheet& bound : globals_.bound_sheets) {
         if (bound.sheet_type != 0) continue;
         RecordReader sheet_reader(stream, bound.position);
@@ -250,7 +291,7 @@ bool WorkbookFile::load_stream(const std::vector<uint8_t>& stream) {
         if (sheet_reader.size() < 4 || get16(sheet_reader.data() + 2) != BOF::kWorksheet) continue;
         auto view = std::make_unique<WorksheetView>(name_of(bound.name), bound.name.wide);
         if (find_worksheet(view->name())) return clear(), false;
-        SheetParser parser(*view, strings);
+        SheetParser parser(*view, strings, uses);
         int depth = 1;
         while (depth > 0) {
             if (!sheet_reader.next(record)) return clear(), false;
@@ -454,7 +495,7 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
                 const bool is_wide = c.kind() == CellValue::kWideString;
                 auto& map = is_wide ? wide : narrow;
                 auto found = map.emplace(std::string_view(c.raw_text()), static_cast<uint32_t>(entries.size()));
-                if (found.second) entries.push_back({&c.raw_text(), is_wide});
+                if (found.second) entries.push_back({&c.raw_text(), is_wide, c.compact()});
                 indexes.push_back(found.first->second);
             }
 
