@@ -1,0 +1,92 @@
+// Saves or loads a device list of 65,535 devices through the store manager and prints the time
+// and the memory it took, as one JSON line:
+//   kp_database_bench save FOLDER   -> FOLDER/devicedatamanager.xls
+//   kp_database_bench load FOLDER
+// Each phase runs in its own process so that its peak memory is its own.
+#include "databasemanager.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kDevices = 65535;
+
+long current_rss_kb() {
+    long pages = 0, resident = 0;
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    if (f) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+long peak_rss_kb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// The same list the peer scripts build: unique addresses and passwords, every 7th user Chinese.
+factory::devicedatamanager device(int i) {
+    factory::devicedatamanager d;
+    d.set_ip("10." + std::to_string(i / 65536) + "." + std::to_string((i / 256) % 256) + "." + std::to_string(i % 256));
+    d.set_port(i % 2 ? 8000u : 80u);
+    d.set_user_name(i % 7 == 0 ? "管理员" : "admin");
+    d.set_password("Pw" + std::to_string((i * 7919) % 100003) + "-" + std::to_string(i));
+    return d;
+}
+
+double ms_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 || ::chdir(argv[2]) != 0) {
+        std::fprintf(stderr, "usage: %s save|load FOLDER\n", argv[0]);
+        return 2;
+    }
+    factory::databasemanager* db = factory::databasemanager::instance();
+    const std::string mode = argv[1];
+    if (mode == "save") {
+        std::remove("devicedatamanager.xls");
+        if (!db->init()) return 1;
+        for (int i = 1; i <= kDevices; ++i)
+            if (!db->add_device(device(i))) return 1;
+        const long before = current_rss_kb();
+        const auto start = std::chrono::steady_clock::now();
+        if (!db->save()) return 1;
+        const double ms = ms_since(start);
+        struct stat st {};
+        stat("devicedatamanager.xls", &st);
+        std::printf("{\"tool\": \"ours\", \"op\": \"save\", \"ms\": %.1f, \"rss_before_kb\": %ld, \"peak_kb\": %ld, "
+                    "\"file_bytes\": %lld}\n",
+                    ms, before, peak_rss_kb(), static_cast<long long>(st.st_size));
+    } else if (mode == "load") {
+        const long before = current_rss_kb();
+        const auto start = std::chrono::steady_clock::now();
+        if (!db->init()) return 1;
+        const long opened_peak = peak_rss_kb(), opened = current_rss_kb();
+        const size_t count = db->load_all().size();
+        const double ms = ms_since(start);
+        if (std::getenv("KP_BENCH_PHASES"))
+            std::fprintf(stderr, "after open: rss %ld kB, peak %ld kB; after load_all: rss %ld kB\n", opened, opened_peak,
+                         current_rss_kb());
+        if (count != static_cast<size_t>(kDevices)) return 1;
+        std::printf("{\"tool\": \"ours\", \"op\": \"load\", \"ms\": %.1f, \"rss_before_kb\": %ld, \"peak_kb\": %ld, "
+                    "\"rows\": %zu}\n",
+                    ms, before, peak_rss_kb(), count);
+    } else {
+        return 2;
+    }
+    return 0;
+}
