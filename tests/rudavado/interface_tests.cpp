@@ -1,4 +1,7 @@
 // Library set-up, error reporting, and the information getters.
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -219,6 +222,39 @@ TEST_F(InterfaceTest, GeneratedLoadScenarioHasAThousandDistinctCameras) {
     ASSERT_EQ(0, RuDAVADO_LoadScenarioFile(file.c_str())) << RuDAVADO_LastLoadError();
     EXPECT_EQ(1000, RuDAVADO_CameraCount());
     EXPECT_EQ(999, RuDAVADO_FindCamera(state(999).ip));
+}
+
+}  // namespace
+
+namespace {
+
+// The network is built once per process, so the scenario named in the environment is checked
+// in a child run of this same executable.
+TEST(ScenarioEnvironment, ScenarioNamedInTheEnvironmentIsLoadedAtFirstUse) {
+    if (const char* expected = std::getenv("RUDAVADO_TEST_EXPECT_CAMERAS")) {
+        ASSERT_EQ(std::atoi(expected), RuDAVADO_CameraCount());
+        return;
+    }
+    char dir[] = "/tmp/rudavado_env_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    const std::string good = std::string(dir) + "/three.json";
+    const std::string broken = std::string(dir) + "/broken.json";
+    rdvtest::writeAll(good, "{\"cameras\": [{\"model\": \"KP-LPR-V3\", \"ip\": \"10.0.0.2\"},"
+                            " {\"model\": \"KP-LPR-V1\", \"ip\": \"10.0.0.3\"},"
+                            " {\"model\": \"KP-FACE-F2\", \"ip\": \"10.0.0.4\"}]}");
+    rdvtest::writeAll(broken, "{\"cameras\": [");
+    const std::string self =
+        "/proc/" + std::to_string(getpid()) +
+        "/exe --gtest_filter=ScenarioEnvironment.* > /dev/null 2>&1";
+    EXPECT_EQ(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=3 RUDAVADO_SCENARIO='" + good + "' " +
+                              self));
+    // A broken file leaves the built-in network rather than none.
+    EXPECT_EQ(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=12 RUDAVADO_SCENARIO='" + broken +
+                              "' " + self));
+    EXPECT_NE(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=4 RUDAVADO_SCENARIO='" + good + "' " +
+                              self))
+        << "the child run must be able to fail";
+    rdvtest::run(std::string("rm -rf '") + dir + "'");
 }
 
 }  // namespace

@@ -43,13 +43,13 @@ TEST_F(SessionTest, OpenFailsForEachReasonWithItsError) {
 }
 
 TEST_F(SessionTest, UnansweredOpenWaitsForTheConnectTimeout) {
-    ASSERT_EQ(0, RuDAVADO_SetTiming("connect_timeout", 150000));  // 150 ms at the test scale
+    ASSERT_EQ(0, RuDAVADO_SetTiming("connect_timeout", 1e6));  // 1 s at the test scale
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(nullptr, open("10.9.9.9"));
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(140));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(990));
     const auto refused = std::chrono::steady_clock::now();
     EXPECT_EQ(nullptr, open("192.168.1.102"));  // wrong port: refused at once
-    EXPECT_LT(std::chrono::steady_clock::now() - refused, std::chrono::milliseconds(100));
+    EXPECT_LT(std::chrono::steady_clock::now() - refused, std::chrono::milliseconds(500));
 }
 
 TEST_F(SessionTest, SessionLimitCountsOnlyLiveSessions) {

@@ -135,8 +135,14 @@ TEST_F(VideoTest, DroppedSessionStopsTheFramesUntilItIsBack) {
     const int play = KpLPRClient_StartRealPlay(h, nullptr);
     ASSERT_TRUE(waitUntil([&] { return RuDAVADO_PlayFrames(play) > 2; }));
     ASSERT_EQ(0, RuDAVADO_SetLinked(cam, 0));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    const long long frozen = RuDAVADO_PlayFrames(play);
+    // A frame already under way may still be counted; after that the count stands still.
+    long long frozen = -1;
+    ASSERT_TRUE(waitUntil([&] {
+        const long long before = RuDAVADO_PlayFrames(play);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        frozen = RuDAVADO_PlayFrames(play);
+        return before == frozen;
+    }));
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(frozen, RuDAVADO_PlayFrames(play));
     ASSERT_EQ(0, RuDAVADO_SetLinked(cam, 1));
