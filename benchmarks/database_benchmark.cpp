@@ -3,16 +3,17 @@
 //   kp_database_bench save FOLDER   -> FOLDER/devicedatamanager.xls
 //   kp_database_bench load FOLDER
 // Each phase runs in its own process so that its peak memory is its own.
-#include "databasemanager.h"
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "databasemanager.h"
 
 namespace {
 
@@ -37,7 +38,8 @@ long peak_rss_kb() {
 // The same list the peer scripts build: unique addresses and passwords, every 7th user Chinese.
 factory::devicedatamanager device(int i) {
     factory::devicedatamanager d;
-    d.set_ip("10." + std::to_string(i / 65536) + "." + std::to_string((i / 256) % 256) + "." + std::to_string(i % 256));
+    d.set_ip("10." + std::to_string(i / 65536) + "." + std::to_string((i / 256) % 256) + "." +
+             std::to_string(i % 256));
     d.set_port(i % 2 ? 8000u : 80u);
     d.set_user_name(i % 7 == 0 ? "管理员" : "admin");
     d.set_password("Pw" + std::to_string((i * 7919) % 100003) + "-" + std::to_string(i));
@@ -68,9 +70,10 @@ int main(int argc, char** argv) {
         const double ms = ms_since(start);
         struct stat st {};
         stat("devicedatamanager.xls", &st);
-        std::printf("{\"tool\": \"ours\", \"op\": \"save\", \"ms\": %.1f, \"rss_before_kb\": %ld, \"peak_kb\": %ld, "
-                    "\"file_bytes\": %lld}\n",
-                    ms, before, peak_rss_kb(), static_cast<long long>(st.st_size));
+        std::printf(
+            "{\"tool\": \"ours\", \"op\": \"save\", \"ms\": %.1f, \"rss_before_kb\": %ld, \"peak_kb\": %ld, "
+            "\"file_bytes\": %lld}\n",
+            ms, before, peak_rss_kb(), static_cast<long long>(st.st_size));
     } else if (mode == "load") {
         const long before = current_rss_kb();
         const auto start = std::chrono::steady_clock::now();
@@ -79,12 +82,13 @@ int main(int argc, char** argv) {
         const size_t count = db->load_all().size();
         const double ms = ms_since(start);
         if (std::getenv("KP_BENCH_PHASES"))
-            std::fprintf(stderr, "after open: rss %ld kB, peak %ld kB; after load_all: rss %ld kB\n", opened, opened_peak,
-                         current_rss_kb());
+            std::fprintf(stderr, "after open: rss %ld kB, peak %ld kB; after load_all: rss %ld kB\n", opened,
+                         opened_peak, current_rss_kb());
         if (count != static_cast<size_t>(kDevices)) return 1;
-        std::printf("{\"tool\": \"ours\", \"op\": \"load\", \"ms\": %.1f, \"rss_before_kb\": %ld, \"peak_kb\": %ld, "
-                    "\"rows\": %zu}\n",
-                    ms, before, peak_rss_kb(), count);
+        std::printf(
+            "{\"tool\": \"ours\", \"op\": \"load\", \"ms\": %.1f, \"rss_before_kb\": %ld, \"peak_kb\": %ld, "
+            "\"rows\": %zu}\n",
+            ms, before, peak_rss_kb(), count);
     } else {
         return 2;
     }

@@ -2,11 +2,11 @@
 // Input that starts with the compound-file signature goes through the container; anything else
 // is taken as a bare "Workbook" stream, so the record parser is reached directly too. A loaded
 // workbook is written again and must load again with the same sheets.
-#include "xlsbook/workbook_file.h"
-
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
+
+#include "xlsbook/workbook_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};

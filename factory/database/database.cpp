@@ -1,16 +1,15 @@
 #include "database.h"
 
-#include "logging.h"
-
 #include <io.h>
 #include <windows.h>
-
-#include <rttr/registration>
 
 #include <clocale>
 #include <cstdio>
 #include <ctime>
+#include <rttr/registration>
 #include <vector>
+
+#include "logging.h"
 
 namespace factory {
 
@@ -169,24 +168,24 @@ bool database::set_property(rttr::instance& object, const rttr::property& proper
                             const xlsbook::CellValue* cell) {
     rttr::variant value;
     switch (cell ? cell->kind() : xlsbook::CellValue::kUndefined) {
-    case xlsbook::CellValue::kInteger:
-        value = cell->get_integer();
-        break;
-    case xlsbook::CellValue::kReal:
-        value = cell->get_real();
-        break;
-    case xlsbook::CellValue::kString:
-        value = ansi_from_8bit(cell->get_text());
-        break;
-    case xlsbook::CellValue::kWideString: {
-        std::string text;
-        if (!multibyte_from_wide(cell->get_wide_text(), text)) return false;
-        value = text;
-        break;
-    }
-    default:
-        KPES_LOG(kpes::LS_ERROR) << "type is not exist : ";
-        return false;
+        case xlsbook::CellValue::kInteger:
+            value = cell->get_integer();
+            break;
+        case xlsbook::CellValue::kReal:
+            value = cell->get_real();
+            break;
+        case xlsbook::CellValue::kString:
+            value = ansi_from_8bit(cell->get_text());
+            break;
+        case xlsbook::CellValue::kWideString: {
+            std::string text;
+            if (!multibyte_from_wide(cell->get_wide_text(), text)) return false;
+            value = text;
+            break;
+        }
+        default:
+            KPES_LOG(kpes::LS_ERROR) << "type is not exist : ";
+            return false;
     }
     if (!value.convert(property.get_type()) || !property.set_value(object, value)) {
         KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
@@ -234,7 +233,8 @@ bool database::write_row(rttr::instance object, int row) {
 }
 
 database::write_result database::write_value(const rttr::variant& original, size_t row, size_t column) {
-    const rttr::variant value = original.get_type().is_wrapper() ? original.extract_wrapped_value() : original;
+    const rttr::variant value =
+        original.get_type().is_wrapper() ? original.extract_wrapped_value() : original;
     const rttr::type type = value.get_type();
     if (!basic_work_sheet_) return write_result::no_sheet;
     auto target = [&]() { return basic_work_sheet_->cell(row, column); };
@@ -242,7 +242,8 @@ database::write_result database::write_value(const rttr::variant& original, size
     if (type == rttr::type::get<bool>() || type == rttr::type::get<char>()) {
         xlsbook::CellValue* cell = target();
         if (!cell) return write_result::no_cell;
-        const bool flag = type == rttr::type::get<bool>() ? value.get_value<bool>() : value.get_value<char>() != 0;
+        const bool flag =
+            type == rttr::type::get<bool>() ? value.get_value<bool>() : value.get_value<char>() != 0;
         cell->set_integer(flag ? 1 : 0);
     } else if (type == rttr::type::get<int>()) {
         xlsbook::CellValue* cell = target();
@@ -255,7 +256,8 @@ database::write_result database::write_value(const rttr::variant& original, size
     } else if (type == rttr::type::get<float>() || type == rttr::type::get<double>()) {
         xlsbook::CellValue* cell = target();
         if (!cell) return write_result::no_cell;
-        cell->set_real(type == rttr::type::get<float>() ? value.get_value<float>() : value.get_value<double>());
+        cell->set_real(type == rttr::type::get<float>() ? value.get_value<float>()
+                                                        : value.get_value<double>());
     } else if (type.is_enumeration()) {
         xlsbook::CellValue* cell = target();
         if (!cell) return write_result::no_cell;
@@ -279,7 +281,8 @@ bool database::erase_row(rttr::instance /*object*/, int row) {
     }
     const size_t rows = basic_work_sheet_->total_rows();
     // Row 0 is the header; a row past the end would otherwise drop the last device.
-    if (rows == 0 || basic_work_sheet_->total_columns() == 0 || row <= 0 || static_cast<size_t>(row) >= rows) {
+    if (rows == 0 || basic_work_sheet_->total_columns() == 0 || row <= 0 ||
+        static_cast<size_t>(row) >= rows) {
         KPES_LOG(kpes::LS_ERROR) << "worksheet is empty : ";
         return false;
     }

@@ -12,11 +12,10 @@
 // manager serialises all calls.
 #pragma once
 
-#include "xlsbook/workbook_file.h"
-
 #include <rttr/type>
-
 #include <string>
+
+#include "xlsbook/workbook_file.h"
 
 namespace factory {
 

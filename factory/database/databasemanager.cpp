@@ -1,12 +1,12 @@
 #include "databasemanager.h"
 
-#include "database.h"
-#include "logging.h"
-
 #include <direct.h>
 #include <io.h>
 
 #include <rttr/type>
+
+#include "database.h"
+#include "logging.h"
 
 namespace factory {
 

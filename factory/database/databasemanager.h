@@ -11,14 +11,14 @@
 // thread that loaded it, and reload after changing the list.
 #pragma once
 
-#include "devicedatamanager.h"
-#include "singleton.h"
-
 #include <windows.h>
 
 #include <map>
 #include <memory>
 #include <string>
+
+#include "devicedatamanager.h"
+#include "singleton.h"
 
 namespace factory {
 

@@ -1,9 +1,9 @@
 // Compound file layout at the container's edges, read back by our reader.
+#include <gtest/gtest.h>
+
 #include "test_support.h"
 #include "xlsbook/byte_order.h"
 #include "xlsbook/compound_file.h"
-
-#include <gtest/gtest.h>
 
 using xlsbook::CompoundFile;
 
@@ -20,8 +20,8 @@ std::vector<uint8_t> pattern(size_t size) {
 TEST(CompoundFile, StreamsAtSectorAndCutoffBoundariesReadBack) {
     // Mini sectors (63/64/65), regular sectors (511..513), the mini stream cutoff (4095/4096),
     // and sizes that need more than one FAT sector and DIFAT sectors beyond the header's 109.
-    for (size_t size : {0, 1, 63, 64, 65, 511, 512, 513, 4095, 4096, 4097, 65536, 66000 * 8,
-                        7200000, 7400000}) {
+    for (size_t size :
+         {0, 1, 63, 64, 65, 511, 512, 513, 4095, 4096, 4097, 65536, 66000 * 8, 7200000, 7400000}) {
         SCOPED_TRACE(size);
         const std::vector<uint8_t> stream = pattern(size);
         const std::vector<uint8_t> file = CompoundFile::build("Workbook", stream);
@@ -41,25 +41,25 @@ TEST(CompoundFile, NewFileHeaderHasTheDocumentedValues) {
     const uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     EXPECT_TRUE(std::equal(signature, signature + 8, file.begin()));
     const uint8_t* h = file.data();
-    EXPECT_EQ(xlsbook::get16(h + 24), 0x003B);          // minor version
-    EXPECT_EQ(xlsbook::get16(h + 26), 0x0003);          // major version
-    EXPECT_EQ(xlsbook::get16(h + 28), 0xFFFE);          // byte order
-    EXPECT_EQ(xlsbook::get16(h + 30), 9);               // 512-byte sectors
-    EXPECT_EQ(xlsbook::get16(h + 32), 6);               // 64-byte mini sectors
-    EXPECT_EQ(xlsbook::get32(h + 40), 0u);              // directory sectors (version 3)
-    EXPECT_EQ(xlsbook::get32(h + 44), 1u);              // one FAT sector
-    EXPECT_EQ(xlsbook::get32(h + 48), 1u);              // directory in sector 1
-    EXPECT_EQ(xlsbook::get32(h + 56), 4096u);           // mini stream cutoff
-    EXPECT_EQ(xlsbook::get32(h + 68), 0xFFFFFFFEu);     // no DIFAT sector
-    EXPECT_EQ(xlsbook::get32(h + 76), 0u);              // FAT in sector 0
+    EXPECT_EQ(xlsbook::get16(h + 24), 0x003B);       // minor version
+    EXPECT_EQ(xlsbook::get16(h + 26), 0x0003);       // major version
+    EXPECT_EQ(xlsbook::get16(h + 28), 0xFFFE);       // byte order
+    EXPECT_EQ(xlsbook::get16(h + 30), 9);            // 512-byte sectors
+    EXPECT_EQ(xlsbook::get16(h + 32), 6);            // 64-byte mini sectors
+    EXPECT_EQ(xlsbook::get32(h + 40), 0u);           // directory sectors (version 3)
+    EXPECT_EQ(xlsbook::get32(h + 44), 1u);           // one FAT sector
+    EXPECT_EQ(xlsbook::get32(h + 48), 1u);           // directory in sector 1
+    EXPECT_EQ(xlsbook::get32(h + 56), 4096u);        // mini stream cutoff
+    EXPECT_EQ(xlsbook::get32(h + 68), 0xFFFFFFFEu);  // no DIFAT sector
+    EXPECT_EQ(xlsbook::get32(h + 76), 0u);           // FAT in sector 0
     EXPECT_EQ(xlsbook::get32(h + 80), 0xFFFFFFFFu);
     const uint8_t* fat = h + 512;
-    EXPECT_EQ(xlsbook::get32(fat), 0xFFFFFFFDu);        // the FAT sector itself
-    EXPECT_EQ(xlsbook::get32(fat + 4), 0xFFFFFFFEu);    // directory: one sector
+    EXPECT_EQ(xlsbook::get32(fat), 0xFFFFFFFDu);      // the FAT sector itself
+    EXPECT_EQ(xlsbook::get32(fat + 4), 0xFFFFFFFEu);  // directory: one sector
     const uint8_t* root = h + 1024;
     EXPECT_EQ(xlsbook::get16(root), 'R');
-    EXPECT_EQ(xlsbook::get16(root + 64), 22);           // "Root Entry" + terminator, in bytes
-    EXPECT_EQ(root[66], 5);                             // root storage
+    EXPECT_EQ(xlsbook::get16(root + 64), 22);  // "Root Entry" + terminator, in bytes
+    EXPECT_EQ(root[66], 5);                    // root storage
 }
 
 TEST(CompoundFile, DamagedContainersAreRefused) {

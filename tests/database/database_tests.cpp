@@ -1,14 +1,14 @@
 // The record store: worksheet layout, the value and cell tables, its messages, and the
 // mended behaviours (files that cannot be loaded are kept, conversions never truncate, rows
 // move whole).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <rttr/registration>
+
 #include "database.h"
 #include "devicedatamanager.h"
 #include "test_support.h"
-
-#include <gtest/gtest.h>
-#include <rttr/registration>
-
-#include <sys/stat.h>
 
 using factory::devicedatamanager;
 using xlsbook::CellValue;
@@ -39,7 +39,7 @@ struct probe_with_short {
 
 RTTR_REGISTRATION {
     rttr::registration::enumeration<probe_mode>("probe_mode")(rttr::value("off", probe_mode::off),
-                                                             rttr::value("on", probe_mode::on));
+                                                              rttr::value("on", probe_mode::on));
     rttr::registration::class_<probe>("probe")
         .constructor<>()
         .property("flag", &probe::flag)
@@ -61,7 +61,8 @@ namespace {
 
 #define kDevice (rttr::type::get_by_name("devicedatamanager"))
 
-devicedatamanager device(const std::string& ip, unsigned port, const std::string& user, const std::string& password) {
+devicedatamanager device(const std::string& ip, unsigned port, const std::string& user,
+                         const std::string& password) {
     devicedatamanager d;
     d.set_ip(ip);
     d.set_port(port);
@@ -174,9 +175,9 @@ TEST(Database, ReadAndWriteFailuresAreLoggedWithTheirTexts) {
         EXPECT_FALSE(store.read_row(d, 1));
         EXPECT_FALSE(store.write_row(d, 1));
         EXPECT_EQ(store.row_count(), 0u);
-        EXPECT_EQ(log.messages(), (std::vector<std::string>{"basic_work_sheet_ is NULL : ",
-                                                            "basic_work_sheet_ is NULL : ",
-                                                            "basic_work_sheet_ is NULL "}));
+        EXPECT_EQ(log.messages(),
+                  (std::vector<std::string>{"basic_work_sheet_ is NULL : ", "basic_work_sheet_ is NULL : ",
+                                            "basic_work_sheet_ is NULL "}));
         // Errors carry the source position of the store.
         ASSERT_FALSE(log.lines().empty());
         EXPECT_EQ(log.lines()[0].rfind("(database.cpp:", 0), 0u) << log.lines()[0];
@@ -186,7 +187,8 @@ TEST(Database, ReadAndWriteFailuresAreLoggedWithTheirTexts) {
         kptest::LogCapture log;
         EXPECT_FALSE(store.write_row(d, 0)) << "row 0 is the header";
         EXPECT_FALSE(store.read_row(d, 1)) << "past the last row";
-        EXPECT_EQ(log.messages(), (std::vector<std::string>{"worksheet is empty : ", "worksheet is empty : "}));
+        EXPECT_EQ(log.messages(),
+                  (std::vector<std::string>{"worksheet is empty : ", "worksheet is empty : "}));
         EXPECT_EQ(store.row_count(), 1u) << "a failed read does not grow the sheet";
     }
     {
@@ -255,10 +257,10 @@ TEST(Database, LongTextsAreRefusedNeverCutShort) {
     for (int i = 0; i < 42; ++i) cjk42 += "码";
     cjk43 = cjk42 + "码";
     const Case cases[] = {
-        {std::string(127, 'a'), nullptr},                              // 127 bytes + terminator fit
-        {cjk42, nullptr},                                              // 126 bytes
-        {std::string(128, 'a'), "extracted_value convert failed"},     // 129 bytes needed
-        {cjk43, "extracted_value convert failed"},                     // 43 characters, 129 bytes
+        {std::string(127, 'a'), nullptr},                           // 127 bytes + terminator fit
+        {cjk42, nullptr},                                           // 126 bytes
+        {std::string(128, 'a'), "extracted_value convert failed"},  // 129 bytes needed
+        {cjk43, "extracted_value convert failed"},                  // 43 characters, 129 bytes
         {std::string(256, 'a'), "extracted_value convert failed"},
         {std::string(257, 'a'), "buffer is small and convert failed"},
     };
@@ -291,14 +293,14 @@ TEST(Database, ValuesAreWrittenByTheirReflectedType) {
     xlsbook::WorkbookFile book;
     xlsbook::WorksheetView* s = sheet_of(book, "probe.xls");
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s->find_cell(1, 0)->get_integer(), 1);          // bool
-    EXPECT_EQ(s->find_cell(1, 1)->get_integer(), 1);          // char, as a bool
-    EXPECT_EQ(s->find_cell(1, 2)->get_integer(), -5);         // int
+    EXPECT_EQ(s->find_cell(1, 0)->get_integer(), 1);                              // bool
+    EXPECT_EQ(s->find_cell(1, 1)->get_integer(), 1);                              // char, as a bool
+    EXPECT_EQ(s->find_cell(1, 2)->get_integer(), -5);                             // int
     EXPECT_EQ(s->find_cell(1, 3)->get_integer(), static_cast<int>(4000000000u));  // its 32 bits
-    EXPECT_EQ(s->find_cell(1, 4)->get_real(), 0.5);           // float
-    EXPECT_EQ(s->find_cell(1, 5)->get_real(), 3.25);          // double
-    EXPECT_EQ(s->find_cell(1, 6)->get_integer(), 7);          // enumeration
-    EXPECT_EQ(kptest::cell_utf8(*s->find_cell(1, 7)), "文本"); // wide string
+    EXPECT_EQ(s->find_cell(1, 4)->get_real(), 0.5);                               // float
+    EXPECT_EQ(s->find_cell(1, 5)->get_real(), 3.25);                              // double
+    EXPECT_EQ(s->find_cell(1, 6)->get_integer(), 7);                              // enumeration
+    EXPECT_EQ(kptest::cell_utf8(*s->find_cell(1, 7)), "文本");                    // wide string
     EXPECT_TRUE(!s->find_cell(1, 8) || s->find_cell(1, 8)->kind() == CellValue::kUndefined);
 
     factory::database shorts;
@@ -314,7 +316,8 @@ TEST(Database, ErasedRowsMoveUpWhole) {
     factory::database store;
     ASSERT_TRUE(store.open("list.xls", kDevice, true));
     for (int r = 1; r <= 4; ++r) {
-        devicedatamanager d = device("10.0.0." + std::to_string(r), 80, "u" + std::to_string(r), "p" + std::to_string(r));
+        devicedatamanager d =
+            device("10.0.0." + std::to_string(r), 80, "u" + std::to_string(r), "p" + std::to_string(r));
         ASSERT_TRUE(store.write_row(d, r));
     }
     devicedatamanager scratch;
@@ -322,7 +325,8 @@ TEST(Database, ErasedRowsMoveUpWhole) {
         kptest::LogCapture log;
         EXPECT_FALSE(store.erase_row(scratch, 0)) << "the header stays";
         EXPECT_FALSE(store.erase_row(scratch, 5)) << "past the end: nothing to erase";
-        EXPECT_EQ(log.messages(), (std::vector<std::string>{"worksheet is empty : ", "worksheet is empty : "}));
+        EXPECT_EQ(log.messages(),
+                  (std::vector<std::string>{"worksheet is empty : ", "worksheet is empty : "}));
         EXPECT_EQ(store.row_count(), 5u);
     }
     ASSERT_TRUE(store.erase_row(scratch, 4));  // last row: only it goes

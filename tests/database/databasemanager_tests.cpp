@@ -1,12 +1,12 @@
 // The store manager on the real data files, in a fresh working directory per test.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <thread>
+
 #include "database.h"
 #include "databasemanager.h"
 #include "test_support.h"
-
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <thread>
 
 using factory::databasemanager;
 using factory::devicedatamanager;
@@ -155,8 +155,8 @@ TEST_F(DatabaseManager, ListIsFullAt65536Rows) {
     for (int i = 1; i < 65536; ++i) ASSERT_TRUE(db_->add_device(device("10.1." + std::to_string(i))));
     kptest::LogCapture log;
     EXPECT_FALSE(db_->add_device(device("one.too.many")));
-    EXPECT_EQ(log.messages(),
-              (std::vector<std::string>{"Cell is empty : ", "data is not atomic type ", "SaveLogManager failed"}));
+    EXPECT_EQ(log.messages(), (std::vector<std::string>{"Cell is empty : ", "data is not atomic type ",
+                                                        "SaveLogManager failed"}));
     ASSERT_TRUE(db_->save());
     ASSERT_TRUE(db_->init());
     const auto& cache = db_->load_all();

@@ -1,14 +1,14 @@
 #include "test_support.h"
 
-#include <QString>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QString>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kptest {
 
@@ -79,7 +79,8 @@ std::vector<std::string> LogCapture::messages() const {
     std::vector<std::string> out;
     for (const std::string& line : lines()) {
         const size_t end = line.find("): ");
-        out.push_back(line.size() && line[0] == '(' && end != std::string::npos ? line.substr(end + 3) : line);
+        out.push_back(line.size() && line[0] == '(' && end != std::string::npos ? line.substr(end + 3)
+                                                                                : line);
     }
     return out;
 }

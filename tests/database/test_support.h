@@ -1,12 +1,12 @@
 // Helpers shared by the database layer's tests.
 #pragma once
 
-#include "logging.h"
-#include "xlsbook/cell_value.h"
-
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "logging.h"
+#include "xlsbook/cell_value.h"
 
 namespace kptest {
 

@@ -1,14 +1,13 @@
 // Workbooks written by other programs: every cell their JSON lists comes out with that value,
 // nothing else comes out, and damaged files fail cleanly.
-#include "test_support.h"
-#include "xlsbook/workbook_file.h"
-
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <QString>
-
 #include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "test_support.h"
+#include "xlsbook/workbook_file.h"
 
 using xlsbook::CellValue;
 
@@ -50,7 +49,8 @@ void expect_cells_as_listed(const std::string& base) {
                 EXPECT_EQ(kptest::cell_utf8(*cell), c[3].get<std::string>());
             } else if (type == "number") {
                 ASSERT_TRUE(cell->kind() == CellValue::kInteger || cell->kind() == CellValue::kReal);
-                const double value = cell->kind() == CellValue::kInteger ? cell->get_integer() : cell->get_real();
+                const double value =
+                    cell->kind() == CellValue::kInteger ? cell->get_integer() : cell->get_real();
                 EXPECT_DOUBLE_EQ(value, c[3].get<double>());
             } else if (type == "bool") {
                 ASSERT_EQ(cell->kind(), CellValue::kInteger);
@@ -121,7 +121,8 @@ TEST(WorkbookFixtures, EveryPrefixOfARealFileFailsOrLoads) {
     const std::vector<uint8_t> whole = kptest::read_file(kptest::fixture("mixed-lo.xls"));
     for (size_t length = 0; length < whole.size(); length += 97) {
         xlsbook::WorkbookFile book;
-        book.load_bytes(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
+        book.load_bytes(
+            std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
     }
 }
 

@@ -1,14 +1,14 @@
 // What the writer produces, record by record, and what survives a write and a read.
-#include "test_support.h"
-#include "xlsbook/byte_order.h"
-#include "xlsbook/workbook_file.h"
-
 #include <gtest/gtest.h>
-
-#include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+
+#include "test_support.h"
+#include "xlsbook/byte_order.h"
+#include "xlsbook/workbook_file.h"
 
 using xlsbook::CellValue;
 using xlsbook::get16;
@@ -63,14 +63,13 @@ TEST(WorkbookWrite, DeviceListWithHeaderAndTwoDevicesHasExactlyTheseRecords) {
     const std::vector<uint8_t> stream = book.build_stream();
     const std::vector<Rec> r = records_of(stream);
 
-    const std::vector<uint16_t> expected = {
-        0x0809, 0x003D, 0x0085, 0x00FC, 0x000A,                  // globals
-        0x0809, 0x020B, 0x0200,                                  // sheet BOF, Index, Dimensions
-        0x0208, 0x0208, 0x0208,                                  // three Row records
-        0x00FD, 0x00FD, 0x00FD, 0x00FD,                          // header: four LabelSST
-        0x00FD, 0x027E, 0x00FD, 0x00FD,                          // device 1
-        0x00FD, 0x027E, 0x00FD, 0x00FD,                          // device 2
-        0x00D7, 0x023E, 0x000A};                                 // DBCell, Window2, EOF
+    const std::vector<uint16_t> expected = {0x0809, 0x003D, 0x0085, 0x00FC, 0x000A,  // globals
+                                            0x0809, 0x020B, 0x0200,          // sheet BOF, Index, Dimensions
+                                            0x0208, 0x0208, 0x0208,          // three Row records
+                                            0x00FD, 0x00FD, 0x00FD, 0x00FD,  // header: four LabelSST
+                                            0x00FD, 0x027E, 0x00FD, 0x00FD,  // device 1
+                                            0x00FD, 0x027E, 0x00FD, 0x00FD,  // device 2
+                                            0x00D7, 0x023E, 0x000A};         // DBCell, Window2, EOF
     ASSERT_EQ(codes_of(r), expected);
 
     // BOF: BIFF8, globals, build, year, history flags, lowest version.
@@ -148,7 +147,8 @@ TEST(WorkbookWrite, NumbersRoundTripAndKeepTheirValueBeyondTheRkLimits) {
     xlsbook::WorksheetView* s = book.add_worksheet("n");
     const int ints[] = {0, 1, -1, 536870911, -536870912, 536870912, -536870913, 2147483647, -2147483647 - 1};
     for (size_t i = 0; i < 9; ++i) s->cell(i, 0)->set_integer(ints[i]);
-    const double reals[] = {3.14, -0.25, 0.5, 100.25, 12.34, -0.01, 2.718282, 0.000123, 1e15, 1234567.891, 5.0, 1.0 / 3};
+    const double reals[] = {3.14,     -0.25,    0.5,  100.25,      12.34, -0.01,
+                            2.718282, 0.000123, 1e15, 1234567.891, 5.0,   1.0 / 3};
     for (size_t i = 0; i < 12; ++i) s->cell(i, 2)->set_real(reals[i]);
     // Adjacent integers and reals make MulRK records.
     for (size_t c = 2; c < 7; ++c) s->cell(20, c)->set_integer(static_cast<int>(c));
@@ -304,7 +304,8 @@ TEST(WorkbookWrite, FullSheetOf65536RowsRoundTrips) {
     ASSERT_NE(index, nullptr);
     ASSERT_EQ(index->data.size(), 16u + 4 * 2048);
     EXPECT_EQ(get32(index->data.data() + 8), 65536u);
-    for (size_t b = 0; b < 2048; b += 511) EXPECT_EQ(get16(&stream[get32(index->data.data() + 16 + 4 * b)]), 0x00D7);
+    for (size_t b = 0; b < 2048; b += 511)
+        EXPECT_EQ(get16(&stream[get32(index->data.data() + 16 + 4 * b)]), 0x00D7);
 
     ASSERT_TRUE(book.save_as(dir.file("big.xls")));
     xlsbook::WorkbookFile again;

@@ -1,11 +1,11 @@
 // Writes workbooks with our writer and, beside each, the cells it holds as JSON, for the
 // independent-reader check (check_with_xlrd.py).
 //   kp_write_sample OUTPUT_FOLDER
-#include "xlsbook/workbook_file.h"
-
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "xlsbook/workbook_file.h"
 
 namespace {
 
@@ -47,14 +47,14 @@ bool write_with_expectation(xlsbook::WorkbookFile& book, const std::string& fold
                 std::fprintf(out, "%s[%zu, %zu, ", first ? "" : ", ", r, c);
                 first = false;
                 switch (cell->kind()) {
-                case xlsbook::CellValue::kInteger:
-                    std::fprintf(out, "\"number\", %d]", cell->get_integer());
-                    break;
-                case xlsbook::CellValue::kReal:
-                    std::fprintf(out, "\"number\", %.17g]", cell->get_real());
-                    break;
-                default:
-                    std::fprintf(out, "\"string\", \"%s\"]", json_escape_utf16(text_of(*cell)).c_str());
+                    case xlsbook::CellValue::kInteger:
+                        std::fprintf(out, "\"number\", %d]", cell->get_integer());
+                        break;
+                    case xlsbook::CellValue::kReal:
+                        std::fprintf(out, "\"number\", %.17g]", cell->get_real());
+                        break;
+                    default:
+                        std::fprintf(out, "\"string\", \"%s\"]", json_escape_utf16(text_of(*cell)).c_str());
                 }
             }
         std::fprintf(out, "]}");
@@ -104,7 +104,8 @@ int main(int argc, char** argv) {
         xlsbook::WorkbookFile book;
         xlsbook::WorksheetView* s = book.add_worksheet("strings");
         for (size_t r = 0; r < 3000; ++r) {
-            s->cell(r, 0)->set_text(std::string(1 + r % 97, static_cast<char>('a' + r % 26)) + std::to_string(r));
+            s->cell(r, 0)->set_text(std::string(1 + r % 97, static_cast<char>('a' + r % 26)) +
+                                    std::to_string(r));
             s->cell(r, 1)->set_wide_text(std::u16string(1 + r % 61, static_cast<char16_t>(0x4E00 + r)));
         }
         ok = write_with_expectation(book, folder, "strings") && ok;
@@ -113,7 +114,8 @@ int main(int argc, char** argv) {
         xlsbook::WorkbookFile book;
         xlsbook::WorksheetView* s = book.add_worksheet("big");
         for (size_t r = 0; r < 65536; ++r)
-            for (size_t c = 0; c < 7; ++c) s->cell(r, c)->set_real(static_cast<double>(r) / 3.0 + static_cast<double>(c));
+            for (size_t c = 0; c < 7; ++c)
+                s->cell(r, c)->set_real(static_cast<double>(r) / 3.0 + static_cast<double>(c));
         ok = write_with_expectation(book, folder, "big") && ok;
     }
     {  // Globals only.

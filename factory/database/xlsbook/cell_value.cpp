@@ -49,12 +49,11 @@ void CellValue::set_text_from_ansi(const std::string& text) {
     clear();
     kind_ = kWideString;
     if (text.empty()) return;
-    const int units = MultiByteToWideChar(CP_ACP, MB_COMPOSITE, text.data(),
-                                          static_cast<int>(text.size()), nullptr, 0);
+    const int units =
+        MultiByteToWideChar(CP_ACP, MB_COMPOSITE, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (units <= 0) return;
     std::vector<wchar_t> wide(static_cast<size_t>(units));
-    MultiByteToWideChar(CP_ACP, MB_COMPOSITE, text.data(), static_cast<int>(text.size()), wide.data(),
-                        units);
+    MultiByteToWideChar(CP_ACP, MB_COMPOSITE, text.data(), static_cast<int>(text.size()), wide.data(), units);
     text_.resize(wide.size() * 2);
     for (size_t i = 0; i < wide.size(); ++i) {
         text_[2 * i] = static_cast<char>(wide[i] & 0xFF);

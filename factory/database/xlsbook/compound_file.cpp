@@ -1,10 +1,10 @@
 #include "compound_file.h"
 
-#include "byte_order.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+
+#include "byte_order.h"
 
 namespace xlsbook {
 
@@ -213,8 +213,8 @@ bool CompoundFile::read_stream(const std::string& name, std::vector<uint8_t>& ou
 
 namespace {
 
-void put_directory_entry(uint8_t* e, const std::u16string& name, uint8_t type, uint32_t child,
-                         uint32_t start, uint64_t size) {
+void put_directory_entry(uint8_t* e, const std::u16string& name, uint8_t type, uint32_t child, uint32_t start,
+                         uint64_t size) {
     for (size_t i = 0; i < name.size() && i < 31; ++i) set16(e + 2 * i, name[i]);
     set16(e + 64, name.empty() ? 0 : static_cast<uint32_t>((name.size() + 1) * 2));
     e[66] = type;
@@ -229,8 +229,7 @@ void put_directory_entry(uint8_t* e, const std::u16string& name, uint8_t type, u
 
 }  // namespace
 
-std::vector<uint8_t> CompoundFile::build(const std::string& stream_name,
-                                         const std::vector<uint8_t>& stream) {
+std::vector<uint8_t> CompoundFile::build(const std::string& stream_name, const std::vector<uint8_t>& stream) {
     std::vector<uint8_t> out = build_prefix(stream_name, stream.size());
     out.insert(out.end(), stream.begin(), stream.end());
     out.resize(ceil_div(out.size(), 512) * 512, 0);
@@ -288,7 +287,8 @@ std::vector<uint8_t> CompoundFile::build_prefix(const std::string& stream_name, 
             const size_t fat = CompoundFileHeader::kHeaderDifatEntries + d * kPerDifat + i;
             set32(p + 4 * i, fat < fat_sectors ? static_cast<uint32_t>(fat) : kFreeSect);
         }
-        set32(p + 4 * kPerDifat, d + 1 < difat_sectors ? first_difat + static_cast<uint32_t>(d) + 1 : kEndOfChain);
+        set32(p + 4 * kPerDifat,
+              d + 1 < difat_sectors ? first_difat + static_cast<uint32_t>(d) + 1 : kEndOfChain);
     }
 
     std::vector<uint32_t> fat(fat_sectors * kPerFat, kFreeSect);
@@ -304,8 +304,9 @@ std::vector<uint8_t> CompoundFile::build_prefix(const std::string& stream_name, 
     for (size_t i = 0; i < fat.size(); ++i) set32(at(i / kPerFat) + 4 * (i % kPerFat), fat[i]);
 
     for (size_t i = 0; i < mini_fat_sectors * kPerFat; ++i) {
-        const uint32_t v = i < mini_sectors ? (i + 1 < mini_sectors ? static_cast<uint32_t>(i) + 1 : kEndOfChain)
-                                            : kFreeSect;
+        const uint32_t v = i < mini_sectors
+                               ? (i + 1 < mini_sectors ? static_cast<uint32_t>(i) + 1 : kEndOfChain)
+                               : kFreeSect;
         set32(at(first_mini_fat + i / kPerFat) + 4 * (i % kPerFat), v);
     }
 
@@ -317,7 +318,8 @@ std::vector<uint8_t> CompoundFile::build_prefix(const std::string& stream_name, 
     put_directory_entry(dir + kDirectoryEntrySize, name, DirectoryEntry::kStream, kNoStream,
                         in_mini ? 0 : data_start, size);
     for (size_t i = 2; i < kSector / kDirectoryEntrySize; ++i)
-        put_directory_entry(dir + i * kDirectoryEntrySize, u"", DirectoryEntry::kUnallocated, kNoStream, 0, 0);
+        put_directory_entry(dir + i * kDirectoryEntrySize, u"", DirectoryEntry::kUnallocated, kNoStream, 0,
+                            0);
     if (size == 0) set32(dir + kDirectoryEntrySize + 116, kEndOfChain);
 
     out.resize((1 + first_data) * kSector);

@@ -54,16 +54,14 @@ public:
 
     // A whole compound file holding one stream, laid out as: FAT sectors, DIFAT sectors,
     // directory, mini FAT, then the stream (or the mini stream that holds it).
-    static std::vector<uint8_t> build(const std::string& stream_name,
-                                      const std::vector<uint8_t>& stream);
+    static std::vector<uint8_t> build(const std::string& stream_name, const std::vector<uint8_t>& stream);
     // The same file up to where the stream's sectors start: write it, then the stream, then
     // zeros up to a whole sector.
     static std::vector<uint8_t> build_prefix(const std::string& stream_name, size_t stream_size);
 
 private:
     const uint8_t* sector(uint32_t index) const;
-    bool read_chain(uint32_t start, std::vector<uint32_t>& chain,
-                    const std::vector<uint32_t>& table) const;
+    bool read_chain(uint32_t start, std::vector<uint32_t>& chain, const std::vector<uint32_t>& table) const;
     bool load_fat();
     bool load_directory();
     bool load_mini_fat();

@@ -1,13 +1,11 @@
-#include "records.h"
-
 #include "byte_order.h"
+#include "records.h"
 
 namespace xlsbook {
 
 size_t Record::record_size() const {
-    const size_t continuations = continues_.empty()
-                                     ? (data_.empty() ? 0 : (data_.size() - 1) / kMaxRecordData)
-                                     : continues_.size();
+    const size_t continuations =
+        continues_.empty() ? (data_.empty() ? 0 : (data_.size() - 1) / kMaxRecordData) : continues_.size();
     return data_.size() + 4 + 4 * continuations;
 }
 
@@ -44,7 +42,7 @@ void Record::write(std::vector<uint8_t>& out) const {
 
 BOF::BOF(uint16_t type) : Record(code::kBOF) {
     std::vector<uint8_t> d;
-    put16(d, 0x0600);      // BIFF8
+    put16(d, 0x0600);  // BIFF8
     put16(d, type);
     put16(d, 0x19A0);      // build
     put16(d, 0x07CD);      // year
@@ -151,7 +149,8 @@ bool from_real(double value, uint32_t& out) {
     if (!(value > -1e15 && value < 1e15)) return false;  // also refuses NaN
     // Two decimals at most: the ×100 form; otherwise the value itself.
     const bool two_decimals = static_cast<int64_t>(value * 10000) == static_cast<int64_t>(value * 100) * 100;
-    const bool scaled = two_decimals && static_cast<int64_t>(value) * 100 != static_cast<int64_t>(value * 100);
+    const bool scaled =
+        two_decimals && static_cast<int64_t>(value) * 100 != static_cast<int64_t>(value * 100);
     const double stored = scaled ? value * 100 : value;
     uint64_t bits;
     std::memcpy(&bits, &stored, sizeof bits);

@@ -153,8 +153,7 @@ public:
     // Writes the table as records straight into `out`, splitting it into CONTINUE records; an
     // entry's characters that run on into a CONTINUE record are preceded there by its flags
     // byte again.
-    static void write(std::vector<uint8_t>& out, uint32_t total,
-                      const std::vector<SharedStringRef>& entries);
+    static void write(std::vector<uint8_t>& out, uint32_t total, const std::vector<SharedStringRef>& entries);
 };
 
 class Index : public Record {

@@ -1,9 +1,8 @@
-#include "records.h"
+#include <algorithm>
 
 #include "byte_order.h"
 #include "cell_value.h"
-
-#include <algorithm>
+#include "records.h"
 
 namespace xlsbook {
 
@@ -110,7 +109,9 @@ void SharedStringTable::write(std::vector<uint8_t>& out, uint32_t total,
         put16(out, code);
         put16(out, 0);
     };
-    auto finish_record = [&]() { set16(out.data() + header + 2, static_cast<uint32_t>(out.size() - header - 4)); };
+    auto finish_record = [&]() {
+        set16(out.data() + header + 2, static_cast<uint32_t>(out.size() - header - 4));
+    };
     auto room = [&]() { return kMaxRecordData - (out.size() - header - 4); };
 
     start_record(code::kSharedStringTable);

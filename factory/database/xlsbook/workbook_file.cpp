@@ -1,14 +1,15 @@
 #include "workbook_file.h"
 
-#include "compound_file.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "compound_file.h"
 
 namespace xlsbook {
 

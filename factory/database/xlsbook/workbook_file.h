@@ -10,14 +10,14 @@
 // Rows are limited to 0..65535 and columns to 0..255; cell() grows the grid to include the cell.
 #pragma once
 
-#include "cell_value.h"
-#include "records.h"
-
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "cell_value.h"
+#include "records.h"
 
 namespace xlsbook {
 

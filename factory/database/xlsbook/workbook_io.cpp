@@ -1,11 +1,10 @@
 // The BIFF8 workbook stream: parsing into cells, and rebuilding it from the cells.
-#include "workbook_file.h"
-
-#include "byte_order.h"
-
 #include <algorithm>
 #include <string_view>
 #include <unordered_map>
+
+#include "byte_order.h"
+#include "workbook_file.h"
 
 namespace xlsbook {
 
@@ -98,66 +97,66 @@ public:
         const size_t n = r.size();
         if (r.code() != code::kString) pending_formula_ = nullptr;
         switch (r.code()) {
-        case code::kWindow2:
-            if (n >= 2) sheet_.records().window2.options = get16(d);
-            break;
-        case code::kLabelSST:
-            if (n >= 10) {
-                const uint32_t index = get32(d + 6);
-                if (index < strings_.size())
-                    if (CellValue* c = at(d)) {
-                        SharedString& s = strings_[index];
-                        if (uses_[index] == 1)
-                            c->set_raw_text(std::move(s.chars), s.wide, s.compact);
-                        else
-                            c->set_raw_text(s.chars, s.wide, s.compact);
-                        if (uses_[index] > 0) --uses_[index];
-                    }
-            }
-            break;
-        case code::kLabel:
-        case code::kRString: {
-            // Real writers store text in these too; without them those texts would be lost.
-            std::string chars;
-            bool wide = false;
-            if (n >= 6 && read_unicode_string(d + 6, n - 6, chars, wide))
-                if (CellValue* c = at(d)) c->set_raw_text(std::move(chars), wide);
-            break;
-        }
-        case code::kRK:
-            if (n >= 10) set_rk(get16(d), get16(d + 2), get32(d + 6));
-            break;
-        case code::kMulRK:
-            if (n >= 6) {
-                const size_t row = get16(d);
-                const size_t first = get16(d + 2);
-                const size_t count = (n - 6) / 6;
-                for (size_t i = 0; i < count; ++i) set_rk(row, first + i, get32(d + 4 + 6 * i + 2));
-            }
-            break;
-        case code::kNumber:
-            if (n >= 14)
-                if (CellValue* c = at(d)) c->set_real(get_double(d + 6));
-            break;
-        case code::kBoolErr:
-            // Some writers make this record longer than 8 bytes; the extra bytes are ignored.
-            if (n >= 8 && d[7] == 0)
-                if (CellValue* c = at(d)) c->set_integer(d[6] ? 1 : 0);
-            break;
-        case code::kFormula:
-            if (n >= 14) read_formula_result(d);
-            break;
-        case code::kString:
-            if (pending_formula_) {
+            case code::kWindow2:
+                if (n >= 2) sheet_.records().window2.options = get16(d);
+                break;
+            case code::kLabelSST:
+                if (n >= 10) {
+                    const uint32_t index = get32(d + 6);
+                    if (index < strings_.size())
+                        if (CellValue* c = at(d)) {
+                            SharedString& s = strings_[index];
+                            if (uses_[index] == 1)
+                                c->set_raw_text(std::move(s.chars), s.wide, s.compact);
+                            else
+                                c->set_raw_text(s.chars, s.wide, s.compact);
+                            if (uses_[index] > 0) --uses_[index];
+                        }
+                }
+                break;
+            case code::kLabel:
+            case code::kRString: {
+                // Real writers store text in these too; without them those texts would be lost.
                 std::string chars;
                 bool wide = false;
-                if (read_unicode_string(d, n, chars, wide) && !chars.empty())
-                    pending_formula_->set_raw_text(std::move(chars), wide);
-                pending_formula_ = nullptr;
+                if (n >= 6 && read_unicode_string(d + 6, n - 6, chars, wide))
+                    if (CellValue* c = at(d)) c->set_raw_text(std::move(chars), wide);
+                break;
             }
-            break;
-        default:  // Index, Dimensions, Row, DBCell, Blank, MulBlank and unknown records
-            break;
+            case code::kRK:
+                if (n >= 10) set_rk(get16(d), get16(d + 2), get32(d + 6));
+                break;
+            case code::kMulRK:
+                if (n >= 6) {
+                    const size_t row = get16(d);
+                    const size_t first = get16(d + 2);
+                    const size_t count = (n - 6) / 6;
+                    for (size_t i = 0; i < count; ++i) set_rk(row, first + i, get32(d + 4 + 6 * i + 2));
+                }
+                break;
+            case code::kNumber:
+                if (n >= 14)
+                    if (CellValue* c = at(d)) c->set_real(get_double(d + 6));
+                break;
+            case code::kBoolErr:
+                // Some writers make this record longer than 8 bytes; the extra bytes are ignored.
+                if (n >= 8 && d[7] == 0)
+                    if (CellValue* c = at(d)) c->set_integer(d[6] ? 1 : 0);
+                break;
+            case code::kFormula:
+                if (n >= 14) read_formula_result(d);
+                break;
+            case code::kString:
+                if (pending_formula_) {
+                    std::string chars;
+                    bool wide = false;
+                    if (read_unicode_string(d, n, chars, wide) && !chars.empty())
+                        pending_formula_->set_raw_text(std::move(chars), wide);
+                    pending_formula_ = nullptr;
+                }
+                break;
+            default:  // Index, Dimensions, Row, DBCell, Blank, MulBlank and unknown records
+                break;
         }
     }
 
@@ -180,14 +179,14 @@ private:
             return;
         }
         switch (d[6]) {
-        case 0:  // text, in the String record that follows
-            pending_formula_ = at(d);
-            break;
-        case 1:
-            if (CellValue* c = at(d)) c->set_integer(d[8] ? 1 : 0);
-            break;
-        default:  // error or empty text: no value
-            break;
+            case 0:  // text, in the String record that follows
+                pending_formula_ = at(d);
+                break;
+            case 1:
+                if (CellValue* c = at(d)) c->set_integer(d[8] ? 1 : 0);
+                break;
+            default:  // error or empty text: no value
+                break;
         }
     }
 
@@ -217,7 +216,8 @@ bool WorkbookFile::load_stream(const std::vector<uint8_t>& stream) {
     reader.set_needs_record(false);
     Record record;
     auto take = [&reader](Record& into) {
-        into.assign(reader.code(), std::vector<uint8_t>(reader.data(), reader.data() + reader.size()), reader.breaks());
+        into.assign(reader.code(), std::vector<uint8_t>(reader.data(), reader.data() + reader.size()),
+                    reader.breaks());
     };
     if (!reader.next(record) || reader.code() != code::kBOF) return clear(), false;
     take(record);
@@ -231,38 +231,39 @@ bool WorkbookFile::load_stream(const std::vector<uint8_t>& stream) {
     while (!ended) {
         if (!reader.next(record)) return clear(), false;
         switch (reader.code()) {
-        case code::kEndOfFile:
-            ended = true;
-            break;
-        case code::kWindow1:
-            take(record);
-            globals_.window1.load(record);
-            break;
-        case code::kFont:
-            globals_.fonts.emplace_back();
-            take(globals_.fonts.back());
-            break;
-        case code::kXF:
-            globals_.xfs.emplace_back();
-            take(globals_.xfs.back());
-            break;
-        case code::kStyle:
-            globals_.styles.emplace_back();
-            take(globals_.styles.back());
-            break;
-        case code::kBoundSheet: {
-            BoundSheet sheet;
-            take(record);
-            if (!sheet.parse(record)) return clear(), false;
-            globals_.bound_sheets.push_back(std::move(sheet));
-            break;
-        }
-        case code::kSharedStringTable:
-            if (!globals_.shared_strings.parse(reader.data(), reader.size(), reader.breaks())) return clear(), false;
-            reader.release();
-            break;
-        default:  // ExtSST and everything else
-            break;
+            case code::kEndOfFile:
+                ended = true;
+                break;
+            case code::kWindow1:
+                take(record);
+                globals_.window1.load(record);
+                break;
+            case code::kFont:
+                globals_.fonts.emplace_back();
+                take(globals_.fonts.back());
+                break;
+            case code::kXF:
+                globals_.xfs.emplace_back();
+                take(globals_.xfs.back());
+                break;
+            case code::kStyle:
+                globals_.styles.emplace_back();
+                take(globals_.styles.back());
+                break;
+            case code::kBoundSheet: {
+                BoundSheet sheet;
+                take(record);
+                if (!sheet.parse(record)) return clear(), false;
+                globals_.bound_sheets.push_back(std::move(sheet));
+                break;
+            }
+            case code::kSharedStringTable:
+                if (!globals_.shared_strings.parse(reader.data(), reader.size(), reader.breaks()))
+                    return clear(), false;
+                reader.release();
+                break;
+            default:  // ExtSST and everything else
+                break;
         }
     }
 
@@ -427,45 +428,46 @@ private:
             set16(d + 4, 0);  // XF index
             uint32_t value;
             switch (cell.kind()) {
-            case CellValue::kString:
-            case CellValue::kWideString:
-                set32(d + 6, indexes_[next_string_++]);
-                write_record(out_, code::kLabelSST, d, 10);
-                ++c;
-                break;
-            case CellValue::kInteger:
-            case CellValue::kReal: {
-                if (!as_rk(cell, value)) {
-                    // Out of RK range or more precise than an RK holds: the full double.
-                    const double number = cell.kind() == CellValue::kInteger ? cell.get_integer() : cell.get_real();
-                    std::vector<uint8_t> n(d, d + 6);
-                    put_double(n, number);
-                    write_record(out_, code::kNumber, n.data(), n.size());
+                case CellValue::kString:
+                case CellValue::kWideString:
+                    set32(d + 6, indexes_[next_string_++]);
+                    write_record(out_, code::kLabelSST, d, 10);
                     ++c;
                     break;
-                }
-                size_t end = c + 1;
-                uint32_t next;
-                while (end < cells.size() && as_rk(cells[end], next)) ++end;
-                if (end - c == 1) {
-                    set32(d + 6, value);
-                    write_record(out_, code::kRK, d, 10);
-                } else {
-                    std::vector<uint8_t> m(d, d + 4);
-                    for (size_t k = c; k < end; ++k) {
-                        as_rk(cells[k], next);
-                        put16(m, 0);
-                        put32(m, next);
+                case CellValue::kInteger:
+                case CellValue::kReal: {
+                    if (!as_rk(cell, value)) {
+                        // Out of RK range or more precise than an RK holds: the full double.
+                        const double number =
+                            cell.kind() == CellValue::kInteger ? cell.get_integer() : cell.get_real();
+                        std::vector<uint8_t> n(d, d + 6);
+                        put_double(n, number);
+                        write_record(out_, code::kNumber, n.data(), n.size());
+                        ++c;
+                        break;
                     }
-                    put16(m, static_cast<uint32_t>(end - 1));
-                    write_record(out_, code::kMulRK, m.data(), m.size());
+                    size_t end = c + 1;
+                    uint32_t next;
+                    while (end < cells.size() && as_rk(cells[end], next)) ++end;
+                    if (end - c == 1) {
+                        set32(d + 6, value);
+                        write_record(out_, code::kRK, d, 10);
+                    } else {
+                        std::vector<uint8_t> m(d, d + 4);
+                        for (size_t k = c; k < end; ++k) {
+                            as_rk(cells[k], next);
+                            put16(m, 0);
+                            put32(m, next);
+                        }
+                        put16(m, static_cast<uint32_t>(end - 1));
+                        write_record(out_, code::kMulRK, m.data(), m.size());
+                    }
+                    c = end;
+                    break;
                 }
-                c = end;
-                break;
-            }
-            default:
-                ++c;
-                break;
+                default:
+                    ++c;
+                    break;
             }
         }
     }
@@ -494,7 +496,8 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
                 if (c.kind() != CellValue::kString && c.kind() != CellValue::kWideString) continue;
                 const bool is_wide = c.kind() == CellValue::kWideString;
                 auto& map = is_wide ? wide : narrow;
-                auto found = map.emplace(std::string_view(c.raw_text()), static_cast<uint32_t>(entries.size()));
+                auto found =
+                    map.emplace(std::string_view(c.raw_text()), static_cast<uint32_t>(entries.size()));
                 if (found.second) entries.push_back({&c.raw_text(), is_wide, c.compact()});
                 indexes.push_back(found.first->second);
             }
