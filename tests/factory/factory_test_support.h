@@ -1,5 +1,5 @@
-// Shared helpers of the device-operation tests: log capture, report recording, scenarios and
-// test files for the simulated cameras.
+// Helpers of the device-operation tests: log capture, report recording, scenarios and files
+// for the simulated cameras.
 #pragma once
 
 #include <chrono>
@@ -19,29 +19,25 @@ namespace factory_test {
 // Every log line written while it exists, whatever the severity.
 class LogCapture : public kpes::log_sink {
 public:
-    LogCapture();
-    ~LogCapture() override;
+    LogCapture() { kpes::add_log_sink(this, kpes::LS_VERBOSE); }
+    ~LogCapture() override { kpes::remove_log_sink(this); }
     long write(const char* data, size_t size) override;
-
     std::vector<std::string> lines();
-    // Lines that contain `text`.
+    // The lines containing `text`, with their source position cut off.
     std::vector<std::string> matching(const std::string& text);
 
 private:
     std::mutex lock_;
-    std::string pending_;
     std::vector<std::string> lines_;
 };
 
 using Report = std::pair<bool, std::string>;
 
-// Records a job's step reports; "final" means what the batch dispatch forwards to a row: a
-// failure or "完成".
+// A job's step reports. A final report is what a row shows: a failure or "完成".
 class ReportLog {
 public:
     factory::dealmodule::ProgressCallback callback();
-    // Waits until `count` final reports arrived; false on time-out.
-    bool waitFinal(int count = 1, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    bool waitFinal(std::chrono::milliseconds timeout = std::chrono::seconds(60));
     std::vector<Report> reports();
     int finals();
 
@@ -52,46 +48,34 @@ private:
     int finals_ = 0;
 };
 
-// Upgrade-progress callback recorder.
-class UpgradeLog {
-public:
-    factory::dealmodule::UpgradeProgressCallback callback();
-    std::vector<std::pair<int, int>> calls();
-
-private:
-    std::mutex lock_;
-    std::vector<std::pair<int, int>> calls_;
-};
-
-// Loads the built-in scenario with default timings and no faults.
+// The built-in scenario, default timings, no faults.
 void LoadDefaultNetwork();
-// Loads a scenario of `count` cameras of `model` at 10.0.x.y, user admin / password admin.
+// `count` cameras of `model` at CameraIp(0..count-1), login admin / admin.
 void LoadNetwork(int count, const std::string& model);
 std::string CameraIp(int index);
 RuDAVADO_CameraState CameraState(int camera);
-int CameraNumber(const std::string& ip);
+inline int CameraNumber(const std::string& ip) { return RuDAVADO_FindCamera(ip.c_str()); }
 
-// A file under the test's temporary folder, removed by the caller's TempDir.
+// A temporary folder, removed with its files.
 class TempDir {
 public:
     TempDir();
     ~TempDir();
-    std::string path(const std::string& name) const;
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
     std::string write(const std::string& name, const std::string& content) const;
 
 private:
     std::string dir_;
 };
 
-// A firmware package for `family`; a damaged one has an image that fails its checksum.
+// A firmware package for `family`; a damaged one fails its image checksum.
 std::string FirmwarePackage(const std::string& family, const std::string& version, bool damaged = false);
-// The smallest PNG the cameras accept.
+// A 1x1 PNG, which face cameras accept as logo or background.
 std::string PngImage();
 
-// Default cameras (the built-in scenario).
+// Cameras of the built-in scenario.
 constexpr const char* kPlateIp = "192.168.1.100";
 constexpr const char* kOtherPasswordIp = "192.168.1.103";
-constexpr const char* kOfflineIp = "192.168.1.104";
 constexpr const char* kFaceIp = "192.168.1.110";
 constexpr const char* kUser = "admin";
 constexpr const char* kPassword = "admin";
