@@ -88,7 +88,9 @@ bool CompoundFile::load_fat() {
     uint32_t difat = get32(h + 68);
     const uint32_t difat_count = get32(h + 72);
     const size_t per_difat = sector_size_ / 4 - 1;
-    for (uint32_t n = 0; n < difat_count && fat_sector_numbers.size() < fat_sectors; ++n) {
+    // A DIFAT chain cannot have more sectors than the file: a larger count is damage, or a loop.
+    const size_t difat_sectors = std::min<size_t>(difat_count, file_sectors);
+    for (size_t n = 0; n < difat_sectors && fat_sector_numbers.size() < fat_sectors; ++n) {
         const uint8_t* d = sector(difat);
         if (!d) return false;
         for (size_t i = 0; i < per_difat && fat_sector_numbers.size() < fat_sectors; ++i) {

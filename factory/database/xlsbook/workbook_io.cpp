@@ -95,7 +95,11 @@ public:
     void on_record(const RecordReader& r) {
         const uint8_t* d = r.data();
         const size_t n = r.size();
-        if (r.code() != code::kString) pending_formula_ = nullptr;
+        // [MS-XLS] Formula: the String record with a text result follows the formula, after
+        // any ShrFmla, Array or Table record that belongs to it.
+        if (r.code() != code::kString && r.code() != code::kShrFmla && r.code() != code::kArray &&
+            r.code() != code::kTable)
+            pending_formula_ = nullptr;
         switch (r.code()) {
             case code::kWindow2:
                 if (n >= 2) sheet_.records().window2.options = get16(d);
