@@ -5,6 +5,7 @@
 //                     camera; the argument is the per-call latency in ms (0: the library's own
 //                     cost, 2: the default latency of a camera on the LAN).
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -12,7 +13,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 
 #include "RuDAVADO.h"
 #include "RuDAVADO_control.h"
@@ -32,14 +32,13 @@ struct Counter {
     }
 };
 
-void KPLPRC_CALL onEx(const char*, const char*, unsigned short, unsigned short, unsigned int,
-                      unsigned int, const char*, const char*, void* user) {
+void KPLPRC_CALL onEx(const char*, const char*, unsigned short, unsigned short, unsigned int, unsigned int,
+                      const char*, const char*, void* user) {
     static_cast<Counter*>(user)->add();
 }
 
-void KPLPRC_CALL onV2(const char*, const char*, unsigned short, unsigned short, unsigned int,
-                      unsigned int, const char*, const char*, int, const char*, int, const char*,
-                      const char*, void* user) {
+void KPLPRC_CALL onV2(const char*, const char*, unsigned short, unsigned short, unsigned int, unsigned int,
+                      const char*, const char*, int, const char*, int, const char*, const char*, void* user) {
     static_cast<Counter*>(user)->add();
 }
 
@@ -60,8 +59,7 @@ void BM_Discovery1000(benchmark::State& state) {
         KpLPRClient_StopFindDevice();
     }
     state.counters["reports_per_s"] =
-        benchmark::Counter(1000.0 * static_cast<double>(state.iterations()),
-                           benchmark::Counter::kIsRate);
+        benchmark::Counter(1000.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Discovery1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -96,8 +94,8 @@ int main(int argc, char** argv) {
     if (fd >= 0) close(fd);
     g_big_scenario = tmpl;
     const std::string cmd = std::string("/usr/bin/python3 '") + RUDAVADO_SOURCE_DIR +
-                            "/tools/make_scenario.py' --count 1000 --max-sessions 64 > '" +
-                            g_big_scenario + "'";
+                            "/tools/make_scenario.py' --count 1000 --max-sessions 64 > '" + g_big_scenario +
+                            "'";
     if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "scenario generator failed\n");
     // Both benchmarks run on the generated network.
     if (RuDAVADO_LoadScenarioFile(g_big_scenario.c_str()) != 0) {

@@ -24,19 +24,16 @@ struct Found {
 class Collector {
 public:
     static void KPLPRC_CALL onEx(const char*, const char* ip, unsigned short port, unsigned short,
-                                 unsigned int low, unsigned int high, const char* mask,
-                                 const char* gw, void* user) {
+                                 unsigned int low, unsigned int high, const char* mask, const char* gw,
+                                 void* user) {
         static_cast<Collector*>(user)->add({ip, false, port, low, high, "", "", "", mask, gw,
-                                            std::this_thread::get_id(),
-                                            std::chrono::steady_clock::now()});
+                                            std::this_thread::get_id(), std::chrono::steady_clock::now()});
     }
     static void KPLPRC_CALL onV2(const char*, const char* ip, unsigned short port, unsigned short,
-                                 unsigned int low, unsigned int high, const char* mask,
-                                 const char* gw, int, const char* firmware, int, const char* mac,
-                                 const char* boot, void* user) {
+                                 unsigned int low, unsigned int high, const char* mask, const char* gw, int,
+                                 const char* firmware, int, const char* mac, const char* boot, void* user) {
         static_cast<Collector*>(user)->add({ip, true, port, low, high, firmware, mac, boot, mask, gw,
-                                            std::this_thread::get_id(),
-                                            std::chrono::steady_clock::now()});
+                                            std::this_thread::get_id(), std::chrono::steady_clock::now()});
     }
 
     void add(Found f) {
@@ -110,7 +107,8 @@ TEST_F(DiscoveryTest, EachOnlineCameraOnceThroughTheCallbackItSupports) {
     }
     EXPECT_FALSE(c_.perIp().empty());
     EXPECT_EQ(8080, [&] {
-        for (auto& f : found) if (f.ip == "192.168.1.102") return static_cast<int>(f.port);
+        for (auto& f : found)
+            if (f.ip == "192.168.1.102") return static_cast<int>(f.port);
         return 0;
     }());
 }
@@ -169,8 +167,8 @@ TEST_F(DiscoveryTest, CameraComingBackWhileSearchingIsReportedAgain) {
     ASSERT_TRUE(waitUntil([&] { return c_.count() >= 13 + 11; }));
 }
 
-void KPLPRC_CALL stopFromInside(const char*, const char*, unsigned short, unsigned short,
-                                unsigned int, unsigned int, const char*, const char*, void* user) {
+void KPLPRC_CALL stopFromInside(const char*, const char*, unsigned short, unsigned short, unsigned int,
+                                unsigned int, const char*, const char*, void* user) {
     static_cast<std::atomic<int>*>(user)->fetch_add(1);
     KpLPRClient_StopFindDevice();
 }

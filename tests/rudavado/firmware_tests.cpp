@@ -15,8 +15,8 @@ class FirmwareTest : public NetworkTest {
 protected:
     void SetUp() override {
         NetworkTest::SetUp();
-        ASSERT_EQ(0, rdvtest::run("/usr/bin/python3 '" + rdvtest::sourceDir() +
-                                  "/tools/make_firmware.py' '" + dir_ + "' > /dev/null"));
+        ASSERT_EQ(0, rdvtest::run("/usr/bin/python3 '" + rdvtest::sourceDir() + "/tools/make_firmware.py' '" +
+                                  dir_ + "' > /dev/null"));
         v3_ = path("KP-LPR-V3_3.2.2.0.bin");
         v1_ = path("KP-LPR-V1_1.8.5.0.bin");
         face_ = path("KP-FACE-F2_2.1.1.0.bin");
@@ -74,8 +74,7 @@ TEST_F(FirmwareTest, JoinedPathPicksThePackageOfTheCamerasFamily) {
     struct {
         const char* ip;
         const char* expected;
-    } cases[] = {{"192.168.1.100", "3.2.2.0"}, {"192.168.1.105", "1.8.5.0"},
-                 {"192.168.1.110", "2.1.1.0"}};
+    } cases[] = {{"192.168.1.100", "3.2.2.0"}, {"192.168.1.105", "1.8.5.0"}, {"192.168.1.110", "2.1.1.0"}};
     for (auto& c : cases) {
         KPLPRC_HANDLE h = open(c.ip);
         ASSERT_NE(nullptr, h) << c.ip;
@@ -91,6 +90,8 @@ TEST_F(FirmwareTest, RefusedPackagesFailAtUpdate) {
     rdvtest::writeAll(text, "this is not firmware, just some text long enough to be read...");
     const std::string header_only = path("cut.bin");
     rdvtest::writeAll(header_only, rdvtest::readAll(v3_).substr(0, 40));
+    const std::string fifo = path("pipe.bin");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));  // nobody writes: reading it would block forever
     const std::string bad_header = path("bad_header.bin");
     std::string bytes = rdvtest::readAll(v3_);
     bytes[10] ^= 0x01;  // family text no longer matches the header checksum
@@ -100,11 +101,11 @@ TEST_F(FirmwareTest, RefusedPackagesFailAtUpdate) {
         int error;
     } cases[] = {
         {foreign_, KPLPRC_ERR_PACKAGE},
-        {v1_, KPLPRC_ERR_PACKAGE},                  // another family of the same maker
+        {v1_, KPLPRC_ERR_PACKAGE},  // another family of the same maker
         {face_ + "|" + foreign_, KPLPRC_ERR_PACKAGE},
         {path("missing.bin"), KPLPRC_ERR_FILE},
         {path("missing.bin") + "|" + path("gone.bin"), KPLPRC_ERR_FILE},
-        {dir_, KPLPRC_ERR_FILE},                    // a folder
+        {dir_, KPLPRC_ERR_FILE},  // a folder
         {"|", KPLPRC_ERR_FILE},
         {text, KPLPRC_ERR_PACKAGE},
         {header_only, KPLPRC_ERR_PACKAGE},
@@ -153,9 +154,9 @@ TEST_F(FirmwareTest, StopUpdateCancels) {
 
 TEST_F(FirmwareTest, PackageOfTheRunningVersionIsDoneAtOnce) {
     const std::string same = path("same.bin");
-    ASSERT_EQ(0, rdvtest::run("/usr/bin/python3 '" + rdvtest::sourceDir() +
-                              "/tools/make_firmware.py' --family KP-LPR-V3 --version 3.2.1.15 '" +
-                              same + "'"));
+    ASSERT_EQ(0,
+              rdvtest::run("/usr/bin/python3 '" + rdvtest::sourceDir() +
+                           "/tools/make_firmware.py' --family KP-LPR-V3 --version 3.2.1.15 '" + same + "'"));
     KPLPRC_HANDLE h = open("192.168.1.100");
     ASSERT_EQ(0, KpLPRClient_Update(h, same.c_str()));
     EXPECT_EQ(KP_UPDATE_STATE_SAME_VERSION, KpLPRClient_GetUpdateState(h));

@@ -59,8 +59,7 @@ TEST_F(InterfaceTest, GettersDescribeTheCamera) {
     EXPECT_EQ(KPLPRC_DEVICE_FACE, kind);
     EXPECT_STREQ(cam.mac, mac);
     char expected_serial[32];
-    std::snprintf(expected_serial, sizeof expected_serial, "%08x-%08x", cam.serial_high,
-                  cam.serial_low);
+    std::snprintf(expected_serial, sizeof expected_serial, "%08x-%08x", cam.serial_high, cam.serial_low);
     EXPECT_STREQ(expected_serial, serial);
     EXPECT_EQ(cam.lens_code, lens);
     EXPECT_EQ(cam.hardware_index, block[KPLPRC_HWBLOCK_HARDWARE_INDEX]);
@@ -205,9 +204,9 @@ TEST_F(InterfaceTest, MalformedScenarioIsRefusedAndTheNetworkStays) {
     EXPECT_EQ(before, RuDAVADO_CameraCount());
     EXPECT_EQ(-1, RuDAVADO_LoadScenarioFile("/nonexistent/scenario.json"));
 
-    ASSERT_EQ(0, RuDAVADO_LoadScenarioText(
-                     "{\"timing\": {\"boot\": 5}, \"cameras\": [{\"model\": \"KP-LPR-V3\","
-                     " \"ip\": \"10.0.0.1\", \"params\": {\"图像参数\": {\"亮度\": 70}}}]}"));
+    ASSERT_EQ(
+        0, RuDAVADO_LoadScenarioText("{\"timing\": {\"boot\": 5}, \"cameras\": [{\"model\": \"KP-LPR-V3\","
+                                     " \"ip\": \"10.0.0.1\", \"params\": {\"图像参数\": {\"亮度\": 70}}}]}"));
     EXPECT_EQ(1, RuDAVADO_CameraCount());
     EXPECT_EQ(5, RuDAVADO_GetTiming("boot"));
     char value[16];
@@ -217,8 +216,8 @@ TEST_F(InterfaceTest, MalformedScenarioIsRefusedAndTheNetworkStays) {
 
 TEST_F(InterfaceTest, GeneratedLoadScenarioHasAThousandDistinctCameras) {
     const std::string file = path("big.json");
-    ASSERT_EQ(0, rdvtest::run("/usr/bin/python3 '" + rdvtest::sourceDir() +
-                              "/tools/make_scenario.py' > '" + file + "'"));
+    ASSERT_EQ(0, rdvtest::run("/usr/bin/python3 '" + rdvtest::sourceDir() + "/tools/make_scenario.py' > '" +
+                              file + "'"));
     ASSERT_EQ(0, RuDAVADO_LoadScenarioFile(file.c_str())) << RuDAVADO_LastLoadError();
     EXPECT_EQ(1000, RuDAVADO_CameraCount());
     EXPECT_EQ(999, RuDAVADO_FindCamera(state(999).ip));
@@ -239,20 +238,17 @@ TEST(ScenarioEnvironment, ScenarioNamedInTheEnvironmentIsLoadedAtFirstUse) {
     ASSERT_NE(nullptr, mkdtemp(dir));
     const std::string good = std::string(dir) + "/three.json";
     const std::string broken = std::string(dir) + "/broken.json";
-    rdvtest::writeAll(good, "{\"cameras\": [{\"model\": \"KP-LPR-V3\", \"ip\": \"10.0.0.2\"},"
-                            " {\"model\": \"KP-LPR-V1\", \"ip\": \"10.0.0.3\"},"
-                            " {\"model\": \"KP-FACE-F2\", \"ip\": \"10.0.0.4\"}]}");
+    rdvtest::writeAll(good,
+                      "{\"cameras\": [{\"model\": \"KP-LPR-V3\", \"ip\": \"10.0.0.2\"},"
+                      " {\"model\": \"KP-LPR-V1\", \"ip\": \"10.0.0.3\"},"
+                      " {\"model\": \"KP-FACE-F2\", \"ip\": \"10.0.0.4\"}]}");
     rdvtest::writeAll(broken, "{\"cameras\": [");
     const std::string self =
-        "/proc/" + std::to_string(getpid()) +
-        "/exe --gtest_filter=ScenarioEnvironment.* > /dev/null 2>&1";
-    EXPECT_EQ(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=3 RUDAVADO_SCENARIO='" + good + "' " +
-                              self));
+        "/proc/" + std::to_string(getpid()) + "/exe --gtest_filter=ScenarioEnvironment.* > /dev/null 2>&1";
+    EXPECT_EQ(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=3 RUDAVADO_SCENARIO='" + good + "' " + self));
     // A broken file leaves the built-in network rather than none.
-    EXPECT_EQ(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=12 RUDAVADO_SCENARIO='" + broken +
-                              "' " + self));
-    EXPECT_NE(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=4 RUDAVADO_SCENARIO='" + good + "' " +
-                              self))
+    EXPECT_EQ(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=12 RUDAVADO_SCENARIO='" + broken + "' " + self));
+    EXPECT_NE(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=4 RUDAVADO_SCENARIO='" + good + "' " + self))
         << "the child run must be able to fail";
     rdvtest::run(std::string("rm -rf '") + dir + "'");
 }

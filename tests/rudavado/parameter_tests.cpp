@@ -14,8 +14,7 @@ protected:
     std::unique_ptr<KP_PARAM_IMPORT_ABILITY_V2> ability(KPLPRC_HANDLE h) {
         auto a = std::make_unique<KP_PARAM_IMPORT_ABILITY_V2>();
         std::memset(a.get(), 0, sizeof *a);
-        EXPECT_EQ(0, KpLPRClient_GetConfig(h, KP_GET_IMPORT_PARAM_ABILITY_EX, 0, a.get(),
-                                           sizeof *a));
+        EXPECT_EQ(0, KpLPRClient_GetConfig(h, KP_GET_IMPORT_PARAM_ABILITY_EX, 0, a.get(), sizeof *a));
         return a;
     }
     std::string param(int cam, const char* group, const char* item) {
@@ -79,6 +78,10 @@ TEST_F(ParameterTest, ExportWritesOnlyTheSelectedItemsAsReadableText) {
     unselect(*a, "时区");
     const std::string file = path("192.168.1.100_20240305070809.cfg");
     ASSERT_EQ(0, KpLPRClient_ParaExportV2(h, a.get(), file.c_str()));
+
+    // Values must survive the trip through a GB2312 file.
+    EXPECT_EQ(-1, RuDAVADO_SetParam(cam, "识别参数", "省份优先", "\xF0\x9F\x98\x80"));
+    EXPECT_EQ(-1, RuDAVADO_SetParam(cam, "识别参数", "省份优先", "\xE4\xB8"));
 
     const std::string text = fromGb2312(rdvtest::readAll(file));
     EXPECT_EQ(0u, text.find(";KPCFG 2\r\n;family=KP-LPR-V3\r\n"));
@@ -176,8 +179,8 @@ TEST_F(ParameterTest, ImportRefusesMalformedAndForeignFilesWithoutChangingAnythi
         {variant("no_end.cfg", content.substr(0, content.rfind(";end"))), KPLPRC_ERR_FORMAT},
         {variant("binary.cfg", binary), KPLPRC_ERR_FORMAT},
         {variant("empty.cfg", ""), KPLPRC_ERR_FORMAT},
-        {face_file, KPLPRC_ERR_FORMAT},     // the other kind of camera
-        {older, KPLPRC_ERR_FORMAT},         // the older plate model
+        {face_file, KPLPRC_ERR_FORMAT},  // the other kind of camera
+        {older, KPLPRC_ERR_FORMAT},      // the older plate model
         {variant("range.cfg", replaced("亮度=10", "亮度=101")), KPLPRC_ERR_FORMAT},
         {variant("unknown.cfg", replaced("亮度=10", "色温=10")), KPLPRC_ERR_FORMAT},
         {variant("count.cfg", replaced(";end items=18", ";end items=17")), KPLPRC_ERR_FORMAT},

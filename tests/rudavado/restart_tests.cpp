@@ -81,17 +81,15 @@ TEST_F(RestartTest, RebootWhileUpgradingIsRefused) {
     ASSERT_EQ(0, RuDAVADO_SetTiming("upgrade", 1e7));
     const std::string pkg = path("fw.bin");
     ASSERT_EQ(0, rdvtest::run("/usr/bin/python3 '" + rdvtest::sourceDir() +
-                              "/tools/make_firmware.py' --family KP-LPR-V3 --version 3.3.0.0 '" +
-                              pkg + "'"));
+                              "/tools/make_firmware.py' --family KP-LPR-V3 --version 3.3.0.0 '" + pkg + "'"));
     KPLPRC_HANDLE h = open("192.168.1.100");
     ASSERT_EQ(0, KpLPRClient_Update(h, pkg.c_str()));
     EXPECT_EQ(-1, KpLPRClient_RebootDevice(h));
     EXPECT_EQ(KPLPRC_ERR_BUSY, KpLPRClient_GetLastError());
     EXPECT_EQ(-1, KpLPRClient_RestoreFull(h));
     EXPECT_EQ(-1, KpLPRClient_UpdateNetworkParam(state(camera("192.168.1.100")).serial_high,
-                                                 state(camera("192.168.1.100")).serial_low,
-                                                 "192.168.1.160", "192.168.1.1",
-                                                 "255.255.255.0"));
+                                                 state(camera("192.168.1.100")).serial_low, "192.168.1.160",
+                                                 "192.168.1.1", "255.255.255.0"));
     EXPECT_EQ(KPLPRC_ERR_BUSY, KpLPRClient_GetLastError());
     EXPECT_EQ(0, KpLPRClient_StopUpdate(h));
 }
@@ -100,9 +98,8 @@ TEST_F(RestartTest, AddressChangeBySerialMovesTheCamera) {
     const int cam = camera("192.168.1.100");
     const RuDAVADO_CameraState before = state(cam);
     KPLPRC_HANDLE h = open("192.168.1.100");
-    ASSERT_EQ(0, KpLPRClient_UpdateNetworkParam(before.serial_high, before.serial_low,
-                                                "192.168.1.150", "192.168.1.254",
-                                                "255.255.255.0"));
+    ASSERT_EQ(0, KpLPRClient_UpdateNetworkParam(before.serial_high, before.serial_low, "192.168.1.150",
+                                                "192.168.1.254", "255.255.255.0"));
     ASSERT_TRUE(waitUntil([&] { return notes_.has(h, 1); }));
     EXPECT_STREQ("192.168.1.150", state(cam).ip);
     EXPECT_STREQ("192.168.1.254", state(cam).gateway);
@@ -126,24 +123,23 @@ TEST_F(RestartTest, AddressChangeRefusesMalformedTakenAndUnknown) {
         {"192.168.1", "192.168.1.1", "255.255.255.0", KPLPRC_ERR_PARAMETER},
         {"192.168.1.50 ", "192.168.1.1", "255.255.255.0", KPLPRC_ERR_PARAMETER},
         {"192.168.01.50", "192.168.1.1", "255.255.255.0", KPLPRC_ERR_PARAMETER},
-        {"192.168.1.50", "10.0.0.1", "255.255.255.0", KPLPRC_ERR_PARAMETER},    // gateway elsewhere
+        {"192.168.1.50", "10.0.0.1", "255.255.255.0", KPLPRC_ERR_PARAMETER},  // gateway elsewhere
         {"192.168.1.50", "192.168.1.50", "255.255.255.0", KPLPRC_ERR_PARAMETER},
-        {"192.168.1.50", "192.168.1.1", "255.0.255.0", KPLPRC_ERR_PARAMETER},    // not a mask
-        {"192.168.1.255", "192.168.1.1", "255.255.255.0", KPLPRC_ERR_PARAMETER}, // broadcast
-        {"192.168.1.0", "192.168.1.1", "255.255.255.0", KPLPRC_ERR_PARAMETER},   // network
+        {"192.168.1.50", "192.168.1.1", "255.0.255.0", KPLPRC_ERR_PARAMETER},     // not a mask
+        {"192.168.1.255", "192.168.1.1", "255.255.255.0", KPLPRC_ERR_PARAMETER},  // broadcast
+        {"192.168.1.0", "192.168.1.1", "255.255.255.0", KPLPRC_ERR_PARAMETER},    // network
         {"127.0.0.5", "127.0.0.1", "255.0.0.0", KPLPRC_ERR_PARAMETER},
         {"", "192.168.1.1", "255.255.255.0", KPLPRC_ERR_PARAMETER},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(-1, KpLPRClient_UpdateNetworkParam(s.serial_high, s.serial_low, c.ip, c.gateway,
-                                                     c.mask))
+        EXPECT_EQ(-1, KpLPRClient_UpdateNetworkParam(s.serial_high, s.serial_low, c.ip, c.gateway, c.mask))
             << c.ip << " " << c.gateway << " " << c.mask;
         EXPECT_EQ(c.error, KpLPRClient_GetLastError()) << c.ip;
     }
-    EXPECT_EQ(-1, KpLPRClient_UpdateNetworkParam(s.serial_high, s.serial_low, nullptr,
-                                                 "192.168.1.1", "255.255.255.0"));
-    EXPECT_EQ(-1, KpLPRClient_UpdateNetworkParam(0x1234, 0x5678, "192.168.1.50", "192.168.1.1",
+    EXPECT_EQ(-1, KpLPRClient_UpdateNetworkParam(s.serial_high, s.serial_low, nullptr, "192.168.1.1",
                                                  "255.255.255.0"));
+    EXPECT_EQ(-1,
+              KpLPRClient_UpdateNetworkParam(0x1234, 0x5678, "192.168.1.50", "192.168.1.1", "255.255.255.0"));
     EXPECT_EQ(KPLPRC_ERR_NOT_FOUND, KpLPRClient_GetLastError());
     const RuDAVADO_CameraState off = state(camera("192.168.1.104"));
     EXPECT_EQ(-1, KpLPRClient_UpdateNetworkParam(off.serial_high, off.serial_low, "192.168.1.50",
@@ -170,8 +166,8 @@ TEST_F(RestartTest, PartialRestoreKeepsNetworkAndPassword) {
 TEST_F(RestartTest, FullRestoreResetsAddressAndPasswordToo) {
     const int cam = camera("192.168.1.101");
     const RuDAVADO_CameraState s = state(cam);
-    ASSERT_EQ(0, KpLPRClient_UpdateNetworkParam(s.serial_high, s.serial_low, "192.168.1.160",
-                                                "192.168.1.1", "255.255.255.0"));
+    ASSERT_EQ(0, KpLPRClient_UpdateNetworkParam(s.serial_high, s.serial_low, "192.168.1.160", "192.168.1.1",
+                                                "255.255.255.0"));
     ASSERT_TRUE(waitUntil([&] { return online(cam); }));
     KPLPRC_HANDLE h = open("192.168.1.160");
     ASSERT_NE(nullptr, h);

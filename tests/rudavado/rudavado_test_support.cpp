@@ -56,8 +56,7 @@ void writeAll(const std::string& path, const std::string& content) {
 std::string toGb2312(const std::string& utf8) { return convert("GB2312", "UTF-8", utf8); }
 std::string fromGb2312(const std::string& gb) { return convert("UTF-8", "GB2312", gb); }
 
-void KPLPRC_CALL NotifyLog::callback(KPLPRC_HANDLE handle, void* user, KP_LPRC_COMMON_NOTIFY code,
-                                     int) {
+void KPLPRC_CALL NotifyLog::callback(KPLPRC_HANDLE handle, void* user, KP_LPRC_COMMON_NOTIFY code, int) {
     auto* self = static_cast<NotifyLog*>(user);
     std::lock_guard<std::mutex> lk(self->mu_);
     self->events_.emplace_back(handle, static_cast<int>(code));

@@ -24,7 +24,7 @@ TEST_F(SessionTest, OpenFailsForEachReasonWithItsError) {
         {"192.168.1.100", 8080, "admin", "admin", KPLPRC_ERR_REFUSED},
         {"192.168.1.100", 80, "admin", "Admin", KPLPRC_ERR_AUTH},
         {"192.168.1.100", 80, "root", "admin", KPLPRC_ERR_AUTH},
-        {"192.168.1.103", 80, "admin", "admin", KPLPRC_ERR_AUTH},     // has its own password
+        {"192.168.1.103", 80, "admin", "admin", KPLPRC_ERR_AUTH},  // has its own password
         {"192.168.1.100", 80, "admin", "", KPLPRC_ERR_AUTH},
         {"192.168.1.300", 80, "admin", "admin", KPLPRC_ERR_PARAMETER},
         {"192.168.1", 80, "admin", "admin", KPLPRC_ERR_PARAMETER},
@@ -106,16 +106,13 @@ TEST_F(SessionTest, ClockIsSetAndReadAsSixIntegers) {
     EXPECT_EQ(124, s.clock.year);
 
     const KPLPRC_DATETIME bad[] = {
-        {123, 1, 29, 0, 0, 0},   // 2023 has no 29 February
-        {124, 12, 1, 0, 0, 0},   // month 12
-        {124, -1, 1, 0, 0, 0},
-        {124, 0, 0, 0, 0, 0},    // day 0
-        {124, 3, 31, 0, 0, 0},   // 31 April
-        {124, 0, 1, 24, 0, 0},
-        {124, 0, 1, 0, 60, 0},
-        {124, 0, 1, 0, 0, 60},
-        {69, 0, 1, 0, 0, 0},     // before 1970
-        {2024, 0, 1, 0, 0, 0},   // a full year instead of years since 1900
+        {123, 1, 29, 0, 0, 0},                        // 2023 has no 29 February
+        {124, 12, 1, 0, 0, 0},                        // month 12
+        {124, -1, 1, 0, 0, 0}, {124, 0, 0, 0, 0, 0},  // day 0
+        {124, 3, 31, 0, 0, 0},                        // 31 April
+        {124, 0, 1, 24, 0, 0}, {124, 0, 1, 0, 60, 0},
+        {124, 0, 1, 0, 0, 60}, {69, 0, 1, 0, 0, 0},  // before 1970
+        {2024, 0, 1, 0, 0, 0},                       // a full year instead of years since 1900
     };
     for (const KPLPRC_DATETIME& b : bad) {
         EXPECT_EQ(-1, KpLPRClient_SetDateTime(h, &b)) << b.year << "-" << b.month << "-" << b.day;

@@ -17,9 +17,8 @@ std::string cameras(int count, int max_sessions) {
     for (int i = 0; i < count; ++i) {
         if (i) json += ",";
         json += "{\"model\": \"" + std::string(i % 3 == 2 ? "KP-FACE-F2" : "KP-LPR-V3") +
-                "\", \"ip\": \"10.1." + std::to_string(i / 200) + "." +
-                std::to_string(i % 200 + 2) + "\", \"max_sessions\": " +
-                std::to_string(max_sessions) + "}";
+                "\", \"ip\": \"10.1." + std::to_string(i / 200) + "." + std::to_string(i % 200 + 2) +
+                "\", \"max_sessions\": " + std::to_string(max_sessions) + "}";
     }
     return json + "]}";
 }
@@ -54,8 +53,7 @@ TEST_F(ThreadTest, TwoHundredFiftySixSessionsOnSixtyFourCamerasFromThirtyTwoThre
                     KPLPRC_DATETIME dt{};
                     char version[KPLPRC_SYSTEM_VERSION_LEN];
                     KPLPRC_NET_CONFIG net;
-                    bool ok = KpLPRClient_GetDateTime(h, &dt) == 0 &&
-                              KpLPRClient_SetDateTime(h, &dt) == 0 &&
+                    bool ok = KpLPRClient_GetDateTime(h, &dt) == 0 && KpLPRClient_SetDateTime(h, &dt) == 0 &&
                               KpLPRClient_GetSystemVersion(h, version) == 0 &&
                               KpLPRClient_GetNetConfig(h, &net) == 0 &&
                               KpLPRClient_SetIoOutput(h, 0, round % 4, round % 2) == 0;
@@ -65,8 +63,8 @@ TEST_F(ThreadTest, TwoHundredFiftySixSessionsOnSixtyFourCamerasFromThirtyTwoThre
                     }
                     if (round == 5) {
                         auto rec = std::make_unique<KP_PARAM_IMPORT_ABILITY_V2>();
-                        ok = ok && KpLPRClient_GetConfig(h, KP_GET_IMPORT_PARAM_ABILITY_EX, 0,
-                                                         rec.get(), sizeof *rec) == 0;
+                        ok = ok && KpLPRClient_GetConfig(h, KP_GET_IMPORT_PARAM_ABILITY_EX, 0, rec.get(),
+                                                         sizeof *rec) == 0;
                     }
                     if (!ok) failures.fetch_add(1);
                 }
@@ -79,8 +77,8 @@ TEST_F(ThreadTest, TwoHundredFiftySixSessionsOnSixtyFourCamerasFromThirtyTwoThre
     // Bystanders: a search started and stopped over and over, and state reads.
     std::atomic<bool> done{false};
     std::thread searcher([&] {
-        auto ex = [](const char*, const char*, unsigned short, unsigned short, unsigned int,
-                     unsigned int, const char*, const char*, void*) {};
+        auto ex = [](const char*, const char*, unsigned short, unsigned short, unsigned int, unsigned int,
+                     const char*, const char*, void*) {};
         while (!done.load()) {
             KPLPRClient_StartFindDeviceEx(ex, nullptr);
             std::this_thread::sleep_for(std::chrono::microseconds(300));
@@ -95,8 +93,7 @@ TEST_F(ThreadTest, TwoHundredFiftySixSessionsOnSixtyFourCamerasFromThirtyTwoThre
     });
 
     go.store(true);
-    ASSERT_TRUE(waitUntil([&] { return opened.load() + failures.load() >= kThreads * kPerThread; },
-                          60000));
+    ASSERT_TRUE(waitUntil([&] { return opened.load() + failures.load() >= kThreads * kPerThread; }, 60000));
     int sessions = 0;
     for (int i = 0; i < 64; ++i) sessions += state(i).sessions;
     EXPECT_EQ(256, sessions);

@@ -168,8 +168,8 @@ public:
             const std::string name = ":" + std::to_string(n);
             pid_ = fork();
             if (pid_ == 0) {
-                execl("/usr/bin/Xvfb", "Xvfb", name.c_str(), "-screen", "0", "640x480x24",
-                      "-nolisten", "tcp", static_cast<char*>(nullptr));
+                execl("/usr/bin/Xvfb", "Xvfb", name.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
+                      static_cast<char*>(nullptr));
                 _exit(127);
             }
             setenv("DISPLAY", name.c_str(), 1);

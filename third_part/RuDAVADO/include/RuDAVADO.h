@@ -59,22 +59,22 @@ typedef void* KPLPRC_HANDLE;
 
 /* KpLPRClient_GetLastError() codes. */
 #define KPLPRC_ERR_NONE 0
-#define KPLPRC_ERR_NOT_SETUP 1        /* KpLPRClient_Setup not called (or cleaned up) */
-#define KPLPRC_ERR_PARAMETER 2        /* null pointer, bad number, malformed text */
-#define KPLPRC_ERR_INVALID_HANDLE 3   /* unknown or closed session or play handle */
-#define KPLPRC_ERR_TIMEOUT 4          /* nobody answered at that address */
-#define KPLPRC_ERR_REFUSED 5          /* the address answers but not on that port */
-#define KPLPRC_ERR_AUTH 6             /* wrong user name or password */
+#define KPLPRC_ERR_NOT_SETUP 1      /* KpLPRClient_Setup not called (or cleaned up) */
+#define KPLPRC_ERR_PARAMETER 2      /* null pointer, bad number, malformed text */
+#define KPLPRC_ERR_INVALID_HANDLE 3 /* unknown or closed session or play handle */
+#define KPLPRC_ERR_TIMEOUT 4        /* nobody answered at that address */
+#define KPLPRC_ERR_REFUSED 5        /* the address answers but not on that port */
+#define KPLPRC_ERR_AUTH 6           /* wrong user name or password */
 #define KPLPRC_ERR_TOO_MANY_SESSIONS 7
-#define KPLPRC_ERR_SESSION_LOST 8     /* the camera dropped the session; wait for notify 3 */
-#define KPLPRC_ERR_BUSY 9             /* the camera is upgrading or restarting */
-#define KPLPRC_ERR_NOT_SUPPORTED 10   /* the camera's kind or model has no such function */
-#define KPLPRC_ERR_FILE 11            /* file missing, unreadable or not writable */
-#define KPLPRC_ERR_PACKAGE 12         /* firmware package damaged or for another model family */
-#define KPLPRC_ERR_FORMAT 13          /* parameter file or upload content refused */
-#define KPLPRC_ERR_ADDRESS_IN_USE 14  /* another camera already has that address */
-#define KPLPRC_ERR_DEVICE 15          /* the camera reported an internal error */
-#define KPLPRC_ERR_NOT_FOUND 16       /* no camera with that serial number answered */
+#define KPLPRC_ERR_SESSION_LOST 8    /* the camera dropped the session; wait for notify 3 */
+#define KPLPRC_ERR_BUSY 9            /* the camera is upgrading or restarting */
+#define KPLPRC_ERR_NOT_SUPPORTED 10  /* the camera's kind or model has no such function */
+#define KPLPRC_ERR_FILE 11           /* file missing, unreadable or not writable */
+#define KPLPRC_ERR_PACKAGE 12        /* firmware package damaged or for another model family */
+#define KPLPRC_ERR_FORMAT 13         /* parameter file or upload content refused */
+#define KPLPRC_ERR_ADDRESS_IN_USE 14 /* another camera already has that address */
+#define KPLPRC_ERR_DEVICE 15         /* the camera reported an internal error */
+#define KPLPRC_ERR_NOT_FOUND 16      /* no camera with that serial number answered */
 
 /* ---- Records ------------------------------------------------------------------------------ */
 
@@ -94,9 +94,9 @@ typedef struct KPLPRC_NET_CONFIG {
     char netmask[16];
     char gateway[16];
     char dns[16];
-    char mac[32];     /* "00:1A:2B:3C:4D:5E" */
-    int port;         /* service (web and SDK) port */
-    int dhcp;         /* always 0: the cameras use fixed addresses */
+    char mac[32]; /* "00:1A:2B:3C:4D:5E" */
+    int port;     /* service (web and SDK) port */
+    int dhcp;     /* always 0: the cameras use fixed addresses */
     char reserved[56];
 } KPLPRC_NET_CONFIG;
 
@@ -116,14 +116,14 @@ typedef struct KPLPRC_HWINFO_EX {
     char netmask[16];
     char gateway[16];
     char mac[32];
-    char serial[32];       /* "%08x-%08x" of the serial words, high first */
-    char model[64];        /* model family name */
-    char firmware[32];     /* firmware version text */
-    char boot_time[32];    /* "YYYY-MM-DD hh:mm:ss" camera clock at start-up */
+    char serial[32];    /* "%08x-%08x" of the serial words, high first */
+    char model[64];     /* model family name */
+    char firmware[32];  /* firmware version text */
+    char boot_time[32]; /* "YYYY-MM-DD hh:mm:ss" camera clock at start-up */
     int port;
-    int device_type;       /* KPLPRC_DEVICE_* */
+    int device_type; /* KPLPRC_DEVICE_* */
     int lens_code;
-    int hardware_index;    /* 0-14 */
+    int hardware_index; /* 0-14 */
     unsigned int serial_high;
     unsigned int serial_low;
     char reserved[56];
@@ -142,9 +142,9 @@ typedef struct KPLPRC_HWINFO_EX {
 #define KP_PARAM_NAME_LEN 128
 
 typedef struct KP_PARAM_IMPORT_ITEM {
-    int selected;                     /* non-zero: the item goes into the export */
-    int item_id;                      /* the camera's number for the item */
-    int value_type;                   /* 0 integer, 1 text, 2 switch (0/1) */
+    int selected;   /* non-zero: the item goes into the export */
+    int item_id;    /* the camera's number for the item */
+    int value_type; /* 0 integer, 1 text, 2 switch (0/1) */
     unsigned char reserved[60];
     char name[KP_PARAM_NAME_LEN];
 } KP_PARAM_IMPORT_ITEM;
@@ -158,8 +158,8 @@ typedef struct KP_PARAM_IMPORT_GROUP {
 typedef struct KP_PARAM_IMPORT_ABILITY_V2 {
     KP_PARAM_IMPORT_GROUP groups[KP_PARAM_GROUP_MAX];
     int group_count;
-    int device_type;                  /* KPLPRC_DEVICE_* of the camera that filled it */
-    int hardware_index;               /* its model family index */
+    int device_type;    /* KPLPRC_DEVICE_* of the camera that filled it */
+    int hardware_index; /* its model family index */
     unsigned char reserved[56];
 } KP_PARAM_IMPORT_ABILITY_V2;
 
@@ -177,41 +177,42 @@ KPLPRC_STATIC_ASSERT(offsetof(KP_PARAM_IMPORT_ITEM, name) == 72, "item name offs
 KPLPRC_STATIC_ASSERT(sizeof(KP_PARAM_IMPORT_GROUP) == 12932, "group entry size");
 KPLPRC_STATIC_ASSERT(offsetof(KP_PARAM_IMPORT_GROUP, item_count) == 12800, "item count offset");
 KPLPRC_STATIC_ASSERT(offsetof(KP_PARAM_IMPORT_GROUP, name) == 12804, "group name offset");
-KPLPRC_STATIC_ASSERT(offsetof(KP_PARAM_IMPORT_ABILITY_V2, group_count) == 827648,
-                     "group count offset");
+KPLPRC_STATIC_ASSERT(offsetof(KP_PARAM_IMPORT_ABILITY_V2, group_count) == 827648, "group count offset");
 KPLPRC_STATIC_ASSERT(sizeof(KP_PARAM_IMPORT_ABILITY_V2) == 827716, "ability record size");
 
 /* ---- Callbacks ---------------------------------------------------------------------------- */
 
 /* Basic discovery report: name, IP, port, second port word, serial low, serial high, netmask,
  * gateway, user pointer. */
-typedef void(KPLPRC_CALL* KPLPRC_FIND_DEVICE_CALLBACK_EX)(
-    const char* device_name, const char* ip, unsigned short port, unsigned short port2,
-    unsigned int serial_low, unsigned int serial_high, const char* netmask, const char* gateway,
-    void* user_data);
+typedef void(KPLPRC_CALL* KPLPRC_FIND_DEVICE_CALLBACK_EX)(const char* device_name, const char* ip,
+                                                          unsigned short port, unsigned short port2,
+                                                          unsigned int serial_low, unsigned int serial_high,
+                                                          const char* netmask, const char* gateway,
+                                                          void* user_data);
 
 /* Extended discovery report: the basic fields, then find value, firmware version, lens code,
  * MAC address ("00:1A:2B:3C:4D:5E") and start-up time ("YYYY-MM-DD hh:mm:ss"). */
-typedef void(KPLPRC_CALL* KPLPRC_FIND_DEVICE_CALLBACK_V2)(
-    const char* device_name, const char* ip, unsigned short port, unsigned short port2,
-    unsigned int serial_low, unsigned int serial_high, const char* netmask, const char* gateway,
-    int find_value, const char* firmware_version, int lens_code, const char* mac,
-    const char* boot_time, void* user_data);
+typedef void(KPLPRC_CALL* KPLPRC_FIND_DEVICE_CALLBACK_V2)(const char* device_name, const char* ip,
+                                                          unsigned short port, unsigned short port2,
+                                                          unsigned int serial_low, unsigned int serial_high,
+                                                          const char* netmask, const char* gateway,
+                                                          int find_value, const char* firmware_version,
+                                                          int lens_code, const char* mac,
+                                                          const char* boot_time, void* user_data);
 
 /* Session events of the common notify callback. Only 3 means the session works. */
 typedef enum KP_LPRC_COMMON_NOTIFY {
-    KP_LPRC_NOTIFY_OFFLINE = 1,      /* session dropped: power loss, cable, address change */
-    KP_LPRC_NOTIFY_REBOOT = 2,       /* session dropped: the camera restarts (reboot, upgrade,
-                                        parameter import, restore) */
-    KP_LPRC_NOTIFY_ONLINE = 3,       /* session logged in again, calls work */
-    KP_LPRC_NOTIFY_LOGIN_FAILED = 4  /* the camera is back but refused the stored login (password
-                                        changed, too many sessions); the session stays dropped */
+    KP_LPRC_NOTIFY_OFFLINE = 1,     /* session dropped: power loss, cable, address change */
+    KP_LPRC_NOTIFY_REBOOT = 2,      /* session dropped: the camera restarts (reboot, upgrade,
+                                       parameter import, restore) */
+    KP_LPRC_NOTIFY_ONLINE = 3,      /* session logged in again, calls work */
+    KP_LPRC_NOTIFY_LOGIN_FAILED = 4 /* the camera is back but refused the stored login (password
+                                       changed, too many sessions); the session stays dropped */
 } KP_LPRC_COMMON_NOTIFY;
 
 /* Session event: handle, user pointer, event, reserved (always 0). */
 typedef void(KPLPRC_CALL* KPLPRC_COMMON_NOTIFY_CALLBACK)(KPLPRC_HANDLE handle, void* user_data,
-                                                         KP_LPRC_COMMON_NOTIFY notify,
-                                                         int reserved);
+                                                         KP_LPRC_COMMON_NOTIFY notify, int reserved);
 
 /* ---- Library ------------------------------------------------------------------------------ */
 
@@ -236,8 +237,8 @@ KPLPRC_API int KPLPRC_CALL KPLPRClient_StartFindDeviceV2(KPLPRC_FIND_DEVICE_CALL
 KPLPRC_API int KPLPRC_CALL KpLPRClient_StopFindDevice(void);
 
 /* Registers (or with NULL removes) the one common notify callback. */
-KPLPRC_API int KPLPRC_CALL KPLPRClient_SetCommonNotifyCallBack(
-    KPLPRC_COMMON_NOTIFY_CALLBACK callback, void* user_data);
+KPLPRC_API int KPLPRC_CALL KPLPRClient_SetCommonNotifyCallBack(KPLPRC_COMMON_NOTIFY_CALLBACK callback,
+                                                               void* user_data);
 
 /* ---- Sessions ------------------------------------------------------------------------------ */
 
@@ -249,13 +250,11 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_Close(KPLPRC_HANDLE handle);
 
 /* Changes the password of the session's user; empty passwords are refused. The session stays
  * logged in; other sessions keep working until they log in again. */
-KPLPRC_API int KPLPRC_CALL KpLPRClient_SetLoginAccount(KPLPRC_HANDLE handle,
-                                                       const char* password);
+KPLPRC_API int KPLPRC_CALL KpLPRClient_SetLoginAccount(KPLPRC_HANDLE handle, const char* password);
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetDateTime(KPLPRC_HANDLE handle, KPLPRC_DATETIME* time);
 /* Refuses out-of-range fields (years 70-137, i.e. 1970-2037). */
-KPLPRC_API int KPLPRC_CALL KpLPRClient_SetDateTime(KPLPRC_HANDLE handle,
-                                                   const KPLPRC_DATETIME* time);
+KPLPRC_API int KPLPRC_CALL KpLPRClient_SetDateTime(KPLPRC_HANDLE handle, const KPLPRC_DATETIME* time);
 
 /* The camera restarts: every session to it is dropped (notify 2) and logged in again when it is
  * back (notify 3). */
@@ -270,8 +269,8 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_RestoreFull(KPLPRC_HANDLE handle);
 /* ---- Firmware ------------------------------------------------------------------------------ */
 
 /* Update states (KpLPRClient_GetUpdateState). */
-#define KP_UPDATE_STATE_IDLE 0         /* no upgrade since the session was opened */
-#define KP_UPDATE_STATE_DONE 1         /* written; the new version runs after the next restart */
+#define KP_UPDATE_STATE_IDLE 0 /* no upgrade since the session was opened */
+#define KP_UPDATE_STATE_DONE 1 /* written; the new version runs after the next restart */
 #define KP_UPDATE_STATE_RUNNING 2
 #define KP_UPDATE_STATE_CANCELLED 3    /* stopped by KpLPRClient_StopUpdate */
 #define KP_UPDATE_STATE_SAME_VERSION 4 /* done: the camera already runs that version */
@@ -291,9 +290,8 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetUpdateProgress(KPLPRC_HANDLE handle);
 
 /* command KP_GET_IMPORT_PARAM_ABILITY_EX, channel 0, buffer of sizeof(KP_PARAM_IMPORT_ABILITY_V2)
  * (827716 bytes): fills the record with every group and item, all selected. */
-KPLPRC_API int KPLPRC_CALL KpLPRClient_GetConfig(KPLPRC_HANDLE handle, unsigned int command,
-                                                 int channel, void* buffer,
-                                                 unsigned int buffer_size);
+KPLPRC_API int KPLPRC_CALL KpLPRClient_GetConfig(KPLPRC_HANDLE handle, unsigned int command, int channel,
+                                                 void* buffer, unsigned int buffer_size);
 /* Writes the selected items (matched by group and item name) to a text .cfg file. */
 KPLPRC_API int KPLPRC_CALL KpLPRClient_ParaExportV2(KPLPRC_HANDLE handle,
                                                     const KP_PARAM_IMPORT_ABILITY_V2* ability,
@@ -323,43 +321,36 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_StopRealPlay(int play_handle);
 /* Sets the address of the camera whose serial words these are, without login. Refused for a
  * malformed address, mask or gateway, or an address another camera already has. The camera's
  * sessions are dropped (notify 1). */
-KPLPRC_API int KPLPRC_CALL KpLPRClient_UpdateNetworkParam(unsigned int serial_high,
-                                                          unsigned int serial_low,
+KPLPRC_API int KPLPRC_CALL KpLPRClient_UpdateNetworkParam(unsigned int serial_high, unsigned int serial_low,
                                                           const char* ip, const char* gateway,
                                                           const char* netmask);
 
 /* ---- Information --------------------------------------------------------------------------- */
 
 /* Asks the camera at ip:port for its hardware description; no login needed. */
-KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwInfoEx(const char* ip, int port,
-                                                   KPLPRC_HWINFO_EX* info);
+KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwInfoEx(const char* ip, int port, KPLPRC_HWINFO_EX* info);
 /* kind: KPLPRC_DEVICE_*; mac and serial: KPLPRC_HWINFO_TEXT_LEN bytes each (MAC text, serial
  * text "%08x-%08x"); lens_code; block: KPLPRC_HWINFO_BLOCK_LEN bytes (KPLPRC_HWBLOCK_*).
  * Any output pointer may be NULL. */
-KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwInfo(KPLPRC_HANDLE handle, int* kind, char* mac,
-                                                 char* serial, int* lens_code,
-                                                 unsigned char* block);
-KPLPRC_API int KPLPRC_CALL KpLPRClient_GetSerialNumber(KPLPRC_HANDLE handle,
-                                                       unsigned int* serial_high,
+KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwInfo(KPLPRC_HANDLE handle, int* kind, char* mac, char* serial,
+                                                 int* lens_code, unsigned char* block);
+KPLPRC_API int KPLPRC_CALL KpLPRClient_GetSerialNumber(KPLPRC_HANDLE handle, unsigned int* serial_high,
                                                        unsigned int* serial_low);
 /* board: 0 main board, 1 sensor board; version: KPLPRC_BOARD_VERSION_LEN bytes, NUL-padded
  * text such as "H2.1". */
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwBoardVersion(KPLPRC_HANDLE handle, int board,
                                                          unsigned char* version);
 /* Firmware version as four numbers, e.g. 3.2.1.15. */
-KPLPRC_API int KPLPRC_CALL KpLPRClient_GetRemoteSoftWareVersion(KPLPRC_HANDLE handle, int* major,
-                                                                int* minor, int* revision,
-                                                                int* build);
+KPLPRC_API int KPLPRC_CALL KpLPRClient_GetRemoteSoftWareVersion(KPLPRC_HANDLE handle, int* major, int* minor,
+                                                                int* revision, int* build);
 /* Firmware version text, KPLPRC_SYSTEM_VERSION_LEN bytes, e.g. "3.2.1.15" (the same text as the
  * extended discovery report's firmware version). */
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetSystemVersion(KPLPRC_HANDLE handle, char* version);
-KPLPRC_API int KPLPRC_CALL KpLPRClient_GetNetConfig(KPLPRC_HANDLE handle,
-                                                    KPLPRC_NET_CONFIG* config);
+KPLPRC_API int KPLPRC_CALL KpLPRClient_GetNetConfig(KPLPRC_HANDLE handle, KPLPRC_NET_CONFIG* config);
 
 /* Sets a switching output of the camera (barrier gate, light): channel 0, output 0-3, level 0 or
  * 1. */
-KPLPRC_API int KPLPRC_CALL KpLPRClient_SetIoOutput(KPLPRC_HANDLE handle, int channel, int output,
-                                                   int level);
+KPLPRC_API int KPLPRC_CALL KpLPRClient_SetIoOutput(KPLPRC_HANDLE handle, int channel, int output, int level);
 
 #ifdef __cplusplus
 }

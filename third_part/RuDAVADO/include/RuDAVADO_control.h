@@ -73,30 +73,30 @@ typedef struct RuDAVADO_CameraState {
     char mac[32];
     char user[64];
     char password[64];
-    char model[64];              /* model family */
-    char firmware[32];           /* running firmware version, "3.2.1.15" */
-    char pending_firmware[32];   /* written, runs after the next restart; "" if none */
+    char model[64];            /* model family */
+    char firmware[32];         /* running firmware version, "3.2.1.15" */
+    char pending_firmware[32]; /* written, runs after the next restart; "" if none */
     int port;
-    int device_type;             /* KPLPRC_DEVICE_* */
-    int extended_discovery;      /* 1: answers with the extended report */
-    int state;                   /* RUDAVADO_STATE_* */
+    int device_type;        /* KPLPRC_DEVICE_* */
+    int extended_discovery; /* 1: answers with the extended report */
+    int state;              /* RUDAVADO_STATE_* */
     unsigned int serial_high;
     unsigned int serial_low;
     int lens_code;
     int hardware_index;
     int max_sessions;
-    int sessions;                /* sessions currently logged in */
-    int boots;                   /* restarts since the scenario was loaded */
-    KPLPRC_DATETIME clock;       /* camera clock now */
-    int update_state;            /* KP_UPDATE_STATE_* of the last upgrade */
+    int sessions;          /* sessions currently logged in */
+    int boots;             /* restarts since the scenario was loaded */
+    KPLPRC_DATETIME clock; /* camera clock now */
+    int update_state;      /* KP_UPDATE_STATE_* of the last upgrade */
     int update_progress;
     int io_outputs[4];
-    long long frames_drawn;      /* live video frames of all plays, drawn or counted */
-    int plays;                   /* live videos running */
-    long long logo_size;         /* bytes of the last accepted upload, -1 if none */
+    long long frames_drawn; /* live video frames of all plays, drawn or counted */
+    int plays;              /* live videos running */
+    long long logo_size;    /* bytes of the last accepted upload, -1 if none */
     long long background_size;
     long long css_size;
-    int uploads;                 /* accepted uploads */
+    int uploads; /* accepted uploads */
 } RuDAVADO_CameraState;
 
 KPLPRC_API int RuDAVADO_GetCameraState(int camera, RuDAVADO_CameraState* state);
@@ -105,8 +105,7 @@ KPLPRC_API int RuDAVADO_GetCameraState(int camera, RuDAVADO_CameraState* state);
  * item or the buffer is too small. */
 KPLPRC_API int RuDAVADO_GetParam(int camera, const char* group, const char* item, char* value,
                                  int value_size);
-KPLPRC_API int RuDAVADO_SetParam(int camera, const char* group, const char* item,
-                                 const char* value);
+KPLPRC_API int RuDAVADO_SetParam(int camera, const char* group, const char* item, const char* value);
 
 /* Frames drawn or counted by one play handle so far, -1 for an unknown handle. */
 KPLPRC_API long long RuDAVADO_PlayFrames(int play_handle);

@@ -71,12 +71,9 @@ std::vector<GroupDef> faceGroups() {
 
 const std::vector<Family>& families() {
     static const std::vector<Family> list = {
-        {"KP-LPR-V3", KPLPRC_DEVICE_PLATE, true, 3, "H3.2", "S1.4", 0x21, "3.2.1.15",
-         plateGroups(false)},
-        {"KP-LPR-V1", KPLPRC_DEVICE_PLATE, false, 0, "H1.0", "S1.0", 0x10, "1.8.4.2",
-         plateGroups(true)},
-        {"KP-FACE-F2", KPLPRC_DEVICE_FACE, true, 8, "H2.1", "S2.0", 0x32, "2.1.0.7",
-         faceGroups()},
+        {"KP-LPR-V3", KPLPRC_DEVICE_PLATE, true, 3, "H3.2", "S1.4", 0x21, "3.2.1.15", plateGroups(false)},
+        {"KP-LPR-V1", KPLPRC_DEVICE_PLATE, false, 0, "H1.0", "S1.0", 0x10, "1.8.4.2", plateGroups(true)},
+        {"KP-FACE-F2", KPLPRC_DEVICE_FACE, true, 8, "H2.1", "S2.0", 0x32, "2.1.0.7", faceGroups()},
     };
     return list;
 }
@@ -97,8 +94,7 @@ void Camera::restoreDefaultValues() {
     }
 }
 
-bool Camera::findParam(const std::string& group, const std::string& item, size_t& g,
-                       size_t& i) const {
+bool Camera::findParam(const std::string& group, const std::string& item, size_t& g, size_t& i) const {
     const auto& defs = groups();
     for (g = 0; g < defs.size(); ++g) {
         if (group != defs[g].name) continue;
@@ -115,7 +111,9 @@ bool valueFits(const ParamDef& def, const std::string& value) {
         for (unsigned char c : value) {
             if (c < 0x20 || c == 0x7f) return false;
         }
-        return isUtf8(value);
+        // Values travel in GB2312 files, so they must have a GB2312 form.
+        std::string gb;
+        return isUtf8(value) && utf8ToGb2312(value, gb);
     }
     if (value.empty() || value.size() > 11) return false;
     char* end = nullptr;
@@ -125,17 +123,15 @@ bool valueFits(const ParamDef& def, const std::string& value) {
     return v >= def.min && v <= def.max;
 }
 
-long long hostUtcSeconds() {
-    return static_cast<long long>(std::time(nullptr));
-}
+long long hostUtcSeconds() { return static_cast<long long>(std::time(nullptr)); }
 
 std::string formatDateTime(long long seconds) {
     std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
     gmtime_r(&t, &tm);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return buf;
 }
 

@@ -202,16 +202,14 @@ KPLPRC_API int RuDAVADO_GetParam(int camera, const char* group, const char* item
     return 0;
 }
 
-KPLPRC_API int RuDAVADO_SetParam(int camera, const char* group, const char* item,
-                                 const char* value) {
+KPLPRC_API int RuDAVADO_SetParam(int camera, const char* group, const char* item, const char* value) {
     if (group == nullptr || item == nullptr || value == nullptr) return -1;
     Network& n = Network::instance();
     n.ensureLoaded();
     auto lk = n.lock();
     Camera* c = cameraAt(n, camera);
     size_t g, i;
-    if (c == nullptr || !c->findParam(group, item, g, i) ||
-        !valueFits(c->groups()[g].items[i], value)) {
+    if (c == nullptr || !c->findParam(group, item, g, i) || !valueFits(c->groups()[g].items[i], value)) {
         return -1;
     }
     c->values[g][i] = value;

@@ -46,9 +46,8 @@ bool parseFirmwarePackage(const std::string& content, FirmwarePackage& package) 
     if (!paddedText(content, 8, 24, package.family)) return false;
     if (!paddedText(content, 32, 16, package.version)) return false;
     const uint32_t size = le32(content, 48);
-    package.image_intact =
-        content.size() - kFirmwareHeaderSize == size &&
-        crc32(content.data() + kFirmwareHeaderSize, size) == le32(content, 52);
+    package.image_intact = content.size() - kFirmwareHeaderSize == size &&
+                           crc32(content.data() + kFirmwareHeaderSize, size) == le32(content, 52);
     return true;
 }
 

@@ -68,8 +68,7 @@ public:
         if (XGetWindowAttributes(d_, w_, &attr) == 0) return false;
         XSync(d_, False);
         if (t_x_error) return false;
-        true_color_ = attr.visual != nullptr && attr.visual->c_class == TrueColor &&
-                      attr.depth >= 24;
+        true_color_ = attr.visual != nullptr && attr.visual->c_class == TrueColor && attr.depth >= 24;
         gc_ = XCreateGC(d_, w_, 0, nullptr);
         XSync(d_, False);
         return !t_x_error && gc_ != nullptr;
@@ -131,9 +130,8 @@ private:
         unsigned long pixel = rgb;
         if (!true_color_) {
             const int s = screen();
-            pixel = ((rgb >> 16 & 0xFF) + (rgb >> 8 & 0xFF) + (rgb & 0xFF)) > 3 * 128
-                        ? WhitePixel(d_, s)
-                        : BlackPixel(d_, s);
+            pixel = ((rgb >> 16 & 0xFF) + (rgb >> 8 & 0xFF) + (rgb & 0xFF)) > 3 * 128 ? WhitePixel(d_, s)
+                                                                                      : BlackPixel(d_, s);
         }
         XSetForeground(d_, gc_, pixel);
     }

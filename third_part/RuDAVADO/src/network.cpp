@@ -11,8 +11,8 @@
 namespace rudavado {
 namespace {
 
-const char* const kTimingNames[] = {"call",  "login",   "connect_timeout", "discovery_spread",
-                                    "boot",  "upgrade", "frame"};
+const char* const kTimingNames[] = {"call",    "login", "connect_timeout", "discovery_spread", "boot",
+                                    "upgrade", "frame"};
 
 Clock::time_point later(double ms) {
     return Clock::now() + std::chrono::microseconds(kp::scaledMicroseconds(ms));
@@ -21,8 +21,8 @@ Clock::time_point later(double ms) {
 // Replies to a search arrive in an order that has nothing to do with the scenario's order.
 double replyDelay(const Camera& c, uint64_t generation, double spread) {
     if (spread <= 0) return 0;
-    uint64_t x = (static_cast<uint64_t>(c.serial_low) << 32 | c.serial_high) ^
-                 (generation * 0x9E3779B97F4A7C15ull);
+    uint64_t x =
+        (static_cast<uint64_t>(c.serial_low) << 32 | c.serial_high) ^ (generation * 0x9E3779B97F4A7C15ull);
     x ^= x >> 33;
     x *= 0xff51afd7ed558ccdull;
     x ^= x >> 33;
@@ -71,7 +71,11 @@ void Network::run() {
     std::unique_lock<std::mutex> lk(mu_);
     while (!stop_) {
         std::vector<Delivery> out;
-        out.swap(pending_);
+        // Notifications for sessions closed in the meantime have nobody to tell.
+        for (Delivery& d : pending_) {
+            if (sessions_.count(d.session) != 0) out.push_back(std::move(d));
+        }
+        pending_.clear();
         const auto now = Clock::now();
         while (!events_.empty() && events_.begin()->first <= now) {
             auto fn = std::move(events_.begin()->second);
@@ -97,9 +101,8 @@ void Network::run() {
             continue;
         }
         if (events_.empty() && replies_.empty()) {
-            cv_.wait(lk, [this] {
-                return stop_ || !pending_.empty() || !events_.empty() || !replies_.empty();
-            });
+            cv_.wait(lk,
+                     [this] { return stop_ || !pending_.empty() || !events_.empty() || !replies_.empty(); });
         } else {
             Clock::time_point next = Clock::time_point::max();
             if (!events_.empty()) next = events_.begin()->first;
@@ -113,8 +116,8 @@ void Network::deliver(const Delivery& d) {
     std::lock_guard<std::recursive_mutex> cb(cb_mu_);
     if (!d.is_report) {
         if (notify_ != nullptr) {
-            notify_(reinterpret_cast<KPLPRC_HANDLE>(static_cast<uintptr_t>(d.session)),
-                    notify_user_, d.code, 0);
+            notify_(reinterpret_cast<KPLPRC_HANDLE>(static_cast<uintptr_t>(d.session)), notify_user_, d.code,
+                    0);
         }
         return;
     }
@@ -122,8 +125,8 @@ void Network::deliver(const Delivery& d) {
     if (r.generation != delivered_generation_) return;
     if (r.extended && find_v2_ != nullptr) {
         find_v2_(r.name.c_str(), r.ip.c_str(), r.port, r.port2, r.serial_low, r.serial_high,
-                 r.netmask.c_str(), r.gateway.c_str(), r.find_value, r.firmware.c_str(),
-                 r.lens_code, r.mac.c_str(), r.boot_time.c_str(), find_v2_user_);
+                 r.netmask.c_str(), r.gateway.c_str(), r.find_value, r.firmware.c_str(), r.lens_code,
+                 r.mac.c_str(), r.boot_time.c_str(), find_v2_user_);
     } else if (find_ex_ != nullptr) {
         find_ex_(r.name.c_str(), r.ip.c_str(), r.port, r.port2, r.serial_low, r.serial_high,
                  r.netmask.c_str(), r.gateway.c_str(), find_ex_user_);
@@ -160,6 +163,7 @@ void Network::cleanup() {
         for (auto& p : plays_) plays.push_back(p.second);
         plays_.clear();
         sessions_.clear();
+        pending_.clear();
     }
     stopPlays(std::move(plays));
 }
@@ -274,6 +278,7 @@ bool Network::load(const std::string& json_text, std::string& error) {
         faults_.clear();
         events_.clear();
         replies_.clear();
+        pending_.clear();
         loaded_ = true;
         ++load_generation_;
         if (discovery_running_) {
@@ -442,8 +447,7 @@ void Network::scheduleOnline(Camera& c) {
             if (s.alive || s.ip != cam.ip || s.port != cam.port) continue;
             Delivery d;
             d.session = s.id;
-            if (s.user == cam.user && s.password == cam.password &&
-                aliveSessions(cam) < cam.max_sessions) {
+            if (s.user == cam.user && s.password == cam.password && aliveSessions(cam) < cam.max_sessions) {
                 s.alive = true;
                 s.camera = cam.index;
                 d.code = KP_LPRC_NOTIFY_ONLINE;
@@ -482,8 +486,7 @@ int Network::upgradeProgress(Camera& c) {
         case KP_UPDATE_STATE_RUNNING: {
             const double total_us = static_cast<double>(kp::scaledMicroseconds(u.duration_ms));
             const double elapsed_us = static_cast<double>(
-                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - u.start)
-                    .count());
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - u.start).count());
             int p = total_us <= 0 ? 99 : static_cast<int>(elapsed_us * 100.0 / total_us);
             return p < 0 ? 0 : p > 99 ? 99 : p;
         }

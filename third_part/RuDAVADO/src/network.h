@@ -67,8 +67,7 @@ public:
     bool isSetup() const { return setup_.load(); }
 
     // ---- Callbacks (take cb_mu_ then mu_).
-    void startDiscovery(KPLPRC_FIND_DEVICE_CALLBACK_EX ex, KPLPRC_FIND_DEVICE_CALLBACK_V2 v2,
-                        void* user);
+    void startDiscovery(KPLPRC_FIND_DEVICE_CALLBACK_EX ex, KPLPRC_FIND_DEVICE_CALLBACK_V2 v2, void* user);
     void stopDiscovery();
     void setNotify(KPLPRC_COMMON_NOTIFY_CALLBACK cb, void* user);
 
@@ -173,8 +172,7 @@ private:
 
 // Scenario parsing (scenario.cpp). Fills cameras and timings; false with `error` set.
 bool parseScenario(const std::string& json_text, std::vector<Camera>& cameras,
-                   std::array<double, static_cast<size_t>(Timing::Count)>& timings,
-                   std::string& error);
+                   std::array<double, static_cast<size_t>(Timing::Count)>& timings, std::string& error);
 const char* defaultScenarioText();
 double defaultTiming(Timing t);
 

@@ -101,8 +101,7 @@ std::string exportParams(const Camera& c, const KP_PARAM_IMPORT_ABILITY_V2& abil
     return gb;
 }
 
-bool parseParamFile(const std::string& content, const Family& family,
-                    std::vector<ParamChange>& changes) {
+bool parseParamFile(const std::string& content, const Family& family, std::vector<ParamChange>& changes) {
     changes.clear();
     if (content.find('\0') != std::string::npos) return false;  // binary, not a parameter file
     std::string text;

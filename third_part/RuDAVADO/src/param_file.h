@@ -34,7 +34,6 @@ struct ParamChange {
 };
 // Reads a file for cameras of `family`; false (nothing in `changes`) when it is malformed,
 // truncated, binary, or made for another family.
-bool parseParamFile(const std::string& content, const Family& family,
-                    std::vector<ParamChange>& changes);
+bool parseParamFile(const std::string& content, const Family& family, std::vector<ParamChange>& changes);
 
 }  // namespace rudavado

@@ -13,7 +13,6 @@
 //   } ]
 // }
 #include <ctime>
-
 #include <nlohmann/json.hpp>
 
 #include "network.h"
@@ -58,8 +57,8 @@ std::string macFromSerial(uint32_t high, uint32_t low) {
 bool isVersion(const std::string& v) {
     int a, b, c, d;
     char tail;
-    return std::sscanf(v.c_str(), "%d.%d.%d.%d%c", &a, &b, &c, &d, &tail) == 4 && a >= 0 &&
-           b >= 0 && c >= 0 && d >= 0 && v.size() < 32;
+    return std::sscanf(v.c_str(), "%d.%d.%d.%d%c", &a, &b, &c, &d, &tail) == 4 && a >= 0 && b >= 0 &&
+           c >= 0 && d >= 0 && v.size() < 32;
 }
 
 template <typename T>
@@ -94,15 +93,14 @@ bool parseCamera(const json& j, int index, Camera& c, std::string& error) {
                   (ip_value >> 8) & 0xFF);
     c.gateway = get<std::string>(j, "gateway", gw);
     c.dns = get<std::string>(j, "dns", gw);
-    if (c.port <= 0 || c.port > 65535 || !isNetmask(c.netmask) || !isIpv4(c.gateway) ||
-        !isIpv4(c.dns)) {
+    if (c.port <= 0 || c.port > 65535 || !isNetmask(c.netmask) || !isIpv4(c.gateway) || !isIpv4(c.dns)) {
         error = where + "malformed port, netmask, gateway or dns";
         return false;
     }
-    c.serial_high = get<uint32_t>(j, "serial_high", 0x4B500000u | static_cast<uint32_t>(c.family->hardware_index));
+    c.serial_high =
+        get<uint32_t>(j, "serial_high", 0x4B500000u | static_cast<uint32_t>(c.family->hardware_index));
     c.serial_low = get<uint32_t>(j, "serial_low", 0x10000u + static_cast<uint32_t>(index));
-    c.name = get<std::string>(j, "name", std::string(c.family->name) + "-" +
-                                             std::to_string(ip_value & 0xFF));
+    c.name = get<std::string>(j, "name", std::string(c.family->name) + "-" + std::to_string(ip_value & 0xFF));
     c.mac = get<std::string>(j, "mac", macFromSerial(c.serial_high, c.serial_low));
     c.user = get<std::string>(j, "user", "admin");
     c.password = get<std::string>(j, "password", "admin");
@@ -116,8 +114,8 @@ bool parseCamera(const json& j, int index, Camera& c, std::string& error) {
     c.max_sessions = get<int>(j, "max_sessions", 8);
     c.extended_discovery = get<bool>(j, "extended_discovery", c.family->extended_discovery);
     c.firmware = get<std::string>(j, "firmware", c.family->factory_firmware);
-    if (!isVersion(c.firmware) || c.max_sessions < 1 || c.name.size() > 63 ||
-        c.user.empty() || c.user.size() > 63 || c.password.size() > 63 || c.mac.size() > 31) {
+    if (!isVersion(c.firmware) || c.max_sessions < 1 || c.name.size() > 63 || c.user.empty() ||
+        c.user.size() > 63 || c.password.size() > 63 || c.mac.size() > 31) {
         error = where + "malformed firmware, max_sessions, name, user, password or mac";
         return false;
     }
@@ -140,8 +138,7 @@ bool parseCamera(const json& j, int index, Camera& c, std::string& error) {
             for (auto it = g->begin(); it != g->end(); ++it) {
                 size_t gi, ii;
                 std::string value = it->is_string() ? it->get<std::string>() : it->dump();
-                if (!c.findParam(g.key(), it.key(), gi, ii) ||
-                    !valueFits(c.groups()[gi].items[ii], value)) {
+                if (!c.findParam(g.key(), it.key(), gi, ii) || !valueFits(c.groups()[gi].items[ii], value)) {
                     error = where + "unknown parameter or bad value: " + g.key() + "/" + it.key();
                     return false;
                 }
@@ -158,21 +155,28 @@ const char* defaultScenarioText() { return kDefaultScenario; }
 
 double defaultTiming(Timing t) {
     switch (t) {
-        case Timing::Call: return 2;
-        case Timing::Login: return 20;
-        case Timing::ConnectTimeout: return 3000;
-        case Timing::DiscoverySpread: return 800;
-        case Timing::Boot: return 15000;
-        case Timing::Upgrade: return 20000;
-        case Timing::Frame: return 40;
-        case Timing::Count: break;
+        case Timing::Call:
+            return 2;
+        case Timing::Login:
+            return 20;
+        case Timing::ConnectTimeout:
+            return 3000;
+        case Timing::DiscoverySpread:
+            return 800;
+        case Timing::Boot:
+            return 15000;
+        case Timing::Upgrade:
+            return 20000;
+        case Timing::Frame:
+            return 40;
+        case Timing::Count:
+            break;
     }
     return 0;
 }
 
 bool parseScenario(const std::string& json_text, std::vector<Camera>& cameras,
-                   std::array<double, static_cast<size_t>(Timing::Count)>& timings,
-                   std::string& error) {
+                   std::array<double, static_cast<size_t>(Timing::Count)>& timings, std::string& error) {
     try {
         const json root = json::parse(json_text);
         if (!root.is_object()) {
@@ -187,8 +191,7 @@ bool parseScenario(const std::string& json_text, std::vector<Camera>& cameras,
             }
             for (auto it = timing->begin(); it != timing->end(); ++it) {
                 Timing t;
-                if (!timingByName(it.key().c_str(), t) || !it->is_number() ||
-                    it->get<double>() < 0) {
+                if (!timingByName(it.key().c_str(), t) || !it->is_number() || it->get<double>() < 0) {
                     error = "unknown timing or bad value: " + it.key();
                     return false;
                 }
@@ -206,8 +209,8 @@ bool parseScenario(const std::string& json_text, std::vector<Camera>& cameras,
             Camera c;
             if (!parseCamera((*list)[i], static_cast<int>(i), c, error)) return false;
             for (const Camera& other : cameras) {
-                if (other.ip == c.ip || (other.serial_high == c.serial_high &&
-                                         other.serial_low == c.serial_low)) {
+                if (other.ip == c.ip ||
+                    (other.serial_high == c.serial_high && other.serial_low == c.serial_low)) {
                     error = "camera " + std::to_string(i) + ": address or serial already used";
                     return false;
                 }

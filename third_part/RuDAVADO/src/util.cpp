@@ -1,6 +1,7 @@
 #include "util.h"
 
 #include <iconv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -92,18 +93,21 @@ bool gb2312ToUtf8(const std::string& gb, std::string& utf8) {
     return convert("UTF-8", "GB2312", gb, utf8);
 }
 
-bool readFile(const char* gb_path, std::string& content, size_t max_bytes) {
+bool readFile(const char* gb_path, std::string& content, size_t max_bytes, bool* too_large) {
+    if (too_large != nullptr) *too_large = false;
     if (gb_path == nullptr || *gb_path == '\0') return false;
     for (const std::string& path : candidatePaths(gb_path)) {
+        // Folders, pipes and devices are not files a user picks; a pipe would block the call.
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (static_cast<unsigned long long>(st.st_size) > max_bytes) {
+            if (too_large != nullptr) *too_large = true;
+            return false;
+        }
         std::ifstream in(path, std::ios::binary);
         if (!in) continue;
-        in.seekg(0, std::ios::end);
-        std::streamoff size = in.tellg();
-        if (size < 0) continue;  // a folder, or a stream without a size
-        if (static_cast<unsigned long long>(size) > max_bytes) return false;
-        in.seekg(0, std::ios::beg);
-        content.assign(static_cast<size_t>(size), '\0');
-        if (size > 0 && !in.read(&content[0], size)) return false;
+        content.assign(static_cast<size_t>(st.st_size), '\0');
+        if (st.st_size > 0 && !in.read(&content[0], st.st_size)) return false;
         return true;
     }
     return false;

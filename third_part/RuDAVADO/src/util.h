@@ -11,9 +11,9 @@ bool isUtf8(const std::string& s);
 bool utf8ToGb2312(const std::string& utf8, std::string& gb);
 bool gb2312ToUtf8(const std::string& gb, std::string& utf8);
 
-// Reads a whole file named by a GB2312 path (an ASCII path is the same in both code pages),
-// refusing files larger than max_bytes. false when it cannot be read or is too large.
-bool readFile(const char* gb_path, std::string& content, size_t max_bytes);
+// Reads a whole regular file named by a GB2312 path (an ASCII path is the same in both code
+// pages). false when it cannot be read or is larger than max_bytes (then *too_large is set).
+bool readFile(const char* gb_path, std::string& content, size_t max_bytes, bool* too_large = nullptr);
 // Writes a whole file named by a GB2312 path, through a temporary file and a rename so that a
 // failure never leaves half a file under the name.
 bool writeFile(const char* gb_path, const std::string& content);
