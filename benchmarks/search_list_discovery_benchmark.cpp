@@ -24,6 +24,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "device_table_widget.h"
 #include "search_list_scenario.h"
@@ -72,6 +75,47 @@ int main(int argc, char** argv) {
     window.resize(1400, 800);
     window.show();
     QApplication::processEvents();
+
+    {
+        // The cost of one row on its own: the same reports handed straight to the slot.
+        std::vector<DeviceInfo> reports;
+        for (int i = 0; i < cameras; ++i) {
+            const int host = 10 + i;
+            DeviceInfo info;
+            info.ip_addr = "10.20." + std::to_string(host / 250) + "." + std::to_string(host % 250 + 1);
+            info.port = 80;
+            info.netmask = "255.255.0.0";
+            info.gateway = "10.20.0.1";
+            info.firmware_version = "3.2.1.15";
+            info.mac_addr = "00:1A:03:00:03:E9";
+            info.boot_time = "2026-12-04 20:41:56";
+            reports.push_back(info);
+        }
+        // Reports arrive in no particular order.
+        std::mt19937 shuffle_rng(7);
+        std::shuffle(reports.begin(), reports.end(), shuffle_rng);
+        qint64 slowest = 0;
+        QElapsedTimer all;
+        {
+            QuietStdout quiet;
+            all.start();
+            for (const DeviceInfo& info : reports) {
+                QElapsedTimer one;
+                one.start();
+                list->slotFindDevice(info);
+                slowest = std::max(slowest, one.nsecsElapsed());
+            }
+        }
+        const qint64 total = all.nsecsElapsed();
+        QElapsedTimer paint;
+        paint.start();
+        QApplication::processEvents();
+        std::printf("direct insertion of %d rows: %.1f ms, %.3f ms a row, slowest row %.3f ms, "
+                    "first paint after %.1f ms\n",
+                    cameras, total / 1e6, total / 1e6 / cameras, slowest / 1e6, paint.nsecsElapsed() / 1e6);
+        QuietStdout quiet;
+        list->clearDevices();
+    }
 
     std::printf("search list discovery: %d cameras, discovery_spread %.0f ms, time scale %s\n",
                 cameras, RuDAVADO_GetTiming("discovery_spread"),
@@ -123,6 +167,16 @@ int main(int argc, char** argv) {
                     last_row_at < 0 ? -1.0 : last_row_at / 1e6, longest / 1e6, passes,
                     list->tableWidget()->rowCount());
         std::fflush(stdout);
+    }
+
+    {
+        // What one pass of the event loop pays for showing the filled list.
+        QElapsedTimer paint;
+        paint.start();
+        const int repaints = 20;
+        for (int i = 0; i < repaints; ++i) window.repaint();
+        std::printf("repaint of the window with %d rows: %.2f ms\n", list->tableWidget()->rowCount(),
+                    paint.nsecsElapsed() / 1e6 / repaints);
     }
 
     {

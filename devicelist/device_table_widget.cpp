@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QMenu>
+#include <QTimer>
 #include <QTableWidget>
 
 #include <climits>
@@ -60,6 +61,9 @@ bool parseIp(const QString& ip, long long parts[4]) {
     return true;
 }
 
+// Time the list may spend on rows before it lets the event loop run again.
+constexpr qint64 kPassBudgetMs = 15;
+
 struct StatusMenuEntry {
     const char* text;
     int status;
@@ -92,11 +96,21 @@ DeviceTableWidget::DeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue
     }
     connect(headerView(), &QHeaderView::sectionClicked, this,
             &DeviceTableWidget::slotHeaderSectionClicked);
+
+    pass_timer_ = new QTimer(this);
+    pass_timer_->setSingleShot(true);
+    pass_timer_->setInterval(0);
+    connect(pass_timer_, &QTimer::timeout, this, &DeviceTableWidget::insertPendingDevices);
 }
 
 DeviceTableWidget::~DeviceTableWidget() { StopFindDevice(); }
 
 void DeviceTableWidget::StartFindDevice() {
+    // Connected before the callbacks are registered: a camera that answers at once would
+    // otherwise be reported into no connection and never listed.
+    // Unique: a second start without a stop must not deliver every report twice.
+    connect(this, &DeviceTableWidget::signalsFindDevice, this, &DeviceTableWidget::slotFindDevice,
+            static_cast<Qt::ConnectionType>(Qt::AutoConnection | Qt::UniqueConnection));
     int ret = KPLPRClient_StartFindDeviceEx(findDeviceCallbackEx, this);
     if (ret != 0) {
         KPES_LOG(kpes::LS_ERROR) << "KPLPRClient_StartFindDeviceEx false: " << ret;
@@ -105,9 +119,6 @@ void DeviceTableWidget::StartFindDevice() {
     if (ret != 0) {
         KPES_LOG(kpes::LS_ERROR) << "KPLPRClient_StartFindDeviceV2 false: " << ret;
     }
-    // Unique: a second start without a stop must not deliver every report twice.
-    connect(this, &DeviceTableWidget::signalsFindDevice, this, &DeviceTableWidget::slotFindDevice,
-            static_cast<Qt::ConnectionType>(Qt::AutoConnection | Qt::UniqueConnection));
 }
 
 void DeviceTableWidget::StopFindDevice() {
@@ -120,10 +131,12 @@ void DeviceTableWidget::StopFindDevice() {
     // Reports queued before the disconnect would still be delivered into the emptied list (and,
     // after a refresh, show up as duplicates); no callback runs any more, so drop them now.
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    reports_in_flight_ = 0;
     debugLine("StopFindDevice2\n");
 }
 
 void DeviceTableWidget::OnFindDevice(const DeviceInfo& info) {
+    ++reports_in_flight_;
     emit signalsFindDevice(info);
     debugLine("OnFindDevice\n");
 }
@@ -160,6 +173,33 @@ int DeviceTableWidget::insertionRow(const QString& ip) const {
 
 void DeviceTableWidget::slotFindDevice(DeviceInfo info) {
     debugLine("slotFindDevice\n");
+    const bool more_queued = reports_in_flight_.fetch_sub(1) > 1;
+    if (reports_in_flight_ < 0) reports_in_flight_ = 0;  // a call that no report announced
+
+    if (!pass_clock_.isValid()) {
+        pass_clock_.start();
+        pass_timer_->start();
+    }
+    if (pending_reports_.empty() && (!more_queued || pass_clock_.elapsed() < kPassBudgetMs)) {
+        insertDevice(info);
+        return;
+    }
+    pending_reports_.push_back(std::move(info));
+}
+
+void DeviceTableWidget::insertPendingDevices() {
+    pass_clock_.start();
+    while (!pending_reports_.empty() && pass_clock_.elapsed() < kPassBudgetMs) {
+        insertDevice(pending_reports_.front());
+        pending_reports_.pop_front();
+    }
+    if (pending_reports_.empty())
+        pass_clock_.invalidate();
+    else
+        pass_timer_->start();
+}
+
+void DeviceTableWidget::insertDevice(const DeviceInfo& info) {
     QTableWidget* table = tableWidget();
     const int row = insertionRow(QString::fromStdString(info.ip_addr));
     table->insertRow(row);
@@ -174,6 +214,9 @@ void DeviceTableWidget::slotFindDevice(DeviceInfo info) {
 }
 
 void DeviceTableWidget::clearDevices() {
+    pending_reports_.clear();
+    pass_timer_->stop();
+    pass_clock_.invalidate();
     DeviceTableWidgetBase::clearDevices();
     // Fresh rows are idle; a filter left on would hide the whole new search.
     setStatusFilter(-1);

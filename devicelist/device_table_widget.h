@@ -7,16 +7,26 @@
 //
 // The list takes no other queued calls: stopping discards the queued calls still waiting for it.
 //
+// When reports come faster than rows can be built (hundreds of cameras answering at once), the
+// reports still waiting are kept aside and inserted in slices of a few milliseconds, with the
+// event loop running in between, so that the window stays responsive; order and duplicates are
+// kept as if each had been inserted on arrival.
+//
 // A click on the "状态" header opens a menu that shows every row ("全部") or only the rows in
 // one status; while such a filter is active, check all and getSelectedDevices() see the shown
 // rows only.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
+
+#include <atomic>
+#include <deque>
 
 #include "device_table_widget_base.h"
 
 class QMenu;
+class QTimer;
 class QActionGroup;
 
 class DeviceTableWidget : public DeviceTableWidgetBase {
@@ -56,9 +66,18 @@ private Q_SLOTS:
 
 private:
     int insertionRow(const QString& ip) const;
+    void insertDevice(const DeviceInfo& info);
+    void insertPendingDevices();
     void applyFilterToRow(int row);
 
     QMenu* status_menu_ = nullptr;
     QActionGroup* status_actions_ = nullptr;
     int status_filter_ = -1;
+
+    // Reports emitted on the library's thread and not yet taken by slotFindDevice.
+    std::atomic<int> reports_in_flight_{0};
+    std::deque<DeviceInfo> pending_reports_;
+    // Runs once the event loop has been reached again; measures the time spent since.
+    QTimer* pass_timer_ = nullptr;
+    QElapsedTimer pass_clock_;
 };

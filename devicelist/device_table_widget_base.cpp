@@ -9,14 +9,17 @@
 #include <cstdio>
 
 #include "btn_tools_widget.h"
+#include "index_widget_table.h"
 #include "logging.h"
 #include "qtable_header_view.h"
 
 namespace {
 
 constexpr int kRowHeight = 24;
-constexpr int kColumnWidths[kDeviceColumnCount] = {40, 120, 80, 120, 140, 120,
-                                                   120, 120, 120, 120, 120, 120};
+// The MAC ("00:1A:2B:3C:4D:5E") and start-up time ("2026-12-04 08:00:00") columns are wide
+// enough for their whole text; the port column gives up what they take.
+constexpr int kColumnWidths[kDeviceColumnCount] = {40, 120, 80, 120, 140, 90,
+                                                   130, 150, 120, 120, 120, 120};
 
 bool isDottedIpv4(const std::string& ip) {
     int parts = 0;
@@ -41,7 +44,7 @@ DeviceTableWidgetBase::DeviceTableWidgetBase(QWidget* parent, UiJobQueuePtr ui_j
     : QWidget(parent), parent_widget_(parent), ui_job_queue_(std::move(ui_job_queue)) {
     registerDeviceMetaTypes();
 
-    table_widget_ = new QTableWidget(this);
+    table_widget_ = new IndexWidgetTable(this);
     table_widget_->setObjectName("table_widget");
 
     auto* layout = new QVBoxLayout(this);

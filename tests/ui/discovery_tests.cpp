@@ -111,6 +111,51 @@ TEST(DiscoveryHandOff, ASecondStartDoesNotDoubleReports) {
     EXPECT_EQ(list.tableWidget()->rowCount(), 0);
 }
 
+TEST(DiscoveryHandOff, ABacklogOfReportsIsInsertedCompletelyAndInOrder) {
+    DeviceTableWidget list(nullptr, std::make_shared<UiJobQueue>());
+    QTableWidget* table = list.tableWidget();
+    list.resize(1000, 400);
+    list.show();
+    list.StartFindDevice();
+
+    // 300 reports at once, in descending order, the last ten repeating an address.
+    std::thread library_thread([&] {
+        for (int i = 299; i >= 0; --i) {
+            DeviceInfo info = report("203.0.113." + std::to_string(i < 290 ? i : 7));
+            info.serial_low = static_cast<uint32_t>(1000 + i);
+            list.OnFindDevice(info);
+        }
+    });
+    library_thread.join();
+    ASSERT_TRUE(waitFor([&] { return table->rowCount() == 300; }, 20000)) << table->rowCount();
+    pumpEvents(20);
+    ASSERT_EQ(table->rowCount(), 300);
+    for (int row = 1; row < 300; ++row)
+        ASSERT_FALSE(DeviceTableWidget::ipLessThan(table->item(row, kColumnIp)->text(),
+                                                   table->item(row - 1, kColumnIp)->text()))
+            << row;
+    // 203.0.113.7 came ten times first (serials 1299 down to 1290), then once more (1007).
+    int row = -1;
+    ASSERT_TRUE(list.findRowByIp("203.0.113.7", row));
+    for (int k = 0; k < 10; ++k)
+        EXPECT_EQ(table->item(row + k, kColumnCheck)->data(kRoleSerialLow).toUInt(),
+                  static_cast<uint32_t>(1299 - k))
+            << k;
+    EXPECT_EQ(table->item(row + 10, kColumnCheck)->data(kRoleSerialLow).toUInt(), 1007u);
+    EXPECT_EQ(table->item(row + 11, kColumnIp)->text(), "203.0.113.8");
+
+    // A stop in the middle of a backlog leaves nothing behind.
+    library_thread = std::thread([&] {
+        for (int i = 0; i < 200; ++i) list.OnFindDevice(report("198.51.100." + std::to_string(i)));
+    });
+    library_thread.join();
+    QCoreApplication::processEvents();
+    list.StopFindDevice();
+    EXPECT_EQ(table->rowCount(), 0);
+    pumpEvents(50);
+    EXPECT_EQ(table->rowCount(), 0);
+}
+
 // Against the simulated cameras of the default scenario.
 class LanDiscoveryTest : public ::testing::Test {
 protected:
@@ -180,6 +225,17 @@ TEST_F(LanDiscoveryTest, ReportsFromTheLibraryThreadBecomeOrderedRowsOnTheUiThre
     ASSERT_TRUE(list.findRowByIp("192.168.1.102", row));
     EXPECT_EQ(table->item(row, kColumnPort)->text(), "8080");
     EXPECT_FALSE(list.findRowByIp("192.168.1.104", row));  // switched off
+}
+
+TEST_F(LanDiscoveryTest, CamerasThatAnswerAtOnceAreListed) {
+    // Without a spread the first replies come while StartFindDevice is still running.
+    ASSERT_EQ(RuDAVADO_SetTiming("discovery_spread", 0), 0);
+    for (int round = 0; round < 5; ++round) {
+        list.StopFindDevice();
+        list.StartFindDevice();
+        ASSERT_TRUE(waitForAll()) << "round " << round << ": " << table->rowCount() << " of "
+                                  << expected.size();
+    }
 }
 
 TEST_F(LanDiscoveryTest, RefreshEmptiesAndRebuildsTheList) {
