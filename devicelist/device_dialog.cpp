@@ -33,6 +33,9 @@ DeviceDialog::DeviceDialog(QWidget* parent, const QString& title) : QDialog(pare
     pal.setColor(QPalette::Window, QColor(106, 120, 141));
     setPalette(pal);
     setAutoFillBackground(true);
+    // An application style sheet overrides the palette; this keeps the dialog's colour, and
+    // its white title and captions readable on it.
+    setStyleSheet("DeviceDialog{background-color:rgb(106,120,141);}QLabel{color:white;}");
     setWindowTitle(title);
 
     const DialogTitleBar title_bar = createDialogTitleBar(this, title);
