@@ -35,12 +35,26 @@ std::string ansi_from_8bit(const std::string& chars) {
 
 // Wide text to the ANSI code page through a 128-byte buffer. A text whose converted form does
 // not fit is refused, never cut short.
-bool multibyte_from_wide(const std::u16string& wide, std::string& out) {
-    const size_t n = wide.size();
+bool multibyte_from_wide(const xlsbook::CellValue& cell, std::string& out) {
+    const size_t n = cell.wide_length();
     if (((n + 1) & ~static_cast<size_t>(1)) > 256) {
         KPES_LOG(kpes::LS_ERROR) << "buffer is small and convert failed";
         return false;
     }
+    if (cell.compact()) {
+        // ASCII converts to itself: the common case needs no conversion call.
+        bool ascii = true;
+        for (unsigned char c : cell.raw_text()) ascii = ascii && c < 0x80;
+        if (ascii) {
+            if (n + 1 > 128) {  // the same limit as the conversion buffer below
+                KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
+                return false;
+            }
+            out = cell.raw_text();
+            return true;
+        }
+    }
+    const std::u16string wide = cell.get_wide_text();
     // The locale is process-wide and never changes afterwards: setting it once is enough.
     static const bool locale_set = (std::setlocale(LC_ALL, "zh-CN"), true);
     (void)locale_set;
@@ -72,6 +86,7 @@ database::~database() = default;
 
 bool database::open(const std::string& path, const rttr::type& type, bool rewrite_header) {
     basic_work_sheet_ = nullptr;
+    cached_properties_.clear();
     if (!work_book_.load(path)) {
         if (_access(path.c_str(), 0) == 0) {
             // The file is there but is not a workbook we can read: it may still hold the only
@@ -103,7 +118,12 @@ bool database::open(const std::string& path, const rttr::type& type, bool rewrit
     return true;
 }
 
+bool database::columns_cached_for(const rttr::type& type, size_t columns) const {
+    return cached_type_ == type && cached_properties_.size() == columns;
+}
+
 bool database::write_header(const rttr::type& type) {
+    cached_properties_.clear();
     size_t column = 0;
     for (const rttr::property& property : type.get_properties()) {
         xlsbook::CellValue* cell = basic_work_sheet_->cell(0, column++);
@@ -150,17 +170,25 @@ bool database::read_row(rttr::instance object, int row) {
         return false;
     }
     const rttr::type type = object.get_derived_type();
-    for (size_t column = 0; column < columns; ++column) {
-        std::string name;
-        if (!header_name(column, name)) return false;
-        const rttr::property property = type.get_property(name);
-        if (!property.is_valid()) {
-            KPES_LOG(kpes::LS_ERROR) << "property is NULL ";
-            return false;
+    if (!columns_cached_for(type, columns)) {
+        std::vector<rttr::property> properties;
+        for (size_t column = 0; column < columns; ++column) {
+            std::string name;
+            if (!header_name(column, name)) return false;
+            const rttr::property property = type.get_property(name);
+            if (!property.is_valid()) {
+                KPES_LOG(kpes::LS_ERROR) << "property is NULL ";
+                return false;
+            }
+            properties.push_back(property);
         }
-        if (!set_property(object, property, basic_work_sheet_->find_cell(static_cast<size_t>(row), column)))
-            return false;
+        cached_type_ = type;
+        cached_properties_ = std::move(properties);
     }
+    for (size_t column = 0; column < columns; ++column)
+        if (!set_property(object, cached_properties_[column],
+                          basic_work_sheet_->find_cell(static_cast<size_t>(row), column)))
+            return false;
     return true;
 }
 
@@ -179,8 +207,14 @@ bool database::set_property(rttr::instance& object, const rttr::property& proper
             break;
         case xlsbook::CellValue::kWideString: {
             std::string text;
-            if (!multibyte_from_wide(cell->get_wide_text(), text)) return false;
-            value = text;
+            if (!multibyte_from_wide(*cell, text)) return false;
+            // Text into a text property needs no conversion: set it without the variant's copy.
+            if (property.get_type() == rttr::type::get<std::string>()) {
+                if (property.set_value(object, text)) return true;
+                KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
+                return false;
+            }
+            value = std::move(text);
             break;
         }
         default:

@@ -14,6 +14,7 @@
 
 #include <rttr/type>
 #include <string>
+#include <vector>
 
 #include "xlsbook/workbook_file.h"
 
@@ -45,8 +46,13 @@ private:
     write_result write_value(const rttr::variant& value, size_t row, size_t column);
     bool header_name(size_t column, std::string& name);
 
+    // The header's properties, looked up once: the header changes only through open().
+    bool columns_cached_for(const rttr::type& type, size_t columns) const;
+
     xlsbook::WorkbookFile work_book_;
     xlsbook::WorksheetView* basic_work_sheet_ = nullptr;
+    rttr::type cached_type_ = rttr::type::get<void>();
+    std::vector<rttr::property> cached_properties_;
 };
 
 }  // namespace factory
