@@ -1,6 +1,5 @@
 #include "dealmodule.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>

@@ -55,7 +55,8 @@ public:
     // Creates the wrapper (kind 0 plate, any other face) and the modules when the kind changed
     // or no wrapper exists, then starts the worker. With a worker running, returns true at once.
     bool InitModules(int kind);
-    // Queues a job for the worker; while the ring is full, waits for the worker to take one.
+    // Queues a job for the worker; while the ring is full, waits for the worker to take one
+    // (so a full ring without a running worker waits for ever: jobs are never dropped).
     void PostJob(Job job);
     // Ends the worker after its current job and joins it; pending jobs stay queued.
     void StopWorker();
