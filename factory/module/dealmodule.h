@@ -9,8 +9,10 @@
 //   deal->StopWorker();                                      // joins the worker
 //
 // Every job reports each step through its ProgressCallback on the worker thread; the receiver
-// marshals to its own thread. Operations are called from one thread (the poster); only
-// PostJob's ring is shared with the worker, and it needs no lock.
+// marshals to its own thread. Operations are called from one thread (the poster). The job ring
+// between poster and worker needs no lock; a small one only lets an idle worker sleep until a
+// post wakes it. Jobs refer to their composer, so its owner keeps it alive until StopWorker (a
+// composer released with its worker running stops and joins it).
 #pragma once
 
 #include <windows.h>
