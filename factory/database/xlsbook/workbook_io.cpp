@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "byte_order.h"
+#include "cell_records.h"
 #include "workbook_file.h"
 
 namespace xlsbook {
@@ -74,17 +75,6 @@ private:
     bool needs_record_ = true;
 };
 
-// An XLUnicodeString ([MS-XLS] 2.5.294) as Label, RString and String records hold it.
-bool read_unicode_string(const uint8_t* p, size_t size, std::string& chars, bool& wide) {
-    if (size < 3) return false;
-    const size_t count = get16(p);
-    wide = (p[2] & 1) != 0;
-    const size_t bytes = wide ? count * 2 : count;
-    if (3 + bytes > size) return false;
-    chars.assign(reinterpret_cast<const char*>(p + 3), bytes);
-    return true;
-}
-
 class SheetParser {
 public:
     // `uses` counts the cells still to come that refer to each shared string: the last one
@@ -97,64 +87,78 @@ public:
         const size_t n = r.size();
         // [MS-XLS] Formula: the String record with a text result follows the formula, after
         // any ShrFmla, Array or Table record that belongs to it.
-        if (r.code() != code::kString && r.code() != code::kShrFmla && r.code() != code::kArray &&
-            r.code() != code::kTable)
+        if (r.code() != String::kCode && r.code() != ShrFmla::kCode && r.code() != Array::kCode &&
+            r.code() != Table::kCode)
             pending_formula_ = nullptr;
+        CellHeader cell;
         switch (r.code()) {
             case code::kWindow2:
                 if (n >= 2) sheet_.records().window2.options = get16(d);
                 break;
-            case code::kLabelSST:
-                if (n >= 10) {
-                    const uint32_t index = get32(d + 6);
-                    if (index < strings_.size())
-                        if (CellValue* c = at(d)) {
-                            SharedString& s = strings_[index];
-                            if (uses_[index] == 1)
-                                c->set_raw_text(std::move(s.chars), s.wide, s.compact);
-                            else
-                                c->set_raw_text(s.chars, s.wide, s.compact);
-                            if (uses_[index] > 0) --uses_[index];
-                        }
-                }
+            case LabelSST::kCode: {
+                uint32_t index;
+                if (LabelSST::parse(d, n, cell, index) && index < strings_.size())
+                    if (CellValue* c = at(cell)) {
+                        SharedString& s = strings_[index];
+                        if (uses_[index] == 1)
+                            c->set_raw_text(std::move(s.chars), s.wide, s.compact);
+                        else
+                            c->set_raw_text(s.chars, s.wide, s.compact);
+                        if (uses_[index] > 0) --uses_[index];
+                    }
                 break;
+            }
             case code::kLabel:
             case code::kRString: {
                 // Real writers store text in these too; without them those texts would be lost.
                 std::string chars;
                 bool wide = false;
-                if (n >= 6 && read_unicode_string(d + 6, n - 6, chars, wide))
-                    if (CellValue* c = at(d)) c->set_raw_text(std::move(chars), wide);
+                if (CellHeader::parse(d, n, cell) && parse_unicode_string(d + 6, n - 6, chars, wide))
+                    if (CellValue* c = at(cell)) c->set_raw_text(std::move(chars), wide);
                 break;
             }
-            case code::kRK:
-                if (n >= 10) set_rk(get16(d), get16(d + 2), get32(d + 6));
+            case RK::kCode: {
+                uint32_t value;
+                if (RK::parse(d, n, cell, value)) set_rk(cell.row, cell.column, value);
                 break;
-            case code::kMulRK:
-                if (n >= 6) {
-                    const size_t row = get16(d);
-                    const size_t first = get16(d + 2);
-                    const size_t count = (n - 6) / 6;
-                    for (size_t i = 0; i < count; ++i) set_rk(row, first + i, get32(d + 4 + 6 * i + 2));
+            }
+            case MulRK::kCode:
+                if (CellHeader::parse(d, n, cell))
+                    for (size_t i = 0; i < MulRK::count(n); ++i)
+                        set_rk(cell.row, static_cast<size_t>(cell.column) + i, MulRK::value(d, i));
+                break;
+            case Number::kCode: {
+                double value;
+                if (Number::parse(d, n, cell, value))
+                    if (CellValue* c = at(cell)) c->set_real(value);
+                break;
+            }
+            case BoolErr::kCode: {
+                uint8_t value;
+                bool is_error;
+                if (BoolErr::parse(d, n, cell, value, is_error) && !is_error)
+                    if (CellValue* c = at(cell)) c->set_integer(value ? 1 : 0);
+                break;
+            }
+            case Formula::kCode: {
+                Formula::Result kind;
+                double number = 0;
+                bool flag = false;
+                if (!Formula::parse(d, n, cell, kind, number, flag)) break;
+                if (kind == Formula::Result::number) {
+                    if (CellValue* c = at(cell)) c->set_real(number);
+                } else if (kind == Formula::Result::boolean) {
+                    if (CellValue* c = at(cell)) c->set_integer(flag ? 1 : 0);
+                } else if (kind == Formula::Result::text) {
+                    pending_formula_ = at(cell);
                 }
                 break;
-            case code::kNumber:
-                if (n >= 14)
-                    if (CellValue* c = at(d)) c->set_real(get_double(d + 6));
-                break;
-            case code::kBoolErr:
-                // Some writers make this record longer than 8 bytes; the extra bytes are ignored.
-                if (n >= 8 && d[7] == 0)
-                    if (CellValue* c = at(d)) c->set_integer(d[6] ? 1 : 0);
-                break;
-            case code::kFormula:
-                if (n >= 14) read_formula_result(d);
-                break;
-            case code::kString:
+            }
+            case String::kCode:
                 if (pending_formula_) {
                     std::string chars;
                     bool wide = false;
-                    if (read_unicode_string(d, n, chars, wide) && !chars.empty())
+                    if (parse_unicode_string(d, n, chars, wide) && !chars.empty())
                         pending_formula_->set_raw_text(std::move(chars), wide);
                     pending_formula_ = nullptr;
                 }
@@ -165,7 +169,7 @@ public:
     }
 
 private:
-    CellValue* at(const uint8_t* d) { return sheet_.cell(get16(d), get16(d + 2)); }
+    CellValue* at(const CellHeader& cell) { return sheet_.cell(cell.row, cell.column); }
 
     void set_rk(size_t row, size_t column, uint32_t value) {
         CellValue* c = sheet_.cell(row, column);
@@ -174,24 +178,6 @@ private:
             c->set_integer(rk::decode_integer(value));
         else
             c->set_real(rk::decode(value));  // ×100 values keep their decimals
-    }
-
-    // The cached result of a formula; the formula itself is not kept.
-    void read_formula_result(const uint8_t* d) {
-        if (get16(d + 12) != 0xFFFF) {
-            if (CellValue* c = at(d)) c->set_real(get_double(d + 6));
-            return;
-        }
-        switch (d[6]) {
-            case 0:  // text, in the String record that follows
-                pending_formula_ = at(d);
-                break;
-            case 1:
-                if (CellValue* c = at(d)) c->set_integer(d[8] ? 1 : 0);
-                break;
-            default:  // error or empty text: no value
-                break;
-        }
     }
 
     WorksheetView& sheet_;
@@ -321,14 +307,14 @@ struct ViewHash {
     size_t operator()(std::string_view v) const { return std::hash<std::string_view>()(v); }
 };
 
-class CellTableWriter {
+class CellTable {
 public:
-    CellTableWriter(std::vector<uint8_t>& out, const std::vector<uint32_t>& string_indexes)
+    CellTable(std::vector<uint8_t>& out, const std::vector<uint32_t>& string_indexes)
         : out_(out), indexes_(string_indexes) {}
 
     // Writes one worksheet substream; returns nothing, positions are absolute in `out`.
-    void write_sheet(WorksheetView& sheet, Worksheet& records, bool first_sheet,
-                     const std::vector<std::vector<CellValue>>& rows, size_t columns) {
+    void write_sheet(Worksheet& records, bool first_sheet, const std::vector<std::vector<CellValue>>& rows,
+                     size_t columns) {
         records.bof.write(out_);
 
         size_t first_row = 0, first_column = 0;
@@ -368,7 +354,7 @@ public:
             const size_t end = std::min(rows.size(), blocks[b] + 32);
             const size_t first_row_record = out_.size();
             for (size_t r = blocks[b]; r < end; ++r)
-                if (has_cells(rows[r])) write_row_record(r, columns);
+                if (has_cells(rows[r])) Row::write(out_, r, columns);
             std::vector<size_t> first_cells;
             for (size_t r = blocks[b]; r < end; ++r)
                 if (has_cells(rows[r])) {
@@ -377,18 +363,14 @@ public:
                 }
             const size_t dbcell = out_.size();
             set32(out_.data() + index_at + 4 + 16 + 4 * b, static_cast<uint32_t>(dbcell));
-            std::vector<uint8_t> d;
-            put32(d, static_cast<uint32_t>(dbcell - first_row_record));
-            // [MS-XLS] DBCell: the first offset counts from the end of the first Row record,
-            // each later one from the previous row's first cell.
-            size_t from = first_row_record + 20;
+            std::vector<uint16_t> offsets;
+            size_t from = first_row_record + Row::kSize;
             for (size_t at : first_cells) {
-                put16(d, static_cast<uint32_t>(at - from));
+                offsets.push_back(static_cast<uint16_t>(at - from));
                 from = at;
             }
-            write_record(out_, code::kDBCell, d.data(), d.size());
+            DBCell::write(out_, static_cast<uint32_t>(dbcell - first_row_record), offsets);
         }
-        (void)sheet;
 
         if (!first_sheet) records.window2.options &= static_cast<uint16_t>(~Window2::kSelected);
         records.window2.encode();
@@ -396,22 +378,11 @@ public:
         records.end_of_file.write(out_);
     }
 
-    size_t string_cursor() const { return next_string_; }
-
 private:
     static bool has_cells(const std::vector<CellValue>& row) {
         for (const CellValue& c : row)
             if (c.kind() != CellValue::kUndefined) return true;
         return false;
-    }
-
-    void write_row_record(size_t row, size_t columns) {
-        uint8_t d[16] = {};
-        set16(d, static_cast<uint32_t>(row));
-        set16(d + 2, 0);
-        set16(d + 4, static_cast<uint32_t>(columns));
-        set16(d + 6, 255);  // height in twips
-        write_record(out_, code::kRow, d, sizeof d);
     }
 
     static bool as_rk(const CellValue& c, uint32_t& value) {
@@ -424,29 +395,22 @@ private:
     }
 
     void write_cells(size_t row, const std::vector<CellValue>& cells) {
-        uint8_t d[14];
         for (size_t c = 0; c < cells.size();) {
             const CellValue& cell = cells[c];
-            set16(d, static_cast<uint32_t>(row));
-            set16(d + 2, static_cast<uint32_t>(c));
-            set16(d + 4, 0);  // XF index
             uint32_t value;
             switch (cell.kind()) {
                 case CellValue::kString:
                 case CellValue::kWideString:
-                    set32(d + 6, indexes_[next_string_++]);
-                    write_record(out_, code::kLabelSST, d, 10);
+                    LabelSST::write(out_, row, c, indexes_[next_string_++]);
                     ++c;
                     break;
                 case CellValue::kInteger:
                 case CellValue::kReal: {
                     if (!as_rk(cell, value)) {
                         // Out of RK range or more precise than an RK holds: the full double.
-                        const double number =
-                            cell.kind() == CellValue::kInteger ? cell.get_integer() : cell.get_real();
-                        std::vector<uint8_t> n(d, d + 6);
-                        put_double(n, number);
-                        write_record(out_, code::kNumber, n.data(), n.size());
+                        Number::write(
+                            out_, row, c,
+                            cell.kind() == CellValue::kInteger ? cell.get_integer() : cell.get_real());
                         ++c;
                         break;
                     }
@@ -454,17 +418,14 @@ private:
                     uint32_t next;
                     while (end < cells.size() && as_rk(cells[end], next)) ++end;
                     if (end - c == 1) {
-                        set32(d + 6, value);
-                        write_record(out_, code::kRK, d, 10);
+                        RK::write(out_, row, c, value);
                     } else {
-                        std::vector<uint8_t> m(d, d + 4);
+                        run_.clear();
                         for (size_t k = c; k < end; ++k) {
                             as_rk(cells[k], next);
-                            put16(m, 0);
-                            put32(m, next);
+                            run_.push_back(next);
                         }
-                        put16(m, static_cast<uint32_t>(end - 1));
-                        write_record(out_, code::kMulRK, m.data(), m.size());
+                        MulRK::write(out_, row, c, run_);
                     }
                     c = end;
                     break;
@@ -478,6 +439,7 @@ private:
 
     std::vector<uint8_t>& out_;
     const std::vector<uint32_t>& indexes_;
+    std::vector<uint32_t> run_;
     size_t next_string_ = 0;
 };
 
@@ -528,11 +490,11 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
     SharedStringTable::write(out, static_cast<uint32_t>(cells_with_text), entries);
     globals_.end_of_file.write(out);
 
-    CellTableWriter writer(out, indexes);
+    CellTable writer(out, indexes);
     for (size_t i = 0; i < sheets_.size(); ++i) {
         set32(out.data() + positions[i], static_cast<uint32_t>(out.size()));
         WorksheetView& sheet = *sheets_[i];
-        writer.write_sheet(sheet, sheet.records_, i == 0, sheet.rows_, sheet.columns_);
+        writer.write_sheet(sheet.records_, i == 0, sheet.rows_, sheet.columns_);
     }
     return out;
 }
