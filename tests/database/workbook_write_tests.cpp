@@ -371,6 +371,10 @@ TEST_F(InterruptedSave, KilledProcessLeavesTheOldFileReadable) {
     xlsbook::WorkbookFile reread;
     ASSERT_TRUE(reread.load(dir_.file("list.xls")));
     EXPECT_EQ(kptest::cell_utf8(*reread.find_worksheet("sheet_1")->find_cell(1, 3)), "old-password");
+    // The killed save's temporary file goes with the next save of the same file.
+    EXPECT_EQ(files_in_folder(), 2u);
+    ASSERT_TRUE(new_.save_as(dir_.file("list.xls")));
+    EXPECT_EQ(files_in_folder(), 1u);
 }
 
 TEST_F(InterruptedSave, SavedFileIsPrivateToItsOwner) {

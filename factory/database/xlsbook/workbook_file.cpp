@@ -1,5 +1,6 @@
 #include "workbook_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,6 +53,23 @@ std::string folder_of(const std::string& path) {
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
     return path.substr(0, slash);
+}
+
+std::string base_name(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Temporary files of earlier saves of the same file that were killed before their rename.
+void remove_leftovers(const std::string& folder, const std::string& prefix) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
+            ::unlink((folder + "/" + name).c_str());
+    }
+    ::closedir(dir);
 }
 
 }  // namespace
@@ -171,7 +189,8 @@ bool WorkbookFile::save_as(const std::string& path) {
     const std::vector<uint8_t> padding((512 - total % 512) % 512, 0);
 
     // The file holds passwords: the temporary file (mode 0600) becomes the file itself.
-    std::string temp = folder_of(path) + "/.xlsbook-XXXXXX";
+    const std::string prefix_name = "." + base_name(path) + ".saving-";
+    std::string temp = folder_of(path) + "/" + prefix_name + "XXXXXX";
     int fd = ::mkstemp(&temp[0]);
     if (fd < 0) return false;
     size_t written = 0;
@@ -190,6 +209,7 @@ bool WorkbookFile::save_as(const std::string& path) {
         ::fsync(dir);
         ::close(dir);
     }
+    remove_leftovers(folder_of(path), prefix_name);
     return true;
 }
 
