@@ -65,6 +65,18 @@ TEST_F(RestartTest, CableLossDropsAndReconnectsWithoutARestart) {
     EXPECT_EQ(0, state(cam).boots);
 }
 
+TEST_F(RestartTest, CablePulledDuringARestartDoesNotStopTheRestart) {
+    ASSERT_EQ(0, RuDAVADO_SetTiming("boot", 50000));
+    const int cam = camera("192.168.1.101");
+    KPLPRC_HANDLE h = open("192.168.1.101");
+    ASSERT_EQ(0, KpLPRClient_RebootDevice(h));
+    ASSERT_EQ(0, RuDAVADO_SetLinked(cam, 0));
+    ASSERT_EQ(0, RuDAVADO_SetLinked(cam, 1));
+    ASSERT_TRUE(waitUntil([&] { return notes_.has(h, 3); }));
+    EXPECT_TRUE(online(cam));
+    EXPECT_EQ(1, state(cam).boots);
+}
+
 TEST_F(RestartTest, SessionWithAnOutdatedPasswordIsRefusedOnceAfterRestart) {
     KPLPRC_HANDLE changer = open("192.168.1.100");
     KPLPRC_HANDLE stale = open("192.168.1.100");

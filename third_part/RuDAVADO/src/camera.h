@@ -77,7 +77,9 @@ struct Camera {
     bool powered = true;
     bool linked = true;
     bool booting = false;
-    uint64_t epoch = 0;  // bumped by every power, link and boot change; stale events compare it
+    uint64_t epoch = 0;        // bumped by every change of reachability; re-login events compare it
+    uint64_t restart_seq = 0;  // bumped by every restart and power loss; the end of a restart
+                               // compares it, so that a cable pulled meanwhile does not lose it
     int boots = 0;
 
     Upgrade upgrade;

@@ -387,11 +387,12 @@ void Network::startRestart(Camera& c, double ms, bool full) {
         c.upgrade.state = KP_UPDATE_STATE_FAILED;
     }
     c.booting = true;
-    const uint64_t epoch = ++c.epoch;
+    ++c.epoch;
+    const uint64_t seq = ++c.restart_seq;
     const int index = c.index;
-    schedule(ms, [this, index, epoch, full](std::vector<Delivery>&) {
+    schedule(ms, [this, index, seq, full](std::vector<Delivery>&) {
         Camera& cam = cameras_[static_cast<size_t>(index)];
-        if (cam.epoch != epoch) return;
+        if (cam.restart_seq != seq) return;
         cam.booting = false;
         ++cam.epoch;
         if (full) {
@@ -412,6 +413,7 @@ void Network::powerOff(Camera& c) {
     c.powered = false;
     c.booting = false;
     ++c.epoch;
+    ++c.restart_seq;
     dropSessions(c, KP_LPRC_NOTIFY_OFFLINE);
 }
 
