@@ -74,17 +74,6 @@ TEST_F(DealModuleTest, UploadJobStopsAtTheFirstFailedUpload) {
     EXPECT_EQ(0, state.sessions);
 }
 
-TEST_F(DealModuleTest, UpgradeJobReportsStepsAndProgress) {
-    TempDir dir;
-    ReportLog log;
-    std::vector<std::pair<int, int>> calls;  // written by the worker, read after it stopped
-    deal_->Upgrade(kPlateIp, 80, kUser, kPassword, dir.write("fw.bin", FirmwarePackage(kPlateFamily, "3.2.1.16")),
-                   log.callback(), [&calls](int state, int percent) { calls.emplace_back(state, percent); });
-    EXPECT_EQ((Reports{kTimeCheck, kLoggedIn, {true, "升级成功"}, kDone}), Finish(log));
-    ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ(std::make_pair(1, 100), calls.back());
-}
-
 TEST_F(DealModuleTest, ModifyIpJobNeedsNoLogin) {
     int cam = CameraNumber(kPlateIp);
     RuDAVADO_CameraState before = CameraState(cam);
@@ -93,15 +82,6 @@ TEST_F(DealModuleTest, ModifyIpJobNeedsNoLogin) {
                     log.callback());
     EXPECT_EQ((Reports{kTimeCheck, {true, "修改ip成功"}, kDone}), Finish(log));
     EXPECT_STREQ("192.168.1.201", CameraState(cam).ip);
-
-    // The window posts this job itself.
-    ReportLog direct;
-    ASSERT_TRUE(deal_->InitModules(1));
-    dealmodule* deal = deal_.get();
-    deal_->PostJob([deal, before, progress = direct.callback()] {
-        deal->ModifyIpJob(before.serial_high, before.serial_low, "bad", "192.168.1.1", "255.255.255.0", progress);
-    });
-    EXPECT_EQ((Reports{kTimeCheck, {false, "修改ip失败"}}), Finish(direct));
 }
 
 TEST_F(DealModuleTest, ReadAbilityReportsFailuresAsFailures) {
