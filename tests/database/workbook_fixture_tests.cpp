@@ -153,3 +153,40 @@ TEST(WorkbookFixtures, LoadedFileSavesAndReloadsWithTheSameCells) {
         }
     }
 }
+
+TEST(WorkbookFixtures, HandMadeStreamWithoutStringTableOrRowRecords) {
+    // A minimal stream as lenient writers make it: no SST, no Index/Row/DBCell, an unknown
+    // record among the cells, text in a Label record, a 9-byte BoolErr, and zero padding after
+    // the last EOF.
+    const std::vector<uint8_t> stream = {
+        0x09, 0x08, 0x10, 0x00, 0x00, 0x06, 0x05, 0x00, 0,    0,    0,    0,    0,    0,
+        0,    0,    0,    0,    0,    0,                             // BOF globals
+        0x85, 0x00, 0x0C, 0x00, 0x28, 0x00, 0x00, 0x00, 0x00, 0x00,  // BoundSheet at 40,
+        0x02, 0x01, 0x41, 0x00, 0x42, 0x00,                          //   wide name "AB"
+        0x0A, 0x00, 0x00, 0x00,                                      // EOF
+        0x09, 0x08, 0x10, 0x00, 0x00, 0x06, 0x10, 0x00, 0,    0,    0,    0,    0,    0,
+        0,    0,    0,    0,    0,    0,                                               // BOF sheet (40)
+        0x34, 0x12, 0x02, 0x00, 0xAA, 0xBB,                                            // unknown record
+        0x04, 0x02, 0x0B, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00,                    // Label B2:
+        0x02, 0x00, 0x00, 0x68, 0x69,                                                  //   "hi", 8-bit
+        0x05, 0x02, 0x09, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,  // BoolErr A3 TRUE
+        0x7E, 0x02, 0x0A, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x00,  // RK D1 = 2
+        0x0A, 0x00, 0x00, 0x00,                                                              // EOF
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};                                     // padding
+    xlsbook::WorkbookFile book;
+    ASSERT_TRUE(book.load_stream(stream));
+    xlsbook::WorksheetView* sheet = book.find_worksheet(u"AB");
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(sheet->wide_name());
+    EXPECT_EQ(sheet->find_cell(1, 1)->get_text(), "hi");
+    EXPECT_EQ(sheet->find_cell(2, 0)->get_integer(), 1);
+    EXPECT_EQ(sheet->find_cell(0, 3)->get_integer(), 2);
+    EXPECT_EQ(sheet->total_rows(), 3u);
+    EXPECT_EQ(sheet->total_columns(), 4u);
+
+    std::vector<uint8_t> cut(stream.begin(), stream.begin() + 108);  // sheet without its EOF
+    EXPECT_FALSE(book.load_stream(cut));
+    std::vector<uint8_t> misplaced = stream;
+    misplaced[24] = 0x33;  // BoundSheet position no longer at a BOF
+    EXPECT_FALSE(book.load_stream(misplaced));
+}
