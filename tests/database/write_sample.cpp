@@ -1,10 +1,13 @@
 // Writes workbooks with our writer and, beside each, the cells it holds as JSON, for the
 // independent-reader check (check_with_xlrd.py).
 //   kp_write_sample OUTPUT_FOLDER
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "databasemanager.h"
 #include "xlsbook/workbook_file.h"
 
 namespace {
@@ -121,6 +124,27 @@ int main(int argc, char** argv) {
     {  // Globals only.
         xlsbook::WorkbookFile book;
         ok = write_with_expectation(book, folder, "no-sheets") && ok;
+    }
+    {  // The device list as the store manager saves it, in its working directory.
+        if (::chdir(folder.c_str()) != 0) return 1;
+        factory::databasemanager* db = factory::databasemanager::instance();
+        ok = db->init() && ok;
+        for (int i = 1; i <= 30; ++i) {
+            factory::devicedatamanager d;
+            d.set_ip("172.16.0." + std::to_string(i));
+            d.set_port(i % 3 ? 8000u : 37777u);
+            d.set_user_name(i % 7 ? "admin" : "管理员");
+            d.set_password(i == 9 ? "" : "Pässw0rd-" + std::to_string(i));
+            ok = db->add_device(d) && ok;
+        }
+        ok = db->delete_device("172.16.0.1") && db->delete_device("172.16.0.30") && ok;
+        ok = db->save() && ok;
+        xlsbook::WorkbookFile book;
+        ok = book.load("devicedatamanager.xls") && ok;
+        // Written again under another name only to produce its JSON beside it.
+        ok = write_with_expectation(book, ".", "devicedatamanager-resaved") && ok;
+        ok = ::rename("devicedatamanager-resaved.json", "devicedatamanager.json") == 0 && ok;
+        ::unlink("devicedatamanager-resaved.xls");
     }
     return ok ? 0 : 1;
 }
