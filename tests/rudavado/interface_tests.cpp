@@ -154,6 +154,23 @@ TEST_F(InterfaceTest, InjectedFaultFailsOnlyTheNamedCallTheGivenNumberOfTimes) {
     EXPECT_EQ(nullptr, open("192.168.1.100"));
     EXPECT_EQ(KPLPRC_ERR_DEVICE, KpLPRClient_GetLastError());
     EXPECT_EQ(-1, RuDAVADO_FailNext("KpLPRClient_Open", 999, 1));
+
+    // Calls that concern no camera in particular fail the same way.
+    auto ex = [](const char*, const char*, unsigned short, unsigned short, unsigned int, unsigned int,
+                 const char*, const char*, void*) {};
+    ASSERT_EQ(0, RuDAVADO_FailNext("KPLPRClient_StartFindDeviceEx", -1, 1));
+    EXPECT_EQ(-1, KPLPRClient_StartFindDeviceEx(ex, nullptr));
+    EXPECT_EQ(0, KPLPRClient_StartFindDeviceEx(ex, nullptr));
+    EXPECT_EQ(0, KpLPRClient_StopFindDevice());
+    ASSERT_EQ(0, RuDAVADO_FailNext("KPLPRClient_SetCommonNotifyCallBack", -1, 1));
+    EXPECT_EQ(-1, KPLPRClient_SetCommonNotifyCallBack(&rdvtest::NotifyLog::callback, &notes_));
+
+    const int play = KpLPRClient_StartRealPlay(b, nullptr);
+    ASSERT_GE(play, 0);
+    ASSERT_EQ(0, RuDAVADO_FailNext("KpLPRClient_StopRealPlay", -1, 1));
+    EXPECT_EQ(-1, KpLPRClient_StopRealPlay(play));
+    EXPECT_GE(RuDAVADO_PlayFrames(play), 0) << "a refused stop keeps the video running";
+    EXPECT_EQ(0, KpLPRClient_StopRealPlay(play));
 }
 
 TEST_F(InterfaceTest, DefaultScenarioFileMatchesTheBuiltInNetwork) {

@@ -54,7 +54,10 @@ KPLPRC_API int RuDAVADO_SetTiming(const char* name, double milliseconds);
 KPLPRC_API double RuDAVADO_GetTiming(const char* name);
 
 /* The next `count` calls of `operation` (on `camera`, or on any camera when camera is -1) fail
- * with KPLPRC_ERR_DEVICE before doing anything. count 0 removes the fault. */
+ * with KPLPRC_ERR_DEVICE before doing anything. count 0 removes the fault. Every call on a
+ * session or an address can be made to fail, and also KPLPRClient_StartFindDeviceEx/V2,
+ * KPLPRClient_SetCommonNotifyCallBack (registering) and KpLPRClient_StopRealPlay; calls that
+ * concern no camera only take faults given with camera -1. */
 KPLPRC_API int RuDAVADO_FailNext(const char* operation, int camera, int count);
 /* Removes every injected fault. */
 KPLPRC_API void RuDAVADO_ClearFaults(void);

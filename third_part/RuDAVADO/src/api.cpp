@@ -57,11 +57,14 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetLastError(void) { return lastError(); 
 
 KPLPRC_API int KPLPRC_CALL KPLPRClient_StartFindDeviceEx(KPLPRC_FIND_DEVICE_CALLBACK_EX callback,
                                                          void* user_data) {
-    Network& n = Network::instance();
-    if (!n.isSetup()) return fail(KPLPRC_ERR_NOT_SETUP);
-    if (callback == nullptr) return fail(KPLPRC_ERR_PARAMETER);
-    n.startDiscovery(callback, nullptr, user_data);
-    return succeed();
+    return guarded(-1, [&]() -> int {
+        Network& n = Network::instance();
+        if (!n.isSetup()) return fail(KPLPRC_ERR_NOT_SETUP);
+        if (callback == nullptr) return fail(KPLPRC_ERR_PARAMETER);
+        if (injectedFault(n, "KPLPRClient_StartFindDeviceEx")) return fail(KPLPRC_ERR_DEVICE);
+        n.startDiscovery(callback, nullptr, user_data);
+        return succeed();
+    });
 }
 
 KPLPRC_API int KPLPRC_CALL KPLPRClient_StartFindDeviceV2(KPLPRC_FIND_DEVICE_CALLBACK_V2 callback,
@@ -70,6 +73,7 @@ KPLPRC_API int KPLPRC_CALL KPLPRClient_StartFindDeviceV2(KPLPRC_FIND_DEVICE_CALL
         Network& n = Network::instance();
         if (!n.isSetup()) return fail(KPLPRC_ERR_NOT_SETUP);
         if (callback == nullptr) return fail(KPLPRC_ERR_PARAMETER);
+        if (injectedFault(n, "KPLPRClient_StartFindDeviceV2")) return fail(KPLPRC_ERR_DEVICE);
         n.startDiscovery(nullptr, callback, user_data);
         return succeed();
     });
@@ -88,6 +92,9 @@ KPLPRC_API int KPLPRC_CALL KPLPRClient_SetCommonNotifyCallBack(KPLPRC_COMMON_NOT
     return guarded(-1, [&]() -> int {
         Network& n = Network::instance();
         if (callback != nullptr && !n.isSetup()) return fail(KPLPRC_ERR_NOT_SETUP);
+        if (callback != nullptr && injectedFault(n, "KPLPRClient_SetCommonNotifyCallBack")) {
+            return fail(KPLPRC_ERR_DEVICE);
+        }
         n.setNotify(callback, user_data);
         return succeed();
     });

@@ -49,9 +49,11 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_StopRealPlay(int play_handle) {
         std::shared_ptr<LivePlay> play;
         {
             auto lk = n.lock();
-            play = n.takePlay(play_handle);
+            play = n.findPlay(play_handle);
+            if (play == nullptr) return fail(KPLPRC_ERR_INVALID_HANDLE);
+            if (n.consumeFault("KpLPRClient_StopRealPlay", play->camera())) return fail(KPLPRC_ERR_DEVICE);
+            n.takePlay(play_handle);
         }
-        if (play == nullptr) return fail(KPLPRC_ERR_INVALID_HANDLE);
         play->stop();
         auto lk = n.lock();
         if (play->generation() == n.loadGeneration()) {

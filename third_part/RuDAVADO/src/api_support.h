@@ -88,4 +88,10 @@ inline int reach(Network& n, std::unique_lock<std::mutex>& lk, const std::string
     return KPLPRC_ERR_NONE;
 }
 
+// A fault injected for a call that concerns no camera in particular.
+inline bool injectedFault(Network& n, const char* operation) {
+    auto lk = n.lock();
+    return n.consumeFault(operation, -1);
+}
+
 }  // namespace rudavado
