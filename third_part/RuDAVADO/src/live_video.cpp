@@ -59,6 +59,7 @@ class Painter {
 public:
     Painter(Display* d, Window w) : d_(d), w_(w) {}
     ~Painter() {
+        if (pixmap_ != 0) XFreePixmap(d_, pixmap_);
         if (gc_ != nullptr) XFreeGC(d_, gc_);
     }
 
@@ -87,6 +88,15 @@ public:
             XSync(d_, False);
             return !t_x_error;
         }
+        // Each frame is composed off-screen and copied in one go, so the window never shows
+        // half a frame.
+        if (pixmap_ == 0 || width != pixmap_width_ || height != pixmap_height_) {
+            if (pixmap_ != 0) XFreePixmap(d_, pixmap_);
+            pixmap_ = XCreatePixmap(d_, w_, width, height, depth);
+            pixmap_width_ = width;
+            pixmap_height_ = height;
+        }
+        const Drawable target = pixmap_;
         static const unsigned long kBars[8] = {0xFFFFFF, 0xFFFF00, 0x00FFFF, 0x00FF00,
                                                0xFF00FF, 0xFF0000, 0x0000FF, 0x202020};
         const int w = static_cast<int>(width);
@@ -96,22 +106,27 @@ public:
         for (int i = 0; i < 8; ++i) {
             setColor(kBars[i]);
             const int bx = (i * bar + shift) % w;
-            XFillRectangle(d_, w_, gc_, bx, 0, static_cast<unsigned>(bar), height);
-            if (bx + bar > w) XFillRectangle(d_, w_, gc_, bx - w, 0, static_cast<unsigned>(bar), height);
+            XFillRectangle(d_, target, gc_, bx, 0, static_cast<unsigned>(bar), height);
+            if (bx + bar > w) XFillRectangle(d_, target, gc_, bx - w, 0, static_cast<unsigned>(bar), height);
         }
-        setColor(0xFFFFFF);
         const int box = h / 6 > 8 ? h / 6 : 8;
         const int span = w - box > 1 ? w - box : 1;
-        XFillRectangle(d_, w_, gc_, static_cast<int>((frame * 6) % span), h / 2 - box / 2,
-                       static_cast<unsigned>(box), static_cast<unsigned>(box));
+        const int box_x = static_cast<int>((frame * 6) % span);
+        setColor(0xFFFFFF);
+        XFillRectangle(d_, target, gc_, box_x, h / 2 - box / 2, static_cast<unsigned>(box),
+                       static_cast<unsigned>(box));
         setColor(0x000000);
-        XFillRectangle(d_, w_, gc_, 0, h - 44 > 0 ? h - 44 : 0, width, 44);
+        XDrawRectangle(d_, target, gc_, box_x, h / 2 - box / 2, static_cast<unsigned>(box - 1),
+                       static_cast<unsigned>(box - 1));
+        setColor(0x000000);
+        XFillRectangle(d_, target, gc_, 0, h - 44 > 0 ? h - 44 : 0, width, 44);
         setColor(0xFFFFFF);
         char line[96];
         std::snprintf(line, sizeof line, "%s  %s", ip.c_str(), formatDateTime(clock).c_str());
-        XDrawString(d_, w_, gc_, 8, h - 26, line, static_cast<int>(std::strlen(line)));
+        XDrawString(d_, target, gc_, 8, h - 26, line, static_cast<int>(std::strlen(line)));
         std::snprintf(line, sizeof line, "frame %lld", frame);
-        XDrawString(d_, w_, gc_, 8, h - 8, line, static_cast<int>(std::strlen(line)));
+        XDrawString(d_, target, gc_, 8, h - 8, line, static_cast<int>(std::strlen(line)));
+        XCopyArea(d_, target, w_, gc_, 0, 0, width, height, 0, 0);
         XSync(d_, False);
         return !t_x_error;
     }
@@ -140,6 +155,8 @@ private:
     Display* d_;
     Window w_;
     GC gc_ = nullptr;
+    Pixmap pixmap_ = 0;
+    unsigned int pixmap_width_ = 0, pixmap_height_ = 0;
     bool true_color_ = true;
 };
 
