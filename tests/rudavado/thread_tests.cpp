@@ -160,3 +160,35 @@ TEST_F(ThreadTest, RestartsNotifiesAndClosesOverlap) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ThreadTest, CleanupWhileCallsRunLeavesNoSessionOrVideoBehind) {
+    std::atomic<bool> done{false};
+    std::vector<std::thread> users;
+    for (int t = 0; t < 6; ++t) {
+        users.emplace_back([&, t] {
+            const std::string ip = "192.168.1.10" + std::to_string(t % 3);
+            while (!done.load()) {
+                KPLPRC_HANDLE h = KpLPRClient_Open(ip.c_str(), 80, "admin", "admin");
+                if (h == nullptr) continue;
+                KpLPRClient_StartRealPlay(h, nullptr);  // left running on purpose
+            }
+        });
+    }
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_EQ(0, KpLPRClient_Cleanup());
+        ASSERT_EQ(0, KpLPRClient_Setup());
+    }
+    done.store(true);
+    for (auto& t : users) t.join();
+    ASSERT_EQ(0, KpLPRClient_Cleanup());
+    for (int i = 0; i < RuDAVADO_CameraCount(); ++i) {
+        EXPECT_EQ(0, state(i).sessions) << i;
+        EXPECT_EQ(0, state(i).plays) << i;
+    }
+    ASSERT_EQ(0, KpLPRClient_Setup());
+}
+
+}  // namespace

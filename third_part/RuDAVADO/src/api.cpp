@@ -119,6 +119,7 @@ KPLPRC_API KPLPRC_HANDLE KPLPRC_CALL KpLPRClient_Open(const char* ip, int port, 
         auto lk = n.lock();
         Camera* c = nullptr;
         int code = reach(n, lk, ip, port, "KpLPRClient_Open", c);
+        if (code == KPLPRC_ERR_NONE && !n.isSetup()) code = KPLPRC_ERR_NOT_SETUP;  // cleaned up meanwhile
         if (code == KPLPRC_ERR_NONE && (c->user != user || c->password != password)) {
             code = KPLPRC_ERR_AUTH;
         }

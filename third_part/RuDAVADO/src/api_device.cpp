@@ -30,7 +30,8 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_StartRealPlay(KPLPRC_HANDLE handle, void*
         Network& n = Network::instance();
         auto lk = n.lock();
         Session* s = n.findSession(handle);
-        if (s == nullptr || n.loadGeneration() != generation) {
+        // A clean-up or a new network that came in meanwhile has no place for this play.
+        if (s == nullptr || n.loadGeneration() != generation || !n.isSetup()) {
             lk.unlock();
             play->stop();
             fail(KPLPRC_ERR_INVALID_HANDLE);
