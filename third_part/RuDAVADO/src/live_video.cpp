@@ -24,14 +24,15 @@ namespace {
 // Xlib reports errors through one process-wide handler. Errors on our own connections (a window
 // closed while its video still runs) only stop the drawing; anybody else's go to the handler
 // that was installed before ours.
-std::mutex g_displays_mu;
+// Recursive: closing a display flushes it, which may report an error on the closing thread.
+std::recursive_mutex g_displays_mu;
 std::set<Display*> g_displays;
 XErrorHandler g_previous_handler = nullptr;
 thread_local bool t_x_error = false;
 
 int onXError(Display* display, XErrorEvent* event) {
     {
-        std::lock_guard<std::mutex> lk(g_displays_mu);
+        std::lock_guard<std::recursive_mutex> lk(g_displays_mu);
         if (g_displays.count(display) != 0) {
             t_x_error = true;
             return 0;
@@ -43,14 +44,14 @@ int onXError(Display* display, XErrorEvent* event) {
 Display* openDisplay() {
     static std::once_flag once;
     std::call_once(once, [] { g_previous_handler = XSetErrorHandler(onXError); });
-    std::lock_guard<std::mutex> lk(g_displays_mu);
+    std::lock_guard<std::recursive_mutex> lk(g_displays_mu);
     Display* d = XOpenDisplay(nullptr);
     if (d != nullptr) g_displays.insert(d);
     return d;
 }
 
 void closeDisplay(Display* d) {
-    std::lock_guard<std::mutex> lk(g_displays_mu);
+    std::lock_guard<std::recursive_mutex> lk(g_displays_mu);
     XCloseDisplay(d);
     g_displays.erase(d);
 }
