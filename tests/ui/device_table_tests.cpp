@@ -306,8 +306,11 @@ TEST(WebPageUrl, OnlyWellFormedAddressesReachTheShell) {
         EXPECT_EQ(DeviceTableWidgetBase::webPageUrl(info), "") << bad_port;
     }
     info.port = 80;
-    for (const char* bad_ip : {"10.1.2.3 -new-window file:///etc/passwd", "10.1.2.3\"", "1.2.3",
-                               "256.1.1.1", "a.b.c.d", "", std::string(300, '1').c_str()}) {
+    const std::string too_long(300, '1');
+    for (const std::string& bad_ip :
+         {std::string("10.1.2.3 -new-window file:///etc/passwd"), std::string("10.1.2.3\""),
+          std::string("1.2.3"), std::string("256.1.1.1"), std::string("a.b.c.d"), std::string(),
+          too_long}) {
         info.ip_addr = bad_ip;
         EXPECT_EQ(DeviceTableWidgetBase::webPageUrl(info), "") << bad_ip;
     }
