@@ -163,10 +163,15 @@ typedef struct KP_PARAM_IMPORT_ABILITY_V2 {
     unsigned char reserved[56];
 } KP_PARAM_IMPORT_ABILITY_V2;
 
-#ifdef __cplusplus
+#if defined(__cplusplus)
 #define KPLPRC_STATIC_ASSERT(c, m) static_assert(c, m)
-#else
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define KPLPRC_STATIC_ASSERT(c, m) _Static_assert(c, m)
+#else /* older C: a negative array size stops the build */
+#define KPLPRC_STATIC_ASSERT_JOIN(a, b) a##b
+#define KPLPRC_STATIC_ASSERT_LINE(c, l) \
+    typedef char KPLPRC_STATIC_ASSERT_JOIN(kplprc_static_assert_, l)[(c) ? 1 : -1]
+#define KPLPRC_STATIC_ASSERT(c, m) KPLPRC_STATIC_ASSERT_LINE(c, __LINE__)
 #endif
 KPLPRC_STATIC_ASSERT(sizeof(KPLPRC_DATETIME) == 24, "date-time record is six ints");
 KPLPRC_STATIC_ASSERT(sizeof(KPLPRC_HWINFO_EX) == KPLPRC_HWINFO_EX_SIZE, "hwinfo-ex size");
