@@ -186,6 +186,7 @@ void Network::startDiscovery(KPLPRC_FIND_DEVICE_CALLBACK_EX ex, KPLPRC_FIND_DEVI
         discovery_running_ = true;
         ++discovery_generation_;
         delivered_generation_ = discovery_generation_;
+        replies_.clear();  // answers to the old probe are not waited for
         scheduleReplies(discovery_generation_);
     }
 }
@@ -255,13 +256,13 @@ void Network::ensureLoaded() {
         std::ifstream in(path, std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
-        if (in && load(text.str(), error)) return;
+        if (in && load(text.str(), error, true)) return;
         // A broken scenario must not leave the library without cameras.
     }
-    load(defaultScenarioText(), error);
+    load(defaultScenarioText(), error, true);
 }
 
-bool Network::load(const std::string& json_text, std::string& error) {
+bool Network::load(const std::string& json_text, std::string& error, bool only_if_unloaded) {
     std::vector<Camera> cameras;
     std::array<double, static_cast<size_t>(Timing::Count)> timings{};
     for (size_t i = 0; i < timings.size(); ++i) timings[i] = defaultTiming(static_cast<Timing>(i));
@@ -270,6 +271,8 @@ bool Network::load(const std::string& json_text, std::string& error) {
     {
         std::lock_guard<std::recursive_mutex> cb(cb_mu_);
         std::lock_guard<std::mutex> lk(mu_);
+        // The first use must not undo a network that another thread loaded meanwhile.
+        if (only_if_unloaded && loaded_) return true;
         cameras_ = std::move(cameras);
         timings_ = timings;
         sessions_.clear();

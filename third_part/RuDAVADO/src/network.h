@@ -72,7 +72,7 @@ public:
     void setNotify(KPLPRC_COMMON_NOTIFY_CALLBACK cb, void* user);
 
     // ---- Scenario (takes the locks itself). Returns false with `error` set.
-    bool load(const std::string& json_text, std::string& error);
+    bool load(const std::string& json_text, std::string& error, bool only_if_unloaded = false);
     void ensureLoaded();
 
     // ---- State, with mu_ held by the caller.
