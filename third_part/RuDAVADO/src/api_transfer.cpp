@@ -23,9 +23,6 @@ std::vector<std::string> splitPaths(const char* joined) {
     return out;
 }
 
-// Opening or querying an address: the camera answering there, or the error after the wait
-// that an unanswered connection costs.
-
 enum class Upload { Logo, Background, Css };
 
 bool isPicture(const std::string& data) {
