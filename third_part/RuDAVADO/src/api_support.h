@@ -73,6 +73,8 @@ int onSession(const char* operation, KPLPRC_HANDLE handle, Body&& body) {
     return finish(code);
 }
 
+// Opening or querying an address: the camera answering there, or the error after the wait that
+// an unanswered connection costs. Called with `lk` held; may release it while waiting.
 inline int reach(Network& n, std::unique_lock<std::mutex>& lk, const std::string& ip, int port,
                  const char* operation, Camera*& camera) {
     camera = n.cameraByIp(ip);
