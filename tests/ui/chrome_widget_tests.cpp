@@ -116,6 +116,26 @@ TEST(NavButton, CheckedDrawsTheLineAndTriangleOnTheirSides) {
     EXPECT_EQ(spaced.pixelColor(15, 15), QColor(10, 20, 30));
 }
 
+TEST(NavButton, DisabledWithoutItsColoursPaintsNoBlackBlock) {
+    QWidget host;
+    host.setAutoFillBackground(true);
+    QPalette pal = host.palette();
+    pal.setColor(QPalette::Window, QColor(10, 200, 10));
+    host.setPalette(pal);
+    host.resize(120, 40);
+    NavButton button(&host);
+    button.setGeometry(0, 0, 100, 30);
+    button.setShowLine(false);
+    button.setEnabled(false);
+    host.show();
+    const QImage image = host.grab().toImage();
+    // The unset disabled colour leaves what is behind the button visible.
+    EXPECT_EQ(image.pixelColor(50, 3), QColor(10, 200, 10));
+
+    button.setDisableBgColor(QColor(200, 10, 10));
+    EXPECT_EQ(host.grab().toImage().pixelColor(50, 3), QColor(200, 10, 10));
+}
+
 TEST(PushButton, ClicksOnlyOnAReleaseInsideAfterAPress) {
     PushButton button;
     button.setPicName(":/title/close");
