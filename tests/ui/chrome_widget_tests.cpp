@@ -27,32 +27,6 @@ void sendLeave(QWidget* widget) {
 
 }  // namespace
 
-TEST(NavButton, DefaultsMatchItsDocumentedLook) {
-    NavButton button;
-    EXPECT_TRUE(button.isCheckable());
-    EXPECT_EQ(button.getPaddingLeft(), 20);
-    EXPECT_EQ(button.getPaddingRight(), 5);
-    EXPECT_EQ(button.getTextAlign(), NavButton::TextAlign_Left);
-    EXPECT_EQ(button.getTrianglePosition(), NavButton::TrianglePosition_Right);
-    EXPECT_TRUE(button.getShowLine());
-    EXPECT_EQ(button.getLineColor(), QColor(0, 187, 158));
-    EXPECT_EQ(button.getNormalBgColor(), QColor(230, 230, 230));
-    EXPECT_FALSE(button.getDisableBgColor().isValid());
-    EXPECT_EQ(button.getIconSize(), QSize(16, 16));
-    EXPECT_EQ(button.sizeHint(), QSize(100, 30));
-    EXPECT_EQ(button.minimumSizeHint(), QSize(20, 10));
-    // The enumerations carry the toolkit's alignment values.
-    EXPECT_EQ(int(NavButton::TextAlign_Center), int(Qt::AlignHCenter));
-    EXPECT_EQ(int(NavButton::TextAlign_Bottom), int(Qt::AlignBottom));
-
-    button.setPadding(1, 2, 3, 4);
-    EXPECT_EQ(button.getPaddingTop(), 3);
-    EXPECT_EQ(button.getPaddingBottom(), 4);
-    button.setPadding(7);
-    EXPECT_EQ(button.getPaddingLeft(), 7);
-    EXPECT_EQ(button.getPaddingBottom(), 7);
-}
-
 TEST(NavButton, StateRuleDisabledBeatsCheckedBeatsHover) {
     NavButton button;
     button.resize(100, 30);
@@ -164,27 +138,6 @@ TEST(PushButton, ClicksOnlyOnAReleaseInsideAfterAPress) {
     QTest::mousePress(&button, Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
     QTest::mouseRelease(&button, Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
     EXPECT_EQ(clicked.count(), 1);
-}
-
-TEST(PushButton, TakesTheSizeOfItsImage) {
-    PushButton button;
-    button.setPicName(":/title/close");
-    const QPixmap image(":/title/close");
-    ASSERT_FALSE(image.isNull());
-    EXPECT_EQ(button.size(), image.size());
-}
-
-TEST(TitleWidget, BuildsItsButtonsAndOwnSheet) {
-    QWidget window;
-    window.resize(600, 400);
-    TitleWidget title(&window);
-    EXPECT_EQ(title.height(), 30);
-    EXPECT_EQ(title.titleLabel()->objectName(), "TitleContent");
-    EXPECT_EQ(title.buttonMin()->objectName(), "ButtonMin");
-    EXPECT_EQ(title.buttonClose()->toolTip(), QStringLiteral("关闭"));
-    EXPECT_EQ(title.buttonMax()->toolTip(), QStringLiteral("最大化"));
-    EXPECT_EQ(title.buttonRestore()->size(), QSize(20, 20));
-    EXPECT_FALSE(title.styleSheet().isEmpty());
 }
 
 TEST(TitleWidget, DoubleClickSwapsMaximiseAndRestore) {

@@ -68,17 +68,7 @@ protected:
 
 }  // namespace
 
-TEST_F(SearchListTest, TableShapeAndARowFilledFromAReport) {
-    EXPECT_EQ(table()->objectName(), "table_widget");
-    ASSERT_EQ(table()->columnCount(), 12);
-    EXPECT_EQ(table()->horizontalHeaderItem(2)->text(), QStringLiteral("焦距"));
-    EXPECT_EQ(table()->horizontalHeaderItem(11)->text(), QStringLiteral("操作"));
-    EXPECT_EQ(table()->columnWidth(0), 40);
-    EXPECT_EQ(table()->columnWidth(4), 140);
-    EXPECT_TRUE(table()->horizontalHeader()->stretchLastSection());
-    EXPECT_FALSE(table()->verticalHeader()->isVisible());
-    EXPECT_EQ(table()->editTriggers(), QAbstractItemView::NoEditTriggers);
-
+TEST_F(SearchListTest, ARowIsFilledFromAReport) {
     QSignalSpy count(&list, &DeviceTableWidgetBase::signalsDeviceNumChange);
     list.slotFindDevice(camera("192.168.1.64", 8080));
     ASSERT_EQ(table()->rowCount(), 1);
