@@ -46,6 +46,7 @@ DeviceTableWidgetBase::DeviceTableWidgetBase(QWidget* parent, UiJobQueuePtr ui_j
 
     table_widget_ = new IndexWidgetTable(this);
     table_widget_->setObjectName("table_widget");
+    table_widget_->setStyleSheet(UpdateWidget::tableStyleSheet());
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_widget_);

@@ -40,6 +40,12 @@ DeviceInfo camera(const std::string& ip, int port = 80, uint32_t serial_low = 1)
     return info;
 }
 
+// The colour the status text is drawn in, as the table's style sheet resolves it.
+QColor textColor(UpdateWidget* cell) {
+    cell->statusLabel()->ensurePolished();
+    return cell->statusLabel()->palette().color(QPalette::WindowText);
+}
+
 class SearchListTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -222,35 +228,35 @@ TEST_F(SearchListTest, StatusCellClassesAndOneRowOnly) {
     UpdateWidget* first = list.statusCell(0);
     UpdateWidget* second = list.statusCell(1);
     EXPECT_TRUE(first->progressBar()->isHidden());
-    EXPECT_EQ(first->statusLabel()->styleSheet(), "color:green;");
-    EXPECT_TRUE(first->styleSheet().startsWith("QProgressBar{font:9pt;background:#d5dae6;"
-                                               "max-height:8px;border-radius:5px;"));
-    EXPECT_TRUE(first->styleSheet().endsWith(
-        "border:1px solid #d5dae6;}QProgressBar:chunk{border-radius:5px;background-color:#15a4fa;}"));
+    EXPECT_EQ(textColor(first), QColor("green"));
+    EXPECT_TRUE(table()->styleSheet().startsWith(
+        "QProgressBar{font:9pt;background:#d5dae6;max-height:8px;border-radius:5px;"
+        "text-align:center;border:1px solid #d5dae6;}"
+        "QProgressBar:chunk{border-radius:5px;background-color:#15a4fa;}"));
 
     list.setRowStatus(0, DEVICE_STATUS_EXPORTING, 40);
     EXPECT_EQ(first->statusLabel()->text(), QStringLiteral("正在导出"));
-    EXPECT_EQ(first->statusLabel()->styleSheet(), "color:blue;");
+    EXPECT_EQ(textColor(first), QColor("blue"));
     EXPECT_FALSE(first->progressBar()->isHidden());
     EXPECT_EQ(first->progressBar()->value(), 40);
     EXPECT_EQ(second->statusLabel()->text(), QStringLiteral("空闲"));
 
     list.setRowStatus(0, DEVICE_STATUS_UPDATE_CANCEL, 40);
     EXPECT_EQ(first->statusLabel()->text(), QStringLiteral("升级取消"));
-    EXPECT_EQ(first->statusLabel()->styleSheet(), "color:red;");
+    EXPECT_EQ(textColor(first), QColor("red"));
     EXPECT_TRUE(first->progressBar()->isHidden());
     EXPECT_EQ(first->progressBar()->value(), 0);
 
     const std::vector<std::tuple<DeviceStatus, const char*>> classes = {
-        {DEVICE_STATUS_UPDATE_SUCCESS, "color:green;"}, {DEVICE_STATUS_EXPORT_SUCCESS, "color:green;"},
-        {DEVICE_STATUS_SET_SUCCESS, "color:green;"},    {DEVICE_STATUS_UPDATE_FAILED, "color:red;"},
-        {DEVICE_STATUS_EXPORT_FAILED, "color:red;"},    {DEVICE_STATUS_SET_FAILED, "color:red;"},
-        {DEVICE_STATUS_UPDATING, "color:blue;"},        {DEVICE_STATUS_SETTING, "color:blue;"},
+        {DEVICE_STATUS_UPDATE_SUCCESS, "green"}, {DEVICE_STATUS_EXPORT_SUCCESS, "green"},
+        {DEVICE_STATUS_SET_SUCCESS, "green"},    {DEVICE_STATUS_UPDATE_FAILED, "red"},
+        {DEVICE_STATUS_EXPORT_FAILED, "red"},    {DEVICE_STATUS_SET_FAILED, "red"},
+        {DEVICE_STATUS_UPDATING, "blue"},        {DEVICE_STATUS_SETTING, "blue"},
     };
-    for (const auto& [status, sheet] : classes) {
+    for (const auto& [status, color] : classes) {
         list.setRowStatus(1, status, 70);
-        EXPECT_EQ(second->statusLabel()->styleSheet(), sheet) << status;
-        EXPECT_EQ(second->progressBar()->isHidden(), QString(sheet) != "color:blue;") << status;
+        EXPECT_EQ(textColor(second), QColor(color)) << status;
+        EXPECT_EQ(second->progressBar()->isHidden(), QString(color) != "blue") << status;
     }
 
     // An out-of-range percentage still moves the bar; a row without a cell is left alone.
