@@ -450,12 +450,21 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
     std::vector<SharedStringRef> entries;
     std::vector<uint32_t> indexes;  // per string cell, in writing order
     std::unordered_map<std::string_view, uint32_t, ViewHash> narrow, wide;
-    size_t cells_with_text = 0;
-    for (const auto& sheet : sheets_)
-        for (const auto& row : sheet->rows_)
+    size_t cells_with_text = 0, cells = 0, rows = 0, text_bytes = 0;
+    for (const auto& sheet : sheets_) {
+        rows += sheet->rows_.size();
+        for (const auto& row : sheet->rows_) {
+            cells += row.size();
             for (const CellValue& c : row)
-                if (c.kind() == CellValue::kString || c.kind() == CellValue::kWideString) ++cells_with_text;
+                if (c.kind() == CellValue::kString || c.kind() == CellValue::kWideString) {
+                    ++cells_with_text;
+                    text_bytes += c.compact() ? 2 * c.raw_text().size() : c.raw_text().size();
+                }
+        }
+    }
     indexes.reserve(cells_with_text);
+    narrow.reserve(cells_with_text);
+    wide.reserve(cells_with_text);
     for (const auto& sheet : sheets_)
         for (const auto& row : sheet->rows_)
             for (const CellValue& c : row) {
@@ -469,7 +478,10 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
             }
 
     std::vector<uint8_t> out;
-    out.reserve(4096 + cells_with_text * 20);
+    // Enough for the usual case, so the stream is not copied while it grows: every cell as a
+    // Number record, a Row per row, each text in the table once with its header and a flags
+    // byte per CONTINUE.
+    out.reserve(4096 + 18 * cells + 20 * rows + text_bytes * 9 / 8 + 3 * cells_with_text);
     globals_.bof.write(out);
     globals_.window1.write(out);
     for (const Font& r : globals_.fonts) r.write(out);
