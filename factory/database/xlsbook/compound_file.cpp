@@ -37,14 +37,19 @@ bool CompoundFile::open(const std::string& path) {
     std::vector<uint8_t> bytes;
     if (std::fseek(file.get(), 0, SEEK_END) == 0) {
         const long size = std::ftell(file.get());
-        if (size > 0) bytes.reserve(static_cast<size_t>(size));
+        if (size > 0) bytes.resize(static_cast<size_t>(size) + 1);  // +1: end of file seen at once
         std::rewind(file.get());
     }
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + got);
+    // Read straight into the buffer; a file that grows meanwhile is read on in chunks.
+    size_t used = 0;
+    for (;;) {
+        if (used == bytes.size()) bytes.resize(std::max<size_t>(bytes.size() * 2, 65536));
+        const size_t got = std::fread(bytes.data() + used, 1, bytes.size() - used, file.get());
+        used += got;
+        if (got == 0) break;
+    }
     if (std::ferror(file.get())) return false;
+    bytes.resize(used);
     return open_bytes(std::move(bytes));
 }
 
@@ -170,14 +175,30 @@ bool CompoundFile::load_mini_fat() {
     return read_chain(directory_[0].start_sector, mini_stream_chain_, fat_);
 }
 
+const DirectoryEntry* CompoundFile::find_stream(const std::string& name) const {
+    for (const DirectoryEntry& e : directory_)
+        if (e.type == DirectoryEntry::kStream && same_name(e.name, name)) return &e;
+    return nullptr;
+}
+
+bool CompoundFile::stream_in_place(const std::string& name, const uint8_t*& data, size_t& size) const {
+    const DirectoryEntry* entry = find_stream(name);
+    if (!entry || entry->size < mini_cutoff_ || entry->size > bytes_.size()) return false;
+    std::vector<uint32_t> chain;
+    if (!read_chain(entry->start_sector, chain, fat_) || chain.size() < ceil_div(entry->size, sector_size_))
+        return false;
+    for (size_t i = 1; i < chain.size(); ++i)
+        if (chain[i] != chain[i - 1] + 1) return false;
+    const uint64_t offset = (static_cast<uint64_t>(chain[0]) + 1) * sector_size_;
+    if (offset + entry->size > bytes_.size()) return false;
+    data = bytes_.data() + offset;
+    size = static_cast<size_t>(entry->size);
+    return true;
+}
+
 bool CompoundFile::read_stream(const std::string& name, std::vector<uint8_t>& out) const {
     out.clear();
-    const DirectoryEntry* entry = nullptr;
-    for (const DirectoryEntry& e : directory_)
-        if (e.type == DirectoryEntry::kStream && same_name(e.name, name)) {
-            entry = &e;
-            break;
-        }
+    const DirectoryEntry* entry = find_stream(name);
     if (!entry) return false;
     const uint64_t size = entry->size;
     if (size == 0) return true;

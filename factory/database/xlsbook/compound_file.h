@@ -49,6 +49,9 @@ public:
 
     // Reads the stream entry whose name equals `name` (compared without case, as [MS-CFB] does).
     bool read_stream(const std::string& name, std::vector<uint8_t>& out) const;
+    // The stream in place when its sectors follow each other in the file (as writers usually
+    // lay them out); false otherwise, and read_stream has to gather it.
+    bool stream_in_place(const std::string& name, const uint8_t*& data, size_t& size) const;
 
     const std::vector<DirectoryEntry>& directory() const { return directory_; }
 
@@ -61,6 +64,7 @@ public:
 
 private:
     const uint8_t* sector(uint32_t index) const;
+    const DirectoryEntry* find_stream(const std::string& name) const;
     bool read_chain(uint32_t start, std::vector<uint32_t>& chain, const std::vector<uint32_t>& table) const;
     bool load_fat();
     bool load_directory();

@@ -94,7 +94,11 @@ CellValue* WorksheetView::cell(size_t row, size_t column) {
         rows_.resize(row + 1);
     }
     std::vector<CellValue>& cells = rows_[row];
-    if (column >= cells.size()) cells.resize(column + 1);
+    if (column >= cells.size()) {
+        // A row usually ends up as wide as the sheet: one allocation instead of several.
+        if (column >= cells.capacity()) cells.reserve(std::max(column + 1, columns_));
+        cells.resize(column + 1);
+    }
     columns_ = std::max(columns_, column + 1);
     return &cells[column];
 }
@@ -123,26 +127,33 @@ void WorkbookFile::clear() {
 }
 
 bool WorkbookFile::load(const std::string& path) {
-    std::vector<uint8_t> stream;
-    {  // the file's bytes go before the stream is parsed
-        CompoundFile file;
-        if (!file.open(path) || !file.read_stream("Workbook", stream)) {
-            clear();
-            return false;
-        }
+    CompoundFile file;
+    if (!file.open(path)) {
+        clear();
+        return false;
     }
-    return load_stream(stream);
+    return load_from(file);
 }
 
 bool WorkbookFile::load_bytes(std::vector<uint8_t> file_bytes) {
-    std::vector<uint8_t> stream;
-    {
-        CompoundFile file;
-        if (!file.open_bytes(std::move(file_bytes)) || !file.read_stream("Workbook", stream)) {
-            clear();
-            return false;
-        }
+    CompoundFile file;
+    if (!file.open_bytes(std::move(file_bytes))) {
+        clear();
+        return false;
     }
+    return load_from(file);
+}
+
+bool WorkbookFile::load_from(CompoundFile& file) {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    if (file.stream_in_place("Workbook", data, size)) return load_stream(data, size);
+    std::vector<uint8_t> stream;
+    if (!file.read_stream("Workbook", stream)) {
+        clear();
+        return false;
+    }
+    file = CompoundFile();  // the file's bytes go before the stream is parsed
     return load_stream(stream);
 }
 

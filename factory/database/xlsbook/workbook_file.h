@@ -21,6 +21,8 @@
 
 namespace xlsbook {
 
+class CompoundFile;
+
 constexpr size_t kMaxRows = 65536;
 constexpr size_t kMaxColumns = 256;
 
@@ -88,6 +90,7 @@ public:
     bool load(const std::string& path);
     bool load_bytes(std::vector<uint8_t> file_bytes);
     bool load_stream(const std::vector<uint8_t>& workbook_stream);
+    bool load_stream(const uint8_t* workbook_stream, size_t size);
 
     // Writes a new compound file at `path`: into a temporary file beside it, flushed to disk,
     // then renamed over `path`, so a failed or interrupted save leaves the old file as it was.
@@ -108,6 +111,7 @@ public:
 
 private:
     void clear();
+    bool load_from(CompoundFile& file);
     WorksheetView* insert_sheet(std::unique_ptr<WorksheetView> sheet, int index);
 
     Workbook globals_;

@@ -14,27 +14,28 @@ namespace {
 // Walks the records of a stream, appending CONTINUE data to the record before it.
 class RecordReader {
 public:
-    RecordReader(const std::vector<uint8_t>& stream, size_t position) : s_(stream), pos_(position) {}
+    RecordReader(const uint8_t* stream, size_t size, size_t position)
+        : s_(stream), n_(size), pos_(position) {}
 
-    bool at_end() const { return pos_ + 4 > s_.size(); }
+    bool at_end() const { return pos_ + 4 > n_; }
     size_t position() const { return pos_; }
 
     // False when the stream ends inside a record.
     bool next(Record& out) {
         start_ = pos_;
-        if (pos_ + 4 > s_.size()) return false;
+        if (pos_ + 4 > n_) return false;
         const uint16_t code = get16(&s_[pos_]);
         size_t size = get16(&s_[pos_ + 2]);
-        if (pos_ + 4 + size > s_.size()) return false;
+        if (pos_ + 4 + size > n_) return false;
         pos_ += 4;
         data_ = &s_[pos_];
         size_ = size;
         pos_ += size;
         merged_.clear();
         breaks_.clear();
-        while (pos_ + 4 <= s_.size() && get16(&s_[pos_]) == code::kContinue) {
+        while (pos_ + 4 <= n_ && get16(&s_[pos_]) == code::kContinue) {
             const size_t more = get16(&s_[pos_ + 2]);
-            if (pos_ + 4 + more > s_.size()) return false;
+            if (pos_ + 4 + more > n_) return false;
             if (merged_.empty()) merged_.assign(data_, data_ + size_);
             breaks_.push_back(merged_.size());
             merged_.insert(merged_.end(), &s_[pos_ + 4], &s_[pos_ + 4 + more]);
@@ -64,7 +65,8 @@ public:
     }
 
 private:
-    const std::vector<uint8_t>& s_;
+    const uint8_t* s_;
+    size_t n_;
     size_t pos_;
     size_t start_ = 0;
     uint16_t code_ = 0;
@@ -201,8 +203,12 @@ std::u16string name_of(const SharedString& s) {
 }  // namespace
 
 bool WorkbookFile::load_stream(const std::vector<uint8_t>& stream) {
+    return load_stream(stream.data(), stream.size());
+}
+
+bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
     clear();
-    RecordReader reader(stream, 0);
+    RecordReader reader(stream, stream_size, 0);
     reader.set_needs_record(false);
     Record record;
     auto take = [&reader](Record& into) {
@@ -260,7 +266,7 @@ bool WorkbookFile::load_stream(const std::vector<uint8_t>& stream) {
     std::vector<SharedString>& strings = globals_.shared_strings.entries;
     std::vector<uint32_t> uses(strings.size(), 0);
     for (const BoundSheet& bound : globals_.bound_sheets) {
-        RecordReader counter(stream, bound.position);
+        RecordReader counter(stream, stream_size, bound.position);
         counter.set_needs_record(false);
         int depth = 0;
         while (counter.next(record)) {
@@ -276,7 +282,7 @@ bool WorkbookFile::load_stream(const std::vector<uint8_t>& stream) {
     // Each sheet is found where its BoundSheet says; charts and macro sheets are left out.
     for (const BoundSheet& bound : globals_.bound_sheets) {
         if (bound.sheet_type != 0) continue;
-        RecordReader sheet_reader(stream, bound.position);
+        RecordReader sheet_reader(stream, stream_size, bound.position);
         sheet_reader.set_needs_record(false);
         if (!sheet_reader.next(record) || sheet_reader.code() != code::kBOF) return clear(), false;
         if (sheet_reader.size() < 4 || get16(sheet_reader.data() + 2) != BOF::kWorksheet) continue;
