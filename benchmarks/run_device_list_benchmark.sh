@@ -2,7 +2,7 @@
 # Saves and loads a 65,535-device list with our store and with the peers, on this machine.
 #   benchmarks/run_device_list_benchmark.sh BUILD_DIR [NODE_MODULES_DIR]
 # NODE_MODULES_DIR holds the npm "xlsx" package (npm install --prefix SOMEWHERE xlsx); without
-# it the xlsx figures are left out. Runs each measurement 3 times and prints every figure.
+# it the xlsx figures are left out. Runs each measurement 5 times, interleaved and prints every figure.
 set -euo pipefail
 BUILD_DIR=${1:?build folder}
 NODE_MODULES=${2:-}
@@ -11,7 +11,7 @@ BENCH=$(find "$BUILD_DIR" -name kp_database_bench -type f -perm -u+x | head -1)
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
-for run in 1 2 3; do
+for run in 1 2 3 4 5; do
   "$BENCH" save "$WORK"
   "$BENCH" load "$WORK"
   /usr/bin/python3 "$HERE/device_list_xlrd.py" "$WORK/devicedatamanager.xls"
