@@ -8,6 +8,7 @@
 
 #include <RuDAVADO.h>
 #include <RuDAVADO_control.h>
+#include <kp_platform.h>
 
 #include <gtest/gtest.h>
 
@@ -265,8 +266,9 @@ TEST_F(LanDiscoveryTest, RefreshEmptiesAndRebuildsTheList) {
 }
 
 TEST_F(LanDiscoveryTest, NoReportReachesTheListAfterStopWhileReportsFlow) {
-    // Spread the replies of each search so that every stop cuts into a flowing search.
-    ASSERT_EQ(RuDAVADO_SetTiming("discovery_spread", 30000), 0);
+    // Spread the replies of each search over 30 ms so that every stop cuts into a flowing
+    // search (the library scales its timings by the process time scale).
+    ASSERT_EQ(RuDAVADO_SetTiming("discovery_spread", 30.0 / kp::timeScale()), 0);
     for (int round = 0; round < 60; ++round) {
         list.StartFindDevice();
         pumpEvents(round % 5);
@@ -281,7 +283,7 @@ TEST_F(LanDiscoveryTest, NoReportReachesTheListAfterStopWhileReportsFlow) {
 
     // The search after the loop holds each camera exactly once.
     list.StartFindDevice();
-    ASSERT_TRUE(waitForAll());
+    ASSERT_TRUE(waitForAll()) << table->rowCount() << " of " << expected.size();
     pumpEvents(60);
     const std::vector<std::string> ips = tableIps(table);
     EXPECT_EQ(std::multiset<std::string>(ips.begin(), ips.end()), expected);
