@@ -148,6 +148,10 @@ TEST(TitleWidget, DoubleClickSwapsMaximiseAndRestore) {
     QSignalSpy max_spy(&title, &TitleWidget::signalButtonMaxClicked);
     QSignalSpy restore_spy(&title, &TitleWidget::signalButtonRestoreClicked);
 
+    ASSERT_TRUE(title.isVisible());
+    // Without a layout the bar takes its window's width when it paints.
+    window.grab();
+    EXPECT_EQ(title.width(), window.width());
     QTest::mouseDClick(&title, Qt::LeftButton, Qt::NoModifier, QPoint(300, 15));
     EXPECT_EQ(max_spy.count(), 1);
     EXPECT_TRUE(title.buttonMax()->isHidden());
