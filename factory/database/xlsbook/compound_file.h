@@ -53,8 +53,6 @@ public:
     // lay them out); false otherwise, and read_stream has to gather it.
     bool stream_in_place(const std::string& name, const uint8_t*& data, size_t& size) const;
 
-    const std::vector<DirectoryEntry>& directory() const { return directory_; }
-
     // A whole compound file holding one stream, laid out as: FAT sectors, DIFAT sectors,
     // directory, mini FAT, then the stream (or the mini stream that holds it).
     static std::vector<uint8_t> build(const std::string& stream_name, const std::vector<uint8_t>& stream);

@@ -146,7 +146,9 @@ bool is_integer(uint32_t value) { return (value & 3) == 2; }
 int32_t decode_integer(uint32_t value) { return static_cast<int32_t>(value) >> 2; }
 
 bool from_real(double value, uint32_t& out) {
-    if (!(value > -1e15 && value < 1e15)) return false;  // also refuses NaN
+    // Beyond this the ×10000 test below would leave the range of a 64-bit integer; such values
+    // do not fit 30 bits anyway. Also refuses NaN.
+    if (!(value > -1e14 && value < 1e14)) return false;
     // Two decimals at most: the ×100 form; otherwise the value itself.
     const bool two_decimals = static_cast<int64_t>(value * 10000) == static_cast<int64_t>(value * 100) * 100;
     const bool scaled =

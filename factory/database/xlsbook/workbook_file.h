@@ -107,8 +107,6 @@ public:
     WorksheetView* add_worksheet(const std::string& name, int index = -1);
     WorksheetView* add_worksheet(const std::u16string& name, int index = -1);
 
-    const Workbook& globals() const { return globals_; }
-
 private:
     void clear();
     bool load_from(CompoundFile& file);

@@ -17,12 +17,8 @@ public:
     RecordReader(const uint8_t* stream, size_t size, size_t position)
         : s_(stream), n_(size), pos_(position) {}
 
-    bool at_end() const { return pos_ + 4 > n_; }
-    size_t position() const { return pos_; }
-
     // False when the stream ends inside a record.
     bool next(Record& out) {
-        start_ = pos_;
         if (pos_ + 4 > n_) return false;
         const uint16_t code = get16(&s_[pos_]);
         size_t size = get16(&s_[pos_ + 2]);
@@ -54,7 +50,6 @@ public:
     const std::vector<size_t>& breaks() const { return breaks_; }
     const uint8_t* data() const { return data_; }
     size_t size() const { return size_; }
-    size_t start() const { return start_; }
     void set_needs_record(bool needs) { needs_record_ = needs; }
     // Frees the buffer that joined the last record's CONTINUE data.
     void release() {
@@ -68,7 +63,6 @@ private:
     const uint8_t* s_;
     size_t n_;
     size_t pos_;
-    size_t start_ = 0;
     uint16_t code_ = 0;
     const uint8_t* data_ = nullptr;
     size_t size_ = 0;
