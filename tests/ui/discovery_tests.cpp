@@ -248,6 +248,32 @@ TEST_F(LanDiscoveryTest, CamerasThatAnswerAtOnceAreListed) {
     }
 }
 
+TEST_F(LanDiscoveryTest, AFailedRegistrationIsLoggedAndTheOtherSearchStillLists) {
+    std::vector<std::string> lines;
+    std::mutex lines_mutex;
+    kp::setDebugOutputCapture([&](const char* text) {
+        std::lock_guard<std::mutex> lock(lines_mutex);
+        lines.emplace_back(text);
+    });
+    ASSERT_EQ(RuDAVADO_FailNext("KPLPRClient_StartFindDeviceEx", -1, 1), 0);
+    list.StartFindDevice();
+    // Only the basic search failed: every camera with the extended report is listed, the
+    // older model (basic report only) is not.
+    expected.erase("192.168.1.105");
+    ASSERT_TRUE(waitForAll()) << table->rowCount() << " of " << expected.size();
+    pumpEvents(30);
+    kp::setDebugOutputCapture(nullptr);
+    RuDAVADO_ClearFaults();
+
+    const std::vector<std::string> ips = tableIps(table);
+    EXPECT_EQ(std::multiset<std::string>(ips.begin(), ips.end()), expected);
+    std::lock_guard<std::mutex> lock(lines_mutex);
+    const bool logged = std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find("KPLPRClient_StartFindDeviceEx false: -1") != std::string::npos;
+    });
+    EXPECT_TRUE(logged);
+}
+
 TEST_F(LanDiscoveryTest, RefreshEmptiesAndRebuildsTheList) {
     list.StartFindDevice();
     ASSERT_TRUE(waitForAll());
