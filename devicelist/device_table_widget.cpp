@@ -13,8 +13,8 @@
 #include <cstdio>
 
 #include "btn_tools_widget.h"
-#include "logging.h"
 #include "qtable_header_view.h"
+#include "sdkbase.h"
 
 namespace {
 
@@ -111,14 +111,9 @@ void DeviceTableWidget::StartFindDevice() {
     // Unique: a second start without a stop must not deliver every report twice.
     connect(this, &DeviceTableWidget::signalsFindDevice, this, &DeviceTableWidget::slotFindDevice,
             static_cast<Qt::ConnectionType>(Qt::AutoConnection | Qt::UniqueConnection));
-    int ret = KPLPRClient_StartFindDeviceEx(findDeviceCallbackEx, this);
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KPLPRClient_StartFindDeviceEx false: " << ret;
-    }
-    ret = KPLPRClient_StartFindDeviceV2(findDeviceCallbackV2, this);
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KPLPRClient_StartFindDeviceV2 false: " << ret;
-    }
+    // A failed registration is logged by the wrapper; the other search still runs.
+    factory::SDK_StartFindDeviceEx(findDeviceCallbackEx, this);
+    factory::SDK_StartFindDeviceV2(findDeviceCallbackV2, this);
 }
 
 void DeviceTableWidget::StopFindDevice() {
