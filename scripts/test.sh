@@ -23,7 +23,7 @@ if [ "$FUZZ_SECONDS" -gt 0 ]; then
   cmake --build "$FUZZ_DIR" --parallel "$JOBS" --target fuzz_xlsbook
   work=$(mktemp -d)
   cp fuzz/corpus/* "$work"/
-  "$FUZZ_DIR/fuzz/fuzz_xlsbook" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 "$work" 2>&1 | tail -3
+  "$FUZZ_DIR/fuzz/fuzz_xlsbook" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 "$work" 2>&1 | tail -3
   rm -rf "$work"
 fi
 
