@@ -41,18 +41,7 @@ dealmodule::dealmodule() : jobs_(new Job[kJobSlots]) {}
 
 dealmodule::~dealmodule() {
     // A worker left running would otherwise outlive the composer it reads.
-    if (worker_) {
-        stop_->store(true, std::memory_order_release);
-        Wake();
-        if (worker_->get_id() == std::this_thread::get_id()) {
-            // The last reference went with a job's closure on the worker itself: the loop sees
-            // the stop request and ends without touching the composer again.
-            worker_->detach();
-        } else {
-            worker_->join();
-        }
-        worker_.reset();
-    }
+    StopWorker();
     device_module_.reset();
     param_module_.reset();
     video_module_.reset();
@@ -118,7 +107,8 @@ void dealmodule::StopWorker() {
     stop_->store(true, std::memory_order_release);
     Wake();
     if (worker_->get_id() == std::this_thread::get_id()) {
-        // Called from a job: the loop ends when that job returns; joining itself would deadlock.
+        // Called from a job, or the last reference went with a job's closure: the loop ends when
+        // that job returns without touching the composer again; joining itself would deadlock.
         worker_->detach();
     } else {
         worker_->join();
