@@ -142,19 +142,16 @@ void DeviceDialog::slotSaveDeviceInfo() {
 }
 
 void DeviceDialog::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) {
-        mouse_press_ = true;
-        move_offset_ = event->globalPos() - pos();
-    }
+    drag_.press(this, event);
     QDialog::mousePressEvent(event);
 }
 
 void DeviceDialog::mouseMoveEvent(QMouseEvent* event) {
-    if (mouse_press_) move(event->globalPos() - move_offset_);
+    drag_.move(this, event);
     QDialog::mouseMoveEvent(event);
 }
 
 void DeviceDialog::mouseReleaseEvent(QMouseEvent* event) {
-    mouse_press_ = false;
+    drag_.release();
     QDialog::mouseReleaseEvent(event);
 }

@@ -4,8 +4,9 @@
 #pragma once
 
 #include <QDialog>
-#include <QPoint>
 #include <QString>
+
+#include "window_drag.h"
 
 class QLabel;
 class QLineEdit;
@@ -46,6 +47,5 @@ private:
     QPushButton* ok_button_ = nullptr;
     QPushButton* cancel_button_ = nullptr;
 
-    bool mouse_press_ = false;
-    QPoint move_offset_;
+    WindowDrag drag_;
 };

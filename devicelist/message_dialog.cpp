@@ -61,19 +61,16 @@ MessageDialog::MessageDialog(QWidget* parent, const QString& title, const QStrin
 }
 
 void MessageDialog::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) {
-        mouse_press_ = true;
-        move_offset_ = event->globalPos() - pos();
-    }
+    drag_.press(this, event);
     QDialog::mousePressEvent(event);
 }
 
 void MessageDialog::mouseMoveEvent(QMouseEvent* event) {
-    if (mouse_press_) move(event->globalPos() - move_offset_);
+    drag_.move(this, event);
     QDialog::mouseMoveEvent(event);
 }
 
 void MessageDialog::mouseReleaseEvent(QMouseEvent* event) {
-    mouse_press_ = false;
+    drag_.release();
     QDialog::mouseReleaseEvent(event);
 }

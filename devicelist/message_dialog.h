@@ -4,8 +4,9 @@
 #pragma once
 
 #include <QDialog>
-#include <QPoint>
 #include <QString>
+
+#include "window_drag.h"
 
 class QLabel;
 class QPushButton;
@@ -28,6 +29,5 @@ private:
     QPushButton* first_button_ = nullptr;
     QPushButton* second_button_ = nullptr;
 
-    bool mouse_press_ = false;
-    QPoint move_offset_;
+    WindowDrag drag_;
 };
