@@ -295,31 +295,29 @@ int sdkbase::SDK_InvokeCallback() {
     return callback_ ? callback_() : 0;
 }
 
-bool SDK_StartFindDeviceEx(KPLPRC_FIND_DEVICE_CALLBACK_EX callback, void* user_data) {
-    int ret = KPLPRClient_StartFindDeviceEx(callback, user_data);
+namespace {
+
+// The registrations report a failure only through the log.
+bool Registered(const char* function, int ret) {
     if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KPLPRClient_StartFindDeviceEx false: " << ret;
+        KPES_LOG(kpes::LS_ERROR) << function << " false: " << ret;
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool SDK_StartFindDeviceEx(KPLPRC_FIND_DEVICE_CALLBACK_EX callback, void* user_data) {
+    return Registered("KPLPRClient_StartFindDeviceEx", KPLPRClient_StartFindDeviceEx(callback, user_data));
 }
 
 bool SDK_StartFindDeviceV2(KPLPRC_FIND_DEVICE_CALLBACK_V2 callback, void* user_data) {
-    int ret = KPLPRClient_StartFindDeviceV2(callback, user_data);
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KPLPRClient_StartFindDeviceV2 false: " << ret;
-        return false;
-    }
-    return true;
+    return Registered("KPLPRClient_StartFindDeviceV2", KPLPRClient_StartFindDeviceV2(callback, user_data));
 }
 
 bool SDK_SetCommonNotifyCallBack(KPLPRC_COMMON_NOTIFY_CALLBACK callback, void* user_data) {
-    int ret = KPLPRClient_SetCommonNotifyCallBack(callback, user_data);
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KPLPRClient_SetCommonNotifyCallBack false: " << ret;
-        return false;
-    }
-    return true;
+    return Registered("KPLPRClient_SetCommonNotifyCallBack", KPLPRClient_SetCommonNotifyCallBack(callback, user_data));
 }
 
 }  // namespace factory
