@@ -21,9 +21,7 @@ bool assignIfChanged(QPixmap& field, const QPixmap& value) {
 
 }  // namespace
 
-NavButton::NavButton(QWidget* parent) : QPushButton(parent) {
-    setCheckable(true);
-}
+NavButton::NavButton(QWidget* parent) : QPushButton(parent) { setCheckable(true); }
 
 NavButton::PaintState NavButton::paintState() const {
     if (!isEnabled()) return PaintState::Disabled;
@@ -66,19 +64,37 @@ void NavButton::drawBg(QPainter* painter) {
     const int h = height();
     QRect bg_rect;
     switch (linePosition_) {
-        case LinePosition_Left: bg_rect = QRect(lineSpace_, 0, w - lineSpace_, h); break;
-        case LinePosition_Right: bg_rect = QRect(0, 0, w - lineSpace_, h); break;
-        case LinePosition_Top: bg_rect = QRect(0, lineSpace_, w, h - lineSpace_); break;
-        case LinePosition_Bottom: bg_rect = QRect(0, 0, w, h - lineSpace_); break;
+        case LinePosition_Left:
+            bg_rect = QRect(lineSpace_, 0, w - lineSpace_, h);
+            break;
+        case LinePosition_Right:
+            bg_rect = QRect(0, 0, w - lineSpace_, h);
+            break;
+        case LinePosition_Top:
+            bg_rect = QRect(0, lineSpace_, w, h - lineSpace_);
+            break;
+        case LinePosition_Bottom:
+            bg_rect = QRect(0, 0, w, h - lineSpace_);
+            break;
     }
 
     const QBrush* brush = &normalBgBrush_;
     QColor color = normalBgColor_;
     switch (paintState()) {
-        case PaintState::Disabled: brush = &disableBgBrush_; color = disableBgColor_; break;
-        case PaintState::Checked: brush = &checkBgBrush_; color = checkBgColor_; break;
-        case PaintState::Hover: brush = &hoverBgBrush_; color = hoverBgColor_; break;
-        case PaintState::Normal: break;
+        case PaintState::Disabled:
+            brush = &disableBgBrush_;
+            color = disableBgColor_;
+            break;
+        case PaintState::Checked:
+            brush = &checkBgBrush_;
+            color = checkBgColor_;
+            break;
+        case PaintState::Hover:
+            brush = &hoverBgBrush_;
+            color = hoverBgColor_;
+            break;
+        case PaintState::Normal:
+            break;
     }
     if (brush->style() == Qt::NoBrush) {
         // An unset (invalid) colour paints nothing rather than the black an invalid QColor
@@ -97,10 +113,17 @@ void NavButton::drawText(QPainter* painter) {
 
     QColor color = normalTextColor_;
     switch (paintState()) {
-        case PaintState::Disabled: color = disableTextColor_; break;
-        case PaintState::Checked: color = checkTextColor_; break;
-        case PaintState::Hover: color = hoverTextColor_; break;
-        case PaintState::Normal: break;
+        case PaintState::Disabled:
+            color = disableTextColor_;
+            break;
+        case PaintState::Checked:
+            color = checkTextColor_;
+            break;
+        case PaintState::Hover:
+            color = hoverTextColor_;
+            break;
+        case PaintState::Normal:
+            break;
     }
     if (!color.isValid()) color = palette().color(QPalette::Disabled, QPalette::ButtonText);
     painter->setPen(color);
@@ -116,10 +139,17 @@ void NavButton::drawIcon(QPainter* painter) {
 
     QPixmap pix = iconNormal_;
     switch (paintState()) {
-        case PaintState::Disabled: pix = iconDisable_; break;
-        case PaintState::Checked: pix = iconCheck_; break;
-        case PaintState::Hover: pix = iconHover_; break;
-        case PaintState::Normal: break;
+        case PaintState::Disabled:
+            pix = iconDisable_;
+            break;
+        case PaintState::Checked:
+            pix = iconCheck_;
+            break;
+        case PaintState::Hover:
+            pix = iconHover_;
+            break;
+        case PaintState::Normal:
+            break;
     }
     if (pix.isNull()) return;
 
@@ -141,10 +171,18 @@ void NavButton::drawLine(QPainter* painter) {
     const int w = width();
     const int h = height();
     switch (linePosition_) {
-        case LinePosition_Left: painter->drawLine(QPoint(0, 0), QPoint(0, h)); break;
-        case LinePosition_Right: painter->drawLine(QPoint(w, 0), QPoint(w, h)); break;
-        case LinePosition_Top: painter->drawLine(QPoint(0, 0), QPoint(w, 0)); break;
-        case LinePosition_Bottom: painter->drawLine(QPoint(0, h), QPoint(w, h)); break;
+        case LinePosition_Left:
+            painter->drawLine(QPoint(0, 0), QPoint(0, h));
+            break;
+        case LinePosition_Right:
+            painter->drawLine(QPoint(w, 0), QPoint(w, h));
+            break;
+        case LinePosition_Top:
+            painter->drawLine(QPoint(0, 0), QPoint(w, 0));
+            break;
+        case LinePosition_Bottom:
+            painter->drawLine(QPoint(0, h), QPoint(w, h));
+            break;
     }
     painter->restore();
 }
@@ -183,8 +221,8 @@ void NavButton::drawTriangle(QPainter* painter) {
 }
 
 // Setters: store, repaint; an unchanged value costs nothing.
-#define KP_NAV_SETTER(Name, Type, field)           \
-    void NavButton::set##Name(Type value) {        \
+#define KP_NAV_SETTER(Name, Type, field)             \
+    void NavButton::set##Name(Type value) {          \
         if (assignIfChanged(field, value)) update(); \
     }
 

@@ -15,8 +15,7 @@ namespace {
 // The rolling title advances one character per tick; all title bars share the position.
 int g_roll_index = 0;
 
-void setUpButton(PushButton* button, const char* object_name, const char* image,
-                 const QString& tool_tip) {
+void setUpButton(PushButton* button, const char* object_name, const char* image, const QString& tool_tip) {
     button->setObjectName(object_name);
     button->setPicName(image);
     button->setFixedSize(20, 20);

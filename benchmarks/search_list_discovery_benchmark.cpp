@@ -10,6 +10,8 @@
 // figure.
 #include <RuDAVADO.h>
 #include <RuDAVADO_control.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -17,10 +19,6 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -62,8 +60,7 @@ int main(int argc, char** argv) {
     const int cameras = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
 
-    if (KpLPRClient_Setup() != 0 ||
-        RuDAVADO_LoadScenarioText(manyCamerasScenario(cameras).c_str()) != 0) {
+    if (KpLPRClient_Setup() != 0 || RuDAVADO_LoadScenarioText(manyCamerasScenario(cameras).c_str()) != 0) {
         std::fprintf(stderr, "cannot set up the simulated network: %s\n", RuDAVADO_LastLoadError());
         return 1;
     }
@@ -110,17 +107,17 @@ int main(int argc, char** argv) {
         QElapsedTimer paint;
         paint.start();
         QApplication::processEvents();
-        std::printf("direct insertion of %d rows: %.1f ms, %.3f ms a row, slowest row %.3f ms, "
-                    "first paint after %.1f ms\n",
-                    cameras, total / 1e6, total / 1e6 / cameras, slowest / 1e6, paint.nsecsElapsed() / 1e6);
+        std::printf(
+            "direct insertion of %d rows: %.1f ms, %.3f ms a row, slowest row %.3f ms, "
+            "first paint after %.1f ms\n",
+            cameras, total / 1e6, total / 1e6 / cameras, slowest / 1e6, paint.nsecsElapsed() / 1e6);
         QuietStdout quiet;
         list->clearDevices();
     }
 
-    std::printf("search list discovery: %d cameras, discovery_spread %.0f ms, time scale %s\n",
-                cameras, RuDAVADO_GetTiming("discovery_spread"),
-                qEnvironmentVariableIsSet("KP_TIME_SCALE") ? qgetenv("KP_TIME_SCALE").constData()
-                                                           : "1");
+    std::printf("search list discovery: %d cameras, discovery_spread %.0f ms, time scale %s\n", cameras,
+                RuDAVADO_GetTiming("discovery_spread"),
+                qEnvironmentVariableIsSet("KP_TIME_SCALE") ? qgetenv("KP_TIME_SCALE").constData() : "1");
     std::printf("%-6s %12s %12s %10s %8s\n", "round", "last row ms", "longest ms", "passes", "rows");
 
     for (int round = 1; round <= rounds; ++round) {
@@ -139,8 +136,8 @@ int main(int argc, char** argv) {
             last_pass = now;
             ++passes;
         });
-        const QMetaObject::Connection counting = QObject::connect(
-            list, &DeviceTableWidgetBase::signalsDeviceNumChange, [&](int rows) {
+        const QMetaObject::Connection counting =
+            QObject::connect(list, &DeviceTableWidgetBase::signalsDeviceNumChange, [&](int rows) {
                 if (rows >= cameras && last_row_at < 0) {
                     last_row_at = clock.nsecsElapsed();
                     loop.quit();
@@ -163,9 +160,8 @@ int main(int argc, char** argv) {
         }
         QObject::disconnect(counting);
 
-        std::printf("%-6d %12.1f %12.2f %10ld %8d\n", round,
-                    last_row_at < 0 ? -1.0 : last_row_at / 1e6, longest / 1e6, passes,
-                    list->tableWidget()->rowCount());
+        std::printf("%-6d %12.1f %12.2f %10ld %8d\n", round, last_row_at < 0 ? -1.0 : last_row_at / 1e6,
+                    longest / 1e6, passes, list->tableWidget()->rowCount());
         std::fflush(stdout);
     }
 

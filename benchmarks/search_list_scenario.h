@@ -23,8 +23,7 @@ inline std::string manyCamerasScenario(int count) {
                       "%s{\"name\":\"cam-%04d\",\"model\":\"%s\",\"ip\":\"10.20.%d.%d\","
                       "\"netmask\":\"255.255.0.0\",\"gateway\":\"10.20.0.1\","
                       "\"serial_high\":%u,\"serial_low\":%d,\"lens_code\":%d}",
-                      i == 0 ? "" : ",", i, model, host / 250, host % 250 + 1, high,
-                      0x20000 + i, i % 7);
+                      i == 0 ? "" : ",", i, model, host / 250, host % 250 + 1, high, 0x20000 + i, i % 7);
         json += camera;
     }
     json += "]}";

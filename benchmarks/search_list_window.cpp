@@ -14,7 +14,6 @@
 #include <QTableWidget>
 #include <QThread>
 #include <QVBoxLayout>
-
 #include <cstdio>
 
 #include "device_table_widget.h"
@@ -40,8 +39,7 @@ int main(int argc, char** argv) {
     int online = 0;
     for (int i = 0; i < RuDAVADO_CameraCount(); ++i) {
         RuDAVADO_CameraState state;
-        if (RuDAVADO_GetCameraState(i, &state) == 0 && state.state == RUDAVADO_STATE_ONLINE)
-            ++online;
+        if (RuDAVADO_GetCameraState(i, &state) == 0 && state.state == RUDAVADO_STATE_ONLINE) ++online;
     }
 
     QWidget window;

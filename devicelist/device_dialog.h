@@ -21,8 +21,7 @@ public:
     explicit DeviceDialog(QWidget* parent = nullptr, const QString& title = QString());
 
     // An empty user name becomes "admin", an empty password the default password.
-    void fillFields(const QString& ip, int port, const QString& user_name,
-                    const QString& pass_word);
+    void fillFields(const QString& ip, int port, const QString& user_name, const QString& pass_word);
 
 Q_SIGNALS:
     void signalSaveDeviceInfo(QString ip, int port, QString user_name, QString pass_word);

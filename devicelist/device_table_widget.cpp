@@ -6,9 +6,8 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QMenu>
-#include <QTimer>
 #include <QTableWidget>
-
+#include <QTimer>
 #include <climits>
 #include <cstdio>
 
@@ -23,25 +22,23 @@ void debugLine(const char* text) {
     std::fflush(stdout);
 }
 
-void KPLPRC_CALL findDeviceCallbackEx(const char* device_name, const char* ip,
-                                      unsigned short port, unsigned short port2,
-                                      unsigned int serial_low, unsigned int serial_high,
+void KPLPRC_CALL findDeviceCallbackEx(const char* device_name, const char* ip, unsigned short port,
+                                      unsigned short port2, unsigned int serial_low, unsigned int serial_high,
                                       const char* netmask, const char* gateway, void* user_data) {
     if (!user_data) return;
-    static_cast<DeviceTableWidget*>(user_data)->OnFindDevice(deviceInfoFromReport(
-        device_name, ip, port, port2, serial_low, serial_high, netmask, gateway));
+    static_cast<DeviceTableWidget*>(user_data)->OnFindDevice(
+        deviceInfoFromReport(device_name, ip, port, port2, serial_low, serial_high, netmask, gateway));
 }
 
-void KPLPRC_CALL findDeviceCallbackV2(const char* device_name, const char* ip,
-                                      unsigned short port, unsigned short port2,
-                                      unsigned int serial_low, unsigned int serial_high,
+void KPLPRC_CALL findDeviceCallbackV2(const char* device_name, const char* ip, unsigned short port,
+                                      unsigned short port2, unsigned int serial_low, unsigned int serial_high,
                                       const char* netmask, const char* gateway, int find_value,
-                                      const char* firmware_version, int lens_code,
-                                      const char* mac, const char* boot_time, void* user_data) {
+                                      const char* firmware_version, int lens_code, const char* mac,
+                                      const char* boot_time, void* user_data) {
     if (!user_data) return;
-    static_cast<DeviceTableWidget*>(user_data)->OnFindDevice(deviceInfoFromReport(
-        device_name, ip, port, port2, serial_low, serial_high, netmask, gateway, find_value,
-        firmware_version, lens_code, mac, boot_time));
+    static_cast<DeviceTableWidget*>(user_data)->OnFindDevice(
+        deviceInfoFromReport(device_name, ip, port, port2, serial_low, serial_high, netmask, gateway,
+                             find_value, firmware_version, lens_code, mac, boot_time));
 }
 
 // The four numbers of a dotted address; false for any other shape.
@@ -94,8 +91,7 @@ DeviceTableWidget::DeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue
         const int status = entry.status;
         connect(action, &QAction::triggered, this, [this, status] { setStatusFilter(status); });
     }
-    connect(headerView(), &QHeaderView::sectionClicked, this,
-            &DeviceTableWidget::slotHeaderSectionClicked);
+    connect(headerView(), &QHeaderView::sectionClicked, this, &DeviceTableWidget::slotHeaderSectionClicked);
 
     pass_timer_ = new QTimer(this);
     pass_timer_->setSingleShot(true);
@@ -120,8 +116,7 @@ void DeviceTableWidget::StopFindDevice() {
     debugLine("StopFindDevice\n");
     clearDevices();
     debugLine("StopFindDevice1\n");
-    disconnect(this, &DeviceTableWidget::signalsFindDevice, this,
-               &DeviceTableWidget::slotFindDevice);
+    disconnect(this, &DeviceTableWidget::signalsFindDevice, this, &DeviceTableWidget::slotFindDevice);
     KpLPRClient_StopFindDevice();
     // Reports queued before the disconnect would still be delivered into the emptied list (and,
     // after a refresh, show up as duplicates); no callback runs any more, so drop them now.
@@ -224,8 +219,7 @@ void DeviceTableWidget::setRowStatus(int row, DeviceStatus status, int value) {
 
 void DeviceTableWidget::setStatusFilter(int status) {
     status_filter_ = status;
-    for (QAction* action : status_actions_->actions())
-        action->setChecked(action->data().toInt() == status);
+    for (QAction* action : status_actions_->actions()) action->setChecked(action->data().toInt() == status);
     for (int row = 0; row < tableWidget()->rowCount(); ++row) applyFilterToRow(row);
     emit signalsSelectedChange(checkedRowCount());
 }

@@ -19,7 +19,6 @@
 
 #include <QElapsedTimer>
 #include <QString>
-
 #include <atomic>
 #include <deque>
 

@@ -5,7 +5,6 @@
 #include <QHeaderView>
 #include <QTableWidget>
 #include <QVBoxLayout>
-
 #include <cstdio>
 
 #include "btn_tools_widget.h"
@@ -18,8 +17,7 @@ namespace {
 constexpr int kRowHeight = 24;
 // The MAC ("00:1A:2B:3C:4D:5E") and start-up time ("2026-12-04 08:00:00") columns are wide
 // enough for their whole text; the port column gives up what they take.
-constexpr int kColumnWidths[kDeviceColumnCount] = {40, 120, 80, 120, 140, 90,
-                                                   130, 150, 120, 120, 120, 120};
+constexpr int kColumnWidths[kDeviceColumnCount] = {40, 120, 80, 120, 140, 90, 130, 150, 120, 120, 120, 120};
 
 bool isDottedIpv4(const std::string& ip) {
     int parts = 0;
@@ -61,9 +59,9 @@ void DeviceTableWidgetBase::initTable(const QString& column2_header) {
     table_widget_->setHorizontalHeader(header_view_);
     table_widget_->setColumnCount(kDeviceColumnCount);
     table_widget_->setHorizontalHeaderLabels(
-        {"", QStringLiteral("状态"), column2_header, QStringLiteral("固件版本"),
-         QStringLiteral("序列号"), QStringLiteral("端口"), "MAC", QStringLiteral("启动时间"), "IP",
-         QStringLiteral("网关"), QStringLiteral("子网掩码"), QStringLiteral("操作")});
+        {"", QStringLiteral("状态"), column2_header, QStringLiteral("固件版本"), QStringLiteral("序列号"),
+         QStringLiteral("端口"), "MAC", QStringLiteral("启动时间"), "IP", QStringLiteral("网关"),
+         QStringLiteral("子网掩码"), QStringLiteral("操作")});
     for (int column = 0; column < kDeviceColumnCount; ++column)
         table_widget_->setColumnWidth(column, kColumnWidths[column]);
 
@@ -82,8 +80,7 @@ void DeviceTableWidgetBase::initTable(const QString& column2_header) {
 
     connect(header_view_, &QTableHeaderView::stateChanged, this,
             &DeviceTableWidgetBase::slotHeaderStateChanged);
-    connect(table_widget_, &QTableWidget::itemClicked, this,
-            &DeviceTableWidgetBase::slotItemClicked);
+    connect(table_widget_, &QTableWidget::itemClicked, this, &DeviceTableWidgetBase::slotItemClicked);
 }
 
 void DeviceTableWidgetBase::fillRow(int row, const DeviceInfo& info, const QString& column2_text,
@@ -122,10 +119,8 @@ void DeviceTableWidgetBase::fillRow(int row, const DeviceInfo& info, const QStri
 BtnToolsWidget* DeviceTableWidgetBase::attachTools(int row, const DeviceInfo& record) {
     auto* tools = new BtnToolsWidget();
     tools->setDeviceInfo(record);
-    connect(tools, &BtnToolsWidget::signalButtonIeClicked, this,
-            &DeviceTableWidgetBase::slotOpenWebPage);
-    connect(tools, &BtnToolsWidget::signalButtonVideoClicked, this,
-            &DeviceTableWidgetBase::slotOpenVideo);
+    connect(tools, &BtnToolsWidget::signalButtonIeClicked, this, &DeviceTableWidgetBase::slotOpenWebPage);
+    connect(tools, &BtnToolsWidget::signalButtonVideoClicked, this, &DeviceTableWidgetBase::slotOpenVideo);
     table_widget_->setCellWidget(row, kColumnTools, tools);
     return tools;
 }
@@ -214,8 +209,7 @@ std::string DeviceTableWidgetBase::webPageUrl(const DeviceInfo& device_info) {
     if (device_info.port == 80)
         std::snprintf(url, sizeof(url), "http://%s/", device_info.ip_addr.c_str());
     else
-        std::snprintf(url, sizeof(url), "http://%s:%d/", device_info.ip_addr.c_str(),
-                      device_info.port);
+        std::snprintf(url, sizeof(url), "http://%s:%d/", device_info.ip_addr.c_str(), device_info.port);
     return url;
 }
 
@@ -223,8 +217,8 @@ void DeviceTableWidgetBase::slotOpenWebPage(DeviceInfo* device_info) {
     if (!device_info) return;
     const std::string url = webPageUrl(*device_info);
     if (url.empty()) {
-        KPES_LOG(kpes::LS_WARNING) << "web page not opened, address " << device_info->ip_addr
-                                   << " port " << device_info->port;
+        KPES_LOG(kpes::LS_WARNING) << "web page not opened, address " << device_info->ip_addr << " port "
+                                   << device_info->port;
         return;
     }
     ShellExecuteA(nullptr, "open", "iexplore.exe", url.c_str(), nullptr, SW_SHOWNORMAL);

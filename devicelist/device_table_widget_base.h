@@ -12,7 +12,6 @@
 #include <QMetaObject>
 #include <QString>
 #include <QWidget>
-
 #include <string>
 #include <vector>
 
@@ -72,8 +71,7 @@ protected:
     void initTable(const QString& column2_header);
     // Columns 0 to 10 of `row` from `info`: check box with the hidden roles (260/261 only with
     // `with_login_roles`), a new status cell at idle, `column2_text`, and the text columns.
-    void fillRow(int row, const DeviceInfo& info, const QString& column2_text,
-                 bool with_login_roles);
+    void fillRow(int row, const DeviceInfo& info, const QString& column2_text, bool with_login_roles);
     // Column 11: a tool widget holding `record`, its buttons wired to the web-page and video
     // handlers.
     BtnToolsWidget* attachTools(int row, const DeviceInfo& record);
@@ -82,12 +80,11 @@ protected:
 
     // Delivers one status to the cell of `row` only, through the list's own status signal.
     template <typename List>
-    void emitStatusToRow(List* list, void (List::*signal)(DeviceStatus, int), int row,
-                         DeviceStatus status, int value) {
+    void emitStatusToRow(List* list, void (List::*signal)(DeviceStatus, int), int row, DeviceStatus status,
+                         int value) {
         UpdateWidget* cell = statusCell(row);
         if (!cell) return;
-        const QMetaObject::Connection connection =
-            connect(list, signal, cell, &UpdateWidget::slotSetStatus);
+        const QMetaObject::Connection connection = connect(list, signal, cell, &UpdateWidget::slotSetStatus);
         emit(list->*signal)(status, value);
         disconnect(connection);
     }

@@ -3,12 +3,13 @@
 #include <QTableWidget>
 
 const char* const g_device_status_text[kDeviceStatusCount] = {
-    "空闲", "正在升级", "升级成功", "升级失败", "升级取消", "正在导出",
+    "空闲",     "正在升级", "升级成功", "升级失败", "升级取消", "正在导出",
     "导出成功", "导出失败", "正在设置", "设置成功", "设置失败",
 };
 
 const char* const g_lens_name[7] = {
-    "非定焦镜头", "4mm定焦镜头", "6mm定焦镜头", "8mm定焦镜头", "12mm定焦镜头", "16mm定焦镜头", "2.8mm定焦镜头",
+    "非定焦镜头",   "4mm定焦镜头",  "6mm定焦镜头",   "8mm定焦镜头",
+    "12mm定焦镜头", "16mm定焦镜头", "2.8mm定焦镜头",
 };
 
 const char* const g_device_kind_name[2] = {"车牌识别", "人脸识别"};

@@ -5,7 +5,6 @@
 
 #include <QMetaType>
 #include <QString>
-
 #include <cstdint>
 #include <string>
 

@@ -6,8 +6,7 @@
 
 #include "push_button.h"
 
-DialogTitleBar createDialogTitleBar(QDialog* dialog, const QString& title,
-                                    const QString& close_tip) {
+DialogTitleBar createDialogTitleBar(QDialog* dialog, const QString& title, const QString& close_tip) {
     auto* icon_label = new QLabel(dialog);
     icon_label->setPixmap(QPixmap(":/ico/player"));
     icon_label->setFixedSize(16, 16);

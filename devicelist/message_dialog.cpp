@@ -9,8 +9,7 @@
 #include "dialog_title_bar.h"
 #include "push_button.h"
 
-MessageDialog::MessageDialog(QWidget* parent, const QString& title, const QString& text,
-                             int kind)
+MessageDialog::MessageDialog(QWidget* parent, const QString& title, const QString& text, int kind)
     : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setStyleSheet("background-color:#d5dae6");

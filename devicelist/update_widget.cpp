@@ -5,7 +5,6 @@
 #include <QProgressBar>
 #include <QStyle>
 #include <QVariant>
-
 #include <algorithm>
 
 namespace {
@@ -13,18 +12,19 @@ constexpr char kColorProperty[] = "statusColor";
 }  // namespace
 
 QString UpdateWidget::tableStyleSheet() {
-    const QString bar =
-        QString("QProgressBar{font:%1pt;background:%2;max-height:%3px;border-radius:%4px;"
-                "text-align:center;border:1px solid %2;}")
-            .arg(9)
-            .arg("#d5dae6")
-            .arg(8)
-            .arg(5);
+    const QString bar = QString(
+                            "QProgressBar{font:%1pt;background:%2;max-height:%3px;border-radius:%4px;"
+                            "text-align:center;border:1px solid %2;}")
+                            .arg(9)
+                            .arg("#d5dae6")
+                            .arg(8)
+                            .arg(5);
     const QString chunk =
         QString("QProgressBar:chunk{border-radius:%2px;background-color:%1;}").arg("#15a4fa").arg(5);
-    const QString label = "QLabel[statusColor=\"green\"]{color:green;}"
-                          "QLabel[statusColor=\"blue\"]{color:blue;}"
-                          "QLabel[statusColor=\"red\"]{color:red;}";
+    const QString label =
+        "QLabel[statusColor=\"green\"]{color:green;}"
+        "QLabel[statusColor=\"blue\"]{color:blue;}"
+        "QLabel[statusColor=\"red\"]{color:red;}";
     return bar + chunk + label;
 }
 

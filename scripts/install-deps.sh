@@ -10,7 +10,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev xvfb xauth x11-utils imagemagick
   fonts-wqy-microhei
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   python3 python3-xlrd python3-olefile
 )
 

@@ -156,7 +156,8 @@ void dealmodule::WorkerLoop(dealmodule* self, StopToken stop) {
         // An idle worker sleeps until a post, an unpause or a stop wakes it: a batch of
         // hundreds of devices must not burn the CPU polling empty rings.
         std::unique_lock<std::mutex> guard(self->wake_lock_);
-        self->wake_.wait(guard, [&] { return stop->load(std::memory_order_acquire) || self->HasRunnableJob(); });
+        self->wake_.wait(guard,
+                         [&] { return stop->load(std::memory_order_acquire) || self->HasRunnableJob(); });
     }
 }
 
@@ -173,7 +174,8 @@ bool dealmodule::RunNextJob() {
 }
 
 bool dealmodule::CheckDevice() const {
-    FACTORY_ASSERT_RETURN(device_module_ == nullptr, false, "ASSERT (device_module_ == NULL) is true, then returned");
+    FACTORY_ASSERT_RETURN(device_module_ == nullptr, false,
+                          "ASSERT (device_module_ == NULL) is true, then returned");
     return true;
 }
 
@@ -181,7 +183,8 @@ bool dealmodule::CheckDeviceAndParam() const {
     if (!CheckDevice()) {
         return false;
     }
-    FACTORY_ASSERT_RETURN(param_module_ == nullptr, false, "ASSERT (param_module_ == NULL) is true, then returned");
+    FACTORY_ASSERT_RETURN(param_module_ == nullptr, false,
+                          "ASSERT (param_module_ == NULL) is true, then returned");
     return true;
 }
 
@@ -189,7 +192,8 @@ bool dealmodule::CheckDeviceAndVideo() const {
     if (!CheckDevice()) {
         return false;
     }
-    FACTORY_ASSERT_RETURN(video_module_ == nullptr, false, "ASSERT (video_module_ == NULL) is true, then returned");
+    FACTORY_ASSERT_RETURN(video_module_ == nullptr, false,
+                          "ASSERT (video_module_ == NULL) is true, then returned");
     return true;
 }
 
@@ -205,8 +209,8 @@ void dealmodule::SetPassword(std::string ip, int port, std::string user, std::st
              progress = OrNoop(std::move(progress))] { SetPasswordJob(login, new_password, progress); });
 }
 
-void dealmodule::ImportParam(std::string ip, int port, std::string user, std::string password, std::string path,
-                             ProgressCallback progress) {
+void dealmodule::ImportParam(std::string ip, int port, std::string user, std::string password,
+                             std::string path, ProgressCallback progress) {
     if (!CheckDeviceAndParam()) {
         return;
     }
@@ -217,7 +221,8 @@ void dealmodule::ImportParam(std::string ip, int port, std::string user, std::st
 }
 
 void dealmodule::ExportParam(std::string ip, int port, std::string user, std::string password,
-                             const KP_PARAM_IMPORT_ABILITY_V2* ability, std::string path, ProgressCallback progress) {
+                             const KP_PARAM_IMPORT_ABILITY_V2* ability, std::string path,
+                             ProgressCallback progress) {
     if (!CheckDeviceAndParam()) {
         return;
     }
@@ -226,12 +231,15 @@ void dealmodule::ExportParam(std::string ip, int port, std::string user, std::st
              progress = OrNoop(std::move(progress))] { ExportParamJob(login, ability, path, progress); });
 }
 
-void dealmodule::Reboot(std::string ip, int port, std::string user, std::string password, ProgressCallback progress) {
+void dealmodule::Reboot(std::string ip, int port, std::string user, std::string password,
+                        ProgressCallback progress) {
     if (!CheckDevice()) {
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([this, login = std::move(login), progress = OrNoop(std::move(progress))] { RebootJob(login, progress); });
+    PostJob([this, login = std::move(login), progress = OrNoop(std::move(progress))] {
+        RebootJob(login, progress);
+    });
 }
 
 void dealmodule::SetTime(std::string ip, int port, std::string user, std::string password,
@@ -240,7 +248,9 @@ void dealmodule::SetTime(std::string ip, int port, std::string user, std::string
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([this, login = std::move(login), progress = OrNoop(std::move(progress))] { SetTimeJob(login, progress); });
+    PostJob([this, login = std::move(login), progress = OrNoop(std::move(progress))] {
+        SetTimeJob(login, progress);
+    });
 }
 
 void dealmodule::Restore(std::string ip, int port, std::string user, std::string password, unsigned int kind,
@@ -273,8 +283,9 @@ void dealmodule::Upload(std::string ip, int port, std::string user, std::string 
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([this, login = std::move(login), logo, logo_path = std::move(logo_path), bg, bg_path = std::move(bg_path),
-             css, css_path = std::move(css_path), progress = OrNoop(std::move(progress))] {
+    PostJob([this, login = std::move(login), logo, logo_path = std::move(logo_path), bg,
+             bg_path = std::move(bg_path), css, css_path = std::move(css_path),
+             progress = OrNoop(std::move(progress))] {
         UploadJob(login, logo, logo_path, bg, bg_path, css, css_path, progress);
     });
 }
@@ -297,8 +308,8 @@ void dealmodule::StopVideo(std::string, int, std::string, std::string, ProgressC
     PostJob([this, progress = OrNoop(std::move(progress))] { StopPlayJob(progress); });
 }
 
-void dealmodule::ModifyIp(unsigned int serial_high, unsigned int serial_low, std::string ip, std::string gateway,
-                          std::string mask, ProgressCallback progress) {
+void dealmodule::ModifyIp(unsigned int serial_high, unsigned int serial_low, std::string ip,
+                          std::string gateway, std::string mask, ProgressCallback progress) {
     if (!CheckDevice()) {
         return;
     }
@@ -365,7 +376,8 @@ void dealmodule::SetPasswordJob(const LoginData& login, const std::string& new_p
                 [&](std::string& message) { return device_module_->SetPassword(new_password, message); });
 }
 
-void dealmodule::ImportParamJob(const LoginData& login, const std::string& path, const ProgressCallback& progress) {
+void dealmodule::ImportParamJob(const LoginData& login, const std::string& path,
+                                const ProgressCallback& progress) {
     StandardJob(login, kTimeCheck, progress,
                 [&](std::string& message) { return param_module_->ParamImport(path, message); });
 }
@@ -386,7 +398,8 @@ void dealmodule::RebootJob(const LoginData& login, const ProgressCallback& progr
 }
 
 void dealmodule::SetTimeJob(const LoginData& login, const ProgressCallback& progress) {
-    StandardJob(login, kTimeCheck, progress, [&](std::string& message) { return device_module_->SetTime(message); });
+    StandardJob(login, kTimeCheck, progress,
+                [&](std::string& message) { return device_module_->SetTime(message); });
 }
 
 void dealmodule::RestoreJob(const LoginData& login, unsigned int kind, const ProgressCallback& progress) {
@@ -439,7 +452,8 @@ void dealmodule::UploadJob(const LoginData& login, bool logo, const std::string&
 }
 
 void dealmodule::ModifyIpJob(unsigned int serial_high, unsigned int serial_low, const std::string& ip,
-                             const std::string& gateway, const std::string& mask, const ProgressCallback& progress) {
+                             const std::string& gateway, const std::string& mask,
+                             const ProgressCallback& progress) {
     std::string message;
     progress(true, kTimeCheck);
     bool ok = device_module_->ModifyIp(serial_high, serial_low, ip, gateway, mask, message);

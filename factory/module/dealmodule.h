@@ -68,8 +68,8 @@ public:
     void SetPaused(bool paused);
 
     // Job operations: each checks the modules it needs, then posts its job and returns.
-    void SetPassword(std::string ip, int port, std::string user, std::string password, std::string new_password,
-                     ProgressCallback progress);
+    void SetPassword(std::string ip, int port, std::string user, std::string password,
+                     std::string new_password, ProgressCallback progress);
     void ImportParam(std::string ip, int port, std::string user, std::string password, std::string path,
                      ProgressCallback progress);
     // `ability` is read when the job runs, so it must outlive the job.
@@ -81,11 +81,13 @@ public:
                  ProgressCallback progress);
     void Upgrade(std::string ip, int port, std::string user, std::string password, std::string path,
                  ProgressCallback progress, UpgradeProgressCallback upgrade_progress);
-    void Upload(std::string ip, int port, std::string user, std::string password, bool logo, std::string logo_path,
-                bool bg, std::string bg_path, bool css, std::string css_path, ProgressCallback progress);
+    void Upload(std::string ip, int port, std::string user, std::string password, bool logo,
+                std::string logo_path, bool bg, std::string bg_path, bool css, std::string css_path,
+                ProgressCallback progress);
     void StartVideo(std::string ip, int port, std::string user, std::string password, HWND window,
                     ProgressCallback progress);
-    void StopVideo(std::string ip, int port, std::string user, std::string password, ProgressCallback progress);
+    void StopVideo(std::string ip, int port, std::string user, std::string password,
+                   ProgressCallback progress);
     // The address change by serial words; needs no login.
     void ModifyIp(unsigned int serial_high, unsigned int serial_low, std::string ip, std::string gateway,
                   std::string mask, ProgressCallback progress);
@@ -103,10 +105,11 @@ public:
         std::string user;
         std::string password;
     };
-    void SetPasswordJob(const LoginData& login, const std::string& new_password, const ProgressCallback& progress);
-    void ImportParamJob(const LoginData& login, const std::string& path, const ProgressCallback& progress);
-    void ExportParamJob(const LoginData& login, const KP_PARAM_IMPORT_ABILITY_V2* ability, const std::string& path,
+    void SetPasswordJob(const LoginData& login, const std::string& new_password,
                         const ProgressCallback& progress);
+    void ImportParamJob(const LoginData& login, const std::string& path, const ProgressCallback& progress);
+    void ExportParamJob(const LoginData& login, const KP_PARAM_IMPORT_ABILITY_V2* ability,
+                        const std::string& path, const ProgressCallback& progress);
     void RebootJob(const LoginData& login, const ProgressCallback& progress);
     void SetTimeJob(const LoginData& login, const ProgressCallback& progress);
     void RestoreJob(const LoginData& login, unsigned int kind, const ProgressCallback& progress);

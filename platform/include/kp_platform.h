@@ -16,8 +16,8 @@ void setTimeScale(double scale);
 long long scaledMicroseconds(double milliseconds);
 
 // Receives every ShellExecuteA call instead of the desktop; an empty function restores it.
-using ShellExecuteHook = std::function<void(const std::string& operation, const std::string& file,
-                                            const std::string& parameters)>;
+using ShellExecuteHook =
+    std::function<void(const std::string& operation, const std::string& file, const std::string& parameters)>;
 void setShellExecuteHook(ShellExecuteHook hook);
 
 // Receives every OutputDebugStringA text; an empty function makes the channel silent again.

@@ -67,15 +67,15 @@ BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 
 // Opens `lpParameters` (a URL) with the desktop's browser when lpFile names a browser,
 // otherwise opens lpFile. A hook installed by kp::setShellExecuteHook receives it instead.
-HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
-                        LPCSTR lpDirectory, int nShowCmd);
+HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR lpDirectory,
+                        int nShowCmd);
 
 // Debugger channel: nothing happens unless a capture is installed (kp::setDebugOutputCapture).
 void OutputDebugStringA(LPCSTR lpOutputString);
 
 HANDLE GetStdHandle(DWORD nStdHandle);
-BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-               LPDWORD lpNumberOfBytesWritten, void* lpOverlapped);
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               void* lpOverlapped);
 
 // Monotonic milliseconds, 32 bits, wrapping after about 49.7 days.
 DWORD timeGetTime();
@@ -98,13 +98,11 @@ void DeleteCriticalSection(LPCRITICAL_SECTION cs);
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                         LPWSTR lpWideCharStr, int cchWideChar);
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
-                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
-                        BOOL* lpUsedDefaultChar);
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, BOOL* lpUsedDefaultChar);
 
 // Converts UTF-16 units to UTF-8. Never writes past sizeInBytes: when the result (with its
 // terminator) does not fit, mbstr becomes "" and ERANGE is returned, unless count is _TRUNCATE.
-errno_t wcstombs_s(size_t* pReturnValue, char* mbstr, size_t sizeInBytes, const wchar_t* wcstr,
-                   size_t count);
+errno_t wcstombs_s(size_t* pReturnValue, char* mbstr, size_t sizeInBytes, const wchar_t* wcstr, size_t count);
 
 // Winsock start-up and clean-up: nothing to do on this system.
 struct WSADATA {

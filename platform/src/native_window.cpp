@@ -1,11 +1,10 @@
-#include "kp_native_window.h"
-
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
-
 #include <mutex>
 #include <unordered_map>
+
+#include "kp_native_window.h"
 
 namespace {
 

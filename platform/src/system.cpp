@@ -1,23 +1,22 @@
 // Clock, sleeping, debugger channel, standard error, browser, Winsock, folders, critical sections.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 #include <windows.h>
-
-#include "kp_platform.h"
 
 #include <QDesktopServices>
 #include <QString>
 #include <QUrl>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
 #include <mutex>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
-#include <time.h>
-#include <unistd.h>
+
+#include "kp_platform.h"
 
 namespace {
 
@@ -107,8 +106,8 @@ HANDLE GetStdHandle(DWORD nStdHandle) {
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(STDERR_FILENO + 1));
 }
 
-BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-               LPDWORD lpNumberOfBytesWritten, void*) {
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               void*) {
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
     intptr_t fd = reinterpret_cast<intptr_t>(hFile) - 1;
     if (hFile == nullptr || hFile == INVALID_HANDLE_VALUE || fd < 0) return FALSE;
@@ -135,8 +134,8 @@ HINSTANCE ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParame
     }
     // A browser named as the program (e.g. "iexplore.exe") opens its parameter: the desktop's
     // default browser stands in for it.
-    const bool browser = !parameters.empty() && file.size() > 4 &&
-                         file.compare(file.size() - 4, 4, ".exe") == 0;
+    const bool browser =
+        !parameters.empty() && file.size() > 4 && file.compare(file.size() - 4, 4, ".exe") == 0;
     const QString target = QString::fromUtf8((browser ? parameters : file).c_str());
     QUrl url = QUrl::fromUserInput(target);
     if (!url.isValid() || !QDesktopServices::openUrl(url))
@@ -160,13 +159,9 @@ int _mkdir(const char* path) { return ::mkdir(slashes(path).c_str(), 0755); }
 
 void InitializeCriticalSection(LPCRITICAL_SECTION cs) { cs->impl = new std::recursive_mutex; }
 
-void EnterCriticalSection(LPCRITICAL_SECTION cs) {
-    static_cast<std::recursive_mutex*>(cs->impl)->lock();
-}
+void EnterCriticalSection(LPCRITICAL_SECTION cs) { static_cast<std::recursive_mutex*>(cs->impl)->lock(); }
 
-void LeaveCriticalSection(LPCRITICAL_SECTION cs) {
-    static_cast<std::recursive_mutex*>(cs->impl)->unlock();
-}
+void LeaveCriticalSection(LPCRITICAL_SECTION cs) { static_cast<std::recursive_mutex*>(cs->impl)->unlock(); }
 
 void DeleteCriticalSection(LPCRITICAL_SECTION cs) {
     delete static_cast<std::recursive_mutex*>(cs->impl);

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <QString>
-
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -43,8 +42,8 @@ int WideCharToMultiByte(UINT, DWORD, LPCWSTR lpWideCharStr, int cchWideChar, LPS
     if (lpUsedDefaultChar) *lpUsedDefaultChar = FALSE;
     if (!lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0) return 0;
     const bool terminated = cchWideChar < 0;
-    const size_t units = terminated ? wideLength(lpWideCharStr, static_cast<size_t>(-1))
-                                    : static_cast<size_t>(cchWideChar);
+    const size_t units =
+        terminated ? wideLength(lpWideCharStr, static_cast<size_t>(-1)) : static_cast<size_t>(cchWideChar);
     const QByteArray bytes = fromWide(lpWideCharStr, units).toUtf8();
     const int needed = bytes.size() + (terminated ? 1 : 0);
     if (cbMultiByte == 0) return needed;

@@ -28,11 +28,21 @@ TEST(BatchTest, SixtyFourComposersReportOnceAndCloseEverySession) {
         std::string password = refused(i) ? "wrong" : kPassword;
         auto progress = logs[i]->callback();
         switch (i % 5) {
-            case 0: deals[i]->SetPassword(ip, 80, kUser, password, "pw" + std::to_string(i), progress); break;
-            case 1: deals[i]->SetTime(ip, 80, kUser, password, progress); break;
-            case 2: deals[i]->Restore(ip, 80, kUser, password, factory::SDK_RESTORE_PART, progress); break;
-            case 3: deals[i]->Reboot(ip, 80, kUser, password, progress); break;
-            default: deals[i]->Upgrade(ip, 80, kUser, password, package, progress, [](int, int) {}); break;
+            case 0:
+                deals[i]->SetPassword(ip, 80, kUser, password, "pw" + std::to_string(i), progress);
+                break;
+            case 1:
+                deals[i]->SetTime(ip, 80, kUser, password, progress);
+                break;
+            case 2:
+                deals[i]->Restore(ip, 80, kUser, password, factory::SDK_RESTORE_PART, progress);
+                break;
+            case 3:
+                deals[i]->Reboot(ip, 80, kUser, password, progress);
+                break;
+            default:
+                deals[i]->Upgrade(ip, 80, kUser, password, package, progress, [](int, int) {});
+                break;
         }
     }
     for (int i = 0; i < kCameras; ++i) {
@@ -42,7 +52,8 @@ TEST(BatchTest, SixtyFourComposersReportOnceAndCloseEverySession) {
     for (int i = 0; i < kCameras; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(1, logs[i]->finals());
-        EXPECT_EQ(refused(i) ? Report(false, "设备登陆失败") : Report(true, "完成"), logs[i]->reports().back());
+        EXPECT_EQ(refused(i) ? Report(false, "设备登陆失败") : Report(true, "完成"),
+                  logs[i]->reports().back());
         RuDAVADO_CameraState state = CameraState(i);
         EXPECT_EQ(0, state.sessions);
         if (i % 5 == 4) {

@@ -68,7 +68,8 @@ TEST_F(DealModuleTest, UploadJobStopsAtTheFirstFailedUpload) {
     ReportLog log;
     deal_->Upload(kFaceIp, 80, kUser, kPassword, true, logo, true, dir.write("bg.png", "no image"), true, css,
                   log.callback());
-    EXPECT_EQ((Reports{{true, "开始上传logo"}, kLoggedIn, {true, "参数导入成功"}, {false, "参数导入失败"}}), Finish(log));
+    EXPECT_EQ((Reports{{true, "开始上传logo"}, kLoggedIn, {true, "参数导入成功"}, {false, "参数导入失败"}}),
+              Finish(log));
     RuDAVADO_CameraState state = CameraState(CameraNumber(kFaceIp));
     EXPECT_EQ(1, state.uploads);
     EXPECT_EQ(0, state.sessions);
@@ -88,7 +89,9 @@ TEST_F(DealModuleTest, ReadAbilityReportsFailuresAsFailures) {
     EXPECT_FALSE(deal_->has_ability_record());
     ReportLog log;
     int groups = 0;
-    auto keep = [&](int ok, const KP_PARAM_IMPORT_ABILITY_V2& ability) { groups = ok ? ability.group_count : -1; };
+    auto keep = [&](int ok, const KP_PARAM_IMPORT_ABILITY_V2& ability) {
+        groups = ok ? ability.group_count : -1;
+    };
     deal_->ReadAbility(kPlateIp, 80, kUser, kPassword, keep, log.callback());
     EXPECT_GT(groups, 0);
     EXPECT_TRUE(log.reports().empty());
@@ -119,7 +122,8 @@ TEST(DealModuleRingTest, MissingModulesPostNothing) {
     deal->StartVideo(kPlateIp, 80, kUser, kPassword, nullptr, cb);
     deal->StopVideo(kPlateIp, 80, kUser, kPassword, cb);
     deal->ModifyIp(1, 2, "1.2.3.4", "1.2.3.1", "255.0.0.0", cb);
-    deal->ReadAbility(kPlateIp, 80, kUser, kPassword, [](int, const KP_PARAM_IMPORT_ABILITY_V2&) {}, cb);
+    deal->ReadAbility(
+        kPlateIp, 80, kUser, kPassword, [](int, const KP_PARAM_IMPORT_ABILITY_V2&) {}, cb);
     // Anything queued would run now.
     ASSERT_TRUE(deal->InitModules(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

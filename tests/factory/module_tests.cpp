@@ -36,7 +36,8 @@ protected:
         ASSERT_TRUE(device_.Login(ip, 80, kUser, kPassword, message));
     }
     bool Upgrade(const std::string& path, std::string& message, Calls& calls) {
-        return device_.UpdateDevice(path, message, [&](int state, int percent) { calls.emplace_back(state, percent); });
+        return device_.UpdateDevice(path, message,
+                                    [&](int state, int percent) { calls.emplace_back(state, percent); });
     }
 
     std::shared_ptr<factory::sdkbase> sdk_ = std::make_shared<factory::sdkface>();
@@ -135,7 +136,8 @@ TEST_F(ModuleTest, ImportWhoseCameraNeverAnswersLogsEightyNumberedAttempts) {
     EXPECT_EQ("参数导入成功", message);
     std::vector<std::string> attempts = log.matching("SDK_GetDeviceTime false: ");
     ASSERT_EQ(80u, attempts.size());
-    for (size_t i = 0; i < attempts.size(); ++i) EXPECT_EQ("SDK_GetDeviceTime false: " + std::to_string(i), attempts[i]);
+    for (size_t i = 0; i < attempts.size(); ++i)
+        EXPECT_EQ("SDK_GetDeviceTime false: " + std::to_string(i), attempts[i]);
     EXPECT_EQ(1u, log.matching("SDK_RebootDevice ing: ").size());
 
     EXPECT_FALSE(param_.ParamImport(dir_.write("bad.cfg", "not a parameter file\n"), message));
@@ -198,7 +200,8 @@ TEST_F(ModuleTest, DamagedPackageAndPowerLossEndFailed) {
     LoginTo(kPlateIp);
     std::string message;
     Calls calls;
-    EXPECT_FALSE(Upgrade(dir_.write("bad.bin", FirmwarePackage(kPlateFamily, "3.2.1.16", true)), message, calls));
+    EXPECT_FALSE(
+        Upgrade(dir_.write("bad.bin", FirmwarePackage(kPlateFamily, "3.2.1.16", true)), message, calls));
     EXPECT_EQ("升级失败", message);
 
     const char* ip = "192.168.1.101";
@@ -225,7 +228,8 @@ TEST_F(ModuleTest, UnreadableProgressEndsFailedButSlowProgressDoesNot) {
     RuDAVADO_SetTiming("upgrade", 2.0 * factory::devicebasemodule::kUpdateNoAnswerLimitMs);
     std::string message;
     Calls calls;
-    EXPECT_TRUE(Upgrade(dir_.write("a.bin", FirmwarePackage(kPlateFamily, "3.2.1.16")), message, calls)) << message;
+    EXPECT_TRUE(Upgrade(dir_.write("a.bin", FirmwarePackage(kPlateFamily, "3.2.1.16")), message, calls))
+        << message;
 
     LoginTo(kPlateIp);
     RuDAVADO_SetTiming("upgrade", 3600000);

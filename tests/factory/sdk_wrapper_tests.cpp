@@ -23,7 +23,8 @@ TEST_F(SdkWrapperTest, GuardedCallsOnNeverOpenedWrapperFailWithoutLogLine) {
     LogCapture log;
     factory::sdkplate plate;
     factory::sdkface face;
-    for (factory::sdkbase* sdk : {static_cast<factory::sdkbase*>(&plate), static_cast<factory::sdkbase*>(&face)}) {
+    for (factory::sdkbase* sdk :
+         {static_cast<factory::sdkbase*>(&plate), static_cast<factory::sdkbase*>(&face)}) {
         std::string text = "untouched";
         KPLPRC_DATETIME time = {};
         KPLPRC_NET_CONFIG netcfg = {};

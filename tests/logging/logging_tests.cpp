@@ -1,8 +1,5 @@
-#include "logging.h"
-
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <mutex>
@@ -12,6 +9,7 @@
 #include <vector>
 
 #include "kp_platform.h"
+#include "logging.h"
 
 namespace {
 
@@ -125,7 +123,8 @@ TEST(LogStatement, LinesFromManyThreadsNeverSplit) {
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([t] {
             for (int i = 0; i < 200; ++i)
-                KPES_LOG(kpes::LS_ERROR) << "thread " << t << " line " << i << " " << std::string(100, 'a' + t);
+                KPES_LOG(kpes::LS_ERROR)
+                    << "thread " << t << " line " << i << " " << std::string(100, 'a' + t);
         });
     }
     for (auto& t : threads) t.join();
@@ -204,7 +203,8 @@ TEST(Clock, ProcessClockFollowsTimeGetTimeAcrossTheWrap) {
 TEST(DbgTrace, ReturnsZeroAndWritesNothing) {
     DebugCapture capture;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(DbgTrace(2001, 3, __FILE__, __LINE__, "ASSERT (sdk_handle_ == NULL) is true, then return false"), 0);
+    EXPECT_EQ(
+        DbgTrace(2001, 3, __FILE__, __LINE__, "ASSERT (sdk_handle_ == NULL) is true, then return false"), 0);
     EXPECT_EQ(DbgTrace(0, 0, nullptr, 0, "%s %d"), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_TRUE(capture.lines().empty());

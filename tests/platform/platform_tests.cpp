@@ -1,10 +1,9 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
 #include <windows.h>
 
 #include <QCoreApplication>
 #include <QObject>
-
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -12,7 +11,6 @@
 #include <cstring>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "kp_native_window.h"
@@ -102,7 +100,8 @@ TEST(ShellExecute, HookReceivesTheBrowserRequest) {
         file = f;
         params = p;
     });
-    HINSTANCE r = ShellExecuteA(nullptr, "open", "iexplore.exe", "http://10.0.0.5:8080/", nullptr, SW_SHOWNORMAL);
+    HINSTANCE r =
+        ShellExecuteA(nullptr, "open", "iexplore.exe", "http://10.0.0.5:8080/", nullptr, SW_SHOWNORMAL);
     kp::setShellExecuteHook(nullptr);
     EXPECT_GT(reinterpret_cast<intptr_t>(r), 32);
     EXPECT_EQ(op, "open");
@@ -160,7 +159,8 @@ TEST(Sleep, FollowsTheTimeScale) {
     kp::setTimeScale(0.01);
     auto t0 = std::chrono::steady_clock::now();
     Sleep(2000);  // 20 ms at this scale
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
     kp::setTimeScale(saved);
     EXPECT_GE(ms, 19);
     EXPECT_LT(ms, 1500);

@@ -1,10 +1,10 @@
 // Title bar, image button and painted navigation button.
+#include <gtest/gtest.h>
+
 #include <QImage>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
-
-#include <gtest/gtest.h>
 
 #include "nav_button.h"
 #include "push_button.h"
@@ -72,7 +72,7 @@ TEST(NavButton, CheckedDrawsTheLineAndTriangleOnTheirSides) {
     button.setCheckBgColor(QColor(0, 0, 0));
 
     QImage normal = grabImage(&button);
-    EXPECT_EQ(normal.pixelColor(1, 15), QColor(230, 230, 230));  // no line
+    EXPECT_EQ(normal.pixelColor(1, 15), QColor(230, 230, 230));   // no line
     EXPECT_EQ(normal.pixelColor(98, 15), QColor(230, 230, 230));  // no triangle
 
     button.setChecked(true);
@@ -180,8 +180,8 @@ TEST(TitleWidget, DragsItsWindowOnlyWhenNotMaximised) {
         QMouseEvent press(QEvent::MouseButtonPress, from, title.mapToGlobal(from), Qt::LeftButton,
                           Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&title, &press);
-        QMouseEvent move(QEvent::MouseMove, to, title.mapToGlobal(from) + (to - from),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, to, title.mapToGlobal(from) + (to - from), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&title, &move);
         QMouseEvent release(QEvent::MouseButtonRelease, to, title.mapToGlobal(from) + (to - from),
                             Qt::LeftButton, Qt::NoButton, Qt::NoModifier);

@@ -1,13 +1,14 @@
-#include "deviceinfo.h"
+#include <gtest/gtest.h>
 
 #include <QTableWidget>
 
-#include <gtest/gtest.h>
+#include "deviceinfo.h"
 
 TEST(DeviceInfo, StatusTextsAndClasses) {
-    const char* expected[] = {"空闲", "正在升级", "升级成功", "升级失败", "升级取消", "正在导出",
+    const char* expected[] = {"空闲",     "正在升级", "升级成功", "升级失败", "升级取消", "正在导出",
                               "导出成功", "导出失败", "正在设置", "设置成功", "设置失败"};
-    for (int i = 0; i < kDeviceStatusCount; ++i) EXPECT_EQ(deviceStatusText(i), QString::fromUtf8(expected[i]));
+    for (int i = 0; i < kDeviceStatusCount; ++i)
+        EXPECT_EQ(deviceStatusText(i), QString::fromUtf8(expected[i]));
     EXPECT_TRUE(deviceStatusText(11).isEmpty());
     EXPECT_TRUE(deviceStatusText(-1).isEmpty());
 
@@ -24,7 +25,8 @@ TEST(DeviceInfo, SerialNumberIsHighHalfFirstInLowerCaseHex) {
 }
 
 TEST(DeviceInfo, FromDiscoveryReport) {
-    DeviceInfo basic = deviceInfoFromReport("cam", "10.0.0.7", 8080, 65535, 1, 2, "255.255.255.0", "10.0.0.1");
+    DeviceInfo basic =
+        deviceInfoFromReport("cam", "10.0.0.7", 8080, 65535, 1, 2, "255.255.255.0", "10.0.0.1");
     EXPECT_EQ(basic.device_name, "cam");
     EXPECT_EQ(basic.ip_addr, "10.0.0.7");
     EXPECT_EQ(basic.port, 8080);
@@ -36,8 +38,8 @@ TEST(DeviceInfo, FromDiscoveryReport) {
     EXPECT_TRUE(basic.firmware_version.empty());
     EXPECT_EQ(basic.lens_code, 0);
 
-    DeviceInfo ext = deviceInfoFromReport("n", "1.2.3.4", 80, 0, 5, 6, "m", "g", 9, "V2.1", 3, "00:11:22:33:44:55",
-                                          "2026-12-01 08:00:00");
+    DeviceInfo ext = deviceInfoFromReport("n", "1.2.3.4", 80, 0, 5, 6, "m", "g", 9, "V2.1", 3,
+                                          "00:11:22:33:44:55", "2026-12-01 08:00:00");
     EXPECT_EQ(ext.find_value, 9);
     EXPECT_EQ(ext.firmware_version, "V2.1");
     EXPECT_EQ(ext.lens_code, 3);

@@ -1,16 +1,14 @@
 // The search list's table behaviour without the device library: rows are fed through
 // slotFindDevice as the discovery hand-off would.
+#include <gtest/gtest.h>
+#include <kp_platform.h>
+
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
-
-#include <kp_platform.h>
-
-#include <gtest/gtest.h>
-
 #include <string>
 #include <tuple>
 #include <vector>
@@ -48,16 +46,13 @@ QColor textColor(UpdateWidget* cell) {
 
 class SearchListTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        list.resize(1400, 600);
-    }
+    void SetUp() override { list.resize(1400, 600); }
 
     QTableWidget* table() { return list.tableWidget(); }
     QString cell(int row, int column) { return table()->item(row, column)->text(); }
     std::vector<std::string> ips() {
         std::vector<std::string> out;
-        for (int row = 0; row < table()->rowCount(); ++row)
-            out.push_back(cell(row, kColumnIp).toStdString());
+        for (int row = 0; row < table()->rowCount(); ++row) out.push_back(cell(row, kColumnIp).toStdString());
         return out;
     }
     void tick(int row, bool on = true) {
@@ -272,8 +267,9 @@ TEST_F(SearchListTest, StatusCellClassesAndOneRowOnly) {
 
 TEST_F(SearchListTest, WebPageButtonOpensTheCameraAddress) {
     std::vector<std::tuple<std::string, std::string, std::string>> opened;
-    kp::setShellExecuteHook([&](const std::string& op, const std::string& file,
-                                const std::string& params) { opened.emplace_back(op, file, params); });
+    kp::setShellExecuteHook([&](const std::string& op, const std::string& file, const std::string& params) {
+        opened.emplace_back(op, file, params);
+    });
 
     list.slotFindDevice(camera("192.168.1.64", 80));
     list.slotFindDevice(camera("192.168.1.65", 8080));
@@ -305,16 +301,14 @@ TEST(WebPageUrl, OnlyWellFormedAddressesReachTheShell) {
     const std::string too_long(300, '1');
     for (const std::string& bad_ip :
          {std::string("10.1.2.3 -new-window file:///etc/passwd"), std::string("10.1.2.3\""),
-          std::string("1.2.3"), std::string("256.1.1.1"), std::string("a.b.c.d"), std::string(),
-          too_long}) {
+          std::string("1.2.3"), std::string("256.1.1.1"), std::string("a.b.c.d"), std::string(), too_long}) {
         info.ip_addr = bad_ip;
         EXPECT_EQ(DeviceTableWidgetBase::webPageUrl(info), "") << bad_ip;
     }
 }
 
 TEST_F(SearchListTest, StatusMenuFiltersRowsAndOperationsSeeOnlyShownRows) {
-    for (const char* ip : {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"})
-        list.slotFindDevice(camera(ip));
+    for (const char* ip : {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}) list.slotFindDevice(camera(ip));
     list.setRowStatus(1, DEVICE_STATUS_UPDATE_SUCCESS, 0);
     list.setRowStatus(3, DEVICE_STATUS_UPDATE_SUCCESS, 0);
     list.setRowStatus(2, DEVICE_STATUS_UPDATE_FAILED, 0);
@@ -356,9 +350,9 @@ TEST_F(SearchListTest, StatusMenuFiltersRowsAndOperationsSeeOnlyShownRows) {
     list.slotFindDevice(camera("10.0.0.9"));
     EXPECT_TRUE(table()->isRowHidden(4));
 
-    entries[2]->trigger();  // 升级失败
+    entries[2]->trigger();                            // 升级失败
     EXPECT_EQ(list.getSelectedDevices().size(), 0u);  // row 2 is shown but not ticked
-    entries[0]->trigger();  // 全部
+    entries[0]->trigger();                            // 全部
     for (int row = 0; row < table()->rowCount(); ++row) EXPECT_FALSE(table()->isRowHidden(row));
     EXPECT_EQ(list.getSelectedDevices().size(), 3u);
 

@@ -1,11 +1,11 @@
 // The device form's checks and the message box's kinds.
+#include <gtest/gtest.h>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-
-#include <gtest/gtest.h>
 
 #include "device_dialog.h"
 #include "message_dialog.h"
@@ -34,8 +34,8 @@ struct DeviceForm {
 
 TEST(DeviceDialog, FillingWithoutLoginFallsBackToTheDefaults) {
     DeviceForm form;
-    ASSERT_TRUE(form.ip && form.port && form.user && form.password && form.warning &&
-                form.success && form.ok);
+    ASSERT_TRUE(form.ip && form.port && form.user && form.password && form.warning && form.success &&
+                form.ok);
     EXPECT_EQ(form.password->echoMode(), QLineEdit::Password);
     form.dialog.fillFields("10.1.1.5", 8080, "", "");
     EXPECT_EQ(form.port->text(), "8080");
@@ -114,19 +114,19 @@ TEST(DeviceDialog, DragsWithTheLeftButton) {
     form.dialog.show();
     const QPoint start = form.dialog.pos();
     const QPoint grab(200, 300);
-    QMouseEvent press(QEvent::MouseButtonPress, grab, start + grab, Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, grab, start + grab, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(&form.dialog, &press);
-    QMouseEvent move(QEvent::MouseMove, grab, start + grab + QPoint(25, -15), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, grab, start + grab + QPoint(25, -15), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
     QApplication::sendEvent(&form.dialog, &move);
     EXPECT_EQ(form.dialog.pos(), start + QPoint(25, -15));
 
-    QMouseEvent release(QEvent::MouseButtonRelease, grab, start + grab, Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, grab, start + grab, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
     QApplication::sendEvent(&form.dialog, &release);
-    QMouseEvent stray(QEvent::MouseMove, grab, start + grab + QPoint(90, 90), Qt::NoButton,
-                      Qt::NoButton, Qt::NoModifier);
+    QMouseEvent stray(QEvent::MouseMove, grab, start + grab + QPoint(90, 90), Qt::NoButton, Qt::NoButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(&form.dialog, &stray);
     EXPECT_EQ(form.dialog.pos(), start + QPoint(25, -15));
 }
@@ -156,8 +156,7 @@ TEST(MessageDialog, QuestionKindRejectsWithItsSecondButton) {
 
 TEST(MessageDialog, OtherKindsAreNoticesWithOneButton) {
     for (int kind : {0, 2, -1}) {
-        MessageDialog dialog(nullptr, QStringLiteral("提示信息"), QStringLiteral("设备已经添加!"),
-                             kind);
+        MessageDialog dialog(nullptr, QStringLiteral("提示信息"), QStringLiteral("设备已经添加!"), kind);
         dialog.show();
         auto* first = dialog.findChild<QPushButton*>("firstButton");
         EXPECT_EQ(first->text(), QStringLiteral("确定")) << kind;
@@ -168,8 +167,8 @@ TEST(MessageDialog, OtherKindsAreNoticesWithOneButton) {
 
     MessageDialog closed(nullptr, QStringLiteral("提示信息"), QStringLiteral("x"), 0);
     closed.show();
-    QTest::mouseClick(closed.findChild<PushButton*>("closeButton"), Qt::LeftButton,
-                      Qt::NoModifier, QPoint(2, 2));
+    QTest::mouseClick(closed.findChild<PushButton*>("closeButton"), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(2, 2));
     EXPECT_FALSE(closed.isVisible());
     EXPECT_EQ(closed.result(), QDialog::Rejected);
 }

@@ -1,17 +1,15 @@
 // Discovery hand-off: reports emitted on a foreign thread become rows on the user-interface
 // thread, and nothing of a stopped search reaches the list.
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTableWidget>
-#include <QSignalSpy>
-#include <QThread>
-
 #include <RuDAVADO.h>
 #include <RuDAVADO_control.h>
+#include <gtest/gtest.h>
 #include <kp_platform.h>
 
-#include <gtest/gtest.h>
-
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QThread>
 #include <algorithm>
 #include <functional>
 #include <mutex>
@@ -188,12 +186,13 @@ TEST_F(LanDiscoveryTest, ReportsFromTheLibraryThreadBecomeOrderedRowsOnTheUiThre
     std::mutex mutex;
     std::set<std::thread::id> report_threads;
     std::set<std::thread::id> row_threads;
-    QObject::connect(&list, &DeviceTableWidget::signalsFindDevice, &list,
-                     [&](DeviceInfo) {
-                         std::lock_guard<std::mutex> lock(mutex);
-                         report_threads.insert(std::this_thread::get_id());
-                     },
-                     Qt::DirectConnection);
+    QObject::connect(
+        &list, &DeviceTableWidget::signalsFindDevice, &list,
+        [&](DeviceInfo) {
+            std::lock_guard<std::mutex> lock(mutex);
+            report_threads.insert(std::this_thread::get_id());
+        },
+        Qt::DirectConnection);
     QObject::connect(&list, &DeviceTableWidgetBase::signalsDeviceNumChange, &list,
                      [&](int) { row_threads.insert(std::this_thread::get_id()); });
 
@@ -204,8 +203,8 @@ TEST_F(LanDiscoveryTest, ReportsFromTheLibraryThreadBecomeOrderedRowsOnTheUiThre
     const std::vector<std::string> ips = tableIps(table);
     EXPECT_EQ(std::multiset<std::string>(ips.begin(), ips.end()), expected);
     for (size_t i = 1; i < ips.size(); ++i)
-        EXPECT_FALSE(DeviceTableWidget::ipLessThan(QString::fromStdString(ips[i]),
-                                                   QString::fromStdString(ips[i - 1])))
+        EXPECT_FALSE(
+            DeviceTableWidget::ipLessThan(QString::fromStdString(ips[i]), QString::fromStdString(ips[i - 1])))
             << ips[i - 1] << " before " << ips[i];
 
     {

@@ -1,20 +1,22 @@
+#include <gtest/gtest.h>
+
 #include <QColor>
 #include <QFile>
 #include <QImage>
 #include <QPixmap>
 #include <QTemporaryFile>
 
-#include <gtest/gtest.h>
-
 #include "style_sheet.h"
 
 TEST(Resources, EveryNamedImageLoads) {
     QStringList names;
-    for (const char* base : {"cancel", "files", "folder", "ie", "load", "network", "refresh", "repeat", "sliders",
-                             "textindent", "update", "video", "watch"}) {
+    for (const char* base : {"cancel", "files", "folder", "ie", "load", "network", "refresh", "repeat",
+                             "sliders", "textindent", "update", "video", "watch"}) {
         for (const char* suffix : {"", "_hover", "_ban"}) names << QString(":/base/%1%2").arg(base, suffix);
     }
-    names << ":/base/updateo_ban" << ":/base/logo" << ":/ico/player";
+    names << ":/base/updateo_ban"
+          << ":/base/logo"
+          << ":/ico/player";
     for (const char* title : {"close", "max", "min", "restore"}) {
         for (const char* suffix : {"", "_hover", "_ban"}) names << QString(":/title/%1%2").arg(title, suffix);
     }

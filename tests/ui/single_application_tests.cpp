@@ -1,22 +1,24 @@
 // The one-instance guard is tested with real processes: copies of a program under one file
 // name share the guard, copies under another name do not. Every test uses its own file name,
 // so tests running side by side never meet.
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <csignal>
 
 namespace {
 
 QString uniqueName(const char* tag) {
-    return QString("kp-%1-%2-%3").arg(tag).arg(QCoreApplication::applicationPid()).arg(QRandomGenerator::global()->bounded(1000000));
+    return QString("kp-%1-%2-%3")
+        .arg(tag)
+        .arg(QCoreApplication::applicationPid())
+        .arg(QRandomGenerator::global()->bounded(1000000));
 }
 
 // Copies `source` to dir/sub/name and returns the copy's path.

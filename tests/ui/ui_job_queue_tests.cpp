@@ -1,10 +1,7 @@
-#include "ui_job_queue.h"
+#include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QWidget>
-
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -13,6 +10,7 @@
 
 #include "kp_native_window.h"
 #include "main_widget.h"
+#include "ui_job_queue.h"
 
 namespace {
 
@@ -56,7 +54,8 @@ TEST(UiJobQueue, EightProducersLoseNothingAndKeepEachProducersOrder) {
     std::vector<std::thread> producers;
     for (int t = 0; t < 8; ++t) {
         producers.emplace_back([&, t] {
-            for (int i = 0; i < perProducer; ++i) queue.postJob([&seen, t, i] { seen[static_cast<size_t>(t)].push_back(i); });
+            for (int i = 0; i < perProducer; ++i)
+                queue.postJob([&seen, t, i] { seen[static_cast<size_t>(t)].push_back(i); });
             ++done;
         });
     }
@@ -65,7 +64,8 @@ TEST(UiJobQueue, EightProducersLoseNothingAndKeepEachProducersOrder) {
     queue.runQueuedJobs();
     for (int t = 0; t < 8; ++t) {
         ASSERT_EQ(seen[static_cast<size_t>(t)].size(), static_cast<size_t>(perProducer)) << "producer " << t;
-        for (int i = 0; i < perProducer; ++i) ASSERT_EQ(seen[static_cast<size_t>(t)][static_cast<size_t>(i)], i);
+        for (int i = 0; i < perProducer; ++i)
+            ASSERT_EQ(seen[static_cast<size_t>(t)][static_cast<size_t>(i)], i);
     }
 }
 

@@ -1,10 +1,11 @@
 // Widget tests need one application object for the whole run.
-#include <QApplication>
-
 #include <gtest/gtest.h>
 
+#include <QApplication>
+
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     Q_INIT_RESOURCE(resources);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

@@ -9,9 +9,9 @@
 namespace factory {
 
 const char kHardwareTypes[kHardwareTypeCount][kHardwareTypeLen] = {
-    "PL-100 Barrier",   "PL-120 Barrier", "PL-200 Lane",      "PL-220 Lane",      "PL-300 Highway",
-    "PL-320 Highway",   "PL-400 Parking", "PL-420 Parking",   "PL-500 Portable",  "FC-100 Door",
-    "FC-120 Door",      "FC-200 Turnstile", "FC-220 Turnstile", "FC-300 Kiosk", "FC-320 Kiosk",
+    "PL-100 Barrier", "PL-120 Barrier",   "PL-200 Lane",      "PL-220 Lane",     "PL-300 Highway",
+    "PL-320 Highway", "PL-400 Parking",   "PL-420 Parking",   "PL-500 Portable", "FC-100 Door",
+    "FC-120 Door",    "FC-200 Turnstile", "FC-220 Turnstile", "FC-300 Kiosk",    "FC-320 Kiosk",
 };
 const char kUnknownHardware[] = "UNKOWN HARDWARE";
 
@@ -317,7 +317,8 @@ bool SDK_StartFindDeviceV2(KPLPRC_FIND_DEVICE_CALLBACK_V2 callback, void* user_d
 }
 
 bool SDK_SetCommonNotifyCallBack(KPLPRC_COMMON_NOTIFY_CALLBACK callback, void* user_data) {
-    return Registered("KPLPRClient_SetCommonNotifyCallBack", KPLPRClient_SetCommonNotifyCallBack(callback, user_data));
+    return Registered("KPLPRClient_SetCommonNotifyCallBack",
+                      KPLPRClient_SetCommonNotifyCallBack(callback, user_data));
 }
 
 }  // namespace factory

@@ -3,7 +3,6 @@
 #include <QEvent>
 #include <QTimer>
 #include <QWidget>
-
 #include <cstdio>
 #include <cstring>
 
@@ -37,6 +36,7 @@ int main(int argc, char* argv[]) {
     std::printf("ready\n");
     std::fflush(stdout);
     // Without a window nothing can be raised: end quietly. With one, time out with code 3.
-    QTimer::singleShot(withWindow ? 20000 : 3000, &app, [withWindow] { QCoreApplication::exit(withWindow ? 3 : 0); });
+    QTimer::singleShot(withWindow ? 20000 : 3000, &app,
+                       [withWindow] { QCoreApplication::exit(withWindow ? 3 : 0); });
     return app.exec();
 }

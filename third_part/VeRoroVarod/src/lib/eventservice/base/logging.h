@@ -66,8 +66,7 @@ const char* source_base_name(const char* path);
 
 class log_line {
 public:
-    log_line(const char* file, int line, int severity,
-             unsigned slow_threshold_ms = kSlowLogThresholdMs);
+    log_line(const char* file, int line, int severity, unsigned slow_threshold_ms = kSlowLogThresholdMs);
     ~log_line();
 
     log_line(const log_line&) = delete;
@@ -93,9 +92,9 @@ private:
 
 }  // namespace kpes
 
-#define KPES_LOG(severity)                               \
-    if ((severity) < ::kpes::min_severity()) {           \
-    } else                                               \
+#define KPES_LOG(severity)                     \
+    if ((severity) < ::kpes::min_severity()) { \
+    } else                                     \
         ::kpes::log_line(__FILE__, __LINE__, (severity))
 
 int DbgTrace(int mid, int level, const char* file, int line, const char* format, ...);
