@@ -99,7 +99,11 @@ DeviceTableWidget::DeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue
     connect(pass_timer_, &QTimer::timeout, this, &DeviceTableWidget::insertPendingDevices);
 }
 
-DeviceTableWidget::~DeviceTableWidget() { StopFindDevice(); }
+DeviceTableWidget::~DeviceTableWidget() {
+    // The parent may be half torn down: a count sent now could reach its deleted labels.
+    tearing_down_ = true;
+    StopFindDevice();
+}
 
 void DeviceTableWidget::StartFindDevice() {
     // Connected before the callbacks are registered: a camera that answers at once would
@@ -204,12 +208,14 @@ void DeviceTableWidget::insertDevice(const DeviceInfo& info) {
 }
 
 void DeviceTableWidget::clearDevices() {
+    const bool had_ticked = checkedRowCount() > 0;
     pending_reports_.clear();
     pass_timer_->stop();
     pass_clock_.invalidate();
     DeviceTableWidgetBase::clearDevices();
     // Fresh rows are idle; a filter left on would hide the whole new search.
-    setStatusFilter(-1);
+    applyStatusFilter(-1);
+    if (had_ticked && !tearing_down_) emit signalsSelectedChange(0);
 }
 
 void DeviceTableWidget::setRowStatus(int row, DeviceStatus status, int value) {
@@ -218,10 +224,15 @@ void DeviceTableWidget::setRowStatus(int row, DeviceStatus status, int value) {
 }
 
 void DeviceTableWidget::setStatusFilter(int status) {
+    if (status == status_filter_) return;
+    applyStatusFilter(status);
+    emit signalsSelectedChange(checkedRowCount());
+}
+
+void DeviceTableWidget::applyStatusFilter(int status) {
     status_filter_ = status;
     for (QAction* action : status_actions_->actions()) action->setChecked(action->data().toInt() == status);
     for (int row = 0; row < tableWidget()->rowCount(); ++row) applyFilterToRow(row);
-    emit signalsSelectedChange(checkedRowCount());
 }
 
 void DeviceTableWidget::applyFilterToRow(int row) {

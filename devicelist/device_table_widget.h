@@ -38,6 +38,8 @@ public:
     void StartFindDevice();
     void StopFindDevice();
 
+    // Also drops the status filter; sends a selected count of 0 only when ticked rows went,
+    // and nothing from the destructor.
     void clearDevices() override;
     void setRowStatus(int row, DeviceStatus status, int value) override;
 
@@ -48,7 +50,8 @@ public:
     // after every well-formed one and keeps its arrival order among its kind.
     static bool ipLessThan(const QString& a, const QString& b);
 
-    // -1: every row is shown; otherwise only rows in that status.
+    // -1: every row is shown; otherwise only rows in that status. A new filter sends the
+    // selected count again, since hidden rows do not count.
     int statusFilter() const { return status_filter_; }
     void setStatusFilter(int status);
     QMenu* statusMenu() const { return status_menu_; }
@@ -67,11 +70,13 @@ private:
     int insertionRow(const QString& ip) const;
     void insertDevice(const DeviceInfo& info);
     void insertPendingDevices();
+    void applyStatusFilter(int status);
     void applyFilterToRow(int row);
 
     QMenu* status_menu_ = nullptr;
     QActionGroup* status_actions_ = nullptr;
     int status_filter_ = -1;
+    bool tearing_down_ = false;
 
     // Reports emitted on the library's thread and not yet taken by slotFindDevice.
     std::atomic<int> reports_in_flight_{0};

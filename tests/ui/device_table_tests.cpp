@@ -67,6 +67,25 @@ protected:
     DeviceTableWidget list{nullptr, std::make_shared<UiJobQueue>()};
 };
 
+// A window like the main one: its counter label is created before the list, so the label is
+// deleted first when the window goes, and its slot writes the selected count into the label.
+class CounterWindow : public QWidget {
+public:
+    CounterWindow(const bool& closing, int& late_updates) {
+        counter_ = new QLabel(this);
+        list = new DeviceTableWidget(this, std::make_shared<UiJobQueue>());
+        connect(list, &DeviceTableWidgetBase::signalsSelectedChange, this, [&, this](int select_num) {
+            if (closing) ++late_updates;
+            counter_->setText(QString::number(select_num));
+        });
+    }
+
+    DeviceTableWidget* list;
+
+private:
+    QLabel* counter_;
+};
+
 }  // namespace
 
 TEST_F(SearchListTest, ARowIsFilledFromAReport) {
@@ -363,6 +382,40 @@ TEST_F(SearchListTest, StatusMenuFiltersRowsAndOperationsSeeOnlyShownRows) {
     EXPECT_TRUE(entries[0]->isChecked());
     list.slotFindDevice(camera("10.0.0.1"));
     EXPECT_FALSE(table()->isRowHidden(0));
+}
+
+TEST(SearchListTeardown, ClosingTheWindowSendsNoCountToItsDeletedLabel) {
+    bool closing = false;
+    int late_updates = 0;
+    auto* window = new CounterWindow(closing, late_updates);
+    DeviceTableWidget* list = window->list;
+    list->slotFindDevice(camera("10.0.0.1"));
+    list->slotFindDevice(camera("10.0.0.2"));
+    list->setRowStatus(0, DEVICE_STATUS_UPDATE_SUCCESS, 0);
+    list->tableWidget()->item(0, kColumnCheck)->setCheckState(Qt::Checked);
+    list->setStatusFilter(DEVICE_STATUS_UPDATE_SUCCESS);
+    // Both a ticked row and a filter are left for the destructor to clear.
+    closing = true;
+    delete window;
+    EXPECT_EQ(late_updates, 0);
+}
+
+TEST_F(SearchListTest, SelectedCountIsSentOnlyWhenItCanChange) {
+    QSignalSpy selected(&list, &DeviceTableWidgetBase::signalsSelectedChange);
+    list.setStatusFilter(-1);
+    list.clearDevices();
+    EXPECT_EQ(selected.count(), 0);
+
+    list.slotFindDevice(camera("10.0.0.1"));
+    list.slotFindDevice(camera("10.0.0.2"));
+    list.clearDevices();
+    EXPECT_EQ(selected.count(), 0) << "nothing was ticked";
+
+    list.slotFindDevice(camera("10.0.0.1"));
+    tick(0);
+    list.clearDevices();
+    ASSERT_EQ(selected.count(), 1);
+    EXPECT_EQ(selected[0][0].toInt(), 0);
 }
 
 TEST_F(SearchListTest, ClearDevicesEmptiesEverything) {

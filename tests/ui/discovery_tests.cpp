@@ -277,6 +277,7 @@ TEST_F(LanDiscoveryTest, RefreshEmptiesAndRebuildsTheList) {
     list.StartFindDevice();
     ASSERT_TRUE(waitForAll());
 
+    table->item(0, kColumnCheck)->setCheckState(Qt::Checked);
     QSignalSpy counts(&list, &DeviceTableWidgetBase::signalsSelectedChange);
     list.StopFindDevice();
     EXPECT_EQ(table->rowCount(), 0);
