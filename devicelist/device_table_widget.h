@@ -5,8 +5,6 @@
 // user-interface thread, where slotFindDevice() inserts it in IP order. StopFindDevice() empties
 // the list and stops discovery; no report of a stopped search reaches the list afterwards.
 //
-// The list takes no other queued calls: stopping discards the queued calls still waiting for it.
-//
 // When reports come faster than rows can be built (hundreds of cameras answering at once), the
 // reports still waiting are kept aside and inserted in slices of a few milliseconds, with the
 // event loop running in between, so that the window stays responsive; order and duplicates are
@@ -18,6 +16,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QMetaObject>
 #include <QString>
 #include <atomic>
 #include <deque>
@@ -78,6 +77,9 @@ private:
     int status_filter_ = -1;
     bool tearing_down_ = false;
 
+    // Counts the searches; a queued report of an earlier search is dropped when it arrives.
+    int search_number_ = 0;
+    QMetaObject::Connection report_connection_;
     // Reports emitted on the library's thread and not yet taken by slotFindDevice.
     std::atomic<int> reports_in_flight_{0};
     std::deque<DeviceInfo> pending_reports_;

@@ -11,6 +11,7 @@
 #include <QTableWidget>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "device_table_widget.h"
+#include "sdkbase.h"
 
 namespace {
 
@@ -86,11 +88,16 @@ TEST(DiscoveryHandOff, ReportsQueuedBeforeAStopNeverReachTheList) {
         for (int i = 0; i < 40; ++i) list.OnFindDevice(report("203.0.113." + std::to_string(i)));
     });
     library_thread.join();
+    // Other work queued for the list among the reports belongs to no search.
+    int other_calls = 0;
+    QMetaObject::invokeMethod(
+        &list, [&] { ++other_calls; }, Qt::QueuedConnection);
     // All 40 reports wait in the event queue; the user refreshes before they are delivered.
     list.StopFindDevice();
     EXPECT_EQ(table->rowCount(), 0);
     pumpEvents(20);
     EXPECT_EQ(rowsWithPrefix(table, "203.0.113."), 0);
+    EXPECT_EQ(other_calls, 1);
 
     list.StartFindDevice();
     pumpEvents(20);
@@ -313,4 +320,18 @@ TEST_F(LanDiscoveryTest, NoReportReachesTheListAfterStopWhileReportsFlow) {
     pumpEvents(60);
     const std::vector<std::string> ips = tableIps(table);
     EXPECT_EQ(std::multiset<std::string>(ips.begin(), ips.end()), expected);
+}
+
+TEST_F(LanDiscoveryTest, TheWrapperStopEndsBothSearches) {
+    std::atomic<int> reports{0};
+    QObject::connect(
+        &list, &DeviceTableWidget::signalsFindDevice, &list, [&](DeviceInfo) { ++reports; },
+        Qt::DirectConnection);
+    ASSERT_EQ(RuDAVADO_SetTiming("discovery_spread", 30.0 / kp::timeScale()), 0);
+    list.StartFindDevice();
+    ASSERT_TRUE(waitFor([&] { return reports > 0; }, 10000));
+    EXPECT_TRUE(factory::SDK_StopFindDevice());
+    const int stopped_at = reports;
+    pumpEvents(60);
+    EXPECT_EQ(reports, stopped_at);
 }
