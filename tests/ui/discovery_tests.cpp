@@ -21,15 +21,9 @@
 
 #include "device_table_widget.h"
 #include "sdkbase.h"
+#include "test_device.h"
 
 namespace {
-
-DeviceInfo report(const std::string& ip) {
-    DeviceInfo info;
-    info.ip_addr = ip;
-    info.port = 80;
-    return info;
-}
 
 void pumpEvents(int ms) {
     QElapsedTimer timer;
@@ -85,7 +79,7 @@ TEST(DiscoveryHandOff, ReportsQueuedBeforeAStopNeverReachTheList) {
 
     list.StartFindDevice();
     std::thread library_thread([&] {
-        for (int i = 0; i < 40; ++i) list.OnFindDevice(report("203.0.113." + std::to_string(i)));
+        for (int i = 0; i < 40; ++i) list.OnFindDevice(device("203.0.113." + std::to_string(i)));
     });
     library_thread.join();
     // Other work queued for the list among the reports belongs to no search.
@@ -109,7 +103,7 @@ TEST(DiscoveryHandOff, ASecondStartDoesNotDoubleReports) {
     DeviceTableWidget list(nullptr, std::make_shared<UiJobQueue>());
     list.StartFindDevice();
     list.StartFindDevice();
-    std::thread library_thread([&] { list.OnFindDevice(report("203.0.113.7")); });
+    std::thread library_thread([&] { list.OnFindDevice(device("203.0.113.7")); });
     library_thread.join();
     pumpEvents(20);
     EXPECT_EQ(rowsWithPrefix(list.tableWidget(), "203.0.113."), 1);
@@ -127,7 +121,7 @@ TEST(DiscoveryHandOff, ABacklogOfReportsIsInsertedCompletelyAndInOrder) {
     // 300 reports at once, in descending order, the last ten repeating an address.
     std::thread library_thread([&] {
         for (int i = 299; i >= 0; --i) {
-            DeviceInfo info = report("203.0.113." + std::to_string(i < 290 ? i : 7));
+            DeviceInfo info = device("203.0.113." + std::to_string(i < 290 ? i : 7));
             info.serial_low = static_cast<uint32_t>(1000 + i);
             list.OnFindDevice(info);
         }
@@ -154,7 +148,7 @@ TEST(DiscoveryHandOff, ABacklogOfReportsIsInsertedCompletelyAndInOrder) {
 
     // A stop in the middle of a backlog leaves nothing behind.
     library_thread = std::thread([&] {
-        for (int i = 0; i < 200; ++i) list.OnFindDevice(report("198.51.100." + std::to_string(i)));
+        for (int i = 0; i < 200; ++i) list.OnFindDevice(device("198.51.100." + std::to_string(i)));
     });
     library_thread.join();
     QCoreApplication::processEvents();
