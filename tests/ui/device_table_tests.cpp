@@ -56,18 +56,15 @@ protected:
 class CounterWindow : public QWidget {
 public:
     CounterWindow(const bool& closing, int& late_updates) {
-        counter_ = new QLabel(this);
+        auto* counter = new QLabel(this);
         list = new DeviceTableWidget(this, std::make_shared<UiJobQueue>());
-        connect(list, &DeviceTableWidgetBase::signalsSelectedChange, this, [&, this](int select_num) {
+        connect(list, &DeviceTableWidgetBase::signalsSelectedChange, this, [&, counter](int select_num) {
             if (closing) ++late_updates;
-            counter_->setText(QString::number(select_num));
+            counter->setText(QString::number(select_num));
         });
     }
 
     DeviceTableWidget* list;
-
-private:
-    QLabel* counter_;
 };
 
 }  // namespace
