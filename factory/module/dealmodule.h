@@ -11,7 +11,8 @@
 // Every job reports each step through its ProgressCallback on the worker thread; the receiver
 // marshals to its own thread. Each job holds the composer, so a posted job always runs even when
 // its poster lets go of the composer at once, and a release never waits for a job: the last
-// reference may go on the worker thread, with the closure of the last job.
+// reference may go on the worker thread, with the closure of the last job. (A job posted while
+// no worker runs waits for the next InitModules and keeps the composer alive until then.)
 #pragma once
 
 #include <windows.h>
