@@ -16,7 +16,7 @@ std::chrono::microseconds ReconnectInterval() {
 
 }  // namespace
 
-DeviceConnectionManager::DeviceConnectionManager() : jobs_(std::make_unique<std::array<Job, kJobSlots>>()) {}
+DeviceConnectionManager::DeviceConnectionManager() = default;
 
 DeviceConnectionManager::~DeviceConnectionManager() { Stop(); }
 
@@ -36,7 +36,6 @@ void DeviceConnectionManager::Stop() {
         worker = std::move(worker_);
     }
     wake_.notify_all();
-    room_.notify_all();
     if (worker && worker->joinable()) worker->join();
     std::lock_guard<std::mutex> guard(worker_lock_);
     stop_ = false;
@@ -83,12 +82,9 @@ std::string DeviceConnectionManager::IpOfHandle(KPLPRC_HANDLE handle) const {
 }
 
 void DeviceConnectionManager::PostJob(Job job) {
-    std::unique_lock<std::mutex> guard(worker_lock_);
     // Jobs are never dropped: a full ring waits for the worker to take one.
-    room_.wait(guard, [this] { return (write_ + 1) % kJobSlots != read_; });
-    (*jobs_)[write_] = std::move(job);
-    write_ = (write_ + 1) % kJobSlots;
-    guard.unlock();
+    jobs_.Push(std::move(job));
+    std::lock_guard<std::mutex> guard(worker_lock_);
     wake_.notify_one();
 }
 
@@ -102,7 +98,7 @@ bool DeviceConnectionManager::RunOneStep(std::unique_lock<std::mutex>& guard) {
     // Sleeps until there is work or the next reconnect pass is due; an idle manager with
     // hundreds of connections wakes about once a minute.
     while (!stop_) {
-        if (!paused_ && (!RingEmpty() || !logins_.empty() || Clock::now() >= next_pass_)) break;
+        if (!paused_ && (jobs_.Size() > 0 || !logins_.empty() || Clock::now() >= next_pass_)) break;
         if (paused_)
             wake_.wait(guard);
         else
@@ -111,13 +107,11 @@ bool DeviceConnectionManager::RunOneStep(std::unique_lock<std::mutex>& guard) {
     if (stop_) return false;
 
     // Posted jobs first: they are cheap, and a removal must not wait behind slow logins.
-    if (!RingEmpty()) {
-        Job job = std::move((*jobs_)[read_]);
-        (*jobs_)[read_] = nullptr;
-        read_ = (read_ + 1) % kJobSlots;
+    Job job;
+    if (jobs_.TryPop(job)) {
         guard.unlock();
-        room_.notify_one();
         if (job) job();
+        job = nullptr;
         guard.lock();
         return true;
     }

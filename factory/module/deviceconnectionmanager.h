@@ -13,13 +13,18 @@
 // thread and never wait for a login: the map lock is held only to look up or change the map,
 // never across a network call or a completion job.
 //
+// The posted jobs wait in the shared JobRing. The manager runs its own loop rather than a
+// JobWorker because it has two kinds of work: posted jobs, which are cheap and go first, and
+// the logins they queue, which may each wait seconds for a connect time-out; a removal or an
+// add must not wait behind fifty of those, and the user-interface thread must not wait for
+// room in the ring while they run.
+//
 // A completion job runs on the worker after its login attempt (whatever the outcome) with no
 // lock held, so it may post to a queue that waits for a thread which calls Find. Logins made by
 // the reconnect pass have no completion job; a successful one is announced through the
 // reconnect callback, since the library reports nothing for a fresh login.
 #pragma once
 
-#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -32,16 +37,15 @@
 
 #include "RuDAVADO.h"
 #include "deviceconnection.h"
+#include "job_ring.h"
 
 namespace factory {
 
 class DeviceConnectionManager {
 public:
-    using Job = std::function<void()>;
+    using Job = JobRing::Job;
     using ReconnectCallback = std::function<void(const std::string& ip)>;
 
-    // Slots of the job ring; one always stays free, so at most 63 jobs wait.
-    static constexpr int kJobSlots = 64;
     // Between reconnect passes, in milliseconds at time scale 1.
     static constexpr double kReconnectIntervalMs = 60000.0;
 
@@ -84,7 +88,6 @@ private:
     // One step of the worker with `guard` held on entry; false once stopped.
     bool RunOneStep(std::unique_lock<std::mutex>& guard);
     void PostJob(Job job);
-    bool RingEmpty() const { return read_ == write_; }
 
     void AddJob(const std::string& ip, int port, const std::string& user_name, const std::string& password,
                 Job completion);
@@ -92,14 +95,11 @@ private:
     void ReconnectPass();
     void RunLogin(PendingLogin login);
 
-    // Guards the ring, the pending logins and the flags; the worker waits on `wake_`, a poster
-    // facing a full ring on `room_`.
+    JobRing jobs_;
+    // Guards the pending logins and the flags; a poster takes it after filling the ring, so the
+    // worker, which looks at the ring under it before waiting on `wake_`, cannot miss a post.
     std::mutex worker_lock_;
     std::condition_variable wake_;
-    std::condition_variable room_;
-    std::unique_ptr<std::array<Job, kJobSlots>> jobs_;
-    int write_ = 0;
-    int read_ = 0;
     bool stop_ = false;
     bool paused_ = false;
     Clock::time_point next_pass_;
