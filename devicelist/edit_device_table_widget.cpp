@@ -1,7 +1,9 @@
 #include "edit_device_table_widget.h"
 
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QTableWidget>
+#include <QTimer>
 #include <atomic>
 
 #include "btn_tools_widget.h"
@@ -17,6 +19,9 @@ const char* const EditDeviceTableWidget::kOnline = "上线";
 const char* const EditDeviceTableWidget::kOffline = "掉线";
 
 namespace {
+
+// Time the list may spend adding stored rows before it lets the event loop run again.
+constexpr qint64 kLoadSliceMs = 15;
 
 // The list whose notice callback is registered; a list being destroyed unregisters only its own.
 std::atomic<EditDeviceTableWidget*> g_notified_list{nullptr};
@@ -73,9 +78,27 @@ EditDeviceTableWidget::EditDeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_j
             info.port = static_cast<int>(record.get_port());
             info.user_name = record.get_user_name();
             info.pass_word = record.get_password();
-            addRow(info);
+            stored_rows_.push_back(std::move(info));
         }
     }
+    load_timer_ = new QTimer(this);
+    load_timer_->setSingleShot(true);
+    load_timer_->setInterval(0);
+    connect(load_timer_, &QTimer::timeout, this, [this] { addStoredRows(false); });
+    addStoredRows(false);
+}
+
+void EditDeviceTableWidget::addStoredRows(bool all) {
+    QElapsedTimer slice;
+    slice.start();
+    while (!stored_rows_.empty() && (all || slice.elapsed() < kLoadSliceMs)) {
+        addRow(stored_rows_.front());
+        stored_rows_.pop_front();
+    }
+    if (stored_rows_.empty())
+        load_timer_->stop();
+    else
+        load_timer_->start();
 }
 
 EditDeviceTableWidget::~EditDeviceTableWidget() {
@@ -158,6 +181,7 @@ void EditDeviceTableWidget::showDuplicateMessage() {
 }
 
 void EditDeviceTableWidget::slotAddDeviceInfo(QString ip, int port, QString user_name, QString pass_word) {
+    addStoredRows(true);
     int row = -1;
     if (findRowByIp(ip.toStdString(), row)) {
         showDuplicateMessage();
@@ -171,6 +195,7 @@ void EditDeviceTableWidget::slotAddDeviceInfo(QString ip, int port, QString user
 }
 
 void EditDeviceTableWidget::editDevice(const std::string& ip) {
+    addStoredRows(true);
     edit_row_ = -1;
     int row = -1;
     if (!findRowByIp(ip, row)) return;
@@ -235,6 +260,7 @@ void EditDeviceTableWidget::slotSaveEditDeviceInfo(QString ip, int port, QString
 }
 
 void EditDeviceTableWidget::deleteDevice(const std::string& ip) {
+    addStoredRows(true);
     int row = -1;
     if (findRowByIp(ip, row)) {
         tableWidget()->removeRow(row);

@@ -6,6 +6,10 @@
 // ticked row. Column 2 shows the login state: "登录中" until the camera's login result
 // arrives, then "上线" or "掉线", kept up to date by the library's session notices.
 //
+// Stored cameras are added in slices of a few milliseconds with the event loop running in
+// between, so that a list of hundreds does not freeze the window at start-up; every operation
+// of the user first adds the rows still waiting.
+//
 // Work done on the manager's thread (login results) and on the library's thread (session
 // notices) reaches the table only as jobs on the window's UiJobQueue; a job that runs after the
 // list is gone does nothing.
@@ -14,6 +18,7 @@
 #include <RuDAVADO.h>
 
 #include <QString>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -22,6 +27,8 @@
 namespace factory {
 class DeviceConnectionManager;
 }
+
+class QTimer;
 
 class EditDeviceTableWidget : public DeviceTableWidgetBase {
     Q_OBJECT
@@ -62,6 +69,8 @@ private Q_SLOTS:
 
 private:
     void addRow(const DeviceInfo& info);
+    // Adds stored rows for one time slice, or all of them; reschedules itself while some wait.
+    void addStoredRows(bool all);
     void logIn(const DeviceInfo& info);
     // Hands a login-state change of `ip` to the user-interface thread; any thread.
     void postLoginState(KP_LPRC_COMMON_NOTIFY notify, const std::string& ip);
@@ -70,6 +79,8 @@ private:
 
     std::shared_ptr<factory::DeviceConnectionManager> manager_;
     int edit_row_ = -1;
+    std::deque<DeviceInfo> stored_rows_;
+    QTimer* load_timer_ = nullptr;
     // Jobs hold it weakly: expired means the list is gone.
     std::shared_ptr<int> alive_;
 };

@@ -150,6 +150,7 @@ protected:
         std::filesystem::current_path(old_dir_);
         std::filesystem::remove_all(dir_);
         RuDAVADO_ClearFaults();
+        RuDAVADO_SetTiming("login", -1);
         kp::setTimeScale(old_scale_);
     }
 
@@ -203,9 +204,11 @@ TEST_F(LocalListTest, StoredCamerasShowLoggingInUntilTheirLoginResult) {
     storeDevice(kPlateIp);
     storeDevice(kOfflineIp);
     storeDevice(kOtherPasswordIp);  // stored with the wrong password
+    // Slow logins, so that every row is in before the first result.
+    ASSERT_EQ(RuDAVADO_SetTiming("login", 300.0 / kp::timeScale()), 0);
     createList();
 
-    ASSERT_EQ(rowCount(), 3);
+    ASSERT_TRUE(waitFor([&] { return rowCount() == 3; }));
     EXPECT_EQ(list_->tableWidget()->horizontalHeaderItem(kColumnLensOrLogin)->text(), QString("登录状态"));
     for (int row = 0; row < 3; ++row) EXPECT_EQ(cell(row, kColumnLensOrLogin), QString::fromUtf8(kLoggingIn));
     EXPECT_EQ(cell(0, kColumnIp), QString(kPlateIp));
@@ -339,6 +342,7 @@ TEST_F(LocalListTest, ManyStoredCamerasWithAFullJobQueueDoNotDeadlock) {
     createList();
     QThread::msleep(300);  // the queue fills up meanwhile
     EXPECT_TRUE(waitFor([&] {
+        if (rowCount() < 100) return false;
         for (int row = 0; row < rowCount(); ++row)
             if (cell(row, kColumnLensOrLogin) != QString::fromUtf8(kOnline)) return false;
         return true;
