@@ -339,12 +339,17 @@ TEST_F(LocalListTest, ManyStoredCamerasWithAFullJobQueueDoNotDeadlock) {
     ASSERT_EQ(RuDAVADO_LoadScenarioText((json + "]}").c_str()), 0);
 
     Watchdog watchdog(120);
+    // Other producers keep the window's queue full.
+    std::thread filler([this] {
+        for (int i = 0; i < 300; ++i) window_.queue()->postJob([] { QThread::usleep(100); });
+    });
     createList();
-    QThread::msleep(300);  // the queue fills up meanwhile
+    QThread::msleep(300);
     EXPECT_TRUE(waitFor([&] {
         if (rowCount() < 100) return false;
         for (int row = 0; row < rowCount(); ++row)
             if (cell(row, kColumnLensOrLogin) != QString::fromUtf8(kOnline)) return false;
         return true;
     }));
+    filler.join();
 }
