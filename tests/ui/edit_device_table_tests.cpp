@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
