@@ -16,7 +16,6 @@
 
 #include "RuDAVADO.h"
 #include "RuDAVADO_control.h"
-#include "kp_platform.h"
 
 namespace {
 
@@ -88,7 +87,7 @@ BENCHMARK(BM_TimeGet)->Arg(0)->Arg(2)->Threads(32)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-    kp::setTimeScale(1.0);
+    RuDAVADO_SetTimeScale(1.0);
     char tmpl[] = "/tmp/rudavado_bench_XXXXXX";
     const int fd = mkstemp(tmpl);
     if (fd >= 0) close(fd);

@@ -204,6 +204,21 @@ TEST(TextConversion, Utf8AndUtf16UnitsRoundTrip) {
     EXPECT_EQ(converted, std::strlen(text) + 1);
 }
 
+// Malformed input becomes U+FFFD per bad byte, as the Windows calls do without strict flags.
+TEST(TextConversion, MalformedSequencesBecomeReplacementCharacters) {
+    const char bad[] = "a\xC3(\xE7\xAE\xF0\x9F\x98z\xED\xA0\x80";  // cut, cut, cut, surrogate
+    wchar_t wide[32];
+    const int units = MultiByteToWideChar(CP_ACP, 0, bad, -1, wide, 32);
+    const std::vector<wchar_t> expected = {'a',    0xFFFD, '(',    0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD,
+                                           0xFFFD, 'z',    0xFFFD, 0xFFFD, 0xFFFD, 0};
+    EXPECT_EQ(std::vector<wchar_t>(wide, wide + units), expected);
+
+    const wchar_t lone[] = {0xD83D, 'x', 0xDE00, 0};  // surrogates without their partners
+    char utf8[16];
+    ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, lone, -1, utf8, sizeof utf8, nullptr, nullptr), 8);
+    EXPECT_STREQ(utf8, "\xEF\xBF\xBDx\xEF\xBF\xBD");
+}
+
 TEST(TextConversion, WcstombsNeverWritesPastItsBuffer) {
     const wchar_t wide[] = {0x7BA1, 0x7406, 0x5458, 0};  // 9 bytes in UTF-8
     char buffer[16];

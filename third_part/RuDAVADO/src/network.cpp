@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "kp_platform.h"
 #include "live_video.h"
+#include "time_scale.h"
 
 namespace rudavado {
 namespace {
@@ -15,7 +15,7 @@ const char* const kTimingNames[] = {"call",    "login", "connect_timeout", "disc
                                     "upgrade", "frame"};
 
 Clock::time_point later(double ms) {
-    return Clock::now() + std::chrono::microseconds(kp::scaledMicroseconds(ms));
+    return Clock::now() + std::chrono::microseconds(scaledMicroseconds(ms));
 }
 
 // Replies to a search arrive in an order that has nothing to do with the scenario's order.
@@ -470,7 +470,7 @@ void Network::scheduleOnline(Camera& c) {
 void Network::advanceUpgrade(Camera& c) {
     Upgrade& u = c.upgrade;
     if (u.state != KP_UPDATE_STATE_RUNNING) return;
-    const double total_us = static_cast<double>(kp::scaledMicroseconds(u.duration_ms));
+    const double total_us = static_cast<double>(scaledMicroseconds(u.duration_ms));
     const double elapsed_us = static_cast<double>(
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - u.start).count());
     const double fraction = total_us <= 0 ? 1.0 : elapsed_us / total_us;
@@ -489,7 +489,7 @@ int Network::upgradeProgress(Camera& c) {
     const Upgrade& u = c.upgrade;
     switch (u.state) {
         case KP_UPDATE_STATE_RUNNING: {
-            const double total_us = static_cast<double>(kp::scaledMicroseconds(u.duration_ms));
+            const double total_us = static_cast<double>(scaledMicroseconds(u.duration_ms));
             const double elapsed_us = static_cast<double>(
                 std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - u.start).count());
             int p = total_us <= 0 ? 99 : static_cast<int>(elapsed_us * 100.0 / total_us);
