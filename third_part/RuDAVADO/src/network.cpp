@@ -1,9 +1,8 @@
 #include "network.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "live_video.h"
 #include "time_scale.h"
@@ -276,11 +275,13 @@ void Network::ensureLoaded() {
     std::string error;
     const char* path = std::getenv("RUDAVADO_SCENARIO");
     if (path != nullptr && *path != '\0') {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        if (in && load(text.str(), error, true)) return;
-        // A broken scenario must not leave the library without cameras.
+        std::string text;
+        if (readScenarioFile(path, text, error) && load(text, error, true)) return;
+        // A broken scenario must not leave the library without cameras, but whoever set it up
+        // has to learn that it was not used.
+        error = std::string("RUDAVADO_SCENARIO ") + path + ": " + error;
+        std::fprintf(stderr, "RuDAVADO: %s; using the built-in network\n", error.c_str());
+        setLoadError(error);
     }
     load(defaultScenarioText(), error, true);
 }

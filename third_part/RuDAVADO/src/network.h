@@ -185,5 +185,11 @@ bool parseScenario(const std::string& json_text, std::vector<Camera>& cameras,
                    std::array<double, static_cast<size_t>(Timing::Count)>& timings, std::string& error);
 const char* defaultScenarioText();
 double defaultTiming(Timing t);
+// Reads a scenario file: a regular file of at most kMaxScenarioBytes. false with `error` set.
+constexpr size_t kMaxScenarioBytes = 64u << 20;
+bool readScenarioFile(const char* path, std::string& text, std::string& error);
+// The text of the last failed scenario load of the process ("" after a successful one).
+void setLoadError(const std::string& error);
+std::string lastLoadError();
 
 }  // namespace rudavado
