@@ -209,3 +209,21 @@ TEST(DbgTrace, ReturnsZeroAndWritesNothing) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_TRUE(capture.lines().empty());
 }
+
+// A detached worker may still log while the process exits and destroys its static objects; the
+// facility must stay usable until the process is gone. Each round is a child process.
+TEST(LogAtExit, WorkerLoggingWhileMainReturnsDoesNotCrash) {
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    for (int round = 0; round < 10; ++round) {
+        EXPECT_EXIT(
+            {
+                std::thread([] {
+                    for (;;) KPES_LOG(kpes::LS_ERROR) << "worker still logging";
+                }).detach();
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                std::exit(0);  // what returning from main does
+            },
+            ::testing::ExitedWithCode(0), "")
+            << "round " << round;
+    }
+}
