@@ -1,8 +1,5 @@
 # kp_ui: every widget of the program (app/, devicelist/, panels/, video/), and the executable.
 # A new widget's source goes into this list; moc finds its header beside it.
-set(CMAKE_AUTOMOC ON)
-set(CMAKE_AUTORCC ON)
-
 add_library(kp_ui STATIC
   ${CMAKE_SOURCE_DIR}/app/main_widget.cpp
   ${CMAKE_SOURCE_DIR}/app/nav_button.cpp
@@ -23,6 +20,7 @@ add_library(kp_ui STATIC
   ${CMAKE_SOURCE_DIR}/devicelist/update_widget.cpp
   ${CMAKE_SOURCE_DIR}/devicelist/window_drag.cpp
   ${CMAKE_SOURCE_DIR}/resources/resources.qrc)
+set_target_properties(kp_ui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(kp_ui PUBLIC ${CMAKE_SOURCE_DIR}/app ${CMAKE_SOURCE_DIR}/devicelist)
 target_link_libraries(kp_ui PUBLIC Qt5::Widgets Qt5::Network kp_platform_qt kp_logging RuDAVADO kp_database
                                    kp_factory)
