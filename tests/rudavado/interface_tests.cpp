@@ -220,8 +220,9 @@ TEST_F(InterfaceTest, MalformedScenarioIsRefusedAndTheNetworkStays) {
     }
     EXPECT_EQ(before, RuDAVADO_CameraCount());
     // Missing, a folder, an endless device: refused at once, never read without end.
-    for (const char* file : {"/nonexistent/scenario.json", "/tmp", "/dev/zero"}) {
-        EXPECT_EQ(-1, RuDAVADO_LoadScenarioFile(file)) << file;
+    for (const std::string& file :
+         {std::string("/nonexistent/scenario.json"), dir_, std::string("/dev/zero")}) {
+        EXPECT_EQ(-1, RuDAVADO_LoadScenarioFile(file.c_str())) << file;
         EXPECT_NE(std::string::npos, std::string(RuDAVADO_LastLoadError()).find(file)) << file;
     }
     EXPECT_EQ(before, RuDAVADO_CameraCount());
