@@ -4,10 +4,10 @@
 
 #include <cstdlib>
 
-#include "kp_platform.h"
+#include "RuDAVADO_control.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    if (std::getenv("KP_TIME_SCALE") == nullptr) kp::setTimeScale(0.001);
+    if (std::getenv("KP_TIME_SCALE") == nullptr) RuDAVADO_SetTimeScale(0.001);
     return RUN_ALL_TESTS();
 }

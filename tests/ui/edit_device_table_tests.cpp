@@ -119,7 +119,10 @@ protected:
 
     void SetUp() override {
         old_scale_ = kp::timeScale();
+        old_library_scale_ = RuDAVADO_GetTimeScale();
+        // The program's waits and the simulated cameras each read their own scale.
         kp::setTimeScale(0.001);
+        RuDAVADO_SetTimeScale(0.001);
         RuDAVADO_ClearFaults();
         ASSERT_EQ(RuDAVADO_LoadDefaultScenario(), 0);
 
@@ -137,6 +140,7 @@ protected:
         RuDAVADO_ClearFaults();
         RuDAVADO_SetTiming("login", -1);
         kp::setTimeScale(old_scale_);
+        RuDAVADO_SetTimeScale(old_library_scale_);
     }
 
     static factory::databasemanager* store() { return factory::databasemanager::instance(); }
@@ -177,6 +181,7 @@ protected:
     }
 
     double old_scale_ = 1;
+    double old_library_scale_ = 1;
     std::filesystem::path old_dir_;
     std::filesystem::path dir_;
     QueueWindow window_;
