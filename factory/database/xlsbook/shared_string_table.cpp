@@ -120,24 +120,30 @@ void SharedStringTable::write(std::vector<uint8_t>& out, uint32_t total,
     for (const SharedStringRef& entry : entries) {
         const size_t width = entry.wide ? 2 : 1;
         const size_t count = entry.compact ? entry.chars->size() : entry.chars->size() / width;
-        // The entry's header and its first character stay together in one record.
-        if (room() < 3 + (count ? width : 0)) {
+        const uint8_t* chars = reinterpret_cast<const uint8_t*>(entry.chars->data());
+        // Compact text has no unit above 0xFF, so only full UTF-16 text can hold a pair.
+        auto high_surrogate_at = [&](size_t unit) {
+            return entry.wide && !entry.compact && unit + 1 < count && (chars[2 * unit + 1] & 0xFC) == 0xD8;
+        };
+        // The entry's header and its first character (both units of a pair) stay together.
+        const size_t first = count ? width * (high_surrogate_at(0) ? 2 : 1) : 0;
+        if (room() < 3 + first) {
             finish_record();
             start_record(code::kContinue);
         }
         put16(out, static_cast<uint32_t>(count));
         out.push_back(entry.wide ? kHighByte : 0);
-        const uint8_t* chars = reinterpret_cast<const uint8_t*>(entry.chars->data());
         size_t done = 0;
         while (done < count) {
-            size_t fit = room() / width;
+            size_t fit = std::min(room() / width, count - done);
+            // A pair split over two records is refused by other readers: the pair moves on whole.
+            if (fit > 0 && done + fit < count && high_surrogate_at(done + fit - 1)) --fit;
             if (fit == 0) {
                 finish_record();
                 start_record(code::kContinue);
                 out.push_back(entry.wide ? kHighByte : 0);
                 continue;
             }
-            fit = std::min(fit, count - done);
             if (entry.compact) {
                 for (size_t k = done; k < done + fit; ++k) {
                     out.push_back(chars[k]);
