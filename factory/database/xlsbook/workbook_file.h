@@ -25,6 +25,8 @@ class CompoundFile;
 
 constexpr size_t kMaxRows = 65536;
 constexpr size_t kMaxColumns = 256;
+// [MS-XLS] a cell's text has at most 32767 characters.
+constexpr size_t kMaxTextLength = 32767;
 
 // The globals substream's records.
 class Workbook {
