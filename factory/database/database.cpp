@@ -1,11 +1,11 @@
 #include "database.h"
 
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <clocale>
 #include <cstdio>
-#include <ctime>
 #include <rttr/registration>
 #include <vector>
 
@@ -79,11 +79,11 @@ size_t wide_units(const std::string& text) {
 }
 
 std::string time_stamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
     char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    std::snprintf(text, sizeof text, "%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond);
     return text;
 }
 
@@ -95,18 +95,29 @@ database::~database() = default;
 bool database::open(const std::string& path, const rttr::type& type, bool rewrite_header) {
     basic_work_sheet_ = nullptr;
     cached_type_ = rttr::type::get<void>();
+    refused_path_.clear();
     if (!work_book_.load(path)) {
-        if (_access(path.c_str(), 0) == 0) {
+        const xlsbook::LoadStatus status = work_book_.load_status();
+        if (status == xlsbook::LoadStatus::damaged) {
             // The file is there but is not a workbook we can read: it may still hold the only
             // copy of the user's list, so it is kept under another name, not overwritten.
             std::string aside = path + ".unreadable-" + time_stamp();
             for (int n = 1; _access(aside.c_str(), 0) == 0; ++n)
                 aside = path + ".unreadable-" + time_stamp() + "-" + std::to_string(n);
-            if (std::rename(path.c_str(), aside.c_str()) != 0) {
+            if (!MoveFileExA(path.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
                 KPES_LOG(kpes::LS_ERROR) << "workbook cannot be loaded nor moved aside: " << path;
                 return false;
             }
+            // It holds passwords, whatever mode it had.
+            _chmod(aside.c_str(), _S_IREAD | _S_IWRITE);
             KPES_LOG(kpes::LS_ERROR) << "workbook cannot be loaded, moved aside to " << aside;
+        } else if (status != xlsbook::LoadStatus::missing) {
+            // Not read, so nothing is known about its content: it stays as it is, and no save
+            // of this store may replace it.
+            KPES_LOG(kpes::LS_ERROR) << "workbook cannot be read (" << xlsbook::describe(status)
+                                     << "), left as it is: " << path;
+            refused_path_ = path;
+            return false;
         }
         if (!work_book_.save_as(path)) {
             KPES_LOG(kpes::LS_ERROR) << "workbook cannot be created: " << path;
@@ -139,7 +150,13 @@ bool database::write_header(const rttr::type& type) {
     return true;
 }
 
-bool database::save_as(const std::string& path) { return work_book_.save_as(path); }
+bool database::save_as(const std::string& path) {
+    if (!refused_path_.empty() && path == refused_path_) {
+        KPES_LOG(kpes::LS_ERROR) << "workbook was never read, not replacing it: " << path;
+        return false;
+    }
+    return work_book_.save_as(path);
+}
 
 unsigned int database::row_count() {
     if (!basic_work_sheet_) {

@@ -27,8 +27,10 @@ public:
     database(const database&) = delete;
     database& operator=(const database&) = delete;
 
-    // Loads the workbook at `path`. Without a file there, creates one. A file that exists but
-    // cannot be loaded is moved aside (its name plus a time stamp), never overwritten.
+    // Loads the workbook at `path`. Without a file there, creates one. A file whose content is
+    // damaged is moved aside (its name plus a time stamp, owner-only), never overwritten. A file
+    // that cannot be read at all (no permission, not a regular file, too large) fails the open
+    // and stays where it is; save_as() then refuses to replace it.
     bool open(const std::string& path, const rttr::type& type, bool rewrite_header);
     bool save_as(const std::string& path);
 
@@ -58,6 +60,7 @@ private:
     rttr::type cached_type_ = rttr::type::get<void>();
     size_t cached_columns_ = 0;
     std::vector<column> cached_properties_;
+    std::string refused_path_;
 };
 
 }  // namespace factory

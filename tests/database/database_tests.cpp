@@ -357,6 +357,7 @@ TEST(Database, FileThatCannotBeLoadedIsMovedAsideNotOverwritten) {
     kptest::TempDir dir;
     const std::vector<uint8_t> damaged = kptest::read_file(kptest::fixture("devices-truncated.xls"));
     kptest::write_file("list.xls", damaged);
+    ::chmod("list.xls", 0644);
     kptest::LogCapture log;
     factory::database store;
     ASSERT_TRUE(store.open("list.xls", kDevice, true));
@@ -369,8 +370,41 @@ TEST(Database, FileThatCannotBeLoadedIsMovedAsideNotOverwritten) {
     if (p) ::pclose(p);
     ASSERT_FALSE(aside.empty());
     EXPECT_EQ(kptest::read_file(aside), damaged);
+    struct stat st {};
+    ASSERT_EQ(::stat(aside.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "it holds passwords";
     ASSERT_EQ(log.messages().size(), 1u);
     EXPECT_EQ(log.messages()[0], "workbook cannot be loaded, moved aside to " + aside);
     xlsbook::WorkbookFile fresh;
     EXPECT_TRUE(fresh.load("list.xls")) << "a new, empty workbook took its place";
+}
+
+TEST(Database, OnlyRegularFilesAreReadAndTheRestIsLeftAlone) {
+    // A folder, an endless device and a named pipe under the list's name: none may abort, fill
+    // memory or block; each is refused with a log line, stays, and is never saved over.
+    kptest::TempDir dir;
+    ASSERT_EQ(::mkdir("folder.xls", 0700), 0);
+    ASSERT_EQ(::symlink("/dev/zero", "zero.xls"), 0);
+    ASSERT_EQ(::mkfifo("pipe.xls", 0600), 0);
+    const std::pair<const char*, const char*> cases[] = {{"folder.xls", "access denied"},
+                                                         {"zero.xls", "not a regular file"},
+                                                         {"pipe.xls", "not a regular file"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        kptest::LogCapture log;
+        factory::database store;
+        EXPECT_FALSE(store.open(c.first, kDevice, true));
+        EXPECT_FALSE(store.save_as(c.first));
+        EXPECT_EQ(log.messages(),
+                  (std::vector<std::string>{
+                      std::string("workbook cannot be read (") + c.second + "), left as it is: " + c.first,
+                      std::string("workbook was never read, not replacing it: ") + c.first}));
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat("folder.xls", &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    ASSERT_EQ(::lstat("zero.xls", &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::lstat("pipe.xls", &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }

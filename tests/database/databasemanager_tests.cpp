@@ -1,6 +1,8 @@
 // The store manager on the real data files, in a fresh working directory per test.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -199,6 +201,45 @@ TEST_F(DatabaseManager, DamagedListIsKeptAsideAndTheToolStartsEmpty) {
     ASSERT_TRUE(p && std::fgets(name, sizeof name, p));
     ::pclose(p);
     EXPECT_EQ(kptest::read_file(std::string(name, std::strcspn(name, "\n"))), damaged);
+}
+
+TEST_F(DatabaseManager, ListWithoutReadPermissionIsKeptAndNeverSavedOver) {
+    // Root reads any file: the manager then runs in a child that has given up root.
+    const std::vector<uint8_t> original = kptest::read_file(kptest::fixture("devices-lo.xls"));
+    kptest::write_file("devicedatamanager.xls", original);
+    ::chmod("devicedatamanager.xls", 0);
+    auto scenario = [this]() {
+        kptest::LogCapture log;
+        int faults = 0;
+        faults |= db_->init() ? 1 : 0;
+        faults |= db_->load_all().empty() ? 0 : 2;
+        faults |= db_->save() ? 4 : 0;
+        const std::vector<std::string> expected = {
+            "workbook cannot be read (access denied), left as it is: devicedatamanager.xls",
+            "data_base_log_  Open failed ", "basic_work_sheet_ is NULL ",
+            "workbook was never read, not replacing it: devicedatamanager.xls",
+            "data_base_hardware_ close failed "};
+        faults |= log.messages() == expected ? 0 : 8;
+        return faults;
+    };
+    if (::geteuid() != 0) {
+        EXPECT_EQ(scenario(), 0);
+    } else {
+        ASSERT_EQ(::chown(dir_.path().c_str(), 65534, 65534), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
+            ::_exit(scenario());
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1 init, 2 load_all, 4 save, 8 log lines";
+    }
+    EXPECT_EQ(kptest::read_file("devicedatamanager.xls"), original);
+    EXPECT_EQ(::system("ls devicedatamanager.xls.unreadable-* >/dev/null 2>&1"), 512)
+        << "nothing moved aside";
 }
 
 TEST_F(DatabaseManager, ExportAndItsFailure) {

@@ -1,13 +1,8 @@
 #include "workbook_file.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <windows.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <mutex>
 
 #include "compound_file.h"
@@ -26,18 +21,15 @@ std::u16string widen(const std::string& narrow) {
     return out;
 }
 
-bool write_all(int fd, const uint8_t* data, size_t size, size_t& written) {
+bool write_all(HANDLE file, const uint8_t* data, size_t size, size_t& written) {
     constexpr size_t kChunk = 1 << 20;
     while (size > 0) {
-        const size_t step = std::min(size, kChunk);
-        const ssize_t n = ::write(fd, data, step);
-        if (n < 0) {
-            if (errno == EINTR) continue;
+        DWORD n = 0;
+        if (!WriteFile(file, data, static_cast<DWORD>(std::min(size, kChunk)), &n, nullptr) || n == 0)
             return false;
-        }
         data += n;
-        size -= static_cast<size_t>(n);
-        written += static_cast<size_t>(n);
+        size -= n;
+        written += n;
         testing::SaveChunkHook hook;
         {
             std::lock_guard<std::mutex> guard(g_hook_lock);
@@ -58,18 +50,6 @@ std::string folder_of(const std::string& path) {
 std::string base_name(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Temporary files of earlier saves of the same file that were killed before their rename.
-void remove_leftovers(const std::string& folder, const std::string& prefix) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
-            ::unlink((folder + "/" + name).c_str());
-    }
-    ::closedir(dir);
 }
 
 }  // namespace
@@ -127,21 +107,22 @@ void WorkbookFile::clear() {
 }
 
 bool WorkbookFile::load(const std::string& path) {
-    CompoundFile file;
-    if (!file.open(path)) {
+    std::vector<uint8_t> bytes;
+    const LoadStatus read = read_whole_file(path, kMaxFileSize, bytes);
+    if (read != LoadStatus::loaded) {
         clear();
+        load_status_ = read;
         return false;
     }
-    return load_from(file);
+    return load_bytes(std::move(bytes));
 }
 
 bool WorkbookFile::load_bytes(std::vector<uint8_t> file_bytes) {
     CompoundFile file;
-    if (!file.open_bytes(std::move(file_bytes))) {
-        clear();
-        return false;
-    }
-    return load_from(file);
+    const bool loaded = file.open_bytes(std::move(file_bytes)) && load_from(file);
+    if (!loaded) clear();
+    load_status_ = loaded ? LoadStatus::loaded : LoadStatus::damaged;
+    return loaded;
 }
 
 bool WorkbookFile::load_from(CompoundFile& file) {
@@ -199,29 +180,22 @@ bool WorkbookFile::save_as(const std::string& path) {
     const size_t total = prefix.size() + stream.size();
     const std::vector<uint8_t> padding((512 - total % 512) % 512, 0);
 
-    // The file holds passwords: the temporary file (mode 0600) becomes the file itself.
-    const std::string prefix_name = "." + base_name(path) + ".saving-";
-    std::string temp = folder_of(path) + "/" + prefix_name + "XXXXXX";
-    int fd = ::mkstemp(&temp[0]);
-    if (fd < 0) return false;
+    // The file holds passwords: the temporary file (owner only) becomes the file itself. Its
+    // name is fixed, so a save killed midway leaves no more than one, and the next save takes it.
+    const std::string temp = folder_of(path) + "/." + base_name(path) + ".saving";
+    DeleteFileA(temp.c_str());
+    const HANDLE file =
+        CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
     size_t written = 0;
-    bool ok = write_all(fd, prefix.data(), prefix.size(), written) &&
-              write_all(fd, stream.data(), stream.size(), written) &&
-              write_all(fd, padding.data(), padding.size(), written) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    const int dir = ::open(folder_of(path).c_str(), O_RDONLY);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    remove_leftovers(folder_of(path), prefix_name);
-    return true;
+    bool ok = write_all(file, prefix.data(), prefix.size(), written) &&
+              write_all(file, stream.data(), stream.size(), written) &&
+              write_all(file, padding.data(), padding.size(), written) && FlushFileBuffers(file);
+    ok = CloseHandle(file) && ok;
+    // Replacing in one step: the target never goes missing, and the move itself reaches the disk.
+    if (ok) ok = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) DeleteFileA(temp.c_str());
+    return ok;
 }
 
 }  // namespace xlsbook

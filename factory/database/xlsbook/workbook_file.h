@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cell_value.h"
+#include "file_reader.h"
 #include "records.h"
 
 namespace xlsbook {
@@ -88,15 +89,17 @@ public:
     ~WorkbookFile();
 
     // Fails when the file cannot be read, is not a compound file, has no readable "Workbook"
-    // stream or its records are damaged. A failed load leaves the workbook empty.
+    // stream or its records are damaged. A failed load leaves the workbook empty, and
+    // load_status() says why it failed.
     bool load(const std::string& path);
+    LoadStatus load_status() const { return load_status_; }
     bool load_bytes(std::vector<uint8_t> file_bytes);
     bool load_stream(const std::vector<uint8_t>& workbook_stream);
     bool load_stream(const uint8_t* workbook_stream, size_t size);
 
-    // Writes a new compound file at `path`: into a temporary file beside it, flushed to disk,
-    // then renamed over `path`, so a failed or interrupted save leaves the old file as it was.
-    // The file is readable and writable by its owner only.
+    // Writes a new compound file at `path`: into a temporary file beside it (".NAME.saving"),
+    // flushed to disk, then moved over `path`, so a failed or interrupted save leaves the old
+    // file as it was. The file is readable and writable by its owner only.
     bool save_as(const std::string& path);
     // The "Workbook" stream as save_as writes it.
     std::vector<uint8_t> build_stream();
@@ -116,6 +119,7 @@ private:
 
     Workbook globals_;
     std::vector<std::unique_ptr<WorksheetView>> sheets_;
+    LoadStatus load_status_ = LoadStatus::missing;
 };
 
 namespace testing {
