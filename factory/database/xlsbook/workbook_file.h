@@ -61,6 +61,8 @@ public:
 
     size_t total_rows() const { return rows_.size(); }
     size_t total_columns() const { return columns_; }
+    // Cells held in `row`, defined or not (0 past the last row).
+    size_t row_width(size_t row) const { return row < rows_.size() ? rows_[row].size() : 0; }
 
     // The cell, growing the grid to include it; null when row > 65535 or column > 255.
     // The pointer stays valid until the grid grows again.

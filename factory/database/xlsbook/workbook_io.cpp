@@ -75,8 +75,13 @@ class SheetParser {
 public:
     // `uses` counts the cells still to come that refer to each shared string: the last one
     // takes the string instead of copying it.
-    SheetParser(WorksheetView& sheet, std::vector<SharedString>& strings, std::vector<uint32_t>& uses)
-        : sheet_(sheet), strings_(strings), uses_(uses) {}
+    // `budget` is what the cell grids of the whole load may cost, in bytes; it is shared by the
+    // worksheets and runs out when a file asks for far more cells than it holds records.
+    SheetParser(WorksheetView& sheet, std::vector<SharedString>& strings, std::vector<uint32_t>& uses,
+                size_t& budget)
+        : sheet_(sheet), strings_(strings), uses_(uses), budget_(budget) {}
+
+    bool over_budget() const { return over_budget_; }
 
     void on_record(const RecordReader& r) {
         const uint8_t* d = r.data();
@@ -165,10 +170,26 @@ public:
     }
 
 private:
-    CellValue* at(const CellHeader& cell) { return sheet_.cell(cell.row, cell.column); }
+    CellValue* at(const CellHeader& cell) { return cell_at(cell.row, cell.column); }
+
+    CellValue* cell_at(size_t row, size_t column) {
+        if (over_budget_) return nullptr;
+        // What growing the grid to this cell costs, at most: new rows, and the row's new cells.
+        const size_t rows = sheet_.total_rows();
+        const size_t new_rows = row >= rows ? row + 1 - rows : 0;
+        const size_t width = row < rows ? sheet_.row_width(row) : 0;
+        const size_t new_cells = column >= width ? std::max(column + 1, sheet_.total_columns()) - width : 0;
+        const size_t cost = new_rows * sizeof(std::vector<CellValue>) + new_cells * sizeof(CellValue);
+        if (cost > budget_) {
+            over_budget_ = true;
+            return nullptr;
+        }
+        budget_ -= cost;
+        return sheet_.cell(row, column);
+    }
 
     void set_rk(size_t row, size_t column, uint32_t value) {
-        CellValue* c = sheet_.cell(row, column);
+        CellValue* c = cell_at(row, column);
         if (!c) return;
         if (rk::is_integer(value))
             c->set_integer(rk::decode_integer(value));
@@ -179,6 +200,8 @@ private:
     WorksheetView& sheet_;
     std::vector<SharedString>& strings_;
     std::vector<uint32_t>& uses_;
+    size_t& budget_;
+    bool over_budget_ = false;
     CellValue* pending_formula_ = nullptr;
 };
 
@@ -257,6 +280,12 @@ bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
         }
     }
 
+    // Each substream is read once: sheets that share one would multiply what a small file costs.
+    std::vector<uint32_t> positions;
+    for (const BoundSheet& bound : globals_.bound_sheets) positions.push_back(bound.position);
+    std::sort(positions.begin(), positions.end());
+    if (std::adjacent_find(positions.begin(), positions.end()) != positions.end()) return clear(), false;
+
     std::vector<SharedString>& strings = globals_.shared_strings.entries;
     std::vector<uint32_t> uses(strings.size(), 0);
     for (const BoundSheet& bound : globals_.bound_sheets) {
@@ -273,6 +302,9 @@ bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
         }
     }
 
+    // Room for several sparse full-height sheets, and otherwise in proportion to the stream: a
+    // real file holds a record for nearly every cell it has.
+    size_t budget = (size_t{16} << 20) + 64 * stream_size;
     // Each sheet is found where its BoundSheet says; charts and macro sheets are left out.
     for (const BoundSheet& bound : globals_.bound_sheets) {
         if (bound.sheet_type != 0) continue;
@@ -282,7 +314,7 @@ bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
         if (sheet_reader.size() < 4 || get16(sheet_reader.data() + 2) != BOF::kWorksheet) continue;
         auto view = std::make_unique<WorksheetView>(name_of(bound.name), bound.name.wide);
         if (find_worksheet(view->name())) return clear(), false;
-        SheetParser parser(*view, strings, uses);
+        SheetParser parser(*view, strings, uses, budget);
         int depth = 1;
         while (depth > 0) {
             if (!sheet_reader.next(record)) return clear(), false;
@@ -294,6 +326,7 @@ bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
                 parser.on_record(sheet_reader);
             }
         }
+        if (parser.over_budget()) return clear(), false;
         sheets_.push_back(std::move(view));
     }
     globals_.shared_strings.entries.clear();
