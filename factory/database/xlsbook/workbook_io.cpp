@@ -73,13 +73,10 @@ private:
 
 class SheetParser {
 public:
-    // `uses` counts the cells still to come that refer to each shared string: the last one
-    // takes the string instead of copying it.
     // `budget` is what the cell grids of the whole load may cost, in bytes; it is shared by the
     // worksheets and runs out when a file asks for far more cells than it holds records.
-    SheetParser(WorksheetView& sheet, std::vector<SharedString>& strings, std::vector<uint32_t>& uses,
-                size_t& budget)
-        : sheet_(sheet), strings_(strings), uses_(uses), budget_(budget) {}
+    SheetParser(WorksheetView& sheet, const SharedStringTable& strings, size_t& budget)
+        : sheet_(sheet), strings_(strings), budget_(budget) {}
 
     bool over_budget() const { return over_budget_; }
 
@@ -98,14 +95,10 @@ public:
                 break;
             case LabelSST::kCode: {
                 uint32_t index;
-                if (LabelSST::parse(d, n, cell, index) && index < strings_.size())
+                if (LabelSST::parse(d, n, cell, index) && index < strings_.entries.size())
                     if (CellValue* c = at(cell)) {
-                        SharedString& s = strings_[index];
-                        if (uses_[index] == 1)
-                            c->set_raw_text(std::move(s.chars), s.wide, s.compact);
-                        else
-                            c->set_raw_text(s.chars, s.wide, s.compact);
-                        if (uses_[index] > 0) --uses_[index];
+                        const SharedStringTable::Entry& s = strings_.entries[index];
+                        c->set_raw_text(strings_.chars.substr(s.offset, s.size), s.wide, s.compact);
                     }
                 break;
             }
@@ -198,8 +191,7 @@ private:
     }
 
     WorksheetView& sheet_;
-    std::vector<SharedString>& strings_;
-    std::vector<uint32_t>& uses_;
+    const SharedStringTable& strings_;
     size_t& budget_;
     bool over_budget_ = false;
     CellValue* pending_formula_ = nullptr;
@@ -286,22 +278,6 @@ bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
     std::sort(positions.begin(), positions.end());
     if (std::adjacent_find(positions.begin(), positions.end()) != positions.end()) return clear(), false;
 
-    std::vector<SharedString>& strings = globals_.shared_strings.entries;
-    std::vector<uint32_t> uses(strings.size(), 0);
-    for (const BoundSheet& bound : globals_.bound_sheets) {
-        RecordReader counter(stream, stream_size, bound.position);
-        counter.set_needs_record(false);
-        int depth = 0;
-        while (counter.next(record)) {
-            if (counter.code() == code::kBOF) ++depth;
-            if (counter.code() == code::kEndOfFile && --depth <= 0) break;
-            if (depth == 1 && counter.code() == code::kLabelSST && counter.size() >= 10) {
-                const uint32_t index = get32(counter.data() + 6);
-                if (index < uses.size()) ++uses[index];
-            }
-        }
-    }
-
     // Room for several sparse full-height sheets, and otherwise in proportion to the stream: a
     // real file holds a record for nearly every cell it has.
     size_t budget = (size_t{16} << 20) + 64 * stream_size;
@@ -314,7 +290,7 @@ bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
         if (sheet_reader.size() < 4 || get16(sheet_reader.data() + 2) != BOF::kWorksheet) continue;
         auto view = std::make_unique<WorksheetView>(name_of(bound.name), bound.name.wide);
         if (find_worksheet(view->name())) return clear(), false;
-        SheetParser parser(*view, strings, uses, budget);
+        SheetParser parser(*view, globals_.shared_strings, budget);
         int depth = 1;
         while (depth > 0) {
             if (!sheet_reader.next(record)) return clear(), false;
@@ -329,8 +305,7 @@ bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
         if (parser.over_budget()) return clear(), false;
         sheets_.push_back(std::move(view));
     }
-    globals_.shared_strings.entries.clear();
-    globals_.shared_strings.entries.shrink_to_fit();
+    globals_.shared_strings.clear_entries();
     return true;
 }
 
