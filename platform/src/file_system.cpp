@@ -160,9 +160,17 @@ BOOL CloseHandle(HANDLE hObject) {
 
 BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
     const std::string from = slashes(lpExistingFileName), to = slashes(lpNewFileName);
-    const int moved = (dwFlags & MOVEFILE_REPLACE_EXISTING)
-                          ? ::rename(from.c_str(), to.c_str())
-                          : ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    int moved;
+    if (dwFlags & MOVEFILE_REPLACE_EXISTING) {
+        moved = ::rename(from.c_str(), to.c_str());
+    } else {
+        moved = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+        // A file system without that flag: a second name that cannot replace, then the first goes.
+        if (moved != 0 && errno == EINVAL) {
+            moved = ::link(from.c_str(), to.c_str());
+            if (moved == 0) ::unlink(from.c_str());
+        }
+    }
     if (moved != 0) return failWithErrno();
     if (dwFlags & MOVEFILE_WRITE_THROUGH) {
         const int folder = ::open(folderOf(to).c_str(), O_RDONLY | O_CLOEXEC);

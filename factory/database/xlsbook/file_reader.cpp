@@ -1,5 +1,9 @@
 #include "file_reader.h"
 
+// Windows' header would otherwise make min and max macros.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 
 #include <algorithm>

@@ -12,7 +12,7 @@ namespace xlsbook {
 // Why a file could not be loaded; `damaged` is for content that is not a workbook we read.
 enum class LoadStatus { loaded, missing, denied, not_regular, too_large, read_error, damaged };
 
-// Larger than any workbook of 65,536 rows × 256 columns that we write.
+// Far larger than any device list: a full list of 65,535 devices takes under 10 MB.
 constexpr size_t kMaxFileSize = size_t{512} << 20;
 
 LoadStatus read_whole_file(const std::string& path, size_t limit, std::vector<uint8_t>& out);

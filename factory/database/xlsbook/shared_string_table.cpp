@@ -121,6 +121,8 @@ bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vecto
         if (p + skip > d.size()) return false;
         p += static_cast<size_t>(skip);
     }
+    // Compact text took half the room reserved for it; the table is held while the cells load.
+    chars.shrink_to_fit();
     return true;
 }
 
