@@ -132,14 +132,15 @@ bool WorkbookFile::load_bytes(std::vector<uint8_t> file_bytes) {
 bool WorkbookFile::load_from(CompoundFile& file) {
     const uint8_t* data = nullptr;
     size_t size = 0;
-    if (file.stream_in_place("Workbook", data, size)) return load_stream(data, size);
+    if (file.stream_in_place("Workbook", data, size))
+        return parse_stream(data, size, [&file] { file = CompoundFile(); });
     std::vector<uint8_t> stream;
     if (!file.read_stream("Workbook", stream)) {
         clear();
         return false;
     }
     file = CompoundFile();  // the file's bytes go before the stream is parsed
-    return load_stream(stream);
+    return parse_stream(stream.data(), stream.size(), [&stream] { std::vector<uint8_t>().swap(stream); });
 }
 
 WorksheetView* WorkbookFile::worksheet(size_t index) {

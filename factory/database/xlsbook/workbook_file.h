@@ -117,6 +117,9 @@ public:
 private:
     void clear();
     bool load_from(CompoundFile& file);
+    // `release`, when set, frees the stream's bytes once the globals are read; the worksheets
+    // are then read from a copy of their part of the stream.
+    bool parse_stream(const uint8_t* stream, size_t size, const std::function<void()>& release);
     WorksheetView* insert_sheet(std::unique_ptr<WorksheetView> sheet, int index);
 
     Workbook globals_;

@@ -216,6 +216,11 @@ bool WorkbookFile::load_stream(const std::vector<uint8_t>& stream) {
 }
 
 bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
+    return parse_stream(stream, stream_size, nullptr);
+}
+
+bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
+                                const std::function<void()>& release) {
     clear();
     RecordReader reader(stream, stream_size, 0);
     reader.set_needs_record(false);
@@ -278,13 +283,28 @@ bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
     std::sort(positions.begin(), positions.end());
     if (std::adjacent_find(positions.begin(), positions.end()) != positions.end()) return clear(), false;
 
+    // The worksheets follow the globals: with the caller's leave, only their part of the stream
+    // is kept while the cells are built, not the whole file as well.
+    const uint8_t* sheets = stream;
+    size_t sheets_size = stream_size, base = 0;
+    std::vector<uint8_t> copy;
+    if (release && !positions.empty() && positions.front() < stream_size) {
+        base = positions.front();
+        copy.assign(stream + base, stream + stream_size);
+        release();
+        stream = nullptr;
+        sheets = copy.data();
+        sheets_size = copy.size();
+    }
+
     // Room for several sparse full-height sheets, and otherwise in proportion to the stream: a
     // real file holds a record for nearly every cell it has.
     size_t budget = (size_t{16} << 20) + 64 * stream_size;
     // Each sheet is found where its BoundSheet says; charts and macro sheets are left out.
     for (const BoundSheet& bound : globals_.bound_sheets) {
         if (bound.sheet_type != 0) continue;
-        RecordReader sheet_reader(stream, stream_size, bound.position);
+        if (bound.position < base) return clear(), false;
+        RecordReader sheet_reader(sheets, sheets_size, bound.position - base);
         sheet_reader.set_needs_record(false);
         if (!sheet_reader.next(record) || sheet_reader.code() != code::kBOF) return clear(), false;
         if (sheet_reader.size() < 4 || get16(sheet_reader.data() + 2) != BOF::kWorksheet) continue;
