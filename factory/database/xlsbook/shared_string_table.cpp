@@ -170,10 +170,9 @@ void SharedStringTable::write(std::vector<uint8_t>& out, uint32_t total,
                 continue;
             }
             if (entry.compact) {
-                for (size_t k = done; k < done + fit; ++k) {
-                    out.push_back(chars[k]);
-                    out.push_back(0);
-                }
+                const size_t at = out.size();
+                out.resize(at + 2 * fit);  // the high bytes stay zero
+                for (size_t k = 0; k < fit; ++k) out[at + 2 * k] = chars[done + k];
             } else {
                 out.insert(out.end(), chars + done * width, chars + (done + fit) * width);
             }
