@@ -68,19 +68,42 @@ void set_save_chunk_hook(SaveChunkHook hook) {
 WorksheetView::WorksheetView(std::u16string name, bool wide_name)
     : name_(std::move(name)), wide_name_(wide_name) {}
 
+namespace {
+
+bool row_before(const WorksheetView::StoredRow& stored, size_t row) { return stored.index < row; }
+
+// A row is given room for the sheet's width up to this many cells at once: enough for the
+// usual narrow sheets, and a far-right cell elsewhere does not widen every row.
+constexpr size_t kRowReserveLimit = 16;
+
+}  // namespace
+
+const WorksheetView::StoredRow* WorksheetView::find_row(size_t row) const {
+    // Sheets are usually dense: row n is then the n-th stored row.
+    if (row < rows_.size() && rows_[row].index == row) return &rows_[row];
+    const auto at = std::lower_bound(rows_.begin(), rows_.end(), row, row_before);
+    return at != rows_.end() && at->index == row ? &*at : nullptr;
+}
+
+size_t WorksheetView::row_width(size_t row) const {
+    const StoredRow* stored = find_row(row);
+    return stored ? stored->cells.size() : 0;
+}
+
 CellValue* WorksheetView::cell(size_t row, size_t column) {
     if (row >= kMaxRows || column >= kMaxColumns) return nullptr;
-    if (row >= rows_.size()) {
-        // Rows grow in whole steps of 1000, at least doubling so that filling a sheet row by row
-        // stays linear.
-        if (row >= rows_.capacity())
-            rows_.reserve(std::min(kMaxRows, std::max((row / 1000 + 1) * 1000, 2 * rows_.capacity())));
-        rows_.resize(row + 1);
+    StoredRow* stored = const_cast<StoredRow*>(find_row(row));
+    if (!stored) {
+        auto at = rows_.end();
+        if (!rows_.empty() && rows_.back().index > row)
+            at = std::lower_bound(rows_.begin(), rows_.end(), row, row_before);
+        stored = &*rows_.insert(at, StoredRow{row, {}});
     }
-    std::vector<CellValue>& cells = rows_[row];
+    total_rows_ = std::max(total_rows_, row + 1);
+    std::vector<CellValue>& cells = stored->cells;
     if (column >= cells.size()) {
-        // A row usually ends up as wide as the sheet: one allocation instead of several.
-        if (column >= cells.capacity()) cells.reserve(std::max(column + 1, columns_));
+        if (column >= cells.capacity())
+            cells.reserve(std::max(column + 1, std::min(columns_, kRowReserveLimit)));
         cells.resize(column + 1);
     }
     columns_ = std::max(columns_, column + 1);
@@ -88,17 +111,23 @@ CellValue* WorksheetView::cell(size_t row, size_t column) {
 }
 
 const CellValue* WorksheetView::find_cell(size_t row, size_t column) const {
-    if (row >= rows_.size() || column >= rows_[row].size()) return nullptr;
-    return &rows_[row][column];
+    const StoredRow* stored = find_row(row);
+    if (!stored || column >= stored->cells.size()) return nullptr;
+    return &stored->cells[column];
 }
 
 void WorksheetView::erase_last_row() {
-    if (!rows_.empty()) rows_.pop_back();
+    if (total_rows_ == 0) return;
+    if (!rows_.empty() && rows_.back().index == total_rows_ - 1) rows_.pop_back();
+    --total_rows_;
 }
 
 bool WorksheetView::erase_row(size_t row) {
-    if (row >= rows_.size()) return false;
-    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
+    if (row >= total_rows_) return false;
+    auto at = std::lower_bound(rows_.begin(), rows_.end(), row, row_before);
+    if (at != rows_.end() && at->index == row) at = rows_.erase(at);
+    for (; at != rows_.end(); ++at) --at->index;
+    --total_rows_;
     return true;
 }
 

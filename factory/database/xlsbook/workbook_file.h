@@ -8,6 +8,7 @@
 //   book.save_as("list.xls");                     // replaces the file only once fully written
 //
 // Rows are limited to 0..65535 and columns to 0..255; cell() grows the grid to include the cell.
+// Only rows that hold cells take memory.
 #pragma once
 
 #include <cstdint>
@@ -59,10 +60,10 @@ public:
     const std::u16string& name() const { return name_; }
     bool wide_name() const { return wide_name_; }
 
-    size_t total_rows() const { return rows_.size(); }
+    size_t total_rows() const { return total_rows_; }
     size_t total_columns() const { return columns_; }
-    // Cells held in `row`, defined or not (0 past the last row).
-    size_t row_width(size_t row) const { return row < rows_.size() ? rows_[row].size() : 0; }
+    // Cells held in `row`, defined or not (0 for a row that holds none).
+    size_t row_width(size_t row) const;
 
     // The cell, growing the grid to include it; null when row > 65535 or column > 255.
     // The pointer stays valid until the grid grows again.
@@ -76,11 +77,23 @@ public:
 
     Worksheet& records() { return records_; }
 
+    // A row that holds cells. Rows are kept only once a cell of theirs is asked for, so a cell
+    // far down a sheet does not allocate every row above it.
+    struct StoredRow {
+        size_t index;
+        std::vector<CellValue> cells;
+    };
+    // The stored rows, in ascending order.
+    const std::vector<StoredRow>& stored_rows() const { return rows_; }
+
 private:
     friend class WorkbookFile;
+    const StoredRow* find_row(size_t row) const;
+
     std::u16string name_;
     bool wide_name_;
-    std::vector<std::vector<CellValue>> rows_;
+    std::vector<StoredRow> rows_;
+    size_t total_rows_ = 0;
     size_t columns_ = 0;
     Worksheet records_;
 };

@@ -73,12 +73,7 @@ private:
 
 class SheetParser {
 public:
-    // `budget` is what the cell grids of the whole load may cost, in bytes; it is shared by the
-    // worksheets and runs out when a file asks for far more cells than it holds records.
-    SheetParser(WorksheetView& sheet, const SharedStringTable& strings, size_t& budget)
-        : sheet_(sheet), strings_(strings), budget_(budget) {}
-
-    bool over_budget() const { return over_budget_; }
+    SheetParser(WorksheetView& sheet, const SharedStringTable& strings) : sheet_(sheet), strings_(strings) {}
 
     void on_record(const RecordReader& r) {
         const uint8_t* d = r.data();
@@ -165,21 +160,7 @@ public:
 private:
     CellValue* at(const CellHeader& cell) { return cell_at(cell.row, cell.column); }
 
-    CellValue* cell_at(size_t row, size_t column) {
-        if (over_budget_) return nullptr;
-        // What growing the grid to this cell costs, at most: new rows, and the row's new cells.
-        const size_t rows = sheet_.total_rows();
-        const size_t new_rows = row >= rows ? row + 1 - rows : 0;
-        const size_t width = row < rows ? sheet_.row_width(row) : 0;
-        const size_t new_cells = column >= width ? std::max(column + 1, sheet_.total_columns()) - width : 0;
-        const size_t cost = new_rows * sizeof(std::vector<CellValue>) + new_cells * sizeof(CellValue);
-        if (cost > budget_) {
-            over_budget_ = true;
-            return nullptr;
-        }
-        budget_ -= cost;
-        return sheet_.cell(row, column);
-    }
+    CellValue* cell_at(size_t row, size_t column) { return sheet_.cell(row, column); }
 
     void set_rk(size_t row, size_t column, uint32_t value) {
         CellValue* c = cell_at(row, column);
@@ -192,8 +173,6 @@ private:
 
     WorksheetView& sheet_;
     const SharedStringTable& strings_;
-    size_t& budget_;
-    bool over_budget_ = false;
     CellValue* pending_formula_ = nullptr;
 };
 
@@ -297,9 +276,6 @@ bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
         sheets_size = copy.size();
     }
 
-    // Room for several sparse full-height sheets, and otherwise in proportion to the stream: a
-    // real file holds a record for nearly every cell it has.
-    size_t budget = (size_t{16} << 20) + 64 * stream_size;
     // Each sheet is found where its BoundSheet says; charts and macro sheets are left out.
     for (const BoundSheet& bound : globals_.bound_sheets) {
         if (bound.sheet_type != 0) continue;
@@ -310,7 +286,7 @@ bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
         if (sheet_reader.size() < 4 || get16(sheet_reader.data() + 2) != BOF::kWorksheet) continue;
         auto view = std::make_unique<WorksheetView>(name_of(bound.name), bound.name.wide);
         if (find_worksheet(view->name())) return clear(), false;
-        SheetParser parser(*view, globals_.shared_strings, budget);
+        SheetParser parser(*view, globals_.shared_strings);
         int depth = 1;
         while (depth > 0) {
             if (!sheet_reader.next(record)) return clear(), false;
@@ -322,7 +298,6 @@ bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
                 parser.on_record(sheet_reader);
             }
         }
-        if (parser.over_budget()) return clear(), false;
         sheets_.push_back(std::move(view));
     }
     globals_.shared_strings.clear_entries();
@@ -341,54 +316,46 @@ public:
         : out_(out), indexes_(string_indexes) {}
 
     // Writes one worksheet substream; returns nothing, positions are absolute in `out`.
-    void write_sheet(Worksheet& records, bool first_sheet, const std::vector<std::vector<CellValue>>& rows,
-                     size_t columns) {
+    void write_sheet(Worksheet& records, bool first_sheet, const std::vector<WorksheetView::StoredRow>& rows,
+                     size_t total_rows, size_t columns) {
         records.bof.write(out_);
 
+        std::vector<const WorksheetView::StoredRow*> used;  // rows with a defined cell, in order
+        for (const WorksheetView::StoredRow& row : rows)
+            if (has_cells(row.cells)) used.push_back(&row);
         size_t first_row = 0, first_column = 0;
-        bool found = false;
-        for (size_t r = 0; r < rows.size() && !found; ++r)
-            for (size_t c = 0; c < rows[r].size(); ++c)
-                if (rows[r][c].kind() != CellValue::kUndefined) {
-                    first_row = r;
-                    first_column = c;
-                    found = true;
-                    break;
-                }
+        if (!used.empty()) {
+            first_row = used.front()->index;
+            while (used.front()->cells[first_column].kind() == CellValue::kUndefined) ++first_column;
+        }
 
-        std::vector<size_t> blocks;  // first row of each block that has cells
-        for (size_t b = 0; b * 32 < rows.size(); ++b)
-            for (size_t r = b * 32; r < std::min(rows.size(), b * 32 + 32); ++r)
-                if (has_cells(rows[r])) {
-                    blocks.push_back(b * 32);
-                    break;
-                }
+        std::vector<size_t> blocks;  // index into `used` of the first row of each row block
+        for (size_t i = 0; i < used.size(); ++i)
+            if (i == 0 || used[i]->index / 32 != used[i - 1]->index / 32) blocks.push_back(i);
 
         records.index.first_row = static_cast<uint32_t>(first_row);
-        records.index.total_rows = static_cast<uint32_t>(rows.size());
+        records.index.total_rows = static_cast<uint32_t>(total_rows);
         records.index.dbcell_positions.assign(blocks.size(), 0);
         records.index.encode();
         const size_t index_at = out_.size();
         records.index.write(out_);
 
         records.dimensions.first_row = static_cast<uint32_t>(first_row);
-        records.dimensions.total_rows = static_cast<uint32_t>(rows.size());
+        records.dimensions.total_rows = static_cast<uint32_t>(total_rows);
         records.dimensions.first_column = static_cast<uint16_t>(first_column);
         records.dimensions.total_columns = static_cast<uint16_t>(columns);
         records.dimensions.encode();
         records.dimensions.write(out_);
 
         for (size_t b = 0; b < blocks.size(); ++b) {
-            const size_t end = std::min(rows.size(), blocks[b] + 32);
+            const size_t end = b + 1 < blocks.size() ? blocks[b + 1] : used.size();
             const size_t first_row_record = out_.size();
-            for (size_t r = blocks[b]; r < end; ++r)
-                if (has_cells(rows[r])) Row::write(out_, r, columns);
+            for (size_t i = blocks[b]; i < end; ++i) Row::write(out_, used[i]->index, columns);
             std::vector<size_t> first_cells;
-            for (size_t r = blocks[b]; r < end; ++r)
-                if (has_cells(rows[r])) {
-                    first_cells.push_back(out_.size());
-                    write_cells(r, rows[r]);
-                }
+            for (size_t i = blocks[b]; i < end; ++i) {
+                first_cells.push_back(out_.size());
+                write_cells(used[i]->index, used[i]->cells);
+            }
             const size_t dbcell = out_.size();
             set32(out_.data() + index_at + 4 + 16 + 4 * b, static_cast<uint32_t>(dbcell));
             std::vector<uint16_t> offsets;
@@ -481,7 +448,8 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
     size_t cells_with_text = 0, cells = 0, rows = 0, text_bytes = 0;
     for (const auto& sheet : sheets_) {
         rows += sheet->rows_.size();
-        for (const auto& row : sheet->rows_) {
+        for (const auto& stored : sheet->rows_) {
+            const std::vector<CellValue>& row = stored.cells;
             cells += row.size();
             for (const CellValue& c : row)
                 if (c.kind() == CellValue::kString || c.kind() == CellValue::kWideString) {
@@ -495,7 +463,7 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
     wide.reserve(cells_with_text);
     for (const auto& sheet : sheets_)
         for (const auto& row : sheet->rows_)
-            for (const CellValue& c : row) {
+            for (const CellValue& c : row.cells) {
                 if (c.kind() != CellValue::kString && c.kind() != CellValue::kWideString) continue;
                 const bool is_wide = c.kind() == CellValue::kWideString;
                 auto& map = is_wide ? wide : narrow;
@@ -534,7 +502,7 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
     for (size_t i = 0; i < sheets_.size(); ++i) {
         set32(out.data() + positions[i], static_cast<uint32_t>(out.size()));
         WorksheetView& sheet = *sheets_[i];
-        writer.write_sheet(sheet.records_, i == 0, sheet.rows_, sheet.columns_);
+        writer.write_sheet(sheet.records_, i == 0, sheet.rows_, sheet.total_rows_, sheet.columns_);
     }
     return out;
 }
