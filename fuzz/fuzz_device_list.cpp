@@ -14,8 +14,8 @@
 namespace {
 
 std::string work_folder() {
-    char name[] = "/tmp/fuzz_device_list_XXXXXX";
-    if (!::mkdtemp(name)) std::abort();
+    std::string name = (std::filesystem::temp_directory_path() / "fuzz_device_list_XXXXXX").string();
+    if (!::mkdtemp(&name[0])) std::abort();
     static const std::string folder = name;
     std::atexit([] { std::filesystem::remove_all(folder); });
     return folder;

@@ -6,13 +6,14 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 
 namespace {
 
 std::string temp_folder() {
-    char name[] = "/tmp/kp_file_system_XXXXXX";
-    return ::mkdtemp(name) ? name : "";
+    std::string name = (std::filesystem::temp_directory_path() / "kp_file_system_XXXXXX").string();
+    return ::mkdtemp(&name[0]) ? name : "";
 }
 
 void put(const std::string& path, const std::string& text) {
