@@ -1,7 +1,6 @@
 // The BIFF8 workbook stream: parsing into cells, and rebuilding it from the cells.
 #include <algorithm>
 #include <string_view>
-#include <unordered_map>
 
 #include "byte_order.h"
 #include "cell_records.h"
@@ -306,10 +305,6 @@ bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
 
 namespace {
 
-struct ViewHash {
-    size_t operator()(std::string_view v) const { return std::hash<std::string_view>()(v); }
-};
-
 class CellTable {
 public:
     CellTable(std::vector<uint8_t>& out, const std::vector<uint32_t>& string_indexes)
@@ -444,7 +439,6 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
     // Shared strings: rebuilt here; narrow and wide texts are indexed apart.
     std::vector<SharedStringRef> entries;
     std::vector<uint32_t> indexes;  // per string cell, in writing order
-    std::unordered_map<std::string_view, uint32_t, ViewHash> narrow, wide;
     size_t cells_with_text = 0, cells = 0, rows = 0, text_bytes = 0;
     for (const auto& sheet : sheets_) {
         rows += sheet->rows_.size();
@@ -459,19 +453,36 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
         }
     }
     indexes.reserve(cells_with_text);
-    narrow.reserve(cells_with_text);
-    wide.reserve(cells_with_text);
+    entries.reserve(cells_with_text);
+    // Open addressing over the entries (slot = entry + 1, 0 empty): one allocation for the
+    // whole table instead of a node per text, which made this the slowest part of a save.
+    size_t slots = 16;
+    while (slots < 2 * cells_with_text) slots <<= 1;
+    std::vector<uint32_t> table(slots, 0);
     for (const auto& sheet : sheets_)
         for (const auto& row : sheet->rows_)
             for (const CellValue& c : row.cells) {
                 if (c.kind() != CellValue::kString && c.kind() != CellValue::kWideString) continue;
                 const bool is_wide = c.kind() == CellValue::kWideString;
-                auto& map = is_wide ? wide : narrow;
-                auto found =
-                    map.emplace(std::string_view(c.raw_text()), static_cast<uint32_t>(entries.size()));
-                if (found.second) entries.push_back({&c.raw_text(), is_wide, c.compact()});
-                indexes.push_back(found.first->second);
+                const std::string& text = c.raw_text();
+                size_t at =
+                    (std::hash<std::string_view>()(text) ^ (is_wide ? 0x9E3779B97F4A7C15u : 0)) & (slots - 1);
+                for (;; at = (at + 1) & (slots - 1)) {
+                    const uint32_t slot = table[at];
+                    if (slot == 0) {
+                        table[at] = static_cast<uint32_t>(entries.size()) + 1;
+                        indexes.push_back(static_cast<uint32_t>(entries.size()));
+                        entries.push_back({&text, is_wide, c.compact()});
+                        break;
+                    }
+                    const SharedStringRef& entry = entries[slot - 1];
+                    if (entry.wide == is_wide && *entry.chars == text) {
+                        indexes.push_back(slot - 1);
+                        break;
+                    }
+                }
             }
+    std::vector<uint32_t>().swap(table);
 
     std::vector<uint8_t> out;
     // Enough for the usual case, so the stream is not copied while it grows: every cell as a
