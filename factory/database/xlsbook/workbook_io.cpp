@@ -439,25 +439,17 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
     // Shared strings: rebuilt here; narrow and wide texts are indexed apart.
     std::vector<SharedStringRef> entries;
     std::vector<uint32_t> indexes;  // per string cell, in writing order
-    size_t cells_with_text = 0, cells = 0, rows = 0, text_bytes = 0;
+    // Cell slots bound the string cells: counted from the rows alone, without a pass over the cells.
+    size_t cells = 0, rows = 0;
     for (const auto& sheet : sheets_) {
         rows += sheet->rows_.size();
-        for (const auto& stored : sheet->rows_) {
-            const std::vector<CellValue>& row = stored.cells;
-            cells += row.size();
-            for (const CellValue& c : row)
-                if (c.kind() == CellValue::kString || c.kind() == CellValue::kWideString) {
-                    ++cells_with_text;
-                    text_bytes += c.compact() ? 2 * c.raw_text().size() : c.raw_text().size();
-                }
-        }
+        for (const auto& stored : sheet->rows_) cells += stored.cells.size();
     }
-    indexes.reserve(cells_with_text);
-    entries.reserve(cells_with_text);
+    indexes.reserve(cells);
     // Open addressing over the entries (slot = entry + 1, 0 empty): one allocation for the
     // whole table instead of a node per text, which made this the slowest part of a save.
     size_t slots = 16;
-    while (slots < 2 * cells_with_text) slots <<= 1;
+    while (slots < 2 * cells) slots <<= 1;
     std::vector<uint32_t> table(slots, 0);
     for (const auto& sheet : sheets_)
         for (const auto& row : sheet->rows_)
@@ -483,6 +475,10 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
                 }
             }
     std::vector<uint32_t>().swap(table);
+    const size_t cells_with_text = indexes.size();
+    size_t text_bytes = 0;  // each text once, as the table holds it
+    for (const SharedStringRef& entry : entries)
+        text_bytes += entry.compact ? 2 * entry.chars->size() : entry.chars->size();
 
     std::vector<uint8_t> out;
     // Enough for the usual case, so the stream is not copied while it grows: every cell as a
