@@ -92,12 +92,13 @@ size_t WorksheetView::row_width(size_t row) const {
 
 CellValue* WorksheetView::cell(size_t row, size_t column) {
     if (row >= kMaxRows || column >= kMaxColumns) return nullptr;
-    StoredRow* stored = const_cast<StoredRow*>(find_row(row));
-    if (!stored) {
-        auto at = rows_.end();
-        if (!rows_.empty() && rows_.back().index > row)
-            at = std::lower_bound(rows_.begin(), rows_.end(), row, row_before);
-        stored = &*rows_.insert(at, StoredRow{row, {}});
+    StoredRow* stored;
+    if (rows_.empty() || rows_.back().index < row) {  // rows usually arrive in order
+        rows_.push_back(StoredRow{row, {}});
+        stored = &rows_.back();
+    } else if (!(stored = const_cast<StoredRow*>(find_row(row)))) {
+        stored =
+            &*rows_.insert(std::lower_bound(rows_.begin(), rows_.end(), row, row_before), StoredRow{row, {}});
     }
     total_rows_ = std::max(total_rows_, row + 1);
     std::vector<CellValue>& cells = stored->cells;
