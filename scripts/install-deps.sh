@@ -12,6 +12,7 @@ PACKAGES=(
   fonts-wqy-microhei
   clang libclang-rt-14-dev clang-format
   python3 python3-xlrd python3-olefile
+  libreoffice-calc-nogui gnumeric
 )
 
 missing=()
