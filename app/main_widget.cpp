@@ -173,6 +173,9 @@ MainWidget::MainWidget(QWidget* parent)
 }
 
 MainWidget::~MainWidget() {
+    // The lists still report their counts while they are destroyed, after the labels are gone.
+    device_table_widget_->disconnect(this);
+    local_list_->disconnect(this);
     ui_job_queue_->setOwner(nullptr);
     kp::unregisterNativeWindow(hwnd_);
     factory::databasemanager::instance()->clear_cache();

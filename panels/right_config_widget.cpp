@@ -6,8 +6,9 @@
 #include "nav_button.h"
 
 RightConfigWidget::RightConfigWidget(QWidget* parent) : QDialog(parent) {
-    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowMaximizeButtonHint);
+    // Qt::Dialog keeps it a window of its own: without a type flag it would become a child widget.
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
 }
 
 NavButton* RightConfigWidget::createImageButton(QWidget* parent, const QString& text, const QString& image,
