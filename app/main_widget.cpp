@@ -14,6 +14,7 @@
 #include "databasemanager.h"
 #include "device_dialog.h"
 #include "device_table_widget.h"
+#include "edit_device_table_widget.h"
 #include "kp_native_window.h"
 #include "logging.h"
 #include "message_dialog.h"
@@ -158,8 +159,8 @@ MainWidget::MainWidget(QWidget* parent)
             &MainWidget::onButtonRestoreClicked);
     connect(title_widget_, &TitleWidget::signalButtonMaxClicked, this, &MainWidget::onButtonMaxClicked);
     connect(title_widget_, &TitleWidget::signalButtonCloseClicked, this, &MainWidget::onButtonCloseClicked);
-    for (DeviceTableWidgetBase* list :
-         {static_cast<DeviceTableWidgetBase*>(device_table_widget_), local_list_}) {
+    const DeviceTableWidgetBase* lists[] = {device_table_widget_, local_list_};
+    for (const DeviceTableWidgetBase* list : lists) {
         connect(list, &DeviceTableWidgetBase::signalsDeviceNumChange, this, &MainWidget::OnDeviceNumChange);
         connect(list, &DeviceTableWidgetBase::signalsSelectedChange, this, &MainWidget::OnSelectedChange);
     }
@@ -254,7 +255,7 @@ void MainWidget::setupLocalPage() {
     connect(button_edit_, &QAbstractButton::clicked, this, &MainWidget::slotEditDevice);
     connect(button_del_, &QAbstractButton::clicked, this, &MainWidget::slotDelDevice);
 
-    local_list_ = new DeviceTableWidget(this, ui_job_queue_);
+    local_list_ = new EditDeviceTableWidget(this, ui_job_queue_);
     auto* list_row = new QHBoxLayout();
     list_row->addWidget(local_list_);
 
@@ -400,6 +401,8 @@ void MainWidget::slotAddDevice() {
     auto* dialog = new DeviceDialog(local_list_, QStringLiteral("添加设备"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->fillFields("192.168.1.100", 80, "admin", QString::fromUtf8(DeviceDialog::kDefaultPassword));
+    connect(dialog, &DeviceDialog::signalSaveDeviceInfo, local_list_,
+            &EditDeviceTableWidget::slotAddDeviceInfo);
     dialog->exec();
 }
 
@@ -407,12 +410,14 @@ void MainWidget::slotEditDevice() {
     const std::vector<DeviceInfo>& devices = local_list_->getSelectedDevices();
     if (devices.empty()) return showMessage(QString::fromUtf8(kSelectDevice));
     if (devices.size() > 1) return showMessage(QString::fromUtf8(kSelectOneDevice));
+    local_list_->editDevice(devices.front().ip_addr);
 }
 
 void MainWidget::slotDelDevice() {
     const std::vector<DeviceInfo>& devices = local_list_->getSelectedDevices();
     if (devices.empty()) return showMessage(QString::fromUtf8(kSelectDevice));
     if (devices.size() > 1) return showMessage(QString::fromUtf8(kSelectOneDevice));
+    local_list_->deleteDevice(devices.front().ip_addr);
 }
 
 bool MainWidget::nativeEvent(const QByteArray& eventType, void* message, long* result) {

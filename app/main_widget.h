@@ -24,6 +24,7 @@ class QStackedLayout;
 class QVBoxLayout;
 class DeviceTableWidget;
 class DeviceTableWidgetBase;
+class EditDeviceTableWidget;
 class NavButton;
 class RightConfigWidget;
 class TitleWidget;
@@ -44,7 +45,7 @@ public:
     // For tests and the screenshot: the parts a person sees.
     TitleWidget* titleWidget() const { return title_widget_; }
     DeviceTableWidget* searchList() const { return device_table_widget_; }
-    DeviceTableWidgetBase* localList() const { return local_list_; }
+    EditDeviceTableWidget* localList() const { return local_list_; }
     const std::vector<NavButton*>& navButtons() const { return nav_buttons_; }
     NavButton* refreshButton() const { return button_refresh_; }
     NavButton* searchPageButton() const { return button_page1_; }
@@ -131,8 +132,7 @@ private:
 
     TitleWidget* title_widget_ = nullptr;
     DeviceTableWidget* device_table_widget_ = nullptr;
-    // The local page's list; it takes the place of a plain table until the local list is in.
-    DeviceTableWidgetBase* local_list_ = nullptr;
+    EditDeviceTableWidget* local_list_ = nullptr;
     NavButton* button_add_ = nullptr;
     NavButton* button_edit_ = nullptr;
     NavButton* button_del_ = nullptr;

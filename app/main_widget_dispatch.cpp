@@ -10,6 +10,7 @@
 #include "databasemanager.h"
 #include "dealmodule.h"
 #include "device_table_widget.h"
+#include "ipv4.h"
 #include "logging.h"
 #include "main_widget.h"
 #include "row_reporter.h"
@@ -25,28 +26,6 @@ std::string toGb2312(const QString& path) {
     if (!gb2312) return std::string(utf8.constData());
     const QByteArray encoded = gb2312->fromUnicode(QTextCodec::codecForName("utf-8")->toUnicode(utf8));
     return std::string(encoded.constData());  // up to the first NUL
-}
-
-// Dotted IPv4 text to its 32-bit value; false unless it is four decimal parts of 0 to 255.
-bool parseIpv4(const std::string& text, uint32_t& value) {
-    unsigned parts[4];
-    char tail;
-    if (std::sscanf(text.c_str(), "%3u.%3u.%3u.%3u%c", &parts[0], &parts[1], &parts[2], &parts[3], &tail) !=
-        4)
-        return false;
-    value = 0;
-    for (unsigned part : parts) {
-        if (part > 255) return false;
-        value = (value << 8) | part;
-    }
-    return true;
-}
-
-std::string formatIpv4(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "%u.%u.%u.%u", value >> 24, (value >> 16) & 0xff, (value >> 8) & 0xff,
-                  value & 0xff);
-    return text;
 }
 
 }  // namespace
@@ -107,7 +86,7 @@ void MainWidget::onButtonNetworkClicked(QString ip, int port, QString mask, QStr
     const std::string netmask = mask.toUtf8().toStdString();
     DeviceTableWidgetBase* list = visibleList();
     uint32_t first = 0;
-    if (!parseIpv4(ip.toUtf8().toStdString(), first)) {
+    if (!factory::ParseIpv4(ip.toUtf8().toStdString(), &first)) {
         // An incomplete address would send cameras to addresses nobody typed.
         for (const DeviceInfo& device : list->getSelectedDevices())
             list->setRowStatus(device.row, DEVICE_STATUS_SET_FAILED, 0);
@@ -115,11 +94,16 @@ void MainWidget::onButtonNetworkClicked(QString ip, int port, QString mask, QStr
     }
     dispatch(DEVICE_STATUS_SETTING, [&](const Deal& deal, const DeviceInfo& device, int index, const Login&) {
         RowReporter reporter(ui_job_queue_, list, device.row, deal, RowReporter::Kind::Setting);
-        const std::string address = formatIpv4(first + static_cast<uint32_t>(index));
-        factory::dealmodule* job = deal.get();
-        deal->PostJob([job, serial_high = device.serial_high, serial_low = device.serial_low, address,
-                       gateway, netmask, progress = reporter.progress()] {
-            job->ModifyIpJob(serial_high, serial_low, address, gateway, netmask, progress);
+        uint32_t address = 0;
+        if (!factory::AddIpv4(first, static_cast<uint32_t>(index), &address)) {
+            // Past 255.255.255.255 there is no next address to give.
+            reporter.progress()(false, std::string());
+            return;
+        }
+        deal->PostJob([deal, serial_high = device.serial_high, serial_low = device.serial_low,
+                       address = factory::FormatIpv4(address), gateway, netmask,
+                       progress = reporter.progress()] {
+            deal->ModifyIpJob(serial_high, serial_low, address, gateway, netmask, progress);
         });
     });
 }

@@ -1,0 +1,181 @@
+// Starts the local list on a stored list of many cameras (500 unless given), some of which never
+// answer (50 unless given; every login of one waits for the whole connect time-out), and prints
+// the time until every row shows its login result, the longest stretch the user-interface
+// thread was busy without coming back to its event loop (between passes of a zero-interval
+// timer), and then the process's CPU use while the list sits idle with its connections.
+//
+//   local_list_startup_benchmark [cameras] [silent] [idle_seconds]
+//
+// Runs at the real time scale unless KP_TIME_SCALE says otherwise. The stored list is written
+// to a temporary folder, which becomes the working directory.
+#include <RuDAVADO.h>
+#include <RuDAVADO_control.h>
+#include <kp_native_window.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "databasemanager.h"
+#include "edit_device_table_widget.h"
+#include "search_list_scenario.h"
+
+namespace {
+
+double processCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+std::string onlineIp(int i) {
+    const int host = 10 + i;  // the addresses of manyCamerasScenario
+    return "10.20." + std::to_string(host / 250) + "." + std::to_string(host % 250 + 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    Q_INIT_RESOURCE(resources);
+    QApplication app(argc, argv);
+    const int cameras = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
+    const int silent = argc > 2 ? std::clamp(std::atoi(argv[2]), 0, cameras) : 50;
+    const int idle_seconds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 20;
+    const int answering = cameras - silent;
+
+    if (KpLPRClient_Setup() != 0 || RuDAVADO_LoadScenarioText(manyCamerasScenario(answering).c_str()) != 0) {
+        std::fprintf(stderr, "cannot set up the simulated network: %s\n", RuDAVADO_LastLoadError());
+        return 1;
+    }
+
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("kp_local_list_bench_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+    factory::databasemanager* store = factory::databasemanager::instance();
+    if (!store->init()) {
+        std::fprintf(stderr, "cannot open the device store\n");
+        return 1;
+    }
+    // The silent addresses are spread through the list, as a site's dead cameras would be.
+    int next_online = 0;
+    int next_silent = 0;
+    for (int i = 0; i < cameras; ++i) {
+        const bool is_silent = next_silent < silent && (i * silent) / cameras >= next_silent;
+        factory::devicedatamanager record;
+        record.set_ip(is_silent ? "10.30.0." + std::to_string(++next_silent) : onlineIp(next_online++));
+        record.set_port(80);
+        record.set_user_name("admin");
+        record.set_password("admin");
+        store->add_device(record);
+    }
+    store->save();
+
+    // The main window's part: a queue run from the window's wake-up message.
+    QWidget window;
+    auto queue = std::make_shared<UiJobQueue>();
+    const HWND hwnd = reinterpret_cast<HWND>(window.winId());
+    kp::registerNativeWindow(hwnd, &window, [queue](MSG& msg) {
+        if (msg.message == kUiJobMessage) queue->runQueuedJobs();
+    });
+    queue->setOwner(hwnd);
+    auto* layout = new QVBoxLayout(&window);
+    window.resize(1400, 800);
+    window.show();
+    QApplication::processEvents();
+
+    std::printf(
+        "local list start-up: %d stored cameras, %d never answer, connect_timeout %.0f ms, login %.0f ms\n",
+        cameras, silent, RuDAVADO_GetTiming("connect_timeout"), RuDAVADO_GetTiming("login"));
+
+    QElapsedTimer clock;
+    clock.start();
+    EditDeviceTableWidget* list = new EditDeviceTableWidget(&window, queue);
+    const qint64 built = clock.nsecsElapsed();
+    layout->addWidget(list);
+
+    // The construction is the first busy stretch.
+    qint64 last_pass = 0;
+    qint64 longest = 0;
+    QTimer heartbeat;
+    heartbeat.setInterval(0);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last_pass);
+        last_pass = now;
+    });
+    heartbeat.start();
+
+    const QString logging_in = QString::fromUtf8(EditDeviceTableWidget::kLoggingIn);
+    const QString online = QString::fromUtf8(EditDeviceTableWidget::kOnline);
+    int online_rows = 0;
+    int offline_rows = 0;
+    qint64 all_final_at = -1;
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(50);
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        QTableWidget* table = list->tableWidget();
+        int on = 0;
+        int pending = 0;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const QString state = table->item(row, kColumnLensOrLogin)->text();
+            if (state == logging_in)
+                ++pending;
+            else if (state == online)
+                ++on;
+        }
+        if (pending == 0 && table->rowCount() == cameras) {
+            all_final_at = clock.nsecsElapsed();
+            online_rows = on;
+            offline_rows = table->rowCount() - on;
+            loop.quit();
+        }
+    });
+    check.start();
+    QTimer::singleShot(15 * 60 * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    check.stop();
+
+    std::printf("list constructed in %.1f ms\n", built / 1e6);
+    if (all_final_at < 0) {
+        std::printf("NOT FINAL after 15 minutes\n");
+        return 2;
+    }
+    std::printf("every row final after %.1f s: %d \"%s\", %d \"%s\"\n", all_final_at / 1e9, online_rows,
+                EditDeviceTableWidget::kOnline, offline_rows, EditDeviceTableWidget::kOffline);
+    std::printf("longest busy stretch of the user-interface thread (the construction included): %.1f ms\n",
+                longest / 1e6);
+
+    // Idle: every answering camera logged in; the reconnect pass still retries the silent ones.
+    heartbeat.stop();
+    const double cpu_before = processCpuSeconds();
+    QElapsedTimer idle;
+    idle.start();
+    QEventLoop idle_loop;
+    QTimer::singleShot(idle_seconds * 1000, &idle_loop, &QEventLoop::quit);
+    idle_loop.exec();
+    const double cpu = processCpuSeconds() - cpu_before;
+    const double wall = idle.nsecsElapsed() / 1e9;
+    std::printf("idle for %.1f s with %d connections: process CPU %.3f s = %.2f %% of one core\n", wall,
+                cameras, cpu, 100.0 * cpu / wall);
+
+    delete list;
+    queue->setOwner(nullptr);
+    kp::unregisterNativeWindow(hwnd);
+    KpLPRClient_Cleanup();
+    std::filesystem::current_path(dir.parent_path());
+    std::filesystem::remove_all(dir);
+    return 0;
+}

@@ -1,0 +1,274 @@
+#include "edit_device_table_widget.h"
+
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QTableWidget>
+#include <QTimer>
+#include <atomic>
+
+#include "btn_tools_widget.h"
+#include "databasemanager.h"
+#include "device_dialog.h"
+#include "deviceconnectionmanager.h"
+#include "message_dialog.h"
+#include "qtable_header_view.h"
+#include "sdkbase.h"
+
+const char* const EditDeviceTableWidget::kLoggingIn = "登录中";
+const char* const EditDeviceTableWidget::kOnline = "上线";
+const char* const EditDeviceTableWidget::kOffline = "掉线";
+
+namespace {
+
+// Time the list may spend adding stored rows before it lets the event loop run again.
+constexpr qint64 kLoadSliceMs = 15;
+
+// The list whose notice callback is registered; a list being destroyed unregisters only its own.
+std::atomic<EditDeviceTableWidget*> g_notified_list{nullptr};
+
+void KPLPRC_CALL commonNotifyCallback(KPLPRC_HANDLE handle, void* user_data, KP_LPRC_COMMON_NOTIFY notify,
+                                      int /*reserved*/) {
+    if (!user_data) return;
+    static_cast<EditDeviceTableWidget*>(user_data)->OnCommonNotify(handle, notify);
+}
+
+factory::devicedatamanager storedRecord(const QString& ip, int port, const QString& user_name,
+                                        const QString& pass_word) {
+    factory::devicedatamanager record;
+    record.set_ip(ip.toStdString());
+    record.set_port(static_cast<unsigned int>(port));
+    record.set_user_name(user_name.toStdString());
+    record.set_password(pass_word.toStdString());
+    return record;
+}
+
+DeviceInfo loginRecord(const QString& ip, int port, const QString& user_name, const QString& pass_word) {
+    DeviceInfo info;
+    info.ip_addr = ip.toStdString();
+    info.port = port;
+    info.user_name = user_name.toStdString();
+    info.pass_word = pass_word.toStdString();
+    return info;
+}
+
+}  // namespace
+
+EditDeviceTableWidget::EditDeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue)
+    : DeviceTableWidgetBase(parent, std::move(ui_job_queue)),
+      manager_(std::make_shared<factory::DeviceConnectionManager>()),
+      alive_(std::make_shared<int>(0)) {
+    // The library says nothing about a fresh login, so a camera that the reconnect pass brought
+    // back would otherwise stay "掉线".
+    manager_->SetReconnectCallback(
+        [this](const std::string& ip) { postLoginState(KP_LPRC_NOTIFY_ONLINE, ip); });
+    manager_->Start();
+
+    initTable(QStringLiteral("登录状态"));
+    connect(this, &EditDeviceTableWidget::signalsChangeDeviceStatus, this,
+            &EditDeviceTableWidget::slotChangeDeviceStatus);
+
+    g_notified_list = this;
+    factory::SDK_SetCommonNotifyCallBack(commonNotifyCallback, this);
+
+    if (factory::databasemanager* store = factory::databasemanager::instance()) {
+        for (const auto& entry : store->load_all()) {
+            const factory::devicedatamanager& record = entry.second;
+            DeviceInfo info;
+            info.ip_addr = record.get_ip();
+            info.port = static_cast<int>(record.get_port());
+            info.user_name = record.get_user_name();
+            info.pass_word = record.get_password();
+            stored_rows_.push_back(std::move(info));
+        }
+    }
+    load_timer_ = new QTimer(this);
+    load_timer_->setSingleShot(true);
+    load_timer_->setInterval(0);
+    connect(load_timer_, &QTimer::timeout, this, [this] { addStoredRows(false); });
+    addStoredRows(false);
+}
+
+void EditDeviceTableWidget::addStoredRows(bool all) {
+    QElapsedTimer slice;
+    slice.start();
+    while (!stored_rows_.empty() && (all || slice.elapsed() < kLoadSliceMs)) {
+        addRow(stored_rows_.front());
+        stored_rows_.pop_front();
+    }
+    if (stored_rows_.empty())
+        load_timer_->stop();
+    else
+        load_timer_->start();
+}
+
+EditDeviceTableWidget::~EditDeviceTableWidget() {
+    // The callback reaches this list and its manager: no notice may run once they are gone.
+    EditDeviceTableWidget* self = this;
+    if (g_notified_list.compare_exchange_strong(self, nullptr))
+        KPLPRClient_SetCommonNotifyCallBack(nullptr, nullptr);
+    manager_->Stop();
+    alive_.reset();
+}
+
+void EditDeviceTableWidget::setRowStatus(int row, DeviceStatus status, int value) {
+    emitStatusToRow(this, &EditDeviceTableWidget::signalsUpdataStatus, row, status, value);
+}
+
+void EditDeviceTableWidget::addRow(const DeviceInfo& info) {
+    QTableWidget* table = tableWidget();
+    const int row = table->rowCount();
+    table->insertRow(row);
+    fillRow(row, info, QString::fromUtf8(kLoggingIn), true);
+    statusCell(row)->setEnabled(false);
+    attachTools(row, info);
+    emit signalsDeviceNumChange(table->rowCount());
+    logIn(info);
+}
+
+void EditDeviceTableWidget::logIn(const DeviceInfo& info) {
+    // Runs on the manager's thread with no lock held, so posting may wait for the UI thread.
+    std::weak_ptr<int> alive = alive_;
+    UiJobQueuePtr queue = uiJobQueue();
+    const std::string ip = info.ip_addr;
+    manager_->AddAndLogin(info.ip_addr, info.port, info.user_name, info.pass_word, [this, alive, queue, ip] {
+        queue->postJob([this, alive, ip] {
+            if (!alive.expired()) emit signalsChangeDeviceStatus(KP_LPRC_NOTIFY_ONLINE, ip);
+        });
+    });
+}
+
+void EditDeviceTableWidget::postLoginState(KP_LPRC_COMMON_NOTIFY notify, const std::string& ip) {
+    std::weak_ptr<int> alive = alive_;
+    uiJobQueue()->postJob([this, alive, notify, ip] {
+        if (!alive.expired()) emit signalsChangeDeviceStatus(notify, ip);
+    });
+}
+
+void EditDeviceTableWidget::OnCommonNotify(KPLPRC_HANDLE handle, KP_LPRC_COMMON_NOTIFY notify) {
+    postLoginState(notify, manager_->IpOfHandle(handle));
+}
+
+void EditDeviceTableWidget::slotChangeDeviceStatus(KP_LPRC_COMMON_NOTIFY notify, std::string ip_addr) {
+    const std::shared_ptr<factory::DeviceConnection> connection = manager_->Find(ip_addr);
+    if (!connection) return;
+    int row = -1;
+    if (!findRowByIp(ip_addr, row)) return;
+    if (connection->GetSdkHandle() != nullptr && notify == KP_LPRC_NOTIFY_ONLINE) {
+        setCellText(row, kColumnLensOrLogin, kOnline);
+        setCellText(row, kColumnFirmware, connection->GetFirmwareVersion());
+        setCellText(row, kColumnSerial, connection->GetSerialText());
+        setCellText(row, kColumnMac, connection->GetMacText());
+        setCellText(row, kColumnGateway, connection->GetGateway());
+        setCellText(row, kColumnNetmask, connection->GetNetmask());
+    } else {
+        setCellText(row, kColumnLensOrLogin, kOffline);
+    }
+}
+
+void EditDeviceTableWidget::setCellText(int row, int column, const std::string& text) {
+    QTableWidgetItem* item = tableWidget()->item(row, column);
+    if (!item) {
+        item = new QTableWidgetItem();
+        tableWidget()->setItem(row, column, item);
+    }
+    item->setText(QString::fromStdString(text));
+}
+
+void EditDeviceTableWidget::showDuplicateMessage() {
+    auto* dialog = new MessageDialog(this, QStringLiteral("提示信息"), QStringLiteral("设备已经添加!"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->exec();
+}
+
+void EditDeviceTableWidget::slotAddDeviceInfo(QString ip, int port, QString user_name, QString pass_word) {
+    addStoredRows(true);
+    int row = -1;
+    if (findRowByIp(ip.toStdString(), row)) {
+        showDuplicateMessage();
+        return;
+    }
+    addRow(loginRecord(ip, port, user_name, pass_word));
+    if (factory::databasemanager* store = factory::databasemanager::instance()) {
+        store->add_device(storedRecord(ip, port, user_name, pass_word));
+        store->save();
+    }
+}
+
+void EditDeviceTableWidget::editDevice(const std::string& ip) {
+    addStoredRows(true);
+    edit_row_ = -1;
+    int row = -1;
+    if (!findRowByIp(ip, row)) return;
+    edit_row_ = row;
+
+    QTableWidget* table = tableWidget();
+    const QTableWidgetItem* check = table->item(row, kColumnCheck);
+    auto* dialog = new DeviceDialog(this, QStringLiteral("编辑设备"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->fillFields(table->item(row, kColumnIp)->text(), table->item(row, kColumnPort)->text().toInt(),
+                       check ? check->data(kRoleUserName).toString() : QString(),
+                       check ? check->data(kRolePassword).toString() : QString());
+    connect(dialog, &DeviceDialog::signalSaveDeviceInfo, this,
+            &EditDeviceTableWidget::slotSaveEditDeviceInfo);
+    dialog->exec();
+    // The row index is only good while the dialog is open.
+    edit_row_ = -1;
+}
+
+void EditDeviceTableWidget::slotSaveEditDeviceInfo(QString ip, int port, QString user_name,
+                                                   QString pass_word) {
+    QTableWidget* table = tableWidget();
+    const int row = edit_row_;
+    if (row < 0 || row >= table->rowCount()) return;
+    int other = -1;
+    if (findRowByIp(ip.toStdString(), other) && other != row) {
+        showDuplicateMessage();
+        return;
+    }
+
+    const std::string old_ip = table->item(row, kColumnIp)->text().toStdString();
+    const DeviceInfo info = loginRecord(ip, port, user_name, pass_word);
+    QTableWidgetItem* check = table->item(row, kColumnCheck);
+    check->setData(kRoleNetmask, QString());
+    check->setData(kRoleGateway, QString());
+    check->setData(kRoleSerialHigh, 0u);
+    check->setData(kRoleSerialLow, 0u);
+    check->setData(kRoleUserName, user_name);
+    check->setData(kRolePassword, pass_word);
+    setRowStatus(row, DEVICE_STATUS_IDLE, 0);
+    if (UpdateWidget* cell = statusCell(row)) cell->setEnabled(true);
+    setCellText(row, kColumnLensOrLogin, kLoggingIn);
+    setCellText(row, kColumnPort, std::to_string(port));
+    setCellText(row, kColumnIp, info.ip_addr);
+    // The row's buttons open the camera it now names.
+    if (BtnToolsWidget* tools = toolsCell(row)) {
+        DeviceInfo record = tools->deviceInfo();
+        record.ip_addr = info.ip_addr;
+        record.device_name = info.ip_addr;
+        record.port = port;
+        tools->setDeviceInfo(record);
+    }
+
+    // A kept connection would keep logging in with the old address or password.
+    manager_->Remove(old_ip);
+    logIn(info);
+
+    if (factory::databasemanager* store = factory::databasemanager::instance()) {
+        store->update_device(old_ip, storedRecord(ip, port, user_name, pass_word));
+        store->save();
+    }
+}
+
+void EditDeviceTableWidget::deleteDevice(const std::string& ip) {
+    addStoredRows(true);
+    int row = -1;
+    if (findRowByIp(ip, row)) {
+        tableWidget()->removeRow(row);
+        updateCounts();
+    }
+    manager_->Remove(ip);
+    if (factory::databasemanager* store = factory::databasemanager::instance()) {
+        store->delete_device(ip);
+        store->save();
+    }
+}

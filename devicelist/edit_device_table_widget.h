@@ -1,0 +1,86 @@
+// The local list: the cameras the user added by address, port, user name and password, kept in
+// the device store between runs and logged in by the list's own connection manager.
+//
+// The main window builds it with its job queue, connects the device dialog's
+// signalSaveDeviceInfo to slotAddDeviceInfo, and calls editDevice / deleteDevice for the one
+// ticked row. Column 2 shows the login state: "登录中" until the camera's login result
+// arrives, then "上线" or "掉线", kept up to date by the library's session notices.
+//
+// Stored cameras are added in slices of a few milliseconds with the event loop running in
+// between, so that a list of hundreds does not freeze the window at start-up; every operation
+// of the user first adds the rows still waiting.
+//
+// Work done on the manager's thread (login results) and on the library's thread (session
+// notices) reaches the table only as jobs on the window's UiJobQueue; a job that runs after the
+// list is gone does nothing.
+#pragma once
+
+#include <RuDAVADO.h>
+
+#include <QString>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "device_table_widget_base.h"
+
+namespace factory {
+class DeviceConnectionManager;
+}
+
+class QTimer;
+
+class EditDeviceTableWidget : public DeviceTableWidgetBase {
+    Q_OBJECT
+
+public:
+    static const char* const kLoggingIn;  // "登录中"
+    static const char* const kOnline;     // "上线"
+    static const char* const kOffline;    // "掉线"
+
+    // Loads the stored devices and starts logging them in.
+    EditDeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue);
+    ~EditDeviceTableWidget() override;
+
+    void setRowStatus(int row, DeviceStatus status, int value) override;
+
+    // Opens the device dialog for the row of `ip`; saving it goes to slotSaveEditDeviceInfo.
+    void editDevice(const std::string& ip);
+    // Removes the row of `ip`, its connection and its stored record.
+    void deleteDevice(const std::string& ip);
+
+    const std::shared_ptr<factory::DeviceConnectionManager>& connectionManager() const { return manager_; }
+
+    // The library's session notice, on its thread; public so that the callback can reach it.
+    void OnCommonNotify(KPLPRC_HANDLE handle, KP_LPRC_COMMON_NOTIFY notify);
+
+Q_SIGNALS:
+    void signalsUpdataStatus(DeviceStatus status, int value);
+    void signalsChangeDeviceStatus(KP_LPRC_COMMON_NOTIFY notify, std::string ip_addr);
+
+public Q_SLOTS:
+    // Adds a camera unless its address is listed already ("设备已经添加!").
+    void slotAddDeviceInfo(QString ip, int port, QString user_name, QString pass_word);
+    // Saves the row opened by editDevice with these values.
+    void slotSaveEditDeviceInfo(QString ip, int port, QString user_name, QString pass_word);
+
+private Q_SLOTS:
+    void slotChangeDeviceStatus(KP_LPRC_COMMON_NOTIFY notify, std::string ip_addr);
+
+private:
+    void addRow(const DeviceInfo& info);
+    // Adds stored rows for one time slice, or all of them; reschedules itself while some wait.
+    void addStoredRows(bool all);
+    void logIn(const DeviceInfo& info);
+    // Hands a login-state change of `ip` to the user-interface thread; any thread.
+    void postLoginState(KP_LPRC_COMMON_NOTIFY notify, const std::string& ip);
+    void showDuplicateMessage();
+    void setCellText(int row, int column, const std::string& text);
+
+    std::shared_ptr<factory::DeviceConnectionManager> manager_;
+    int edit_row_ = -1;
+    std::deque<DeviceInfo> stored_rows_;
+    QTimer* load_timer_ = nullptr;
+    // Jobs hold it weakly: expired means the list is gone.
+    std::shared_ptr<int> alive_;
+};

@@ -1,0 +1,89 @@
+#include "deviceconnection.h"
+
+#include <cstring>
+
+#include "sdkplate.h"
+
+namespace factory {
+
+namespace {
+
+// The network-configuration record begins with three NUL-terminated 16-byte texts.
+std::string FixedText(const char* text, size_t size) { return std::string(text, strnlen(text, size)); }
+
+}  // namespace
+
+DeviceConnection::DeviceConnection(std::string ip, int port, std::string user_name, std::string password)
+    : ip_(std::move(ip)), port_(port), user_name_(std::move(user_name)), password_(std::move(password)) {}
+
+DeviceConnection::~DeviceConnection() = default;
+
+bool DeviceConnection::Login() {
+    std::lock_guard<std::mutex> session(session_lock_);
+    if (!sdk_) sdk_ = std::make_shared<sdkplate>();
+
+    // A failed open leaves no handle, so the first read below fails and logs.
+    sdk_->SDK_Open(ip_, port_, user_name_, password_);
+    {
+        std::lock_guard<std::mutex> data(data_lock_);
+        sdk_handle_ = sdk_->SDK_GetHandle();
+    }
+
+    std::string mac;
+    std::string serial;
+    if (!sdk_->SDK_GetHwInfo(mac, serial)) return false;
+    std::string firmware;
+    if (!sdk_->SDK_GetSystemVersion(firmware)) return false;
+    KPLPRC_NET_CONFIG netcfg;
+    std::memset(&netcfg, 0, sizeof(netcfg));
+    if (!sdk_->SDK_GetNetConfig(&netcfg)) return false;
+
+    std::lock_guard<std::mutex> data(data_lock_);
+    mac_text_ = std::move(mac);
+    serial_text_ = std::move(serial);
+    firmware_version_ = std::move(firmware);
+    netmask_ = FixedText(netcfg.netmask, sizeof(netcfg.netmask));
+    gateway_ = FixedText(netcfg.gateway, sizeof(netcfg.gateway));
+    return true;
+}
+
+bool DeviceConnection::Close() {
+    std::lock_guard<std::mutex> session(session_lock_);
+    if (!sdk_ || sdk_->SDK_GetHandle() == nullptr) return true;
+    const bool closed = sdk_->SDK_Close();
+    std::lock_guard<std::mutex> data(data_lock_);
+    sdk_handle_ = sdk_->SDK_GetHandle();
+    return closed;
+}
+
+KPLPRC_HANDLE DeviceConnection::GetSdkHandle() const {
+    std::lock_guard<std::mutex> data(data_lock_);
+    return sdk_handle_;
+}
+
+std::string DeviceConnection::GetFirmwareVersion() const {
+    std::lock_guard<std::mutex> data(data_lock_);
+    return firmware_version_;
+}
+
+std::string DeviceConnection::GetSerialText() const {
+    std::lock_guard<std::mutex> data(data_lock_);
+    return serial_text_;
+}
+
+std::string DeviceConnection::GetMacText() const {
+    std::lock_guard<std::mutex> data(data_lock_);
+    return mac_text_;
+}
+
+std::string DeviceConnection::GetNetmask() const {
+    std::lock_guard<std::mutex> data(data_lock_);
+    return netmask_;
+}
+
+std::string DeviceConnection::GetGateway() const {
+    std::lock_guard<std::mutex> data(data_lock_);
+    return gateway_;
+}
+
+}  // namespace factory

@@ -1,0 +1,350 @@
+// The local list against the simulated cameras: start-up from the store, add, edit and delete
+// with their duplicate checks, and the login-state column following logins and session notices.
+#include <RuDAVADO.h>
+#include <RuDAVADO_control.h>
+#include <gtest/gtest.h>
+#include <kp_native_window.h>
+#include <kp_platform.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "databasemanager.h"
+#include "deviceconnectionmanager.h"
+#include "edit_device_table_widget.h"
+
+namespace {
+
+const char* const kPlateIp = "192.168.1.100";
+const char* const kSecondIp = "192.168.1.101";
+const char* const kOtherPasswordIp = "192.168.1.103";
+const char* const kOfflineIp = "192.168.1.104";
+
+// A window that owns a job queue and runs it on its wake-up message, as the main window does.
+class QueueWindow : public QWidget {
+public:
+    QueueWindow() : queue_(std::make_shared<UiJobQueue>()) {
+        hwnd_ = reinterpret_cast<HWND>(winId());
+        kp::registerNativeWindow(hwnd_, this, [this](MSG& msg) {
+            if (msg.message == kUiJobMessage) queue_->runQueuedJobs();
+        });
+        queue_->setOwner(hwnd_);
+    }
+    ~QueueWindow() override {
+        queue_->setOwner(nullptr);
+        kp::unregisterNativeWindow(hwnd_);
+    }
+    const UiJobQueuePtr& queue() const { return queue_; }
+
+private:
+    UiJobQueuePtr queue_;
+    HWND hwnd_ = nullptr;
+};
+
+bool waitFor(const std::function<bool()>& done, int timeout_ms = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeout_ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// Hands the next modal dialog to `answer` once it is shown.
+void answerNextModal(std::function<void(QWidget*)> answer) {
+    auto* timer = new QTimer();
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog) return;
+        timer->stop();
+        timer->deleteLater();
+        answer(dialog);
+    });
+    timer->start();
+}
+
+// Closes the next message box and records its text.
+void closeNextMessage(QString* text) {
+    answerNextModal([text](QWidget* dialog) {
+        if (auto* label = dialog->findChild<QLabel*>("textLabel")) *text = label->text();
+        dialog->close();
+    });
+}
+
+// Fills the next device dialog and confirms it.
+void saveNextDeviceDialog(const QString& ip, int port, const QString& user, const QString& password) {
+    answerNextModal([=](QWidget* dialog) {
+        dialog->findChild<QLineEdit*>("ipEdit")->setText(ip);
+        dialog->findChild<QLineEdit*>("portEdit")->setText(QString::number(port));
+        dialog->findChild<QLineEdit*>("userEdit")->setText(user);
+        dialog->findChild<QLineEdit*>("passwordEdit")->setText(password);
+        QMetaObject::invokeMethod(dialog, "slotSaveDeviceInfo");
+    });
+}
+
+// Ends the process when a test hangs: a deadlocked user-interface thread cannot fail by itself.
+class Watchdog {
+public:
+    explicit Watchdog(int seconds)
+        : thread_([this, seconds] {
+              std::unique_lock<std::mutex> guard(lock_);
+              if (!done_changed_.wait_for(guard, std::chrono::seconds(seconds), [this] { return done_; })) {
+                  std::fprintf(stderr, "deadlock: the user-interface thread did not come back\n");
+                  std::abort();
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            done_ = true;
+        }
+        done_changed_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable done_changed_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+class LocalListTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(KpLPRClient_Setup(), 0); }
+
+    void SetUp() override {
+        old_scale_ = kp::timeScale();
+        kp::setTimeScale(0.001);
+        RuDAVADO_ClearFaults();
+        ASSERT_EQ(RuDAVADO_LoadDefaultScenario(), 0);
+
+        old_dir_ = std::filesystem::current_path();
+        dir_ = std::filesystem::temp_directory_path() / ("kp_local_list_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+        std::filesystem::current_path(dir_);
+        ASSERT_TRUE(store()->init());
+    }
+
+    void TearDown() override {
+        list_.reset();
+        std::filesystem::current_path(old_dir_);
+        std::filesystem::remove_all(dir_);
+        RuDAVADO_ClearFaults();
+        RuDAVADO_SetTiming("login", -1);
+        kp::setTimeScale(old_scale_);
+    }
+
+    static factory::databasemanager* store() { return factory::databasemanager::instance(); }
+
+    void storeDevice(const std::string& ip, const std::string& password = "admin") {
+        factory::devicedatamanager record;
+        record.set_ip(ip);
+        record.set_port(80);
+        record.set_user_name("admin");
+        record.set_password(password);
+        ASSERT_TRUE(store()->add_device(record));
+        ASSERT_TRUE(store()->save());
+    }
+
+    std::vector<std::string> storedIps() {
+        std::vector<std::string> ips;
+        for (const auto& entry : store()->load_all()) ips.push_back(entry.second.get_ip());
+        return ips;
+    }
+
+    void createList() { list_ = std::make_unique<EditDeviceTableWidget>(&window_, window_.queue()); }
+
+    QString cell(int row, int column) const {
+        const QTableWidgetItem* item = list_->tableWidget()->item(row, column);
+        return item ? item->text() : QString();
+    }
+    QString loginState(const std::string& ip) const {
+        int row = -1;
+        return list_->findRowByIp(ip, row) ? cell(row, kColumnLensOrLogin) : QString("(no row)");
+    }
+    bool waitState(const std::string& ip, const char* state) {
+        return waitFor([&] { return loginState(ip) == QString::fromUtf8(state); });
+    }
+    int rowCount() const { return list_->tableWidget()->rowCount(); }
+
+    double old_scale_ = 1;
+    std::filesystem::path old_dir_;
+    std::filesystem::path dir_;
+    QueueWindow window_;
+    std::unique_ptr<EditDeviceTableWidget> list_;
+};
+
+const char* kLoggingIn = EditDeviceTableWidget::kLoggingIn;
+const char* kOnline = EditDeviceTableWidget::kOnline;
+const char* kOffline = EditDeviceTableWidget::kOffline;
+
+}  // namespace
+
+TEST_F(LocalListTest, StoredCamerasShowLoggingInUntilTheirLoginResult) {
+    storeDevice(kPlateIp);
+    storeDevice(kOfflineIp);
+    storeDevice(kOtherPasswordIp);  // stored with the wrong password
+    // Slow logins, so that every row is in before the first result.
+    ASSERT_EQ(RuDAVADO_SetTiming("login", 300.0 / kp::timeScale()), 0);
+    createList();
+
+    ASSERT_TRUE(waitFor([&] { return rowCount() == 3; }));
+    EXPECT_EQ(list_->tableWidget()->horizontalHeaderItem(kColumnLensOrLogin)->text(), QString("登录状态"));
+    for (int row = 0; row < 3; ++row) EXPECT_EQ(cell(row, kColumnLensOrLogin), QString::fromUtf8(kLoggingIn));
+    EXPECT_EQ(cell(0, kColumnIp), QString(kPlateIp));
+    EXPECT_EQ(cell(0, kColumnSerial), QString("00000000-00000000"));
+    EXPECT_EQ(list_->tableWidget()->item(0, kColumnCheck)->data(kRolePassword).toString(), QString("admin"));
+
+    ASSERT_TRUE(waitState(kPlateIp, kOnline));
+    ASSERT_TRUE(waitState(kOfflineIp, kOffline));
+    ASSERT_TRUE(waitState(kOtherPasswordIp, kOffline));
+    RuDAVADO_CameraState camera;
+    ASSERT_EQ(RuDAVADO_GetCameraState(RuDAVADO_FindCamera(kPlateIp), &camera), 0);
+    EXPECT_EQ(cell(0, kColumnFirmware), QString(camera.firmware));
+    EXPECT_EQ(cell(0, kColumnMac), QString(camera.mac));
+    EXPECT_EQ(cell(0, kColumnNetmask), QString(camera.netmask));
+    EXPECT_EQ(cell(0, kColumnGateway), QString(camera.gateway));
+    EXPECT_NE(cell(0, kColumnSerial), QString("00000000-00000000"));
+}
+
+TEST_F(LocalListTest, DuplicateAddressesAreRefusedOnAddAndEdit) {
+    createList();
+    list_->slotAddDeviceInfo(kPlateIp, 80, "admin", "admin");
+    list_->slotAddDeviceInfo(kSecondIp, 80, "admin", "admin");
+    ASSERT_EQ(rowCount(), 2);
+    EXPECT_EQ(storedIps(), (std::vector<std::string>{kPlateIp, kSecondIp}));
+
+    QString message;
+    closeNextMessage(&message);
+    list_->slotAddDeviceInfo(kPlateIp, 8080, "other", "other");
+    EXPECT_EQ(message, QString("设备已经添加!"));
+    EXPECT_EQ(rowCount(), 2);
+    EXPECT_EQ(storedIps().size(), 2u);
+
+    // Editing the second row to the first row's address changes nothing.
+    message.clear();
+    saveNextDeviceDialog(kPlateIp, 81, "admin", "x");
+    closeNextMessage(&message);
+    list_->editDevice(kSecondIp);
+    EXPECT_EQ(message, QString("设备已经添加!"));
+    EXPECT_EQ(cell(1, kColumnIp), QString(kSecondIp));
+    EXPECT_EQ(cell(1, kColumnPort), QString("80"));
+
+    // Its own unchanged address is no duplicate.
+    ASSERT_TRUE(waitState(kSecondIp, kOnline));
+    message.clear();
+    saveNextDeviceDialog(kSecondIp, 80, "admin", "admin");
+    list_->editDevice(kSecondIp);
+    EXPECT_TRUE(message.isEmpty());
+    EXPECT_EQ(loginState(kSecondIp), QString::fromUtf8(kLoggingIn));
+    EXPECT_TRUE(waitState(kSecondIp, kOnline));
+}
+
+TEST_F(LocalListTest, SavedEditLogsInWithTheNewPasswordAndDropsTheOldAddress) {
+    storeDevice(kOtherPasswordIp);  // wrong password
+    storeDevice(kPlateIp);
+    createList();
+    ASSERT_TRUE(waitState(kOtherPasswordIp, kOffline));
+    ASSERT_TRUE(waitState(kPlateIp, kOnline));
+
+    saveNextDeviceDialog(kOtherPasswordIp, 80, "admin", "Kp@2024");
+    list_->editDevice(kOtherPasswordIp);
+    EXPECT_TRUE(waitState(kOtherPasswordIp, kOnline));
+    EXPECT_EQ(list_->connectionManager()->Find(kOtherPasswordIp)->GetPassword(), "Kp@2024");
+    EXPECT_EQ(store()->load_all().begin()->second.get_password(), "Kp@2024");
+
+    // A new address: the old one is no longer logged in.
+    saveNextDeviceDialog(kSecondIp, 80, "admin", "admin");
+    list_->editDevice(kPlateIp);
+    EXPECT_TRUE(waitState(kSecondIp, kOnline));
+    EXPECT_TRUE(waitFor([&] { return list_->connectionManager()->Find(kPlateIp) == nullptr; }));
+    RuDAVADO_CameraState old_camera;
+    ASSERT_EQ(RuDAVADO_GetCameraState(RuDAVADO_FindCamera(kPlateIp), &old_camera), 0);
+    EXPECT_EQ(old_camera.sessions, 0);
+    EXPECT_EQ(storedIps(), (std::vector<std::string>{kOtherPasswordIp, kSecondIp}));
+}
+
+TEST_F(LocalListTest, DeletedCameraLosesItsRowConnectionAndRecordWhateverItsState) {
+    storeDevice(kOfflineIp);
+    storeDevice(kPlateIp);
+    createList();
+    ASSERT_TRUE(waitState(kOfflineIp, kOffline));
+    ASSERT_TRUE(waitState(kPlateIp, kOnline));
+
+    list_->deleteDevice(kOfflineIp);  // never logged in
+    list_->deleteDevice(kPlateIp);
+    EXPECT_EQ(rowCount(), 0);
+    EXPECT_TRUE(storedIps().empty());
+    EXPECT_TRUE(waitFor([&] {
+        return !list_->connectionManager()->Find(kOfflineIp) && !list_->connectionManager()->Find(kPlateIp);
+    }));
+    RuDAVADO_CameraState camera;
+    ASSERT_EQ(RuDAVADO_GetCameraState(RuDAVADO_FindCamera(kPlateIp), &camera), 0);
+    EXPECT_EQ(camera.sessions, 0);
+}
+
+TEST_F(LocalListTest, LoginStateFollowsTheCameraWithoutUserAction) {
+    storeDevice(kPlateIp);
+    storeDevice(kOfflineIp);
+    createList();
+    ASSERT_TRUE(waitState(kPlateIp, kOnline));
+    ASSERT_TRUE(waitState(kOfflineIp, kOffline));
+
+    // A notice for a session nobody owns changes no row.
+    list_->OnCommonNotify(reinterpret_cast<KPLPRC_HANDLE>(0x7fff1234), KP_LPRC_NOTIFY_OFFLINE);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(loginState(kPlateIp), QString::fromUtf8(kOnline));
+
+    // A rebooted camera drops its session and the library brings it back.
+    const int plate = RuDAVADO_FindCamera(kPlateIp);
+    ASSERT_EQ(RuDAVADO_SetPower(plate, 0), 0);
+    EXPECT_TRUE(waitState(kPlateIp, kOffline));
+    ASSERT_EQ(RuDAVADO_SetPower(plate, 1), 0);
+    EXPECT_TRUE(waitState(kPlateIp, kOnline));
+
+    // A camera offline at its first login comes online at the next reconnect pass.
+    ASSERT_EQ(RuDAVADO_SetPower(RuDAVADO_FindCamera(kOfflineIp), 1), 0);
+    EXPECT_TRUE(waitState(kOfflineIp, kOnline));
+}
+
+TEST_F(LocalListTest, ManyStoredCamerasWithAFullJobQueueDoNotDeadlock) {
+    // More results than the window's queue holds, while the user-interface thread is busy:
+    // login results wait for the queue as the state handler looks connections up.
+    std::string json = "{\"cameras\": [";
+    for (int i = 0; i < 100; ++i) {
+        const std::string ip = "10.1.0." + std::to_string(i + 1);
+        json += std::string(i ? "," : "") + "{\"model\": \"KP-LPR-V3\", \"ip\": \"" + ip + "\"}";
+        storeDevice(ip);
+    }
+    ASSERT_EQ(RuDAVADO_LoadScenarioText((json + "]}").c_str()), 0);
+
+    Watchdog watchdog(120);
+    createList();
+    QThread::msleep(300);  // the queue fills up meanwhile
+    EXPECT_TRUE(waitFor([&] {
+        if (rowCount() < 100) return false;
+        for (int row = 0; row < rowCount(); ++row)
+            if (cell(row, kColumnLensOrLogin) != QString::fromUtf8(kOnline)) return false;
+        return true;
+    }));
+}
