@@ -2,13 +2,13 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
 
 #include "push_button.h"
 #include "style_sheet.h"
+#include "window_drag.h"
 
 namespace {
 
@@ -66,6 +66,10 @@ TitleWidget::TitleWidget(QWidget* parent) : QWidget(parent) {
     connect(button_close_, &PushButton::clicked, this, &TitleWidget::onButtonCloseClicked);
 
     loadStyleSheet("lightblue");
+
+    // Any button drags, except that a maximised window stays where it is.
+    WindowDrag::install(this,
+                        [this](const QMouseEvent*) { return button_type_ != 1 || !button_max_->isHidden(); });
 }
 
 void TitleWidget::loadStyleSheet(const QString& sheet_name) {
@@ -163,28 +167,4 @@ void TitleWidget::mouseDoubleClickEvent(QMouseEvent* event) {
             onButtonRestoreClicked();
     }
     QWidget::mouseDoubleClickEvent(event);
-}
-
-void TitleWidget::mousePressEvent(QMouseEvent* event) {
-    // A maximised window stays where it is.
-    if (button_type_ != 1 || !button_max_->isHidden()) {
-        is_pressed_ = true;
-        start_move_pos_ = event->globalPos();
-    }
-    QWidget::mousePressEvent(event);
-}
-
-void TitleWidget::mouseMoveEvent(QMouseEvent* event) {
-    if (is_pressed_) {
-        QWidget* target = parentWidget() ? parentWidget() : window();
-        const QPoint move_point = event->globalPos() - start_move_pos_;
-        target->move(target->pos() + move_point);
-        start_move_pos_ = event->globalPos();
-    }
-    QWidget::mouseMoveEvent(event);
-}
-
-void TitleWidget::mouseReleaseEvent(QMouseEvent* event) {
-    is_pressed_ = false;
-    QWidget::mouseReleaseEvent(event);
 }

@@ -58,9 +58,6 @@ private Q_SLOTS:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void loadStyleSheet(const QString& sheet_name);
@@ -72,8 +69,6 @@ private:
     PushButton* button_max_ = nullptr;
     PushButton* button_close_ = nullptr;
 
-    bool is_pressed_ = false;
-    QPoint start_move_pos_;
     QPoint restore_pos_;
     QSize restore_size_;
     QColor background_color_{100, 100, 100};

@@ -4,12 +4,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
 #include "dialog_title_bar.h"
+#include "window_drag.h"
 
 const char* const DeviceDialog::kDefaultPassword = "tolvi";
 
@@ -91,6 +91,7 @@ DeviceDialog::DeviceDialog(QWidget* parent, const QString& title) : QDialog(pare
 
     connect(ok_button_, &QPushButton::clicked, this, &DeviceDialog::slotSaveDeviceInfo);
     connect(cancel_button_, &QPushButton::clicked, this, &DeviceDialog::close);
+    WindowDrag::install(this);
 }
 
 void DeviceDialog::fillFields(const QString& ip, int port, const QString& user_name,
@@ -139,19 +140,4 @@ void DeviceDialog::slotSaveDeviceInfo() {
     const QString pass_word = password_edit_->text();
     accept();
     emit signalSaveDeviceInfo(ip, port, user_name, pass_word);
-}
-
-void DeviceDialog::mousePressEvent(QMouseEvent* event) {
-    drag_.press(this, event);
-    QDialog::mousePressEvent(event);
-}
-
-void DeviceDialog::mouseMoveEvent(QMouseEvent* event) {
-    drag_.move(this, event);
-    QDialog::mouseMoveEvent(event);
-}
-
-void DeviceDialog::mouseReleaseEvent(QMouseEvent* event) {
-    drag_.release();
-    QDialog::mouseReleaseEvent(event);
 }

@@ -6,8 +6,6 @@
 #include <QDialog>
 #include <QString>
 
-#include "window_drag.h"
-
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -29,11 +27,6 @@ Q_SIGNALS:
 public Q_SLOTS:
     void slotSaveDeviceInfo();
 
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
 private:
     void showWarning(const QString& text);
 
@@ -45,6 +38,4 @@ private:
     QLabel* success_label_ = nullptr;
     QPushButton* ok_button_ = nullptr;
     QPushButton* cancel_button_ = nullptr;
-
-    WindowDrag drag_;
 };

@@ -1,9 +1,6 @@
 #include "device_table_widget.h"
 
-#include <RuDAVADO.h>
-
 #include <QActionGroup>
-#include <QCoreApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTableWidget>
@@ -91,14 +88,25 @@ DeviceTableWidget::DeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue
     connect(pass_timer_, &QTimer::timeout, this, &DeviceTableWidget::insertPendingDevices);
 }
 
-DeviceTableWidget::~DeviceTableWidget() { StopFindDevice(); }
+DeviceTableWidget::~DeviceTableWidget() {
+    // The parent may be half torn down: a count sent now could reach its deleted labels.
+    tearing_down_ = true;
+    StopFindDevice();
+}
 
 void DeviceTableWidget::StartFindDevice() {
     // Connected before the callbacks are registered: a camera that answers at once would
-    // otherwise be reported into no connection and never listed.
-    // Unique: a second start without a stop must not deliver every report twice.
-    connect(this, &DeviceTableWidget::signalsFindDevice, this, &DeviceTableWidget::slotFindDevice,
-            static_cast<Qt::ConnectionType>(Qt::AutoConnection | Qt::UniqueConnection));
+    // otherwise be reported into no connection and never listed. A second start without a stop
+    // keeps the one connection, so no report is delivered twice.
+    if (!report_connection_) {
+        // A report is queued with the number of the search that made it; one that arrives after
+        // its search was stopped belongs to a list that has been emptied since.
+        const int search = search_number_;
+        report_connection_ =
+            connect(this, &DeviceTableWidget::signalsFindDevice, this, [this, search](DeviceInfo info) {
+                if (search == search_number_) slotFindDevice(std::move(info));
+            });
+    }
     // A failed registration is logged by the wrapper; the other search still runs.
     factory::SDK_StartFindDeviceEx(findDeviceCallbackEx, this);
     factory::SDK_StartFindDeviceV2(findDeviceCallbackV2, this);
@@ -108,11 +116,11 @@ void DeviceTableWidget::StopFindDevice() {
     debugLine("StopFindDevice\n");
     clearDevices();
     debugLine("StopFindDevice1\n");
-    disconnect(this, &DeviceTableWidget::signalsFindDevice, this, &DeviceTableWidget::slotFindDevice);
-    KpLPRClient_StopFindDevice();
-    // Reports queued before the disconnect would still be delivered into the emptied list (and,
-    // after a refresh, show up as duplicates); no callback runs any more, so drop them now.
-    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    disconnect(report_connection_);
+    report_connection_ = QMetaObject::Connection();
+    ++search_number_;
+    factory::SDK_StopFindDevice();
+    // Reports still queued are dropped on arrival and were never counted for the next search.
     reports_in_flight_ = 0;
     debugLine("StopFindDevice2\n");
 }
@@ -191,12 +199,14 @@ void DeviceTableWidget::insertDevice(const DeviceInfo& info) {
 }
 
 void DeviceTableWidget::clearDevices() {
+    const bool had_ticked = checkedRowCount() > 0;
     pending_reports_.clear();
     pass_timer_->stop();
     pass_clock_.invalidate();
     DeviceTableWidgetBase::clearDevices();
     // Fresh rows are idle; a filter left on would hide the whole new search.
-    setStatusFilter(-1);
+    applyStatusFilter(-1);
+    if (had_ticked && !tearing_down_) emit signalsSelectedChange(0);
 }
 
 void DeviceTableWidget::setRowStatus(int row, DeviceStatus status, int value) {
@@ -205,10 +215,15 @@ void DeviceTableWidget::setRowStatus(int row, DeviceStatus status, int value) {
 }
 
 void DeviceTableWidget::setStatusFilter(int status) {
+    if (status == status_filter_) return;
+    applyStatusFilter(status);
+    emit signalsSelectedChange(checkedRowCount());
+}
+
+void DeviceTableWidget::applyStatusFilter(int status) {
     status_filter_ = status;
     for (QAction* action : status_actions_->actions()) action->setChecked(action->data().toInt() == status);
     for (int row = 0; row < tableWidget()->rowCount(); ++row) applyFilterToRow(row);
-    emit signalsSelectedChange(checkedRowCount());
 }
 
 void DeviceTableWidget::applyFilterToRow(int row) {

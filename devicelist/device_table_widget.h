@@ -5,8 +5,6 @@
 // user-interface thread, where slotFindDevice() inserts it in IP order. StopFindDevice() empties
 // the list and stops discovery; no report of a stopped search reaches the list afterwards.
 //
-// The list takes no other queued calls: stopping discards the queued calls still waiting for it.
-//
 // When reports come faster than rows can be built (hundreds of cameras answering at once), the
 // reports still waiting are kept aside and inserted in slices of a few milliseconds, with the
 // event loop running in between, so that the window stays responsive; order and duplicates are
@@ -18,6 +16,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QMetaObject>
 #include <QString>
 #include <atomic>
 #include <deque>
@@ -38,6 +37,8 @@ public:
     void StartFindDevice();
     void StopFindDevice();
 
+    // Also drops the status filter; sends a selected count of 0 only when ticked rows went,
+    // and nothing from the destructor.
     void clearDevices() override;
     void setRowStatus(int row, DeviceStatus status, int value) override;
 
@@ -48,7 +49,8 @@ public:
     // after every well-formed one and keeps its arrival order among its kind.
     static bool ipLessThan(const QString& a, const QString& b);
 
-    // -1: every row is shown; otherwise only rows in that status.
+    // -1: every row is shown; otherwise only rows in that status. A new filter sends the
+    // selected count again, since hidden rows do not count.
     int statusFilter() const { return status_filter_; }
     void setStatusFilter(int status);
     QMenu* statusMenu() const { return status_menu_; }
@@ -67,12 +69,17 @@ private:
     int insertionRow(const QString& ip) const;
     void insertDevice(const DeviceInfo& info);
     void insertPendingDevices();
+    void applyStatusFilter(int status);
     void applyFilterToRow(int row);
 
     QMenu* status_menu_ = nullptr;
     QActionGroup* status_actions_ = nullptr;
     int status_filter_ = -1;
+    bool tearing_down_ = false;
 
+    // Counts the searches; a queued report of an earlier search is dropped when it arrives.
+    int search_number_ = 0;
+    QMetaObject::Connection report_connection_;
     // Reports emitted on the library's thread and not yet taken by slotFindDevice.
     std::atomic<int> reports_in_flight_{0};
     std::deque<DeviceInfo> pending_reports_;

@@ -2,12 +2,12 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "dialog_title_bar.h"
 #include "push_button.h"
+#include "window_drag.h"
 
 MessageDialog::MessageDialog(QWidget* parent, const QString& title, const QString& text, int kind)
     : QDialog(parent) {
@@ -57,19 +57,5 @@ MessageDialog::MessageDialog(QWidget* parent, const QString& title, const QStrin
 
     connect(first_button_, &QPushButton::clicked, this, &MessageDialog::accept);
     connect(second_button_, &QPushButton::clicked, this, &MessageDialog::close);
-}
-
-void MessageDialog::mousePressEvent(QMouseEvent* event) {
-    drag_.press(this, event);
-    QDialog::mousePressEvent(event);
-}
-
-void MessageDialog::mouseMoveEvent(QMouseEvent* event) {
-    drag_.move(this, event);
-    QDialog::mouseMoveEvent(event);
-}
-
-void MessageDialog::mouseReleaseEvent(QMouseEvent* event) {
-    drag_.release();
-    QDialog::mouseReleaseEvent(event);
+    WindowDrag::install(this);
 }

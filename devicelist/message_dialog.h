@@ -6,8 +6,6 @@
 #include <QDialog>
 #include <QString>
 
-#include "window_drag.h"
-
 class QLabel;
 class QPushButton;
 
@@ -19,15 +17,8 @@ public:
 
     MessageDialog(QWidget* parent, const QString& title, const QString& text, int kind = 0);
 
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
 private:
     QLabel* text_label_ = nullptr;
     QPushButton* first_button_ = nullptr;
     QPushButton* second_button_ = nullptr;
-
-    WindowDrag drag_;
 };

@@ -3,6 +3,7 @@
 #include <QTableWidget>
 
 #include "deviceinfo.h"
+#include "test_device.h"
 
 TEST(DeviceInfo, StatusTextsAndClasses) {
     const char* expected[] = {"空闲",     "正在升级", "升级成功", "升级失败", "升级取消", "正在导出",
@@ -89,9 +90,7 @@ TEST(DeviceInfo, MetaTypesAreRegisteredUnderTheirNames) {
     EXPECT_NE(QMetaType::type("DeviceInfo"), 0);
     EXPECT_NE(QMetaType::type("DeviceStatus"), 0);
     EXPECT_NE(QMetaType::type("Qt::CheckState"), 0);
-    DeviceInfo info;
-    info.ip_addr = "1.1.1.1";
-    QVariant v = QVariant::fromValue(info);
+    QVariant v = QVariant::fromValue(device("1.1.1.1"));
     EXPECT_EQ(v.value<DeviceInfo>().ip_addr, "1.1.1.1");
 }
 

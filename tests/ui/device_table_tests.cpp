@@ -17,26 +17,10 @@
 #include "device_table_widget.h"
 #include "nav_button.h"
 #include "qtable_header_view.h"
+#include "test_device.h"
 #include "update_widget.h"
 
 namespace {
-
-DeviceInfo camera(const std::string& ip, int port = 80, uint32_t serial_low = 1) {
-    DeviceInfo info;
-    info.device_name = "cam";
-    info.ip_addr = ip;
-    info.port = port;
-    info.serial_high = 171;
-    info.serial_low = serial_low;
-    info.netmask = "255.255.255.0";
-    info.gateway = "192.168.1.1";
-    info.firmware_version = "3.2.1.15";
-    info.lens_code = 2;
-    info.mac_addr = "00:1A:2B:3C:4D:5E";
-    info.boot_time = "2026-12-01 08:00:00";
-    info.user_name = "should-not-show";
-    return info;
-}
 
 // The colour the status text is drawn in, as the table's style sheet resolves it.
 QColor textColor(UpdateWidget* cell) {
@@ -67,11 +51,27 @@ protected:
     DeviceTableWidget list{nullptr, std::make_shared<UiJobQueue>()};
 };
 
+// A window like the main one: its counter label is created before the list, so the label is
+// deleted first when the window goes, and its slot writes the selected count into the label.
+class CounterWindow : public QWidget {
+public:
+    CounterWindow(const bool& closing, int& late_updates) {
+        auto* counter = new QLabel(this);
+        list = new DeviceTableWidget(this, std::make_shared<UiJobQueue>());
+        connect(list, &DeviceTableWidgetBase::signalsSelectedChange, this, [&, counter](int select_num) {
+            if (closing) ++late_updates;
+            counter->setText(QString::number(select_num));
+        });
+    }
+
+    DeviceTableWidget* list;
+};
+
 }  // namespace
 
 TEST_F(SearchListTest, ARowIsFilledFromAReport) {
     QSignalSpy count(&list, &DeviceTableWidgetBase::signalsDeviceNumChange);
-    list.slotFindDevice(camera("192.168.1.64", 8080));
+    list.slotFindDevice(device("192.168.1.64", 8080));
     ASSERT_EQ(table()->rowCount(), 1);
     EXPECT_EQ(count.takeLast()[0].toInt(), 1);
     EXPECT_EQ(table()->rowHeight(0), 24);
@@ -109,25 +109,25 @@ TEST_F(SearchListTest, ARowIsFilledFromAReport) {
 }
 
 TEST_F(SearchListTest, RowsAreInNumericIpOrder) {
-    for (const char* ip : {"192.168.1.20", "192.168.1.3", "10.0.0.1"}) list.slotFindDevice(camera(ip));
+    for (const char* ip : {"192.168.1.20", "192.168.1.3", "10.0.0.1"}) list.slotFindDevice(device(ip));
     EXPECT_EQ(ips(), (std::vector<std::string>{"10.0.0.1", "192.168.1.3", "192.168.1.20"}));
 
     // A three-part address goes after every row, and so does one that arrives after it with
     // the same shape; a well-formed address still goes before them.
-    list.slotFindDevice(camera("1.2.3"));
-    list.slotFindDevice(camera("1.2.3.x"));
-    list.slotFindDevice(camera("192.168.1.100"));
-    list.slotFindDevice(camera("1..2.3"));
-    list.slotFindDevice(camera("9.9.9.9"));
+    list.slotFindDevice(device("1.2.3"));
+    list.slotFindDevice(device("1.2.3.x"));
+    list.slotFindDevice(device("192.168.1.100"));
+    list.slotFindDevice(device("1..2.3"));
+    list.slotFindDevice(device("9.9.9.9"));
     EXPECT_EQ(ips(), (std::vector<std::string>{"9.9.9.9", "10.0.0.1", "192.168.1.3", "192.168.1.20",
                                                "192.168.1.100", "1.2.3", "1.2.3.x", "1..2.3"}));
 }
 
 TEST_F(SearchListTest, DuplicateAddressesStayInArrivalOrder) {
-    list.slotFindDevice(camera("192.168.1.5", 80, 1));
-    list.slotFindDevice(camera("192.168.1.9", 80, 2));
-    list.slotFindDevice(camera("192.168.1.5", 80, 3));
-    list.slotFindDevice(camera("192.168.1.5", 80, 4));
+    list.slotFindDevice(device("192.168.1.5", 80, 1));
+    list.slotFindDevice(device("192.168.1.9", 80, 2));
+    list.slotFindDevice(device("192.168.1.5", 80, 3));
+    list.slotFindDevice(device("192.168.1.5", 80, 4));
     ASSERT_EQ(table()->rowCount(), 4);
     EXPECT_EQ(table()->item(0, 0)->data(kRoleSerialLow).toUInt(), 1u);
     EXPECT_EQ(table()->item(1, 0)->data(kRoleSerialLow).toUInt(), 3u);
@@ -172,7 +172,7 @@ TEST_F(SearchListTest, HeaderTogglesFromItsOwnState) {
     EXPECT_EQ(selected.takeLast()[0].toInt(), 0);
     EXPECT_FALSE(list.headerView()->isChecked());
 
-    for (const char* ip : {"10.0.0.1", "10.0.0.2", "10.0.0.3"}) list.slotFindDevice(camera(ip));
+    for (const char* ip : {"10.0.0.1", "10.0.0.2", "10.0.0.3"}) list.slotFindDevice(device(ip));
     // Ticking every row by hand leaves the header's box alone ...
     tick(0);
     tick(1);
@@ -194,7 +194,7 @@ TEST_F(SearchListTest, HeaderTogglesFromItsOwnState) {
 }
 
 TEST_F(SearchListTest, ItemClickCountsTickedRowsOnly) {
-    for (const char* ip : {"10.0.0.1", "10.0.0.2", "10.0.0.3"}) list.slotFindDevice(camera(ip));
+    for (const char* ip : {"10.0.0.1", "10.0.0.2", "10.0.0.3"}) list.slotFindDevice(device(ip));
     list.show();
     QSignalSpy selected(&list, &DeviceTableWidgetBase::signalsSelectedChange);
     QSignalSpy total(&list, &DeviceTableWidgetBase::signalsDeviceNumChange);
@@ -218,8 +218,8 @@ TEST_F(SearchListTest, ItemClickCountsTickedRowsOnly) {
 }
 
 TEST_F(SearchListTest, StatusCellClassesAndOneRowOnly) {
-    list.slotFindDevice(camera("10.0.0.1"));
-    list.slotFindDevice(camera("10.0.0.2"));
+    list.slotFindDevice(device("10.0.0.1"));
+    list.slotFindDevice(device("10.0.0.2"));
     UpdateWidget* first = list.statusCell(0);
     UpdateWidget* second = list.statusCell(1);
     EXPECT_TRUE(first->progressBar()->isHidden());
@@ -271,8 +271,8 @@ TEST_F(SearchListTest, WebPageButtonOpensTheCameraAddress) {
         opened.emplace_back(op, file, params);
     });
 
-    list.slotFindDevice(camera("192.168.1.64", 80));
-    list.slotFindDevice(camera("192.168.1.65", 8080));
+    list.slotFindDevice(device("192.168.1.64", 80));
+    list.slotFindDevice(device("192.168.1.65", 8080));
     list.show();
     QTest::mouseClick(list.toolsCell(0)->ieButton(), Qt::LeftButton);
     QTest::mouseClick(list.toolsCell(1)->ieButton(), Qt::LeftButton);
@@ -287,9 +287,7 @@ TEST_F(SearchListTest, WebPageButtonOpensTheCameraAddress) {
 }
 
 TEST(WebPageUrl, OnlyWellFormedAddressesReachTheShell) {
-    DeviceInfo info;
-    info.ip_addr = "10.1.2.3";
-    info.port = 80;
+    DeviceInfo info = device("10.1.2.3");
     EXPECT_EQ(DeviceTableWidgetBase::webPageUrl(info), "http://10.1.2.3/");
     info.port = 65535;
     EXPECT_EQ(DeviceTableWidgetBase::webPageUrl(info), "http://10.1.2.3:65535/");
@@ -308,7 +306,7 @@ TEST(WebPageUrl, OnlyWellFormedAddressesReachTheShell) {
 }
 
 TEST_F(SearchListTest, StatusMenuFiltersRowsAndOperationsSeeOnlyShownRows) {
-    for (const char* ip : {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}) list.slotFindDevice(camera(ip));
+    for (const char* ip : {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}) list.slotFindDevice(device(ip));
     list.setRowStatus(1, DEVICE_STATUS_UPDATE_SUCCESS, 0);
     list.setRowStatus(3, DEVICE_STATUS_UPDATE_SUCCESS, 0);
     list.setRowStatus(2, DEVICE_STATUS_UPDATE_FAILED, 0);
@@ -347,7 +345,7 @@ TEST_F(SearchListTest, StatusMenuFiltersRowsAndOperationsSeeOnlyShownRows) {
     list.setRowStatus(3, DEVICE_STATUS_UPDATING, 5);
     EXPECT_TRUE(table()->isRowHidden(3));
     // New rows are idle and stay out of view under this filter.
-    list.slotFindDevice(camera("10.0.0.9"));
+    list.slotFindDevice(device("10.0.0.9"));
     EXPECT_TRUE(table()->isRowHidden(4));
 
     entries[2]->trigger();                            // 升级失败
@@ -361,16 +359,40 @@ TEST_F(SearchListTest, StatusMenuFiltersRowsAndOperationsSeeOnlyShownRows) {
     list.clearDevices();
     EXPECT_EQ(list.statusFilter(), -1);
     EXPECT_TRUE(entries[0]->isChecked());
-    list.slotFindDevice(camera("10.0.0.1"));
+    list.slotFindDevice(device("10.0.0.1"));
     EXPECT_FALSE(table()->isRowHidden(0));
 }
 
-TEST_F(SearchListTest, ClearDevicesEmptiesEverything) {
-    for (const char* ip : {"10.0.0.1", "10.0.0.2"}) list.slotFindDevice(camera(ip));
+TEST(SearchListTeardown, ClosingTheWindowSendsNoCountToItsDeletedLabel) {
+    bool closing = false;
+    int late_updates = 0;
+    auto* window = new CounterWindow(closing, late_updates);
+    DeviceTableWidget* list = window->list;
+    list->slotFindDevice(device("10.0.0.1"));
+    list->slotFindDevice(device("10.0.0.2"));
+    list->setRowStatus(0, DEVICE_STATUS_UPDATE_SUCCESS, 0);
+    list->tableWidget()->item(0, kColumnCheck)->setCheckState(Qt::Checked);
+    list->setStatusFilter(DEVICE_STATUS_UPDATE_SUCCESS);
+    // Both a ticked row and a filter are left for the destructor to clear.
+    closing = true;
+    delete window;
+    EXPECT_EQ(late_updates, 0);
+}
+
+TEST_F(SearchListTest, ClearDevicesEmptiesEverythingAndSendsTheCountOnlyWhenTickedRowsGo) {
+    QSignalSpy selected(&list, &DeviceTableWidgetBase::signalsSelectedChange);
+    for (const char* ip : {"10.0.0.1", "10.0.0.2"}) list.slotFindDevice(device(ip));
     tick(0);
     list.clearDevices();
     EXPECT_EQ(table()->rowCount(), 0);
     EXPECT_TRUE(list.getSelectedDevices().empty());
     int row = -1;
     EXPECT_FALSE(list.findRowByIp("10.0.0.1", row));
+    ASSERT_EQ(selected.count(), 1);
+    EXPECT_EQ(selected[0][0].toInt(), 0);
+
+    list.slotFindDevice(device("10.0.0.1"));
+    list.setStatusFilter(-1);
+    list.clearDevices();
+    EXPECT_EQ(selected.count(), 1) << "nothing was ticked, and the filter did not change";
 }

@@ -108,27 +108,30 @@ TEST(DeviceDialog, CancelAndCloseHandNothingOn) {
     EXPECT_EQ(saved.count(), 0);
 }
 
-TEST(DeviceDialog, DragsWithTheLeftButton) {
+TEST(Dialogs, DragWithTheLeftButton) {
     DeviceForm form;
-    form.dialog.move(100, 100);
-    form.dialog.show();
-    const QPoint start = form.dialog.pos();
-    const QPoint grab(200, 300);
-    QMouseEvent press(QEvent::MouseButtonPress, grab, start + grab, Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(&form.dialog, &press);
-    QMouseEvent move(QEvent::MouseMove, grab, start + grab + QPoint(25, -15), Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(&form.dialog, &move);
-    EXPECT_EQ(form.dialog.pos(), start + QPoint(25, -15));
+    MessageDialog message(nullptr, QStringLiteral("提示信息"), QStringLiteral("x"), 0);
+    for (QDialog* dialog : {static_cast<QDialog*>(&form.dialog), static_cast<QDialog*>(&message)}) {
+        dialog->move(100, 100);
+        dialog->show();
+        const QPoint start = dialog->pos();
+        const QPoint grab(100, 100);
+        auto send = [&](QEvent::Type type, QPoint moved, Qt::MouseButton button, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, grab, start + grab + moved, button, buttons, Qt::NoModifier);
+            QApplication::sendEvent(dialog, &event);
+        };
+        send(QEvent::MouseButtonPress, {}, Qt::RightButton, Qt::RightButton);
+        send(QEvent::MouseMove, {40, 40}, Qt::NoButton, Qt::RightButton);
+        send(QEvent::MouseButtonRelease, {40, 40}, Qt::RightButton, Qt::NoButton);
+        EXPECT_EQ(dialog->pos(), start) << "only the left button drags";
 
-    QMouseEvent release(QEvent::MouseButtonRelease, grab, start + grab, Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
-    QApplication::sendEvent(&form.dialog, &release);
-    QMouseEvent stray(QEvent::MouseMove, grab, start + grab + QPoint(90, 90), Qt::NoButton, Qt::NoButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(&form.dialog, &stray);
-    EXPECT_EQ(form.dialog.pos(), start + QPoint(25, -15));
+        send(QEvent::MouseButtonPress, {}, Qt::LeftButton, Qt::LeftButton);
+        send(QEvent::MouseMove, {25, -15}, Qt::NoButton, Qt::LeftButton);
+        EXPECT_EQ(dialog->pos(), start + QPoint(25, -15));
+        send(QEvent::MouseButtonRelease, {25, -15}, Qt::LeftButton, Qt::NoButton);
+        send(QEvent::MouseMove, {90, 90}, Qt::NoButton, Qt::NoButton);
+        EXPECT_EQ(dialog->pos(), start + QPoint(25, -15));
+    }
 }
 
 TEST(MessageDialog, QuestionKindRejectsWithItsSecondButton) {

@@ -11,6 +11,7 @@
 #include <QTableWidget>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -19,15 +20,10 @@
 #include <vector>
 
 #include "device_table_widget.h"
+#include "sdkbase.h"
+#include "test_device.h"
 
 namespace {
-
-DeviceInfo report(const std::string& ip) {
-    DeviceInfo info;
-    info.ip_addr = ip;
-    info.port = 80;
-    return info;
-}
 
 void pumpEvents(int ms) {
     QElapsedTimer timer;
@@ -83,14 +79,19 @@ TEST(DiscoveryHandOff, ReportsQueuedBeforeAStopNeverReachTheList) {
 
     list.StartFindDevice();
     std::thread library_thread([&] {
-        for (int i = 0; i < 40; ++i) list.OnFindDevice(report("203.0.113." + std::to_string(i)));
+        for (int i = 0; i < 40; ++i) list.OnFindDevice(device("203.0.113." + std::to_string(i)));
     });
     library_thread.join();
+    // Other work queued for the list among the reports belongs to no search.
+    int other_calls = 0;
+    QMetaObject::invokeMethod(
+        &list, [&] { ++other_calls; }, Qt::QueuedConnection);
     // All 40 reports wait in the event queue; the user refreshes before they are delivered.
     list.StopFindDevice();
     EXPECT_EQ(table->rowCount(), 0);
     pumpEvents(20);
     EXPECT_EQ(rowsWithPrefix(table, "203.0.113."), 0);
+    EXPECT_EQ(other_calls, 1);
 
     list.StartFindDevice();
     pumpEvents(20);
@@ -102,7 +103,7 @@ TEST(DiscoveryHandOff, ASecondStartDoesNotDoubleReports) {
     DeviceTableWidget list(nullptr, std::make_shared<UiJobQueue>());
     list.StartFindDevice();
     list.StartFindDevice();
-    std::thread library_thread([&] { list.OnFindDevice(report("203.0.113.7")); });
+    std::thread library_thread([&] { list.OnFindDevice(device("203.0.113.7")); });
     library_thread.join();
     pumpEvents(20);
     EXPECT_EQ(rowsWithPrefix(list.tableWidget(), "203.0.113."), 1);
@@ -120,7 +121,7 @@ TEST(DiscoveryHandOff, ABacklogOfReportsIsInsertedCompletelyAndInOrder) {
     // 300 reports at once, in descending order, the last ten repeating an address.
     std::thread library_thread([&] {
         for (int i = 299; i >= 0; --i) {
-            DeviceInfo info = report("203.0.113." + std::to_string(i < 290 ? i : 7));
+            DeviceInfo info = device("203.0.113." + std::to_string(i < 290 ? i : 7));
             info.serial_low = static_cast<uint32_t>(1000 + i);
             list.OnFindDevice(info);
         }
@@ -147,7 +148,7 @@ TEST(DiscoveryHandOff, ABacklogOfReportsIsInsertedCompletelyAndInOrder) {
 
     // A stop in the middle of a backlog leaves nothing behind.
     library_thread = std::thread([&] {
-        for (int i = 0; i < 200; ++i) list.OnFindDevice(report("198.51.100." + std::to_string(i)));
+        for (int i = 0; i < 200; ++i) list.OnFindDevice(device("198.51.100." + std::to_string(i)));
     });
     library_thread.join();
     QCoreApplication::processEvents();
@@ -277,6 +278,7 @@ TEST_F(LanDiscoveryTest, RefreshEmptiesAndRebuildsTheList) {
     list.StartFindDevice();
     ASSERT_TRUE(waitForAll());
 
+    table->item(0, kColumnCheck)->setCheckState(Qt::Checked);
     QSignalSpy counts(&list, &DeviceTableWidgetBase::signalsSelectedChange);
     list.StopFindDevice();
     EXPECT_EQ(table->rowCount(), 0);
@@ -312,4 +314,19 @@ TEST_F(LanDiscoveryTest, NoReportReachesTheListAfterStopWhileReportsFlow) {
     pumpEvents(60);
     const std::vector<std::string> ips = tableIps(table);
     EXPECT_EQ(std::multiset<std::string>(ips.begin(), ips.end()), expected);
+}
+
+TEST_F(LanDiscoveryTest, TheWrapperStopEndsBothSearches) {
+    std::atomic<int> reports{0};
+    QObject::connect(
+        &list, &DeviceTableWidget::signalsFindDevice, &list, [&](DeviceInfo) { ++reports; },
+        Qt::DirectConnection);
+    ASSERT_EQ(RuDAVADO_SetTiming("discovery_spread", 30.0 / kp::timeScale()),
+              0);  // still answering at the stop
+    list.StartFindDevice();
+    ASSERT_TRUE(waitFor([&] { return reports > 0; }, 10000));
+    EXPECT_TRUE(factory::SDK_StopFindDevice());
+    const int stopped_at = reports;
+    pumpEvents(30);
+    EXPECT_EQ(reports, stopped_at);
 }

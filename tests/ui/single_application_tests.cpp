@@ -40,6 +40,7 @@ void start(QProcess& p, const QString& program, const QStringList& args, const Q
     ASSERT_TRUE(p.waitForStarted(10000));
 }
 
+// Looks for `line` on standard output and standard error.
 bool waitForLine(QProcess& p, const QByteArray& line, int timeout_ms = 15000) {
     QByteArray seen;
     QElapsedTimer t;
@@ -47,6 +48,7 @@ bool waitForLine(QProcess& p, const QByteArray& line, int timeout_ms = 15000) {
     while (t.elapsed() < timeout_ms) {
         p.waitForReadyRead(100);
         seen += p.readAllStandardOutput();
+        seen += p.readAllStandardError();
         if (seen.contains(line)) return true;
         if (p.state() == QProcess::NotRunning) return seen.contains(line);
     }
@@ -111,9 +113,11 @@ TEST(SingleApplication, RealProgramSecondStartExitsAtOnceAndStaleNameIsReclaimed
     QTemporaryDir dir;
     const QString program = copyProgram(dir, "bin", uniqueName("tool"), KP_TOOL_EXECUTABLE);
 
+    // The window's first debug line comes after the guard has started listening.
+    const QByteArray window_built = QStringLiteral("开始打印").toUtf8();
     QProcess first;
     start(first, program, {}, dir.path());
-    ASSERT_FALSE(first.waitForFinished(3000)) << "the first copy keeps running";
+    ASSERT_TRUE(waitForLine(first, window_built)) << "the first copy builds its window";
 
     QProcess second;
     start(second, program, {"file.bin"}, dir.path());
@@ -127,7 +131,7 @@ TEST(SingleApplication, RealProgramSecondStartExitsAtOnceAndStaleNameIsReclaimed
 
     QProcess third;
     start(third, program, {}, dir.path());
-    EXPECT_FALSE(third.waitForFinished(3000)) << "the stale name must not make it a second copy";
+    ASSERT_TRUE(waitForLine(third, window_built)) << "the stale name must not make it a second copy";
     QProcess fourth;
     start(fourth, program, {}, dir.path());
     ASSERT_TRUE(fourth.waitForFinished(10000));

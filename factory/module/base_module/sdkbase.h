@@ -95,5 +95,7 @@ protected:
 bool SDK_StartFindDeviceEx(KPLPRC_FIND_DEVICE_CALLBACK_EX callback, void* user_data);
 bool SDK_StartFindDeviceV2(KPLPRC_FIND_DEVICE_CALLBACK_V2 callback, void* user_data);
 bool SDK_SetCommonNotifyCallBack(KPLPRC_COMMON_NOTIFY_CALLBACK callback, void* user_data);
+// Ends both searches; no discovery callback runs after it returns.
+bool SDK_StopFindDevice();
 
 }  // namespace factory
