@@ -253,6 +253,6 @@ bool SDK_SetCommonNotifyCallBack(KPLPRC_COMMON_NOTIFY_CALLBACK callback, void* u
                      KPLPRClient_SetCommonNotifyCallBack(callback, user_data));
 }
 
-bool SDK_StopFindDevice() { return Registered("KpLPRClient_StopFindDevice", KpLPRClient_StopFindDevice()); }
+bool SDK_StopFindDevice() { return CheckCall("KpLPRClient_StopFindDevice", KpLPRClient_StopFindDevice()); }
 
 }  // namespace factory
