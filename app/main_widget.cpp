@@ -19,9 +19,15 @@
 #include "logging.h"
 #include "message_dialog.h"
 #include "nav_button.h"
+#include "play_wnd_widget.h"
+#include "right_device_list_widget.h"
 #include "right_factory_widget.h"
+#include "right_ipc_config_widget.h"
+#include "right_network_widget.h"
 #include "right_reboot_widget.h"
 #include "right_time_widget.h"
+#include "right_update_widget.h"
+#include "right_user_upload_widget.h"
 #include "title_widget.h"
 
 namespace {
@@ -163,6 +169,7 @@ MainWidget::MainWidget(QWidget* parent)
     for (const DeviceTableWidgetBase* list : lists) {
         connect(list, &DeviceTableWidgetBase::signalsDeviceNumChange, this, &MainWidget::OnDeviceNumChange);
         connect(list, &DeviceTableWidgetBase::signalsSelectedChange, this, &MainWidget::OnSelectedChange);
+        connect(list, &DeviceTableWidgetBase::signalOpenVideo, this, &MainWidget::slotOpenVideo);
     }
 
     hwnd_ = reinterpret_cast<HWND>(winId());
@@ -288,8 +295,12 @@ bool MainWidget::takeSelection(std::vector<DeviceInfo>& devices) {
 }
 
 void MainWidget::runPanel(RightConfigWidget* panel) {
+    runPanel(panel, [panel](int width, int height) { panel->setupPanel(width, height); });
+}
+
+void MainWidget::runPanel(RightConfigWidget* panel, const std::function<void(int width, int height)>& setup) {
     panel->setAttribute(Qt::WA_DeleteOnClose);
-    panel->setupPanel(kPanelWidth, height() - title_widget_->height());
+    setup(kPanelWidth, height() - title_widget_->height());
     panel->move(mapToGlobal(QPoint(width() - kPanelWidth, title_widget_->height())));
     panel->exec();
 }
@@ -322,27 +333,44 @@ void MainWidget::onRefreshClick() {
 
 // ---- Navigation entries -------------------------------------------------------------------------
 
-// The panels of the upgrade, configuration, network and upload entries are not part of the
-// program yet: their entries check the selection and their dispatch slots are in place.
 void MainWidget::onUpdateClick() {
     std::vector<DeviceInfo> devices;
-    takeSelection(devices);
+    if (!takeSelection(devices)) return;
+    auto* panel = new RightUpdateWidget(this);
+    connect(panel, &RightUpdateWidget::signalButtonUpdateClicked, this, &MainWidget::onButtonUpdateClicked);
+    runPanel(panel);
 }
 
 void MainWidget::onIpcClick() {
     std::vector<DeviceInfo> devices;
-    takeSelection(devices);
+    if (!takeSelection(devices)) return;
+    auto* panel = new RightIpcConfigWidget(this);
+    connect(panel, &RightIpcConfigWidget::signalButtonUpdateClicked, this, &MainWidget::onButtonIpcClicked);
+    connect(panel, &RightIpcConfigWidget::signalButtonSetPasswordClicked, this,
+            &MainWidget::onButtonSetPasswordClicked);
+    runPanel(panel);
 }
 
 void MainWidget::onNetworkClick() {
     std::vector<DeviceInfo> devices;
-    takeSelection(devices);
+    if (!takeSelection(devices)) return;
+    const DeviceInfo& first = devices.front();
+    auto* panel = new RightNetworkWidget(this);
+    connect(panel, &RightNetworkWidget::signalButtonUpdateClicked, this, &MainWidget::onButtonNetworkClicked);
+    runPanel(panel, [panel, &first](int width, int height) {
+        panel->setupPanel(width, height, QString::fromStdString(first.ip_addr), first.port,
+                          QString::fromStdString(first.netmask), QString::fromStdString(first.gateway));
+    });
 }
 
 void MainWidget::onOnvifClick() {}
 
-// The list export needs no ticked device; its panel is not part of the program yet.
-void MainWidget::onOutputClick() {}
+// The list export needs no ticked device.
+void MainWidget::onOutputClick() {
+    auto* panel = new RightDeviceListWidget(this);
+    connect(panel, &RightDeviceListWidget::signalButtonSaveClicked, this, &MainWidget::onButtonOutputClick);
+    runPanel(panel);
+}
 
 void MainWidget::onTimeClick() {
     std::vector<DeviceInfo> devices;
@@ -370,7 +398,11 @@ void MainWidget::onRestartClick() {
 
 void MainWidget::onUserUploadClick() {
     std::vector<DeviceInfo> devices;
-    takeSelection(devices);
+    if (!takeSelection(devices)) return;
+    auto* panel = new RightUserUploadWidget(this);
+    connect(panel, &RightUserUploadWidget::signalButtonUpdateClicked, this,
+            &MainWidget::onButtonUserUploadClick);
+    runPanel(panel);
 }
 
 // ---- Counters and pages -------------------------------------------------------------------------
@@ -418,6 +450,19 @@ void MainWidget::slotDelDevice() {
     if (devices.empty()) return showMessage(QString::fromUtf8(kSelectDevice));
     if (devices.size() > 1) return showMessage(QString::fromUtf8(kSelectOneDevice));
     local_list_->deleteDevice(devices.front().ip_addr);
+}
+
+// ---- Video preview ------------------------------------------------------------------------------
+
+void MainWidget::slotOpenVideo(DeviceInfo device_info) {
+    // A local-list camera keeps its own login; the login bar serves the search list.
+    std::string user = device_info.user_name;
+    std::string password = device_info.pass_word;
+    if (user.empty()) {
+        user = user_edit_->text().toUtf8().toStdString();
+        password = password_edit_->text().toUtf8().toStdString();
+    }
+    PlayWndWidget::Open(this, device_info, user, password);
 }
 
 bool MainWidget::nativeEvent(const QByteArray& eventType, void* message, long* result) {

@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -98,6 +99,9 @@ public Q_SLOTS:
     void slotAddDevice();
     void slotEditDevice();
     void slotDelDevice();
+    // A row's video button: the preview logs in with the device's own login when its record
+    // carries one (local list), with the login bar's otherwise.
+    void slotOpenVideo(DeviceInfo device_info);
 
 protected:
     bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
@@ -116,6 +120,8 @@ private:
     // Sizes the panel to the device area, places it at the window's right edge below the title
     // bar and runs it modally; the panel is deleted when it closes.
     void runPanel(RightConfigWidget* panel);
+    // The same with a panel-specific setup, given the width and height.
+    void runPanel(RightConfigWidget* panel, const std::function<void(int width, int height)>& setup);
 
     // Dispatch helpers (main_widget_dispatch.cpp).
     struct Login {

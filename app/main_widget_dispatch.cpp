@@ -13,6 +13,7 @@
 #include "ipv4.h"
 #include "logging.h"
 #include "main_widget.h"
+#include "right_output_widget.h"
 #include "row_reporter.h"
 
 namespace {
@@ -179,9 +180,11 @@ void MainWidget::onOutputConfigClick() {
         reporter.progress());
     // The read ran on this thread and has logged out; a refused read reported its failure.
     if (ability) {
-        // The parameter-group panel is not part of the program yet; the selection read from the
-        // camera stands until it is.
-        std::memcpy(export_selection_.get(), ability.get(), sizeof(KP_PARAM_IMPORT_ABILITY_V2));
+        auto* panel = new RightOutputWidget(this);
+        connect(panel, &RightOutputWidget::signalButtonSetupClicked, this,
+                &MainWidget::onButtonOutputConifgclicked);
+        runPanel(panel,
+                 [panel, &ability](int width, int height) { panel->setupPanel(width, height, *ability); });
     }
     deal->StopWorker();
 }
