@@ -1,6 +1,8 @@
 #include "row_reporter.h"
 
+#include <QCoreApplication>
 #include <QTableWidget>
+#include <QTimer>
 
 namespace {
 
@@ -60,9 +62,13 @@ factory::dealmodule::ProgressCallback RowReporter::progress() const {
         const DeviceStatus status = finalStatus(target->kind, ok, text);
         target->queue->postJob([target, deal, status]() mutable {
             target->setStatus(status, 0);
-            // The job has made its last report, so the join only waits for its last steps.
-            deal->StopWorker();
-            deal.reset();
+            // The join comes one turn of the event loop later: by then the worker has left its
+            // job, so a batch whose reports arrive together does not hold the window up while
+            // hundreds of threads are scheduled out one by one.
+            QTimer::singleShot(0, QCoreApplication::instance(), [deal]() mutable {
+                deal->StopWorker();
+                deal.reset();
+            });
         });
         return false;
     };
