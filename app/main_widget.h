@@ -16,6 +16,7 @@
 
 #include "RuDAVADO.h"
 #include "deviceinfo.h"
+#include "row_reporter.h"
 #include "ui_job_queue.h"
 
 class QHBoxLayout;
@@ -129,12 +130,14 @@ private:
         std::string password;
     };
     Login loginFor(const DeviceInfo& device) const;
-    // The common loop: one job per ticked device of the visible list, in list order. `start`
-    // posts the operation; it is given the job, the device, its index and its login. A job that
+    // The common loop: one job per ticked device of the visible list, in list order, each row
+    // set to `status_at_start` first (none when negative). `start` posts the operation; it is
+    // given the job, the device, its index, its login and the reporter of its row. A job that
     // cannot be initialised ends the loop.
-    using StartJob = std::function<void(const std::shared_ptr<factory::dealmodule>& deal,
-                                        const DeviceInfo& device, int index, const Login& login)>;
-    void dispatch(int status_at_start, const StartJob& start);
+    using StartJob =
+        std::function<void(const std::shared_ptr<factory::dealmodule>& deal, const DeviceInfo& device,
+                           int index, const Login& login, const RowReporter& reporter)>;
+    void dispatch(int status_at_start, RowReporter::Kind kind, const StartJob& start);
 
     TitleWidget* title_widget_ = nullptr;
     DeviceTableWidget* device_table_widget_ = nullptr;

@@ -36,7 +36,7 @@ MainWidget::Login MainWidget::loginFor(const DeviceInfo& device) const {
     return {user_edit_->text().toUtf8().toStdString(), password_edit_->text().toUtf8().toStdString()};
 }
 
-void MainWidget::dispatch(int status_at_start, const StartJob& start) {
+void MainWidget::dispatch(int status_at_start, RowReporter::Kind kind, const StartJob& start) {
     DeviceTableWidgetBase* list = visibleList();
     const std::vector<DeviceInfo> devices = list->getSelectedDevices();
     for (size_t i = 0; i < devices.size(); ++i) {
@@ -46,39 +46,41 @@ void MainWidget::dispatch(int status_at_start, const StartJob& start) {
         if (!deal->InitModules(1)) return;
         if (status_at_start >= 0)
             list->setRowStatus(device.row, static_cast<DeviceStatus>(status_at_start), 0);
-        start(deal, device, static_cast<int>(i), loginFor(device));
+        start(deal, device, static_cast<int>(i), loginFor(device),
+              RowReporter(ui_job_queue_, list, device.row, deal, kind));
     }
 }
 
 void MainWidget::onButtonUpdateClicked(QString path) {
     std::fputs("1:update \n", stdout);
     const std::string firmware = toGb2312(path);
-    DeviceTableWidgetBase* list = visibleList();
-    dispatch(-1, [&](const Deal& deal, const DeviceInfo& device, int, const Login& login) {
-        RowReporter reporter(ui_job_queue_, list, device.row, deal, RowReporter::Kind::Upgrade);
-        deal->Upgrade(device.ip_addr, device.port, login.user, login.password, firmware, reporter.progress(),
-                      reporter.upgradeProgress());
-    });
+    dispatch(-1, RowReporter::Kind::Upgrade,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 deal->Upgrade(device.ip_addr, device.port, login.user, login.password, firmware,
+                               reporter.progress(), reporter.upgradeProgress());
+             });
 }
 
 void MainWidget::onButtonIpcClicked(QString path) {
     std::fputs("1:update \n", stdout);
     const std::string file = toGb2312(path);
-    DeviceTableWidgetBase* list = visibleList();
-    dispatch(-1, [&](const Deal& deal, const DeviceInfo& device, int, const Login& login) {
-        RowReporter reporter(ui_job_queue_, list, device.row, deal, RowReporter::Kind::Setting);
-        deal->ImportParam(device.ip_addr, device.port, login.user, login.password, file, reporter.progress());
-    });
+    dispatch(-1, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 deal->ImportParam(device.ip_addr, device.port, login.user, login.password, file,
+                                   reporter.progress());
+             });
 }
 
 void MainWidget::onButtonSetPasswordClicked(QString password) {
     const std::string new_password = password.toUtf8().toStdString();
-    DeviceTableWidgetBase* list = visibleList();
-    dispatch(DEVICE_STATUS_SETTING, [&](const Deal& deal, const DeviceInfo& device, int, const Login& login) {
-        RowReporter reporter(ui_job_queue_, list, device.row, deal, RowReporter::Kind::Setting);
-        deal->SetPassword(device.ip_addr, device.port, login.user, login.password, new_password,
-                          reporter.progress());
-    });
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 deal->SetPassword(device.ip_addr, device.port, login.user, login.password, new_password,
+                                   reporter.progress());
+             });
 }
 
 void MainWidget::onButtonNetworkClicked(QString ip, int port, QString mask, QString geteway) {
@@ -93,48 +95,50 @@ void MainWidget::onButtonNetworkClicked(QString ip, int port, QString mask, QStr
             list->setRowStatus(device.row, DEVICE_STATUS_SET_FAILED, 0);
         return;
     }
-    dispatch(DEVICE_STATUS_SETTING, [&](const Deal& deal, const DeviceInfo& device, int index, const Login&) {
-        RowReporter reporter(ui_job_queue_, list, device.row, deal, RowReporter::Kind::Setting);
-        uint32_t address = 0;
-        if (!factory::AddIpv4(first, static_cast<uint32_t>(index), &address)) {
-            // Past 255.255.255.255 there is no next address to give.
-            reporter.progress()(false, std::string());
-            return;
-        }
-        deal->PostJob([deal, serial_high = device.serial_high, serial_low = device.serial_low,
-                       address = factory::FormatIpv4(address), gateway, netmask,
-                       progress = reporter.progress()] {
-            deal->ModifyIpJob(serial_high, serial_low, address, gateway, netmask, progress);
-        });
-    });
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int index, const Login&,
+                 const RowReporter& reporter) {
+                 uint32_t address = 0;
+                 if (!factory::AddIpv4(first, static_cast<uint32_t>(index), &address)) {
+                     // Past 255.255.255.255 there is no next address to give.
+                     reporter.progress()(false, std::string());
+                     return;
+                 }
+                 deal->PostJob([deal, serial_high = device.serial_high, serial_low = device.serial_low,
+                                address = factory::FormatIpv4(address), gateway, netmask,
+                                progress = reporter.progress()] {
+                     deal->ModifyIpJob(serial_high, serial_low, address, gateway, netmask, progress);
+                 });
+             });
 }
 
 void MainWidget::onButtonFactoryClicked(int index) {
-    DeviceTableWidgetBase* list = visibleList();
-    dispatch(DEVICE_STATUS_SETTING, [&](const Deal& deal, const DeviceInfo& device, int, const Login& login) {
-        RowReporter reporter(ui_job_queue_, list, device.row, deal, RowReporter::Kind::Setting);
-        deal->Restore(device.ip_addr, device.port, login.user, login.password, static_cast<unsigned>(index),
-                      reporter.progress());
-    });
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 deal->Restore(device.ip_addr, device.port, login.user, login.password,
+                               static_cast<unsigned>(index), reporter.progress());
+             });
 }
 
 void MainWidget::onButtonTimeClicked() {
-    DeviceTableWidgetBase* list = visibleList();
-    dispatch(DEVICE_STATUS_SETTING, [&](const Deal& deal, const DeviceInfo& device, int, const Login& login) {
-        RowReporter reporter(ui_job_queue_, list, device.row, deal, RowReporter::Kind::Setting);
-        deal->SetTime(device.ip_addr, device.port, login.user, login.password, reporter.progress());
-    });
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 deal->SetTime(device.ip_addr, device.port, login.user, login.password, reporter.progress());
+             });
 }
 
 void MainWidget::onButtonRebootClicked() {
     DeviceTableWidgetBase* list = visibleList();
     const int status_at_start = DEVICE_STATUS_SETTING;
-    dispatch(-1, [&](const Deal& deal, const DeviceInfo& device, int, const Login& login) {
-        KPES_LOG(kpes::LS_WARNING) << "开始重启设备: " << device.ip_addr << "index:" << device.row;
-        list->setRowStatus(device.row, static_cast<DeviceStatus>(status_at_start), 0);
-        RowReporter reporter(ui_job_queue_, list, device.row, deal, RowReporter::Kind::Setting);
-        deal->Reboot(device.ip_addr, device.port, login.user, login.password, reporter.progress());
-    });
+    dispatch(-1, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 KPES_LOG(kpes::LS_WARNING) << "开始重启设备: " << device.ip_addr << "index:" << device.row;
+                 list->setRowStatus(device.row, static_cast<DeviceStatus>(status_at_start), 0);
+                 deal->Reboot(device.ip_addr, device.port, login.user, login.password, reporter.progress());
+             });
 }
 
 void MainWidget::onButtonUserUploadClick(bool enable_logo, QString path_logo, bool enable_bg, QString path_bg,
@@ -142,12 +146,12 @@ void MainWidget::onButtonUserUploadClick(bool enable_logo, QString path_logo, bo
     const std::string logo = toGb2312(path_logo);
     const std::string bg = toGb2312(path_bg);
     const std::string css = toGb2312(path_css);
-    DeviceTableWidgetBase* list = visibleList();
-    dispatch(DEVICE_STATUS_SETTING, [&](const Deal& deal, const DeviceInfo& device, int, const Login& login) {
-        RowReporter reporter(ui_job_queue_, list, device.row, deal, RowReporter::Kind::Setting);
-        deal->Upload(device.ip_addr, device.port, login.user, login.password, enable_logo, logo, enable_bg,
-                     bg, enable_css, css, reporter.progress());
-    });
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 deal->Upload(device.ip_addr, device.port, login.user, login.password, enable_logo, logo,
+                              enable_bg, bg, enable_css, css, reporter.progress());
+             });
 }
 
 // ---- Configuration export -----------------------------------------------------------------------

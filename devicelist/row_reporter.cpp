@@ -1,5 +1,9 @@
 #include "row_reporter.h"
 
+#include <QCoreApplication>
+#include <QTableWidget>
+#include <QTimer>
+
 namespace {
 
 const char kDone[] = "完成";
@@ -8,8 +12,21 @@ const char kDone[] = "完成";
 
 RowReporter::RowReporter(UiJobQueuePtr queue, DeviceTableWidgetBase* list, int row,
                          std::shared_ptr<factory::dealmodule> deal, Kind kind)
-    : target_(std::make_shared<const Target>(Target{std::move(queue), list, row, kind})),
+    : target_(std::make_shared<const Target>(
+          Target{std::move(queue), list, list ? list->statusCell(row) : nullptr, row, kind})),
       deal_(std::move(deal)) {}
+
+void RowReporter::Target::setStatus(DeviceStatus status, int value) const {
+    if (!list || !cell) return;
+    int current = row;
+    if (list->statusCell(current) != cell) {
+        const int rows = list->tableWidget()->rowCount();
+        for (current = 0; current < rows && list->statusCell(current) != cell; ++current) {
+        }
+        if (current == rows) return;
+    }
+    list->setRowStatus(current, status, value);
+}
 
 DeviceStatus RowReporter::finalStatus(Kind kind, bool ok, const std::string& text) {
     switch (kind) {
@@ -44,10 +61,14 @@ factory::dealmodule::ProgressCallback RowReporter::progress() const {
         if (ok && text != kDone) return true;
         const DeviceStatus status = finalStatus(target->kind, ok, text);
         target->queue->postJob([target, deal, status]() mutable {
-            if (target->list) target->list->setRowStatus(target->row, status, 0);
-            // The job has made its last report, so the join only waits for its last steps.
-            deal->StopWorker();
-            deal.reset();
+            target->setStatus(status, 0);
+            // The join comes one turn of the event loop later: by then the worker has left its
+            // job, so a batch whose reports arrive together does not hold the window up while
+            // hundreds of threads are scheduled out one by one.
+            QTimer::singleShot(0, QCoreApplication::instance(), [deal]() mutable {
+                deal->StopWorker();
+                deal.reset();
+            });
         });
         return false;
     };
@@ -57,8 +78,6 @@ factory::dealmodule::UpgradeProgressCallback RowReporter::upgradeProgress() cons
     // Only the target: holding the job here as well would add nothing to what progress() holds.
     return [target = target_](int state, int percent) {
         const DeviceStatus status = upgradeStatus(state);
-        target->queue->postJob([target, status, percent] {
-            if (target->list) target->list->setRowStatus(target->row, status, percent);
-        });
+        target->queue->postJob([target, status, percent] { target->setStatus(status, percent); });
     };
 }

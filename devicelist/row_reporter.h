@@ -8,6 +8,10 @@
 //
 // A successful intermediate step is dropped before anything is posted; every failure and the
 // final "完成" end the job. The callbacks keep the job alive until that final UI job has run.
+//
+// The row is followed by its status cell, not its index: discovery keeps inserting rows while a
+// batch runs (a restarted camera answers again), and a refresh empties the list. A report whose
+// row is gone is dropped.
 #pragma once
 
 #include <QPointer>
@@ -18,6 +22,7 @@
 #include "device_table_widget_base.h"
 #include "deviceinfo.h"
 #include "ui_job_queue.h"
+#include "update_widget.h"
 
 class RowReporter {
 public:
@@ -41,8 +46,11 @@ private:
     struct Target {
         UiJobQueuePtr queue;
         QPointer<DeviceTableWidgetBase> list;
+        QPointer<UpdateWidget> cell;
         int row;
         Kind kind;
+        // User-interface thread: the row's status through the list, if the row is still there.
+        void setStatus(DeviceStatus status, int value) const;
     };
     std::shared_ptr<const Target> target_;
     std::shared_ptr<factory::dealmodule> deal_;
