@@ -2,6 +2,7 @@
 // navigation row on ticked rows of both pages, each row ending in its final status.
 #include <RuDAVADO_control.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,12 +10,15 @@
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTableWidget>
+#include <QTimer>
 #include <map>
 #include <set>
 
 #include "device_table_widget.h"
 #include "edit_device_table_widget.h"
 #include "main_window_fixture.h"
+#include "nav_button.h"
+#include "right_output_widget.h"
 #include "row_reporter.h"
 #include "update_widget.h"
 
@@ -189,9 +193,19 @@ TEST_F(DispatchTest, ConfigurationExportWritesItsFileThatImportReadsBack) {
 
     const int row = searchRow("192.168.1.100");
     tick(search_, {row});
-    window_->onOutputConfigClick();  // reads the camera's parameter groups
+    // Reads the camera's parameter groups and opens the export panel on them: confirm it as it is.
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* panel = qobject_cast<RightOutputWidget*>(QApplication::activeModalWidget());
+        if (!panel) return;
+        poll.stop();
+        panel->confirmButton()->click();
+        panel->headerButton()->click();
+    });
+    poll.start();
+    window_->onOutputConfigClick();
     ASSERT_GT(window_->exportSelection().group_count, 0);
-    window_->onButtonOutputConifgclicked(window_->exportSelection());
     ASSERT_TRUE(waitForStatus(search_, row, QStringLiteral("导出成功")));
     const QStringList files = QDir(dir_.path()).entryList({"*.cfg"});
     ASSERT_EQ(files.size(), 1);

@@ -19,22 +19,15 @@
 
 namespace {
 
-struct Counts {
-    int sessions = 0;
-    int plays = 0;
-    long long frames = 0;
-};
+using Counts = RuDAVADO_CameraState;
 
 Counts countsOf(const char* ip) {
-    RuDAVADO_CameraState state;
-    Counts counts;
-    if (RuDAVADO_GetCameraState(RuDAVADO_FindCamera(ip), &state) == 0)
-        counts = {state.sessions, state.plays, state.frames_drawn};
-    return counts;
+    Counts state{};
+    RuDAVADO_GetCameraState(RuDAVADO_FindCamera(ip), &state);
+    return state;
 }
 
-DeviceInfo device(const char* ip, const std::string& user = std::string(),
-                  const std::string& password = std::string()) {
+DeviceInfo device(const char* ip, const char* user = "", const char* password = "") {
     DeviceInfo info;
     info.ip_addr = ip;
     info.port = 80;
@@ -44,10 +37,8 @@ DeviceInfo device(const char* ip, const std::string& user = std::string(),
 }
 
 bool backTo(const char* ip, const Counts& before) {
-    return waitFor([&] {
-        const Counts now = countsOf(ip);
-        return now.sessions == before.sessions && now.plays == before.plays;
-    });
+    return waitFor(
+        [&] { return countsOf(ip).sessions == before.sessions && countsOf(ip).plays == before.plays; });
 }
 
 class PreviewTest : public ::testing::Test {
@@ -132,12 +123,12 @@ TEST_F(PreviewTest, DrawsTheMovingTestPictureUnderX) {
     auto* window = new PlayWndWidget(nullptr, device(ip), "admin", "admin");
     window->setWindowTitle(QStringLiteral("视频预览"));
     window->show();
-    ASSERT_TRUE(waitFor([&] { return countsOf(ip).frames > before.frames + 10; }));
+    ASSERT_TRUE(waitFor([&] { return countsOf(ip).frames_drawn > before.frames_drawn + 10; }));
 
     QScreen* screen = QGuiApplication::primaryScreen();
     const QImage first = screen->grabWindow(window->videoLabel()->winId()).toImage();
-    const long long frames = countsOf(ip).frames;
-    ASSERT_TRUE(waitFor([&] { return countsOf(ip).frames > frames + 5; }));
+    const long long frames = countsOf(ip).frames_drawn;
+    ASSERT_TRUE(waitFor([&] { return countsOf(ip).frames_drawn > frames + 5; }));
     const QImage later = screen->grabWindow(window->videoLabel()->winId()).toImage();
     EXPECT_NE(first, later);
     int lit = 0;
