@@ -1,6 +1,7 @@
 #include "right_output_widget.h"
 
 #include <QByteArray>
+#include <QSignalBlocker>
 #include <QTextCodec>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -62,6 +63,7 @@ void RightOutputWidget::setupPanel(int width, int height, const KP_PARAM_IMPORT_
 
 void RightOutputWidget::buildTree() {
     tree_->clear();
+    item_names_.assign(static_cast<size_t>(usedGroups(*ability_)), {});
     const Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable;
     for (int g = 0; g < usedGroups(*ability_); ++g) {
         const KP_PARAM_IMPORT_GROUP& group = ability_->groups[g];
@@ -69,7 +71,9 @@ void RightOutputWidget::buildTree() {
         group_item->setFlags(flags);
         int checked = 0;
         for (int i = 0; i < usedItems(group); ++i) {
-            auto* child = new QTreeWidgetItem(group_item, QStringList(fromGb2312(group.items[i].name)));
+            item_names_[static_cast<size_t>(g)].push_back(fromGb2312(group.items[i].name));
+            auto* child =
+                new QTreeWidgetItem(group_item, QStringList(item_names_[static_cast<size_t>(g)].back()));
             child->setFlags(flags);
             const bool selected = group.items[i].selected != 0;
             child->setCheckState(0, selected ? Qt::Checked : Qt::Unchecked);
@@ -99,15 +103,21 @@ void RightOutputWidget::writeBack(QTreeWidgetItem* item) {
     if (!item->parent()) return;
     const QString name = item->text(0);
     const bool checked = item->checkState(0) == Qt::Checked;
-    for (int g = 0; g < usedGroups(*ability_); ++g) {
+    for (size_t g = 0; g < item_names_.size(); ++g) {
         KP_PARAM_IMPORT_GROUP& group = ability_->groups[g];
-        for (int i = 0; i < usedItems(group); ++i) {
-            if (fromGb2312(group.items[i].name) != name) continue;
+        for (size_t i = 0; i < item_names_[g].size(); ++i) {
+            if (item_names_[g][i] != name) continue;
             group.items[i].selected = checked ? 1 : 0;
-            std::printf("selected item[%d][%d]:%d \n", g, i, group.items[i].selected);
-            // A namesake elsewhere in the tree shows what will be exported.
-            QTreeWidgetItem* shown = tree_->topLevelItem(g) ? tree_->topLevelItem(g)->child(i) : nullptr;
-            if (shown && shown != item) shown->setCheckState(0, item->checkState(0));
+            std::printf("selected item[%d][%d]:%d \n", static_cast<int>(g), static_cast<int>(i),
+                        group.items[i].selected);
+            // A namesake elsewhere in the tree shows what will be exported. Its flag is written
+            // right here, so it follows quietly: a record full of namesakes must not recurse deep.
+            QTreeWidgetItem* shown = tree_->topLevelItem(static_cast<int>(g))->child(static_cast<int>(i));
+            if (shown != item && shown->checkState(0) != item->checkState(0)) {
+                const QSignalBlocker quiet(tree_);
+                shown->setCheckState(0, item->checkState(0));
+                recomputeParent(shown);
+            }
         }
     }
 }

@@ -2,7 +2,9 @@
 // tick is written back into the panel's copy of the ability record; confirm emits that copy.
 #pragma once
 
+#include <QString>
 #include <memory>
+#include <vector>
 
 #include "RuDAVADO.h"
 #include "right_config_widget.h"
@@ -37,6 +39,8 @@ private:
 
     // 827,716 bytes: on the heap.
     std::unique_ptr<KP_PARAM_IMPORT_ABILITY_V2> ability_;
+    // Item names decoded once per tree build: every tick compares against all of them.
+    std::vector<std::vector<QString>> item_names_;
     QTreeWidget* tree_ = nullptr;
     NavButton* confirm_button_ = nullptr;
 };
