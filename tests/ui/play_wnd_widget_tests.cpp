@@ -11,10 +11,12 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "btn_tools_widget.h"
 #include "dealmodule.h"
 #include "device_table_widget.h"
 #include "edit_device_table_widget.h"
 #include "main_window_fixture.h"
+#include "nav_button.h"
 #include "play_wnd_widget.h"
 
 namespace {
@@ -89,9 +91,9 @@ TEST_F(MainWindowTest, PreviewLogsInWithTheDevicesOwnLoginWhenItHasOne) {
     const char* ip = "192.168.1.103";
     const Counts before = countsOf(ip);
 
-    // Opens the preview through the list's signal and closes it once the start has reported;
-    // returns the live videos seen meanwhile.
-    auto openFrom = [&](DeviceTableWidgetBase* list, const DeviceInfo& info) {
+    // Runs `open`, closes the preview once the start has reported; returns the live videos
+    // seen meanwhile.
+    auto openWith = [&](const std::function<void()>& open) {
         int plays = -1;
         QTimer poll;
         poll.setInterval(5);
@@ -103,14 +105,17 @@ TEST_F(MainWindowTest, PreviewLogsInWithTheDevicesOwnLoginWhenItHasOne) {
             window->close();
         });
         poll.start();
-        emit list->signalOpenVideo(info);
+        open();
         return plays;
     };
 
-    EXPECT_EQ(openFrom(window_->localList(), device(ip, "admin", "Kp@2024")), before.plays + 1);
+    EXPECT_EQ(openWith([&] { emit window_->localList()->signalOpenVideo(device(ip, "admin", "Kp@2024")); }),
+              before.plays + 1);
     EXPECT_TRUE(backTo(ip, before));
-    // A search-list record carries no login: the login bar's is refused and the label stays black.
-    EXPECT_EQ(openFrom(window_->searchList(), device(ip)), before.plays);
+    // A search-list row carries no login: the login bar's is refused and the label stays black.
+    fillSearchList();
+    DeviceTableWidgetBase* search = window_->searchList();
+    EXPECT_EQ(openWith([&] { search->toolsCell(rowOf(search, ip))->videoButton()->click(); }), before.plays);
     EXPECT_TRUE(backTo(ip, before));
 }
 
