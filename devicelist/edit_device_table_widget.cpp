@@ -5,6 +5,9 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <atomic>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "btn_tools_widget.h"
 #include "databasemanager.h"
@@ -53,9 +56,38 @@ DeviceInfo loginRecord(const QString& ip, int port, const QString& user_name, co
 
 }  // namespace
 
+// Login-state changes on their way to the user-interface thread, in arrival order. Only the
+// change that finds it empty asks for a job to be posted.
+class LoginStateMailbox {
+public:
+    using Change = std::pair<KP_LPRC_COMMON_NOTIFY, std::string>;
+
+    // True when the caller has to post the job that takes the changes.
+    bool add(KP_LPRC_COMMON_NOTIFY notify, const std::string& ip) {
+        std::lock_guard<std::mutex> guard(lock_);
+        changes_.emplace_back(notify, ip);
+        if (job_posted_) return false;
+        job_posted_ = true;
+        return true;
+    }
+    std::vector<Change> take() {
+        std::lock_guard<std::mutex> guard(lock_);
+        job_posted_ = false;
+        std::vector<Change> changes;
+        changes.swap(changes_);
+        return changes;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<Change> changes_;
+    bool job_posted_ = false;
+};
+
 EditDeviceTableWidget::EditDeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue)
     : DeviceTableWidgetBase(parent, std::move(ui_job_queue)),
       manager_(std::make_shared<factory::DeviceConnectionManager>()),
+      mailbox_(std::make_shared<LoginStateMailbox>()),
       alive_(std::make_shared<int>(0)) {
     // The library says nothing about a fresh login, so a camera that the reconnect pass brought
     // back would otherwise stay "掉线".
@@ -126,21 +158,21 @@ void EditDeviceTableWidget::addRow(const DeviceInfo& info) {
 }
 
 void EditDeviceTableWidget::logIn(const DeviceInfo& info) {
-    // Runs on the manager's thread with no lock held, so posting may wait for the UI thread.
-    std::weak_ptr<int> alive = alive_;
-    UiJobQueuePtr queue = uiJobQueue();
+    // Runs on the manager's thread; the state handler decides by the connection's handle.
     const std::string ip = info.ip_addr;
-    manager_->AddAndLogin(info.ip_addr, info.port, info.user_name, info.pass_word, [this, alive, queue, ip] {
-        queue->postJob([this, alive, ip] {
-            if (!alive.expired()) emit signalsChangeDeviceStatus(KP_LPRC_NOTIFY_ONLINE, ip);
-        });
-    });
+    manager_->AddAndLogin(info.ip_addr, info.port, info.user_name, info.pass_word,
+                          [this, ip] { postLoginState(KP_LPRC_NOTIFY_ONLINE, ip); });
 }
 
 void EditDeviceTableWidget::postLoginState(KP_LPRC_COMMON_NOTIFY notify, const std::string& ip) {
+    if (!mailbox_->add(notify, ip)) return;
     std::weak_ptr<int> alive = alive_;
-    uiJobQueue()->postJob([this, alive, notify, ip] {
-        if (!alive.expired()) emit signalsChangeDeviceStatus(notify, ip);
+    std::shared_ptr<LoginStateMailbox> mailbox = mailbox_;
+    uiJobQueue()->postJob([this, alive, mailbox] {
+        for (const LoginStateMailbox::Change& change : mailbox->take()) {
+            if (alive.expired()) return;
+            emit signalsChangeDeviceStatus(change.first, change.second);
+        }
     });
 }
 

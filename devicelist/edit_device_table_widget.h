@@ -11,8 +11,10 @@
 // of the user first adds the rows still waiting.
 //
 // Work done on the manager's thread (login results) and on the library's thread (session
-// notices) reaches the table only as jobs on the window's UiJobQueue; a job that runs after the
-// list is gone does nothing.
+// notices) reaches the table only through jobs on the window's UiJobQueue. The changes are
+// gathered so that the list has at most one job waiting there: with hundreds of cameras a
+// producer would otherwise wait for room while the user-interface thread waits for it (closing
+// the window joins the manager's thread). A job that runs after the list is gone does nothing.
 #pragma once
 
 #include <RuDAVADO.h>
@@ -29,6 +31,7 @@ class DeviceConnectionManager;
 }
 
 class QTimer;
+class LoginStateMailbox;
 
 class EditDeviceTableWidget : public DeviceTableWidgetBase {
     Q_OBJECT
@@ -81,6 +84,7 @@ private:
     int edit_row_ = -1;
     std::deque<DeviceInfo> stored_rows_;
     QTimer* load_timer_ = nullptr;
+    std::shared_ptr<LoginStateMailbox> mailbox_;
     // Jobs hold it weakly: expired means the list is gone.
     std::shared_ptr<int> alive_;
 };

@@ -82,9 +82,8 @@ std::string DeviceConnectionManager::IpOfHandle(KPLPRC_HANDLE handle) const {
 }
 
 void DeviceConnectionManager::PostJob(Job job) {
-    // Jobs are never dropped: a full ring waits for the worker to take one.
-    jobs_.Push(std::move(job));
     std::lock_guard<std::mutex> guard(worker_lock_);
+    jobs_.push_back(std::move(job));
     wake_.notify_one();
 }
 
@@ -98,7 +97,7 @@ bool DeviceConnectionManager::RunOneStep(std::unique_lock<std::mutex>& guard) {
     // Sleeps until there is work or the next reconnect pass is due; an idle manager with
     // hundreds of connections wakes about once a minute.
     while (!stop_) {
-        if (!paused_ && (jobs_.Size() > 0 || !logins_.empty() || Clock::now() >= next_pass_)) break;
+        if (!paused_ && (!jobs_.empty() || !logins_.empty() || Clock::now() >= next_pass_)) break;
         if (paused_)
             wake_.wait(guard);
         else
@@ -107,8 +106,9 @@ bool DeviceConnectionManager::RunOneStep(std::unique_lock<std::mutex>& guard) {
     if (stop_) return false;
 
     // Posted jobs first: they are cheap, and a removal must not wait behind slow logins.
-    Job job;
-    if (jobs_.TryPop(job)) {
+    if (!jobs_.empty()) {
+        Job job = std::move(jobs_.front());
+        jobs_.pop_front();
         guard.unlock();
         if (job) job();
         job = nullptr;

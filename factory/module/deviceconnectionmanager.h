@@ -13,11 +13,11 @@
 // thread and never wait for a login: the map lock is held only to look up or change the map,
 // never across a network call or a completion job.
 //
-// The posted jobs wait in the shared JobRing. The manager runs its own loop rather than a
-// JobWorker because it has two kinds of work: posted jobs, which are cheap and go first, and
-// the logins they queue, which may each wait seconds for a connect time-out; a removal or an
-// add must not wait behind fifty of those, and the user-interface thread must not wait for
-// room in the ring while they run.
+// The manager runs its own loop rather than a JobWorker because it has two kinds of work:
+// posted jobs, which are cheap and go first, and the logins they queue, which may each wait
+// seconds for a connect time-out, so that a removal or an add does not wait behind fifty of
+// those. Posted jobs wait in an unbounded queue, not a fixed ring: the poster is the
+// user-interface thread, and a full ring would stop it for as long as a login runs.
 //
 // A completion job runs on the worker after its login attempt (whatever the outcome) with no
 // lock held, so it may post to a queue that waits for a thread which calls Find. Logins made by
@@ -37,13 +37,12 @@
 
 #include "RuDAVADO.h"
 #include "deviceconnection.h"
-#include "job_ring.h"
 
 namespace factory {
 
 class DeviceConnectionManager {
 public:
-    using Job = JobRing::Job;
+    using Job = std::function<void()>;
     using ReconnectCallback = std::function<void(const std::string& ip)>;
 
     // Between reconnect passes, in milliseconds at time scale 1.
@@ -64,7 +63,7 @@ public:
     void SetPaused(bool paused);
 
     // Creates the address's connection and logs it in, unless the address already has one;
-    // `completion` runs afterwards in both cases. Waits while the ring is full.
+    // `completion` runs afterwards in both cases. Never waits for the worker.
     bool AddAndLogin(const std::string& ip, int port, const std::string& user_name,
                      const std::string& password, Job completion);
     // Drops the address's connection, whatever its state, closing its session if it has one.
@@ -95,14 +94,13 @@ private:
     void ReconnectPass();
     void RunLogin(PendingLogin login);
 
-    JobRing jobs_;
-    // Guards the pending logins and the flags; a poster takes it after filling the ring, so the
-    // worker, which looks at the ring under it before waiting on `wake_`, cannot miss a post.
+    // Guards the posted jobs, the pending logins and the flags.
     std::mutex worker_lock_;
     std::condition_variable wake_;
     bool stop_ = false;
     bool paused_ = false;
     Clock::time_point next_pass_;
+    std::deque<Job> jobs_;
     std::deque<PendingLogin> logins_;
     std::unique_ptr<std::thread> worker_;
     ReconnectCallback reconnect_callback_;

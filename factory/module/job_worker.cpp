@@ -130,8 +130,11 @@ void JobWorker::Loop(std::shared_ptr<State> state, unsigned long long generation
         if (ran) {
             continue;
         }
+        // An unpause must wake the loop even with nothing posted, since a tick may be due.
+        const bool was_paused = state->paused;
         auto ready = [&] {
-            return state->generation != generation || (!state->paused && state->ring.Size() > 0);
+            return state->generation != generation || state->paused != was_paused ||
+                   (!state->paused && state->ring.Size() > 0);
         };
         if (state->tick && !state->paused) {
             state->wake.wait_until(guard, next_tick, ready);

@@ -236,31 +236,27 @@ TEST(DealModuleLifetimeTest, ReleaseDuringALongJobReturnsAtOnce) {
     auto deal = std::make_shared<dealmodule>();
     std::weak_ptr<dealmodule> weak = deal;
     ASSERT_TRUE(deal->InitModules(1));
-    std::promise<void> started;
-    std::promise<void> gate;
+    std::promise<void> started, gate;
     std::shared_future<void> open = gate.get_future().share();
     ReportLog log;
-    auto record = log.callback();
-    bool first = true;  // worker thread only
-    deal->Reboot(kPlateIp, 80, kUser, kPassword, [&, record](bool ok, const std::string& text) {
-        if (first) {
-            first = false;
-            started.set_value();
-            open.wait();  // a job that takes its time
-        }
-        return record(ok, text);
-    });
+    deal->Reboot(kPlateIp, 80, kUser, kPassword,
+                 [&, record = log.callback()](bool ok, const std::string& text) {
+                     if (log.reports().empty()) {
+                         started.set_value();
+                         open.wait();  // a job that takes its time
+                     }
+                     return record(ok, text);
+                 });
     started.get_future().wait();
-    // Should the release wait for the job, the watchdog ends the wait and the test fails.
-    std::atomic<bool> released{false};
+    // A release that waited for the job would be ended by the watchdog, and the test fail.
     std::thread watchdog([&] {
         if (open.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) gate.set_value();
     });
     deal.reset();
-    released = open.wait_for(std::chrono::seconds(0)) == std::future_status::timeout;
-    if (released) gate.set_value();
+    bool returned_first = open.wait_for(std::chrono::seconds(0)) == std::future_status::timeout;
+    if (returned_first) gate.set_value();
     watchdog.join();
-    EXPECT_TRUE(released.load());
+    EXPECT_TRUE(returned_first);
     ASSERT_TRUE(log.waitFinal());
     EXPECT_TRUE(WaitReleased(weak));  // the last reference went on the worker thread
     EXPECT_EQ(kDone, log.reports().back());

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "device_table_widget.h"
+#include "edit_device_table_widget.h"
 #include "main_window_fixture.h"
 #include "nav_button.h"
 #include "right_factory_widget.h"
@@ -133,4 +134,19 @@ TEST(RightFactoryWidget, EmitsPartialByDefaultAndFullOnceChosen) {
     EXPECT_EQ(spy.at(0).at(0).toInt(), 0);
     EXPECT_EQ(spy.at(1).at(0).toInt(), 1);
     EXPECT_EQ(spy.at(2).at(0).toInt(), 1);
+}
+
+TEST_F(MainWindowTest, LocalToolsActOnExactlyOneTickedRow) {
+    EditDeviceTableWidget* local = window_->localList();
+    local->slotAddDeviceInfo("192.168.1.101", 80, "admin", "admin");
+    local->slotAddDeviceInfo("192.168.1.103", 80, "admin", "Kp@2024");
+    window_->slotPage2Clicked();
+    tick(local, {0, 1});
+    EXPECT_TRUE(modalTexts([&] { window_->slotDelDevice(); }).contains(kSelectOne));
+    EXPECT_EQ(local->tableWidget()->rowCount(), 2);
+
+    local->tableWidget()->item(0, kColumnCheck)->setCheckState(Qt::Unchecked);
+    window_->slotDelDevice();
+    ASSERT_EQ(local->tableWidget()->rowCount(), 1);
+    EXPECT_EQ(local->tableWidget()->item(0, kColumnIp)->text(), "192.168.1.101");
 }
