@@ -1,13 +1,86 @@
 #include "main_widget.h"
 
+#include <QApplication>
 #include <QDebug>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+#include <cstring>
 
+#include "databasemanager.h"
+#include "device_dialog.h"
+#include "device_table_widget.h"
+#include "edit_device_table_widget.h"
 #include "kp_native_window.h"
+#include "logging.h"
+#include "message_dialog.h"
+#include "nav_button.h"
+#include "play_wnd_widget.h"
+#include "right_device_list_widget.h"
+#include "right_factory_widget.h"
+#include "right_ipc_config_widget.h"
+#include "right_network_widget.h"
+#include "right_reboot_widget.h"
+#include "right_time_widget.h"
+#include "right_update_widget.h"
+#include "right_user_upload_widget.h"
+#include "title_widget.h"
 
-MainWidget::MainWidget(QWidget* parent) : QWidget(parent) {
+namespace {
+
+const char kSelectDevice[] = "请选择待修改的设备!";
+const char kSelectOneDevice[] = "请选择待1台修改的设备!";
+constexpr int kPanelWidth = 400;
+
+struct NavEntry {
+    const char* text;
+    const char* image;
+    bool enabled;
+    void (MainWidget::*slot)();
+};
+
+const NavEntry kNavEntries[] = {
+    {"固件升级", ":/base/update", true, &MainWidget::onUpdateClick},
+    {"相机配置", ":/base/video", true, &MainWidget::onIpcClick},
+    {"网络参数", ":/base/sliders", true, &MainWidget::onNetworkClick},
+    {"导出配置", ":/base/files", true, &MainWidget::onOutputConfigClick},
+    {"导出列表", ":/base/textindent", true, &MainWidget::onOutputClick},
+    {"校时", ":/base/watch", false, &MainWidget::onTimeClick},
+    {"ONVIF", ":/base/network", false, &MainWidget::onOnvifClick},
+    {"恢复参数", ":/base/repeat", true, &MainWidget::onRecoveryClick},
+    {"重启", ":/base/load", true, &MainWidget::onRestartClick},
+    {"自定义上传", ":/base/load", true, &MainWidget::onUserUploadClick},
+};
+
+QLabel* boldCaption(const QString& text, int width, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setFixedSize(width, 30);
+    label->setStyleSheet("font-weight: bold");
+    return label;
+}
+
+}  // namespace
+
+MainWidget::MainWidget(QWidget* parent)
+    : QWidget(parent), export_selection_(new KP_PARAM_IMPORT_ABILITY_V2()) {
+    // 1. Labels and edits, the device library, the queue, the store.
+    device_num_label_ = boldCaption(QStringLiteral("设备总数："), 60, this);
+    device_num_value_ = new QLabel("0", this);
+    selected_num_label_ = boldCaption(QStringLiteral("选中设备数："), 80, this);
+    selected_num_value_ = new QLabel("0", this);
+    user_label_ = boldCaption(QStringLiteral("用户名："), 60, this);
+    user_edit_ = new QLineEdit(this);
+    password_label_ = boldCaption(QStringLiteral("密码："), 60, this);
+    password_edit_ = new QLineEdit(this);
+    KpLPRClient_Setup();
     ui_job_queue_ = std::make_shared<UiJobQueue>();
+    factory::databasemanager::instance()->init();
     qDebug() << "开始打印";
 
+    // 2. The window.
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowMaximizeButtonHint);
     setAttribute(Qt::WA_StyledBackground, true);  // so the sheet paints the plain window too
@@ -15,6 +88,88 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent) {
     setAcceptDrops(true);
     setMinimumSize(1360, 760);
     setFixedSize(1400, 850);
+
+    // 3. Counters.
+    device_num_value_->setFixedSize(30, 30);
+    selected_num_value_->setFixedSize(30, 30);
+    auto* counters = new QHBoxLayout();
+    counters->addWidget(device_num_label_, 0, Qt::AlignVCenter);
+    counters->addSpacing(10);
+    counters->addWidget(device_num_value_, 0, Qt::AlignVCenter);
+    counters->addSpacing(10);
+    counters->addWidget(selected_num_label_, 0, Qt::AlignVCenter);
+    counters->addSpacing(10);
+    counters->addWidget(selected_num_value_, 0, Qt::AlignVCenter);
+    counters->addStretch();
+    counters->setSpacing(0);
+    counters->setContentsMargins(0, 0, 0, 0);
+
+    // 4. Navigation row.
+    auto* nav_row = new QHBoxLayout();
+    for (const NavEntry& entry : kNavEntries) {
+        NavButton* button = createNavButton(QString::fromUtf8(entry.text), entry.image, 40, QSize(120, 30));
+        button->setEnabled(entry.enabled);
+        connect(button, &QAbstractButton::clicked, this, entry.slot);
+        nav_buttons_.push_back(button);
+        nav_row->addWidget(button, 0, Qt::AlignVCenter);
+    }
+    nav_row->setSpacing(10);
+    nav_row->addStretch();
+    nav_row->setContentsMargins(0, 0, 0, 0);
+
+    // 5, 6. The pages.
+    setupSearchPage();
+    setupLocalPage();
+
+    // 7. Page switch and the page stack.
+    button_page1_ = createNavButton(QStringLiteral("搜索列表"), QString(), 20, QSize(80, 30));
+    button_page2_ = createNavButton(QStringLiteral("本地列表"), QString(), 20, QSize(80, 30));
+    for (NavButton* button : {button_page1_, button_page2_}) {
+        button->setCheckable(true);
+        button->setShowLine(false);
+    }
+    button_page1_->setChecked(true);
+    connect(button_page1_, &QAbstractButton::clicked, this, &MainWidget::slotPage1Clicked);
+    connect(button_page2_, &QAbstractButton::clicked, this, &MainWidget::slotPage2Clicked);
+    page_stack_ = new QStackedLayout();
+    page_stack_->addWidget(search_page_);
+    page_stack_->addWidget(local_page_);
+    auto* page_switch = new QHBoxLayout();
+    page_switch->addWidget(button_page1_);
+    page_switch->addWidget(button_page2_);
+    page_switch->setSpacing(10);
+    page_switch->addStretch();
+    auto* pages = new QVBoxLayout();
+    pages->addLayout(page_switch);
+    pages->addLayout(page_stack_);
+    pages->setContentsMargins(0, 0, 0, 0);
+
+    // 8, 9. Title bar and the main layout.
+    title_widget_ = new TitleWidget(this);
+    auto* main_layout = new QVBoxLayout(this);
+    main_layout->addWidget(title_widget_, 0, Qt::AlignTop);
+    main_layout->addLayout(counters);
+    main_layout->addLayout(nav_row);
+    main_layout->addLayout(pages);
+    main_layout->setStretch(0, 1);
+    main_layout->setStretch(1, 1);
+    main_layout->setStretch(2, 1);
+    main_layout->setStretch(3, 20);
+    main_layout->setSpacing(0);
+    main_layout->setContentsMargins(0, 0, 0, 0);
+
+    // 10. Connections.
+    connect(title_widget_, &TitleWidget::signalButtonMinClicked, this, &MainWidget::onButtonMinClicked);
+    connect(title_widget_, &TitleWidget::signalButtonRestoreClicked, this,
+            &MainWidget::onButtonRestoreClicked);
+    connect(title_widget_, &TitleWidget::signalButtonMaxClicked, this, &MainWidget::onButtonMaxClicked);
+    connect(title_widget_, &TitleWidget::signalButtonCloseClicked, this, &MainWidget::onButtonCloseClicked);
+    const DeviceTableWidgetBase* lists[] = {device_table_widget_, local_list_};
+    for (const DeviceTableWidgetBase* list : lists) {
+        connect(list, &DeviceTableWidgetBase::signalsDeviceNumChange, this, &MainWidget::OnDeviceNumChange);
+        connect(list, &DeviceTableWidgetBase::signalsSelectedChange, this, &MainWidget::OnSelectedChange);
+        connect(list, &DeviceTableWidgetBase::signalOpenVideo, this, &MainWidget::slotOpenVideo);
+    }
 
     hwnd_ = reinterpret_cast<HWND>(winId());
     kp::registerNativeWindow(hwnd_, this, [this](MSG& msg) {
@@ -25,8 +180,288 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent) {
 }
 
 MainWidget::~MainWidget() {
+    // The lists still report their counts while they are destroyed, after the labels are gone.
+    device_table_widget_->disconnect(this);
+    local_list_->disconnect(this);
     ui_job_queue_->setOwner(nullptr);
     kp::unregisterNativeWindow(hwnd_);
+    factory::databasemanager::instance()->clear_cache();
+    KpLPRClient_Cleanup();
+    KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Cleanup OK";
+}
+
+NavButton* MainWidget::createNavButton(const QString& text, const QString& image, int padding_left,
+                                       const QSize& size) {
+    auto* button = new NavButton(this);
+    button->setText(text);
+    button->setCheckable(false);
+    button->setPaddingLeft(padding_left);
+    button->setFixedSize(size);
+    if (!image.isEmpty()) {
+        button->setShowIcon(true);
+        button->setIconSpace(10);
+        button->setIconSize(QSize(16, 16));
+        button->setIconNormal(QPixmap(image));
+        button->setIconHover(QPixmap(image + "_hover"));
+        button->setIconCheck(QPixmap(image + "_hover"));
+        button->setIconDisable(QPixmap(image + "_ban"));
+    }
+    button->setNormalBgColor(QColor("#FFFFFF"));
+    button->setHoverBgColor(QColor("#15a4fa"));
+    button->setCheckBgColor(QColor("#15a4fa"));
+    button->setDisableBgColor(QColor("#FFFFFF"));
+    button->setNormalTextColor(QColor("#15a4fa"));
+    button->setHoverTextColor(QColor("#FFFFFF"));
+    button->setCheckTextColor(QColor("#FFFFFF"));
+    button->setDisableTextColor(QColor("#cad2e2"));
+    return button;
+}
+
+void MainWidget::setupSearchPage() {
+    user_edit_->setFixedSize(70, 30);
+    user_edit_->setText("admin");
+    password_edit_->setFixedSize(70, 30);
+    password_edit_->setText(QString::fromUtf8(DeviceDialog::kDefaultPassword));
+
+    search_page_ = new QWidget(this);
+    device_table_widget_ = new DeviceTableWidget(this, ui_job_queue_);
+    button_refresh_ = createNavButton(QStringLiteral("刷新"), ":/base/refresh", 40, QSize(120, 30));
+    connect(button_refresh_, &QAbstractButton::clicked, this, &MainWidget::onRefreshClick);
+
+    auto* login_bar = new QHBoxLayout();
+    login_bar->addWidget(user_label_, 0, Qt::AlignVCenter);
+    login_bar->addSpacing(10);
+    login_bar->addWidget(user_edit_, 0, Qt::AlignVCenter);
+    login_bar->addSpacing(10);
+    login_bar->addWidget(password_label_, 0, Qt::AlignVCenter);
+    login_bar->addSpacing(10);
+    login_bar->addWidget(password_edit_, 0, Qt::AlignVCenter);
+    login_bar->addSpacing(10);
+    login_bar->addWidget(button_refresh_, 0, Qt::AlignVCenter);
+    login_bar->addStretch();
+
+    search_page_layout_ = new QVBoxLayout(search_page_);
+    search_page_layout_->addLayout(login_bar);
+    search_page_layout_->addWidget(device_table_widget_);
+}
+
+void MainWidget::setupLocalPage() {
+    local_page_ = new QWidget(this);
+    button_add_ = createNavButton(QStringLiteral("添加设备"), QString(), 20, QSize(80, 30));
+    button_edit_ = createNavButton(QStringLiteral("编辑设备"), QString(), 20, QSize(80, 30));
+    button_del_ = createNavButton(QStringLiteral("删除设备"), QString(), 20, QSize(80, 30));
+    auto* tools = new QHBoxLayout();
+    for (NavButton* button : {button_add_, button_edit_, button_del_}) {
+        button->setShowLine(false);
+        tools->addWidget(button);
+        tools->addSpacing(20);
+    }
+    tools->addStretch();
+    connect(button_add_, &QAbstractButton::clicked, this, &MainWidget::slotAddDevice);
+    connect(button_edit_, &QAbstractButton::clicked, this, &MainWidget::slotEditDevice);
+    connect(button_del_, &QAbstractButton::clicked, this, &MainWidget::slotDelDevice);
+
+    local_list_ = new EditDeviceTableWidget(this, ui_job_queue_);
+    auto* list_row = new QHBoxLayout();
+    list_row->addWidget(local_list_);
+
+    local_page_layout_ = new QVBoxLayout(local_page_);
+    local_page_layout_->addLayout(tools);
+    local_page_layout_->addSpacing(10);
+    local_page_layout_->addLayout(list_row);
+}
+
+int MainWidget::currentPage() const { return page_stack_->currentIndex(); }
+
+DeviceTableWidgetBase* MainWidget::visibleList() const {
+    if (page_stack_->currentIndex() != 0) return local_list_;
+    return device_table_widget_;
+}
+
+void MainWidget::showMessage(const QString& text) {
+    auto* dialog = new MessageDialog(this, QStringLiteral("提示信息"), text);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->exec();
+}
+
+bool MainWidget::takeSelection(std::vector<DeviceInfo>& devices) {
+    devices = visibleList()->getSelectedDevices();
+    if (devices.empty()) {
+        showMessage(QString::fromUtf8(kSelectDevice));
+        return false;
+    }
+    return true;
+}
+
+void MainWidget::runPanel(RightConfigWidget* panel) {
+    runPanel(panel, [panel](int width, int height) { panel->setupPanel(width, height); });
+}
+
+void MainWidget::runPanel(RightConfigWidget* panel, const std::function<void(int width, int height)>& setup) {
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    setup(kPanelWidth, height() - title_widget_->height());
+    panel->move(mapToGlobal(QPoint(width() - kPanelWidth, title_widget_->height())));
+    panel->exec();
+}
+
+// ---- Window buttons -----------------------------------------------------------------------------
+
+void MainWidget::onButtonMinClicked() { showMinimized(); }
+
+void MainWidget::onButtonRestoreClicked() {
+    QPoint point;
+    QSize size;
+    title_widget_->getRestoreInfo(point, size);
+    setGeometry(QRect(point, size));
+}
+
+void MainWidget::onButtonMaxClicked() {
+    title_widget_->saveRestoreInfo(pos(), QSize(width(), height()));
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    setGeometry(available.x() - 3, available.y() - 3, available.width() + 6, available.height() + 6);
+}
+
+void MainWidget::onButtonCloseClicked() { close(); }
+
+void MainWidget::onRefreshClick() {
+    OnDeviceNumChange(0);
+    OnSelectedChange(0);
+    device_table_widget_->StopFindDevice();
+    device_table_widget_->StartFindDevice();
+}
+
+// ---- Navigation entries -------------------------------------------------------------------------
+
+void MainWidget::onUpdateClick() {
+    std::vector<DeviceInfo> devices;
+    if (!takeSelection(devices)) return;
+    auto* panel = new RightUpdateWidget(this);
+    connect(panel, &RightUpdateWidget::signalButtonUpdateClicked, this, &MainWidget::onButtonUpdateClicked);
+    runPanel(panel);
+}
+
+void MainWidget::onIpcClick() {
+    std::vector<DeviceInfo> devices;
+    if (!takeSelection(devices)) return;
+    auto* panel = new RightIpcConfigWidget(this);
+    connect(panel, &RightIpcConfigWidget::signalButtonUpdateClicked, this, &MainWidget::onButtonIpcClicked);
+    connect(panel, &RightIpcConfigWidget::signalButtonSetPasswordClicked, this,
+            &MainWidget::onButtonSetPasswordClicked);
+    runPanel(panel);
+}
+
+void MainWidget::onNetworkClick() {
+    std::vector<DeviceInfo> devices;
+    if (!takeSelection(devices)) return;
+    const DeviceInfo& first = devices.front();
+    auto* panel = new RightNetworkWidget(this);
+    connect(panel, &RightNetworkWidget::signalButtonUpdateClicked, this, &MainWidget::onButtonNetworkClicked);
+    runPanel(panel, [panel, &first](int width, int height) {
+        panel->setupPanel(width, height, QString::fromStdString(first.ip_addr), first.port,
+                          QString::fromStdString(first.netmask), QString::fromStdString(first.gateway));
+    });
+}
+
+void MainWidget::onOnvifClick() {}
+
+// The list export needs no ticked device.
+void MainWidget::onOutputClick() {
+    auto* panel = new RightDeviceListWidget(this);
+    connect(panel, &RightDeviceListWidget::signalButtonSaveClicked, this, &MainWidget::onButtonOutputClick);
+    runPanel(panel);
+}
+
+void MainWidget::onTimeClick() {
+    std::vector<DeviceInfo> devices;
+    if (!takeSelection(devices)) return;
+    auto* panel = new RightTimeWidget(this);
+    connect(panel, &RightTimeWidget::signalButtonSetupClicked, this, &MainWidget::onButtonTimeClicked);
+    runPanel(panel);
+}
+
+void MainWidget::onRecoveryClick() {
+    std::vector<DeviceInfo> devices;
+    if (!takeSelection(devices)) return;
+    auto* panel = new RightFactoryWidget(this);
+    connect(panel, &RightFactoryWidget::signalButtonSetupClicked, this, &MainWidget::onButtonFactoryClicked);
+    runPanel(panel);
+}
+
+void MainWidget::onRestartClick() {
+    std::vector<DeviceInfo> devices;
+    if (!takeSelection(devices)) return;
+    auto* panel = new RightRebootWidget(this);
+    connect(panel, &RightRebootWidget::signalButtonSetupClicked, this, &MainWidget::onButtonRebootClicked);
+    runPanel(panel);
+}
+
+void MainWidget::onUserUploadClick() {
+    std::vector<DeviceInfo> devices;
+    if (!takeSelection(devices)) return;
+    auto* panel = new RightUserUploadWidget(this);
+    connect(panel, &RightUserUploadWidget::signalButtonUpdateClicked, this,
+            &MainWidget::onButtonUserUploadClick);
+    runPanel(panel);
+}
+
+// ---- Counters and pages -------------------------------------------------------------------------
+
+void MainWidget::OnDeviceNumChange(int totle_num) { device_num_value_->setText(QString::number(totle_num)); }
+
+void MainWidget::OnSelectedChange(int select_num) {
+    selected_num_value_->setText(QString::number(select_num));
+}
+
+void MainWidget::slotPage1Clicked() {
+    page_stack_->setCurrentIndex(0);
+    button_page1_->setChecked(true);
+    button_page2_->setChecked(false);
+    device_table_widget_->updateCounts();
+}
+
+void MainWidget::slotPage2Clicked() {
+    page_stack_->setCurrentIndex(1);
+    button_page1_->setChecked(false);
+    button_page2_->setChecked(true);
+    local_list_->updateCounts();
+}
+
+// ---- Local tools --------------------------------------------------------------------------------
+
+void MainWidget::slotAddDevice() {
+    auto* dialog = new DeviceDialog(local_list_, QStringLiteral("添加设备"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->fillFields("192.168.1.100", 80, "admin", QString::fromUtf8(DeviceDialog::kDefaultPassword));
+    connect(dialog, &DeviceDialog::signalSaveDeviceInfo, local_list_,
+            &EditDeviceTableWidget::slotAddDeviceInfo);
+    dialog->exec();
+}
+
+void MainWidget::slotEditDevice() {
+    const std::vector<DeviceInfo>& devices = local_list_->getSelectedDevices();
+    if (devices.empty()) return showMessage(QString::fromUtf8(kSelectDevice));
+    if (devices.size() > 1) return showMessage(QString::fromUtf8(kSelectOneDevice));
+    local_list_->editDevice(devices.front().ip_addr);
+}
+
+void MainWidget::slotDelDevice() {
+    const std::vector<DeviceInfo>& devices = local_list_->getSelectedDevices();
+    if (devices.empty()) return showMessage(QString::fromUtf8(kSelectDevice));
+    if (devices.size() > 1) return showMessage(QString::fromUtf8(kSelectOneDevice));
+    local_list_->deleteDevice(devices.front().ip_addr);
+}
+
+// ---- Video preview ------------------------------------------------------------------------------
+
+void MainWidget::slotOpenVideo(DeviceInfo device_info) {
+    // A local-list camera keeps its own login; the login bar serves the search list.
+    std::string user = device_info.user_name;
+    std::string password = device_info.pass_word;
+    if (user.empty()) {
+        user = user_edit_->text().toUtf8().toStdString();
+        password = password_edit_->text().toUtf8().toStdString();
+    }
+    PlayWndWidget::Open(this, device_info, user, password);
 }
 
 bool MainWidget::nativeEvent(const QByteArray& eventType, void* message, long* result) {

@@ -1,10 +1,39 @@
-// The one top-level window. It owns the queue through which other threads hand work back to
-// the user-interface thread, and runs that queue from its native-event hook.
+// The one top-level window: title bar, counters, the navigation row, the search page with its
+// login bar and the local page with its tools. Each navigation entry opens a right-hand panel
+// for the ticked devices of the visible list; confirming the panel runs one of the dispatch
+// slots (main_widget_dispatch.cpp), which start one device job per ticked device and return.
+//
+// The window owns the queue through which other threads hand work back to the user-interface
+// thread, and runs that queue from its native-event hook.
 #pragma once
 
+#include <QString>
 #include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include "RuDAVADO.h"
+#include "deviceinfo.h"
+#include "row_reporter.h"
 #include "ui_job_queue.h"
+
+class QHBoxLayout;
+class QLabel;
+class QLineEdit;
+class QStackedLayout;
+class QVBoxLayout;
+class DeviceTableWidget;
+class DeviceTableWidgetBase;
+class EditDeviceTableWidget;
+class NavButton;
+class RightConfigWidget;
+class TitleWidget;
+
+namespace factory {
+class dealmodule;
+}
 
 class MainWidget : public QWidget {
     Q_OBJECT
@@ -15,10 +44,126 @@ public:
 
     const UiJobQueuePtr& jobQueue() const { return ui_job_queue_; }
 
+    // For tests and the screenshot: the parts a person sees.
+    TitleWidget* titleWidget() const { return title_widget_; }
+    DeviceTableWidget* searchList() const { return device_table_widget_; }
+    EditDeviceTableWidget* localList() const { return local_list_; }
+    const std::vector<NavButton*>& navButtons() const { return nav_buttons_; }
+    NavButton* refreshButton() const { return button_refresh_; }
+    NavButton* searchPageButton() const { return button_page1_; }
+    NavButton* localPageButton() const { return button_page2_; }
+    QLineEdit* userEdit() const { return user_edit_; }
+    QLineEdit* passwordEdit() const { return password_edit_; }
+    QLabel* deviceTotalLabel() const { return device_num_value_; }
+    QLabel* selectedLabel() const { return selected_num_value_; }
+    int currentPage() const;
+    const KP_PARAM_IMPORT_ABILITY_V2& exportSelection() const { return *export_selection_; }
+
+    // "<ip>_<YYYYMMDDhhmmss>.cfg", the name a configuration export writes in the working folder.
+    static std::string exportFileName(const std::string& ip, int year, int month, int day, int hour,
+                                      int minute, int second);
+
+public Q_SLOTS:
+    void onButtonMinClicked();
+    void onButtonRestoreClicked();
+    void onButtonMaxClicked();
+    void onButtonCloseClicked();
+    void onRefreshClick();
+    void onUpdateClick();
+    void onIpcClick();
+    void onNetworkClick();
+    void onOutputConfigClick();
+    void onOnvifClick();
+    void onOutputClick();
+    void onTimeClick();
+    void onRecoveryClick();
+    void onRestartClick();
+    void onUserUploadClick();
+
+    // Dispatch slots (main_widget_dispatch.cpp).
+    void onButtonUpdateClicked(QString path);
+    void onButtonIpcClicked(QString path);
+    void onButtonSetPasswordClicked(QString password);
+    void onButtonNetworkClicked(QString ip, int port, QString mask, QString geteway);
+    void onButtonFactoryClicked(int index);
+    void onButtonOutputConifgclicked(KP_PARAM_IMPORT_ABILITY_V2 ability);
+    void onButtonTimeClicked();
+    void onButtonRebootClicked();
+    void onButtonUserUploadClick(bool enable_logo, QString path_logo, bool enable_bg, QString path_bg,
+                                 bool enable_css, QString path_css);
+    void onButtonOutputClick(QString file);
+
+    void OnDeviceNumChange(int totle_num);
+    void OnSelectedChange(int select_num);
+    void slotPage1Clicked();
+    void slotPage2Clicked();
+    void slotAddDevice();
+    void slotEditDevice();
+    void slotDelDevice();
+    // A row's video button: the preview logs in with the device's own login when its record
+    // carries one (local list), with the login bar's otherwise.
+    void slotOpenVideo(DeviceInfo device_info);
+
 protected:
     bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
 
 private:
+    void setupSearchPage();
+    void setupLocalPage();
+    NavButton* createNavButton(const QString& text, const QString& image, int padding_left,
+                               const QSize& size);
+    void showMessage(const QString& text);
+
+    // The list every operation works on: the local list unless the search page is shown.
+    DeviceTableWidgetBase* visibleList() const;
+    // The visible list's ticked devices; shows "请选择待修改的设备!" and returns false when none.
+    bool takeSelection(std::vector<DeviceInfo>& devices);
+    // Sizes the panel to the device area, places it at the window's right edge below the title
+    // bar and runs it modally; the panel is deleted when it closes.
+    void runPanel(RightConfigWidget* panel);
+    // The same with a panel-specific setup, given the width and height.
+    void runPanel(RightConfigWidget* panel, const std::function<void(int width, int height)>& setup);
+
+    // Dispatch helpers (main_widget_dispatch.cpp).
+    struct Login {
+        std::string user;
+        std::string password;
+    };
+    Login loginFor(const DeviceInfo& device) const;
+    // The common loop: one job per ticked device of the visible list, in list order, each row
+    // set to `status_at_start` first (none when negative). `start` posts the operation; it is
+    // given the job, the device, its index, its login and the reporter of its row. A job that
+    // cannot be initialised ends the loop.
+    using StartJob =
+        std::function<void(const std::shared_ptr<factory::dealmodule>& deal, const DeviceInfo& device,
+                           int index, const Login& login, const RowReporter& reporter)>;
+    void dispatch(int status_at_start, RowReporter::Kind kind, const StartJob& start);
+
+    TitleWidget* title_widget_ = nullptr;
+    DeviceTableWidget* device_table_widget_ = nullptr;
+    EditDeviceTableWidget* local_list_ = nullptr;
+    NavButton* button_add_ = nullptr;
+    NavButton* button_edit_ = nullptr;
+    NavButton* button_del_ = nullptr;
+    NavButton* button_page1_ = nullptr;
+    NavButton* button_page2_ = nullptr;
+    QVBoxLayout* search_page_layout_ = nullptr;
+    QVBoxLayout* local_page_layout_ = nullptr;
+    QWidget* search_page_ = nullptr;
+    QWidget* local_page_ = nullptr;
+    QStackedLayout* page_stack_ = nullptr;
+    QLabel* device_num_label_ = nullptr;
+    QLabel* device_num_value_ = nullptr;
+    QLabel* selected_num_label_ = nullptr;
+    QLabel* selected_num_value_ = nullptr;
+    QLabel* user_label_ = nullptr;
+    QLineEdit* user_edit_ = nullptr;
+    QLabel* password_label_ = nullptr;
+    QLineEdit* password_edit_ = nullptr;
+    NavButton* button_refresh_ = nullptr;
+    std::vector<NavButton*> nav_buttons_;
     UiJobQueuePtr ui_job_queue_;
+    // 827,716 bytes; on the heap so that the window object stays small.
+    std::unique_ptr<KP_PARAM_IMPORT_ABILITY_V2> export_selection_;
     HWND hwnd_ = nullptr;
 };

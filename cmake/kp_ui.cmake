@@ -2,6 +2,7 @@
 # A new widget's source goes into this list; moc finds its header beside it.
 add_library(kp_ui STATIC
   ${CMAKE_SOURCE_DIR}/app/main_widget.cpp
+  ${CMAKE_SOURCE_DIR}/app/main_widget_dispatch.cpp
   ${CMAKE_SOURCE_DIR}/app/nav_button.cpp
   ${CMAKE_SOURCE_DIR}/app/push_button.cpp
   ${CMAKE_SOURCE_DIR}/app/single_application.cpp
@@ -20,9 +21,24 @@ add_library(kp_ui STATIC
   ${CMAKE_SOURCE_DIR}/devicelist/qtable_header_view.cpp
   ${CMAKE_SOURCE_DIR}/devicelist/update_widget.cpp
   ${CMAKE_SOURCE_DIR}/devicelist/edit_device_table_widget.cpp
+  ${CMAKE_SOURCE_DIR}/devicelist/row_reporter.cpp
+  ${CMAKE_SOURCE_DIR}/panels/panel_file_dialog.cpp
+  ${CMAKE_SOURCE_DIR}/panels/path_row.cpp
+  ${CMAKE_SOURCE_DIR}/panels/right_config_widget.cpp
+  ${CMAKE_SOURCE_DIR}/panels/right_device_list_widget.cpp
+  ${CMAKE_SOURCE_DIR}/panels/right_factory_widget.cpp
+  ${CMAKE_SOURCE_DIR}/panels/right_ipc_config_widget.cpp
+  ${CMAKE_SOURCE_DIR}/panels/right_network_widget.cpp
+  ${CMAKE_SOURCE_DIR}/panels/right_output_widget.cpp
+  ${CMAKE_SOURCE_DIR}/panels/right_reboot_widget.cpp
+  ${CMAKE_SOURCE_DIR}/panels/right_time_widget.cpp
+  ${CMAKE_SOURCE_DIR}/panels/right_update_widget.cpp
+  ${CMAKE_SOURCE_DIR}/panels/right_user_upload_widget.cpp
+  ${CMAKE_SOURCE_DIR}/video/play_wnd_widget.cpp
   ${CMAKE_SOURCE_DIR}/resources/resources.qrc)
 set_target_properties(kp_ui PROPERTIES AUTOMOC ON AUTORCC ON)
-target_include_directories(kp_ui PUBLIC ${CMAKE_SOURCE_DIR}/app ${CMAKE_SOURCE_DIR}/devicelist)
+target_include_directories(kp_ui PUBLIC ${CMAKE_SOURCE_DIR}/app ${CMAKE_SOURCE_DIR}/devicelist ${CMAKE_SOURCE_DIR}/panels
+                                        ${CMAKE_SOURCE_DIR}/video)
 target_link_libraries(kp_ui PUBLIC Qt5::Widgets Qt5::Network kp_platform_qt kp_logging RuDAVADO kp_database
                                    kp_factory)
 kp_warnings(kp_ui)

@@ -225,6 +225,5 @@ void DeviceTableWidgetBase::slotOpenWebPage(DeviceInfo* device_info) {
 }
 
 void DeviceTableWidgetBase::slotOpenVideo(DeviceInfo* device_info) {
-    // The preview window is not part of the program yet; the button stays without effect.
-    Q_UNUSED(device_info);
+    if (device_info) emit signalOpenVideo(*device_info);
 }

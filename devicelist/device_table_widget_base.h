@@ -58,6 +58,8 @@ public:
 Q_SIGNALS:
     void signalsDeviceNumChange(int totle_num);
     void signalsSelectedChange(int select_num);
+    // A row's video button: the window that owns the list opens the preview.
+    void signalOpenVideo(DeviceInfo device_info);
 
 protected Q_SLOTS:
     void slotOpenWebPage(DeviceInfo* device_info);

@@ -2,11 +2,36 @@
 # Installs what is missing, builds the tool and starts it on the built-in simulated camera
 # network. Without a display it starts a virtual one, saves a screenshot of the window to
 # screenshots/kpdevicetool.png and exits.
+#
+#   bash scripts/run.sh --docs    the README's pictures (docs/screenshot*.png): both pages of the
+#                                 window on a virtual display, a batch in progress
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 
 bash scripts/install-deps.sh
+
+start_virtual_display() {
+  DISPLAY_NUMBER=${KP_XVFB_DISPLAY:-97}
+  Xvfb ":$DISPLAY_NUMBER" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+  XVFB_PID=$!
+  export DISPLAY=":$DISPLAY_NUMBER"
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+}
+
+if [ "${1:-}" = "--docs" ]; then
+  BUILD_DIR=${BUILD_DIR:-build}
+  cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$BUILD_DIR" --parallel 2 --target main_window_picture
+  SCRATCH=$(mktemp -d)
+  trap 'kill "${XVFB_PID:-}" 2>/dev/null || true; rm -rf "$SCRATCH"' EXIT
+  /usr/bin/python3 third_part/RuDAVADO/tools/make_firmware.py "$SCRATCH/firmware" >/dev/null
+  start_virtual_display
+  (cd "$SCRATCH" && "$ROOT/$BUILD_DIR/benchmarks/main_window_picture" firmware/KP-LPR-V3_3.2.2.0.bin \
+    "$ROOT/docs/screenshot.png" "$ROOT/docs/screenshot-local.png" >/dev/null)
+  echo "Pictures saved to docs/screenshot.png and docs/screenshot-local.png"
+  exit 0
+fi
 
 BUILD_DIR=${BUILD_DIR:-build}
 GENERATOR=()
@@ -27,16 +52,12 @@ fi
 SHOT_DIR="$ROOT/screenshots"
 SHOT="$SHOT_DIR/kpdevicetool.png"
 mkdir -p "$SHOT_DIR"
-DISPLAY_NUMBER=${KP_XVFB_DISPLAY:-97}
-Xvfb ":$DISPLAY_NUMBER" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
-XVFB_PID=$!
 cleanup() {
   [ -n "${TOOL_PID:-}" ] && kill "$TOOL_PID" 2>/dev/null || true
-  kill "$XVFB_PID" 2>/dev/null || true
+  kill "${XVFB_PID:-}" 2>/dev/null || true
 }
 trap cleanup EXIT
-export DISPLAY=":$DISPLAY_NUMBER"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+start_virtual_display
 
 "$TOOL" "$@" &
 TOOL_PID=$!

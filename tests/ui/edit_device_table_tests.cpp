@@ -21,12 +21,14 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "databasemanager.h"
 #include "deviceconnectionmanager.h"
 #include "edit_device_table_widget.h"
+#include "test_time_scale.h"
 
 namespace {
 
@@ -118,11 +120,7 @@ protected:
     static void SetUpTestSuite() { ASSERT_EQ(KpLPRClient_Setup(), 0); }
 
     void SetUp() override {
-        old_scale_ = kp::timeScale();
-        old_library_scale_ = RuDAVADO_GetTimeScale();
-        // The program's waits and the simulated cameras each read their own scale.
-        kp::setTimeScale(0.001);
-        RuDAVADO_SetTimeScale(0.001);
+        time_scale_.emplace(0.001);
         RuDAVADO_ClearFaults();
         ASSERT_EQ(RuDAVADO_LoadDefaultScenario(), 0);
 
@@ -139,8 +137,7 @@ protected:
         std::filesystem::remove_all(dir_);
         RuDAVADO_ClearFaults();
         RuDAVADO_SetTiming("login", -1);
-        kp::setTimeScale(old_scale_);
-        RuDAVADO_SetTimeScale(old_library_scale_);
+        time_scale_.reset();
     }
 
     static factory::databasemanager* store() { return factory::databasemanager::instance(); }
@@ -180,8 +177,7 @@ protected:
         return RuDAVADO_GetCameraState(RuDAVADO_FindCamera(ip), &camera) == 0 ? camera.sessions : -1;
     }
 
-    double old_scale_ = 1;
-    double old_library_scale_ = 1;
+    std::optional<ScopedTimeScale> time_scale_;
     std::filesystem::path old_dir_;
     std::filesystem::path dir_;
     QueueWindow window_;

@@ -1,0 +1,226 @@
+// The dispatch slots of MainWidget: each turns a confirmed panel into one device job per ticked
+// device of the visible list and returns at once. Reports come back through RowReporter.
+#include <QDateTime>
+#include <QLineEdit>
+#include <QStackedLayout>
+#include <QTextCodec>
+#include <cstdio>
+#include <cstring>
+
+#include "databasemanager.h"
+#include "dealmodule.h"
+#include "device_table_widget.h"
+#include "ipv4.h"
+#include "logging.h"
+#include "main_widget.h"
+#include "right_output_widget.h"
+#include "row_reporter.h"
+
+namespace {
+
+using Deal = std::shared_ptr<factory::dealmodule>;
+
+// The device library takes file paths in the GB2312 code page.
+std::string toGb2312(const QString& path) {
+    const QByteArray utf8 = path.toUtf8();
+    QTextCodec* gb2312 = QTextCodec::codecForName("gb2312");
+    if (!gb2312) return std::string(utf8.constData());
+    const QByteArray encoded = gb2312->fromUnicode(QTextCodec::codecForName("utf-8")->toUnicode(utf8));
+    return std::string(encoded.constData());  // up to the first NUL
+}
+
+}  // namespace
+
+MainWidget::Login MainWidget::loginFor(const DeviceInfo& device) const {
+    if (page_stack_->currentIndex() != 0) return {device.user_name, device.pass_word};
+    return {user_edit_->text().toUtf8().toStdString(), password_edit_->text().toUtf8().toStdString()};
+}
+
+void MainWidget::dispatch(int status_at_start, RowReporter::Kind kind, const StartJob& start) {
+    DeviceTableWidgetBase* list = visibleList();
+    const std::vector<DeviceInfo> devices = list->getSelectedDevices();
+    for (size_t i = 0; i < devices.size(); ++i) {
+        const DeviceInfo& device = devices[i];
+        Deal deal = std::make_shared<factory::dealmodule>();
+        // The devices after one that cannot be started are left alone; those before keep running.
+        if (!deal->InitModules(1)) return;
+        if (status_at_start >= 0)
+            list->setRowStatus(device.row, static_cast<DeviceStatus>(status_at_start), 0);
+        start(deal, device, static_cast<int>(i), loginFor(device),
+              RowReporter(ui_job_queue_, list, device.row, deal, kind));
+    }
+}
+
+void MainWidget::onButtonUpdateClicked(QString path) {
+    std::fputs("1:update \n", stdout);
+    const std::string firmware = toGb2312(path);
+    dispatch(-1, RowReporter::Kind::Upgrade,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 deal->Upgrade(device.ip_addr, device.port, login.user, login.password, firmware,
+                               reporter.progress(), reporter.upgradeProgress());
+             });
+}
+
+void MainWidget::onButtonIpcClicked(QString path) {
+    std::fputs("1:update \n", stdout);
+    const std::string file = toGb2312(path);
+    dispatch(-1, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 deal->ImportParam(device.ip_addr, device.port, login.user, login.password, file,
+                                   reporter.progress());
+             });
+}
+
+void MainWidget::onButtonSetPasswordClicked(QString password) {
+    const std::string new_password = password.toUtf8().toStdString();
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 deal->SetPassword(device.ip_addr, device.port, login.user, login.password, new_password,
+                                   reporter.progress());
+             });
+}
+
+void MainWidget::onButtonNetworkClicked(QString ip, int port, QString mask, QString geteway) {
+    Q_UNUSED(port);  // the address change keeps each camera's port
+    const std::string gateway = geteway.toUtf8().toStdString();
+    const std::string netmask = mask.toUtf8().toStdString();
+    DeviceTableWidgetBase* list = visibleList();
+    uint32_t first = 0;
+    if (!factory::ParseIpv4(ip.toUtf8().toStdString(), &first)) {
+        // An incomplete address would send cameras to addresses nobody typed.
+        for (const DeviceInfo& device : list->getSelectedDevices())
+            list->setRowStatus(device.row, DEVICE_STATUS_SET_FAILED, 0);
+        return;
+    }
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int index, const Login&,
+                 const RowReporter& reporter) {
+                 uint32_t address = 0;
+                 if (!factory::AddIpv4(first, static_cast<uint32_t>(index), &address)) {
+                     // Past 255.255.255.255 there is no next address to give.
+                     reporter.progress()(false, std::string());
+                     return;
+                 }
+                 deal->PostJob([deal, serial_high = device.serial_high, serial_low = device.serial_low,
+                                address = factory::FormatIpv4(address), gateway, netmask,
+                                progress = reporter.progress()] {
+                     deal->ModifyIpJob(serial_high, serial_low, address, gateway, netmask, progress);
+                 });
+             });
+}
+
+void MainWidget::onButtonFactoryClicked(int index) {
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 deal->Restore(device.ip_addr, device.port, login.user, login.password,
+                               static_cast<unsigned>(index), reporter.progress());
+             });
+}
+
+void MainWidget::onButtonTimeClicked() {
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 deal->SetTime(device.ip_addr, device.port, login.user, login.password, reporter.progress());
+             });
+}
+
+void MainWidget::onButtonRebootClicked() {
+    DeviceTableWidgetBase* list = visibleList();
+    const int status_at_start = DEVICE_STATUS_SETTING;
+    dispatch(-1, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 KPES_LOG(kpes::LS_WARNING) << "开始重启设备: " << device.ip_addr << "index:" << device.row;
+                 list->setRowStatus(device.row, static_cast<DeviceStatus>(status_at_start), 0);
+                 deal->Reboot(device.ip_addr, device.port, login.user, login.password, reporter.progress());
+             });
+}
+
+void MainWidget::onButtonUserUploadClick(bool enable_logo, QString path_logo, bool enable_bg, QString path_bg,
+                                         bool enable_css, QString path_css) {
+    const std::string logo = toGb2312(path_logo);
+    const std::string bg = toGb2312(path_bg);
+    const std::string css = toGb2312(path_css);
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+             [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
+                 const RowReporter& reporter) {
+                 deal->Upload(device.ip_addr, device.port, login.user, login.password, enable_logo, logo,
+                              enable_bg, bg, enable_css, css, reporter.progress());
+             });
+}
+
+// ---- Configuration export -----------------------------------------------------------------------
+
+std::string MainWidget::exportFileName(const std::string& ip, int year, int month, int day, int hour,
+                                       int minute, int second) {
+    char stamp[64] = {0};
+    std::snprintf(stamp, sizeof(stamp), "%d%02d%02d%02d%02d%02d", year, month, day, hour, minute, second);
+    char name[64] = {0};
+    std::snprintf(name, sizeof(name), "%s_%s.cfg", ip.c_str(), stamp);
+    return name;
+}
+
+void MainWidget::onOutputConfigClick() {
+    const std::vector<DeviceInfo> devices = visibleList()->getSelectedDevices();
+    if (devices.empty()) return showMessage(QStringLiteral("请选择待修改的设备!"));
+    if (devices.size() > 1) return showMessage(QStringLiteral("请选择待1台修改的设备!"));
+
+    const DeviceInfo& device = devices.front();
+    Deal deal = std::make_shared<factory::dealmodule>();
+    if (!deal->InitModules(1)) return;
+    const Login login = loginFor(device);
+    RowReporter reporter(ui_job_queue_, visibleList(), device.row, deal, RowReporter::Kind::Export);
+    std::unique_ptr<KP_PARAM_IMPORT_ABILITY_V2> ability;
+    deal->ReadAbility(
+        device.ip_addr, device.port, login.user, login.password,
+        [&](int, const KP_PARAM_IMPORT_ABILITY_V2& record) {
+            ability.reset(new KP_PARAM_IMPORT_ABILITY_V2(record));
+        },
+        reporter.progress());
+    // The read ran on this thread and has logged out; a refused read reported its failure.
+    if (ability) {
+        auto* panel = new RightOutputWidget(this);
+        connect(panel, &RightOutputWidget::signalButtonSetupClicked, this,
+                &MainWidget::onButtonOutputConifgclicked);
+        runPanel(panel,
+                 [panel, &ability](int width, int height) { panel->setupPanel(width, height, *ability); });
+    }
+    deal->StopWorker();
+}
+
+void MainWidget::onButtonOutputConifgclicked(KP_PARAM_IMPORT_ABILITY_V2 ability) {
+    DeviceTableWidgetBase* list = visibleList();
+    const std::vector<DeviceInfo> devices = list->getSelectedDevices();
+    // The user can untick every row while the export panel is open.
+    if (devices.empty()) return;
+    const DeviceInfo& device = devices.front();
+
+    const QDateTime now = QDateTime::currentDateTime();
+    const std::string file =
+        exportFileName(device.ip_addr, now.date().year(), now.date().month(), now.date().day(),
+                       now.time().hour(), now.time().minute(), now.time().second());
+    std::printf("szFilePath:%s\n", file.c_str());
+
+    std::memcpy(export_selection_.get(), &ability, sizeof(KP_PARAM_IMPORT_ABILITY_V2));
+    Deal deal = std::make_shared<factory::dealmodule>();
+    if (!deal->InitModules(1)) return;
+    list->setRowStatus(device.row, DEVICE_STATUS_EXPORTING, 0);
+    const Login login = loginFor(device);
+    // The job reads its own copy: a later export may change the window's selection while this
+    // one still runs.
+    auto selection = std::make_shared<const KP_PARAM_IMPORT_ABILITY_V2>(*export_selection_);
+    RowReporter reporter(ui_job_queue_, list, device.row, deal, RowReporter::Kind::Export);
+    deal->ExportParam(device.ip_addr, device.port, login.user, login.password, selection.get(), file,
+                      [selection, progress = reporter.progress()](bool ok, const std::string& text) {
+                          return progress(ok, text);
+                      });
+}
+
+void MainWidget::onButtonOutputClick(QString file) {
+    factory::databasemanager::instance()->save_as(file.toUtf8().toStdString());
+}

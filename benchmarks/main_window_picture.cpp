@@ -1,0 +1,105 @@
+// Pictures of the main window for the README, on the simulated cameras' default network: the
+// search page with a firmware upgrade in progress, and the local page after a time
+// synchronisation. Run it on a display (scripts/run.sh --docs starts a virtual one) in a
+// scratch folder: the window keeps its device list in the working folder.
+//
+//   main_window_picture firmware.bin search.png local.png
+#include <RuDAVADO.h>
+#include <RuDAVADO_control.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPixmap>
+#include <QScreen>
+#include <QTableWidget>
+#include <QThread>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+#include "device_table_widget.h"
+#include "edit_device_table_widget.h"
+#include "main_widget.h"
+#include "style_sheet.h"
+
+namespace {
+
+void pump(
+    int ms, const std::function<bool()>& done = [] { return false; }) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms && !done()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+void tickIps(DeviceTableWidgetBase* list, const std::vector<std::string>& ips) {
+    for (const std::string& ip : ips) {
+        int row = -1;
+        if (list->findRowByIp(ip, row))
+            list->tableWidget()->item(row, kColumnCheck)->setCheckState(Qt::Checked);
+    }
+    list->updateCounts();
+}
+
+// What the display shows of the window, title bar included.
+bool grabWindow(const QWidget& window, const char* path) {
+    const QRect frame = window.frameGeometry();
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        .save(path);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s firmware.bin search.png local.png\n", argv[0]);
+        return 2;
+    }
+    Q_INIT_RESOURCE(resources);
+    QApplication app(argc, argv);
+    QString sheet;
+    if (readStyleSheet(":/qss/flatwhite.css", &sheet)) {
+        app.setPalette(QPalette(paletteColorOf(sheet)));
+        app.setStyleSheet(sheet);
+    }
+
+    auto* window = new MainWidget(nullptr);
+    window->move(0, 0);
+    window->show();
+    RuDAVADO_LoadDefaultScenario();
+    RuDAVADO_SetTiming("connect_timeout", 500);
+
+    // The local page: two cameras with their own logins and one that is switched off.
+    EditDeviceTableWidget* local = window->localList();
+    local->slotAddDeviceInfo("192.168.1.101", 80, "admin", "admin");
+    local->slotAddDeviceInfo("192.168.1.103", 80, "admin", "Kp@2024");
+    local->slotAddDeviceInfo("192.168.1.104", 80, "admin", "admin");
+
+    // The search page: five cameras ticked for an upgrade; the older model has no package.
+    window->passwordEdit()->setText("admin");
+    window->onRefreshClick();
+    DeviceTableWidget* search = window->searchList();
+    pump(10000, [&] { return search->tableWidget()->rowCount() >= 11; });
+    tickIps(search, {"192.168.1.100", "192.168.1.101", "192.168.1.105", "192.168.1.106", "192.168.1.107"});
+    window->onButtonUpdateClicked(QString::fromLocal8Bit(argv[1]));
+    pump(6000);
+    const bool search_saved = grabWindow(*window, argv[2]);
+
+    window->slotPage2Clicked();
+    tickIps(local, {"192.168.1.101", "192.168.1.103"});
+    window->onButtonTimeClicked();
+    pump(3000);
+    const bool local_saved = grabWindow(*window, argv[3]);
+
+    std::fprintf(stderr, "search page %s, local page %s\n", search_saved ? "saved" : "NOT saved",
+                 local_saved ? "saved" : "NOT saved");
+    std::fflush(stderr);
+    // The upgrade still runs; the pictures are all this program is for.
+    std::_Exit(search_saved && local_saved ? 0 : 1);
+}

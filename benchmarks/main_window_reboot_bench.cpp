@@ -1,0 +1,160 @@
+// 256 ticked cameras rebooted from the main window, against one camera alone. Prints per round:
+// the time the confirm slot takes, the longest stretch the user-interface thread was busy while
+// the rows reported (between passes of a zero-interval timer, which fires once per pass), and
+// the batch's wall time divided by one camera's alone.
+//
+//   main_window_reboot_bench [cameras (256)] [time scale (80)] [rounds (3)]
+//
+// At the default time scale one camera's reboot (login, reboot, logout) takes about 2 s, so the
+// ratio shows what running the jobs side by side costs.
+#include <RuDAVADO.h>
+#include <RuDAVADO_control.h>
+#include <fcntl.h>
+#include <kp_platform.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+#include "device_table_widget.h"
+#include "main_widget.h"
+#include "search_list_scenario.h"
+#include "update_widget.h"
+
+namespace {
+
+// The program writes debug lines per report; keep them out of the figures.
+class QuietOutput {
+public:
+    QuietOutput() {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        saved_out_ = dup(1);
+        saved_err_ = dup(2);
+        const int null_fd = open("/dev/null", O_WRONLY);
+        dup2(null_fd, 1);
+        dup2(null_fd, 2);
+        close(null_fd);
+    }
+    ~QuietOutput() {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        dup2(saved_out_, 1);
+        dup2(saved_err_, 2);
+        close(saved_out_);
+        close(saved_err_);
+    }
+
+private:
+    int saved_out_;
+    int saved_err_;
+};
+
+void pumpUntil(const std::function<bool()>& done) {
+    while (!done()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+}
+
+bool allOnline() {
+    for (int i = 0; i < RuDAVADO_CameraCount(); ++i) {
+        RuDAVADO_CameraState state;
+        if (RuDAVADO_GetCameraState(i, &state) != 0 || state.state != RUDAVADO_STATE_ONLINE) return false;
+    }
+    return true;
+}
+
+struct Round {
+    double slot_ms = 0;
+    double busy_ms = 0;
+    double wall_ms = 0;
+};
+
+// Reboots the ticked rows and waits until each of them shows its final status.
+Round rebootTicked(MainWidget& window, const std::vector<int>& rows) {
+    DeviceTableWidgetBase* list = window.searchList();
+    for (int row = 0; row < list->tableWidget()->rowCount(); ++row) {
+        list->setRowStatus(row, DEVICE_STATUS_IDLE, 0);
+        list->tableWidget()->item(row, kColumnCheck)->setCheckState(Qt::Unchecked);
+    }
+    for (int row : rows) list->tableWidget()->item(row, kColumnCheck)->setCheckState(Qt::Checked);
+    pumpUntil(allOnline);
+
+    Round round;
+    QElapsedTimer wall, pass;
+    QTimer heartbeat;
+    heartbeat.setInterval(0);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        round.busy_ms = std::max(round.busy_ms, pass.nsecsElapsed() / 1e6);
+        pass.restart();
+    });
+    wall.start();
+    window.onButtonRebootClicked();
+    round.slot_ms = wall.nsecsElapsed() / 1e6;
+    pass.start();
+    heartbeat.start();
+    pumpUntil([&] {
+        for (int row : rows) {
+            const DeviceStatus status = list->statusCell(row)->status();
+            if (status != DEVICE_STATUS_SET_SUCCESS && status != DEVICE_STATUS_SET_FAILED) return false;
+        }
+        return true;
+    });
+    round.wall_ms = wall.nsecsElapsed() / 1e6;
+    heartbeat.stop();
+    return round;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    Q_INIT_RESOURCE(resources);
+    QApplication app(argc, argv);
+    const int cameras = argc > 1 ? std::max(1, std::atoi(argv[1])) : 256;
+    const double scale = argc > 2 ? std::atof(argv[2]) : 80.0;
+    const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+    kp::setTimeScale(scale);
+    RuDAVADO_SetTimeScale(scale);
+
+    QuietOutput* quiet = new QuietOutput();
+    MainWidget window;
+    window.show();
+    RuDAVADO_LoadScenarioText(manyCamerasScenario(cameras).c_str());
+    RuDAVADO_SetTiming("discovery_spread", 0);
+    // A restart would otherwise keep the cameras away for minutes at this scale.
+    RuDAVADO_SetTiming("boot", 1000.0 / scale);
+    window.passwordEdit()->setText("admin");
+    window.onRefreshClick();
+    pumpUntil([&] { return window.searchList()->tableWidget()->rowCount() == cameras; });
+    // Cameras back from a restart would be found again and add rows.
+    KpLPRClient_StopFindDevice();
+
+    std::vector<int> all(cameras);
+    for (int i = 0; i < cameras; ++i) all[i] = i;
+    std::vector<Round> singles, batches;
+    for (int r = 0; r < rounds; ++r) {
+        singles.push_back(rebootTicked(window, {0}));
+        batches.push_back(rebootTicked(window, all));
+    }
+    delete quiet;
+
+    std::printf("time scale %.0f, %d cameras\n", scale, cameras);
+    for (int r = 0; r < rounds; ++r) {
+        std::printf(
+            "round %d: one camera %.0f ms; batch: confirm slot %.1f ms, longest busy stretch %.1f ms, "
+            "wall %.0f ms, ratio %.3f\n",
+            r + 1, singles[r].wall_ms, batches[r].slot_ms, batches[r].busy_ms, batches[r].wall_ms,
+            batches[r].wall_ms / singles[r].wall_ms);
+    }
+    return 0;
+}

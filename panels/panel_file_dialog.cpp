@@ -1,0 +1,33 @@
+#include "panel_file_dialog.h"
+
+#include <QFileDialog>
+
+namespace {
+
+PanelFileDialog::OpenFiles& openFiles() {
+    static PanelFileDialog::OpenFiles hook;
+    return hook;
+}
+
+PanelFileDialog::SaveFile& saveFile() {
+    static PanelFileDialog::SaveFile hook;
+    return hook;
+}
+
+}  // namespace
+
+QStringList PanelFileDialog::getOpenFileNames(QWidget* parent, const QString& caption, const QString& dir,
+                                              const QString& filter) {
+    if (openFiles()) return openFiles()(parent, caption, dir, filter);
+    return QFileDialog::getOpenFileNames(parent, caption, dir, filter);
+}
+
+QString PanelFileDialog::getSaveFileName(QWidget* parent, const QString& caption, const QString& dir,
+                                         const QString& filter) {
+    if (saveFile()) return saveFile()(parent, caption, dir, filter);
+    return QFileDialog::getSaveFileName(parent, caption, dir, filter);
+}
+
+void PanelFileDialog::setOpenFiles(OpenFiles open_files) { openFiles() = std::move(open_files); }
+
+void PanelFileDialog::setSaveFile(SaveFile save_file) { saveFile() = std::move(save_file); }

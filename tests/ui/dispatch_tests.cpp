@@ -1,0 +1,252 @@
+// Batch dispatch from the real window to the simulated cameras: every operation of the
+// navigation row on ticked rows of both pages, each row ending in its final status.
+#include <RuDAVADO_control.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QTableWidget>
+#include <QTimer>
+#include <map>
+#include <set>
+
+#include "device_table_widget.h"
+#include "edit_device_table_widget.h"
+#include "main_window_fixture.h"
+#include "nav_button.h"
+#include "right_output_widget.h"
+#include "row_reporter.h"
+#include "update_widget.h"
+
+namespace {
+
+const QString kSetOk = QStringLiteral("设置成功");
+const QString kSetFailed = QStringLiteral("设置失败");
+
+RuDAVADO_CameraState cameraState(const std::string& ip) {
+    RuDAVADO_CameraState state{};
+    RuDAVADO_GetCameraState(RuDAVADO_FindCamera(ip.c_str()), &state);
+    return state;
+}
+
+bool waitOnline(const std::string& ip) {
+    return waitFor([&] { return cameraState(ip).state == RUDAVADO_STATE_ONLINE; });
+}
+
+}  // namespace
+
+class DispatchTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        fillSearchList();
+        search_ = window_->searchList();
+        window_->passwordEdit()->setText("admin");
+    }
+
+    int searchRow(const std::string& ip) { return rowOf(search_, ip); }
+
+    DeviceTableWidgetBase* search_ = nullptr;
+};
+
+TEST_F(DispatchTest, UpgradeOfTwoSearchRowsRisesThenSucceedsAndLeavesNoThreadBehind) {
+    QProcess make;
+    make.start("/usr/bin/python3", {KP_MAKE_FIRMWARE, dir_.path() + "/firmware"});
+    ASSERT_TRUE(make.waitForFinished(60000));
+    ASSERT_EQ(make.exitCode(), 0);
+    // Long enough at this time scale for several progress reports.
+    RuDAVADO_SetTiming("upgrade", 400.0 / 0.001);
+
+    const std::vector<int> rows = {searchRow("192.168.1.100"), searchRow("192.168.1.101")};
+    tick(search_, rows);
+    const std::vector<UpdateWidget*> cells = {search_->statusCell(rows[0]), search_->statusCell(rows[1])};
+    const int threads = threadCount();
+    window_->onButtonUpdateClicked(dir_.path() + "/firmware/KP-LPR-V3_3.2.2.0.bin");
+    // A camera found meanwhile moves every row down; the reports follow their rows.
+    DeviceInfo found;
+    found.ip_addr = "10.0.0.1";
+    window_->searchList()->slotFindDevice(found);
+
+    std::map<UpdateWidget*, std::vector<int>> percents;
+    ASSERT_TRUE(waitFor([&] {
+        int done = 0;
+        for (UpdateWidget* cell : cells) {
+            if (cell->status() == DEVICE_STATUS_UPDATING) {
+                std::vector<int>& seen = percents[cell];
+                if (seen.empty() || seen.back() != cell->progressBar()->value())
+                    seen.push_back(cell->progressBar()->value());
+            }
+            if (cell->statusLabel()->text() == QStringLiteral("升级成功")) ++done;
+        }
+        return done == static_cast<int>(cells.size());
+    })) << cells[0]->statusLabel()->text().toStdString()
+        << " " << cells[1]->statusLabel()->text().toStdString();
+    for (UpdateWidget* cell : cells) {
+        // The write rises; after it the restart shows 50 % until the camera is back.
+        const std::vector<int>& seen = percents[cell];
+        ASSERT_GE(seen.size(), 3u);
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end() - 1));
+        EXPECT_EQ(seen.back(), 50);
+    }
+    EXPECT_EQ(statusText(search_, 0), QStringLiteral("空闲"));
+    // The workers were joined on the user-interface thread and the jobs released.
+    EXPECT_TRUE(waitFor([&] { return threadCount() <= threads; }, 5000)) << threadCount() << " > " << threads;
+    EXPECT_STREQ(cameraState("192.168.1.100").firmware, "3.2.2.0");
+}
+
+TEST_F(DispatchTest, EveryOperationEndsInItsFinalStatusOnBothPages) {
+    const std::string plate = "192.168.1.100", face = "192.168.1.110";
+    tick(search_, {searchRow(plate), searchRow(face)});
+    UpdateWidget* untouched = search_->statusCell(searchRow("192.168.1.101"));
+    // Rows are followed by their cells: a restarted camera is found again and gets a new row.
+    std::map<std::pair<DeviceTableWidgetBase*, std::string>, UpdateWidget*> cells;
+    auto finals = [&](DeviceTableWidgetBase* list, const std::vector<std::string>& ips, const QString& text) {
+        for (const std::string& ip : ips) {
+            UpdateWidget*& cell = cells[{list, ip}];
+            if (!cell) cell = list->statusCell(rowOf(list, ip));
+            EXPECT_TRUE(waitFor([&] { return cell->statusLabel()->text() == text; }))
+                << ip << " " << text.toStdString();
+            EXPECT_TRUE(waitOnline(ip));
+        }
+    };
+
+    // Wrong login: the failure is the final status.
+    window_->passwordEdit()->setText("wrong");
+    window_->onButtonTimeClicked();
+    finals(search_, {plate, face}, kSetFailed);
+    window_->passwordEdit()->setText("admin");
+
+    window_->onButtonTimeClicked();
+    finals(search_, {plate, face}, kSetOk);
+    window_->onButtonFactoryClicked(0);
+    finals(search_, {plate, face}, kSetOk);
+    window_->onButtonRebootClicked();
+    finals(search_, {plate, face}, kSetOk);
+    window_->onButtonSetPasswordClicked("admin2");
+    finals(search_, {plate, face}, kSetOk);
+    EXPECT_STREQ(cameraState(plate).password, "admin2");
+    window_->passwordEdit()->setText("admin2");
+
+    // Uploads reach face cameras only.
+    QFile png(dir_.path() + "/logo.png");
+    ASSERT_TRUE(png.open(QIODevice::WriteOnly));
+    png.write(
+        QByteArray::fromHex("89504e470d0a1a0a0000000d4948445200000001000000010806000000"
+                            "1f15c4890000000d49444154789c63f8cfc0f01f0005000"
+                            "1ff89993d1d0000000049454e44ae426082"));
+    png.close();
+    window_->onButtonUserUploadClick(true, png.fileName(), false, QString(), false, QString());
+    finals(search_, {face}, kSetOk);
+    finals(search_, {plate}, kSetFailed);
+    EXPECT_EQ(cameraState(face).uploads, 1);
+
+    // The local page: each row logs in with its own credentials whatever the login bar holds.
+    EditDeviceTableWidget* local = window_->localList();
+    local->slotAddDeviceInfo("192.168.1.101", 80, "admin", "admin");
+    local->slotAddDeviceInfo("192.168.1.103", 80, "admin", "Kp@2024");
+    window_->slotPage2Clicked();
+    window_->userEdit()->setText("nobody");
+    window_->passwordEdit()->setText("wrong");
+    tick(local, {rowOf(local, "192.168.1.101"), rowOf(local, "192.168.1.103")});
+    for (auto operation : {&MainWidget::onButtonTimeClicked, &MainWidget::onButtonRebootClicked}) {
+        (window_.get()->*operation)();
+        finals(local, {"192.168.1.101", "192.168.1.103"}, kSetOk);
+    }
+    window_->onButtonFactoryClicked(1);
+    finals(local, {"192.168.1.101", "192.168.1.103"}, kSetOk);
+    // The search rows were not touched by the local page's batches.
+    EXPECT_EQ(untouched->statusLabel()->text(), QStringLiteral("空闲"));
+}
+
+TEST_F(DispatchTest, ConsecutiveAddressesCarryIntoTheNextOctetInListOrder) {
+    const std::vector<std::string> ips = {"192.168.1.100", "192.168.1.101", "192.168.1.102"};
+    std::vector<unsigned> serials;
+    for (const std::string& ip : ips) {
+        tick(search_, {searchRow(ip)});
+        serials.push_back(cameraState(ip).serial_low);
+    }
+
+    // An incomplete first address reaches no camera.
+    window_->onButtonNetworkClicked("192.168.1.", 80, "255.255.0.0", "192.168.0.1");
+    for (const std::string& ip : ips) {
+        EXPECT_EQ(statusText(search_, searchRow(ip)), kSetFailed);
+        EXPECT_STREQ(cameraState(ip).ip, ip.c_str());
+    }
+
+    window_->onButtonNetworkClicked("192.168.1.254", 80, "255.255.0.0", "192.168.0.1");
+    for (const std::string& ip : ips) ASSERT_TRUE(waitForStatus(search_, searchRow(ip), kSetOk)) << ip;
+    const char* expected[] = {"192.168.1.254", "192.168.1.255", "192.168.2.0"};
+    for (size_t i = 0; i < ips.size(); ++i) {
+        const RuDAVADO_CameraState state = cameraState(expected[i]);
+        EXPECT_EQ(state.serial_low, serials[i]) << expected[i];
+        EXPECT_STREQ(state.netmask, "255.255.0.0");
+    }
+}
+
+TEST_F(DispatchTest, ConfigurationExportWritesItsFileThatImportReadsBack) {
+    EXPECT_EQ(MainWidget::exportFileName("192.168.1.100", 2024, 3, 5, 7, 8, 9),
+              "192.168.1.100_20240305070809.cfg");
+
+    const int row = searchRow("192.168.1.100");
+    tick(search_, {row});
+    // Reads the camera's parameter groups and opens the export panel on them: confirm it as it is.
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* panel = qobject_cast<RightOutputWidget*>(QApplication::activeModalWidget());
+        if (!panel) return;
+        poll.stop();
+        panel->confirmButton()->click();
+        panel->headerButton()->click();
+    });
+    poll.start();
+    window_->onOutputConfigClick();
+    ASSERT_GT(window_->exportSelection().group_count, 0);
+    ASSERT_TRUE(waitForStatus(search_, row, QStringLiteral("导出成功")));
+    const QStringList files = QDir(dir_.path()).entryList({"*.cfg"});
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_TRUE(QRegularExpression("^192\\.168\\.1\\.100_\\d{14}\\.cfg$").match(files.front()).hasMatch())
+        << files.front().toStdString();
+
+    ASSERT_TRUE(waitOnline("192.168.1.100"));
+    window_->onButtonIpcClicked(dir_.path() + "/" + files.front());
+    EXPECT_TRUE(waitForStatus(search_, row, kSetOk));
+}
+
+// The user can untick the only row while the export panel is open.
+TEST_F(DispatchTest, ConfigurationExportWithEveryRowUntickedDoesNothing) {
+    KP_PARAM_IMPORT_ABILITY_V2 ability{};
+    window_->onButtonOutputConifgclicked(ability);
+    EXPECT_TRUE(QDir(dir_.path()).entryList({"*.cfg"}).isEmpty());
+    for (int row = 0; row < search_->tableWidget()->rowCount(); ++row)
+        EXPECT_EQ(statusText(search_, row), QStringLiteral("空闲"));
+}
+
+TEST(RowReporter, DropsSuccessfulStepsAndMapsUpgradeStates) {
+    auto queue = std::make_shared<UiJobQueue>();
+    RowReporter reporter(queue, nullptr, 0, std::make_shared<factory::dealmodule>(),
+                         RowReporter::Kind::Upgrade);
+    auto progress = reporter.progress();
+    EXPECT_TRUE(progress(true, "设备登陆成功 设备型号"));
+    EXPECT_TRUE(progress(true, "升级成功"));
+    EXPECT_EQ(queue->pendingCount(), 0);
+    EXPECT_FALSE(progress(true, "完成"));
+    EXPECT_EQ(queue->pendingCount(), 1);
+    queue->runQueuedJobs();
+
+    EXPECT_EQ(RowReporter::upgradeStatus(2), DEVICE_STATUS_UPDATING);
+    EXPECT_EQ(RowReporter::upgradeStatus(1), DEVICE_STATUS_UPDATE_SUCCESS);
+    EXPECT_EQ(RowReporter::upgradeStatus(4), DEVICE_STATUS_UPDATE_SUCCESS);
+    EXPECT_EQ(RowReporter::upgradeStatus(3), DEVICE_STATUS_UPDATE_CANCEL);
+    EXPECT_EQ(RowReporter::upgradeStatus(-1), DEVICE_STATUS_UPDATE_FAILED);
+    EXPECT_EQ(RowReporter::upgradeStatus(0), DEVICE_STATUS_IDLE);
+    // Only "完成" ends an upgrade well; a successful step text is not enough.
+    EXPECT_EQ(RowReporter::finalStatus(RowReporter::Kind::Upgrade, true, "升级成功"),
+              DEVICE_STATUS_UPDATE_FAILED);
+    EXPECT_EQ(RowReporter::finalStatus(RowReporter::Kind::Export, false, "设备登陆失败"),
+              DEVICE_STATUS_EXPORT_FAILED);
+}

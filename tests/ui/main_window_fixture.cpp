@@ -1,0 +1,94 @@
+#include "main_window_fixture.h"
+
+#include <RuDAVADO_control.h>
+#include <kp_platform.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+
+#include "device_table_widget.h"
+#include "update_widget.h"
+
+bool waitFor(const std::function<bool()>& done, int timeout_ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeout_ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+int threadCount() { return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); }
+
+void MainWindowTest::SetUp() {
+    time_scale_.emplace(0.001);
+    ASSERT_TRUE(dir_.isValid());
+    old_dir_ = QDir::currentPath();
+    QDir::setCurrent(dir_.path());
+    window_ = std::make_unique<MainWidget>();
+    ASSERT_EQ(RuDAVADO_LoadDefaultScenario(), 0);
+    window_->show();
+}
+
+void MainWindowTest::TearDown() {
+    window_.reset();
+    QDir::setCurrent(old_dir_);
+    time_scale_.reset();
+}
+
+void MainWindowTest::fillSearchList() {
+    int online = 0;
+    for (int i = 0; i < RuDAVADO_CameraCount(); ++i) {
+        RuDAVADO_CameraState state;
+        if (RuDAVADO_GetCameraState(i, &state) == 0 && state.state == RUDAVADO_STATE_ONLINE) ++online;
+    }
+    window_->onRefreshClick();
+    ASSERT_TRUE(waitFor([&] { return window_->searchList()->tableWidget()->rowCount() == online; }));
+}
+
+void MainWindowTest::tick(DeviceTableWidgetBase* list, const std::vector<int>& rows) {
+    for (int row : rows) list->tableWidget()->item(row, kColumnCheck)->setCheckState(Qt::Checked);
+}
+
+int MainWindowTest::rowOf(DeviceTableWidgetBase* list, const std::string& ip) {
+    int row = -1;
+    return list->findRowByIp(ip, row) ? row : -1;
+}
+
+QString MainWindowTest::statusText(DeviceTableWidgetBase* list, int row) {
+    UpdateWidget* cell = list->statusCell(row);
+    return cell ? cell->statusLabel()->text() : QString();
+}
+
+bool MainWindowTest::waitForStatus(DeviceTableWidgetBase* list, int row, const QString& text) {
+    return waitFor([&] { return statusText(list, row) == text; });
+}
+
+QString MainWindowTest::modalTexts(const std::function<void()>& action) {
+    QString texts;
+    bool opened = false;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || opened) return;
+        opened = true;
+        QStringList parts;
+        for (QLabel* label : modal->findChildren<QLabel*>())
+            if (!label->text().isEmpty()) parts << label->text();
+        texts = parts.join("|");
+        modal->close();
+    });
+    poll.start();
+    action();
+    // A dialog that never opened leaves nothing to close; give a late one a moment.
+    waitFor([&] { return opened; }, 200);
+    return texts;
+}
