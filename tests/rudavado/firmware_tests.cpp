@@ -1,7 +1,10 @@
 // Firmware packages: choice by model family, refusals, progress, damage, cancel, new version.
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "rudavado_test_support.h"
@@ -91,7 +94,9 @@ TEST_F(FirmwareTest, RefusedPackagesFailAtUpdate) {
     const std::string header_only = path("cut.bin");
     rdvtest::writeAll(header_only, rdvtest::readAll(v3_).substr(0, 40));
     const std::string fifo = path("pipe.bin");
+#ifndef _WIN32
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));  // nobody writes: reading it would block forever
+#endif
     const std::string bad_header = path("bad_header.bin");
     std::string bytes = rdvtest::readAll(v3_);
     bytes[10] ^= 0x01;  // family text no longer matches the header checksum
@@ -178,7 +183,7 @@ TEST_F(FirmwareTest, PowerLossDuringUpgradeFailsIt) {
 
 TEST_F(FirmwareTest, PathInGb2312IsFound) {
     const std::string folder_utf8 = dir_ + "/固件";
-    ASSERT_EQ(0, mkdir(folder_utf8.c_str(), 0755));
+    ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::u8path(folder_utf8)));
     rdvtest::writeAll(folder_utf8 + "/新版.bin", rdvtest::readAll(v3_));
     const std::string gb_path = rdvtest::toGb2312(folder_utf8 + "/新版.bin");
     ASSERT_NE(gb_path, folder_utf8 + "/新版.bin");

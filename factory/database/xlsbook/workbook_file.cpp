@@ -4,6 +4,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -58,6 +62,24 @@ std::string folder_of(const std::string& path) {
 std::string base_name(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool flush_to_disk(int fd) {
+#ifdef _WIN32
+    return ::_commit(fd) == 0;
+#else
+    return ::fsync(fd) == 0;
+#endif
+}
+
+// The saved file takes the name even where one exists already; the C library's rename refuses
+// an existing target on Windows.
+bool replace_file(const std::string& temp, const std::string& path) {
+#ifdef _WIN32
+    return MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return std::rename(temp.c_str(), path.c_str()) == 0;
+#endif
 }
 
 // Temporary files of earlier saves of the same file that were killed before their rename.
@@ -207,19 +229,21 @@ bool WorkbookFile::save_as(const std::string& path) {
     size_t written = 0;
     bool ok = write_all(fd, prefix.data(), prefix.size(), written) &&
               write_all(fd, stream.data(), stream.size(), written) &&
-              write_all(fd, padding.data(), padding.size(), written) && ::fsync(fd) == 0;
+              write_all(fd, padding.data(), padding.size(), written) && flush_to_disk(fd);
     ok = (::close(fd) == 0) && ok;
-    if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
+    if (ok) ok = replace_file(temp, path);
     if (!ok) {
         ::unlink(temp.c_str());
         return false;
     }
-    // Make the rename itself durable.
+#ifndef _WIN32
+    // Make the rename itself durable (MOVEFILE_WRITE_THROUGH does on Windows).
     const int dir = ::open(folder_of(path).c_str(), O_RDONLY);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
     }
+#endif
     remove_leftovers(folder_of(path), prefix_name);
     return true;
 }
