@@ -90,6 +90,9 @@ TEST_F(RestartTest, SessionWithAnOutdatedPasswordIsRefusedOnceAfterRestart) {
 }
 
 TEST_F(RestartTest, RebootWhileUpgradingIsRefused) {
+#ifdef _WIN32
+    GTEST_SKIP() << "makes its package with the build machine's Python";
+#endif
     ASSERT_EQ(0, RuDAVADO_SetTiming("upgrade", 1e7));
     const std::string pkg = path("fw.bin");
     ASSERT_EQ(0, rdvtest::run("/usr/bin/python3 '" + rdvtest::sourceDir() +

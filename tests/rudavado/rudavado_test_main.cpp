@@ -8,6 +8,12 @@
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    if (std::getenv("KP_TIME_SCALE") == nullptr) kp::setTimeScale(0.001);
+    if (std::getenv("KP_TIME_SCALE") == nullptr) {
+        kp::setTimeScale(0.001);
+#ifdef _WIN32
+        // The library DLL holds its own copy of the platform layer, which reads the variable.
+        _putenv_s("KP_TIME_SCALE", "0.001");
+#endif
+    }
     return RUN_ALL_TESTS();
 }
