@@ -15,13 +15,17 @@ export WINEDEBUG=-all
 export WINEARCH=win64
 export WINEPREFIX="$PWD/$BUILD_DIR/wineprefix"
 unset DISPLAY WAYLAND_DISPLAY
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot --init
-fi
 # One wine server for the whole run: every test is a process, and a server per process costs
 # seconds each.
 wineserver --persistent >/dev/null 2>&1 &
 trap 'wineserver --kill >/dev/null 2>&1 || true' EXIT
+# The prefix's services start now, with no output attached: started by a test, they would keep
+# its output pipe open and ctest would wait for them.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot --init >/dev/null 2>&1
+else
+  wineboot >/dev/null 2>&1
+fi
 
 LAUNCHER=()
 if command -v ccache >/dev/null 2>&1; then

@@ -63,6 +63,26 @@ std::string sourceDir() { return RUDAVADO_SOURCE_DIR; }
 int run(const std::string& command) { return std::system(command.c_str()); }
 
 // Paths in the tests are UTF-8; Windows names files in UTF-16.
+int makeFirmware(const std::string& out, const std::string& family, const std::string& version) {
+#ifdef RUDAVADO_PREMADE_FIRMWARE
+    // Made by the build (tests/rudavado/CMakeLists.txt), under the same names.
+    namespace fs = std::filesystem;
+    const fs::path premade(RUDAVADO_PREMADE_FIRMWARE);
+    std::error_code error;
+    if (family.empty()) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(premade / "set", error))
+            fs::copy_file(entry.path(), fs::u8path(out) / entry.path().filename(), error);
+    } else {
+        fs::copy_file(premade / (family + "_" + version + ".bin"), fs::u8path(out), error);
+    }
+    return error ? 1 : 0;
+#else
+    const std::string tool = "/usr/bin/python3 '" + sourceDir() + "/tools/make_firmware.py' ";
+    if (family.empty()) return run(tool + "'" + out + "' > /dev/null");
+    return run(tool + "--family " + family + " --version " + version + " '" + out + "'");
+#endif
+}
+
 std::string readAll(const std::string& path) {
     std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     std::stringstream s;
