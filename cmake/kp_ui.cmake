@@ -1,25 +1,29 @@
 # kp_ui: every widget of the program (app/, devicelist/, panels/, video/), and the executable.
-# Sources are picked up by folder so that new widgets need no edit here.
-set(CMAKE_AUTOMOC ON)
-set(CMAKE_AUTORCC ON)
-
-file(GLOB KP_UI_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/app/*.cpp ${CMAKE_SOURCE_DIR}/app/*.h
-  ${CMAKE_SOURCE_DIR}/devicelist/*.cpp ${CMAKE_SOURCE_DIR}/devicelist/*.h
-  ${CMAKE_SOURCE_DIR}/panels/*.cpp ${CMAKE_SOURCE_DIR}/panels/*.h
-  ${CMAKE_SOURCE_DIR}/video/*.cpp ${CMAKE_SOURCE_DIR}/video/*.h)
-list(REMOVE_ITEM KP_UI_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp)
-
-add_library(kp_ui STATIC ${KP_UI_SOURCES} ${CMAKE_SOURCE_DIR}/resources/resources.qrc)
-target_include_directories(kp_ui PUBLIC
-  ${CMAKE_SOURCE_DIR}/app ${CMAKE_SOURCE_DIR}/devicelist
-  ${CMAKE_SOURCE_DIR}/panels ${CMAKE_SOURCE_DIR}/video)
-target_link_libraries(kp_ui PUBLIC Qt5::Widgets Qt5::Network kp_platform kp_logging)
-foreach(dep RuDAVADO kp_database kp_factory)
-  if(TARGET ${dep})
-    target_link_libraries(kp_ui PUBLIC ${dep})
-  endif()
-endforeach()
+# A new widget's source goes into this list; moc finds its header beside it.
+add_library(kp_ui STATIC
+  ${CMAKE_SOURCE_DIR}/app/main_widget.cpp
+  ${CMAKE_SOURCE_DIR}/app/nav_button.cpp
+  ${CMAKE_SOURCE_DIR}/app/push_button.cpp
+  ${CMAKE_SOURCE_DIR}/app/single_application.cpp
+  ${CMAKE_SOURCE_DIR}/app/style_sheet.cpp
+  ${CMAKE_SOURCE_DIR}/app/title_widget.cpp
+  ${CMAKE_SOURCE_DIR}/app/ui_job_queue.cpp
+  ${CMAKE_SOURCE_DIR}/devicelist/btn_tools_widget.cpp
+  ${CMAKE_SOURCE_DIR}/devicelist/device_dialog.cpp
+  ${CMAKE_SOURCE_DIR}/devicelist/device_table_widget.cpp
+  ${CMAKE_SOURCE_DIR}/devicelist/device_table_widget_base.cpp
+  ${CMAKE_SOURCE_DIR}/devicelist/deviceinfo.cpp
+  ${CMAKE_SOURCE_DIR}/devicelist/dialog_title_bar.cpp
+  ${CMAKE_SOURCE_DIR}/devicelist/index_widget_table.cpp
+  ${CMAKE_SOURCE_DIR}/devicelist/message_dialog.cpp
+  ${CMAKE_SOURCE_DIR}/devicelist/qtable_header_view.cpp
+  ${CMAKE_SOURCE_DIR}/devicelist/update_widget.cpp
+  ${CMAKE_SOURCE_DIR}/devicelist/window_drag.cpp
+  ${CMAKE_SOURCE_DIR}/resources/resources.qrc)
+set_target_properties(kp_ui PROPERTIES AUTOMOC ON AUTORCC ON)
+target_include_directories(kp_ui PUBLIC ${CMAKE_SOURCE_DIR}/app ${CMAKE_SOURCE_DIR}/devicelist)
+target_link_libraries(kp_ui PUBLIC Qt5::Widgets Qt5::Network kp_platform_qt kp_logging RuDAVADO kp_database
+                                   kp_factory)
 kp_warnings(kp_ui)
 
 add_executable(kpdevicetool ${CMAKE_SOURCE_DIR}/app/main.cpp)

@@ -1,13 +1,10 @@
-// Clock, sleeping, debugger channel, standard error, browser, Winsock, folders, critical sections.
+// Clock, sleeping, debugger channel, standard error, Winsock, folders, critical sections.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 #include <windows.h>
 
-#include <QDesktopServices>
-#include <QString>
-#include <QUrl>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -36,9 +33,16 @@ std::atomic<double>& timeScaleValue() {
 
 std::atomic<unsigned int> g_clockOffset{0};
 
-std::mutex g_hookLock;
-kp::ShellExecuteHook g_shellHook;
-kp::DebugOutputCapture g_debugCapture;
+// Never destroyed: log lines reach the debugger channel until the process is gone, also from
+// threads still running while static objects are destroyed at exit.
+struct DebugChannel {
+    std::mutex lock;
+    kp::DebugOutputCapture capture;
+};
+DebugChannel& debugChannel() {
+    static DebugChannel* channel = new DebugChannel;
+    return *channel;
+}
 
 std::string slashes(const char* path) {
     std::string out(path ? path : "");
@@ -61,14 +65,9 @@ long long scaledMicroseconds(double milliseconds) {
     return static_cast<long long>(milliseconds * 1000.0 * timeScale());
 }
 
-void setShellExecuteHook(ShellExecuteHook hook) {
-    std::lock_guard<std::mutex> guard(g_hookLock);
-    g_shellHook = std::move(hook);
-}
-
 void setDebugOutputCapture(DebugOutputCapture capture) {
-    std::lock_guard<std::mutex> guard(g_hookLock);
-    g_debugCapture = std::move(capture);
+    std::lock_guard<std::mutex> guard(debugChannel().lock);
+    debugChannel().capture = std::move(capture);
 }
 
 void setTimeGetTimeOffset(unsigned int offset) { g_clockOffset.store(offset); }
@@ -93,8 +92,8 @@ void Sleep(DWORD dwMilliseconds) {
 void OutputDebugStringA(LPCSTR lpOutputString) {
     kp::DebugOutputCapture capture;
     {
-        std::lock_guard<std::mutex> guard(g_hookLock);
-        capture = g_debugCapture;
+        std::lock_guard<std::mutex> guard(debugChannel().lock);
+        capture = debugChannel().capture;
     }
     if (capture) capture(lpOutputString ? lpOutputString : "");
 }
@@ -115,32 +114,6 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     if (n < 0) return FALSE;
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = static_cast<DWORD>(n);
     return static_cast<DWORD>(n) == nNumberOfBytesToWrite ? TRUE : FALSE;
-}
-
-HINSTANCE ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR, int) {
-    const std::string operation = lpOperation ? lpOperation : "";
-    const std::string file = lpFile ? lpFile : "";
-    const std::string parameters = lpParameters ? lpParameters : "";
-    kp::ShellExecuteHook hook;
-    {
-        std::lock_guard<std::mutex> guard(g_hookLock);
-        hook = g_shellHook;
-    }
-    // Like the real call, a value above 32 means success.
-    HINSTANCE ok = reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(33));
-    if (hook) {
-        hook(operation, file, parameters);
-        return ok;
-    }
-    // A browser named as the program (e.g. "iexplore.exe") opens its parameter: the desktop's
-    // default browser stands in for it.
-    const bool browser =
-        !parameters.empty() && file.size() > 4 && file.compare(file.size() - 4, 4, ".exe") == 0;
-    const QString target = QString::fromUtf8((browser ? parameters : file).c_str());
-    QUrl url = QUrl::fromUserInput(target);
-    if (!url.isValid() || !QDesktopServices::openUrl(url))
-        return reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(2));  // ERROR_FILE_NOT_FOUND
-    return ok;
 }
 
 int WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData) {

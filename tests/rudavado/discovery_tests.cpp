@@ -71,9 +71,11 @@ protected:
         KpLPRClient_StopFindDevice();
         NetworkTest::TearDown();
     }
+    // Extended first: then no camera can answer the basic probe before the extended callback
+    // is there, so each is reported exactly once however slowly the two calls follow each other.
     void startBoth() {
-        ASSERT_EQ(0, KPLPRClient_StartFindDeviceEx(&Collector::onEx, &c_));
         ASSERT_EQ(0, KPLPRClient_StartFindDeviceV2(&Collector::onV2, &c_));
+        ASSERT_EQ(0, KPLPRClient_StartFindDeviceEx(&Collector::onEx, &c_));
     }
     // Lets replies that might still be on their way arrive.
     static void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(60)); }
@@ -127,6 +129,49 @@ TEST_F(DiscoveryTest, BasicSearchAloneHearsEveryCameraAndExtendedAloneOnlyNewMod
     settle();
     EXPECT_EQ(10u, v2.count()) << "the older model does not answer the extended search";
     EXPECT_EQ(0u, v2.perIp().count("192.168.1.105"));
+}
+
+// Each registration sends its own probe, so a second registration that comes after the first
+// replies still finds every camera: in either order, with the replies arriving at once.
+TEST_F(DiscoveryTest, SecondRegistrationAfterTheFirstRepliesStillFindsEveryCamera) {
+    ASSERT_EQ(0, RuDAVADO_SetTiming("discovery_spread", 0));
+    const auto extendedIps = [](const std::vector<Found>& found, bool extended) {
+        std::map<std::string, int> m;
+        for (const Found& f : found)
+            if (f.extended == extended) ++m[f.ip];
+        return m;
+    };
+
+    // Extended first: the older model is found by the basic search registered 2 ms later, and
+    // nobody is reported twice.
+    ASSERT_EQ(0, KPLPRClient_StartFindDeviceV2(&Collector::onV2, &c_));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(0, KPLPRClient_StartFindDeviceEx(&Collector::onEx, &c_));
+    ASSERT_TRUE(waitUntil([&] { return c_.count() >= 11; })) << c_.count();
+    settle();
+    EXPECT_EQ(11u, c_.count());
+    EXPECT_EQ((std::map<std::string, int>{{"192.168.1.105", 1}}), extendedIps(c_.all(), false));
+    EXPECT_EQ(10u, extendedIps(c_.all(), true).size());
+    ASSERT_EQ(0, KpLPRClient_StopFindDevice());
+
+    // Basic first: the newer models, already heard through the basic search, still arrive
+    // through the extended one with firmware, MAC and start-up time.
+    Collector c2;
+    ASSERT_EQ(0, KPLPRClient_StartFindDeviceEx(&Collector::onEx, &c2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(0, KPLPRClient_StartFindDeviceV2(&Collector::onV2, &c2));
+    ASSERT_TRUE(waitUntil([&] { return extendedIps(c2.all(), true).size() >= 10; }));
+    settle();
+    const auto extended = extendedIps(c2.all(), true);
+    EXPECT_EQ(10u, extended.size());
+    for (const auto& entry : extended) EXPECT_EQ(1, entry.second) << entry.first;
+    EXPECT_EQ(0u, extended.count("192.168.1.105"));
+    EXPECT_EQ(1, extendedIps(c2.all(), false)["192.168.1.105"]);
+    for (const Found& f : c2.all()) {
+        if (f.extended) {
+            EXPECT_EQ(state(camera(f.ip.c_str())).firmware, f.firmware) << f.ip;
+        }
+    }
 }
 
 TEST_F(DiscoveryTest, RefusesANullCallback) {

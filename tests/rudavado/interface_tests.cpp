@@ -221,7 +221,13 @@ TEST_F(InterfaceTest, MalformedScenarioIsRefusedAndTheNetworkStays) {
         EXPECT_STRNE("", RuDAVADO_LastLoadError()) << text;
     }
     EXPECT_EQ(before, RuDAVADO_CameraCount());
-    EXPECT_EQ(-1, RuDAVADO_LoadScenarioFile("/nonexistent/scenario.json"));
+    // Missing, a folder, an endless device: refused at once, never read without end.
+    for (const std::string& file :
+         {std::string("/nonexistent/scenario.json"), dir_, std::string("/dev/zero")}) {
+        EXPECT_EQ(-1, RuDAVADO_LoadScenarioFile(file.c_str())) << file;
+        EXPECT_NE(std::string::npos, std::string(RuDAVADO_LastLoadError()).find(file)) << file;
+    }
+    EXPECT_EQ(before, RuDAVADO_CameraCount());
 
     ASSERT_EQ(
         0, RuDAVADO_LoadScenarioText("{\"timing\": {\"boot\": 5}, \"cameras\": [{\"model\": \"KP-LPR-V3\","
@@ -254,6 +260,10 @@ namespace {
 TEST(ScenarioEnvironment, ScenarioNamedInTheEnvironmentIsLoadedAtFirstUse) {
     if (const char* expected = std::getenv("RUDAVADO_TEST_EXPECT_CAMERAS")) {
         ASSERT_EQ(std::atoi(expected), RuDAVADO_CameraCount());
+        // A scenario that could not be used says so through the load error.
+        EXPECT_EQ(std::getenv("RUDAVADO_TEST_EXPECT_ERROR") != nullptr,
+                  std::string(RuDAVADO_LastLoadError()).find("RUDAVADO_SCENARIO") != std::string::npos)
+            << RuDAVADO_LastLoadError();
         return;
     }
 #ifdef _WIN32
@@ -268,11 +278,21 @@ TEST(ScenarioEnvironment, ScenarioNamedInTheEnvironmentIsLoadedAtFirstUse) {
                       " {\"model\": \"KP-LPR-V1\", \"ip\": \"10.0.0.3\"},"
                       " {\"model\": \"KP-FACE-F2\", \"ip\": \"10.0.0.4\"}]}");
     rdvtest::writeAll(broken, "{\"cameras\": [");
-    const std::string self =
-        "/proc/" + std::to_string(getpid()) + "/exe --gtest_filter=ScenarioEnvironment.* > /dev/null 2>&1";
+    const std::string errors = std::string(dir) + "/stderr.txt";
+    // The time-out only ends a child that hangs reading the scenario.
+    const std::string self = "timeout 120 /proc/" + std::to_string(getpid()) +
+                             "/exe --gtest_filter=ScenarioEnvironment.* > /dev/null 2> '" + errors + "'";
     EXPECT_EQ(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=3 RUDAVADO_SCENARIO='" + good + "' " + self));
-    // A broken file leaves the built-in network rather than none.
-    EXPECT_EQ(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=12 RUDAVADO_SCENARIO='" + broken + "' " + self));
+    EXPECT_EQ(std::string::npos, rdvtest::readAll(errors).find("RUDAVADO_SCENARIO"));
+    // A broken, missing or endless file leaves the built-in network rather than none, and says
+    // so on standard error.
+    for (const std::string& bad : {broken, std::string(dir) + "/missing.json", std::string("/dev/zero")}) {
+        EXPECT_EQ(0, rdvtest::run(
+                         "RUDAVADO_TEST_EXPECT_CAMERAS=12 RUDAVADO_TEST_EXPECT_ERROR=1 RUDAVADO_SCENARIO='" +
+                         bad + "' " + self))
+            << bad;
+        EXPECT_NE(std::string::npos, rdvtest::readAll(errors).find("RUDAVADO_SCENARIO " + bad)) << bad;
+    }
     EXPECT_NE(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=4 RUDAVADO_SCENARIO='" + good + "' " + self))
         << "the child run must be able to fail";
     rdvtest::run(std::string("rm -rf '") + dir + "'");

@@ -4,16 +4,10 @@
 
 #include <cstdlib>
 
-#include "kp_platform.h"
+#include "RuDAVADO_control.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    if (std::getenv("KP_TIME_SCALE") == nullptr) {
-        kp::setTimeScale(0.001);
-#ifdef _WIN32
-        // The library DLL holds its own copy of the platform layer, which reads the variable.
-        _putenv_s("KP_TIME_SCALE", "0.001");
-#endif
-    }
+    if (std::getenv("KP_TIME_SCALE") == nullptr) RuDAVADO_SetTimeScale(0.001);
     return RUN_ALL_TESTS();
 }

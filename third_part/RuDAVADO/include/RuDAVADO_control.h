@@ -53,6 +53,11 @@ KPLPRC_API int RuDAVADO_SetLinked(int camera, int linked);
 KPLPRC_API int RuDAVADO_SetTiming(const char* name, double milliseconds);
 KPLPRC_API double RuDAVADO_GetTiming(const char* name);
 
+/* The process time scale that multiplies every duration; read from KP_TIME_SCALE on first use
+ * (default 1). Setting it affects waits that start afterwards. Fails unless scale > 0. */
+KPLPRC_API int RuDAVADO_SetTimeScale(double scale);
+KPLPRC_API double RuDAVADO_GetTimeScale(void);
+
 /* The next `count` calls of `operation` (on `camera`, or on any camera when camera is -1) fail
  * with KPLPRC_ERR_DEVICE before doing anything. count 0 removes the fault. Every call on a
  * session or an address can be made to fail, and also KPLPRClient_StartFindDeviceEx/V2,

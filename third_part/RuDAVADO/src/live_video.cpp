@@ -8,8 +8,8 @@
 #include <string>
 
 #include "camera.h"
-#include "kp_platform.h"
 #include "network.h"
+#include "time_scale.h"
 
 #if defined(RUDAVADO_HAVE_X11)
 #include <X11/Xlib.h>
@@ -192,7 +192,7 @@ bool LivePlay::waitFrame() {
         auto lk = Network::instance().lock();
         ms = Network::instance().timing(Timing::Frame);
     }
-    long long us = kp::scaledMicroseconds(ms);
+    long long us = scaledMicroseconds(ms);
     if (us < 1000) us = 1000;  // no screen shows more than a thousand frames a second
     std::unique_lock<std::mutex> lk(mu_);
     return !cv_.wait_for(lk, std::chrono::microseconds(us), [this] { return stop_; });

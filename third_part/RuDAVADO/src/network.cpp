@@ -1,12 +1,11 @@
 #include "network.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
-#include "kp_platform.h"
 #include "live_video.h"
+#include "time_scale.h"
 
 namespace rudavado {
 namespace {
@@ -15,7 +14,7 @@ const char* const kTimingNames[] = {"call",    "login", "connect_timeout", "disc
                                     "upgrade", "frame"};
 
 Clock::time_point later(double ms) {
-    return Clock::now() + std::chrono::microseconds(kp::scaledMicroseconds(ms));
+    return Clock::now() + std::chrono::microseconds(scaledMicroseconds(ms));
 }
 
 // Replies to a search arrive in an order that has nothing to do with the scenario's order.
@@ -96,9 +95,10 @@ void Network::run() {
             if (r.camera < 0 || static_cast<size_t>(r.camera) >= cameras_.size()) continue;
             const Camera& c = cameras_[static_cast<size_t>(r.camera)];
             if (!c.reachable()) continue;
+            if (r.probe == Probe::Extended && !c.extended_discovery) continue;
             Delivery d;
             d.is_report = true;
-            d.report = makeReport(c, r.generation);
+            d.report = makeReport(c, r.generation, r.probe);
             out.push_back(std::move(d));
         }
         if (!out.empty()) {
@@ -130,11 +130,20 @@ void Network::deliver(const Delivery& d) {
     }
     const Report& r = d.report;
     if (r.generation != delivered_generation_) return;
-    if (r.extended && find_v2_ != nullptr) {
+    // A camera answers through the extended callback when it can and one is registered, else
+    // through the basic one; once per callback and search, unless it announces a comeback.
+    const bool extended = r.extended && find_v2_ != nullptr;
+    if (!extended && (find_ex_ == nullptr || r.probe == Probe::Extended)) return;
+    const unsigned char bit = extended ? 2 : 1;
+    const size_t index = static_cast<size_t>(r.camera);
+    if (reported_.size() <= index) reported_.resize(index + 1, 0);
+    if (r.probe != Probe::Announce && (reported_[index] & bit) != 0) return;
+    reported_[index] |= bit;
+    if (extended) {
         find_v2_(r.name.c_str(), r.ip.c_str(), r.port, r.port2, r.serial_low, r.serial_high,
                  r.netmask.c_str(), r.gateway.c_str(), r.find_value, r.firmware.c_str(), r.lens_code,
                  r.mac.c_str(), r.boot_time.c_str(), find_v2_user_);
-    } else if (find_ex_ != nullptr) {
+    } else {
         find_ex_(r.name.c_str(), r.ip.c_str(), r.port, r.port2, r.serial_low, r.serial_high,
                  r.netmask.c_str(), r.gateway.c_str(), find_ex_user_);
     }
@@ -162,6 +171,7 @@ void Network::cleanup() {
         discovery_running_ = false;
         ++discovery_generation_;
         delivered_generation_ = discovery_generation_;
+        reported_.clear();
         setup_.store(false);
     }
     std::vector<std::shared_ptr<LivePlay>> plays;
@@ -179,9 +189,10 @@ void Network::startDiscovery(KPLPRC_FIND_DEVICE_CALLBACK_EX ex, KPLPRC_FIND_DEVI
                              void* user) {
     std::lock_guard<std::recursive_mutex> cb(cb_mu_);
     std::lock_guard<std::mutex> lk(mu_);
-    // Registering the second kind beside a running search joins it; registering a kind again
-    // sends a new probe, which every camera answers again.
-    bool again = ex != nullptr ? find_ex_ != nullptr : find_v2_ != nullptr;
+    // Each registration sends a probe of its kind. The second kind beside a running search
+    // joins it, so that the cameras already reported are not reported again through the same
+    // callback; registering a kind again starts a new search, which every camera answers again.
+    const bool again = ex != nullptr ? find_ex_ != nullptr : find_v2_ != nullptr;
     if (ex != nullptr) {
         find_ex_ = ex;
         find_ex_user_ = user;
@@ -193,9 +204,15 @@ void Network::startDiscovery(KPLPRC_FIND_DEVICE_CALLBACK_EX ex, KPLPRC_FIND_DEVI
         discovery_running_ = true;
         ++discovery_generation_;
         delivered_generation_ = discovery_generation_;
+        reported_.clear();
         replies_.clear();  // answers to the old probe are not waited for
-        scheduleReplies(discovery_generation_);
+        if (again) {
+            // The other kind stays registered: its probe goes out again too.
+            if (find_ex_ != nullptr && ex == nullptr) scheduleReplies(discovery_generation_, Probe::Basic);
+            if (find_v2_ != nullptr && v2 == nullptr) scheduleReplies(discovery_generation_, Probe::Extended);
+        }
     }
+    scheduleReplies(discovery_generation_, ex != nullptr ? Probe::Basic : Probe::Extended);
 }
 
 void Network::stopDiscovery() {
@@ -206,6 +223,7 @@ void Network::stopDiscovery() {
     discovery_running_ = false;
     ++discovery_generation_;
     delivered_generation_ = discovery_generation_;
+    reported_.clear();
     // Replies still on their way are dropped now, so that stop/start loops do not pile them up.
     replies_.clear();
 }
@@ -218,21 +236,25 @@ void Network::setNotify(KPLPRC_COMMON_NOTIFY_CALLBACK cb, void* user) {
 
 // ---- Discovery replies ---------------------------------------------------------------------------
 
-void Network::scheduleReply(const Camera& c, double delay_ms) {
-    replies_.emplace(later(delay_ms), Reply{c.index, discovery_generation_});
+void Network::scheduleReply(const Camera& c, double delay_ms, Probe probe) {
+    replies_.emplace(later(delay_ms), Reply{c.index, discovery_generation_, probe});
     cv_.notify_all();
 }
 
-void Network::scheduleReplies(uint64_t generation) {
+void Network::scheduleReplies(uint64_t generation, Probe probe) {
     const double spread = timing(Timing::DiscoverySpread);
     for (const Camera& c : cameras_) {
-        if (c.reachable()) scheduleReply(c, replyDelay(c, generation, spread));
+        if (c.reachable() && (probe != Probe::Extended || c.extended_discovery)) {
+            scheduleReply(c, replyDelay(c, generation, spread), probe);
+        }
     }
 }
 
-Report Network::makeReport(const Camera& c, uint64_t generation) const {
+Report Network::makeReport(const Camera& c, uint64_t generation, Probe probe) const {
     Report r;
     r.generation = generation;
+    r.camera = c.index;
+    r.probe = probe;
     r.extended = c.extended_discovery;
     r.name = c.name;
     r.ip = c.ip;
@@ -260,11 +282,13 @@ void Network::ensureLoaded() {
     std::string error;
     const char* path = std::getenv("RUDAVADO_SCENARIO");
     if (path != nullptr && *path != '\0') {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        if (in && load(text.str(), error, true)) return;
-        // A broken scenario must not leave the library without cameras.
+        std::string text;
+        if (readScenarioFile(path, text, error) && load(text, error, true)) return;
+        // A broken scenario must not leave the library without cameras, but whoever set it up
+        // has to learn that it was not used.
+        error = std::string("RUDAVADO_SCENARIO ") + path + ": " + error;
+        std::fprintf(stderr, "RuDAVADO: %s; using the built-in network\n", error.c_str());
+        setLoadError(error);
     }
     load(defaultScenarioText(), error, true);
 }
@@ -294,7 +318,9 @@ bool Network::load(const std::string& json_text, std::string& error, bool only_i
         if (discovery_running_) {
             ++discovery_generation_;
             delivered_generation_ = discovery_generation_;
-            scheduleReplies(discovery_generation_);
+            reported_.clear();
+            if (find_ex_ != nullptr) scheduleReplies(discovery_generation_, Probe::Basic);
+            if (find_v2_ != nullptr) scheduleReplies(discovery_generation_, Probe::Extended);
         }
     }
     stopPlays(std::move(plays));
@@ -448,7 +474,7 @@ void Network::setLinked(Camera& c, bool linked) {
 // The camera answers again: dropped sessions to its address log in again after a login's time,
 // and a running search hears from it.
 void Network::scheduleOnline(Camera& c) {
-    if (discovery_running_) scheduleReply(c, timing(Timing::Call));
+    if (discovery_running_) scheduleReply(c, timing(Timing::Call), Probe::Announce);
     const uint64_t epoch = c.epoch;
     const int index = c.index;
     schedule(timing(Timing::Login), [this, index, epoch](std::vector<Delivery>& out) {
@@ -477,7 +503,7 @@ void Network::scheduleOnline(Camera& c) {
 void Network::advanceUpgrade(Camera& c) {
     Upgrade& u = c.upgrade;
     if (u.state != KP_UPDATE_STATE_RUNNING) return;
-    const double total_us = static_cast<double>(kp::scaledMicroseconds(u.duration_ms));
+    const double total_us = static_cast<double>(scaledMicroseconds(u.duration_ms));
     const double elapsed_us = static_cast<double>(
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - u.start).count());
     const double fraction = total_us <= 0 ? 1.0 : elapsed_us / total_us;
@@ -496,7 +522,7 @@ int Network::upgradeProgress(Camera& c) {
     const Upgrade& u = c.upgrade;
     switch (u.state) {
         case KP_UPDATE_STATE_RUNNING: {
-            const double total_us = static_cast<double>(kp::scaledMicroseconds(u.duration_ms));
+            const double total_us = static_cast<double>(scaledMicroseconds(u.duration_ms));
             const double elapsed_us = static_cast<double>(
                 std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - u.start).count());
             int p = total_us <= 0 ? 99 : static_cast<int>(elapsed_us * 100.0 / total_us);

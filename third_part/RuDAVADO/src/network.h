@@ -40,8 +40,14 @@ struct Session {
     bool refusal_notified = false;
 };
 
+// The two kinds of search probe: every camera answers the basic one, only newer models the
+// extended one. A camera coming back while a search runs announces itself (Announce).
+enum class Probe { Basic, Extended, Announce };
+
 struct Report {
     uint64_t generation = 0;
+    int camera = -1;
+    Probe probe = Probe::Basic;
     bool extended = false;
     std::string name, ip, netmask, gateway, firmware, mac, boot_time;
     unsigned short port = 0, port2 = 0;
@@ -120,9 +126,9 @@ private:
     void run();
     void schedule(double delay_ms, std::function<void(std::vector<Delivery>&)> fn);
     void scheduleOnline(Camera& c);
-    void scheduleReplies(uint64_t generation);
-    void scheduleReply(const Camera& c, double delay_ms);
-    Report makeReport(const Camera& c, uint64_t generation) const;
+    void scheduleReplies(uint64_t generation, Probe probe);
+    void scheduleReply(const Camera& c, double delay_ms, Probe probe);
+    Report makeReport(const Camera& c, uint64_t generation, Probe probe) const;
     void deliver(const Delivery& d);
     void stopPlays(std::vector<std::shared_ptr<LivePlay>> plays);
 
@@ -132,6 +138,7 @@ private:
     struct Reply {
         int camera;
         uint64_t generation;
+        Probe probe;
     };
     std::multimap<Clock::time_point, Reply> replies_;
     std::vector<Delivery> pending_;
@@ -164,6 +171,9 @@ private:
     KPLPRC_FIND_DEVICE_CALLBACK_V2 find_v2_ = nullptr;
     void* find_v2_user_ = nullptr;
     uint64_t delivered_generation_ = 0;  // reports of other generations are dropped
+    // Per camera of this generation: reported through the basic (bit 0) or extended (bit 1)
+    // callback, so that the second probe of a search does not report a camera twice.
+    std::vector<unsigned char> reported_;
     KPLPRC_COMMON_NOTIFY_CALLBACK notify_ = nullptr;
     void* notify_user_ = nullptr;
 
@@ -175,5 +185,11 @@ bool parseScenario(const std::string& json_text, std::vector<Camera>& cameras,
                    std::array<double, static_cast<size_t>(Timing::Count)>& timings, std::string& error);
 const char* defaultScenarioText();
 double defaultTiming(Timing t);
+// Reads a scenario file: a regular file of at most kMaxScenarioBytes. false with `error` set.
+constexpr size_t kMaxScenarioBytes = 64u << 20;
+bool readScenarioFile(const char* path, std::string& text, std::string& error);
+// The text of the last failed scenario load of the process ("" after a successful one).
+void setLoadError(const std::string& error);
+std::string lastLoadError();
 
 }  // namespace rudavado

@@ -13,7 +13,9 @@
 //   } ]
 // }
 #include <ctime>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <unordered_set>
 
 #include "network.h"
 #include "util.h"
@@ -154,6 +156,43 @@ bool parseCamera(const json& j, int index, Camera& c, std::string& error) {
 
 const char* defaultScenarioText() { return kDefaultScenario; }
 
+bool readScenarioFile(const char* path, std::string& text, std::string& error) {
+    if (path == nullptr || *path == '\0') {
+        error = "no path";
+        return false;
+    }
+    bool too_large = false;
+    if (!readFile(path, text, kMaxScenarioBytes, &too_large)) {
+        error = too_large ? "larger than 64 MiB" : "not a readable regular file";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+std::mutex& loadErrorLock() {
+    static std::mutex* lock = new std::mutex;
+    return *lock;
+}
+
+std::string& loadErrorText() {
+    static std::string* text = new std::string;
+    return *text;
+}
+
+}  // namespace
+
+void setLoadError(const std::string& error) {
+    std::lock_guard<std::mutex> lk(loadErrorLock());
+    loadErrorText() = error;
+}
+
+std::string lastLoadError() {
+    std::lock_guard<std::mutex> lk(loadErrorLock());
+    return loadErrorText();
+}
+
 double defaultTiming(Timing t) {
     switch (t) {
         case Timing::Call:
@@ -206,15 +245,15 @@ bool parseScenario(const std::string& json_text, std::vector<Camera>& cameras,
         }
         cameras.clear();
         cameras.reserve(list->size());
+        std::unordered_set<std::string> ips;
+        std::unordered_set<uint64_t> serials;
         for (size_t i = 0; i < list->size(); ++i) {
             Camera c;
             if (!parseCamera((*list)[i], static_cast<int>(i), c, error)) return false;
-            for (const Camera& other : cameras) {
-                if (other.ip == c.ip ||
-                    (other.serial_high == c.serial_high && other.serial_low == c.serial_low)) {
-                    error = "camera " + std::to_string(i) + ": address or serial already used";
-                    return false;
-                }
+            const uint64_t serial = static_cast<uint64_t>(c.serial_high) << 32 | c.serial_low;
+            if (!ips.insert(c.ip).second || !serials.insert(serial).second) {
+                error = "camera " + std::to_string(i) + ": address or serial already used";
+                return false;
             }
             cameras.push_back(std::move(c));
         }

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "kp_platform.h"
+#include "time_scale.h"
 
 namespace rudavado {
 namespace {
@@ -215,7 +215,7 @@ uint32_t crc32(const void* data, size_t size, uint32_t crc) {
 
 void sleepScaled(double milliseconds) {
     if (milliseconds <= 0) return;
-    long long us = kp::scaledMicroseconds(milliseconds);
+    long long us = scaledMicroseconds(milliseconds);
     if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
 

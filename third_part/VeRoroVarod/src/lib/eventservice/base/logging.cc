@@ -20,20 +20,26 @@ struct sink_entry {
     int min_severity;
 };
 
-// The one recursive lock of the facility, created before main runs.
-struct facility_lock {
-    CRITICAL_SECTION cs;
-    facility_lock() { InitializeCriticalSection(&cs); }
-    ~facility_lock() { DeleteCriticalSection(&cs); }
+// The facility's lock, sinks and clock. Never destroyed: a thread that still logs while the
+// process exits (static destructors already running) must find them intact.
+struct facility {
+    CRITICAL_SECTION lock;
+    std::vector<sink_entry> sinks;
+    std::mutex clock_lock;
+    kpes::wrap_clock clock;
+    facility() { InitializeCriticalSection(&lock); }
 };
-facility_lock g_lock;
-std::vector<sink_entry> g_sinks;
 
-std::mutex g_clock_lock;
-kpes::wrap_clock g_clock;
+facility& state() {
+    static facility* const instance = new facility;
+    return *instance;
+}
+
+// Created by a static initialiser, before main runs.
+facility& g_facility = state();
 
 void deliver_to_sinks(const std::string& line, int severity) {
-    for (const sink_entry& entry : g_sinks) {
+    for (const sink_entry& entry : state().sinks) {
         if (entry.min_severity > severity) continue;
         size_t done = 0;
         while (done < line.size()) {
@@ -54,20 +60,22 @@ int source_position_threshold() { return kSourcePositionThreshold; }
 void set_min_severity(int severity) { g_min_severity.store(severity); }
 
 void add_log_sink(log_sink* sink, int min_severity) {
-    EnterCriticalSection(&g_lock.cs);
-    g_sinks.push_back({sink, min_severity});
-    LeaveCriticalSection(&g_lock.cs);
+    facility& f = state();
+    EnterCriticalSection(&f.lock);
+    f.sinks.push_back({sink, min_severity});
+    LeaveCriticalSection(&f.lock);
 }
 
 void remove_log_sink(log_sink* sink) {
-    EnterCriticalSection(&g_lock.cs);
-    for (auto it = g_sinks.begin(); it != g_sinks.end();) {
+    facility& f = state();
+    EnterCriticalSection(&f.lock);
+    for (auto it = f.sinks.begin(); it != f.sinks.end();) {
         if (it->sink == sink)
-            it = g_sinks.erase(it);
+            it = f.sinks.erase(it);
         else
             ++it;
     }
-    LeaveCriticalSection(&g_lock.cs);
+    LeaveCriticalSection(&f.lock);
 }
 
 uint64_t wrap_clock::extend(uint32_t reading) {
@@ -79,8 +87,9 @@ uint64_t wrap_clock::extend(uint32_t reading) {
 }
 
 uint64_t clock_ms() {
-    std::lock_guard<std::mutex> guard(g_clock_lock);
-    return g_clock.extend(timeGetTime());
+    facility& f = state();
+    std::lock_guard<std::mutex> guard(f.clock_lock);
+    return f.clock.extend(timeGetTime());
 }
 
 const char* source_base_name(const char* path) {
@@ -93,8 +102,7 @@ const char* source_base_name(const char* path) {
 
 log_line::log_line(const char* file, int line, int severity, unsigned slow_threshold_ms)
     : severity_(severity), slow_threshold_ms_(slow_threshold_ms) {
-    if (severity_ >= kSourcePositionThreshold)
-        text_ << "(" << source_base_name(file) << ":" << line << "): ";
+    if (severity_ >= kSourcePositionThreshold) text_ << "(" << source_base_name(file) << ":" << line << "): ";
 }
 
 log_line::~log_line() {
@@ -114,15 +122,16 @@ log_line::~log_line() {
         }
     }
 
+    facility& f = state();
     const uint64_t start = clock_ms();
-    EnterCriticalSection(&g_lock.cs);
+    EnterCriticalSection(&f.lock);
     deliver_to_sinks(line, severity_);
     const uint32_t elapsed = static_cast<uint32_t>(clock_ms() - start);
     if (elapsed >= slow_threshold_ms_) {
         log_line(__FILE__, 217, LS_WARNING, std::numeric_limits<unsigned>::max())
             << "Slow log: took " << elapsed << "ms to write " << line.size() << " bytes.";
     }
-    LeaveCriticalSection(&g_lock.cs);
+    LeaveCriticalSection(&f.lock);
 }
 
 }  // namespace kpes
