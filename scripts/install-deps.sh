@@ -13,6 +13,7 @@ PACKAGES=(
   fonts-wqy-microhei
   clang libclang-rt-14-dev clang-format
   python3 python3-xlrd python3-olefile
+  libreoffice-calc-nogui gnumeric
 )
 
 # The Windows cross build and its test run (scripts/windows-check.sh).

@@ -15,17 +15,24 @@ if [ -f "$BUILD_DIR/CMakeCache.txt" ]; then GENERATOR=(); fi
 cmake -S . -B "$BUILD_DIR" "${GENERATOR[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$BUILD_DIR" --parallel "$JOBS"
 
-# The workbook reader's fuzz target, built with clang and run briefly on its seed corpus.
+# The fuzz targets (the workbook reader, and the record store on a device-list file), built with
+# clang and run briefly on the seed corpus; FUZZ_SECONDS is shared between them.
 FUZZ_DIR=${FUZZ_DIR:-build-fuzz}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 if [ "$FUZZ_SECONDS" -gt 0 ]; then
   cmake -S . -B "$FUZZ_DIR" "${GENERATOR[@]}" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DKP_BUILD_FUZZERS=ON -DKP_BUILD_TESTS=OFF -DKP_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$FUZZ_DIR" --parallel "$JOBS" --target fuzz_xlsbook
-  work=$(mktemp -d)
-  cp fuzz/corpus/* "$work"/
-  "$FUZZ_DIR/fuzz/fuzz_xlsbook" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 "$work" 2>&1 | tail -3
-  rm -rf "$work"
+  cmake --build "$FUZZ_DIR" --parallel "$JOBS" --target fuzz_xlsbook fuzz_device_list
+  reader_seconds=$(( (FUZZ_SECONDS + 1) / 2 ))
+  store_seconds=$(( FUZZ_SECONDS - reader_seconds ))
+  for target in "fuzz_xlsbook:$reader_seconds" "fuzz_device_list:$store_seconds"; do
+    name=${target%%:*} seconds=${target##*:}
+    [ "$seconds" -gt 0 ] || continue
+    work=$(mktemp -d)
+    cp fuzz/corpus/* "$work"/
+    "$FUZZ_DIR/fuzz/$name" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 "$work" 2>&1 | tail -3
+    rm -rf "$work"
+  done
 fi
 
 (cd "$BUILD_DIR" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$JOBS" --timeout 600)

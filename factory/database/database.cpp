@@ -1,11 +1,11 @@
 #include "database.h"
 
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <clocale>
 #include <cstdio>
-#include <ctime>
 #include <rttr/registration>
 #include <vector>
 
@@ -33,11 +33,10 @@ std::string ansi_from_8bit(const std::string& chars) {
     return out;
 }
 
-// Wide text to the ANSI code page through a 128-byte buffer. A text whose converted form does
-// not fit is refused, never cut short.
+// Wide text to the ANSI code page. The buffer is sized for the text, so that whatever the store
+// writes reads back whole; nothing is ever cut short.
 bool multibyte_from_wide(const xlsbook::CellValue& cell, std::string& out) {
-    const size_t n = cell.wide_length();
-    if (((n + 1) & ~static_cast<size_t>(1)) > 256) {
+    if (cell.wide_length() > xlsbook::kMaxTextLength) {
         KPES_LOG(kpes::LS_ERROR) << "buffer is small and convert failed";
         return false;
     }
@@ -46,10 +45,6 @@ bool multibyte_from_wide(const xlsbook::CellValue& cell, std::string& out) {
         bool ascii = true;
         for (unsigned char c : cell.raw_text()) ascii = ascii && c < 0x80;
         if (ascii) {
-            if (n + 1 > 128) {  // the same limit as the conversion buffer below
-                KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
-                return false;
-            }
             out = cell.raw_text();
             return true;
         }
@@ -60,22 +55,35 @@ bool multibyte_from_wide(const xlsbook::CellValue& cell, std::string& out) {
     (void)locale_set;
     std::vector<wchar_t> units(wide.begin(), wide.end());
     units.push_back(0);
-    char buffer[128] = {};
-    size_t converted = 0;
-    if (wcstombs_s(&converted, buffer, sizeof buffer, units.data(), 128) != 0) {
+    size_t needed = 0;
+    if (wcstombs_s(&needed, nullptr, 0, units.data(), units.size()) != 0 || needed == 0) {
         KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
         return false;
     }
-    out = buffer;
+    std::vector<char> buffer(needed);
+    size_t converted = 0;
+    if (wcstombs_s(&converted, buffer.data(), buffer.size(), units.data(), units.size()) != 0) {
+        KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
+        return false;
+    }
+    out.assign(buffer.data());
     return true;
 }
 
+// UTF-16 units that `text` (ANSI code page) takes in a cell.
+size_t wide_units(const std::string& text) {
+    // A byte gives at most one unit: short texts need no count.
+    if (text.size() <= xlsbook::kMaxTextLength) return text.size();
+    return static_cast<size_t>(
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0));
+}
+
 std::string time_stamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
     char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    std::snprintf(text, sizeof text, "%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond);
     return text;
 }
 
@@ -86,19 +94,30 @@ database::~database() = default;
 
 bool database::open(const std::string& path, const rttr::type& type, bool rewrite_header) {
     basic_work_sheet_ = nullptr;
-    cached_properties_.clear();
+    cached_type_ = rttr::type::get<void>();
+    refused_path_.clear();
     if (!work_book_.load(path)) {
-        if (_access(path.c_str(), 0) == 0) {
+        const xlsbook::LoadStatus status = work_book_.load_status();
+        if (status == xlsbook::LoadStatus::damaged) {
             // The file is there but is not a workbook we can read: it may still hold the only
             // copy of the user's list, so it is kept under another name, not overwritten.
             std::string aside = path + ".unreadable-" + time_stamp();
             for (int n = 1; _access(aside.c_str(), 0) == 0; ++n)
                 aside = path + ".unreadable-" + time_stamp() + "-" + std::to_string(n);
-            if (std::rename(path.c_str(), aside.c_str()) != 0) {
+            if (!MoveFileExA(path.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
                 KPES_LOG(kpes::LS_ERROR) << "workbook cannot be loaded nor moved aside: " << path;
                 return false;
             }
+            // It holds passwords, whatever mode it had.
+            _chmod(aside.c_str(), _S_IREAD | _S_IWRITE);
             KPES_LOG(kpes::LS_ERROR) << "workbook cannot be loaded, moved aside to " << aside;
+        } else if (status != xlsbook::LoadStatus::missing) {
+            // Not read, so nothing is known about its content: it stays as it is, and no save
+            // of this store may replace it.
+            KPES_LOG(kpes::LS_ERROR) << "workbook cannot be read (" << xlsbook::describe(status)
+                                     << "), left as it is: " << path;
+            refused_path_ = path;
+            return false;
         }
         if (!work_book_.save_as(path)) {
             KPES_LOG(kpes::LS_ERROR) << "workbook cannot be created: " << path;
@@ -114,16 +133,14 @@ bool database::open(const std::string& path, const rttr::type& type, bool rewrit
         }
         write_header(type);
     }
-    if (rewrite_header) write_header(type);
+    // A header that already names every property stays: written over columns 0 to n-1 it
+    // would relabel the data of a list whose columns a technician moved or put a remark between.
+    if (rewrite_header && columns_of(type).size() != type.get_properties().size()) write_header(type);
     return true;
 }
 
-bool database::columns_cached_for(const rttr::type& type, size_t columns) const {
-    return cached_type_ == type && cached_properties_.size() == columns;
-}
-
 bool database::write_header(const rttr::type& type) {
-    cached_properties_.clear();
+    cached_type_ = rttr::type::get<void>();
     size_t column = 0;
     for (const rttr::property& property : type.get_properties()) {
         xlsbook::CellValue* cell = basic_work_sheet_->cell(0, column++);
@@ -133,7 +150,13 @@ bool database::write_header(const rttr::type& type) {
     return true;
 }
 
-bool database::save_as(const std::string& path) { return work_book_.save_as(path); }
+bool database::save_as(const std::string& path) {
+    if (!refused_path_.empty() && path == refused_path_) {
+        KPES_LOG(kpes::LS_ERROR) << "workbook was never read, not replacing it: " << path;
+        return false;
+    }
+    return work_book_.save_as(path);
+}
 
 unsigned int database::row_count() {
     if (!basic_work_sheet_) {
@@ -145,16 +168,33 @@ unsigned int database::row_count() {
 
 bool database::header_name(size_t column, std::string& name) {
     const xlsbook::CellValue* key = basic_work_sheet_->find_cell(0, column);
-    if (!key || key->kind() == xlsbook::CellValue::kUndefined) {
-        KPES_LOG(kpes::LS_ERROR) << "key_cell is empty : ";
-        return false;
-    }
-    if (key->kind() != xlsbook::CellValue::kString) {
-        KPES_LOG(kpes::LS_ERROR) << "key_cell is not string : ";
-        return false;
-    }
+    if (!key || key->kind() == xlsbook::CellValue::kUndefined) return false;
+    // Spreadsheet programs may store a typed header in 16-bit characters.
+    if (key->kind() == xlsbook::CellValue::kWideString) return multibyte_from_wide(*key, name);
+    if (key->kind() != xlsbook::CellValue::kString) return false;
     name = key->get_text();
     return true;
+}
+
+const std::vector<database::column>& database::columns_of(const rttr::type& type) {
+    const size_t columns = basic_work_sheet_->total_columns();
+    if (cached_type_ == type && cached_columns_ == columns) return cached_properties_;
+    // Each property sits in the first column whose header names it. Other columns (a remark a
+    // technician added, a stray cell) are not ours: they are left alone and move with their rows.
+    cached_properties_.clear();
+    for (const rttr::property& property : type.get_properties()) {
+        const std::string wanted = property.get_name().to_string();
+        for (size_t c = 0; c < columns; ++c) {
+            std::string name;
+            if (header_name(c, name) && name == wanted) {
+                cached_properties_.push_back({c, property});
+                break;
+            }
+        }
+    }
+    cached_type_ = type;
+    cached_columns_ = columns;
+    return cached_properties_;
 }
 
 bool database::read_row(rttr::instance object, int row) {
@@ -169,25 +209,14 @@ bool database::read_row(rttr::instance object, int row) {
         KPES_LOG(kpes::LS_ERROR) << "worksheet is empty : ";
         return false;
     }
-    const rttr::type type = object.get_derived_type();
-    if (!columns_cached_for(type, columns)) {
-        std::vector<rttr::property> properties;
-        for (size_t column = 0; column < columns; ++column) {
-            std::string name;
-            if (!header_name(column, name)) return false;
-            const rttr::property property = type.get_property(name);
-            if (!property.is_valid()) {
-                KPES_LOG(kpes::LS_ERROR) << "property is NULL ";
-                return false;
-            }
-            properties.push_back(property);
-        }
-        cached_type_ = type;
-        cached_properties_ = std::move(properties);
+    const std::vector<column>& mapped = columns_of(object.get_derived_type());
+    if (mapped.empty()) {
+        KPES_LOG(kpes::LS_ERROR) << "property is NULL ";
+        return false;
     }
-    for (size_t column = 0; column < columns; ++column)
-        if (!set_property(object, cached_properties_[column],
-                          basic_work_sheet_->find_cell(static_cast<size_t>(row), column)))
+    for (const column& c : mapped)
+        if (!set_property(object, c.property,
+                          basic_work_sheet_->find_cell(static_cast<size_t>(row), c.index)))
             return false;
     return true;
 }
@@ -196,6 +225,15 @@ bool database::set_property(rttr::instance& object, const rttr::property& proper
                             const xlsbook::CellValue* cell) {
     rttr::variant value;
     switch (cell ? cell->kind() : xlsbook::CellValue::kUndefined) {
+        case xlsbook::CellValue::kUndefined:
+            // Spreadsheet programs drop empty text cells when they save: an absent cell is an
+            // empty value, not an unreadable row.
+            if (property.get_type() == rttr::type::get<std::string>()) {
+                value = std::string();
+            } else {
+                value = 0;
+            }
+            break;
         case xlsbook::CellValue::kInteger:
             value = cell->get_integer();
             break;
@@ -238,24 +276,18 @@ bool database::write_row(rttr::instance object, int row) {
         KPES_LOG(kpes::LS_ERROR) << "worksheet is empty : ";
         return false;
     }
-    const rttr::type type = object.get_derived_type();
-    for (size_t column = 0; column < columns; ++column) {
-        std::string name;
-        if (!header_name(column, name)) continue;
-        const rttr::property property = type.get_property(name);
-        if (!property.is_valid()) {
-            KPES_LOG(kpes::LS_ERROR) << "property is NULL ";
-            continue;
-        }
-        const rttr::variant value = property.get_value(object);
+    for (const column& c : columns_of(object.get_derived_type())) {
+        const rttr::variant value = c.property.get_value(object);
         if (!value.is_valid()) {
             KPES_LOG(kpes::LS_ERROR) << "cannot serialize, because we cannot retrieve the value ";
             continue;
         }
-        const write_result result = write_value(value, static_cast<size_t>(row), column);
+        const write_result result = write_value(value, static_cast<size_t>(row), c.index);
         if (result == write_result::ok) continue;
         if (result == write_result::no_cell)
             KPES_LOG(kpes::LS_ERROR) << "Cell is empty : ";
+        else if (result == write_result::too_long)
+            KPES_LOG(kpes::LS_ERROR) << "text is too long for a cell : ";
         else if (result == write_result::no_sheet)
             KPES_LOG(kpes::LS_ERROR) << "basic_work_sheet_ is NULL : ";
         else
@@ -299,9 +331,12 @@ database::write_result database::write_value(const rttr::variant& original, size
         const int number = value.to_int(&ok);
         cell->set_integer(number);
     } else if (type == rttr::type::get<std::string>()) {
+        const std::string& text = value.get_value<std::string>();
+        // Refused whole rather than cut short: a cell holds at most 32767 characters.
+        if (wide_units(text) > xlsbook::kMaxTextLength) return write_result::too_long;
         xlsbook::CellValue* cell = target();
         if (!cell) return write_result::no_cell;
-        cell->set_text_from_ansi(value.get_value<std::string>());
+        cell->set_text_from_ansi(text);
     } else if (type.is_arithmetic()) {
         return write_result::unsupported_type;
     }

@@ -27,8 +27,10 @@ public:
     database(const database&) = delete;
     database& operator=(const database&) = delete;
 
-    // Loads the workbook at `path`. Without a file there, creates one. A file that exists but
-    // cannot be loaded is moved aside (its name plus a time stamp), never overwritten.
+    // Loads the workbook at `path`. Without a file there, creates one. A file whose content is
+    // damaged is moved aside (its name plus a time stamp, owner-only), never overwritten. A file
+    // that cannot be read at all (no permission, not a regular file, too large) fails the open
+    // and stays where it is; save_as() then refuses to replace it.
     bool open(const std::string& path, const rttr::type& type, bool rewrite_header);
     bool save_as(const std::string& path);
 
@@ -40,19 +42,25 @@ public:
     bool erase_row(rttr::instance object, int row);
 
 private:
-    enum class write_result { ok, no_cell, no_sheet, unsupported_type };
+    enum class write_result { ok, no_cell, no_sheet, unsupported_type, too_long };
+    struct column {
+        size_t index;
+        rttr::property property;
+    };
     bool write_header(const rttr::type& type);
     bool set_property(rttr::instance& object, const rttr::property& property, const xlsbook::CellValue* cell);
     write_result write_value(const rttr::variant& value, size_t row, size_t column);
     bool header_name(size_t column, std::string& name);
-
-    // The header's properties, looked up once: the header changes only through open().
-    bool columns_cached_for(const rttr::type& type, size_t columns) const;
+    // The columns that the header names a property of `type` in, looked up once: the header
+    // changes only through open().
+    const std::vector<column>& columns_of(const rttr::type& type);
 
     xlsbook::WorkbookFile work_book_;
     xlsbook::WorksheetView* basic_work_sheet_ = nullptr;
     rttr::type cached_type_ = rttr::type::get<void>();
-    std::vector<rttr::property> cached_properties_;
+    size_t cached_columns_ = 0;
+    std::vector<column> cached_properties_;
+    std::string refused_path_;
 };
 
 }  // namespace factory

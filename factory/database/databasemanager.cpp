@@ -103,11 +103,13 @@ bool databasemanager::add_device(const devicedatamanager& device) {
 
 int databasemanager::find_row(const std::string& ip) {
     const int rows = static_cast<int>(data_base_->row_count());
-    devicedatamanager device;
     for (int row = 1; row < rows; ++row) {
+        // A fresh record per row, so that a row read only in part cannot match by another's ip.
+        devicedatamanager device;
         if (!data_base_->read_row(device, row)) {
+            // One damaged row must not hide the rows below it from deletes and updates.
             KPES_LOG(kpes::LS_ERROR) << " failed";
-            return -1;
+            continue;
         }
         if (device.get_ip() == ip) return row;
     }

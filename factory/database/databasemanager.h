@@ -39,7 +39,8 @@ public:
     void clear_cache();
 
 private:
-    // Row of the first data row whose "ip" equals `ip`; 0 when none, -1 when a row cannot be read.
+    // Row of the first data row whose "ip" equals `ip`, 0 when none; rows that cannot be read
+    // are logged and passed over.
     int find_row(const std::string& ip);
 
     std::shared_ptr<database> data_base_;

@@ -204,81 +204,79 @@ TEST(Database, ReadAndWriteFailuresAreLoggedWithTheirTexts) {
     EXPECT_EQ(s->find_cell(0, 0)->get_text(), "ip") << "header untouched";
 }
 
-TEST(Database, UnreadableCellsFailTheRowRead) {
+TEST(Database, MissingCellsReadAsEmptyAndOnlyBadValuesFailTheRow) {
     kptest::TempDir dir;
     factory::database store;
     ASSERT_TRUE(store.open("list.xls", kDevice, true));
     devicedatamanager d = device("192.0.2.9", 37777, "u", "p");
     ASSERT_TRUE(store.write_row(d, 1));
     ASSERT_TRUE(store.save_as("list.xls"));
-    {  // a data cell left empty, and a wide header cell
+    {  // a data cell dropped, a header typed in 16-bit characters, a port that is text
         xlsbook::WorkbookFile book;
         xlsbook::WorksheetView* s = sheet_of(book, "list.xls");
         s->cell(1, 2)->clear();
-        s->cell(2, 0)->set_text_from_ansi("192.0.2.10");
-        ASSERT_TRUE(book.save_as("empty-cell.xls"));
-        s->cell(1, 2)->set_text_from_ansi("u");
+        s->cell(1, 1)->clear();
         s->cell(0, 3)->set_wide_text(u"password");
-        ASSERT_TRUE(book.save_as("wide-header.xls"));
+        s->cell(2, 0)->set_text_from_ansi("192.0.2.10");
+        s->cell(2, 1)->set_text_from_ansi("eighty");
+        ASSERT_TRUE(book.save_as("odd.xls"));
     }
-    {
-        factory::database empty_cell;
-        ASSERT_TRUE(empty_cell.open("empty-cell.xls", kDevice, false));
-        kptest::LogCapture log;
-        devicedatamanager r;
-        EXPECT_FALSE(empty_cell.read_row(r, 1));
-        EXPECT_EQ(log.messages(), (std::vector<std::string>{"type is not exist : "}));
-    }
-    factory::database wide;
-    ASSERT_TRUE(wide.open("wide-header.xls", kDevice, false));
+    factory::database odd;
+    ASSERT_TRUE(odd.open("odd.xls", kDevice, false));
     kptest::LogCapture log;
-    devicedatamanager r;
-    EXPECT_FALSE(wide.read_row(r, 1));
-    EXPECT_EQ(log.messages(), (std::vector<std::string>{"key_cell is not string : "}));
-    // Writing skips that column and goes on with the rest.
+    devicedatamanager r = device("stale", 1, "stale", "stale");
+    ASSERT_TRUE(odd.read_row(r, 1));
+    EXPECT_EQ(r, device("192.0.2.9", 0, "", "p"));
+    EXPECT_TRUE(log.messages().empty());
+    EXPECT_FALSE(odd.read_row(r, 2));
+    EXPECT_EQ(log.messages(), (std::vector<std::string>{"extracted_value convert failed"}));
+
     devicedatamanager n = device("198.51.100.1", 81, "root", "new");
-    EXPECT_TRUE(wide.write_row(n, 1));
-    ASSERT_TRUE(wide.save_as("wide-header.xls"));
-    xlsbook::WorkbookFile book;
-    xlsbook::WorksheetView* s = sheet_of(book, "wide-header.xls");
-    EXPECT_EQ(kptest::cell_utf8(*s->find_cell(1, 0)), "198.51.100.1");
-    EXPECT_EQ(kptest::cell_utf8(*s->find_cell(1, 3)), "p") << "the skipped column keeps its value";
+    EXPECT_TRUE(odd.write_row(n, 1));
+    ASSERT_TRUE(odd.read_row(r, 1));
+    EXPECT_EQ(r, n) << "the 16-bit header names its column for writing too";
 }
 
-TEST(Database, LongTextsAreRefusedNeverCutShort) {
+TEST(Database, EveryTextTheStoreWritesReadsBackWhole) {
     kptest::TempDir dir;
     factory::database store;
     ASSERT_TRUE(store.open("list.xls", kDevice, true));
-    struct Case {
-        std::string password;
-        const char* message;  // nullptr: reads back whole
-    };
-    std::string cjk42, cjk43;
-    for (int i = 0; i < 42; ++i) cjk42 += "码";
-    cjk43 = cjk42 + "码";
-    const Case cases[] = {
-        {std::string(127, 'a'), nullptr},                           // 127 bytes + terminator fit
-        {cjk42, nullptr},                                           // 126 bytes
-        {std::string(128, 'a'), "extracted_value convert failed"},  // 129 bytes needed
-        {cjk43, "extracted_value convert failed"},                  // 43 characters, 129 bytes
-        {std::string(256, 'a'), "extracted_value convert failed"},
-        {std::string(257, 'a'), "buffer is small and convert failed"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.password.size());
-        devicedatamanager d = device("192.0.2.1", 1, "u", c.password);
+    std::string cjk43;
+    for (int i = 0; i < 43; ++i) cjk43 += "码";
+    const std::string texts[] = {std::string(127, 'a'),
+                                 std::string(128, 'a'),
+                                 cjk43,
+                                 std::string(257, 'a'),
+                                 "𠮷" + std::string(300, 'b') + "码",
+                                 std::string(32767, 'z')};
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text.size());
+        devicedatamanager d = device("192.0.2.1", 1, text, text);
         ASSERT_TRUE(store.write_row(d, 1));
         devicedatamanager back;
-        back.set_password("previous");
+        ASSERT_TRUE(store.read_row(back, 1));
+        EXPECT_EQ(back, d);
+    }
+    {  // What a cell cannot hold is refused whole when written, and the row keeps its value.
         kptest::LogCapture log;
-        if (!c.message) {
-            ASSERT_TRUE(store.read_row(back, 1));
-            EXPECT_EQ(back.get_password(), c.password);
-        } else {
-            EXPECT_FALSE(store.read_row(back, 1));
-            EXPECT_EQ(log.messages(), (std::vector<std::string>{c.message}));
-            EXPECT_EQ(back.get_password(), "previous") << "nothing truncated was stored";
-        }
+        devicedatamanager d = device("192.0.2.1", 1, "u", std::string(32768, 'a'));
+        EXPECT_FALSE(store.write_row(d, 1));
+        EXPECT_EQ(log.messages(),
+                  (std::vector<std::string>{"text is too long for a cell : ", "data is not atomic type "}));
+    }
+    {  // ...and a longer one from another writer is refused when read, never truncated.
+        ASSERT_TRUE(store.save_as("list.xls"));
+        xlsbook::WorkbookFile book;
+        sheet_of(book, "list.xls")->cell(1, 3)->set_wide_text(std::u16string(40000, u'w'));
+        ASSERT_TRUE(book.save_as("long.xls"));
+        factory::database other;
+        ASSERT_TRUE(other.open("long.xls", kDevice, false));
+        kptest::LogCapture log;
+        devicedatamanager back;
+        back.set_password("previous");
+        EXPECT_FALSE(other.read_row(back, 1));
+        EXPECT_EQ(log.messages(), (std::vector<std::string>{"buffer is small and convert failed"}));
+        EXPECT_EQ(back.get_password(), "previous");
     }
 }
 
@@ -359,6 +357,7 @@ TEST(Database, FileThatCannotBeLoadedIsMovedAsideNotOverwritten) {
     kptest::TempDir dir;
     const std::vector<uint8_t> damaged = kptest::read_file(kptest::fixture("devices-truncated.xls"));
     kptest::write_file("list.xls", damaged);
+    ::chmod("list.xls", 0644);
     kptest::LogCapture log;
     factory::database store;
     ASSERT_TRUE(store.open("list.xls", kDevice, true));
@@ -371,8 +370,41 @@ TEST(Database, FileThatCannotBeLoadedIsMovedAsideNotOverwritten) {
     if (p) ::pclose(p);
     ASSERT_FALSE(aside.empty());
     EXPECT_EQ(kptest::read_file(aside), damaged);
+    struct stat st {};
+    ASSERT_EQ(::stat(aside.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "it holds passwords";
     ASSERT_EQ(log.messages().size(), 1u);
     EXPECT_EQ(log.messages()[0], "workbook cannot be loaded, moved aside to " + aside);
     xlsbook::WorkbookFile fresh;
     EXPECT_TRUE(fresh.load("list.xls")) << "a new, empty workbook took its place";
+}
+
+TEST(Database, OnlyRegularFilesAreReadAndTheRestIsLeftAlone) {
+    // A folder, an endless device and a named pipe under the list's name: none may abort, fill
+    // memory or block; each is refused with a log line, stays, and is never saved over.
+    kptest::TempDir dir;
+    ASSERT_EQ(::mkdir("folder.xls", 0700), 0);
+    ASSERT_EQ(::symlink("/dev/zero", "zero.xls"), 0);
+    ASSERT_EQ(::mkfifo("pipe.xls", 0600), 0);
+    const std::pair<const char*, const char*> cases[] = {{"folder.xls", "access denied"},
+                                                         {"zero.xls", "not a regular file"},
+                                                         {"pipe.xls", "not a regular file"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        kptest::LogCapture log;
+        factory::database store;
+        EXPECT_FALSE(store.open(c.first, kDevice, true));
+        EXPECT_FALSE(store.save_as(c.first));
+        EXPECT_EQ(log.messages(),
+                  (std::vector<std::string>{
+                      std::string("workbook cannot be read (") + c.second + "), left as it is: " + c.first,
+                      std::string("workbook was never read, not replacing it: ") + c.first}));
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat("folder.xls", &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    ASSERT_EQ(::lstat("zero.xls", &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::lstat("pipe.xls", &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }

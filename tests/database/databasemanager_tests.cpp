@@ -1,6 +1,8 @@
 // The store manager on the real data files, in a fresh working directory per test.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -109,19 +111,82 @@ TEST_F(DatabaseManager, EraseFirstLastAndOnlyDevice) {
     EXPECT_TRUE(db_->load_all().empty()) << "the header row alone";
 }
 
-TEST_F(DatabaseManager, RowThatFailsToReadStartsFromAFreshRecord) {
-    // The LibreOffice list's third device has no password cell: it is logged and listed, and
-    // it does not show the second device's password.
-    kptest::write_file("devicedatamanager.xls", kptest::read_file(kptest::fixture("devices-lo.xls")));
+TEST_F(DatabaseManager, SpreadsheetEditsKeepEveryDeviceReachable) {
+    // The LibreOffice list's third device has no password cell. A technician added a remark
+    // column with a 16-bit header, typed a stray cell further right, and broke one port.
+    {
+        xlsbook::WorkbookFile book;
+        ASSERT_TRUE(book.load(kptest::fixture("devices-lo.xls")));
+        xlsbook::WorksheetView* s = book.find_worksheet("sheet_1");
+        s->cell(0, 4)->set_wide_text(u"备注");
+        s->cell(1, 4)->set_wide_text(u"门口");
+        s->cell(2, 6)->set_text("stray");
+        s->cell(4, 0)->set_text("192.0.2.99");
+        s->cell(4, 1)->set_text("bad port");
+        s->cell(5, 0)->set_text("192.0.2.50");
+        s->cell(5, 1)->set_integer(80);
+        ASSERT_TRUE(book.save_as("devicedatamanager.xls"));
+    }
     ASSERT_TRUE(db_->init());
-    kptest::LogCapture log;
+    {
+        kptest::LogCapture log;
+        const auto& cache = db_->load_all();
+        EXPECT_EQ(log.messages(), (std::vector<std::string>{"extracted_value convert failed", " failed"}));
+        ASSERT_EQ(cache.size(), 5u);
+        EXPECT_EQ(cache.at(1), device("192.0.2.10", 8000, "admin", "Adm1n!2024"));
+        EXPECT_EQ(cache.at(2), device("192.0.2.11", 8000, "管理员", "Pa55word"));
+        EXPECT_EQ(cache.at(3), device("198.51.100.7", 37777, "operator", ""));
+        EXPECT_EQ(cache.at(5), device("192.0.2.50", 80, "", ""));
+    }
+    // Rows below the unreadable one are found; the unreadable row itself is passed over.
+    EXPECT_TRUE(db_->update_device("192.0.2.50", device("192.0.2.50", 81, "root", "pw")));
+    EXPECT_FALSE(db_->update_device("192.0.2.99", device("192.0.2.99")));
+    EXPECT_TRUE(db_->update_device("198.51.100.7", device("198.51.100.7", 37777, "operator", "new")));
+    EXPECT_TRUE(db_->delete_device("192.0.2.10"));
+    ASSERT_TRUE(db_->save());
+    ASSERT_TRUE(db_->init());
     const auto& cache = db_->load_all();
-    EXPECT_EQ(log.messages(), (std::vector<std::string>{"type is not exist : ", " failed"}));
-    ASSERT_EQ(cache.size(), 3u);
-    EXPECT_EQ(cache.at(2), device("192.0.2.11", 8000, "管理员", "Pa55word"));
-    EXPECT_EQ(cache.at(3).get_ip(), "198.51.100.7");
-    EXPECT_EQ(cache.at(3).get_user_name(), "operator");
-    EXPECT_EQ(cache.at(3).get_password(), "");
+    EXPECT_EQ(ips(cache),
+              (std::vector<std::string>{"192.0.2.11", "198.51.100.7", "192.0.2.99", "192.0.2.50"}));
+    EXPECT_EQ(cache.at(2).get_password(), "new");
+    EXPECT_EQ(cache.at(4), device("192.0.2.50", 81, "root", "pw"));
+    // The remark column is kept and its cells moved up with their rows.
+    xlsbook::WorkbookFile book;
+    ASSERT_TRUE(book.load("devicedatamanager.xls"));
+    xlsbook::WorksheetView* s = book.find_worksheet("sheet_1");
+    EXPECT_EQ(kptest::cell_utf8(*s->find_cell(0, 4)), "备注");
+    EXPECT_EQ(kptest::cell_utf8(*s->find_cell(1, 6)), "stray");
+    EXPECT_TRUE(!s->find_cell(1, 4) || s->find_cell(1, 4)->kind() == xlsbook::CellValue::kUndefined);
+}
+
+TEST_F(DatabaseManager, ColumnInsertedBetweenThePropertiesKeepsItsLabel) {
+    {
+        xlsbook::WorkbookFile book;
+        xlsbook::WorksheetView* s = book.add_worksheet("sheet_1");
+        const char* header[] = {"ip", "remark", "port", "user_name", "password"};
+        for (size_t c = 0; c < 5; ++c) s->cell(0, c)->set_text(header[c]);
+        s->cell(1, 0)->set_text("192.0.2.1");
+        s->cell(1, 1)->set_text("lobby");
+        s->cell(1, 2)->set_integer(8000);
+        s->cell(1, 3)->set_text("admin");
+        s->cell(1, 4)->set_text("secret");
+        ASSERT_TRUE(book.save_as("devicedatamanager.xls"));
+    }
+    ASSERT_TRUE(db_->init());
+    EXPECT_EQ(db_->load_all().at(1), device("192.0.2.1", 8000, "admin", "secret"));
+}
+
+TEST_F(DatabaseManager, LongPasswordSurvivesARestart) {
+    std::string cjk;
+    for (int i = 0; i < 43; ++i) cjk += "码";
+    ASSERT_TRUE(db_->init());
+    ASSERT_TRUE(db_->add_device(device("192.0.2.1", 80, "admin", std::string(128, 'p'))));
+    ASSERT_TRUE(db_->add_device(device("192.0.2.2", 80, cjk, cjk)));
+    ASSERT_TRUE(db_->save());
+    ASSERT_TRUE(db_->init());
+    const auto& cache = db_->load_all();
+    EXPECT_EQ(cache.at(1).get_password(), std::string(128, 'p'));
+    EXPECT_EQ(cache.at(2), device("192.0.2.2", 80, cjk, cjk));
 }
 
 TEST_F(DatabaseManager, DamagedListIsKeptAsideAndTheToolStartsEmpty) {
@@ -136,6 +201,45 @@ TEST_F(DatabaseManager, DamagedListIsKeptAsideAndTheToolStartsEmpty) {
     ASSERT_TRUE(p && std::fgets(name, sizeof name, p));
     ::pclose(p);
     EXPECT_EQ(kptest::read_file(std::string(name, std::strcspn(name, "\n"))), damaged);
+}
+
+TEST_F(DatabaseManager, ListWithoutReadPermissionIsKeptAndNeverSavedOver) {
+    // Root reads any file: the manager then runs in a child that has given up root.
+    const std::vector<uint8_t> original = kptest::read_file(kptest::fixture("devices-lo.xls"));
+    kptest::write_file("devicedatamanager.xls", original);
+    ::chmod("devicedatamanager.xls", 0);
+    auto scenario = [this]() {
+        kptest::LogCapture log;
+        int faults = 0;
+        faults |= db_->init() ? 1 : 0;
+        faults |= db_->load_all().empty() ? 0 : 2;
+        faults |= db_->save() ? 4 : 0;
+        const std::vector<std::string> expected = {
+            "workbook cannot be read (access denied), left as it is: devicedatamanager.xls",
+            "data_base_log_  Open failed ", "basic_work_sheet_ is NULL ",
+            "workbook was never read, not replacing it: devicedatamanager.xls",
+            "data_base_hardware_ close failed "};
+        faults |= log.messages() == expected ? 0 : 8;
+        return faults;
+    };
+    if (::geteuid() != 0) {
+        EXPECT_EQ(scenario(), 0);
+    } else {
+        ASSERT_EQ(::chown(dir_.path().c_str(), 65534, 65534), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
+            ::_exit(scenario());
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1 init, 2 load_all, 4 save, 8 log lines";
+    }
+    EXPECT_EQ(kptest::read_file("devicedatamanager.xls"), original);
+    EXPECT_EQ(::system("ls devicedatamanager.xls.unreadable-* >/dev/null 2>&1"), 512)
+        << "nothing moved aside";
 }
 
 TEST_F(DatabaseManager, ExportAndItsFailure) {

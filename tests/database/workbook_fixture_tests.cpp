@@ -113,13 +113,83 @@ TEST(WorkbookFixtures, DamagedFilesFailCleanly) {
 }
 
 TEST(WorkbookFixtures, EveryPrefixOfARealFileFailsOrLoads) {
-    // A file cut anywhere must never crash the reader or make it hang.
+    // A file cut anywhere must never crash the reader or make it hang, and a failed load
+    // leaves no worksheet behind.
     const std::vector<uint8_t> whole = kptest::read_file(kptest::fixture("mixed-lo.xls"));
+    xlsbook::WorkbookFile book;
+    ASSERT_TRUE(book.load_bytes(whole));
+    size_t failed = 0;
     for (size_t length = 0; length < whole.size(); length += 97) {
-        xlsbook::WorkbookFile book;
-        book.load_bytes(
-            std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
+        if (book.load_bytes(
+                std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length))))
+            continue;
+        ++failed;
+        EXPECT_EQ(book.worksheet_count(), 0u) << length;
+        EXPECT_EQ(book.find_worksheet("types"), nullptr) << length;
     }
+    EXPECT_GT(failed, 0u);
+}
+
+namespace {
+
+void put_record(std::vector<uint8_t>& out, uint16_t code, std::vector<uint8_t> data) {
+    const uint8_t header[] = {static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8),
+                              static_cast<uint8_t>(data.size()), static_cast<uint8_t>(data.size() >> 8)};
+    out.insert(out.end(), header, header + 4);
+    out.insert(out.end(), data.begin(), data.end());
+}
+
+// Globals naming `sheets` worksheets, each holding one number in row 65535; with `shared` all
+// of them point at the first sheet's substream.
+std::vector<uint8_t> far_cell_workbook(size_t sheets, bool shared) {
+    const std::vector<uint8_t> bof_globals = {0, 6, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<uint8_t> bof_sheet = {0, 6, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<uint8_t> far_rk = {0xFF, 0xFF, 0, 0, 0, 0, 0x0A, 0, 0, 0};
+    std::vector<uint8_t> out;
+    put_record(out, 0x0809, bof_globals);
+    std::vector<size_t> position_at;
+    for (size_t i = 0; i < sheets; ++i) {
+        position_at.push_back(out.size() + 4);
+        put_record(out, 0x0085,
+                   {0, 0, 0, 0, 0, 0, 4, 0, 's', static_cast<uint8_t>('0' + i / 100 % 10),
+                    static_cast<uint8_t>('0' + i / 10 % 10), static_cast<uint8_t>('0' + i % 10)});
+    }
+    put_record(out, 0x000A, {});
+    for (size_t i = 0; i < sheets; ++i) {
+        const uint32_t at = static_cast<uint32_t>(out.size());
+        for (size_t k = i; k < (shared ? sheets : i + 1); ++k)
+            for (int b = 0; b < 4; ++b) out[position_at[k] + b] = static_cast<uint8_t>(at >> (8 * b));
+        put_record(out, 0x0809, bof_sheet);
+        put_record(out, 0x027E, far_rk);
+        put_record(out, 0x000A, {});
+        if (shared) break;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(WorkbookFixtures, SmallFileCannotCostGigabytes) {
+    // Each sheet with a cell in the last row used to grow a 65,536-row grid: a few kilobytes of
+    // such sheets took gigabytes. Only rows that hold cells are kept, and a substream shared by
+    // several sheets is damage.
+    xlsbook::WorkbookFile book;
+    const std::vector<uint8_t> many = far_cell_workbook(900, false);
+    ASSERT_TRUE(book.load_stream(many));
+    ASSERT_EQ(book.worksheet_count(), 900u);
+    for (size_t i = 0; i < 900; i += 299) {
+        const xlsbook::WorksheetView* sheet = book.worksheet(i);
+        EXPECT_EQ(sheet->total_rows(), 65536u);
+        EXPECT_EQ(sheet->stored_rows().size(), 1u);
+        EXPECT_EQ(sheet->find_cell(65535, 0)->get_integer(), 2);
+        EXPECT_EQ(sheet->find_cell(65534, 0), nullptr);
+    }
+    // What was loaded is written back as it was, and loads again.
+    xlsbook::WorkbookFile again;
+    ASSERT_TRUE(again.load_stream(book.build_stream()));
+    EXPECT_EQ(again.worksheet(899)->total_rows(), 65536u);
+    EXPECT_FALSE(book.load_stream(far_cell_workbook(2, true)));
+    EXPECT_EQ(book.worksheet_count(), 0u);
 }
 
 TEST(WorkbookFixtures, LoadedFileSavesAndReloadsWithTheSameCells) {

@@ -393,3 +393,33 @@ TEST_F(InterruptedSave, SavedFileIsPrivateToItsOwner) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 #endif
 }
+
+TEST(WorkbookWrite, SurrogatePairIsNeverSplitAcrossAContinueRecord) {
+    // A narrow entry of varying length moves the boundary over a text made of pairs only, so that
+    // the first record ends with room for an odd or an even number of units, and the pair that
+    // would straddle the boundary starts on an even or an odd unit of its entry.
+    std::u16string pairs;
+    for (int i = 0; i < 300; ++i) pairs += u"\U0001D11E";
+    for (size_t pad = 8200; pad < 8204; ++pad) {
+        SCOPED_TRACE(pad);
+        for (const std::u16string& text : {pairs, u"x" + pairs}) {
+            xlsbook::WorkbookFile book;
+            xlsbook::WorksheetView* s = book.add_worksheet("s");
+            s->cell(0, 0)->set_text(std::string(pad, 'p'));
+            s->cell(1, 0)->set_wide_text(text);
+            const std::vector<Rec> r = records_of(book.build_stream());
+            ASSERT_EQ(r[3].code, 0x00FC);
+            ASSERT_EQ(r[4].code, 0x003C);
+            const std::vector<uint8_t>& sst = r[3].data;
+            const std::vector<uint8_t>& more = r[4].data;
+            ASSERT_EQ(more[0], 1) << "the continued characters are 16-bit";
+            EXPECT_NE(sst[sst.size() - 1] & 0xFC, 0xD8) << "record ends on a high surrogate";
+            EXPECT_NE(more[2] & 0xFC, 0xDC) << "continuation starts with a low surrogate";
+            EXPECT_GE(sst.size(), 8221u) << "only the pair moves on, not more";
+
+            xlsbook::WorkbookFile again;
+            ASSERT_TRUE(again.load_stream(book.build_stream()));
+            EXPECT_EQ(again.worksheet(0)->find_cell(1, 0)->get_wide_text(), text);
+        }
+    }
+}

@@ -121,6 +121,31 @@ int main(int argc, char** argv) {
                 s->cell(r, c)->set_real(static_cast<double>(r) / 3.0 + static_cast<double>(c));
         ok = write_with_expectation(book, folder, "big") && ok;
     }
+    {  // A full device list whose texts are all characters outside the BMP, so that every
+       // CONTINUE boundary of the string table falls on one.
+        auto bold_digits = [](int n) {
+            std::u16string out;
+            for (char d : std::to_string(n)) {
+                const char32_t c = U'\U0001D7CE' + static_cast<char32_t>(d - '0');
+                out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+                out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+            }
+            return out;
+        };
+        xlsbook::WorkbookFile book;
+        xlsbook::WorksheetView* s = book.add_worksheet("sheet_1");
+        const char* header[] = {"ip", "port", "user_name", "password"};
+        for (size_t c = 0; c < 4; ++c) s->cell(0, c)->set_text(header[c]);
+        for (int r = 1; r <= 65535; ++r) {
+            s->cell(r, 0)->set_wide_text(bold_digits(r));
+            s->cell(r, 1)->set_integer(8000);
+            std::u16string user;
+            for (int k = 0; k <= r % 3; ++k) user += u"\U00020BB7";
+            s->cell(r, 2)->set_wide_text(user);
+            s->cell(r, 3)->set_wide_text(bold_digits(r * 7919 % 100003) + bold_digits(r % 10));
+        }
+        ok = write_with_expectation(book, folder, "non-bmp-devices") && ok;
+    }
     {  // Globals only.
         xlsbook::WorkbookFile book;
         ok = write_with_expectation(book, folder, "no-sheets") && ok;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <vector>
 
 #ifndef MB_COMPOSITE
@@ -19,23 +20,39 @@ bool compact_utf16le(std::string& bytes) {
     return true;
 }
 
+const std::string& CellValue::no_text() {
+    static const std::string empty;
+    return empty;
+}
+
 void CellValue::clear() {
     kind_ = kUndefined;
     compact_ = false;
-    number_.real = 0.0;
     std::string().swap(text_);
 }
 
 void CellValue::set_integer(int value) {
     clear();
     kind_ = kInteger;
-    number_.integer = value;
+    text_.assign(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
 void CellValue::set_real(double value) {
     clear();
     kind_ = kReal;
-    number_.real = value;
+    text_.assign(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+int CellValue::get_integer() const {
+    int value = 0;
+    if (kind_ == kInteger) std::memcpy(&value, text_.data(), sizeof value);
+    return value;
+}
+
+double CellValue::get_real() const {
+    double value = 0.0;
+    if (kind_ == kReal) std::memcpy(&value, text_.data(), sizeof value);
+    return value;
 }
 
 void CellValue::set_text(const std::string& text) {

@@ -26,9 +26,9 @@ public:
 
     // Wide text whose code units all fit in 8 bits is held one byte per unit ("compact"), which
     // keeps typical addresses and passwords inside the string object itself.
-    int get_integer() const { return kind_ == kInteger ? number_.integer : 0; }
-    double get_real() const { return kind_ == kReal ? number_.real : 0.0; }
-    const std::string& get_text() const { return text_; }  // narrow text; empty for other kinds
+    int get_integer() const;
+    double get_real() const;
+    const std::string& get_text() const { return is_text() ? text_ : no_text(); }  // empty for numbers
     std::u16string get_wide_text() const;
     size_t wide_length() const {
         return kind_ == kWideString ? (compact_ ? text_.size() : text_.size() / 2) : 0;
@@ -36,19 +36,20 @@ public:
 
     // Storage form of the text: 8-bit characters, or for wide text UTF-16LE bytes or, when
     // compact(), one byte per unit. Equal texts of one kind have equal storage.
-    const std::string& raw_text() const { return text_; }
+    const std::string& raw_text() const { return is_text() ? text_ : no_text(); }
     bool compact() const { return compact_; }
     // `bytes` as stored: UTF-16LE for wide text unless `compact` says one byte per unit.
     void set_raw_text(std::string bytes, bool wide, bool compact = false);
 
 private:
+    bool is_text() const { return kind_ == kString || kind_ == kWideString; }
+    static const std::string& no_text();
+
+    // A number's bytes are kept in text_ as well: a sheet holds a cell per column of every row,
+    // and without a separate number field a cell takes 40 bytes instead of 48.
+    std::string text_;
     uint8_t kind_ = kUndefined;
     bool compact_ = false;
-    union {
-        int32_t integer;
-        double real;
-    } number_{0};
-    std::string text_;
 };
 
 // Turns UTF-16LE bytes into one byte per unit when every unit is below 0x100; true if it did.

@@ -1,8 +1,6 @@
 #include "compound_file.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 
 #include "byte_order.h"
 
@@ -30,28 +28,6 @@ bool same_name(const std::u16string& a, const std::string& b) {
 size_t ceil_div(size_t a, size_t b) { return (a + b - 1) / b; }
 
 }  // namespace
-
-bool CompoundFile::open(const std::string& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) return false;
-    std::vector<uint8_t> bytes;
-    if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-        const long size = std::ftell(file.get());
-        if (size > 0) bytes.resize(static_cast<size_t>(size) + 1);  // +1: end of file seen at once
-        std::rewind(file.get());
-    }
-    // Read straight into the buffer; a file that grows meanwhile is read on in chunks.
-    size_t used = 0;
-    for (;;) {
-        if (used == bytes.size()) bytes.resize(std::max<size_t>(bytes.size() * 2, 65536));
-        const size_t got = std::fread(bytes.data() + used, 1, bytes.size() - used, file.get());
-        used += got;
-        if (got == 0) break;
-    }
-    if (std::ferror(file.get())) return false;
-    bytes.resize(used);
-    return open_bytes(std::move(bytes));
-}
 
 bool CompoundFile::open_bytes(std::vector<uint8_t> bytes) {
     bytes_ = std::move(bytes);

@@ -44,7 +44,6 @@ struct DirectoryEntry {
 
 class CompoundFile {
 public:
-    bool open(const std::string& path);
     bool open_bytes(std::vector<uint8_t> bytes);
 
     // Reads the stream entry whose name equals `name` (compared without case, as [MS-CFB] does).

@@ -145,7 +145,18 @@ class SharedStringTable : public Record {
 public:
     SharedStringTable() : Record(code::kSharedStringTable) {}
     uint32_t total = 0;
-    std::vector<SharedString> entries;
+    // The entries as read: their characters one after the other in `chars`, each entry's as
+    // stored (8-bit, UTF-16LE, or one byte per unit when compact). One buffer instead of a
+    // string object per entry keeps a large table small.
+    struct Entry {
+        uint32_t offset;
+        uint32_t size;
+        bool wide;
+        bool compact;
+    };
+    std::string chars;
+    std::vector<Entry> entries;
+    void clear_entries();
 
     // Parses the data of a read record: CONTINUE data appended, `continues` the offsets at
     // which each CONTINUE's data starts.

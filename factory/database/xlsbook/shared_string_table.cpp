@@ -27,9 +27,32 @@ struct Bytes {
 
 }  // namespace
 
+void SharedStringTable::clear_entries() {
+    std::string().swap(chars);
+    std::vector<Entry>().swap(entries);
+}
+
 bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vector<size_t>& breaks) {
     const Bytes d{data, size};
-    entries.clear();
+    clear_entries();
+    // Characters take at most what the table's bytes do.
+    chars.reserve(size);
+    // Appends an entry's characters as stored; 16-bit text with no unit above 0xFF is made compact.
+    auto add = [this](const char* bytes, size_t length, bool wide) {
+        const size_t offset = chars.size();
+        chars.append(bytes, length);
+        bool compact = false;
+        if (wide) {
+            compact = true;
+            for (size_t i = offset + 1; i < chars.size() && compact; i += 2) compact = chars[i] == 0;
+            if (compact) {
+                for (size_t i = 0; 2 * i < length; ++i) chars[offset + i] = chars[offset + 2 * i];
+                chars.resize(offset + length / 2);
+            }
+        }
+        entries.push_back(
+            {static_cast<uint32_t>(offset), static_cast<uint32_t>(chars.size() - offset), wide, compact});
+    };
     if (d.size() < 8) return false;
     total = get32(d.data());
     const uint32_t count = get32(d.data() + 4);
@@ -57,21 +80,22 @@ bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vecto
         }
         while (next_break < breaks.size() && breaks[next_break] < p) ++next_break;
 
-        SharedString entry;
         bool wide = (flags & kHighByte) != 0;
-        entry.wide = wide;
+        bool entry_wide = wide;
         bool split = false;
+        bool added = false;
         units.clear();
         while (remaining > 0) {
             const size_t limit = next_break < breaks.size() ? breaks[next_break] : d.size();
             const size_t width = wide ? 2 : 1;
             const size_t n = std::min(remaining, (limit - p) / width);
             if (!split && n == remaining) {  // the usual case: all characters in one piece
-                entry.chars.assign(reinterpret_cast<const char*>(d.data()) + p, n * width);
+                add(reinterpret_cast<const char*>(d.data()) + p, n * width, wide);
+                added = true;
                 p += n * width;
                 break;
             }
-            entry.wide = entry.wide || wide;
+            entry_wide = entry_wide || wide;
             for (size_t k = 0; k < n; ++k) units.push_back(wide ? get16(d.data() + p + 2 * k) : d[p + k]);
             p += n * width;
             remaining -= n;
@@ -84,20 +108,21 @@ bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vecto
             ++next_break;
             split = true;
         }
-        if (split) {
-            entry.chars.clear();
+        if (!added) {
+            std::string bytes;
             for (char16_t u : units) {
-                entry.chars.push_back(static_cast<char>(u & 0xFF));
-                if (entry.wide) entry.chars.push_back(static_cast<char>(u >> 8));
+                bytes.push_back(static_cast<char>(u & 0xFF));
+                if (entry_wide) bytes.push_back(static_cast<char>(u >> 8));
             }
+            add(bytes.data(), bytes.size(), entry_wide);
         }
-        if (entry.wide) entry.compact = compact_utf16le(entry.chars);
         // Formatting runs and extended data are skipped; no flags byte is repeated in them.
         const uint64_t skip = static_cast<uint64_t>(runs) * 4 + ext;
         if (p + skip > d.size()) return false;
         p += static_cast<size_t>(skip);
-        entries.push_back(std::move(entry));
     }
+    // Compact text took half the room reserved for it; the table is held while the cells load.
+    chars.shrink_to_fit();
     return true;
 }
 
@@ -120,29 +145,34 @@ void SharedStringTable::write(std::vector<uint8_t>& out, uint32_t total,
     for (const SharedStringRef& entry : entries) {
         const size_t width = entry.wide ? 2 : 1;
         const size_t count = entry.compact ? entry.chars->size() : entry.chars->size() / width;
-        // The entry's header and its first character stay together in one record.
-        if (room() < 3 + (count ? width : 0)) {
+        const uint8_t* chars = reinterpret_cast<const uint8_t*>(entry.chars->data());
+        // Compact text has no unit above 0xFF, so only full UTF-16 text can hold a pair.
+        auto high_surrogate_at = [&](size_t unit) {
+            return entry.wide && !entry.compact && unit + 1 < count && (chars[2 * unit + 1] & 0xFC) == 0xD8;
+        };
+        // The entry's header and its first character (both units of a pair) stay together.
+        const size_t first = count ? width * (high_surrogate_at(0) ? 2 : 1) : 0;
+        if (room() < 3 + first) {
             finish_record();
             start_record(code::kContinue);
         }
         put16(out, static_cast<uint32_t>(count));
         out.push_back(entry.wide ? kHighByte : 0);
-        const uint8_t* chars = reinterpret_cast<const uint8_t*>(entry.chars->data());
         size_t done = 0;
         while (done < count) {
-            size_t fit = room() / width;
+            size_t fit = std::min(room() / width, count - done);
+            // A pair split over two records is refused by other readers: the pair moves on whole.
+            if (fit > 0 && done + fit < count && high_surrogate_at(done + fit - 1)) --fit;
             if (fit == 0) {
                 finish_record();
                 start_record(code::kContinue);
                 out.push_back(entry.wide ? kHighByte : 0);
                 continue;
             }
-            fit = std::min(fit, count - done);
             if (entry.compact) {
-                for (size_t k = done; k < done + fit; ++k) {
-                    out.push_back(chars[k]);
-                    out.push_back(0);
-                }
+                const size_t at = out.size();
+                out.resize(at + 2 * fit);  // the high bytes stay zero
+                for (size_t k = 0; k < fit; ++k) out[at + 2 * k] = chars[done + k];
             } else {
                 out.insert(out.end(), chars + done * width, chars + (done + fit) * width);
             }

@@ -1,17 +1,12 @@
 #include "workbook_file.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
+// Windows' header would otherwise make min and max macros.
+#ifndef NOMINMAX
+#define NOMINMAX
 #endif
+#include <windows.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <mutex>
 
 #include "compound_file.h"
@@ -30,18 +25,15 @@ std::u16string widen(const std::string& narrow) {
     return out;
 }
 
-bool write_all(int fd, const uint8_t* data, size_t size, size_t& written) {
+bool write_all(HANDLE file, const uint8_t* data, size_t size, size_t& written) {
     constexpr size_t kChunk = 1 << 20;
     while (size > 0) {
-        const size_t step = std::min(size, kChunk);
-        const ssize_t n = ::write(fd, data, step);
-        if (n < 0) {
-            if (errno == EINTR) continue;
+        DWORD n = 0;
+        if (!WriteFile(file, data, static_cast<DWORD>(std::min(size, kChunk)), &n, nullptr) || n == 0)
             return false;
-        }
         data += n;
-        size -= static_cast<size_t>(n);
-        written += static_cast<size_t>(n);
+        size -= n;
+        written += n;
         testing::SaveChunkHook hook;
         {
             std::lock_guard<std::mutex> guard(g_hook_lock);
@@ -64,36 +56,6 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool flush_to_disk(int fd) {
-#ifdef _WIN32
-    return ::_commit(fd) == 0;
-#else
-    return ::fsync(fd) == 0;
-#endif
-}
-
-// The saved file takes the name even where one exists already; the C library's rename refuses
-// an existing target on Windows.
-bool replace_file(const std::string& temp, const std::string& path) {
-#ifdef _WIN32
-    return MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-    return std::rename(temp.c_str(), path.c_str()) == 0;
-#endif
-}
-
-// Temporary files of earlier saves of the same file that were killed before their rename.
-void remove_leftovers(const std::string& folder, const std::string& prefix) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
-            ::unlink((folder + "/" + name).c_str());
-    }
-    ::closedir(dir);
-}
-
 }  // namespace
 
 namespace testing {
@@ -106,19 +68,43 @@ void set_save_chunk_hook(SaveChunkHook hook) {
 WorksheetView::WorksheetView(std::u16string name, bool wide_name)
     : name_(std::move(name)), wide_name_(wide_name) {}
 
+namespace {
+
+bool row_before(const WorksheetView::StoredRow& stored, size_t row) { return stored.index < row; }
+
+// A row is given room for the sheet's width up to this many cells at once: enough for the
+// usual narrow sheets, and a far-right cell elsewhere does not widen every row.
+constexpr size_t kRowReserveLimit = 16;
+
+}  // namespace
+
+const WorksheetView::StoredRow* WorksheetView::find_row(size_t row) const {
+    // Sheets are usually dense: row n is then the n-th stored row.
+    if (row < rows_.size() && rows_[row].index == row) return &rows_[row];
+    const auto at = std::lower_bound(rows_.begin(), rows_.end(), row, row_before);
+    return at != rows_.end() && at->index == row ? &*at : nullptr;
+}
+
+size_t WorksheetView::row_width(size_t row) const {
+    const StoredRow* stored = find_row(row);
+    return stored ? stored->cells.size() : 0;
+}
+
 CellValue* WorksheetView::cell(size_t row, size_t column) {
     if (row >= kMaxRows || column >= kMaxColumns) return nullptr;
-    if (row >= rows_.size()) {
-        // Rows grow in whole steps of 1000, at least doubling so that filling a sheet row by row
-        // stays linear.
-        if (row >= rows_.capacity())
-            rows_.reserve(std::min(kMaxRows, std::max((row / 1000 + 1) * 1000, 2 * rows_.capacity())));
-        rows_.resize(row + 1);
+    StoredRow* stored;
+    if (rows_.empty() || rows_.back().index < row) {  // rows usually arrive in order
+        rows_.push_back(StoredRow{row, {}});
+        stored = &rows_.back();
+    } else if (!(stored = const_cast<StoredRow*>(find_row(row)))) {
+        stored =
+            &*rows_.insert(std::lower_bound(rows_.begin(), rows_.end(), row, row_before), StoredRow{row, {}});
     }
-    std::vector<CellValue>& cells = rows_[row];
+    total_rows_ = std::max(total_rows_, row + 1);
+    std::vector<CellValue>& cells = stored->cells;
     if (column >= cells.size()) {
-        // A row usually ends up as wide as the sheet: one allocation instead of several.
-        if (column >= cells.capacity()) cells.reserve(std::max(column + 1, columns_));
+        if (column >= cells.capacity())
+            cells.reserve(std::max(column + 1, std::min(columns_, kRowReserveLimit)));
         cells.resize(column + 1);
     }
     columns_ = std::max(columns_, column + 1);
@@ -126,17 +112,23 @@ CellValue* WorksheetView::cell(size_t row, size_t column) {
 }
 
 const CellValue* WorksheetView::find_cell(size_t row, size_t column) const {
-    if (row >= rows_.size() || column >= rows_[row].size()) return nullptr;
-    return &rows_[row][column];
+    const StoredRow* stored = find_row(row);
+    if (!stored || column >= stored->cells.size()) return nullptr;
+    return &stored->cells[column];
 }
 
 void WorksheetView::erase_last_row() {
-    if (!rows_.empty()) rows_.pop_back();
+    if (total_rows_ == 0) return;
+    if (!rows_.empty() && rows_.back().index == total_rows_ - 1) rows_.pop_back();
+    --total_rows_;
 }
 
 bool WorksheetView::erase_row(size_t row) {
-    if (row >= rows_.size()) return false;
-    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
+    if (row >= total_rows_) return false;
+    auto at = std::lower_bound(rows_.begin(), rows_.end(), row, row_before);
+    if (at != rows_.end() && at->index == row) at = rows_.erase(at);
+    for (; at != rows_.end(); ++at) --at->index;
+    --total_rows_;
     return true;
 }
 
@@ -149,34 +141,36 @@ void WorkbookFile::clear() {
 }
 
 bool WorkbookFile::load(const std::string& path) {
-    CompoundFile file;
-    if (!file.open(path)) {
+    std::vector<uint8_t> bytes;
+    const LoadStatus read = read_whole_file(path, kMaxFileSize, bytes);
+    if (read != LoadStatus::loaded) {
         clear();
+        load_status_ = read;
         return false;
     }
-    return load_from(file);
+    return load_bytes(std::move(bytes));
 }
 
 bool WorkbookFile::load_bytes(std::vector<uint8_t> file_bytes) {
     CompoundFile file;
-    if (!file.open_bytes(std::move(file_bytes))) {
-        clear();
-        return false;
-    }
-    return load_from(file);
+    const bool loaded = file.open_bytes(std::move(file_bytes)) && load_from(file);
+    if (!loaded) clear();
+    load_status_ = loaded ? LoadStatus::loaded : LoadStatus::damaged;
+    return loaded;
 }
 
 bool WorkbookFile::load_from(CompoundFile& file) {
     const uint8_t* data = nullptr;
     size_t size = 0;
-    if (file.stream_in_place("Workbook", data, size)) return load_stream(data, size);
+    if (file.stream_in_place("Workbook", data, size))
+        return parse_stream(data, size, [&file] { file = CompoundFile(); });
     std::vector<uint8_t> stream;
     if (!file.read_stream("Workbook", stream)) {
         clear();
         return false;
     }
     file = CompoundFile();  // the file's bytes go before the stream is parsed
-    return load_stream(stream);
+    return parse_stream(stream.data(), stream.size(), [&stream] { std::vector<uint8_t>().swap(stream); });
 }
 
 WorksheetView* WorkbookFile::worksheet(size_t index) {
@@ -221,31 +215,22 @@ bool WorkbookFile::save_as(const std::string& path) {
     const size_t total = prefix.size() + stream.size();
     const std::vector<uint8_t> padding((512 - total % 512) % 512, 0);
 
-    // The file holds passwords: the temporary file (mode 0600) becomes the file itself.
-    const std::string prefix_name = "." + base_name(path) + ".saving-";
-    std::string temp = folder_of(path) + "/" + prefix_name + "XXXXXX";
-    int fd = ::mkstemp(&temp[0]);
-    if (fd < 0) return false;
+    // The file holds passwords: the temporary file (owner only) becomes the file itself. Its
+    // name is fixed, so a save killed midway leaves no more than one, and the next save takes it.
+    const std::string temp = folder_of(path) + "/." + base_name(path) + ".saving";
+    DeleteFileA(temp.c_str());
+    const HANDLE file =
+        CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
     size_t written = 0;
-    bool ok = write_all(fd, prefix.data(), prefix.size(), written) &&
-              write_all(fd, stream.data(), stream.size(), written) &&
-              write_all(fd, padding.data(), padding.size(), written) && flush_to_disk(fd);
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = replace_file(temp, path);
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-#ifndef _WIN32
-    // Make the rename itself durable (MOVEFILE_WRITE_THROUGH does on Windows).
-    const int dir = ::open(folder_of(path).c_str(), O_RDONLY);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-#endif
-    remove_leftovers(folder_of(path), prefix_name);
-    return true;
+    bool ok = write_all(file, prefix.data(), prefix.size(), written) &&
+              write_all(file, stream.data(), stream.size(), written) &&
+              write_all(file, padding.data(), padding.size(), written) && FlushFileBuffers(file);
+    ok = CloseHandle(file) && ok;
+    // Replacing in one step: the target never goes missing, and the move itself reaches the disk.
+    if (ok) ok = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) DeleteFileA(temp.c_str());
+    return ok;
 }
 
 }  // namespace xlsbook

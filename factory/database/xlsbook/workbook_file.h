@@ -8,6 +8,7 @@
 //   book.save_as("list.xls");                     // replaces the file only once fully written
 //
 // Rows are limited to 0..65535 and columns to 0..255; cell() grows the grid to include the cell.
+// Only rows that hold cells take memory.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "cell_value.h"
+#include "file_reader.h"
 #include "records.h"
 
 namespace xlsbook {
@@ -25,6 +27,8 @@ class CompoundFile;
 
 constexpr size_t kMaxRows = 65536;
 constexpr size_t kMaxColumns = 256;
+// [MS-XLS] a cell's text has at most 32767 characters.
+constexpr size_t kMaxTextLength = 32767;
 
 // The globals substream's records.
 class Workbook {
@@ -56,8 +60,10 @@ public:
     const std::u16string& name() const { return name_; }
     bool wide_name() const { return wide_name_; }
 
-    size_t total_rows() const { return rows_.size(); }
+    size_t total_rows() const { return total_rows_; }
     size_t total_columns() const { return columns_; }
+    // Cells held in `row`, defined or not (0 for a row that holds none).
+    size_t row_width(size_t row) const;
 
     // The cell, growing the grid to include it; null when row > 65535 or column > 255.
     // The pointer stays valid until the grid grows again.
@@ -71,11 +77,23 @@ public:
 
     Worksheet& records() { return records_; }
 
+    // A row that holds cells. Rows are kept only once a cell of theirs is asked for, so a cell
+    // far down a sheet does not allocate every row above it.
+    struct StoredRow {
+        size_t index;
+        std::vector<CellValue> cells;
+    };
+    // The stored rows, in ascending order.
+    const std::vector<StoredRow>& stored_rows() const { return rows_; }
+
 private:
     friend class WorkbookFile;
+    const StoredRow* find_row(size_t row) const;
+
     std::u16string name_;
     bool wide_name_;
-    std::vector<std::vector<CellValue>> rows_;
+    std::vector<StoredRow> rows_;
+    size_t total_rows_ = 0;
     size_t columns_ = 0;
     Worksheet records_;
 };
@@ -86,15 +104,17 @@ public:
     ~WorkbookFile();
 
     // Fails when the file cannot be read, is not a compound file, has no readable "Workbook"
-    // stream or its records are damaged. A failed load leaves the workbook empty.
+    // stream or its records are damaged. A failed load leaves the workbook empty, and
+    // load_status() says why it failed.
     bool load(const std::string& path);
+    LoadStatus load_status() const { return load_status_; }
     bool load_bytes(std::vector<uint8_t> file_bytes);
     bool load_stream(const std::vector<uint8_t>& workbook_stream);
     bool load_stream(const uint8_t* workbook_stream, size_t size);
 
-    // Writes a new compound file at `path`: into a temporary file beside it, flushed to disk,
-    // then renamed over `path`, so a failed or interrupted save leaves the old file as it was.
-    // The file is readable and writable by its owner only.
+    // Writes a new compound file at `path`: into a temporary file beside it (".NAME.saving"),
+    // flushed to disk, then moved over `path`, so a failed or interrupted save leaves the old
+    // file as it was. The file is readable and writable by its owner only.
     bool save_as(const std::string& path);
     // The "Workbook" stream as save_as writes it.
     std::vector<uint8_t> build_stream();
@@ -110,10 +130,14 @@ public:
 private:
     void clear();
     bool load_from(CompoundFile& file);
+    // `release`, when set, frees the stream's bytes once the globals are read; the worksheets
+    // are then read from a copy of their part of the stream.
+    bool parse_stream(const uint8_t* stream, size_t size, const std::function<void()>& release);
     WorksheetView* insert_sheet(std::unique_ptr<WorksheetView> sheet, int index);
 
     Workbook globals_;
     std::vector<std::unique_ptr<WorksheetView>> sheets_;
+    LoadStatus load_status_ = LoadStatus::missing;
 };
 
 namespace testing {

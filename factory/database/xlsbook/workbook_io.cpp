@@ -1,7 +1,6 @@
 // The BIFF8 workbook stream: parsing into cells, and rebuilding it from the cells.
 #include <algorithm>
 #include <string_view>
-#include <unordered_map>
 
 #include "byte_order.h"
 #include "cell_records.h"
@@ -73,10 +72,7 @@ private:
 
 class SheetParser {
 public:
-    // `uses` counts the cells still to come that refer to each shared string: the last one
-    // takes the string instead of copying it.
-    SheetParser(WorksheetView& sheet, std::vector<SharedString>& strings, std::vector<uint32_t>& uses)
-        : sheet_(sheet), strings_(strings), uses_(uses) {}
+    SheetParser(WorksheetView& sheet, const SharedStringTable& strings) : sheet_(sheet), strings_(strings) {}
 
     void on_record(const RecordReader& r) {
         const uint8_t* d = r.data();
@@ -93,14 +89,10 @@ public:
                 break;
             case LabelSST::kCode: {
                 uint32_t index;
-                if (LabelSST::parse(d, n, cell, index) && index < strings_.size())
+                if (LabelSST::parse(d, n, cell, index) && index < strings_.entries.size())
                     if (CellValue* c = at(cell)) {
-                        SharedString& s = strings_[index];
-                        if (uses_[index] == 1)
-                            c->set_raw_text(std::move(s.chars), s.wide, s.compact);
-                        else
-                            c->set_raw_text(s.chars, s.wide, s.compact);
-                        if (uses_[index] > 0) --uses_[index];
+                        const SharedStringTable::Entry& s = strings_.entries[index];
+                        c->set_raw_text(strings_.chars.substr(s.offset, s.size), s.wide, s.compact);
                     }
                 break;
             }
@@ -165,10 +157,12 @@ public:
     }
 
 private:
-    CellValue* at(const CellHeader& cell) { return sheet_.cell(cell.row, cell.column); }
+    CellValue* at(const CellHeader& cell) { return cell_at(cell.row, cell.column); }
+
+    CellValue* cell_at(size_t row, size_t column) { return sheet_.cell(row, column); }
 
     void set_rk(size_t row, size_t column, uint32_t value) {
-        CellValue* c = sheet_.cell(row, column);
+        CellValue* c = cell_at(row, column);
         if (!c) return;
         if (rk::is_integer(value))
             c->set_integer(rk::decode_integer(value));
@@ -177,8 +171,7 @@ private:
     }
 
     WorksheetView& sheet_;
-    std::vector<SharedString>& strings_;
-    std::vector<uint32_t>& uses_;
+    const SharedStringTable& strings_;
     CellValue* pending_formula_ = nullptr;
 };
 
@@ -201,6 +194,11 @@ bool WorkbookFile::load_stream(const std::vector<uint8_t>& stream) {
 }
 
 bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
+    return parse_stream(stream, stream_size, nullptr);
+}
+
+bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
+                                const std::function<void()>& release) {
     clear();
     RecordReader reader(stream, stream_size, 0);
     reader.set_needs_record(false);
@@ -257,32 +255,37 @@ bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
         }
     }
 
-    std::vector<SharedString>& strings = globals_.shared_strings.entries;
-    std::vector<uint32_t> uses(strings.size(), 0);
-    for (const BoundSheet& bound : globals_.bound_sheets) {
-        RecordReader counter(stream, stream_size, bound.position);
-        counter.set_needs_record(false);
-        int depth = 0;
-        while (counter.next(record)) {
-            if (counter.code() == code::kBOF) ++depth;
-            if (counter.code() == code::kEndOfFile && --depth <= 0) break;
-            if (depth == 1 && counter.code() == code::kLabelSST && counter.size() >= 10) {
-                const uint32_t index = get32(counter.data() + 6);
-                if (index < uses.size()) ++uses[index];
-            }
-        }
+    // Each substream is read once: sheets that share one would multiply what a small file costs.
+    std::vector<uint32_t> positions;
+    for (const BoundSheet& bound : globals_.bound_sheets) positions.push_back(bound.position);
+    std::sort(positions.begin(), positions.end());
+    if (std::adjacent_find(positions.begin(), positions.end()) != positions.end()) return clear(), false;
+
+    // The worksheets follow the globals: with the caller's leave, only their part of the stream
+    // is kept while the cells are built, not the whole file as well.
+    const uint8_t* sheets = stream;
+    size_t sheets_size = stream_size, base = 0;
+    std::vector<uint8_t> copy;
+    if (release && !positions.empty() && positions.front() < stream_size) {
+        base = positions.front();
+        copy.assign(stream + base, stream + stream_size);
+        release();
+        stream = nullptr;
+        sheets = copy.data();
+        sheets_size = copy.size();
     }
 
     // Each sheet is found where its BoundSheet says; charts and macro sheets are left out.
     for (const BoundSheet& bound : globals_.bound_sheets) {
         if (bound.sheet_type != 0) continue;
-        RecordReader sheet_reader(stream, stream_size, bound.position);
+        if (bound.position < base) return clear(), false;
+        RecordReader sheet_reader(sheets, sheets_size, bound.position - base);
         sheet_reader.set_needs_record(false);
         if (!sheet_reader.next(record) || sheet_reader.code() != code::kBOF) return clear(), false;
         if (sheet_reader.size() < 4 || get16(sheet_reader.data() + 2) != BOF::kWorksheet) continue;
         auto view = std::make_unique<WorksheetView>(name_of(bound.name), bound.name.wide);
         if (find_worksheet(view->name())) return clear(), false;
-        SheetParser parser(*view, strings, uses);
+        SheetParser parser(*view, globals_.shared_strings);
         int depth = 1;
         while (depth > 0) {
             if (!sheet_reader.next(record)) return clear(), false;
@@ -296,16 +299,11 @@ bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
         }
         sheets_.push_back(std::move(view));
     }
-    globals_.shared_strings.entries.clear();
-    globals_.shared_strings.entries.shrink_to_fit();
+    globals_.shared_strings.clear_entries();
     return true;
 }
 
 namespace {
-
-struct ViewHash {
-    size_t operator()(std::string_view v) const { return std::hash<std::string_view>()(v); }
-};
 
 class CellTable {
 public:
@@ -313,54 +311,46 @@ public:
         : out_(out), indexes_(string_indexes) {}
 
     // Writes one worksheet substream; returns nothing, positions are absolute in `out`.
-    void write_sheet(Worksheet& records, bool first_sheet, const std::vector<std::vector<CellValue>>& rows,
-                     size_t columns) {
+    void write_sheet(Worksheet& records, bool first_sheet, const std::vector<WorksheetView::StoredRow>& rows,
+                     size_t total_rows, size_t columns) {
         records.bof.write(out_);
 
+        std::vector<const WorksheetView::StoredRow*> used;  // rows with a defined cell, in order
+        for (const WorksheetView::StoredRow& row : rows)
+            if (has_cells(row.cells)) used.push_back(&row);
         size_t first_row = 0, first_column = 0;
-        bool found = false;
-        for (size_t r = 0; r < rows.size() && !found; ++r)
-            for (size_t c = 0; c < rows[r].size(); ++c)
-                if (rows[r][c].kind() != CellValue::kUndefined) {
-                    first_row = r;
-                    first_column = c;
-                    found = true;
-                    break;
-                }
+        if (!used.empty()) {
+            first_row = used.front()->index;
+            while (used.front()->cells[first_column].kind() == CellValue::kUndefined) ++first_column;
+        }
 
-        std::vector<size_t> blocks;  // first row of each block that has cells
-        for (size_t b = 0; b * 32 < rows.size(); ++b)
-            for (size_t r = b * 32; r < std::min(rows.size(), b * 32 + 32); ++r)
-                if (has_cells(rows[r])) {
-                    blocks.push_back(b * 32);
-                    break;
-                }
+        std::vector<size_t> blocks;  // index into `used` of the first row of each row block
+        for (size_t i = 0; i < used.size(); ++i)
+            if (i == 0 || used[i]->index / 32 != used[i - 1]->index / 32) blocks.push_back(i);
 
         records.index.first_row = static_cast<uint32_t>(first_row);
-        records.index.total_rows = static_cast<uint32_t>(rows.size());
+        records.index.total_rows = static_cast<uint32_t>(total_rows);
         records.index.dbcell_positions.assign(blocks.size(), 0);
         records.index.encode();
         const size_t index_at = out_.size();
         records.index.write(out_);
 
         records.dimensions.first_row = static_cast<uint32_t>(first_row);
-        records.dimensions.total_rows = static_cast<uint32_t>(rows.size());
+        records.dimensions.total_rows = static_cast<uint32_t>(total_rows);
         records.dimensions.first_column = static_cast<uint16_t>(first_column);
         records.dimensions.total_columns = static_cast<uint16_t>(columns);
         records.dimensions.encode();
         records.dimensions.write(out_);
 
         for (size_t b = 0; b < blocks.size(); ++b) {
-            const size_t end = std::min(rows.size(), blocks[b] + 32);
+            const size_t end = b + 1 < blocks.size() ? blocks[b + 1] : used.size();
             const size_t first_row_record = out_.size();
-            for (size_t r = blocks[b]; r < end; ++r)
-                if (has_cells(rows[r])) Row::write(out_, r, columns);
+            for (size_t i = blocks[b]; i < end; ++i) Row::write(out_, used[i]->index, columns);
             std::vector<size_t> first_cells;
-            for (size_t r = blocks[b]; r < end; ++r)
-                if (has_cells(rows[r])) {
-                    first_cells.push_back(out_.size());
-                    write_cells(r, rows[r]);
-                }
+            for (size_t i = blocks[b]; i < end; ++i) {
+                first_cells.push_back(out_.size());
+                write_cells(used[i]->index, used[i]->cells);
+            }
             const size_t dbcell = out_.size();
             set32(out_.data() + index_at + 4 + 16 + 4 * b, static_cast<uint32_t>(dbcell));
             std::vector<uint16_t> offsets;
@@ -449,33 +439,46 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
     // Shared strings: rebuilt here; narrow and wide texts are indexed apart.
     std::vector<SharedStringRef> entries;
     std::vector<uint32_t> indexes;  // per string cell, in writing order
-    std::unordered_map<std::string_view, uint32_t, ViewHash> narrow, wide;
-    size_t cells_with_text = 0, cells = 0, rows = 0, text_bytes = 0;
+    // Cell slots bound the string cells: counted from the rows alone, without a pass over the cells.
+    size_t cells = 0, rows = 0;
     for (const auto& sheet : sheets_) {
         rows += sheet->rows_.size();
-        for (const auto& row : sheet->rows_) {
-            cells += row.size();
-            for (const CellValue& c : row)
-                if (c.kind() == CellValue::kString || c.kind() == CellValue::kWideString) {
-                    ++cells_with_text;
-                    text_bytes += c.compact() ? 2 * c.raw_text().size() : c.raw_text().size();
-                }
-        }
+        for (const auto& stored : sheet->rows_) cells += stored.cells.size();
     }
-    indexes.reserve(cells_with_text);
-    narrow.reserve(cells_with_text);
-    wide.reserve(cells_with_text);
+    indexes.reserve(cells);
+    // Open addressing over the entries (slot = entry + 1, 0 empty): one allocation for the
+    // whole table instead of a node per text, which made this the slowest part of a save.
+    size_t slots = 16;
+    while (slots < 2 * cells) slots <<= 1;
+    std::vector<uint32_t> table(slots, 0);
     for (const auto& sheet : sheets_)
         for (const auto& row : sheet->rows_)
-            for (const CellValue& c : row) {
+            for (const CellValue& c : row.cells) {
                 if (c.kind() != CellValue::kString && c.kind() != CellValue::kWideString) continue;
                 const bool is_wide = c.kind() == CellValue::kWideString;
-                auto& map = is_wide ? wide : narrow;
-                auto found =
-                    map.emplace(std::string_view(c.raw_text()), static_cast<uint32_t>(entries.size()));
-                if (found.second) entries.push_back({&c.raw_text(), is_wide, c.compact()});
-                indexes.push_back(found.first->second);
+                const std::string& text = c.raw_text();
+                size_t at =
+                    (std::hash<std::string_view>()(text) ^ (is_wide ? 0x9E3779B97F4A7C15u : 0)) & (slots - 1);
+                for (;; at = (at + 1) & (slots - 1)) {
+                    const uint32_t slot = table[at];
+                    if (slot == 0) {
+                        table[at] = static_cast<uint32_t>(entries.size()) + 1;
+                        indexes.push_back(static_cast<uint32_t>(entries.size()));
+                        entries.push_back({&text, is_wide, c.compact()});
+                        break;
+                    }
+                    const SharedStringRef& entry = entries[slot - 1];
+                    if (entry.wide == is_wide && *entry.chars == text) {
+                        indexes.push_back(slot - 1);
+                        break;
+                    }
+                }
             }
+    std::vector<uint32_t>().swap(table);
+    const size_t cells_with_text = indexes.size();
+    size_t text_bytes = 0;  // each text once, as the table holds it
+    for (const SharedStringRef& entry : entries)
+        text_bytes += entry.compact ? 2 * entry.chars->size() : entry.chars->size();
 
     std::vector<uint8_t> out;
     // Enough for the usual case, so the stream is not copied while it grows: every cell as a
@@ -506,7 +509,7 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
     for (size_t i = 0; i < sheets_.size(); ++i) {
         set32(out.data() + positions[i], static_cast<uint32_t>(out.size()));
         WorksheetView& sheet = *sheets_[i];
-        writer.write_sheet(sheet.records_, i == 0, sheet.rows_, sheet.columns_);
+        writer.write_sheet(sheet.records_, i == 0, sheet.rows_, sheet.total_rows_, sheet.columns_);
     }
     return out;
 }
