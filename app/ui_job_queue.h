@@ -11,25 +11,25 @@
 //   }
 //
 // The ring has 64 slots and keeps one free, so at most 63 jobs wait; a producer that finds it
-// full waits until the user-interface thread has run some. Nothing is ever dropped.
+// full waits until the user-interface thread has run some, and the user-interface thread itself
+// runs the waiting jobs first. Nothing is ever dropped.
 #pragma once
 
 #include <windows.h>
 
-#include <array>
 #include <atomic>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 
-using UiJob = std::function<void()>;
+#include "job_ring.h"
+
+using UiJob = factory::JobRing::Job;
 
 constexpr UINT kUiJobMessage = WM_USER + 1;
 
 class UiJobQueue {
 public:
-    static constexpr int kSlotCount = 64;
+    static constexpr int kSlotCount = factory::JobRing::kSlots;
 
     // The thread that builds the queue is the consumer (user-interface) thread.
     explicit UiJobQueue(HWND owner = nullptr);
@@ -52,13 +52,7 @@ public:
     int pendingCount() const;
 
 private:
-    static int next(int index) { return (index + 1) % kSlotCount; }
-    bool full() const;
-
-    std::array<UiJob, kSlotCount> slots_;
-    std::atomic<int> write_index_{0};
-    std::atomic<int> read_index_{0};
-    std::recursive_mutex producer_lock_;
+    factory::JobRing ring_;
     std::atomic<HWND> owner_;
     const std::thread::id consumer_thread_;
 };

@@ -9,9 +9,12 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 #include "btn_tools_widget.h"
+#include "ipv4.h"
 #include "qtable_header_view.h"
 #include "sdkbase.h"
 
@@ -41,21 +44,10 @@ void KPLPRC_CALL findDeviceCallbackV2(const char* device_name, const char* ip, u
                              find_value, firmware_version, lens_code, mac, boot_time));
 }
 
-// The four numbers of a dotted address; false for any other shape.
-bool parseIp(const QString& ip, long long parts[4]) {
-    const QVector<QStringRef> pieces = ip.splitRef('.', Qt::KeepEmptyParts);
-    if (pieces.size() != 4) return false;
-    for (int i = 0; i < 4; ++i) {
-        const QStringRef& piece = pieces[i];
-        if (piece.isEmpty()) return false;
-        for (QChar c : piece)
-            if (c < '0' || c > '9') return false;
-        bool ok = false;
-        const int value = piece.toInt(&ok, 10);
-        if (!ok) return false;
-        parts[i] = value;
-    }
-    return true;
+// The address of a dotted quad; false for any other shape.
+bool parseIp(const QString& ip, std::uint32_t* value) {
+    const QByteArray text = ip.toLatin1();
+    return factory::ParseIpv4(std::string_view(text.constData(), static_cast<size_t>(text.size())), value);
 }
 
 // Time the list may spend on rows before it lets the event loop run again.
@@ -132,16 +124,11 @@ void DeviceTableWidget::OnFindDevice(const DeviceInfo& info) {
 }
 
 bool DeviceTableWidget::ipLessThan(const QString& a, const QString& b) {
-    long long pa[4];
-    long long pb[4];
-    const bool a_ok = parseIp(a, pa);
-    const bool b_ok = parseIp(b, pb);
-    if (!a_ok) return false;
-    if (!b_ok) return true;
-    for (int i = 0; i < 4; ++i) {
-        if (pa[i] != pb[i]) return pa[i] < pb[i];
-    }
-    return false;
+    std::uint32_t pa = 0;
+    std::uint32_t pb = 0;
+    if (!parseIp(a, &pa)) return false;
+    if (!parseIp(b, &pb)) return true;
+    return pa < pb;
 }
 
 int DeviceTableWidget::insertionRow(const QString& ip) const {

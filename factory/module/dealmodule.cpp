@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <system_error>
+#include <utility>
 
 #include "assert_return.h"
 #include "devicebasemodule.h"
@@ -37,11 +37,9 @@ dealmodule::UpgradeProgressCallback OrNoop(dealmodule::UpgradeProgressCallback p
 
 }  // namespace
 
-dealmodule::dealmodule() : jobs_(new Job[kJobSlots]) {}
+dealmodule::dealmodule() = default;
 
 dealmodule::~dealmodule() {
-    // A worker left running would otherwise outlive the composer it reads.
-    StopWorker();
     device_module_.reset();
     param_module_.reset();
     video_module_.reset();
@@ -50,7 +48,7 @@ dealmodule::~dealmodule() {
 }
 
 bool dealmodule::InitModules(int kind) {
-    if (worker_) {
+    if (worker_.Running()) {
         return true;
     }
     if (kind != kind_ || kp_sdk_ == nullptr) {
@@ -77,100 +75,29 @@ bool dealmodule::InitModules(int kind) {
         }
         kind_ = kind;
     }
-    StopToken stop = std::make_shared<std::atomic<bool>>(false);
-    try {
-        worker_.reset(new std::thread(&dealmodule::WorkerLoop, this, stop));
-    } catch (const std::system_error& e) {
+    if (!worker_.Start()) {
         // Large batches can hit the process's thread limit; the caller stops its loop there.
-        KPES_LOG(kpes::LS_ERROR) << "worker thread not started: " << e.what();
+        KPES_LOG(kpes::LS_ERROR) << "worker thread not started";
         return false;
     }
-    stop_ = std::move(stop);
     return true;
 }
 
-void dealmodule::PostJob(Job job) {
-    int write = write_.load(std::memory_order_relaxed);
-    int next = (write + 1) % kJobSlots;
-    while (next == read_.load(std::memory_order_acquire)) {
-        std::this_thread::yield();
+void dealmodule::PostJob(Job job) { worker_.Post(std::move(job)); }
+
+void dealmodule::StopWorker() { worker_.Stop(); }
+
+void dealmodule::ClearJobs() { worker_.Clear(); }
+
+void dealmodule::SetPaused(bool paused) { worker_.SetPaused(paused); }
+
+std::shared_ptr<dealmodule> dealmodule::Holder() {
+    std::shared_ptr<dealmodule> self = weak_from_this().lock();
+    if (self == nullptr) {
+        // A job holding only `this` could outlive the composer, so nothing is posted.
+        KPES_LOG(kpes::LS_ERROR) << "dealmodule not made shared, job not posted";
     }
-    jobs_[write] = std::move(job);
-    write_.store(next, std::memory_order_release);
-    Wake();
-}
-
-void dealmodule::StopWorker() {
-    if (!worker_) {
-        return;
-    }
-    stop_->store(true, std::memory_order_release);
-    Wake();
-    if (worker_->get_id() == std::this_thread::get_id()) {
-        // Called from a job, or the last reference went with a job's closure: the loop ends when
-        // that job returns without touching the composer again; joining itself would deadlock.
-        worker_->detach();
-    } else {
-        worker_->join();
-    }
-    worker_.reset();
-    stop_.reset();
-}
-
-void dealmodule::ClearJobs() {
-    // The worker empties slots concurrently, so clearing under it would race for the same job.
-    FACTORY_ASSERT_RETURN_VOID(worker_ != nullptr, "ASSERT (worker_ != NULL) is true, then returned");
-    int read = read_.load(std::memory_order_relaxed);
-    int write = write_.load(std::memory_order_relaxed);
-    while (read != write) {
-        jobs_[read] = nullptr;
-        read = (read + 1) % kJobSlots;
-    }
-    read_.store(read, std::memory_order_release);
-}
-
-void dealmodule::SetPaused(bool paused) {
-    pause_.store(paused, std::memory_order_release);
-    Wake();
-}
-
-void dealmodule::Wake() {
-    // Taking the lock orders this change before a waiting worker's next look at the ring.
-    { std::lock_guard<std::mutex> guard(wake_lock_); }
-    wake_.notify_all();
-}
-
-bool dealmodule::HasRunnableJob() const {
-    return !pause_.load(std::memory_order_acquire) &&
-           read_.load(std::memory_order_relaxed) != write_.load(std::memory_order_acquire);
-}
-
-void dealmodule::WorkerLoop(dealmodule* self, StopToken stop) {
-    // `self` is touched only while the stop request is clear: the composer may be destroyed
-    // by the closure of the job just run, and its destructor raises the request first.
-    while (!stop->load(std::memory_order_acquire)) {
-        if (self->HasRunnableJob()) {
-            self->RunNextJob();
-            continue;
-        }
-        // An idle worker sleeps until a post, an unpause or a stop wakes it: a batch of
-        // hundreds of devices must not burn the CPU polling empty rings.
-        std::unique_lock<std::mutex> guard(self->wake_lock_);
-        self->wake_.wait(guard,
-                         [&] { return stop->load(std::memory_order_acquire) || self->HasRunnableJob(); });
-    }
-}
-
-bool dealmodule::RunNextJob() {
-    int read = read_.load(std::memory_order_relaxed);
-    if (read == write_.load(std::memory_order_acquire)) {
-        return false;
-    }
-    Job job = std::move(jobs_[read]);
-    jobs_[read] = nullptr;
-    read_.store((read + 1) % kJobSlots, std::memory_order_release);
-    job();
-    return true;
+    return self;
 }
 
 bool dealmodule::CheckDevice() const {
@@ -201,121 +128,134 @@ bool dealmodule::CheckDeviceAndVideo() const {
 
 void dealmodule::SetPassword(std::string ip, int port, std::string user, std::string password,
                              std::string new_password, ProgressCallback progress) {
-    if (!CheckDevice()) {
+    auto self = CheckDevice() ? Holder() : nullptr;
+    if (self == nullptr) {
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([this, login = std::move(login), new_password = std::move(new_password),
-             progress = OrNoop(std::move(progress))] { SetPasswordJob(login, new_password, progress); });
+    PostJob(
+        [self, login = std::move(login), new_password = std::move(new_password),
+         progress = OrNoop(std::move(progress))] { self->SetPasswordJob(login, new_password, progress); });
 }
 
 void dealmodule::ImportParam(std::string ip, int port, std::string user, std::string password,
                              std::string path, ProgressCallback progress) {
-    if (!CheckDeviceAndParam()) {
+    auto self = CheckDeviceAndParam() ? Holder() : nullptr;
+    if (self == nullptr) {
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([this, login = std::move(login), path = std::move(path), progress = OrNoop(std::move(progress))] {
-        ImportParamJob(login, path, progress);
+    PostJob([self, login = std::move(login), path = std::move(path), progress = OrNoop(std::move(progress))] {
+        self->ImportParamJob(login, path, progress);
     });
 }
 
 void dealmodule::ExportParam(std::string ip, int port, std::string user, std::string password,
                              const KP_PARAM_IMPORT_ABILITY_V2* ability, std::string path,
                              ProgressCallback progress) {
-    if (!CheckDeviceAndParam()) {
+    auto self = CheckDeviceAndParam() ? Holder() : nullptr;
+    if (self == nullptr) {
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([this, login = std::move(login), ability, path = std::move(path),
-             progress = OrNoop(std::move(progress))] { ExportParamJob(login, ability, path, progress); });
+    PostJob(
+        [self, login = std::move(login), ability, path = std::move(path),
+         progress = OrNoop(std::move(progress))] { self->ExportParamJob(login, ability, path, progress); });
 }
 
 void dealmodule::Reboot(std::string ip, int port, std::string user, std::string password,
                         ProgressCallback progress) {
-    if (!CheckDevice()) {
+    auto self = CheckDevice() ? Holder() : nullptr;
+    if (self == nullptr) {
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([this, login = std::move(login), progress = OrNoop(std::move(progress))] {
-        RebootJob(login, progress);
+    PostJob([self, login = std::move(login), progress = OrNoop(std::move(progress))] {
+        self->RebootJob(login, progress);
     });
 }
 
 void dealmodule::SetTime(std::string ip, int port, std::string user, std::string password,
                          ProgressCallback progress) {
-    if (!CheckDevice()) {
+    auto self = CheckDevice() ? Holder() : nullptr;
+    if (self == nullptr) {
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([this, login = std::move(login), progress = OrNoop(std::move(progress))] {
-        SetTimeJob(login, progress);
+    PostJob([self, login = std::move(login), progress = OrNoop(std::move(progress))] {
+        self->SetTimeJob(login, progress);
     });
 }
 
 void dealmodule::Restore(std::string ip, int port, std::string user, std::string password, unsigned int kind,
                          ProgressCallback progress) {
-    if (!CheckDevice()) {
+    auto self = CheckDevice() ? Holder() : nullptr;
+    if (self == nullptr) {
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([this, login = std::move(login), kind, progress = OrNoop(std::move(progress))] {
-        RestoreJob(login, kind, progress);
+    PostJob([self, login = std::move(login), kind, progress = OrNoop(std::move(progress))] {
+        self->RestoreJob(login, kind, progress);
     });
 }
 
 void dealmodule::Upgrade(std::string ip, int port, std::string user, std::string password, std::string path,
                          ProgressCallback progress, UpgradeProgressCallback upgrade_progress) {
-    if (!CheckDevice()) {
+    auto self = CheckDevice() ? Holder() : nullptr;
+    if (self == nullptr) {
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([this, login = std::move(login), path = std::move(path), progress = OrNoop(std::move(progress)),
+    PostJob([self, login = std::move(login), path = std::move(path), progress = OrNoop(std::move(progress)),
              upgrade_progress = OrNoop(std::move(upgrade_progress))] {
-        UpgradeJob(login, path, progress, upgrade_progress);
+        self->UpgradeJob(login, path, progress, upgrade_progress);
     });
 }
 
 void dealmodule::Upload(std::string ip, int port, std::string user, std::string password, bool logo,
                         std::string logo_path, bool bg, std::string bg_path, bool css, std::string css_path,
                         ProgressCallback progress) {
-    if (!CheckDeviceAndParam()) {
+    auto self = CheckDeviceAndParam() ? Holder() : nullptr;
+    if (self == nullptr) {
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([this, login = std::move(login), logo, logo_path = std::move(logo_path), bg,
+    PostJob([self, login = std::move(login), logo, logo_path = std::move(logo_path), bg,
              bg_path = std::move(bg_path), css, css_path = std::move(css_path),
              progress = OrNoop(std::move(progress))] {
-        UploadJob(login, logo, logo_path, bg, bg_path, css, css_path, progress);
+        self->UploadJob(login, logo, logo_path, bg, bg_path, css, css_path, progress);
     });
 }
 
 void dealmodule::StartVideo(std::string ip, int port, std::string user, std::string password, HWND window,
                             ProgressCallback progress) {
-    if (!CheckDeviceAndVideo()) {
+    auto self = CheckDeviceAndVideo() ? Holder() : nullptr;
+    if (self == nullptr) {
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([this, login = std::move(login), window, progress = OrNoop(std::move(progress))] {
-        PlayJob(login, window, progress);
+    PostJob([self, login = std::move(login), window, progress = OrNoop(std::move(progress))] {
+        self->PlayJob(login, window, progress);
     });
 }
 
 void dealmodule::StopVideo(std::string, int, std::string, std::string, ProgressCallback progress) {
-    if (!CheckDeviceAndVideo()) {
+    auto self = CheckDeviceAndVideo() ? Holder() : nullptr;
+    if (self == nullptr) {
         return;
     }
-    PostJob([this, progress = OrNoop(std::move(progress))] { StopPlayJob(progress); });
+    PostJob([self, progress = OrNoop(std::move(progress))] { self->StopPlayJob(progress); });
 }
 
 void dealmodule::ModifyIp(unsigned int serial_high, unsigned int serial_low, std::string ip,
                           std::string gateway, std::string mask, ProgressCallback progress) {
-    if (!CheckDevice()) {
+    auto self = CheckDevice() ? Holder() : nullptr;
+    if (self == nullptr) {
         return;
     }
-    PostJob([this, serial_high, serial_low, ip = std::move(ip), gateway = std::move(gateway),
+    PostJob([self, serial_high, serial_low, ip = std::move(ip), gateway = std::move(gateway),
              mask = std::move(mask), progress = OrNoop(std::move(progress))] {
-        ModifyIpJob(serial_high, serial_low, ip, gateway, mask, progress);
+        self->ModifyIpJob(serial_high, serial_low, ip, gateway, mask, progress);
     });
 }
 

@@ -1,7 +1,7 @@
 // The job composer of one device: owns the device's wrapper, its three operation modules and a
 // worker thread that runs posted jobs one after another.
 //
-//   auto deal = std::make_shared<factory::dealmodule>();
+//   auto deal = std::make_shared<factory::dealmodule>();     // always shared: jobs hold it
 //   if (deal->InitModules(1)) {
 //       deal->Reboot(ip, port, user, password, progress);   // returns at once
 //   }
@@ -9,23 +9,20 @@
 //   deal->StopWorker();                                      // joins the worker
 //
 // Every job reports each step through its ProgressCallback on the worker thread; the receiver
-// marshals to its own thread. Operations are called from one thread (the poster). The job ring
-// between poster and worker needs no lock; a small one only lets an idle worker sleep until a
-// post wakes it. Jobs refer to their composer, so its owner keeps it alive until StopWorker (a
-// composer released with its worker running stops and joins it).
+// marshals to its own thread. Each job holds the composer, so a posted job always runs even when
+// its poster lets go of the composer at once, and a release never waits for a job: the last
+// reference may go on the worker thread, with the closure of the last job. (A job posted while
+// no worker runs waits for the next InitModules and keeps the composer alive until then.)
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "RuDAVADO.h"
+#include "job_worker.h"
 
 namespace factory {
 
@@ -34,7 +31,7 @@ class devicebasemodule;
 class parambasemodule;
 class videobasemodule;
 
-class dealmodule {
+class dealmodule : public std::enable_shared_from_this<dealmodule> {
 public:
     // A step report: success flag and the row text. The returned value is ignored by the jobs.
     using ProgressCallback = std::function<bool(bool ok, const std::string& text)>;
@@ -42,13 +39,15 @@ public:
     using UpgradeProgressCallback = std::function<void(int state, int percent)>;
     // The camera's parameter-group description, read by ReadAbility.
     using AbilityCallback = std::function<void(int ok, const KP_PARAM_IMPORT_ABILITY_V2& ability)>;
-    using Job = std::function<void()>;
+    using Job = JobWorker::Job;
 
     // Slots of the job ring; one always stays free, so at most 63 jobs wait.
-    static constexpr int kJobSlots = 64;
+    static constexpr int kJobSlots = JobWorker::kSlots;
 
+    // Make it with std::make_shared: the job operations post closures holding the composer.
     dealmodule();
-    // Stops a worker the owner left running; pending jobs are destroyed unrun.
+    // Tells a worker the owner left running to end, without waiting for it; jobs not yet taken
+    // (only ones that do not hold the composer can be left) are destroyed unrun.
     ~dealmodule();
 
     dealmodule(const dealmodule&) = delete;
@@ -58,11 +57,14 @@ public:
     // or no wrapper exists, then starts the worker. With a worker running, returns true at once.
     bool InitModules(int kind);
     // Queues a job for the worker; while the ring is full, waits for the worker to take one
-    // (so a full ring without a running worker waits for ever: jobs are never dropped).
+    // (so a full ring without a running worker waits for ever: jobs are never dropped). A job
+    // that uses the composer must hold it: deal->PostJob([deal] { deal->...; }).
     void PostJob(Job job);
-    // Ends the worker after its current job and joins it; pending jobs stay queued.
+    // Ends the worker after its current job and joins it; pending jobs stay queued for the next
+    // InitModules. Called from a job, it returns at once and the worker ends after that job; a
+    // worker started meanwhile takes its first job only then.
     void StopWorker();
-    // Destroys the jobs not yet run. Only while no worker runs.
+    // Destroys the jobs not yet run.
     void ClearJobs();
     // While paused the worker takes no job.
     void SetPaused(bool paused);
@@ -97,7 +99,8 @@ public:
     void ReadAbility(std::string ip, int port, std::string user, std::string password,
                      AbilityCallback ability_callback, ProgressCallback progress);
 
-    // The job bodies, run on the worker. Public so that a caller can post one itself, e.g.
+    // The job bodies, run on the worker. Public so that a caller can post one itself, holding
+    // the composer:
     //   deal->PostJob([deal, ...] { deal->ModifyIpJob(...); });
     struct LoginData {
         std::string ip;
@@ -125,20 +128,13 @@ public:
 
     // For inspection by the owner and tests.
     std::shared_ptr<sdkbase> sdk() const { return kp_sdk_; }
-    bool worker_running() const { return worker_ != nullptr; }
+    bool worker_running() const { return worker_.Running(); }
     // Whether the ability record has been allocated (it is only when ReadAbility needs it).
     bool has_ability_record() const { return ability_ != nullptr; }
 
 private:
-    // Per-worker stop request; shared with the worker loop so that the loop can see it even
-    // after the composer is gone.
-    using StopToken = std::shared_ptr<std::atomic<bool>>;
-
-    static void WorkerLoop(dealmodule* self, StopToken stop);
-    bool RunNextJob();
-    bool HasRunnableJob() const;
-    // Wakes a waiting worker after the ring, the pause flag or the stop request changed.
-    void Wake();
+    // The reference a job holds; empty (and logged) when the composer was not made shared.
+    std::shared_ptr<dealmodule> Holder();
 
     // Login, the operation, logout, with the reports every standard job makes.
     void StandardJob(const LoginData& login, const char* first_text, const ProgressCallback& progress,
@@ -148,15 +144,8 @@ private:
     bool CheckDeviceAndParam() const;
     bool CheckDeviceAndVideo() const;
 
-    std::unique_ptr<Job[]> jobs_;
-    std::atomic<int> write_{0};
-    std::atomic<int> read_{0};
+    JobWorker worker_;
     int kind_ = 0;
-    StopToken stop_;
-    std::atomic<bool> pause_{false};
-    std::mutex wake_lock_;
-    std::condition_variable wake_;
-    std::unique_ptr<std::thread> worker_;
     std::shared_ptr<sdkbase> kp_sdk_;
     std::shared_ptr<videobasemodule> video_module_;
     std::shared_ptr<parambasemodule> param_module_;

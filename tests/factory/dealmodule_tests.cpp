@@ -193,3 +193,104 @@ TEST(DealModuleRingTest, ReleasedWithItsWorkerRunning) {
     }
     ASSERT_EQ(std::future_status::ready, destroyed.get_future().wait_for(std::chrono::seconds(30)));
 }
+
+namespace {
+
+// Waits until the composer is gone, which happens when the closure of its last job goes.
+bool WaitReleased(const std::weak_ptr<dealmodule>& deal) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!deal.expired() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return deal.expired();
+}
+
+}  // namespace
+
+TEST(DealModuleLifetimeTest, JobPostedJustBeforeTheReleaseStillRuns) {
+    // The preview's close path: a fresh worker, the stop job, then the window lets go.
+    LoadDefaultNetwork();
+    int cam = CameraNumber(kPlateIp);
+    auto deal = std::make_shared<dealmodule>();
+    std::weak_ptr<dealmodule> weak = deal;
+    ASSERT_TRUE(deal->InitModules(1));
+    ReportLog start;
+    deal->StartVideo(kPlateIp, 80, kUser, kPassword, nullptr, start.callback());
+    ASSERT_TRUE(start.waitFinal());
+    deal->StopWorker();
+    ASSERT_EQ(1, CameraState(cam).plays);
+
+    ReportLog stop;
+    ASSERT_TRUE(deal->InitModules(1));
+    deal->StopVideo(kPlateIp, 80, kUser, kPassword, stop.callback());
+    deal.reset();
+    ASSERT_TRUE(stop.waitFinal(std::chrono::seconds(10)));
+    ASSERT_TRUE(WaitReleased(weak));
+    EXPECT_EQ((Reports{kDone}), stop.reports());
+    EXPECT_EQ(0, CameraState(cam).plays);
+    EXPECT_EQ(0, CameraState(cam).sessions);
+}
+
+TEST(DealModuleLifetimeTest, ReleaseDuringALongJobReturnsAtOnce) {
+    LoadDefaultNetwork();
+    auto deal = std::make_shared<dealmodule>();
+    std::weak_ptr<dealmodule> weak = deal;
+    ASSERT_TRUE(deal->InitModules(1));
+    std::promise<void> started, gate;
+    std::shared_future<void> open = gate.get_future().share();
+    ReportLog log;
+    deal->Reboot(kPlateIp, 80, kUser, kPassword,
+                 [&, record = log.callback()](bool ok, const std::string& text) {
+                     if (log.reports().empty()) {
+                         started.set_value();
+                         open.wait();  // a job that takes its time
+                     }
+                     return record(ok, text);
+                 });
+    started.get_future().wait();
+    // A release that waited for the job would be ended by the watchdog, and the test fail.
+    std::thread watchdog([&] {
+        if (open.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) gate.set_value();
+    });
+    deal.reset();
+    bool returned_first = open.wait_for(std::chrono::seconds(0)) == std::future_status::timeout;
+    if (returned_first) gate.set_value();
+    watchdog.join();
+    EXPECT_TRUE(returned_first);
+    ASSERT_TRUE(log.waitFinal());
+    EXPECT_TRUE(WaitReleased(weak));  // the last reference went on the worker thread
+    EXPECT_EQ(kDone, log.reports().back());
+}
+
+TEST(DealModuleLifetimeTest, StopWorkerInsideAJobThenInitModulesKeepsJobsApart) {
+    auto deal = std::make_shared<dealmodule>();
+    ASSERT_TRUE(deal->InitModules(1));
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    std::promise<void> stopped;
+    std::promise<void> gate;
+    std::shared_future<void> open = gate.get_future().share();
+    deal->PostJob([&, deal] {
+        overlapped = overlapped || ++running > 1;
+        deal->StopWorker();  // as a job whose report stops its own worker
+        stopped.set_value();
+        open.wait();
+        --running;
+    });
+    stopped.get_future().wait();
+    EXPECT_FALSE(deal->worker_running());
+
+    ASSERT_TRUE(deal->InitModules(1));
+    std::promise<void> second;
+    deal->PostJob([&, deal] {
+        overlapped = overlapped || ++running > 1;
+        --running;
+        second.set_value();
+    });
+    auto second_done = second.get_future();
+    EXPECT_EQ(std::future_status::timeout, second_done.wait_for(std::chrono::milliseconds(100)));
+    gate.set_value();
+    ASSERT_EQ(std::future_status::ready, second_done.wait_for(std::chrono::seconds(30)));
+    deal->StopWorker();
+    EXPECT_FALSE(overlapped.load());
+}

@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -92,6 +93,30 @@ TEST(UiJobQueue, UiThreadPostingIntoAFullRingDoesNotHang) {
     queue.runQueuedJobs();
     EXPECT_EQ(ran, 200);
     EXPECT_EQ(queue.pendingCount(), 0);
+}
+
+TEST(UiJobQueue, UiThreadPostsWhileAWorkerWaitsForRoom) {
+    // The queue's own user-interface thread is a thread of this test, so that a deadlock fails
+    // the test instead of hanging it.
+    auto ran = std::make_shared<std::promise<int>>();
+    std::thread ui([ran] {
+        UiJobQueue queue;
+        int count = 0;
+        for (int i = 0; i < UiJobQueue::kSlotCount - 1; ++i) queue.postJob([&count] { ++count; });
+        std::thread worker([&] { queue.postJob([&count] { ++count; }); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the worker waits for room
+        queue.postJob([&count] { ++count; });
+        worker.join();
+        queue.runQueuedJobs();
+        ran->set_value(count);
+    });
+    auto result = ran->get_future();
+    if (result.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ui.detach();
+        FAIL() << "the user-interface thread is stuck in postJob";
+    }
+    ui.join();
+    EXPECT_EQ(result.get(), UiJobQueue::kSlotCount + 1);
 }
 
 TEST(UiJobQueue, MainWindowRunsJobsFromWorkerThreadsOnTheUiThread) {

@@ -89,10 +89,9 @@ bool devicebasemodule::SetTime(std::string& message) {
 
 bool devicebasemodule::ModifyIp(unsigned int serial_high, unsigned int serial_low, std::string ip,
                                 std::string gateway, std::string mask, std::string& message) {
-    int ret =
-        KpLPRClient_UpdateNetworkParam(serial_high, serial_low, ip.c_str(), gateway.c_str(), mask.c_str());
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_UpdateNetworkParam false: " << ret;
+    if (!CheckCall("KpLPRClient_UpdateNetworkParam",
+                   KpLPRClient_UpdateNetworkParam(serial_high, serial_low, ip.c_str(), gateway.c_str(),
+                                                  mask.c_str()))) {
         message = "修改ip失败";
         return false;
     }

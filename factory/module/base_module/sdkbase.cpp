@@ -19,41 +19,34 @@ const char* HardwareTypeName(unsigned int index) {
     return index < static_cast<unsigned int>(kHardwareTypeCount) ? kHardwareTypes[index] : kUnknownHardware;
 }
 
+bool CheckCall(const char* function, int ret, bool failed) {
+    if (failed) {
+        KPES_LOG(kpes::LS_ERROR) << function << " false: " << ret;
+        return false;
+    }
+    return true;
+}
+
 sdkbase::sdkbase() : sdk_handle_(NULL) {}
 
 sdkbase::~sdkbase() = default;
 
 bool sdkbase::SDK_GetHwInfoEx(std::string ip, KPLPRC_HWINFO_EX* info) {
-    int ret = KpLPRClient_GetHwInfoEx(ip.c_str(), 80, info);
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetHwInfoEx false: " << ret;
-        return false;
-    }
-    return true;
+    return CheckCall("KpLPRClient_GetHwInfoEx", KpLPRClient_GetHwInfoEx(ip.c_str(), 80, info));
 }
 
 bool sdkbase::SDK_Open(std::string ip, int port, std::string user, std::string password) {
-    if (sdk_handle_ != NULL) {
-        int ret = KpLPRClient_Close(sdk_handle_);
-        if (ret != 0) {
-            KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Close false: " << ret;
-            return false;
-        }
-    }
-    sdk_handle_ = KpLPRClient_Open(ip.c_str(), port, user.c_str(), password.c_str());
-    if (sdk_handle_ == NULL) {
-        // The returned code of a refused login is the null handle.
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Open false: " << 0;
+    if (sdk_handle_ != NULL && !CheckCall("KpLPRClient_Close", KpLPRClient_Close(sdk_handle_))) {
         return false;
     }
-    return true;
+    sdk_handle_ = KpLPRClient_Open(ip.c_str(), port, user.c_str(), password.c_str());
+    // The returned code of a refused login is the null handle.
+    return CheckCall("KpLPRClient_Open", 0, sdk_handle_ == NULL);
 }
 
 bool sdkbase::SDK_Close() {
     SDK_GUARD_FALSE();
-    int ret = KpLPRClient_Close(sdk_handle_);
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Close false: " << ret;
+    if (!CheckCall("KpLPRClient_Close", KpLPRClient_Close(sdk_handle_))) {
         return false;
     }
     sdk_handle_ = NULL;
@@ -67,9 +60,7 @@ bool sdkbase::SDK_GetSerialNumber(std::string& serial) {
     SDK_GUARD_FALSE();
     unsigned int high = 0;
     unsigned int low = 0;
-    int ret = KpLPRClient_GetSerialNumber(sdk_handle_, &high, &low);
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetSerialNumber false: " << ret;
+    if (!CheckCall("KpLPRClient_GetSerialNumber", KpLPRClient_GetSerialNumber(sdk_handle_, &high, &low))) {
         return false;
     }
     char text[64] = {0};
@@ -85,9 +76,8 @@ bool sdkbase::SDK_GetHwInfo(std::string& mac, std::string& serial) {
     char text1[KPLPRC_HWINFO_TEXT_LEN] = {0};
     char text2[KPLPRC_HWINFO_TEXT_LEN] = {0};
     unsigned char block[KPLPRC_HWINFO_BLOCK_LEN] = {0};
-    int ret = KpLPRClient_GetHwInfo(sdk_handle_, &kind, text1, text2, &lens_code, block);
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetHwInfo false: " << ret;
+    if (!CheckCall("KpLPRClient_GetHwInfo",
+                   KpLPRClient_GetHwInfo(sdk_handle_, &kind, text1, text2, &lens_code, block))) {
         return false;
     }
     // The library writes NUL-terminated texts, but a full buffer must not run past its end.
@@ -99,20 +89,15 @@ bool sdkbase::SDK_GetHwInfo(std::string& mac, std::string& serial) {
 bool sdkbase::SDK_GetHwBoardVersion(int board) {
     SDK_GUARD_FALSE();
     unsigned char version[KPLPRC_BOARD_VERSION_LEN] = {0};
-    int ret = KpLPRClient_GetHwBoardVersion(sdk_handle_, board, version);
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetHwBoardVersion false: " << ret;
-        return false;
-    }
-    return true;
+    return CheckCall("KpLPRClient_GetHwBoardVersion",
+                     KpLPRClient_GetHwBoardVersion(sdk_handle_, board, version));
 }
 
 bool sdkbase::SDK_GetRemoteSoftWareVersion(std::string& version) {
     SDK_GUARD_FALSE();
     int major = 0, minor = 0, revision = 0, build = 0;
     int ret = KpLPRClient_GetRemoteSoftWareVersion(sdk_handle_, &major, &minor, &revision, &build);
-    if (ret == -1) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetRemoteSoftWareVersion false: " << ret;
+    if (!CheckCall("KpLPRClient_GetRemoteSoftWareVersion", ret, ret == -1)) {
         return false;
     }
     char text[32] = {0};
@@ -125,8 +110,7 @@ bool sdkbase::SDK_GetSystemVersion(std::string& version) {
     SDK_GUARD_FALSE();
     char text[KPLPRC_SYSTEM_VERSION_LEN] = {0};
     int ret = KpLPRClient_GetSystemVersion(sdk_handle_, text);
-    if (ret == -1) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetSystemVersion false: " << ret;
+    if (!CheckCall("KpLPRClient_GetSystemVersion", ret, ret == -1)) {
         return false;
     }
     version.assign(text, strnlen(text, sizeof(text)));
@@ -141,8 +125,7 @@ bool sdkbase::SDK_GetHardwareType(std::string& type) {
     char text2[KPLPRC_HWINFO_TEXT_LEN] = {0};
     unsigned char block[KPLPRC_HWINFO_BLOCK_LEN] = {0};
     int ret = KpLPRClient_GetHwInfo(sdk_handle_, &kind, text1, text2, &lens_code, block);
-    if (ret == -1) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetHwInfo false: " << ret;
+    if (!CheckCall("KpLPRClient_GetHwInfo", ret, ret == -1)) {
         return false;
     }
     type = HardwareTypeName(block[KPLPRC_HWBLOCK_HARDWARE_INDEX]);
@@ -153,11 +136,7 @@ bool sdkbase::SDK_GetNetConfig(KPLPRC_NET_CONFIG* netcfg) {
     SDK_GUARD_FALSE();
     FACTORY_ASSERT_RETURN(netcfg == NULL, false, "ASSERT (netcfg == NULL) is true, then return false");
     int ret = KpLPRClient_GetNetConfig(sdk_handle_, netcfg);
-    if (ret == -1) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetNetConfig false: " << ret;
-        return false;
-    }
-    return true;
+    return CheckCall("KpLPRClient_GetNetConfig", ret, ret == -1);
 }
 
 bool sdkbase::SDK_Restore(unsigned int restore) {
@@ -177,22 +156,12 @@ bool sdkbase::SDK_RebootDevice() {
 
 bool sdkbase::SDK_GetDeviceTime(KPLPRC_DATETIME* time) {
     SDK_GUARD_FALSE();
-    int ret = KpLPRClient_GetDateTime(sdk_handle_, time);
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_GetDateTime false: " << ret;
-        return false;
-    }
-    return true;
+    return CheckCall("KpLPRClient_GetDateTime", KpLPRClient_GetDateTime(sdk_handle_, time));
 }
 
 bool sdkbase::SDK_SetDeviceTime(KPLPRC_DATETIME* time) {
     SDK_GUARD_FALSE();
-    int ret = KpLPRClient_SetDateTime(sdk_handle_, time);
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_SetDateTime false: " << ret;
-        return false;
-    }
-    return true;
+    return CheckCall("KpLPRClient_SetDateTime", KpLPRClient_SetDateTime(sdk_handle_, time));
 }
 
 bool sdkbase::SDK_SendValues(int output, int level) {
@@ -219,21 +188,16 @@ bool sdkbase::SDK_StopRealPlay(int play_handle) {
 
 bool sdkbase::SDK_GetParamImportAbility(KP_PARAM_IMPORT_ABILITY_V2* ability) {
     SDK_GUARD_FALSE();
-    int ret = KpLPRClient_GetConfig(sdk_handle_, KP_GET_IMPORT_PARAM_ABILITY_EX, 0, ability,
-                                    sizeof(KP_PARAM_IMPORT_ABILITY_V2));
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KP_GET_IMPORT_PARAM_ABILITY_EX false: " << ret;
-        return false;
-    }
-    return true;
+    return CheckCall("KP_GET_IMPORT_PARAM_ABILITY_EX",
+                     KpLPRClient_GetConfig(sdk_handle_, KP_GET_IMPORT_PARAM_ABILITY_EX, 0, ability,
+                                           sizeof(KP_PARAM_IMPORT_ABILITY_V2)));
 }
 
 bool sdkbase::SDK_ParaExportV2(const KP_PARAM_IMPORT_ABILITY_V2* ability, std::string path) {
     SDK_GUARD_FALSE();
     KPES_LOG(kpes::LS_INFO) << "SDK_ParaExportV2 begin " << path;
-    int ret = KpLPRClient_ParaExportV2(sdk_handle_, ability, path.c_str());
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_ParaExportV2 false: " << ret;
+    if (!CheckCall("KpLPRClient_ParaExportV2",
+                   KpLPRClient_ParaExportV2(sdk_handle_, ability, path.c_str()))) {
         return false;
     }
     KPES_LOG(kpes::LS_INFO) << "SDK_ParaExportV2 end";
@@ -242,32 +206,17 @@ bool sdkbase::SDK_ParaExportV2(const KP_PARAM_IMPORT_ABILITY_V2* ability, std::s
 
 bool sdkbase::SDK_ParaImportV2(std::string path) {
     SDK_GUARD_FALSE();
-    int ret = KpLPRClient_ParaImportV2(sdk_handle_, path.c_str());
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_ParaImportV2 false: " << ret;
-        return false;
-    }
-    return true;
+    return CheckCall("KpLPRClient_ParaImportV2", KpLPRClient_ParaImportV2(sdk_handle_, path.c_str()));
 }
 
 bool sdkbase::SDK_Update(std::string path) {
     SDK_GUARD_FALSE();
-    int ret = KpLPRClient_Update(sdk_handle_, path.c_str());
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Update false: " << ret;
-        return false;
-    }
-    return true;
+    return CheckCall("KpLPRClient_Update", KpLPRClient_Update(sdk_handle_, path.c_str()));
 }
 
 bool sdkbase::SDK_StopUpdate() {
     SDK_GUARD_FALSE();
-    int ret = KpLPRClient_StopUpdate(sdk_handle_);
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_StopUpdate false: " << ret;
-        return false;
-    }
-    return true;
+    return CheckCall("KpLPRClient_StopUpdate", KpLPRClient_StopUpdate(sdk_handle_));
 }
 
 int sdkbase::SDK_GetUpdateState() {
@@ -282,12 +231,8 @@ int sdkbase::SDK_GetUpdateProgress() {
 
 bool sdkbase::SDK_SetLoginAccount(std::string password) {
     SDK_GUARD_FALSE();
-    int ret = KpLPRClient_SetLoginAccount(sdk_handle_, password.c_str());
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_SetLoginAccount false: " << ret;
-        return false;
-    }
-    return true;
+    return CheckCall("KpLPRClient_SetLoginAccount",
+                     KpLPRClient_SetLoginAccount(sdk_handle_, password.c_str()));
 }
 
 int sdkbase::SDK_InvokeCallback() {
@@ -295,30 +240,17 @@ int sdkbase::SDK_InvokeCallback() {
     return callback_ ? callback_() : 0;
 }
 
-namespace {
-
-// The registrations report a failure only through the log.
-bool Registered(const char* function, int ret) {
-    if (ret != 0) {
-        KPES_LOG(kpes::LS_ERROR) << function << " false: " << ret;
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 bool SDK_StartFindDeviceEx(KPLPRC_FIND_DEVICE_CALLBACK_EX callback, void* user_data) {
-    return Registered("KPLPRClient_StartFindDeviceEx", KPLPRClient_StartFindDeviceEx(callback, user_data));
+    return CheckCall("KPLPRClient_StartFindDeviceEx", KPLPRClient_StartFindDeviceEx(callback, user_data));
 }
 
 bool SDK_StartFindDeviceV2(KPLPRC_FIND_DEVICE_CALLBACK_V2 callback, void* user_data) {
-    return Registered("KPLPRClient_StartFindDeviceV2", KPLPRClient_StartFindDeviceV2(callback, user_data));
+    return CheckCall("KPLPRClient_StartFindDeviceV2", KPLPRClient_StartFindDeviceV2(callback, user_data));
 }
 
 bool SDK_SetCommonNotifyCallBack(KPLPRC_COMMON_NOTIFY_CALLBACK callback, void* user_data) {
-    return Registered("KPLPRClient_SetCommonNotifyCallBack",
-                      KPLPRClient_SetCommonNotifyCallBack(callback, user_data));
+    return CheckCall("KPLPRClient_SetCommonNotifyCallBack",
+                     KPLPRClient_SetCommonNotifyCallBack(callback, user_data));
 }
 
 }  // namespace factory

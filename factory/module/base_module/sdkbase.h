@@ -29,6 +29,12 @@ extern const char kUnknownHardware[];
 // The table row for a hardware index, or kUnknownHardware outside 0-14.
 const char* HardwareTypeName(unsigned int index);
 
+// The check after every device-library call: when `failed`, logs "<function> false: <ret>" at
+// error severity and returns false; otherwise returns true. Without `failed`, any answer but 0
+// is a failure.
+bool CheckCall(const char* function, int ret, bool failed);
+inline bool CheckCall(const char* function, int ret) { return CheckCall(function, ret, ret != 0); }
+
 class sdkbase {
 public:
     using Callback = std::function<int()>;
