@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the run command need.
-# Skips apt entirely when everything is already there.
+# Skips apt entirely when everything is already there. --windows adds what
+# scripts/windows-check.sh needs.
 set -euo pipefail
 
 PACKAGES=(
@@ -14,6 +15,11 @@ PACKAGES=(
   python3 python3-xlrd python3-olefile
   libreoffice-calc-nogui gnumeric
 )
+
+# The Windows cross build and its test run (scripts/windows-check.sh).
+if [ "${1:-}" = "--windows" ]; then
+  PACKAGES+=(g++-mingw-w64-x86-64-posix wine wine64)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -17,6 +17,8 @@ bool file_exists(const std::string& path);
 
 // UTF-8 form of a text cell (narrow cells hold 8-bit characters, wide cells UTF-16).
 std::string cell_utf8(const xlsbook::CellValue& cell);
+std::string utf8(const std::u16string& text);
+std::u16string utf16(const std::string& utf8);
 
 // A fresh empty folder, removed with its content at destruction; the process works inside it
 // while it lives.

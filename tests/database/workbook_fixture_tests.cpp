@@ -2,7 +2,6 @@
 // nothing else comes out, and damaged files fail cleanly.
 #include <gtest/gtest.h>
 
-#include <QString>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -18,10 +17,7 @@ nlohmann::json load_json(const std::string& name) {
     return nlohmann::json::parse(in);
 }
 
-std::u16string utf16(const std::string& utf8) {
-    const QString s = QString::fromUtf8(utf8.data(), static_cast<int>(utf8.size()));
-    return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size()));
-}
+using kptest::utf16;
 
 void expect_cells_as_listed(const std::string& base) {
     SCOPED_TRACE(base);

@@ -1,10 +1,14 @@
 // What the writer produces, record by record, and what survives a write and a read.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <csignal>
+#include <filesystem>
+#include <iterator>
 
 #include "test_support.h"
 #include "xlsbook/byte_order.h"
@@ -331,14 +335,8 @@ protected:
     void TearDown() override { xlsbook::testing::set_save_chunk_hook(nullptr); }
 
     size_t files_in_folder() const {
-        const std::string command = "ls -A '" + dir_.path() + "' | wc -l";
-        FILE* p = ::popen(command.c_str(), "r");
-        int count = 0;
-        if (p) {
-            if (std::fscanf(p, "%d", &count) != 1) count = -1;
-            ::pclose(p);
-        }
-        return static_cast<size_t>(count);
+        const std::filesystem::directory_iterator folder(dir_.path());
+        return static_cast<size_t>(std::distance(begin(folder), end(folder)));
     }
 
     kptest::TempDir dir_;
@@ -354,6 +352,9 @@ TEST_F(InterruptedSave, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
 }
 
 TEST_F(InterruptedSave, KilledProcessLeavesTheOldFileReadable) {
+#ifdef _WIN32
+    GTEST_SKIP() << "kills a forked child; Windows has no fork";
+#else
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -375,9 +376,13 @@ TEST_F(InterruptedSave, KilledProcessLeavesTheOldFileReadable) {
     EXPECT_EQ(files_in_folder(), 2u);
     ASSERT_TRUE(new_.save_as(dir_.file("list.xls")));
     EXPECT_EQ(files_in_folder(), 1u);
+#endif
 }
 
 TEST_F(InterruptedSave, SavedFileIsPrivateToItsOwner) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX file modes; Windows keeps access in the folder's ACL";
+#else
     ::chmod(dir_.file("list.xls").c_str(), 0644);
     ASSERT_TRUE(new_.save_as(dir_.file("list.xls")));
     struct stat st {};
@@ -386,6 +391,7 @@ TEST_F(InterruptedSave, SavedFileIsPrivateToItsOwner) {
     ASSERT_TRUE(new_.save_as(dir_.file("fresh.xls")));
     ASSERT_EQ(::stat(dir_.file("fresh.xls").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+#endif
 }
 
 TEST(WorkbookWrite, SurrogatePairIsNeverSplitAcrossAContinueRecord) {

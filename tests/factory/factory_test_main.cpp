@@ -9,7 +9,11 @@
 
 int main(int argc, char** argv) {
     // The camera library may hold its own copy of the platform layer, which reads the variable.
+#ifdef _WIN32
+    _putenv_s("KP_TIME_SCALE", "0.001");
+#else
     setenv("KP_TIME_SCALE", "0.001", 1);
+#endif
     kp::setTimeScale(0.001);
     testing::InitGoogleTest(&argc, argv);
     KpLPRClient_Setup();

@@ -92,6 +92,10 @@ TEST_F(ParameterTest, ExportWritesOnlyTheSelectedItemsAsReadableText) {
     EXPECT_NE(std::string::npos, text.find("NTP服务器=pool.ntp.org"));
     // 4 groups of 5, 5, 4 and 4 items, less the 5 image items and the time zone.
     EXPECT_NE(std::string::npos, text.find(";end items=12\r\n"));
+
+    // Exporting again under the same name replaces the file (a plain rename refuses that on Windows).
+    ASSERT_EQ(0, KpLPRClient_ParaExportV2(h, a.get(), file.c_str()));
+    EXPECT_EQ(text, fromGb2312(rdvtest::readAll(file)));
 }
 
 TEST_F(ParameterTest, ExportRefusesBrokenRecordsAndUnwritablePaths) {

@@ -92,8 +92,7 @@ TEST_F(RestartTest, SessionWithAnOutdatedPasswordIsRefusedOnceAfterRestart) {
 TEST_F(RestartTest, RebootWhileUpgradingIsRefused) {
     ASSERT_EQ(0, RuDAVADO_SetTiming("upgrade", 1e7));
     const std::string pkg = path("fw.bin");
-    ASSERT_EQ(0, rdvtest::run("/usr/bin/python3 '" + rdvtest::sourceDir() +
-                              "/tools/make_firmware.py' --family KP-LPR-V3 --version 3.3.0.0 '" + pkg + "'"));
+    ASSERT_EQ(0, rdvtest::makeFirmware(pkg, "KP-LPR-V3", "3.3.0.0"));
     KPLPRC_HANDLE h = open("192.168.1.100");
     ASSERT_EQ(0, KpLPRClient_Update(h, pkg.c_str()));
     EXPECT_EQ(-1, KpLPRClient_RebootDevice(h));

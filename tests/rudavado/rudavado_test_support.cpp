@@ -1,11 +1,18 @@
 #include "rudavado_test_support.h"
 
-#include <iconv.h>
 #include <stdlib.h>
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -13,6 +20,19 @@
 namespace rdvtest {
 namespace {
 
+#ifdef _WIN32
+// Code page 936 is Windows' GB2312.
+std::string convert(UINT to, UINT from, const std::string& in) {
+    std::wstring wide(in.size() + 1, L'\0');
+    const int n = MultiByteToWideChar(from, 0, in.data(), static_cast<int>(in.size()), &wide[0],
+                                      static_cast<int>(wide.size()));
+    std::string out(in.size() * 4 + 8, '\0');
+    const int m =
+        WideCharToMultiByte(to, 0, wide.data(), n, &out[0], static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(static_cast<size_t>(m > 0 ? m : 0));
+    return out;
+}
+#else
 std::string convert(const char* to, const char* from, const std::string& in) {
     iconv_t cd = iconv_open(to, from);
     std::string out(in.size() * 4 + 8, '\0');
@@ -25,6 +45,7 @@ std::string convert(const char* to, const char* from, const std::string& in) {
     out.resize(out.size() - dst_left);
     return out;
 }
+#endif
 
 }  // namespace
 
@@ -41,20 +62,46 @@ std::string sourceDir() { return RUDAVADO_SOURCE_DIR; }
 
 int run(const std::string& command) { return std::system(command.c_str()); }
 
+// Paths in the tests are UTF-8; Windows names files in UTF-16.
+int makeFirmware(const std::string& out, const std::string& family, const std::string& version) {
+#ifdef RUDAVADO_PREMADE_FIRMWARE
+    // Made by the build (tests/rudavado/CMakeLists.txt), under the same names.
+    namespace fs = std::filesystem;
+    const fs::path premade(RUDAVADO_PREMADE_FIRMWARE);
+    std::error_code error;
+    if (family.empty()) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(premade / "set", error))
+            fs::copy_file(entry.path(), fs::u8path(out) / entry.path().filename(), error);
+    } else {
+        fs::copy_file(premade / (family + "_" + version + ".bin"), fs::u8path(out), error);
+    }
+    return error ? 1 : 0;
+#else
+    const std::string tool = "/usr/bin/python3 '" + sourceDir() + "/tools/make_firmware.py' ";
+    if (family.empty()) return run(tool + "'" + out + "' > /dev/null");
+    return run(tool + "--family " + family + " --version " + version + " '" + out + "'");
+#endif
+}
+
 std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
 void writeAll(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
     out << content;
 }
 
+#ifdef _WIN32
+std::string toGb2312(const std::string& utf8) { return convert(936, CP_UTF8, utf8); }
+std::string fromGb2312(const std::string& gb) { return convert(CP_UTF8, 936, gb); }
+#else
 std::string toGb2312(const std::string& utf8) { return convert("GB2312", "UTF-8", utf8); }
 std::string fromGb2312(const std::string& gb) { return convert("UTF-8", "GB2312", gb); }
+#endif
 
 void KPLPRC_CALL NotifyLog::callback(KPLPRC_HANDLE handle, void* user, KP_LPRC_COMMON_NOTIFY code, int) {
     auto* self = static_cast<NotifyLog*>(user);
@@ -87,15 +134,26 @@ void NetworkTest::SetUp() {
     ASSERT_EQ(0, RuDAVADO_LoadDefaultScenario());
     ASSERT_EQ(0, KpLPRClient_Setup());
     ASSERT_EQ(0, KPLPRClient_SetCommonNotifyCallBack(&NotifyLog::callback, &notes_));
+#ifdef _WIN32
+    // No mkdtemp in the Windows C run-time: a name from the process id and a counter.
+    static std::atomic<int> counter{0};
+    const std::filesystem::path made =
+        std::filesystem::temp_directory_path() /
+        ("rudavado_test_" + std::to_string(_getpid()) + "_" + std::to_string(++counter));
+    ASSERT_TRUE(std::filesystem::create_directory(made));
+    dir_ = made.string();
+#else
     char tmpl[] = "/tmp/rudavado_test_XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(tmpl));
     dir_ = tmpl;
+#endif
 }
 
 void NetworkTest::TearDown() {
     KpLPRClient_Cleanup();
     RuDAVADO_ClearFaults();
-    if (!dir_.empty()) run("rm -rf '" + dir_ + "'");
+    std::error_code ignored;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
 }
 
 KPLPRC_HANDLE NetworkTest::open(const char* ip, int port, const char* user, const char* password) {

@@ -24,6 +24,9 @@ int run(const std::string& command);
 std::string readAll(const std::string& path);
 void writeAll(const std::string& path, const std::string& content);
 std::string toGb2312(const std::string& utf8);
+// Writes firmware packages with tools/make_firmware.py: every sample into folder `out` when
+// `family` is empty, else one package of that family and version as file `out`. 0 on success.
+int makeFirmware(const std::string& out, const std::string& family = "", const std::string& version = "");
 std::string fromGb2312(const std::string& gb);
 
 // Every notify the library delivers, in order.

@@ -1,8 +1,10 @@
 // Face-camera uploads and live video.
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -53,7 +55,7 @@ TEST_F(UploadTest, UploadsAreRefusedByContentSizeAndCameraKind) {
     std::string at_limit = kPng;
     at_limit.resize(2u << 20, '\0');
     rdvtest::writeAll(path("limit.png"), at_limit);
-    rdvtest::writeAll(path("nul.css"), std::string("a { }\0b { }", 11));
+    rdvtest::writeAll(path("with_nul.css"), std::string("a { }\0b { }", 11));
     rdvtest::writeAll(path("latin1.css"), "p { font-family: \"Caf\xE9\"; }");
     rdvtest::writeAll(path("big.css"), std::string((256u << 10) + 1, 'a'));
     rdvtest::writeAll(path("fake.css"), kPng);
@@ -68,7 +70,7 @@ TEST_F(UploadTest, UploadsAreRefusedByContentSizeAndCameraKind) {
         {KpLPRClient_FaceUploadBg, "short.png", KPLPRC_ERR_FORMAT},
         {KpLPRClient_FaceUploadBg, "huge.png", KPLPRC_ERR_FORMAT},
         {KpLPRClient_FaceUploadLogo, "missing.png", KPLPRC_ERR_FILE},
-        {KpLPRClient_FaceUploadCss, "nul.css", KPLPRC_ERR_FORMAT},
+        {KpLPRClient_FaceUploadCss, "with_nul.css", KPLPRC_ERR_FORMAT},
         {KpLPRClient_FaceUploadCss, "latin1.css", KPLPRC_ERR_FORMAT},
         {KpLPRClient_FaceUploadCss, "big.css", KPLPRC_ERR_FORMAT},
         {KpLPRClient_FaceUploadCss, "fake.css", KPLPRC_ERR_FORMAT},

@@ -42,8 +42,15 @@ bool timingByName(const char* name, Timing& t) {
 }
 
 Network& Network::instance() {
+#ifdef _WIN32
+    // At process exit Windows ends the library's threads before it destroys the DLL's statics,
+    // so a destructor that joins them never returns: the network is left to the system.
+    static Network* network = new Network;
+    return *network;
+#else
     static Network network;
     return network;
+#endif
 }
 
 Network::Network() {

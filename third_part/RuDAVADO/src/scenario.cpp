@@ -46,7 +46,8 @@ long long localOffsetSeconds() {
     std::time_t now = std::time(nullptr);
     std::tm tm{};
     localtime_r(&now, &tm);
-    return tm.tm_gmtoff;
+    // The local clock read as if it were UTC; tm_gmtoff is not portable.
+    return static_cast<long long>(timegm(&tm)) - static_cast<long long>(now);
 }
 
 std::string macFromSerial(uint32_t high, uint32_t low) {

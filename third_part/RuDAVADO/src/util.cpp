@@ -1,13 +1,17 @@
 #include "util.h"
 
-#include <iconv.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -18,6 +22,29 @@
 namespace rudavado {
 namespace {
 
+#ifdef _WIN32
+// Code page 936 is the system's GB2312 (a superset of it, GBK).
+const UINT kGb2312 = 936;
+
+// Through UTF-16; false for bytes invalid in `from` or characters that `to` lacks.
+bool convert(UINT to, UINT from, const std::string& in, std::string& out) {
+    const int n =
+        MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, in.data(), static_cast<int>(in.size()), nullptr, 0);
+    if (n <= 0) return false;
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, in.data(), static_cast<int>(in.size()), &wide[0], n);
+    // CP_UTF8 takes neither the best-fit flag nor the used-default flag.
+    const bool utf8 = to == CP_UTF8;
+    BOOL used_default = FALSE;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    const int m =
+        WideCharToMultiByte(to, flags, wide.data(), n, nullptr, 0, nullptr, utf8 ? nullptr : &used_default);
+    if (m <= 0 || used_default) return false;
+    out.assign(static_cast<size_t>(m), '\0');
+    WideCharToMultiByte(to, flags, wide.data(), n, &out[0], m, nullptr, utf8 ? nullptr : &used_default);
+    return !used_default;
+}
+#else
 bool convert(const char* to, const char* from, const std::string& in, std::string& out) {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
@@ -32,6 +59,7 @@ bool convert(const char* to, const char* from, const std::string& in, std::strin
     out.assign(buffer.data(), buffer.size() - dst_left);
     return true;
 }
+#endif
 
 bool isAscii(const std::string& s) {
     for (unsigned char c : s) {
@@ -82,7 +110,11 @@ bool utf8ToGb2312(const std::string& utf8, std::string& gb) {
         gb = utf8;
         return true;
     }
+#ifdef _WIN32
+    return convert(kGb2312, CP_UTF8, utf8, gb);
+#else
     return convert("GB2312", "UTF-8", utf8, gb);
+#endif
 }
 
 bool gb2312ToUtf8(const std::string& gb, std::string& utf8) {
@@ -90,24 +122,46 @@ bool gb2312ToUtf8(const std::string& gb, std::string& utf8) {
         utf8 = gb;
         return true;
     }
+#ifdef _WIN32
+    return convert(CP_UTF8, kGb2312, gb, utf8);
+#else
     return convert("UTF-8", "GB2312", gb, utf8);
+#endif
 }
+
+namespace {
+
+// UTF-8 text as a path; Windows takes file names as UTF-16, not in the narrow code page.
+bool utf8Path(const std::string& utf8, std::filesystem::path& path) {
+    try {
+        path = std::filesystem::u8path(utf8);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace
 
 bool readFile(const char* gb_path, std::string& content, size_t max_bytes, bool* too_large) {
     if (too_large != nullptr) *too_large = false;
     if (gb_path == nullptr || *gb_path == '\0') return false;
-    for (const std::string& path : candidatePaths(gb_path)) {
+    for (const std::string& candidate : candidatePaths(gb_path)) {
+        std::filesystem::path path;
+        if (!utf8Path(candidate, path)) continue;
         // Folders, pipes and devices are not files a user picks; a pipe would block the call.
-        struct stat st;
-        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (static_cast<unsigned long long>(st.st_size) > max_bytes) {
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(path, error)) continue;
+        const auto size = std::filesystem::file_size(path, error);
+        if (error) continue;
+        if (static_cast<unsigned long long>(size) > max_bytes) {
             if (too_large != nullptr) *too_large = true;
             return false;
         }
         std::ifstream in(path, std::ios::binary);
         if (!in) continue;
-        content.assign(static_cast<size_t>(st.st_size), '\0');
-        if (st.st_size > 0 && !in.read(&content[0], st.st_size)) return false;
+        content.assign(static_cast<size_t>(size), '\0');
+        if (size > 0 && !in.read(&content[0], static_cast<std::streamsize>(size))) return false;
         return true;
     }
     return false;
@@ -115,10 +169,11 @@ bool readFile(const char* gb_path, std::string& content, size_t max_bytes, bool*
 
 bool writeFile(const char* gb_path, const std::string& content) {
     if (gb_path == nullptr || *gb_path == '\0') return false;
-    const std::string path = candidatePaths(gb_path).front();
+    const std::string name = candidatePaths(gb_path).front();
     std::ostringstream tmp_name;
-    tmp_name << path << ".part" << ::getpid() << "_" << std::this_thread::get_id();
-    const std::string tmp = tmp_name.str();
+    tmp_name << name << ".part" << ::getpid() << "_" << std::this_thread::get_id();
+    std::filesystem::path path, tmp;
+    if (!utf8Path(name, path) || !utf8Path(tmp_name.str(), tmp)) return false;
     {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
         if (!out) return false;
@@ -126,12 +181,17 @@ bool writeFile(const char* gb_path, const std::string& content) {
         out.flush();
         if (!out) {
             out.close();
-            std::remove(tmp.c_str());
+            std::error_code ignored;
+            std::filesystem::remove(tmp, ignored);
             return false;
         }
     }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
+    // Replaces an existing file on Windows too, where the C library's rename refuses to.
+    std::error_code error;
+    std::filesystem::rename(tmp, path, error);
+    if (error) {
+        std::error_code ignored;
+        std::filesystem::remove(tmp, ignored);
         return false;
     }
     return true;

@@ -2,7 +2,17 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
+
+#ifdef _WIN32
+// The C run-time's equivalents of the POSIX time calls the library uses.
+inline std::tm* gmtime_r(const std::time_t* t, std::tm* out) { return gmtime_s(out, t) == 0 ? out : nullptr; }
+inline std::tm* localtime_r(const std::time_t* t, std::tm* out) {
+    return localtime_s(out, t) == 0 ? out : nullptr;
+}
+inline std::time_t timegm(std::tm* tm) { return _mkgmtime(tm); }
+#endif
 
 namespace rudavado {
 

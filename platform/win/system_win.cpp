@@ -1,0 +1,99 @@
+// What the platform layer adds to Windows: the process time scale and the captures that tests
+// install in place of the browser and the debugger (kp_platform.h), and the routed calls of
+// kp_windows_seams.h. This file itself calls the real functions.
+#include <windows.h>
+// After <windows.h>, which they need.
+#include <mmsystem.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "kp_platform.h"
+
+namespace {
+
+double readTimeScaleFromEnvironment() {
+    const char* text = std::getenv("KP_TIME_SCALE");
+    if (!text || !*text) return 1.0;
+    char* end = nullptr;
+    double value = std::strtod(text, &end);
+    if (end == text || !(value > 0.0)) return 1.0;
+    return value;
+}
+
+std::atomic<double>& timeScaleValue() {
+    static std::atomic<double> scale{readTimeScaleFromEnvironment()};
+    return scale;
+}
+
+std::atomic<unsigned int> g_clockOffset{0};
+
+std::mutex g_hookLock;
+kp::ShellExecuteHook g_shellHook;
+kp::DebugOutputCapture g_debugCapture;
+
+}  // namespace
+
+namespace kp {
+
+double timeScale() { return timeScaleValue().load(); }
+
+void setTimeScale(double scale) {
+    if (scale > 0.0) timeScaleValue().store(scale);
+}
+
+long long scaledMicroseconds(double milliseconds) {
+    return static_cast<long long>(milliseconds * 1000.0 * timeScale());
+}
+
+void setShellExecuteHook(ShellExecuteHook hook) {
+    std::lock_guard<std::mutex> guard(g_hookLock);
+    g_shellHook = std::move(hook);
+}
+
+void setDebugOutputCapture(DebugOutputCapture capture) {
+    std::lock_guard<std::mutex> guard(g_hookLock);
+    g_debugCapture = std::move(capture);
+}
+
+void setTimeGetTimeOffset(unsigned int offset) { g_clockOffset.store(offset); }
+
+}  // namespace kp
+
+void kpScaledSleep(DWORD milliseconds) {
+    if (milliseconds == 0 || kp::timeScale() == 1.0) {
+        Sleep(milliseconds);
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(kp::scaledMicroseconds(milliseconds)));
+}
+
+void kpOutputDebugString(LPCSTR text) {
+    OutputDebugStringA(text);
+    kp::DebugOutputCapture capture;
+    {
+        std::lock_guard<std::mutex> guard(g_hookLock);
+        capture = g_debugCapture;
+    }
+    if (capture) capture(text ? text : "");
+}
+
+DWORD kpTimeGetTime() { return timeGetTime() + g_clockOffset.load(); }
+
+HINSTANCE kpShellExecute(HWND hwnd, LPCSTR operation, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                         INT show) {
+    kp::ShellExecuteHook hook;
+    {
+        std::lock_guard<std::mutex> guard(g_hookLock);
+        hook = g_shellHook;
+    }
+    if (!hook) return ShellExecuteA(hwnd, operation, file, parameters, directory, show);
+    hook(operation ? operation : "", file ? file : "", parameters ? parameters : "");
+    // Like the real call, a value above 32 means success.
+    return reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(33));
+}
