@@ -29,6 +29,7 @@
 #include "deviceconnectionmanager.h"
 #include "edit_device_table_widget.h"
 #include "test_time_scale.h"
+#include "ui_test_support.h"
 
 namespace {
 
@@ -57,17 +58,6 @@ private:
     UiJobQueuePtr queue_;
     HWND hwnd_ = nullptr;
 };
-
-bool waitFor(const std::function<bool()>& done, int timeout_ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeout_ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 // Hands the next modal dialog to `answer` once it is shown.
 void answerNextModal(std::function<void(QWidget*)> answer) {

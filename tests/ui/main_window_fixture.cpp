@@ -14,19 +14,6 @@
 #include "device_table_widget.h"
 #include "update_widget.h"
 
-bool waitFor(const std::function<bool()>& done, int timeout_ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeout_ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-int threadCount() { return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); }
-
 void MainWindowTest::SetUp() {
     time_scale_.emplace(0.001);
     ASSERT_TRUE(dir_.isValid());

@@ -14,6 +14,7 @@
 
 #include "main_widget.h"
 #include "test_time_scale.h"
+#include "ui_test_support.h"
 
 class DeviceTableWidgetBase;
 
@@ -40,7 +41,3 @@ private:
     QString old_dir_;
     std::optional<ScopedTimeScale> time_scale_;
 };
-
-bool waitFor(const std::function<bool()>& done, int timeout_ms = 20000);
-// Threads of this process right now.
-int threadCount();
