@@ -17,20 +17,6 @@
 
 namespace {
 
-double readTimeScaleFromEnvironment() {
-    const char* text = std::getenv("KP_TIME_SCALE");
-    if (!text || !*text) return 1.0;
-    char* end = nullptr;
-    double value = std::strtod(text, &end);
-    if (end == text || !(value > 0.0)) return 1.0;
-    return value;
-}
-
-std::atomic<double>& timeScaleValue() {
-    static std::atomic<double> scale{readTimeScaleFromEnvironment()};
-    return scale;
-}
-
 std::atomic<unsigned int> g_clockOffset{0};
 
 // Never destroyed: log lines reach the debugger channel until the process is gone, also from
@@ -54,16 +40,6 @@ std::string slashes(const char* path) {
 }  // namespace
 
 namespace kp {
-
-double timeScale() { return timeScaleValue().load(); }
-
-void setTimeScale(double scale) {
-    if (scale > 0.0) timeScaleValue().store(scale);
-}
-
-long long scaledMicroseconds(double milliseconds) {
-    return static_cast<long long>(milliseconds * 1000.0 * timeScale());
-}
 
 void setDebugOutputCapture(DebugOutputCapture capture) {
     std::lock_guard<std::mutex> guard(debugChannel().lock);

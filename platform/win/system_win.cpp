@@ -17,20 +17,6 @@
 
 namespace {
 
-double readTimeScaleFromEnvironment() {
-    const char* text = std::getenv("KP_TIME_SCALE");
-    if (!text || !*text) return 1.0;
-    char* end = nullptr;
-    double value = std::strtod(text, &end);
-    if (end == text || !(value > 0.0)) return 1.0;
-    return value;
-}
-
-std::atomic<double>& timeScaleValue() {
-    static std::atomic<double> scale{readTimeScaleFromEnvironment()};
-    return scale;
-}
-
 std::atomic<unsigned int> g_clockOffset{0};
 
 std::mutex g_hookLock;
@@ -40,16 +26,6 @@ kp::DebugOutputCapture g_debugCapture;
 }  // namespace
 
 namespace kp {
-
-double timeScale() { return timeScaleValue().load(); }
-
-void setTimeScale(double scale) {
-    if (scale > 0.0) timeScaleValue().store(scale);
-}
-
-long long scaledMicroseconds(double milliseconds) {
-    return static_cast<long long>(milliseconds * 1000.0 * timeScale());
-}
 
 void setShellExecuteHook(ShellExecuteHook hook) {
     std::lock_guard<std::mutex> guard(g_hookLock);
