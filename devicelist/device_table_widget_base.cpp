@@ -56,7 +56,10 @@ DeviceTableWidgetBase::DeviceTableWidgetBase(QWidget* parent, UiJobQueuePtr ui_j
     layout->setSpacing(0);
 }
 
-DeviceTableWidgetBase::~DeviceTableWidgetBase() = default;
+DeviceTableWidgetBase::~DeviceTableWidgetBase() {
+    // The table outlives this part of the object while the widget base deletes its children.
+    disconnect(table_widget_, nullptr, this, nullptr);
+}
 
 void DeviceTableWidgetBase::initTable(const QString& column2_header) {
     header_view_ = new QTableHeaderView(table_widget_);
