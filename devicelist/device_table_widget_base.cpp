@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 #include "btn_tools_widget.h"
 #include "index_widget_table.h"
@@ -174,10 +175,21 @@ DeviceStatus DeviceTableWidgetBase::rowStatus(int row) const {
 }
 
 bool DeviceTableWidgetBase::storeRowStatus(int row, DeviceStatus status, int value) {
-    QTableWidgetItem* item = table_widget_->item(row, kColumnStatus);
-    if (!item) return false;
-    item->setData(kRoleStatus, static_cast<int>(status));
-    item->setData(kRoleStatusValue, value);
+    return changeItem(row, kColumnStatus, [&](QTableWidgetItem* item) {
+        item->setData(kRoleStatus, static_cast<int>(status));
+        item->setData(kRoleStatusValue, value);
+    });
+}
+
+bool DeviceTableWidgetBase::changeItem(int row, int column,
+                                       const std::function<void(QTableWidgetItem*)>& change) {
+    if (!table_widget_->item(row, column)) return false;
+    // An item that rows were inserted above looks itself up in the whole table when it
+    // changes in place, which makes ticking or updating ten thousand rows quadratic; an item
+    // changed off the table and put back is found at once.
+    QTableWidgetItem* item = table_widget_->takeItem(row, column);
+    change(item);
+    table_widget_->setItem(row, column, item);
     return true;
 }
 
@@ -250,14 +262,9 @@ void DeviceTableWidgetBase::clearAll() {
 }
 
 void DeviceTableWidgetBase::setRowCheckState(int row, Qt::CheckState state) {
-    QTableWidgetItem* check = table_widget_->item(row, kColumnCheck);
+    const QTableWidgetItem* check = table_widget_->item(row, kColumnCheck);
     if (!check || check->checkState() == state) return;
-    // An item that rows were inserted above looks itself up in the whole table when it
-    // changes, which makes ticking ten thousand rows quadratic; an item put back is found at
-    // once.
-    table_widget_->takeItem(row, kColumnCheck);
-    check->setCheckState(state);
-    table_widget_->setItem(row, kColumnCheck, check);
+    changeItem(row, kColumnCheck, [state](QTableWidgetItem* item) { item->setCheckState(state); });
 }
 
 void DeviceTableWidgetBase::slotHeaderStateChanged(Qt::CheckState cs) {

@@ -17,6 +17,7 @@
 #include <QMetaObject>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "update_widget.h"
 
 class QTableWidget;
+class QTableWidgetItem;
 class QTableHeaderView;
 class BtnToolsWidget;
 
@@ -111,6 +113,8 @@ protected:
 private:
     bool storeRowStatus(int row, DeviceStatus status, int value);
     void setRowCheckState(int row, Qt::CheckState state);
+    // Applies `change` to the item of (`row`, `column`); false when there is none.
+    bool changeItem(int row, int column, const std::function<void(QTableWidgetItem*)>& change);
     void createCellsInView();
 
     QTableWidget* table_widget_ = nullptr;
