@@ -272,7 +272,10 @@ TEST_F(SearchListTest, StatusCellClassesAndOneRowOnly) {
 TEST_F(SearchListTest, CellsAreMadeForRowsInViewAndShowTheStatusTheRowAlreadyHas) {
     const int rows = 300;
     list.resize(1400, 300);
+    // Filled while its page is away, as when the other list is shown.
     list.show();
+    QApplication::processEvents();
+    list.hide();
     // Each new row goes on top, so every earlier row moves down.
     for (int i = rows - 1; i >= 0; --i)
         list.slotFindDevice(device("10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1), 80,
@@ -280,6 +283,8 @@ TEST_F(SearchListTest, CellsAreMadeForRowsInViewAndShowTheStatusTheRowAlreadyHas
     auto settle = [] {
         for (int i = 0; i < 5; ++i) QApplication::processEvents();
     };
+    settle();
+    list.show();
     settle();
     ASSERT_EQ(table()->rowCount(), rows);
     EXPECT_NE(list.existingStatusCell(0), nullptr);
