@@ -188,11 +188,8 @@ void DeviceTableWidget::insertDevice(const DeviceInfo& info) {
     QTableWidget* table = tableWidget();
     const int row = insertionRow(QString::fromStdString(info.ip_addr));
     table->insertRow(row);
+    // The tool widget is made with the row's cells when the row comes into view.
     fillRow(row, info, QString::number(info.lens_code), false);
-
-    DeviceInfo record = deviceInfoFromRow(table, row);
-    record.row = 0;
-    attachTools(row, record);
     applyFilterToRow(row);
 
     emit signalsDeviceNumChange(table->rowCount());
@@ -227,10 +224,9 @@ void DeviceTableWidget::applyStatusFilter(int status) {
 }
 
 void DeviceTableWidget::applyFilterToRow(int row) {
-    const UpdateWidget* cell = statusCell(row);
-    if (!cell) return;
-    const bool shown = status_filter_ < 0 || cell->status() == status_filter_;
-    tableWidget()->setRowHidden(row, !shown);
+    if (!tableWidget()->item(row, kColumnStatus)) return;
+    const bool shown = status_filter_ < 0 || rowStatus(row) == status_filter_;
+    if (tableWidget()->isRowHidden(row) != !shown) tableWidget()->setRowHidden(row, !shown);
 }
 
 void DeviceTableWidget::slotHeaderSectionClicked(int logical_index) {

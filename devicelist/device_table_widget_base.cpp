@@ -5,7 +5,9 @@
 #include <QHeaderView>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 
 #include "btn_tools_widget.h"
 #include "index_widget_table.h"
@@ -15,6 +17,9 @@
 namespace {
 
 constexpr int kRowHeight = 24;
+// Roles of the status item (column 1), apart from the first cell's roles.
+constexpr int kRoleStatus = Qt::UserRole + 16;
+constexpr int kRoleStatusValue = Qt::UserRole + 17;
 // The MAC ("00:1A:2B:3C:4D:5E") and start-up time ("2026-12-04 08:00:00") columns are wide
 // enough for their whole text; the port column gives up what they take.
 constexpr int kColumnWidths[kDeviceColumnCount] = {40, 120, 80, 120, 140, 90, 130, 150, 120, 120, 120, 120};
@@ -52,7 +57,10 @@ DeviceTableWidgetBase::DeviceTableWidgetBase(QWidget* parent, UiJobQueuePtr ui_j
     layout->setSpacing(0);
 }
 
-DeviceTableWidgetBase::~DeviceTableWidgetBase() = default;
+DeviceTableWidgetBase::~DeviceTableWidgetBase() {
+    // The table outlives this part of the object while the widget base deletes its children.
+    disconnect(table_widget_, nullptr, this, nullptr);
+}
 
 void DeviceTableWidgetBase::initTable(const QString& column2_header) {
     header_view_ = new QTableHeaderView(table_widget_);
@@ -81,6 +89,8 @@ void DeviceTableWidgetBase::initTable(const QString& column2_header) {
     connect(header_view_, &QTableHeaderView::stateChanged, this,
             &DeviceTableWidgetBase::slotHeaderStateChanged);
     connect(table_widget_, &QTableWidget::itemClicked, this, &DeviceTableWidgetBase::slotItemClicked);
+    connect(static_cast<IndexWidgetTable*>(table_widget_), &IndexWidgetTable::viewRowsChanged, this,
+            &DeviceTableWidgetBase::createCellsInView);
 }
 
 void DeviceTableWidgetBase::fillRow(int row, const DeviceInfo& info, const QString& column2_text,
@@ -99,7 +109,12 @@ void DeviceTableWidgetBase::fillRow(int row, const DeviceInfo& info, const QStri
     }
     table_widget_->setItem(row, kColumnCheck, check);
 
-    table_widget_->setCellWidget(row, kColumnStatus, new UpdateWidget());
+    // No text: the status cell draws over it.
+    auto* status = new QTableWidgetItem();
+    status->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    status->setData(kRoleStatus, static_cast<int>(DEVICE_STATUS_IDLE));
+    status->setData(kRoleStatusValue, 0);
+    table_widget_->setItem(row, kColumnStatus, status);
 
     auto setText = [&](int column, const QString& text) {
         table_widget_->setItem(row, column, new QTableWidgetItem(text));
@@ -127,12 +142,70 @@ BtnToolsWidget* DeviceTableWidgetBase::attachTools(int row, const DeviceInfo& re
 
 bool DeviceTableWidgetBase::isRowShown(int row) const { return !table_widget_->isRowHidden(row); }
 
-UpdateWidget* DeviceTableWidgetBase::statusCell(int row) const {
+UpdateWidget* DeviceTableWidgetBase::existingStatusCell(int row) const {
     return qobject_cast<UpdateWidget*>(table_widget_->cellWidget(row, kColumnStatus));
 }
 
+UpdateWidget* DeviceTableWidgetBase::statusCell(int row) const {
+    UpdateWidget* cell = existingStatusCell(row);
+    const QTableWidgetItem* item = table_widget_->item(row, kColumnStatus);
+    if (cell || !item) return cell;
+    cell = new UpdateWidget();
+    cell->slotSetStatus(rowStatus(row), item->data(kRoleStatusValue).toInt());
+    table_widget_->setCellWidget(row, kColumnStatus, cell);
+    return cell;
+}
+
 BtnToolsWidget* DeviceTableWidgetBase::toolsCell(int row) const {
-    return qobject_cast<BtnToolsWidget*>(table_widget_->cellWidget(row, kColumnTools));
+    auto* tools = qobject_cast<BtnToolsWidget*>(table_widget_->cellWidget(row, kColumnTools));
+    if (tools || row < 0 || row >= table_widget_->rowCount()) return tools;
+    // Making a cell changes no row: it only shows what the row holds.
+    return const_cast<DeviceTableWidgetBase*>(this)->attachTools(row, toolsRecord(row));
+}
+
+DeviceInfo DeviceTableWidgetBase::toolsRecord(int row) const {
+    DeviceInfo record = deviceInfoFromRow(table_widget_, row);
+    record.row = 0;
+    return record;
+}
+
+DeviceStatus DeviceTableWidgetBase::rowStatus(int row) const {
+    const QTableWidgetItem* item = table_widget_->item(row, kColumnStatus);
+    return item ? static_cast<DeviceStatus>(item->data(kRoleStatus).toInt()) : DEVICE_STATUS_IDLE;
+}
+
+bool DeviceTableWidgetBase::storeRowStatus(int row, DeviceStatus status, int value) {
+    return changeItem(row, kColumnStatus, [&](QTableWidgetItem* item) {
+        item->setData(kRoleStatus, static_cast<int>(status));
+        item->setData(kRoleStatusValue, value);
+    });
+}
+
+bool DeviceTableWidgetBase::changeItem(int row, int column,
+                                       const std::function<void(QTableWidgetItem*)>& change) {
+    if (!table_widget_->item(row, column)) return false;
+    // An item that rows were inserted above looks itself up in the whole table when it
+    // changes in place, which makes ticking or updating ten thousand rows quadratic; an item
+    // changed off the table and put back is found at once.
+    QTableWidgetItem* item = table_widget_->takeItem(row, column);
+    change(item);
+    table_widget_->setItem(row, column, item);
+    return true;
+}
+
+void DeviceTableWidgetBase::createCellsInView() {
+    // Making a cell lays the view out again, which lands here once more.
+    if (creating_cells_ || !table_widget_->isVisible()) return;
+    creating_cells_ = true;
+    const int rows = table_widget_->rowCount();
+    const int height = table_widget_->viewport()->height();
+    for (int row = std::max(0, table_widget_->rowAt(0)); row < rows; ++row) {
+        if (table_widget_->isRowHidden(row)) continue;
+        if (table_widget_->rowViewportPosition(row) > height) break;
+        statusCell(row);
+        toolsCell(row);
+    }
+    creating_cells_ = false;
 }
 
 std::vector<DeviceInfo>& DeviceTableWidgetBase::getSelectedDevices() {
@@ -178,19 +251,20 @@ void DeviceTableWidgetBase::updateCounts() {
 
 void DeviceTableWidgetBase::checkAll() {
     for (int row = 0; row < table_widget_->rowCount(); ++row) {
-        if (!isRowShown(row)) continue;
-        if (QTableWidgetItem* check = table_widget_->item(row, kColumnCheck))
-            check->setCheckState(Qt::Checked);
+        if (isRowShown(row)) setRowCheckState(row, Qt::Checked);
     }
     emit signalsSelectedChange(checkedRowCount());
 }
 
 void DeviceTableWidgetBase::clearAll() {
-    for (int row = 0; row < table_widget_->rowCount(); ++row) {
-        if (QTableWidgetItem* check = table_widget_->item(row, kColumnCheck))
-            check->setCheckState(Qt::Unchecked);
-    }
+    for (int row = 0; row < table_widget_->rowCount(); ++row) setRowCheckState(row, Qt::Unchecked);
     emit signalsSelectedChange(0);
+}
+
+void DeviceTableWidgetBase::setRowCheckState(int row, Qt::CheckState state) {
+    const QTableWidgetItem* check = table_widget_->item(row, kColumnCheck);
+    if (!check || check->checkState() == state) return;
+    changeItem(row, kColumnCheck, [state](QTableWidgetItem* item) { item->setCheckState(state); });
 }
 
 void DeviceTableWidgetBase::slotHeaderStateChanged(Qt::CheckState cs) {

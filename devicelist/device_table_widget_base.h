@@ -7,11 +7,17 @@
 // attachTools(), and implements setRowStatus() over its own status signal with
 // emitStatusToRow(). Rows a list hides (a filter) are left out of check all and of
 // getSelectedDevices(), so an operation never reaches a camera the user cannot see.
+//
+// A row's status lives in the model (its status item); the status cell and the tool widget of a
+// row are made on first use: for the rows the view shows, or when statusCell() or toolsCell()
+// asks. Ten thousand rows with two widgets each would make every insertion update twenty
+// thousand persistent indexes.
 #pragma once
 
 #include <QMetaObject>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +26,7 @@
 #include "update_widget.h"
 
 class QTableWidget;
+class QTableWidgetItem;
 class QTableHeaderView;
 class BtnToolsWidget;
 
@@ -46,8 +53,13 @@ public:
 
     QTableWidget* tableWidget() const { return table_widget_; }
     QTableHeaderView* headerView() const { return header_view_; }
+    // The row's cells, made on first use; null for a row that does not exist.
     UpdateWidget* statusCell(int row) const;
     BtnToolsWidget* toolsCell(int row) const;
+    // The status cell only when it has been made already.
+    UpdateWidget* existingStatusCell(int row) const;
+    // The row's last status, with or without a cell.
+    DeviceStatus rowStatus(int row) const;
     const UiJobQueuePtr& uiJobQueue() const { return ui_job_queue_; }
 
     // The address the web-page button opens: "http://%s/" on port 80, "http://%s:%d/" otherwise.
@@ -80,22 +92,34 @@ protected:
     // Whether `row` counts for check all and the ticked-row collection.
     bool isRowShown(int row) const;
 
-    // Delivers one status to the cell of `row` only, through the list's own status signal.
+    // Keeps the status of `row` and delivers it to the row's cell only, through the list's own
+    // status signal; a row whose cell is not made yet gets it when the cell is made.
     template <typename List>
     void emitStatusToRow(List* list, void (List::*signal)(DeviceStatus, int), int row, DeviceStatus status,
                          int value) {
-        UpdateWidget* cell = statusCell(row);
+        if (!storeRowStatus(row, status, value)) return;
+        UpdateWidget* cell = existingStatusCell(row);
         if (!cell) return;
         const QMetaObject::Connection connection = connect(list, signal, cell, &UpdateWidget::slotSetStatus);
         emit(list->*signal)(status, value);
         disconnect(connection);
     }
 
+    // The record a lazily made tool widget holds: the row as collected, `row` 0.
+    virtual DeviceInfo toolsRecord(int row) const;
+
     QWidget* parent_widget_ = nullptr;
 
 private:
+    bool storeRowStatus(int row, DeviceStatus status, int value);
+    void setRowCheckState(int row, Qt::CheckState state);
+    // Applies `change` to the item of (`row`, `column`); false when there is none.
+    bool changeItem(int row, int column, const std::function<void(QTableWidgetItem*)>& change);
+    void createCellsInView();
+
     QTableWidget* table_widget_ = nullptr;
     QTableHeaderView* header_view_ = nullptr;
     std::vector<DeviceInfo> selected_devices_;
     UiJobQueuePtr ui_job_queue_;
+    bool creating_cells_ = false;
 };

@@ -7,3 +7,13 @@ void IndexWidgetTable::rowsInserted(const QModelIndex& parent, int start, int en
     // leaves the cell widgets to the delayed layout the insertion has scheduled.
     if (!isVisible()) QTableWidget::rowsInserted(parent, start, end);
 }
+
+void IndexWidgetTable::updateGeometries() {
+    QTableWidget::updateGeometries();
+    emit viewRowsChanged();
+}
+
+void IndexWidgetTable::scrollContentsBy(int dx, int dy) {
+    QTableWidget::scrollContentsBy(dx, dy);
+    if (dy != 0) emit viewRowsChanged();
+}

@@ -19,9 +19,9 @@ RowReporter::RowReporter(UiJobQueuePtr queue, DeviceTableWidgetBase* list, int r
 void RowReporter::Target::setStatus(DeviceStatus status, int value) const {
     if (!list || !cell) return;
     int current = row;
-    if (list->statusCell(current) != cell) {
+    if (list->existingStatusCell(current) != cell) {
         const int rows = list->tableWidget()->rowCount();
-        for (current = 0; current < rows && list->statusCell(current) != cell; ++current) {
+        for (current = 0; current < rows && list->existingStatusCell(current) != cell; ++current) {
         }
         if (current == rows) return;
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <kp_platform.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -263,6 +264,71 @@ TEST_F(SearchListTest, StatusCellClassesAndOneRowOnly) {
     emit list.signalsUpdataStatus(DEVICE_STATUS_SET_FAILED, 0);
     EXPECT_EQ(first->statusLabel()->text(), QStringLiteral("升级取消"));
     EXPECT_EQ(second->statusLabel()->text(), QStringLiteral("正在升级"));
+}
+
+// A long list makes the cells of the rows in view only; a row's status waits in the model for
+// its cell, the filter reads it there, and ticking rows that others were inserted above keeps
+// each row's own data.
+TEST_F(SearchListTest, CellsAreMadeForRowsInViewAndShowTheStatusTheRowAlreadyHas) {
+    const int rows = 300;
+    list.resize(1400, 300);
+    // Filled while its page is away, as when the other list is shown.
+    list.show();
+    QApplication::processEvents();
+    list.hide();
+    // Each new row goes on top, so every earlier row moves down.
+    for (int i = rows - 1; i >= 0; --i)
+        list.slotFindDevice(device("10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1), 80,
+                                   static_cast<uint32_t>(i)));
+    auto settle = [] {
+        for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    };
+    settle();
+    list.show();
+    settle();
+    ASSERT_EQ(table()->rowCount(), rows);
+    EXPECT_NE(list.existingStatusCell(0), nullptr);
+    EXPECT_NE(table()->cellWidget(0, kColumnTools), nullptr);
+    const int last = rows - 1;
+    EXPECT_EQ(list.existingStatusCell(last), nullptr);
+    EXPECT_EQ(table()->cellWidget(last, kColumnTools), nullptr);
+
+    list.setRowStatus(last, DEVICE_STATUS_UPDATE_FAILED, 0);
+    list.setRowStatus(last - 1, DEVICE_STATUS_EXPORTING, 40);
+    EXPECT_EQ(list.existingStatusCell(last), nullptr);
+    EXPECT_EQ(list.rowStatus(last), DEVICE_STATUS_UPDATE_FAILED);
+    UpdateWidget* exporting = list.statusCell(last - 1);
+    ASSERT_NE(exporting, nullptr);
+    EXPECT_EQ(exporting->statusLabel()->text(), QStringLiteral("正在导出"));
+    EXPECT_EQ(exporting->progressBar()->value(), 40);
+
+    // Filtered, the one failed row comes into view with its cell in red.
+    list.setStatusFilter(DEVICE_STATUS_UPDATE_FAILED);
+    settle();
+    UpdateWidget* failed = list.existingStatusCell(last);
+    ASSERT_NE(failed, nullptr);
+    EXPECT_EQ(failed->statusLabel()->text(), QStringLiteral("升级失败"));
+    EXPECT_EQ(textColor(failed), QColor("red"));
+    EXPECT_NE(table()->cellWidget(last, kColumnTools), nullptr);
+
+    list.setStatusFilter(-1);
+    settle();
+    table()->scrollToBottom();
+    settle();
+    const int near_end = last - 5;
+    ASSERT_NE(table()->cellWidget(near_end, kColumnTools), nullptr);
+    EXPECT_EQ(list.toolsCell(near_end)->deviceInfo().ip_addr, cell(near_end, kColumnIp).toStdString());
+    EXPECT_EQ(list.toolsCell(near_end)->deviceInfo().serial_low, static_cast<uint32_t>(near_end));
+
+    list.checkAll();
+    const std::vector<DeviceInfo>& selected = list.getSelectedDevices();
+    ASSERT_EQ(selected.size(), static_cast<size_t>(rows));
+    for (int row = 0; row < rows; ++row) {
+        EXPECT_EQ(selected[row].ip_addr, cell(row, kColumnIp).toStdString());
+        EXPECT_EQ(selected[row].serial_low, static_cast<uint32_t>(row));
+    }
+    list.clearAll();
+    EXPECT_EQ(list.checkedRowCount(), 0);
 }
 
 TEST_F(SearchListTest, WebPageButtonOpensTheCameraAddress) {
