@@ -22,6 +22,7 @@
 #include "device_table_widget.h"
 #include "sdkbase.h"
 #include "test_device.h"
+#include "ui_test_support.h"
 
 namespace {
 
@@ -32,17 +33,6 @@ void pumpEvents(int ms) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::msleep(1);
     } while (timer.elapsed() < ms);
-}
-
-bool waitFor(const std::function<bool()>& done, int timeout_ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeout_ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
 }
 
 std::vector<std::string> tableIps(QTableWidget* table) {
