@@ -446,6 +446,7 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
         for (const auto& stored : sheet->rows_) cells += stored.cells.size();
     }
     indexes.reserve(cells);
+    entries.reserve(cells);
     // Open addressing over the entries (slot = entry + 1, 0 empty): one allocation for the
     // whole table instead of a node per text, which made this the slowest part of a save.
     size_t slots = 16;
