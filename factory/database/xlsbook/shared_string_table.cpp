@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 
 #include "byte_order.h"
 #include "cell_value.h"
@@ -150,6 +151,18 @@ void SharedStringTable::write(std::vector<uint8_t>& out, uint32_t total,
         auto high_surrogate_at = [&](size_t unit) {
             return entry.wide && !entry.compact && unit + 1 < count && (chars[2 * unit + 1] & 0xFC) == 0xD8;
         };
+        if (room() >= 3 + count * width) {  // the usual case: the whole entry fits, written at once
+            const size_t at = out.size();
+            out.resize(at + 3 + count * width);  // compact text's high bytes stay zero
+            uint8_t* p = out.data() + at;
+            set16(p, static_cast<uint32_t>(count));
+            p[2] = entry.wide ? kHighByte : 0;
+            if (entry.compact)
+                for (size_t k = 0; k < count; ++k) p[3 + 2 * k] = chars[k];
+            else
+                std::memcpy(p + 3, chars, count * width);
+            continue;
+        }
         // The entry's header and its first character (both units of a pair) stay together.
         const size_t first = count ? width * (high_surrogate_at(0) ? 2 : 1) : 0;
         if (room() < 3 + first) {

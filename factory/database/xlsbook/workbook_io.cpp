@@ -446,37 +446,58 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
         for (const auto& stored : sheet->rows_) cells += stored.cells.size();
     }
     indexes.reserve(cells);
-    entries.reserve(cells);
-    // Open addressing over the entries (slot = entry + 1, 0 empty): one allocation for the
-    // whole table instead of a node per text, which made this the slowest part of a save.
-    size_t slots = 16;
-    while (slots < 2 * cells) slots <<= 1;
-    std::vector<uint32_t> table(slots, 0);
+    auto is_text = [](const CellValue& c) {
+        return c.kind() == CellValue::kString || c.kind() == CellValue::kWideString;
+    };
+    // First every text's hash, in writing order (held in `indexes` until the entries replace
+    // them), so that the probes below can fetch their slot ahead of time.
     for (const auto& sheet : sheets_)
         for (const auto& row : sheet->rows_)
             for (const CellValue& c : row.cells) {
-                if (c.kind() != CellValue::kString && c.kind() != CellValue::kWideString) continue;
+                if (!is_text(c)) continue;
+                const uint64_t h = std::hash<std::string_view>()(c.raw_text()) ^
+                                   (c.kind() == CellValue::kWideString ? 0x9E3779B97F4A7C15u : 0);
+                indexes.push_back(static_cast<uint32_t>(h ^ (h >> 32)));
+            }
+    const size_t cells_with_text = indexes.size();
+    entries.reserve(cells_with_text);
+    // Open addressing: a slot holds the text's hash above its entry + 1 (0 empty). One
+    // allocation for the whole table, and the hash spares reading a text that cannot match.
+    size_t slots = 16;
+    while (slots < 2 * cells_with_text) slots <<= 1;
+    const size_t mask = slots - 1;
+    std::vector<uint64_t> table(slots, 0);
+    // The slots are spread over megabytes: asking for one this many texts early hides most of
+    // the wait for memory.
+    constexpr size_t kAhead = 16;
+    size_t next = 0;
+    for (const auto& sheet : sheets_)
+        for (const auto& row : sheet->rows_)
+            for (const CellValue& c : row.cells) {
+                if (!is_text(c)) continue;
+                if (next + kAhead < cells_with_text)
+                    __builtin_prefetch(&table[indexes[next + kAhead] & mask]);
+                const uint32_t hash = indexes[next];
                 const bool is_wide = c.kind() == CellValue::kWideString;
                 const std::string& text = c.raw_text();
-                size_t at =
-                    (std::hash<std::string_view>()(text) ^ (is_wide ? 0x9E3779B97F4A7C15u : 0)) & (slots - 1);
-                for (;; at = (at + 1) & (slots - 1)) {
-                    const uint32_t slot = table[at];
+                for (size_t at = hash & mask;; at = (at + 1) & mask) {
+                    const uint64_t slot = table[at];
                     if (slot == 0) {
-                        table[at] = static_cast<uint32_t>(entries.size()) + 1;
-                        indexes.push_back(static_cast<uint32_t>(entries.size()));
+                        table[at] = (uint64_t{hash} << 32) | (entries.size() + 1);
+                        indexes[next] = static_cast<uint32_t>(entries.size());
                         entries.push_back({&text, is_wide, c.compact()});
                         break;
                     }
-                    const SharedStringRef& entry = entries[slot - 1];
+                    if (static_cast<uint32_t>(slot >> 32) != hash) continue;
+                    const SharedStringRef& entry = entries[static_cast<uint32_t>(slot) - 1];
                     if (entry.wide == is_wide && *entry.chars == text) {
-                        indexes.push_back(slot - 1);
+                        indexes[next] = static_cast<uint32_t>(slot) - 1;
                         break;
                     }
                 }
+                ++next;
             }
-    std::vector<uint32_t>().swap(table);
-    const size_t cells_with_text = indexes.size();
+    std::vector<uint64_t>().swap(table);
     size_t text_bytes = 0;  // each text once, as the table holds it
     for (const SharedStringRef& entry : entries)
         text_bytes += entry.compact ? 2 * entry.chars->size() : entry.chars->size();
