@@ -461,12 +461,13 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
             }
     const size_t cells_with_text = indexes.size();
     entries.reserve(cells_with_text);
-    // Open addressing: a slot holds the text's hash above its entry + 1 (0 empty). One
-    // allocation for the whole table, and the hash spares reading a text that cannot match.
+    // Open addressing over the entries (slot = entry + 1, 0 empty): one allocation for the
+    // whole table instead of a node per text. Half empty at least, so a probe rarely meets
+    // another text.
     size_t slots = 16;
     while (slots < 2 * cells_with_text) slots <<= 1;
     const size_t mask = slots - 1;
-    std::vector<uint64_t> table(slots, 0);
+    std::vector<uint32_t> table(slots, 0);
     // The slots are spread over megabytes: asking for one this many texts early hides most of
     // the wait for memory.
     constexpr size_t kAhead = 16;
@@ -481,23 +482,22 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
                 const bool is_wide = c.kind() == CellValue::kWideString;
                 const std::string& text = c.raw_text();
                 for (size_t at = hash & mask;; at = (at + 1) & mask) {
-                    const uint64_t slot = table[at];
+                    const uint32_t slot = table[at];
                     if (slot == 0) {
-                        table[at] = (uint64_t{hash} << 32) | (entries.size() + 1);
+                        table[at] = static_cast<uint32_t>(entries.size()) + 1;
                         indexes[next] = static_cast<uint32_t>(entries.size());
                         entries.push_back({&text, is_wide, c.compact()});
                         break;
                     }
-                    if (static_cast<uint32_t>(slot >> 32) != hash) continue;
-                    const SharedStringRef& entry = entries[static_cast<uint32_t>(slot) - 1];
+                    const SharedStringRef& entry = entries[slot - 1];
                     if (entry.wide == is_wide && *entry.chars == text) {
-                        indexes[next] = static_cast<uint32_t>(slot) - 1;
+                        indexes[next] = slot - 1;
                         break;
                     }
                 }
                 ++next;
             }
-    std::vector<uint64_t>().swap(table);
+    std::vector<uint32_t>().swap(table);
     size_t text_bytes = 0;  // each text once, as the table holds it
     for (const SharedStringRef& entry : entries)
         text_bytes += entry.compact ? 2 * entry.chars->size() : entry.chars->size();
