@@ -1,5 +1,6 @@
 // The BIFF8 workbook stream: parsing into cells, and rebuilding it from the cells.
 #include <algorithm>
+#include <functional>
 #include <string_view>
 
 #include "byte_order.h"
@@ -305,70 +306,119 @@ bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
 
 namespace {
 
+// The worksheets' cell tables, written a row block at a time into a buffer that is handed on
+// whenever it holds a chunk: the stream is never held whole. Each sheet is planned first, so
+// that its size and the places its Index names are known before its first byte goes out.
 class CellTable {
 public:
-    CellTable(std::vector<uint8_t>& out, const std::vector<uint32_t>& string_indexes)
-        : out_(out), indexes_(string_indexes) {}
+    using Sink = std::function<bool(const uint8_t*, size_t)>;
+    static constexpr size_t kChunk = 1 << 20;
 
-    // Writes one worksheet substream; returns nothing, positions are absolute in `out`.
-    void write_sheet(Worksheet& records, bool first_sheet, const std::vector<WorksheetView::StoredRow>& rows,
-                     size_t total_rows, size_t columns) {
-        records.bof.write(out_);
+    CellTable(std::vector<uint8_t>& out, const std::vector<uint32_t>& string_indexes, size_t start)
+        : out_(out), indexes_(string_indexes), base_(start - out.size()) {}
 
-        std::vector<const WorksheetView::StoredRow*> used;  // rows with a defined cell, in order
+    // Fills in the sheet's Index, Dimensions and Window2 for a sheet starting at `start`;
+    // returns its size.
+    size_t plan(Worksheet& records, const std::vector<WorksheetView::StoredRow>& rows, size_t total_rows,
+                size_t columns, bool first_sheet, size_t start) {
+        Plan plan;
+        plan.records = &records;
+        plan.columns = columns;
         for (const WorksheetView::StoredRow& row : rows)
-            if (has_cells(row.cells)) used.push_back(&row);
+            if (has_cells(row.cells)) plan.used.push_back(&row);
         size_t first_row = 0, first_column = 0;
-        if (!used.empty()) {
-            first_row = used.front()->index;
-            while (used.front()->cells[first_column].kind() == CellValue::kUndefined) ++first_column;
+        if (!plan.used.empty()) {
+            first_row = plan.used.front()->index;
+            while (plan.used.front()->cells[first_column].kind() == CellValue::kUndefined) ++first_column;
         }
-
-        std::vector<size_t> blocks;  // index into `used` of the first row of each row block
-        for (size_t i = 0; i < used.size(); ++i)
-            if (i == 0 || used[i]->index / 32 != used[i - 1]->index / 32) blocks.push_back(i);
+        for (size_t i = 0; i < plan.used.size(); ++i)
+            if (i == 0 || plan.used[i]->index / 32 != plan.used[i - 1]->index / 32) plan.blocks.push_back(i);
 
         records.index.first_row = static_cast<uint32_t>(first_row);
         records.index.total_rows = static_cast<uint32_t>(total_rows);
-        records.index.dbcell_positions.assign(blocks.size(), 0);
+        records.index.dbcell_positions.assign(plan.blocks.size(), 0);
         records.index.encode();
-        const size_t index_at = out_.size();
-        records.index.write(out_);
-
         records.dimensions.first_row = static_cast<uint32_t>(first_row);
         records.dimensions.total_rows = static_cast<uint32_t>(total_rows);
         records.dimensions.first_column = static_cast<uint16_t>(first_column);
         records.dimensions.total_columns = static_cast<uint16_t>(columns);
         records.dimensions.encode();
-        records.dimensions.write(out_);
+        if (!first_sheet) records.window2.options &= static_cast<uint16_t>(~Window2::kSelected);
+        records.window2.encode();
 
-        for (size_t b = 0; b < blocks.size(); ++b) {
-            const size_t end = b + 1 < blocks.size() ? blocks[b + 1] : used.size();
+        size_t at = start + records.bof.record_size() + records.index.record_size() +
+                    records.dimensions.record_size();
+        for (size_t b = 0; b < plan.blocks.size(); ++b) {
+            const size_t end = b + 1 < plan.blocks.size() ? plan.blocks[b + 1] : plan.used.size();
+            for (size_t i = plan.blocks[b]; i < end; ++i)
+                at += Row::kSize + cells(0, plan.used[i]->cells, false);
+            records.index.dbcell_positions[b] = static_cast<uint32_t>(at);
+            at += 8 + 2 * (end - plan.blocks[b]);
+        }
+        records.index.encode();
+        at += records.window2.record_size() + records.end_of_file.record_size();
+        plans_.push_back(std::move(plan));
+        return at - start;
+    }
+
+    // Writes the planned sheets; false when `flush` fails or a sheet comes out other than planned.
+    bool write(const Sink& flush) {
+        for (const Plan& plan : plans_)
+            if (!write_sheet(plan, flush)) return false;
+        return hand_on(flush);
+    }
+
+private:
+    struct Plan {
+        Worksheet* records = nullptr;
+        size_t columns = 0;
+        std::vector<const WorksheetView::StoredRow*> used;  // rows with a defined cell, in order
+        std::vector<size_t> blocks;  // index into `used` of the first row of each row block
+    };
+
+    size_t position() const { return base_ + out_.size(); }
+
+    bool hand_on(const Sink& flush) {
+        if (out_.empty()) return true;
+        if (!flush(out_.data(), out_.size())) return false;
+        base_ += out_.size();
+        out_.clear();
+        return true;
+    }
+
+    bool write_sheet(const Plan& plan, const Sink& flush) {
+        Worksheet& records = *plan.records;
+        const size_t columns = plan.columns;
+        records.bof.write(out_);
+        records.index.write(out_);
+        records.dimensions.write(out_);
+        std::vector<size_t> first_cells;
+        std::vector<uint16_t> offsets;
+        for (size_t b = 0; b < plan.blocks.size(); ++b) {
+            const size_t end = b + 1 < plan.blocks.size() ? plan.blocks[b + 1] : plan.used.size();
             const size_t first_row_record = out_.size();
-            for (size_t i = blocks[b]; i < end; ++i) Row::write(out_, used[i]->index, columns);
-            std::vector<size_t> first_cells;
-            for (size_t i = blocks[b]; i < end; ++i) {
+            for (size_t i = plan.blocks[b]; i < end; ++i) Row::write(out_, plan.used[i]->index, columns);
+            first_cells.clear();
+            for (size_t i = plan.blocks[b]; i < end; ++i) {
                 first_cells.push_back(out_.size());
-                write_cells(used[i]->index, used[i]->cells);
+                cells(plan.used[i]->index, plan.used[i]->cells, true);
             }
             const size_t dbcell = out_.size();
-            set32(out_.data() + index_at + 4 + 16 + 4 * b, static_cast<uint32_t>(dbcell));
-            std::vector<uint16_t> offsets;
+            if (position() != records.index.dbcell_positions[b]) return false;
+            offsets.clear();
             size_t from = first_row_record + Row::kSize;
             for (size_t at : first_cells) {
                 offsets.push_back(static_cast<uint16_t>(at - from));
                 from = at;
             }
             DBCell::write(out_, static_cast<uint32_t>(dbcell - first_row_record), offsets);
+            if (out_.size() >= kChunk && !hand_on(flush)) return false;
         }
-
-        if (!first_sheet) records.window2.options &= static_cast<uint16_t>(~Window2::kSelected);
-        records.window2.encode();
         records.window2.write(out_);
         records.end_of_file.write(out_);
+        return true;
     }
 
-private:
     static bool has_cells(const std::vector<CellValue>& row) {
         for (const CellValue& c : row)
             if (c.kind() != CellValue::kUndefined) return true;
@@ -384,23 +434,29 @@ private:
         return c.kind() == CellValue::kReal && rk::from_real(c.get_real(), value);
     }
 
-    void write_cells(size_t row, const std::vector<CellValue>& cells) {
+    // Writes a row's cell records, or with `emit` false only sizes them: one choice of records
+    // for both, so the plan cannot drift from what is written.
+    size_t cells(size_t row, const std::vector<CellValue>& cells, bool emit) {
+        size_t size = 0;
         for (size_t c = 0; c < cells.size();) {
             const CellValue& cell = cells[c];
             uint32_t value;
             switch (cell.kind()) {
                 case CellValue::kString:
                 case CellValue::kWideString:
-                    LabelSST::write(out_, row, c, indexes_[next_string_++]);
+                    if (emit) LabelSST::write(out_, row, c, indexes_[next_string_++]);
+                    size += 14;
                     ++c;
                     break;
                 case CellValue::kInteger:
                 case CellValue::kReal: {
                     if (!as_rk(cell, value)) {
                         // Out of RK range or more precise than an RK holds: the full double.
-                        Number::write(
-                            out_, row, c,
-                            cell.kind() == CellValue::kInteger ? cell.get_integer() : cell.get_real());
+                        if (emit)
+                            Number::write(
+                                out_, row, c,
+                                cell.kind() == CellValue::kInteger ? cell.get_integer() : cell.get_real());
+                        size += 18;
                         ++c;
                         break;
                     }
@@ -408,14 +464,18 @@ private:
                     uint32_t next;
                     while (end < cells.size() && as_rk(cells[end], next)) ++end;
                     if (end - c == 1) {
-                        RK::write(out_, row, c, value);
+                        if (emit) RK::write(out_, row, c, value);
+                        size += 14;
                     } else {
-                        run_.clear();
-                        for (size_t k = c; k < end; ++k) {
-                            as_rk(cells[k], next);
-                            run_.push_back(next);
+                        if (emit) {
+                            run_.clear();
+                            for (size_t k = c; k < end; ++k) {
+                                as_rk(cells[k], next);
+                                run_.push_back(next);
+                            }
+                            MulRK::write(out_, row, c, run_);
                         }
-                        MulRK::write(out_, row, c, run_);
+                        size += 4 + 6 + 6 * (end - c);
                     }
                     c = end;
                     break;
@@ -425,26 +485,28 @@ private:
                     break;
             }
         }
+        return size;
     }
 
     std::vector<uint8_t>& out_;
     const std::vector<uint32_t>& indexes_;
+    size_t base_;  // stream position of out_[0]
+    std::vector<Plan> plans_;
     std::vector<uint32_t> run_;
     size_t next_string_ = 0;
 };
 
 }  // namespace
 
-std::vector<uint8_t> WorkbookFile::build_stream() {
+bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
+                                const std::function<bool(const uint8_t*, size_t)>& put) {
     // Shared strings: rebuilt here; narrow and wide texts are indexed apart.
     std::vector<SharedStringRef> entries;
     std::vector<uint32_t> indexes;  // per string cell, in writing order
     // Cell slots bound the string cells: counted from the rows alone, without a pass over the cells.
-    size_t cells = 0, rows = 0;
-    for (const auto& sheet : sheets_) {
-        rows += sheet->rows_.size();
+    size_t cells = 0;
+    for (const auto& sheet : sheets_)
         for (const auto& stored : sheet->rows_) cells += stored.cells.size();
-    }
     indexes.reserve(cells);
     auto is_text = [](const CellValue& c) {
         return c.kind() == CellValue::kString || c.kind() == CellValue::kWideString;
@@ -503,10 +565,9 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
         text_bytes += entry.compact ? 2 * entry.chars->size() : entry.chars->size();
 
     std::vector<uint8_t> out;
-    // Enough for the usual case, so the stream is not copied while it grows: every cell as a
-    // Number record, a Row per row, each text in the table once with its header and a flags
-    // byte per CONTINUE.
-    out.reserve(4096 + 18 * cells + 20 * rows + text_bytes * 9 / 8 + 3 * cells_with_text);
+    // The globals with the string table (each text once with its header and a flags byte per
+    // CONTINUE), then room for a chunk of cells: the buffer is not copied while it grows.
+    out.reserve(4096 + text_bytes * 9 / 8 + 3 * cells_with_text + CellTable::kChunk + (1 << 16));
     globals_.bof.write(out);
     globals_.window1.write(out);
     for (const Font& r : globals_.fonts) r.write(out);
@@ -527,13 +588,33 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
     SharedStringTable::write(out, static_cast<uint32_t>(cells_with_text), entries);
     globals_.end_of_file.write(out);
 
-    CellTable writer(out, indexes);
+    // Sheets follow the globals; each BoundSheet names where its sheet starts.
+    CellTable writer(out, indexes, out.size());
+    size_t size = out.size();
     for (size_t i = 0; i < sheets_.size(); ++i) {
-        set32(out.data() + positions[i], static_cast<uint32_t>(out.size()));
+        set32(out.data() + positions[i], static_cast<uint32_t>(size));
         WorksheetView& sheet = *sheets_[i];
-        writer.write_sheet(sheet.records_, i == 0, sheet.rows_, sheet.total_rows_, sheet.columns_);
+        size += writer.plan(sheet.records_, sheet.rows_, sheet.total_rows_, sheet.columns_, i == 0, size);
     }
-    return out;
+    return begin(size) && writer.write(put);
+}
+
+}  // namespace xlsbook
+
+namespace xlsbook {
+
+std::vector<uint8_t> WorkbookFile::build_stream() {
+    std::vector<uint8_t> stream;
+    write_stream(
+        [&stream](size_t size) {
+            stream.reserve(size);
+            return true;
+        },
+        [&stream](const uint8_t* data, size_t size) {
+            stream.insert(stream.end(), data, data + size);
+            return true;
+        });
+    return stream;
 }
 
 }  // namespace xlsbook
