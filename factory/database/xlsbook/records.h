@@ -138,7 +138,8 @@ public:
 struct SharedStringRef {
     const std::string* chars;
     bool wide;
-    bool compact;  // wide text held one byte per unit, written out as 16-bit units
+    bool compact;   // wide text held one byte per unit, written out as 16-bit units
+    uint32_t hash;  // as the writer's index hashes it, so a probe need not read the text
 };
 
 class SharedStringTable : public Record {

@@ -534,6 +534,7 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
     // the wait for memory.
     constexpr size_t kAhead = 16;
     size_t next = 0;
+    size_t text_bytes = 0;  // each text once, as the table holds it
     for (const auto& sheet : sheets_)
         for (const auto& row : sheet->rows_)
             for (const CellValue& c : row.cells) {
@@ -548,11 +549,12 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
                     if (slot == 0) {
                         table[at] = static_cast<uint32_t>(entries.size()) + 1;
                         indexes[next] = static_cast<uint32_t>(entries.size());
-                        entries.push_back({&text, is_wide, c.compact()});
+                        entries.push_back({&text, is_wide, c.compact(), hash});
+                        text_bytes += c.compact() ? 2 * text.size() : text.size();
                         break;
                     }
                     const SharedStringRef& entry = entries[slot - 1];
-                    if (entry.wide == is_wide && *entry.chars == text) {
+                    if (entry.hash == hash && entry.wide == is_wide && *entry.chars == text) {
                         indexes[next] = slot - 1;
                         break;
                     }
@@ -560,9 +562,6 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
                 ++next;
             }
     std::vector<uint32_t>().swap(table);
-    size_t text_bytes = 0;  // each text once, as the table holds it
-    for (const SharedStringRef& entry : entries)
-        text_bytes += entry.compact ? 2 * entry.chars->size() : entry.chars->size();
 
     std::vector<uint8_t> out;
     // The globals with the string table (each text once with its header and a flags byte per
