@@ -314,8 +314,8 @@ public:
     using Sink = std::function<bool(const uint8_t*, size_t)>;
     static constexpr size_t kChunk = 1 << 20;
 
-    CellTable(std::vector<uint8_t>& out, const std::vector<uint32_t>& string_indexes, size_t start)
-        : out_(out), indexes_(string_indexes), base_(start - out.size()) {}
+    CellTable(std::vector<uint8_t>& out, const std::vector<uint32_t>& string_indexes)
+        : out_(out), indexes_(string_indexes) {}
 
     // Fills in the sheet's Index, Dimensions and Window2 for a sheet starting at `start`;
     // returns its size.
@@ -361,8 +361,10 @@ public:
         return at - start;
     }
 
-    // Writes the planned sheets; false when `flush` fails or a sheet comes out other than planned.
-    bool write(const Sink& flush) {
+    // Writes the planned sheets after the `base` bytes of the stream already handed on; false
+    // when `flush` fails or a sheet comes out other than planned.
+    bool write(const Sink& flush, size_t base) {
+        base_ = base;
         for (const Plan& plan : plans_)
             if (!write_sheet(plan, flush)) return false;
         return hand_on(flush);
@@ -490,7 +492,7 @@ private:
 
     std::vector<uint8_t>& out_;
     const std::vector<uint32_t>& indexes_;
-    size_t base_;  // stream position of out_[0]
+    size_t base_ = 0;  // stream position of out_[0]
     std::vector<Plan> plans_;
     std::vector<uint32_t> run_;
     size_t next_string_ = 0;
@@ -563,10 +565,10 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
             }
     std::vector<uint32_t>().swap(table);
 
+    // Records are handed on a chunk at a time: the buffer holds a chunk and the record or row
+    // block that completes it.
     std::vector<uint8_t> out;
-    // The globals with the string table (each text once with its header and a flags byte per
-    // CONTINUE), then room for a chunk of cells: the buffer is not copied while it grows.
-    out.reserve(4096 + text_bytes * 9 / 8 + 3 * cells_with_text + CellTable::kChunk + (1 << 16));
+    out.reserve(4096 + CellTable::kChunk + (1 << 18));
     globals_.bof.write(out);
     globals_.window1.write(out);
     for (const Font& r : globals_.fonts) r.write(out);
@@ -584,18 +586,29 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
         positions.push_back(out.size() + 4);
         bound.write(out);
     }
-    SharedStringTable::write(out, static_cast<uint32_t>(cells_with_text), entries);
-    globals_.end_of_file.write(out);
-
-    // Sheets follow the globals; each BoundSheet names where its sheet starts.
-    CellTable writer(out, indexes, out.size());
-    size_t size = out.size();
+    // Everything is sized before the first byte goes: the string table by counting it, each
+    // sheet by its plan; each BoundSheet then names where its sheet starts.
+    const uint32_t total = static_cast<uint32_t>(cells_with_text);
+    const size_t strings_size = SharedStringTable::write(nullptr, total, entries);
+    size_t size = out.size() + strings_size + globals_.end_of_file.record_size();
+    CellTable writer(out, indexes);
     for (size_t i = 0; i < sheets_.size(); ++i) {
         set32(out.data() + positions[i], static_cast<uint32_t>(size));
         WorksheetView& sheet = *sheets_[i];
         size += writer.plan(sheet.records_, sheet.rows_, sheet.total_rows_, sheet.columns_, i == 0, size);
     }
-    return begin(size) && writer.write(put);
+    if (!begin(size)) return false;
+    size_t handed = 0;
+    auto hand_on = [&]() {
+        if (!put(out.data(), out.size())) return false;
+        handed += out.size();
+        out.clear();
+        return true;
+    };
+    if (SharedStringTable::write(&out, total, entries, CellTable::kChunk, hand_on) != strings_size)
+        return false;
+    globals_.end_of_file.write(out);
+    return writer.write(put, handed);
 }
 
 }  // namespace xlsbook
