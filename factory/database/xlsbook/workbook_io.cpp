@@ -324,6 +324,7 @@ public:
         Plan plan;
         plan.records = &records;
         plan.columns = columns;
+        plan.used.reserve(rows.size());
         for (const WorksheetView::StoredRow& row : rows)
             if (has_cells(row.cells)) plan.used.push_back(&row);
         size_t first_row = 0, first_column = 0;
