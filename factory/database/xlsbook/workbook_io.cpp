@@ -537,7 +537,6 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
     // the wait for memory.
     constexpr size_t kAhead = 16;
     size_t next = 0;
-    size_t text_bytes = 0;  // each text once, as the table holds it
     for (const auto& sheet : sheets_)
         for (const auto& row : sheet->rows_)
             for (const CellValue& c : row.cells) {
@@ -553,7 +552,6 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
                         table[at] = static_cast<uint32_t>(entries.size()) + 1;
                         indexes[next] = static_cast<uint32_t>(entries.size());
                         entries.push_back({&text, is_wide, c.compact(), hash});
-                        text_bytes += c.compact() ? 2 * text.size() : text.size();
                         break;
                     }
                     const SharedStringRef& entry = entries[slot - 1];
@@ -611,10 +609,6 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
     globals_.end_of_file.write(out);
     return writer.write(put, handed);
 }
-
-}  // namespace xlsbook
-
-namespace xlsbook {
 
 std::vector<uint8_t> WorkbookFile::build_stream() {
     std::vector<uint8_t> stream;
