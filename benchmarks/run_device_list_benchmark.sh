@@ -22,15 +22,25 @@ for run in 1 2 3 4 5; do
 done
 ls -l "$WORK"/*.xls
 # Per run: save time over one write+fsync of the file's bytes, load time against xlrd's, and the
-# load's peak memory (over the process's starting footprint) against the file's size.
+# load's peak memory (over the process's starting footprint) against the file's size; then the
+# medians, in wall and in processor time (the machine may be shared, the processor time is steadier).
 /usr/bin/python3 - "$WORK/figures" <<'PY'
-import json, sys
+import json, os, statistics, sys
 rows = [json.loads(line) for line in open(sys.argv[1])]
 saves = [r for r in rows if r["tool"] == "ours" and r["op"] == "save"]
 loads = [r for r in rows if r["tool"] == "ours" and r["op"] == "load"]
 xlrd = [r for r in rows if r["tool"] == "xlrd"]
 for save, load, peer in zip(saves, loads, xlrd):
-    print("save x write+fsync %.2f   xlrd / load %.1f   load peak / file %.2f" % (
-        save["ms"] / save["write_fsync_ms"], peer["ms"] / load["ms"],
+    print("save x write+fsync %.2f   xlrd / load %.1f (cpu %.1f)   load peak / file %.2f" % (
+        save["ms"] / save["write_fsync_ms"], peer["ms"] / load["ms"], peer["cpu_ms"] / load["cpu_ms"],
         (load["peak_kb"] - load["rss_before_kb"]) * 1024 / save["file_bytes"]))
+med = lambda rs, key: statistics.median(r[key] for r in rs)
+print("median: save %.1f ms (cpu %.1f), write+fsync %.1f ms, ratio %.2f" % (
+    med(saves, "ms"), med(saves, "cpu_ms"), med(saves, "write_fsync_ms"),
+    statistics.median(s["ms"] / s["write_fsync_ms"] for s in saves)))
+print("median: load %.1f ms (cpu %.1f), xlrd %.1f ms (cpu %.1f), xlrd / load %.1f (cpu %.1f)" % (
+    med(loads, "ms"), med(loads, "cpu_ms"), med(xlrd, "ms"), med(xlrd, "cpu_ms"),
+    statistics.median(p["ms"] / l["ms"] for l, p in zip(loads, xlrd)),
+    statistics.median(p["cpu_ms"] / l["cpu_ms"] for l, p in zip(loads, xlrd))))
+print("load average: %.2f %.2f %.2f" % os.getloadavg())
 PY

@@ -83,7 +83,8 @@ const std::map<int, devicedatamanager>& databasemanager::load_all() {
         if (!data_base_->read_row(device, row)) {
             KPES_LOG(kpes::LS_ERROR) << " failed";
         }
-        cache_.emplace(row, std::move(device));
+        // Rows come in order: placed at the end without a search down the tree.
+        cache_.emplace_hint(cache_.end(), row, std::move(device));
     }
     return cache_;
 }

@@ -12,6 +12,7 @@
 
 #include "test_support.h"
 #include "xlsbook/byte_order.h"
+#include "xlsbook/compound_file.h"
 #include "xlsbook/workbook_file.h"
 
 using xlsbook::CellValue;
@@ -318,6 +319,35 @@ TEST(WorkbookWrite, FullSheetOf65536RowsRoundTrips) {
     ASSERT_EQ(t->total_rows(), 65536u);
     EXPECT_EQ(t->find_cell(65535, 0)->get_integer(), 65535);
     EXPECT_EQ(t->find_cell(65535, 1)->get_text(), "row65535");
+}
+
+// A save hands its stream on in chunks as the strings and rows are written; the file must be
+// the one the whole stream makes, with every sheet where its BoundSheet and Index say.
+TEST(WorkbookWrite, SaveInChunksWritesTheFileOfTheWholeStream) {
+    kptest::TempDir dir;
+    xlsbook::WorkbookFile book;
+    xlsbook::WorksheetView* big = book.add_worksheet("big");
+    for (size_t r = 0; r < 60000; r += 1 + r % 3) {         // gaps between rows and row blocks
+        big->cell(r, 0)->set_integer(static_cast<int>(r));  // MulRK run with the next
+        big->cell(r, 1)->set_real(r * 0.5);
+        big->cell(r, 2)->set_real(r + 0.1);  // Number: more precise than an RK
+        big->cell(r, 4)->set_text("t" + std::to_string(r % 5000));
+        const std::string text = "row " + std::to_string(r) + " with a wide text";
+        std::u16string wide(text.begin(), text.end());
+        big->cell(r, 5)->set_wide_text(wide + u'\u884c');  // a string table of megabytes
+    }
+    book.add_worksheet("small")->cell(3, 2)->set_text("after");
+    ASSERT_TRUE(book.save_as(dir.file("chunks.xls")));
+    const std::vector<uint8_t> whole = xlsbook::CompoundFile::build("Workbook", book.build_stream());
+    ASSERT_GT(whole.size(), 5u << 20);
+    EXPECT_TRUE(kptest::read_file(dir.file("chunks.xls")) == whole);
+
+    xlsbook::WorkbookFile again;
+    ASSERT_TRUE(again.load(dir.file("chunks.xls")));
+    EXPECT_EQ(again.find_worksheet("big")->find_cell(59998, 2)->get_real(), 59998.1);
+    EXPECT_EQ(again.find_worksheet("big")->find_cell(59998, 5)->get_wide_text(),
+              u"row 59998 with a wide text\u884c");
+    EXPECT_EQ(again.find_worksheet("small")->find_cell(3, 2)->get_text(), "after");
 }
 
 // A save that fails or is killed midway leaves the previous file as it was.

@@ -1,17 +1,24 @@
 #include "cell_records.h"
 
+#include <cstring>
+
 #include "byte_order.h"
 
 namespace xlsbook {
 
 namespace {
 
-void header(std::vector<uint8_t>& out, uint16_t code, size_t size, size_t row, size_t column) {
-    put16(out, code);
-    put16(out, static_cast<uint32_t>(size));
-    put16(out, static_cast<uint32_t>(row));
-    put16(out, static_cast<uint32_t>(column));
-    put16(out, 0);  // XF index
+// A cell record of 10 data bytes ending in a 32-bit value (RK, LabelSST), filled on the stack
+// and appended at once: a save writes hundreds of thousands of them.
+void write_cell32(std::vector<uint8_t>& out, uint16_t code, size_t row, size_t column, uint32_t value) {
+    uint8_t r[4 + 10];
+    set16(r, code);
+    set16(r + 2, 10);
+    set16(r + 4, static_cast<uint32_t>(row));
+    set16(r + 6, static_cast<uint32_t>(column));
+    set16(r + 8, 0);  // XF index
+    set32(r + 10, value);
+    out.insert(out.end(), r, r + sizeof r);
 }
 
 }  // namespace
@@ -25,27 +32,28 @@ bool CellHeader::parse(const uint8_t* d, size_t n, CellHeader& out) {
 }
 
 void Row::write(std::vector<uint8_t>& out, size_t row, size_t columns) {
-    put16(out, kCode);
-    put16(out, 16);
-    put16(out, static_cast<uint32_t>(row));
-    put16(out, 0);
-    put16(out, static_cast<uint32_t>(columns));
-    put16(out, 255);  // height in twips
-    put32(out, 0);    // reserved
-    put32(out, 0);    // options
+    uint8_t r[kSize] = {};  // reserved and options stay zero
+    set16(r, kCode);
+    set16(r + 2, 16);
+    set16(r + 4, static_cast<uint32_t>(row));
+    set16(r + 8, static_cast<uint32_t>(columns));
+    set16(r + 10, 255);  // height in twips
+    out.insert(out.end(), r, r + sizeof r);
 }
 
 void DBCell::write(std::vector<uint8_t>& out, uint32_t first_row_back,
                    const std::vector<uint16_t>& first_cells) {
-    put16(out, kCode);
-    put16(out, static_cast<uint32_t>(4 + 2 * first_cells.size()));
-    put32(out, first_row_back);
-    for (uint16_t offset : first_cells) put16(out, offset);
+    const size_t at = out.size();
+    out.resize(at + 8 + 2 * first_cells.size());
+    uint8_t* r = out.data() + at;
+    set16(r, kCode);
+    set16(r + 2, static_cast<uint32_t>(4 + 2 * first_cells.size()));
+    set32(r + 4, first_row_back);
+    for (size_t i = 0; i < first_cells.size(); ++i) set16(r + 8 + 2 * i, first_cells[i]);
 }
 
 void RK::write(std::vector<uint8_t>& out, size_t row, size_t column, uint32_t value) {
-    header(out, kCode, 10, row, column);
-    put32(out, value);
+    write_cell32(out, kCode, row, column, value);
 }
 
 bool RK::parse(const uint8_t* d, size_t n, CellHeader& cell, uint32_t& value) {
@@ -70,8 +78,17 @@ void MulRK::write(std::vector<uint8_t>& out, size_t row, size_t first_column,
 uint32_t MulRK::value(const uint8_t* d, size_t i) { return get32(d + 4 + 6 * i + 2); }
 
 void Number::write(std::vector<uint8_t>& out, size_t row, size_t column, double value) {
-    header(out, kCode, 14, row, column);
-    put_double(out, value);
+    uint8_t r[4 + 14];
+    set16(r, kCode);
+    set16(r + 2, 14);
+    set16(r + 4, static_cast<uint32_t>(row));
+    set16(r + 6, static_cast<uint32_t>(column));
+    set16(r + 8, 0);  // XF index
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    set32(r + 10, static_cast<uint32_t>(bits));
+    set32(r + 14, static_cast<uint32_t>(bits >> 32));
+    out.insert(out.end(), r, r + sizeof r);
 }
 
 bool Number::parse(const uint8_t* d, size_t n, CellHeader& cell, double& value) {
@@ -81,8 +98,7 @@ bool Number::parse(const uint8_t* d, size_t n, CellHeader& cell, double& value) 
 }
 
 void LabelSST::write(std::vector<uint8_t>& out, size_t row, size_t column, uint32_t index) {
-    header(out, kCode, 10, row, column);
-    put32(out, index);
+    write_cell32(out, kCode, row, column, index);
 }
 
 bool LabelSST::parse(const uint8_t* d, size_t n, CellHeader& cell, uint32_t& index) {

@@ -263,9 +263,9 @@ std::vector<uint8_t> CompoundFile::build_prefix(const std::string& stream_name, 
     const uint32_t directory = first_difat + static_cast<uint32_t>(difat_sectors);
     const uint32_t first_mini_fat = directory + 1;
     const uint32_t first_data = first_mini_fat + static_cast<uint32_t>(mini_fat_sectors);
-    const size_t total_sectors = first_data + data_sectors;
 
-    std::vector<uint8_t> out((1 + total_sectors) * kSector, 0);
+    // Only the sectors before the stream: the stream itself is written from its own buffer.
+    std::vector<uint8_t> out((1 + first_data) * kSector, 0);
     auto at = [&](size_t s) { return out.data() + (s + 1) * kSector; };
 
     uint8_t* h = out.data();
@@ -325,8 +325,6 @@ std::vector<uint8_t> CompoundFile::build_prefix(const std::string& stream_name, 
         put_directory_entry(dir + i * kDirectoryEntrySize, u"", DirectoryEntry::kUnallocated, kNoStream, 0,
                             0);
     if (size == 0) set32(dir + kDirectoryEntrySize + 116, kEndOfChain);
-
-    out.resize((1 + first_data) * kSector);
     return out;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -138,7 +139,8 @@ public:
 struct SharedStringRef {
     const std::string* chars;
     bool wide;
-    bool compact;  // wide text held one byte per unit, written out as 16-bit units
+    bool compact;   // wide text held one byte per unit, written out as 16-bit units
+    uint32_t hash;  // as the writer's index hashes it, so a probe need not read the text
 };
 
 class SharedStringTable : public Record {
@@ -163,8 +165,11 @@ public:
     bool parse(const uint8_t* data, size_t size, const std::vector<size_t>& continues);
     // Writes the table as records straight into `out`, splitting it into CONTINUE records; an
     // entry's characters that run on into a CONTINUE record are preceded there by its flags
-    // byte again.
-    static void write(std::vector<uint8_t>& out, uint32_t total, const std::vector<SharedStringRef>& entries);
+    // byte again. With `out` null it only counts. Between records, once `out` holds `chunk`
+    // bytes, `hand_on` takes them. Returns the table's size in bytes, 0 when hand_on failed.
+    static size_t write(std::vector<uint8_t>* out, uint32_t total,
+                        const std::vector<SharedStringRef>& entries, size_t chunk = SIZE_MAX,
+                        const std::function<bool()>& hand_on = nullptr);
 };
 
 class Index : public Record {

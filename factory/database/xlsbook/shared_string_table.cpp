@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cstring>
+#include <functional>
 
 #include "byte_order.h"
 #include "cell_value.h"
@@ -126,22 +128,45 @@ bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vecto
     return true;
 }
 
-void SharedStringTable::write(std::vector<uint8_t>& out, uint32_t total,
-                              const std::vector<SharedStringRef>& entries) {
-    size_t header = out.size();  // header of the record being filled
+size_t SharedStringTable::write(std::vector<uint8_t>* out, uint32_t total,
+                                const std::vector<SharedStringRef>& entries, size_t chunk,
+                                const std::function<bool()>& hand_on) {
+    size_t size = 0;    // bytes of the table so far
+    size_t used = 0;    // data bytes in the record being filled
+    size_t header = 0;  // where that record's header is in *out
+    bool handed = true;
+    // `n` bytes more in the current record, zero unless written; null when only counting.
+    auto append = [&](size_t n) -> uint8_t* {
+        size += n;
+        used += n;
+        if (!out) return nullptr;
+        const size_t at = out->size();
+        out->resize(at + n);
+        return out->data() + at;
+    };
     auto start_record = [&](uint16_t code) {
-        header = out.size();
-        put16(out, code);
-        put16(out, 0);
+        size += 4;
+        used = 0;
+        if (!out) return;
+        header = out->size();
+        put16(*out, code);
+        put16(*out, 0);
     };
     auto finish_record = [&]() {
-        set16(out.data() + header + 2, static_cast<uint32_t>(out.size() - header - 4));
+        if (!out) return;
+        set16(out->data() + header + 2, static_cast<uint32_t>(used));
+        if (hand_on && out->size() >= chunk) handed = handed && hand_on();
     };
-    auto room = [&]() { return kMaxRecordData - (out.size() - header - 4); };
+    auto room = [&]() { return kMaxRecordData - used; };
+    auto put_flags = [&](bool wide) {
+        if (uint8_t* p = append(1)) *p = wide ? kHighByte : 0;
+    };
 
     start_record(code::kSharedStringTable);
-    put32(out, total);
-    put32(out, static_cast<uint32_t>(entries.size()));
+    if (uint8_t* p = append(8)) {
+        set32(p, total);
+        set32(p + 4, static_cast<uint32_t>(entries.size()));
+    }
     for (const SharedStringRef& entry : entries) {
         const size_t width = entry.wide ? 2 : 1;
         const size_t count = entry.compact ? entry.chars->size() : entry.chars->size() / width;
@@ -150,14 +175,30 @@ void SharedStringTable::write(std::vector<uint8_t>& out, uint32_t total,
         auto high_surrogate_at = [&](size_t unit) {
             return entry.wide && !entry.compact && unit + 1 < count && (chars[2 * unit + 1] & 0xFC) == 0xD8;
         };
+        // Characters [from, from + n) at `p`; compact text's high bytes stay zero.
+        auto put_chars = [&](uint8_t* p, size_t from, size_t n) {
+            if (!p) return;
+            if (entry.compact)
+                for (size_t k = 0; k < n; ++k) p[2 * k] = chars[from + k];
+            else
+                std::memcpy(p, chars + from * width, n * width);
+        };
+        if (room() >= 3 + count * width) {  // the usual case: the whole entry fits, written at once
+            if (uint8_t* p = append(3 + count * width)) {
+                set16(p, static_cast<uint32_t>(count));
+                p[2] = entry.wide ? kHighByte : 0;
+                put_chars(p + 3, 0, count);
+            }
+            continue;
+        }
         // The entry's header and its first character (both units of a pair) stay together.
         const size_t first = count ? width * (high_surrogate_at(0) ? 2 : 1) : 0;
         if (room() < 3 + first) {
             finish_record();
             start_record(code::kContinue);
         }
-        put16(out, static_cast<uint32_t>(count));
-        out.push_back(entry.wide ? kHighByte : 0);
+        if (uint8_t* p = append(2)) set16(p, static_cast<uint32_t>(count));
+        put_flags(entry.wide);
         size_t done = 0;
         while (done < count) {
             size_t fit = std::min(room() / width, count - done);
@@ -166,20 +207,15 @@ void SharedStringTable::write(std::vector<uint8_t>& out, uint32_t total,
             if (fit == 0) {
                 finish_record();
                 start_record(code::kContinue);
-                out.push_back(entry.wide ? kHighByte : 0);
+                put_flags(entry.wide);
                 continue;
             }
-            if (entry.compact) {
-                const size_t at = out.size();
-                out.resize(at + 2 * fit);  // the high bytes stay zero
-                for (size_t k = 0; k < fit; ++k) out[at + 2 * k] = chars[done + k];
-            } else {
-                out.insert(out.end(), chars + done * width, chars + (done + fit) * width);
-            }
+            put_chars(append(fit * width), done, fit);
             done += fit;
         }
     }
     finish_record();
+    return handed ? size : 0;
 }
 
 }  // namespace xlsbook

@@ -210,10 +210,6 @@ WorksheetView* WorkbookFile::insert_sheet(std::unique_ptr<WorksheetView> sheet, 
 
 bool WorkbookFile::save_as(const std::string& path) {
     if (path.empty()) return false;
-    const std::vector<uint8_t> stream = build_stream();
-    const std::vector<uint8_t> prefix = CompoundFile::build_prefix("Workbook", stream.size());
-    const size_t total = prefix.size() + stream.size();
-    const std::vector<uint8_t> padding((512 - total % 512) % 512, 0);
 
     // The file holds passwords: the temporary file (owner only) becomes the file itself. Its
     // name is fixed, so a save killed midway leaves no more than one, and the next save takes it.
@@ -222,10 +218,22 @@ bool WorkbookFile::save_as(const std::string& path) {
     const HANDLE file =
         CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    size_t written = 0;
-    bool ok = write_all(file, prefix.data(), prefix.size(), written) &&
-              write_all(file, stream.data(), stream.size(), written) &&
-              write_all(file, padding.data(), padding.size(), written) && FlushFileBuffers(file);
+    // The compound file's sectors before the stream, the stream as it is built, then zeros up
+    // to a whole sector.
+    size_t written = 0, expected = 0;
+    bool ok = write_stream(
+        [&](size_t size) {
+            const std::vector<uint8_t> prefix = CompoundFile::build_prefix("Workbook", size);
+            expected = prefix.size() + size;
+            return write_all(file, prefix.data(), prefix.size(), written);
+        },
+        [&](const uint8_t* data, size_t size) { return write_all(file, data, size, written); });
+    // The stream's size went into the sectors before it: a stream of another size would be cut.
+    ok = ok && written == expected;
+    if (ok) {
+        const std::vector<uint8_t> padding((512 - written % 512) % 512, 0);
+        ok = write_all(file, padding.data(), padding.size(), written) && FlushFileBuffers(file);
+    }
     ok = CloseHandle(file) && ok;
     // Replacing in one step: the target never goes missing, and the move itself reaches the disk.
     if (ok) ok = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);

@@ -134,6 +134,9 @@ private:
     // are then read from a copy of their part of the stream.
     bool parse_stream(const uint8_t* stream, size_t size, const std::function<void()>& release);
     WorksheetView* insert_sheet(std::unique_ptr<WorksheetView> sheet, int index);
+    // The stream in pieces: `begin` learns its size before `put` gets the first piece.
+    bool write_stream(const std::function<bool(size_t)>& begin,
+                      const std::function<bool(const uint8_t*, size_t)>& put);
 
     Workbook globals_;
     std::vector<std::unique_ptr<WorksheetView>> sheets_;

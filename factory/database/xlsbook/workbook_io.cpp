@@ -1,5 +1,6 @@
 // The BIFF8 workbook stream: parsing into cells, and rebuilding it from the cells.
 #include <algorithm>
+#include <functional>
 #include <string_view>
 
 #include "byte_order.h"
@@ -305,70 +306,122 @@ bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
 
 namespace {
 
+// The worksheets' cell tables, written a row block at a time into a buffer that is handed on
+// whenever it holds a chunk: the stream is never held whole. Each sheet is planned first, so
+// that its size and the places its Index names are known before its first byte goes out.
 class CellTable {
 public:
+    using Sink = std::function<bool(const uint8_t*, size_t)>;
+    static constexpr size_t kChunk = 1 << 20;
+
     CellTable(std::vector<uint8_t>& out, const std::vector<uint32_t>& string_indexes)
         : out_(out), indexes_(string_indexes) {}
 
-    // Writes one worksheet substream; returns nothing, positions are absolute in `out`.
-    void write_sheet(Worksheet& records, bool first_sheet, const std::vector<WorksheetView::StoredRow>& rows,
-                     size_t total_rows, size_t columns) {
-        records.bof.write(out_);
-
-        std::vector<const WorksheetView::StoredRow*> used;  // rows with a defined cell, in order
+    // Fills in the sheet's Index, Dimensions and Window2 for a sheet starting at `start`;
+    // returns its size.
+    size_t plan(Worksheet& records, const std::vector<WorksheetView::StoredRow>& rows, size_t total_rows,
+                size_t columns, bool first_sheet, size_t start) {
+        Plan plan;
+        plan.records = &records;
+        plan.columns = columns;
+        plan.used.reserve(rows.size());
         for (const WorksheetView::StoredRow& row : rows)
-            if (has_cells(row.cells)) used.push_back(&row);
+            if (has_cells(row.cells)) plan.used.push_back(&row);
         size_t first_row = 0, first_column = 0;
-        if (!used.empty()) {
-            first_row = used.front()->index;
-            while (used.front()->cells[first_column].kind() == CellValue::kUndefined) ++first_column;
+        if (!plan.used.empty()) {
+            first_row = plan.used.front()->index;
+            while (plan.used.front()->cells[first_column].kind() == CellValue::kUndefined) ++first_column;
         }
-
-        std::vector<size_t> blocks;  // index into `used` of the first row of each row block
-        for (size_t i = 0; i < used.size(); ++i)
-            if (i == 0 || used[i]->index / 32 != used[i - 1]->index / 32) blocks.push_back(i);
+        for (size_t i = 0; i < plan.used.size(); ++i)
+            if (i == 0 || plan.used[i]->index / 32 != plan.used[i - 1]->index / 32) plan.blocks.push_back(i);
 
         records.index.first_row = static_cast<uint32_t>(first_row);
         records.index.total_rows = static_cast<uint32_t>(total_rows);
-        records.index.dbcell_positions.assign(blocks.size(), 0);
+        records.index.dbcell_positions.assign(plan.blocks.size(), 0);
         records.index.encode();
-        const size_t index_at = out_.size();
-        records.index.write(out_);
-
         records.dimensions.first_row = static_cast<uint32_t>(first_row);
         records.dimensions.total_rows = static_cast<uint32_t>(total_rows);
         records.dimensions.first_column = static_cast<uint16_t>(first_column);
         records.dimensions.total_columns = static_cast<uint16_t>(columns);
         records.dimensions.encode();
-        records.dimensions.write(out_);
+        if (!first_sheet) records.window2.options &= static_cast<uint16_t>(~Window2::kSelected);
+        records.window2.encode();
 
-        for (size_t b = 0; b < blocks.size(); ++b) {
-            const size_t end = b + 1 < blocks.size() ? blocks[b + 1] : used.size();
+        size_t at = start + records.bof.record_size() + records.index.record_size() +
+                    records.dimensions.record_size();
+        for (size_t b = 0; b < plan.blocks.size(); ++b) {
+            const size_t end = b + 1 < plan.blocks.size() ? plan.blocks[b + 1] : plan.used.size();
+            for (size_t i = plan.blocks[b]; i < end; ++i)
+                at += Row::kSize + cells(0, plan.used[i]->cells, false);
+            records.index.dbcell_positions[b] = static_cast<uint32_t>(at);
+            at += 8 + 2 * (end - plan.blocks[b]);
+        }
+        records.index.encode();
+        at += records.window2.record_size() + records.end_of_file.record_size();
+        plans_.push_back(std::move(plan));
+        return at - start;
+    }
+
+    // Writes the planned sheets after the `base` bytes of the stream already handed on; false
+    // when `flush` fails or a sheet comes out other than planned.
+    bool write(const Sink& flush, size_t base) {
+        base_ = base;
+        for (const Plan& plan : plans_)
+            if (!write_sheet(plan, flush)) return false;
+        return hand_on(flush);
+    }
+
+private:
+    struct Plan {
+        Worksheet* records = nullptr;
+        size_t columns = 0;
+        std::vector<const WorksheetView::StoredRow*> used;  // rows with a defined cell, in order
+        std::vector<size_t> blocks;  // index into `used` of the first row of each row block
+    };
+
+    size_t position() const { return base_ + out_.size(); }
+
+    bool hand_on(const Sink& flush) {
+        if (out_.empty()) return true;
+        if (!flush(out_.data(), out_.size())) return false;
+        base_ += out_.size();
+        out_.clear();
+        return true;
+    }
+
+    bool write_sheet(const Plan& plan, const Sink& flush) {
+        Worksheet& records = *plan.records;
+        const size_t columns = plan.columns;
+        records.bof.write(out_);
+        records.index.write(out_);
+        records.dimensions.write(out_);
+        std::vector<size_t> first_cells;
+        std::vector<uint16_t> offsets;
+        for (size_t b = 0; b < plan.blocks.size(); ++b) {
+            const size_t end = b + 1 < plan.blocks.size() ? plan.blocks[b + 1] : plan.used.size();
             const size_t first_row_record = out_.size();
-            for (size_t i = blocks[b]; i < end; ++i) Row::write(out_, used[i]->index, columns);
-            std::vector<size_t> first_cells;
-            for (size_t i = blocks[b]; i < end; ++i) {
+            for (size_t i = plan.blocks[b]; i < end; ++i) Row::write(out_, plan.used[i]->index, columns);
+            first_cells.clear();
+            for (size_t i = plan.blocks[b]; i < end; ++i) {
                 first_cells.push_back(out_.size());
-                write_cells(used[i]->index, used[i]->cells);
+                cells(plan.used[i]->index, plan.used[i]->cells, true);
             }
             const size_t dbcell = out_.size();
-            set32(out_.data() + index_at + 4 + 16 + 4 * b, static_cast<uint32_t>(dbcell));
-            std::vector<uint16_t> offsets;
+            if (position() != records.index.dbcell_positions[b]) return false;
+            offsets.clear();
             size_t from = first_row_record + Row::kSize;
             for (size_t at : first_cells) {
                 offsets.push_back(static_cast<uint16_t>(at - from));
                 from = at;
             }
             DBCell::write(out_, static_cast<uint32_t>(dbcell - first_row_record), offsets);
+            if (out_.size() >= kChunk && !hand_on(flush)) return false;
         }
-
-        if (!first_sheet) records.window2.options &= static_cast<uint16_t>(~Window2::kSelected);
-        records.window2.encode();
         records.window2.write(out_);
         records.end_of_file.write(out_);
+        return true;
     }
 
-private:
     static bool has_cells(const std::vector<CellValue>& row) {
         for (const CellValue& c : row)
             if (c.kind() != CellValue::kUndefined) return true;
@@ -384,23 +437,29 @@ private:
         return c.kind() == CellValue::kReal && rk::from_real(c.get_real(), value);
     }
 
-    void write_cells(size_t row, const std::vector<CellValue>& cells) {
+    // Writes a row's cell records, or with `emit` false only sizes them: one choice of records
+    // for both, so the plan cannot drift from what is written.
+    size_t cells(size_t row, const std::vector<CellValue>& cells, bool emit) {
+        size_t size = 0;
         for (size_t c = 0; c < cells.size();) {
             const CellValue& cell = cells[c];
             uint32_t value;
             switch (cell.kind()) {
                 case CellValue::kString:
                 case CellValue::kWideString:
-                    LabelSST::write(out_, row, c, indexes_[next_string_++]);
+                    if (emit) LabelSST::write(out_, row, c, indexes_[next_string_++]);
+                    size += 14;
                     ++c;
                     break;
                 case CellValue::kInteger:
                 case CellValue::kReal: {
                     if (!as_rk(cell, value)) {
                         // Out of RK range or more precise than an RK holds: the full double.
-                        Number::write(
-                            out_, row, c,
-                            cell.kind() == CellValue::kInteger ? cell.get_integer() : cell.get_real());
+                        if (emit)
+                            Number::write(
+                                out_, row, c,
+                                cell.kind() == CellValue::kInteger ? cell.get_integer() : cell.get_real());
+                        size += 18;
                         ++c;
                         break;
                     }
@@ -408,14 +467,18 @@ private:
                     uint32_t next;
                     while (end < cells.size() && as_rk(cells[end], next)) ++end;
                     if (end - c == 1) {
-                        RK::write(out_, row, c, value);
+                        if (emit) RK::write(out_, row, c, value);
+                        size += 14;
                     } else {
-                        run_.clear();
-                        for (size_t k = c; k < end; ++k) {
-                            as_rk(cells[k], next);
-                            run_.push_back(next);
+                        if (emit) {
+                            run_.clear();
+                            for (size_t k = c; k < end; ++k) {
+                                as_rk(cells[k], next);
+                                run_.push_back(next);
+                            }
+                            MulRK::write(out_, row, c, run_);
                         }
-                        MulRK::write(out_, row, c, run_);
+                        size += 4 + 6 + 6 * (end - c);
                     }
                     c = end;
                     break;
@@ -425,66 +488,86 @@ private:
                     break;
             }
         }
+        return size;
     }
 
     std::vector<uint8_t>& out_;
     const std::vector<uint32_t>& indexes_;
+    size_t base_ = 0;  // stream position of out_[0]
+    std::vector<Plan> plans_;
     std::vector<uint32_t> run_;
     size_t next_string_ = 0;
 };
 
 }  // namespace
 
-std::vector<uint8_t> WorkbookFile::build_stream() {
+bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
+                                const std::function<bool(const uint8_t*, size_t)>& put) {
     // Shared strings: rebuilt here; narrow and wide texts are indexed apart.
     std::vector<SharedStringRef> entries;
     std::vector<uint32_t> indexes;  // per string cell, in writing order
     // Cell slots bound the string cells: counted from the rows alone, without a pass over the cells.
-    size_t cells = 0, rows = 0;
-    for (const auto& sheet : sheets_) {
-        rows += sheet->rows_.size();
+    size_t cells = 0;
+    for (const auto& sheet : sheets_)
         for (const auto& stored : sheet->rows_) cells += stored.cells.size();
-    }
     indexes.reserve(cells);
-    // Open addressing over the entries (slot = entry + 1, 0 empty): one allocation for the
-    // whole table instead of a node per text, which made this the slowest part of a save.
-    size_t slots = 16;
-    while (slots < 2 * cells) slots <<= 1;
-    std::vector<uint32_t> table(slots, 0);
+    auto is_text = [](const CellValue& c) {
+        return c.kind() == CellValue::kString || c.kind() == CellValue::kWideString;
+    };
+    // First every text's hash, in writing order (held in `indexes` until the entries replace
+    // them), so that the probes below can fetch their slot ahead of time.
     for (const auto& sheet : sheets_)
         for (const auto& row : sheet->rows_)
             for (const CellValue& c : row.cells) {
-                if (c.kind() != CellValue::kString && c.kind() != CellValue::kWideString) continue;
+                if (!is_text(c)) continue;
+                const uint64_t h = std::hash<std::string_view>()(c.raw_text()) ^
+                                   (c.kind() == CellValue::kWideString ? 0x9E3779B97F4A7C15u : 0);
+                indexes.push_back(static_cast<uint32_t>(h ^ (h >> 32)));
+            }
+    const size_t cells_with_text = indexes.size();
+    entries.reserve(cells_with_text);
+    // Open addressing over the entries (slot = entry + 1, 0 empty): one allocation for the
+    // whole table instead of a node per text. Half empty at least, so a probe rarely meets
+    // another text.
+    size_t slots = 16;
+    while (slots < 2 * cells_with_text) slots <<= 1;
+    const size_t mask = slots - 1;
+    std::vector<uint32_t> table(slots, 0);
+    // The slots are spread over megabytes: asking for one this many texts early hides most of
+    // the wait for memory.
+    constexpr size_t kAhead = 16;
+    size_t next = 0;
+    for (const auto& sheet : sheets_)
+        for (const auto& row : sheet->rows_)
+            for (const CellValue& c : row.cells) {
+                if (!is_text(c)) continue;
+                if (next + kAhead < cells_with_text)
+                    __builtin_prefetch(&table[indexes[next + kAhead] & mask]);
+                const uint32_t hash = indexes[next];
                 const bool is_wide = c.kind() == CellValue::kWideString;
                 const std::string& text = c.raw_text();
-                size_t at =
-                    (std::hash<std::string_view>()(text) ^ (is_wide ? 0x9E3779B97F4A7C15u : 0)) & (slots - 1);
-                for (;; at = (at + 1) & (slots - 1)) {
+                for (size_t at = hash & mask;; at = (at + 1) & mask) {
                     const uint32_t slot = table[at];
                     if (slot == 0) {
                         table[at] = static_cast<uint32_t>(entries.size()) + 1;
-                        indexes.push_back(static_cast<uint32_t>(entries.size()));
-                        entries.push_back({&text, is_wide, c.compact()});
+                        indexes[next] = static_cast<uint32_t>(entries.size());
+                        entries.push_back({&text, is_wide, c.compact(), hash});
                         break;
                     }
                     const SharedStringRef& entry = entries[slot - 1];
-                    if (entry.wide == is_wide && *entry.chars == text) {
-                        indexes.push_back(slot - 1);
+                    if (entry.hash == hash && entry.wide == is_wide && *entry.chars == text) {
+                        indexes[next] = slot - 1;
                         break;
                     }
                 }
+                ++next;
             }
     std::vector<uint32_t>().swap(table);
-    const size_t cells_with_text = indexes.size();
-    size_t text_bytes = 0;  // each text once, as the table holds it
-    for (const SharedStringRef& entry : entries)
-        text_bytes += entry.compact ? 2 * entry.chars->size() : entry.chars->size();
 
+    // Records are handed on a chunk at a time: the buffer holds a chunk and the record or row
+    // block that completes it.
     std::vector<uint8_t> out;
-    // Enough for the usual case, so the stream is not copied while it grows: every cell as a
-    // Number record, a Row per row, each text in the table once with its header and a flags
-    // byte per CONTINUE.
-    out.reserve(4096 + 18 * cells + 20 * rows + text_bytes * 9 / 8 + 3 * cells_with_text);
+    out.reserve(4096 + CellTable::kChunk + (1 << 18));
     globals_.bof.write(out);
     globals_.window1.write(out);
     for (const Font& r : globals_.fonts) r.write(out);
@@ -502,16 +585,43 @@ std::vector<uint8_t> WorkbookFile::build_stream() {
         positions.push_back(out.size() + 4);
         bound.write(out);
     }
-    SharedStringTable::write(out, static_cast<uint32_t>(cells_with_text), entries);
-    globals_.end_of_file.write(out);
-
+    // Everything is sized before the first byte goes: the string table by counting it, each
+    // sheet by its plan; each BoundSheet then names where its sheet starts.
+    const uint32_t total = static_cast<uint32_t>(cells_with_text);
+    const size_t strings_size = SharedStringTable::write(nullptr, total, entries);
+    size_t size = out.size() + strings_size + globals_.end_of_file.record_size();
     CellTable writer(out, indexes);
     for (size_t i = 0; i < sheets_.size(); ++i) {
-        set32(out.data() + positions[i], static_cast<uint32_t>(out.size()));
+        set32(out.data() + positions[i], static_cast<uint32_t>(size));
         WorksheetView& sheet = *sheets_[i];
-        writer.write_sheet(sheet.records_, i == 0, sheet.rows_, sheet.total_rows_, sheet.columns_);
+        size += writer.plan(sheet.records_, sheet.rows_, sheet.total_rows_, sheet.columns_, i == 0, size);
     }
-    return out;
+    if (!begin(size)) return false;
+    size_t handed = 0;
+    auto hand_on = [&]() {
+        if (!put(out.data(), out.size())) return false;
+        handed += out.size();
+        out.clear();
+        return true;
+    };
+    if (SharedStringTable::write(&out, total, entries, CellTable::kChunk, hand_on) != strings_size)
+        return false;
+    globals_.end_of_file.write(out);
+    return writer.write(put, handed);
+}
+
+std::vector<uint8_t> WorkbookFile::build_stream() {
+    std::vector<uint8_t> stream;
+    write_stream(
+        [&stream](size_t size) {
+            stream.reserve(size);
+            return true;
+        },
+        [&stream](const uint8_t* data, size_t size) {
+            stream.insert(stream.end(), data, data + size);
+            return true;
+        });
+    return stream;
 }
 
 }  // namespace xlsbook
