@@ -39,16 +39,21 @@ MainWidget::Login MainWidget::loginFor(const DeviceInfo& device) const {
 void MainWidget::dispatch(int status_at_start, RowReporter::Kind kind, const StartJob& start) {
     DeviceTableWidgetBase* list = visibleList();
     const std::vector<DeviceInfo> devices = list->getSelectedDevices();
-    for (size_t i = 0; i < devices.size(); ++i) {
-        const DeviceInfo& device = devices[i];
+    size_t started = 0;
+    for (; started < devices.size(); ++started) {
+        const DeviceInfo& device = devices[started];
         Deal deal = std::make_shared<factory::dealmodule>();
         // The devices after one that cannot be started are left alone; those before keep running.
-        if (!deal->InitModules(1)) return;
-        if (status_at_start >= 0)
-            list->setRowStatus(device.row, static_cast<DeviceStatus>(status_at_start), 0);
-        start(deal, device, static_cast<int>(i), loginFor(device),
+        if (!deal->InitModules(1)) break;
+        start(deal, device, static_cast<int>(started), loginFor(device),
               RowReporter(ui_job_queue_, list, device.row, deal, kind));
     }
+    // Every job is posted before the rows are restyled, so the last camera does not wait for the
+    // first rows' repolish. Reports run on this thread after the slot returns, so each row still
+    // shows its start status before any report.
+    if (status_at_start < 0) return;
+    for (size_t i = 0; i < started; ++i)
+        list->setRowStatus(devices[i].row, static_cast<DeviceStatus>(status_at_start), 0);
 }
 
 void MainWidget::onButtonUpdateClicked(QString path) {
