@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "../unique_temp_dir.h"
 #ifdef _WIN32
 #include <process.h>
 #endif
@@ -85,19 +87,8 @@ std::string cell_utf8(const xlsbook::CellValue& cell) {
 }
 
 TempDir::TempDir() {
-#ifdef _WIN32
-    // No mkdtemp in the Windows C run-time: a name from the process id and a counter.
-    static std::atomic<int> counter{0};
-    const std::filesystem::path made =
-        std::filesystem::temp_directory_path() /
-        ("kp_database_test_" + std::to_string(_getpid()) + "_" + std::to_string(++counter));
-    if (!std::filesystem::create_directory(made)) throw std::runtime_error("temporary folder failed");
-    path_ = made.string();
-#else
-    char buffer[] = "/tmp/kp_database_test_XXXXXX";
-    if (!::mkdtemp(buffer)) throw std::runtime_error("mkdtemp failed");
-    path_ = buffer;
-#endif
+    path_ = MakeUniqueTempDir("kp_database_test_");
+    if (path_.empty()) throw std::runtime_error("temporary folder failed");
     std::error_code error;
     previous_ = std::filesystem::current_path(error).string();
     std::filesystem::current_path(path_, error);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include "../unique_temp_dir.h"
+
 #ifdef _WIN32
 #include <process.h>
 #endif
@@ -94,19 +96,8 @@ RuDAVADO_CameraState CameraState(int camera) {
 }
 
 TempDir::TempDir() {
-#ifdef _WIN32
-    // No mkdtemp in the Windows C run-time: a name from the process id and a counter.
-    static std::atomic<int> counter{0};
-    const std::filesystem::path made =
-        std::filesystem::temp_directory_path() /
-        ("kp_factory_" + std::to_string(_getpid()) + "_" + std::to_string(++counter));
-    std::error_code error;
-    dir_ = std::filesystem::create_directory(made, error) ? made.string() : ".";
-#else
-    std::string pattern = (std::filesystem::temp_directory_path() / "kp_factory_XXXXXX").string();
-    const char* made = mkdtemp(pattern.data());
-    dir_ = made ? made : ".";
-#endif
+    const std::string made = MakeUniqueTempDir("kp_factory_");
+    dir_ = made.empty() ? "." : made;
 }
 
 TempDir::~TempDir() {

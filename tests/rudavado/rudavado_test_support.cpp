@@ -1,6 +1,8 @@
 #include "rudavado_test_support.h"
 
 #include <stdlib.h>
+
+#include "../unique_temp_dir.h"
 #ifdef _WIN32
 #include <process.h>
 #include <windows.h>
@@ -134,19 +136,8 @@ void NetworkTest::SetUp() {
     ASSERT_EQ(0, RuDAVADO_LoadDefaultScenario());
     ASSERT_EQ(0, KpLPRClient_Setup());
     ASSERT_EQ(0, KPLPRClient_SetCommonNotifyCallBack(&NotifyLog::callback, &notes_));
-#ifdef _WIN32
-    // No mkdtemp in the Windows C run-time: a name from the process id and a counter.
-    static std::atomic<int> counter{0};
-    const std::filesystem::path made =
-        std::filesystem::temp_directory_path() /
-        ("rudavado_test_" + std::to_string(_getpid()) + "_" + std::to_string(++counter));
-    ASSERT_TRUE(std::filesystem::create_directory(made));
-    dir_ = made.string();
-#else
-    char tmpl[] = "/tmp/rudavado_test_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    dir_ = tmpl;
-#endif
+    dir_ = MakeUniqueTempDir("rudavado_test_");
+    ASSERT_FALSE(dir_.empty());
 }
 
 void NetworkTest::TearDown() {
