@@ -4,12 +4,14 @@
 #include <kp_platform.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -23,10 +25,24 @@
 
 namespace {
 
-// The colour the status text is drawn in, as the table's style sheet resolves it.
+// The colour the status text is painted in: its most saturated pixel (the glyphs' full-coverage
+// pixels), so a colour that the palette holds but the painting ignores is caught.
 QColor textColor(UpdateWidget* cell) {
-    cell->statusLabel()->ensurePolished();
-    return cell->statusLabel()->palette().color(QPalette::WindowText);
+    const QImage image = cell->statusLabel()->grab().toImage();
+    QColor best;
+    int best_saturation = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            const int saturation =
+                std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()});
+            if (saturation > best_saturation) {
+                best_saturation = saturation;
+                best = QColor(c.red(), c.green(), c.blue());
+            }
+        }
+    }
+    return best;
 }
 
 class SearchListTest : public ::testing::Test {
