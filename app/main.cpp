@@ -19,13 +19,6 @@ struct WinsockSession {
 };
 WinsockSession g_winsock;
 
-void applyStyle(QApplication& app) {
-    QString sheet;
-    if (!readStyleSheet(":/qss/flatwhite.css", &sheet)) return;
-    app.setPalette(QPalette(paletteColorOf(sheet)));
-    app.setStyleSheet(sheet);
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {

@@ -1,6 +1,8 @@
 #include "style_sheet.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QPalette>
 
 bool readStyleSheet(const QString& path, QString* sheet) {
     QFile file(path);
@@ -13,3 +15,10 @@ bool readStyleSheet(const QString& path, QString* sheet) {
 }
 
 QColor paletteColorOf(const QString& sheet) { return QColor(sheet.mid(20, 7)); }
+
+void applyStyle(QApplication& app) {
+    QString sheet;
+    if (!readStyleSheet(":/qss/flatwhite.css", &sheet)) return;
+    app.setPalette(QPalette(paletteColorOf(sheet)));
+    app.setStyleSheet(sheet);
+}

@@ -63,11 +63,7 @@ int main(int argc, char** argv) {
     }
     Q_INIT_RESOURCE(resources);
     QApplication app(argc, argv);
-    QString sheet;
-    if (readStyleSheet(":/qss/flatwhite.css", &sheet)) {
-        app.setPalette(QPalette(paletteColorOf(sheet)));
-        app.setStyleSheet(sheet);
-    }
+    applyStyle(app);
 
     auto* window = new MainWidget(nullptr);
     window->move(0, 0);

@@ -26,11 +26,7 @@ int main(int argc, char** argv) {
     }
     Q_INIT_RESOURCE(resources);
     QApplication app(argc, argv);
-    QString sheet;
-    if (readStyleSheet(":/qss/flatwhite.css", &sheet)) {
-        app.setPalette(QPalette(paletteColorOf(sheet)));
-        app.setStyleSheet(sheet);
-    }
+    applyStyle(app);
 
     if (KpLPRClient_Setup() != 0 || RuDAVADO_LoadDefaultScenario() != 0) {
         std::fprintf(stderr, "cannot set up the simulated network\n");

@@ -17,6 +17,19 @@ Camera* cameraAt(Network& n, int index) {
     return &n.cameras()[static_cast<size_t>(index)];
 }
 
+// A control call on one camera: the network loaded, its lock held, the camera found; -1 for an
+// unknown camera, and no exception crosses the interface.
+template <typename Body>
+int withCamera(int camera, Body&& body) {
+    return guarded<int>(-1, [&]() -> int {
+        Network& n = Network::instance();
+        n.ensureLoaded();
+        auto lk = n.lock();
+        Camera* c = cameraAt(n, camera);
+        return c == nullptr ? -1 : body(n, *c);
+    });
+}
+
 int loadText(const std::string& text) {
     std::string error;
     if (!Network::instance().load(text, error)) {
@@ -88,29 +101,19 @@ KPLPRC_API int RuDAVADO_FindCamera(const char* ip) {
 }
 
 KPLPRC_API int RuDAVADO_SetPower(int camera, int on) {
-    return guarded<int>(-1, [&]() -> int {
-        Network& n = Network::instance();
-        n.ensureLoaded();
-        auto lk = n.lock();
-        Camera* c = cameraAt(n, camera);
-        if (c == nullptr) return -1;
+    return withCamera(camera, [&](Network& n, Camera& c) -> int {
         if (on) {
-            n.powerOn(*c);
+            n.powerOn(c);
         } else {
-            n.powerOff(*c);
+            n.powerOff(c);
         }
         return 0;
     });
 }
 
 KPLPRC_API int RuDAVADO_SetLinked(int camera, int linked) {
-    return guarded<int>(-1, [&]() -> int {
-        Network& n = Network::instance();
-        n.ensureLoaded();
-        auto lk = n.lock();
-        Camera* c = cameraAt(n, camera);
-        if (c == nullptr) return -1;
-        n.setLinked(*c, linked != 0);
+    return withCamera(camera, [&](Network& n, Camera& c) -> int {
+        n.setLinked(c, linked != 0);
         return 0;
     });
 }
@@ -160,67 +163,58 @@ KPLPRC_API void RuDAVADO_ClearFaults(void) {
 }
 
 KPLPRC_API int RuDAVADO_GetCameraState(int camera, RuDAVADO_CameraState* state) {
-    return guarded<int>(-1, [&]() -> int {
-        if (state == nullptr) return -1;
-        Network& n = Network::instance();
-        n.ensureLoaded();
-        auto lk = n.lock();
-        Camera* c = cameraAt(n, camera);
-        if (c == nullptr) return -1;
+    if (state == nullptr) return -1;
+    return withCamera(camera, [&](Network& n, Camera& c) -> int {
         std::memset(state, 0, sizeof *state);
-        copyText(state->name, sizeof state->name, c->name);
-        copyText(state->ip, sizeof state->ip, c->ip);
-        copyText(state->netmask, sizeof state->netmask, c->netmask);
-        copyText(state->gateway, sizeof state->gateway, c->gateway);
-        copyText(state->mac, sizeof state->mac, c->mac);
-        copyText(state->user, sizeof state->user, c->user);
-        copyText(state->password, sizeof state->password, c->password);
-        copyText(state->model, sizeof state->model, c->family->name);
-        copyText(state->firmware, sizeof state->firmware, c->firmware);
-        n.advanceUpgrade(*c);
-        copyText(state->pending_firmware, sizeof state->pending_firmware, c->pending_firmware);
-        state->port = c->port;
-        state->device_type = c->family->device_type;
-        state->extended_discovery = c->extended_discovery ? 1 : 0;
-        state->state = !c->powered || !c->linked ? RUDAVADO_STATE_OFFLINE
-                       : c->booting              ? RUDAVADO_STATE_BOOTING
-                       : c->upgrading()          ? RUDAVADO_STATE_UPGRADING
-                                                 : RUDAVADO_STATE_ONLINE;
-        state->serial_high = c->serial_high;
-        state->serial_low = c->serial_low;
-        state->lens_code = c->lens_code;
-        state->hardware_index = c->family->hardware_index;
-        state->max_sessions = c->max_sessions;
-        state->sessions = n.aliveSessions(*c);
-        state->boots = c->boots;
-        std::time_t t = static_cast<std::time_t>(n.cameraClock(*c));
+        copyText(state->name, sizeof state->name, c.name);
+        copyText(state->ip, sizeof state->ip, c.ip);
+        copyText(state->netmask, sizeof state->netmask, c.netmask);
+        copyText(state->gateway, sizeof state->gateway, c.gateway);
+        copyText(state->mac, sizeof state->mac, c.mac);
+        copyText(state->user, sizeof state->user, c.user);
+        copyText(state->password, sizeof state->password, c.password);
+        copyText(state->model, sizeof state->model, c.family->name);
+        copyText(state->firmware, sizeof state->firmware, c.firmware);
+        n.advanceUpgrade(c);
+        copyText(state->pending_firmware, sizeof state->pending_firmware, c.pending_firmware);
+        state->port = c.port;
+        state->device_type = c.family->device_type;
+        state->extended_discovery = c.extended_discovery ? 1 : 0;
+        state->state = !c.powered || !c.linked ? RUDAVADO_STATE_OFFLINE
+                       : c.booting             ? RUDAVADO_STATE_BOOTING
+                       : c.upgrading()         ? RUDAVADO_STATE_UPGRADING
+                                               : RUDAVADO_STATE_ONLINE;
+        state->serial_high = c.serial_high;
+        state->serial_low = c.serial_low;
+        state->lens_code = c.lens_code;
+        state->hardware_index = c.family->hardware_index;
+        state->max_sessions = c.max_sessions;
+        state->sessions = n.aliveSessions(c);
+        state->boots = c.boots;
+        std::time_t t = static_cast<std::time_t>(n.cameraClock(c));
         std::tm tm{};
         gmtime_r(&t, &tm);
         state->clock = KPLPRC_DATETIME{tm.tm_year, tm.tm_mon, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
-        state->update_progress = n.upgradeProgress(*c);
-        state->update_state = c->upgrade.state;
-        for (int i = 0; i < 4; ++i) state->io_outputs[i] = c->io[i];
-        state->frames_drawn = n.liveFrames(*c);
-        state->plays = n.livePlays(*c);
-        state->logo_size = c->logo_size;
-        state->background_size = c->background_size;
-        state->css_size = c->css_size;
-        state->uploads = c->uploads;
+        state->update_progress = n.upgradeProgress(c);
+        state->update_state = c.upgrade.state;
+        for (int i = 0; i < 4; ++i) state->io_outputs[i] = c.io[i];
+        state->frames_drawn = n.liveFrames(c);
+        state->plays = n.livePlays(c);
+        state->logo_size = c.logo_size;
+        state->background_size = c.background_size;
+        state->css_size = c.css_size;
+        state->uploads = c.uploads;
         return 0;
     });
 }
 
 KPLPRC_API int RuDAVADO_GetParam(int camera, const char* group, const char* item, char* value,
                                  int value_size) {
-    return guarded<int>(-1, [&]() -> int {
-        if (group == nullptr || item == nullptr || value == nullptr || value_size <= 0) return -1;
-        Network& n = Network::instance();
-        n.ensureLoaded();
-        auto lk = n.lock();
-        Camera* c = cameraAt(n, camera);
+    if (group == nullptr || item == nullptr || value == nullptr || value_size <= 0) return -1;
+    return withCamera(camera, [&](Network&, Camera& c) -> int {
         size_t g, i;
-        if (c == nullptr || !c->findParam(group, item, g, i)) return -1;
-        const std::string& v = c->values[g][i];
+        if (!c.findParam(group, item, g, i)) return -1;
+        const std::string& v = c.values[g][i];
         if (v.size() + 1 > static_cast<size_t>(value_size)) return -1;
         copyText(value, static_cast<size_t>(value_size), v);
         return 0;
@@ -228,17 +222,13 @@ KPLPRC_API int RuDAVADO_GetParam(int camera, const char* group, const char* item
 }
 
 KPLPRC_API int RuDAVADO_SetParam(int camera, const char* group, const char* item, const char* value) {
-    return guarded<int>(-1, [&]() -> int {
-        if (group == nullptr || item == nullptr || value == nullptr) return -1;
-        Network& n = Network::instance();
-        n.ensureLoaded();
-        auto lk = n.lock();
-        Camera* c = cameraAt(n, camera);
+    if (group == nullptr || item == nullptr || value == nullptr) return -1;
+    return withCamera(camera, [&](Network&, Camera& c) -> int {
         size_t g, i;
-        if (c == nullptr || !c->findParam(group, item, g, i) || !valueFits(c->groups()[g].items[i], value)) {
+        if (!c.findParam(group, item, g, i) || !valueFits(c.groups()[g].items[i], value)) {
             return -1;
         }
-        c->values[g][i] = value;
+        c.values[g][i] = value;
         return 0;
     });
 }
