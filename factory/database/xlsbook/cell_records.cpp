@@ -8,17 +8,17 @@ namespace xlsbook {
 
 namespace {
 
-// A cell record of 10 data bytes ending in a 32-bit value (RK, LabelSST), filled on the stack
-// and appended at once: a save writes hundreds of thousands of them.
-void write_cell32(std::vector<uint8_t>& out, uint16_t code, size_t row, size_t column, uint32_t value) {
-    uint8_t r[4 + 10];
+// The cell writers fill memory the caller has sized for a whole row block: a save writes
+// hundreds of thousands of cells, and appending each to a vector cost more than the cell.
+
+// A cell record of 10 data bytes ending in a 32-bit value (RK, LabelSST).
+void write_cell32(uint8_t* r, uint16_t code, size_t row, size_t column, uint32_t value) {
     set16(r, code);
     set16(r + 2, 10);
     set16(r + 4, static_cast<uint32_t>(row));
     set16(r + 6, static_cast<uint32_t>(column));
     set16(r + 8, 0);  // XF index
     set32(r + 10, value);
-    out.insert(out.end(), r, r + sizeof r);
 }
 
 }  // namespace
@@ -31,14 +31,13 @@ bool CellHeader::parse(const uint8_t* d, size_t n, CellHeader& out) {
     return true;
 }
 
-void Row::write(std::vector<uint8_t>& out, size_t row, size_t columns) {
-    uint8_t r[kSize] = {};  // reserved and options stay zero
+void Row::write(uint8_t* r, size_t row, size_t columns) {
+    std::memset(r, 0, kSize);  // reserved and options stay zero
     set16(r, kCode);
     set16(r + 2, 16);
     set16(r + 4, static_cast<uint32_t>(row));
     set16(r + 8, static_cast<uint32_t>(columns));
     set16(r + 10, 255);  // height in twips
-    out.insert(out.end(), r, r + sizeof r);
 }
 
 void DBCell::write(std::vector<uint8_t>& out, uint32_t first_row_back,
@@ -52,8 +51,8 @@ void DBCell::write(std::vector<uint8_t>& out, uint32_t first_row_back,
     for (size_t i = 0; i < first_cells.size(); ++i) set16(r + 8 + 2 * i, first_cells[i]);
 }
 
-void RK::write(std::vector<uint8_t>& out, size_t row, size_t column, uint32_t value) {
-    write_cell32(out, kCode, row, column, value);
+void RK::write(uint8_t* p, size_t row, size_t column, uint32_t value) {
+    write_cell32(p, kCode, row, column, value);
 }
 
 bool RK::parse(const uint8_t* d, size_t n, CellHeader& cell, uint32_t& value) {
@@ -62,23 +61,23 @@ bool RK::parse(const uint8_t* d, size_t n, CellHeader& cell, uint32_t& value) {
     return true;
 }
 
-void MulRK::write(std::vector<uint8_t>& out, size_t row, size_t first_column,
-                  const std::vector<uint32_t>& values) {
-    put16(out, kCode);
-    put16(out, static_cast<uint32_t>(6 + 6 * values.size()));
-    put16(out, static_cast<uint32_t>(row));
-    put16(out, static_cast<uint32_t>(first_column));
+void MulRK::write(uint8_t* p, size_t row, size_t first_column, const std::vector<uint32_t>& values) {
+    set16(p, kCode);
+    set16(p + 2, static_cast<uint32_t>(6 + 6 * values.size()));
+    set16(p + 4, static_cast<uint32_t>(row));
+    set16(p + 6, static_cast<uint32_t>(first_column));
+    p += 8;
     for (uint32_t value : values) {
-        put16(out, 0);  // XF index
-        put32(out, value);
+        set16(p, 0);  // XF index
+        set32(p + 2, value);
+        p += 6;
     }
-    put16(out, static_cast<uint32_t>(first_column + values.size() - 1));
+    set16(p, static_cast<uint32_t>(first_column + values.size() - 1));
 }
 
 uint32_t MulRK::value(const uint8_t* d, size_t i) { return get32(d + 4 + 6 * i + 2); }
 
-void Number::write(std::vector<uint8_t>& out, size_t row, size_t column, double value) {
-    uint8_t r[4 + 14];
+void Number::write(uint8_t* r, size_t row, size_t column, double value) {
     set16(r, kCode);
     set16(r + 2, 14);
     set16(r + 4, static_cast<uint32_t>(row));
@@ -88,7 +87,6 @@ void Number::write(std::vector<uint8_t>& out, size_t row, size_t column, double 
     std::memcpy(&bits, &value, sizeof bits);
     set32(r + 10, static_cast<uint32_t>(bits));
     set32(r + 14, static_cast<uint32_t>(bits >> 32));
-    out.insert(out.end(), r, r + sizeof r);
 }
 
 bool Number::parse(const uint8_t* d, size_t n, CellHeader& cell, double& value) {
@@ -97,8 +95,8 @@ bool Number::parse(const uint8_t* d, size_t n, CellHeader& cell, double& value) 
     return true;
 }
 
-void LabelSST::write(std::vector<uint8_t>& out, size_t row, size_t column, uint32_t index) {
-    write_cell32(out, kCode, row, column, index);
+void LabelSST::write(uint8_t* p, size_t row, size_t column, uint32_t index) {
+    write_cell32(p, kCode, row, column, index);
 }
 
 bool LabelSST::parse(const uint8_t* d, size_t n, CellHeader& cell, uint32_t& index) {

@@ -24,8 +24,8 @@ class Row : public Record {
 public:
     static constexpr uint16_t kCode = code::kRow;
     static constexpr size_t kSize = 4 + 16;
-    // First column 0, height 255 twips, no options.
-    static void write(std::vector<uint8_t>& out, size_t row, size_t columns);
+    // First column 0, height 255 twips, no options. Fills kSize bytes at `p`.
+    static void write(uint8_t* p, size_t row, size_t columns);
 };
 
 class DBCell : public Record {
@@ -51,15 +51,16 @@ public:
 class RK : public Record {
 public:
     static constexpr uint16_t kCode = code::kRK;
-    static void write(std::vector<uint8_t>& out, size_t row, size_t column, uint32_t value);
+    static constexpr size_t kSize = 4 + 10;
+    static void write(uint8_t* p, size_t row, size_t column, uint32_t value);
     static bool parse(const uint8_t* d, size_t n, CellHeader& cell, uint32_t& value);
 };
 
 class MulRK : public Record {
 public:
     static constexpr uint16_t kCode = code::kMulRK;
-    static void write(std::vector<uint8_t>& out, size_t row, size_t first_column,
-                      const std::vector<uint32_t>& values);
+    static constexpr size_t size(size_t values) { return 4 + 6 + 6 * values; }
+    static void write(uint8_t* p, size_t row, size_t first_column, const std::vector<uint32_t>& values);
     // Number of (XF, RK) pairs in a record of n data bytes; value(i) is the i-th RK.
     static size_t count(size_t n) { return n >= 6 ? (n - 6) / 6 : 0; }
     static uint32_t value(const uint8_t* d, size_t i);
@@ -68,14 +69,16 @@ public:
 class Number : public Record {
 public:
     static constexpr uint16_t kCode = code::kNumber;
-    static void write(std::vector<uint8_t>& out, size_t row, size_t column, double value);
+    static constexpr size_t kSize = 4 + 14;
+    static void write(uint8_t* p, size_t row, size_t column, double value);
     static bool parse(const uint8_t* d, size_t n, CellHeader& cell, double& value);
 };
 
 class LabelSST : public Record {
 public:
     static constexpr uint16_t kCode = code::kLabelSST;
-    static void write(std::vector<uint8_t>& out, size_t row, size_t column, uint32_t index);
+    static constexpr size_t kSize = 4 + 10;
+    static void write(uint8_t* p, size_t row, size_t column, uint32_t index);
     static bool parse(const uint8_t* d, size_t n, CellHeader& cell, uint32_t& index);
 };
 

@@ -128,33 +128,54 @@ bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vecto
     return true;
 }
 
+namespace {
+
+// One byte per unit to UTF-16LE: four units per step, spread with shifts and masks.
+void widen(uint8_t* out, const uint8_t* in, size_t n) {
+    size_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        uint64_t x = get32(in + k);
+        x = (x | (x << 16)) & 0x0000FFFF0000FFFFu;
+        x = (x | (x << 8)) & 0x00FF00FF00FF00FFu;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::memcpy(out + 2 * k, &x, 8);
+#else
+        for (int b = 0; b < 8; ++b) out[2 * k + b] = static_cast<uint8_t>(x >> (8 * b));
+#endif
+    }
+    for (; k < n; ++k) {
+        out[2 * k] = in[k];
+        out[2 * k + 1] = 0;
+    }
+}
+
+}  // namespace
+
 size_t SharedStringTable::write(std::vector<uint8_t>* out, uint32_t total,
                                 const std::vector<SharedStringRef>& entries, size_t chunk,
                                 const std::function<bool()>& hand_on) {
-    size_t size = 0;    // bytes of the table so far
-    size_t used = 0;    // data bytes in the record being filled
-    size_t header = 0;  // where that record's header is in *out
+    size_t size = 0;  // bytes of the table so far
+    size_t used = 0;  // data bytes in the record being filled
     bool handed = true;
-    // `n` bytes more in the current record, zero unless written; null when only counting.
+    // A record is filled here and appended whole: growing the output entry by entry cost more
+    // than the entries.
+    uint8_t record[4 + kMaxRecordData];
+    // `n` bytes more in the current record; null when only counting.
     auto append = [&](size_t n) -> uint8_t* {
+        uint8_t* p = record + 4 + used;
         size += n;
         used += n;
-        if (!out) return nullptr;
-        const size_t at = out->size();
-        out->resize(at + n);
-        return out->data() + at;
+        return out ? p : nullptr;
     };
     auto start_record = [&](uint16_t code) {
         size += 4;
         used = 0;
-        if (!out) return;
-        header = out->size();
-        put16(*out, code);
-        put16(*out, 0);
+        set16(record, code);
     };
     auto finish_record = [&]() {
         if (!out) return;
-        set16(out->data() + header + 2, static_cast<uint32_t>(used));
+        set16(record + 2, static_cast<uint32_t>(used));
+        out->insert(out->end(), record, record + 4 + used);
         if (hand_on && out->size() >= chunk) handed = handed && hand_on();
     };
     auto room = [&]() { return kMaxRecordData - used; };
@@ -175,11 +196,11 @@ size_t SharedStringTable::write(std::vector<uint8_t>* out, uint32_t total,
         auto high_surrogate_at = [&](size_t unit) {
             return entry.wide && !entry.compact && unit + 1 < count && (chars[2 * unit + 1] & 0xFC) == 0xD8;
         };
-        // Characters [from, from + n) at `p`; compact text's high bytes stay zero.
+        // Characters [from, from + n) at `p`; compact text is widened with zero high bytes.
         auto put_chars = [&](uint8_t* p, size_t from, size_t n) {
             if (!p) return;
             if (entry.compact)
-                for (size_t k = 0; k < n; ++k) p[2 * k] = chars[from + k];
+                widen(p, chars + from, n);
             else
                 std::memcpy(p, chars + from * width, n * width);
         };

@@ -1,7 +1,7 @@
 // The BIFF8 workbook stream: parsing into cells, and rebuilding it from the cells.
 #include <algorithm>
+#include <cstring>
 #include <functional>
-#include <string_view>
 
 #include "byte_order.h"
 #include "cell_records.h"
@@ -309,6 +309,33 @@ namespace {
 // The worksheets' cell tables, written a row block at a time into a buffer that is handed on
 // whenever it holds a chunk: the stream is never held whole. Each sheet is planned first, so
 // that its size and the places its Index names are known before its first byte goes out.
+// A list's texts are short: a word at a time with one multiply each costs a fraction of the
+// library's byte-wise hash, and a save hashes every text cell.
+uint64_t text_hash(const std::string& text) {
+    const char* p = text.data();
+    size_t n = text.size();
+    uint64_t h = 0x9E3779B97F4A7C15u ^ (n * 0xFF51AFD7ED558CCDu);
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        h = (h ^ word) * 0xBF58476D1CE4E5B9u;
+        h ^= h >> 29;
+    }
+    // The last 1 to 7 bytes in two overlapping reads (or three bytes), without a loop.
+    uint64_t tail = 0;
+    if (n >= 4) {
+        uint32_t first, last;
+        std::memcpy(&first, p, 4);
+        std::memcpy(&last, p + n - 4, 4);
+        tail = (static_cast<uint64_t>(first) << 32) | last;
+    } else if (n > 0) {
+        tail = (static_cast<uint64_t>(static_cast<uint8_t>(p[0])) << 16) |
+               (static_cast<uint64_t>(static_cast<uint8_t>(p[n / 2])) << 8) | static_cast<uint8_t>(p[n - 1]);
+    }
+    h = (h ^ tail) * 0x94D049BB133111EBu;
+    return h ^ (h >> 31);
+}
+
 class CellTable {
 public:
     using Sink = std::function<bool(const uint8_t*, size_t)>;
@@ -351,8 +378,11 @@ public:
                     records.dimensions.record_size();
         for (size_t b = 0; b < plan.blocks.size(); ++b) {
             const size_t end = b + 1 < plan.blocks.size() ? plan.blocks[b + 1] : plan.used.size();
+            size_t bytes = 0;
             for (size_t i = plan.blocks[b]; i < end; ++i)
-                at += Row::kSize + cells(0, plan.used[i]->cells, false);
+                bytes += Row::kSize + cells(0, plan.used[i]->cells, nullptr);
+            plan.block_bytes.push_back(bytes);
+            at += bytes;
             records.index.dbcell_positions[b] = static_cast<uint32_t>(at);
             at += 8 + 2 * (end - plan.blocks[b]);
         }
@@ -376,7 +406,8 @@ private:
         Worksheet* records = nullptr;
         size_t columns = 0;
         std::vector<const WorksheetView::StoredRow*> used;  // rows with a defined cell, in order
-        std::vector<size_t> blocks;  // index into `used` of the first row of each row block
+        std::vector<size_t> blocks;       // index into `used` of the first row of each row block
+        std::vector<size_t> block_bytes;  // each block's Row and cell records
     };
 
     size_t position() const { return base_ + out_.size(); }
@@ -395,25 +426,28 @@ private:
         records.bof.write(out_);
         records.index.write(out_);
         records.dimensions.write(out_);
-        std::vector<size_t> first_cells;
         std::vector<uint16_t> offsets;
         for (size_t b = 0; b < plan.blocks.size(); ++b) {
             const size_t end = b + 1 < plan.blocks.size() ? plan.blocks[b + 1] : plan.used.size();
+            // The block is sized once and its records filled in place.
             const size_t first_row_record = out_.size();
-            for (size_t i = plan.blocks[b]; i < end; ++i) Row::write(out_, plan.used[i]->index, columns);
-            first_cells.clear();
-            for (size_t i = plan.blocks[b]; i < end; ++i) {
-                first_cells.push_back(out_.size());
-                cells(plan.used[i]->index, plan.used[i]->cells, true);
-            }
-            const size_t dbcell = out_.size();
-            if (position() != records.index.dbcell_positions[b]) return false;
+            out_.resize(first_row_record + plan.block_bytes[b]);
+            uint8_t* const block = out_.data() + first_row_record;
+            size_t at = 0;
+            for (size_t i = plan.blocks[b]; i < end; ++i, at += Row::kSize)
+                Row::write(block + at, plan.used[i]->index, columns);
+            // DBCell: each row's first cell from the previous one's, the first from the end of
+            // the first Row record.
             offsets.clear();
-            size_t from = first_row_record + Row::kSize;
-            for (size_t at : first_cells) {
+            size_t from = Row::kSize;
+            for (size_t i = plan.blocks[b]; i < end; ++i) {
                 offsets.push_back(static_cast<uint16_t>(at - from));
                 from = at;
+                at += cells(plan.used[i]->index, plan.used[i]->cells, block + at);
             }
+            if (at != plan.block_bytes[b]) return false;
+            const size_t dbcell = out_.size();
+            if (position() != records.index.dbcell_positions[b]) return false;
             DBCell::write(out_, static_cast<uint32_t>(dbcell - first_row_record), offsets);
             if (out_.size() >= kChunk && !hand_on(flush)) return false;
         }
@@ -437,9 +471,10 @@ private:
         return c.kind() == CellValue::kReal && rk::from_real(c.get_real(), value);
     }
 
-    // Writes a row's cell records, or with `emit` false only sizes them: one choice of records
-    // for both, so the plan cannot drift from what is written.
-    size_t cells(size_t row, const std::vector<CellValue>& cells, bool emit) {
+    // Writes a row's cell records at `p`, or with `p` null only sizes them: one choice of
+    // records for both, so the plan cannot drift from what is written.
+    size_t cells(size_t row, const std::vector<CellValue>& cells, uint8_t* p) {
+        const bool emit = p != nullptr;
         size_t size = 0;
         for (size_t c = 0; c < cells.size();) {
             const CellValue& cell = cells[c];
@@ -447,8 +482,8 @@ private:
             switch (cell.kind()) {
                 case CellValue::kString:
                 case CellValue::kWideString:
-                    if (emit) LabelSST::write(out_, row, c, indexes_[next_string_++]);
-                    size += 14;
+                    if (emit) LabelSST::write(p + size, row, c, indexes_[next_string_++]);
+                    size += LabelSST::kSize;
                     ++c;
                     break;
                 case CellValue::kInteger:
@@ -457,9 +492,9 @@ private:
                         // Out of RK range or more precise than an RK holds: the full double.
                         if (emit)
                             Number::write(
-                                out_, row, c,
+                                p + size, row, c,
                                 cell.kind() == CellValue::kInteger ? cell.get_integer() : cell.get_real());
-                        size += 18;
+                        size += Number::kSize;
                         ++c;
                         break;
                     }
@@ -467,8 +502,8 @@ private:
                     uint32_t next;
                     while (end < cells.size() && as_rk(cells[end], next)) ++end;
                     if (end - c == 1) {
-                        if (emit) RK::write(out_, row, c, value);
-                        size += 14;
+                        if (emit) RK::write(p + size, row, c, value);
+                        size += RK::kSize;
                     } else {
                         if (emit) {
                             run_.clear();
@@ -476,9 +511,9 @@ private:
                                 as_rk(cells[k], next);
                                 run_.push_back(next);
                             }
-                            MulRK::write(out_, row, c, run_);
+                            MulRK::write(p + size, row, c, run_);
                         }
-                        size += 4 + 6 + 6 * (end - c);
+                        size += MulRK::size(end - c);
                     }
                     c = end;
                     break;
@@ -520,8 +555,8 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
         for (const auto& row : sheet->rows_)
             for (const CellValue& c : row.cells) {
                 if (!is_text(c)) continue;
-                const uint64_t h = std::hash<std::string_view>()(c.raw_text()) ^
-                                   (c.kind() == CellValue::kWideString ? 0x9E3779B97F4A7C15u : 0);
+                const uint64_t h =
+                    text_hash(c.raw_text()) ^ (c.kind() == CellValue::kWideString ? 0x9E3779B97F4A7C15u : 0);
                 indexes.push_back(static_cast<uint32_t>(h ^ (h >> 32)));
             }
     const size_t cells_with_text = indexes.size();
