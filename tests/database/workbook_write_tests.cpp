@@ -223,6 +223,10 @@ TEST(WorkbookWrite, SharedStringTableOverContinueRecordsReadsBackWhole) {
         s->cell(i, 0)->set_text(n);
         s->cell(i, 1)->set_wide_text(w);
         s->cell(i, 2)->set_text(n);  // repeated text: one entry, counted twice
+        // Short texts that differ in one byte, and wide text held one byte per unit, at every
+        // length modulo 4 and 8.
+        s->cell(i, 3)->set_text(std::to_string(i));
+        s->cell(i, 4)->set_wide_text(std::u16string(1 + i % 17, static_cast<char16_t>(0xC0 + i % 61)));
     }
     // Exactly 8224 bytes: 8 count bytes + one entry of 3 + 8213 characters.
     std::string exact(8213, 'E');
@@ -252,6 +256,9 @@ TEST(WorkbookWrite, SharedStringTableOverContinueRecordsReadsBackWhole) {
         ASSERT_EQ(t->find_cell(i, 1)->kind(), CellValue::kWideString);
         EXPECT_EQ(t->find_cell(i, 1)->get_wide_text(), wide[i]);
         EXPECT_EQ(t->find_cell(i, 2)->get_text(), narrow[i]);
+        EXPECT_EQ(t->find_cell(i, 3)->get_text(), std::to_string(i));
+        EXPECT_EQ(t->find_cell(i, 4)->get_wide_text(),
+                  std::u16string(1 + i % 17, static_cast<char16_t>(0xC0 + i % 61)));
     }
     EXPECT_EQ(t->find_cell(700, 0)->get_text(), exact);
     EXPECT_EQ(t->find_cell(701, 0)->get_text(), std::string(20000, 'L'));
