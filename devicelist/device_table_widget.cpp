@@ -219,7 +219,17 @@ void DeviceTableWidget::setStatusFilter(int status) {
 
 void DeviceTableWidget::applyStatusFilter(int status) {
     status_filter_ = status;
-    for (QAction* action : status_actions_->actions()) action->setChecked(action->data().toInt() == status);
+    QString shown_status;
+    for (QAction* action : status_actions_->actions()) {
+        action->setChecked(action->data().toInt() == status);
+        if (action->isChecked() && status >= 0) shown_status = action->text();
+    }
+    // Hidden rows are easy to forget: the column's header names the filter while one is on.
+    if (QTableWidgetItem* header = tableWidget()->horizontalHeaderItem(kColumnStatus)) {
+        header->setText(shown_status.isEmpty() ? QStringLiteral("状态")
+                                               : QStringLiteral("状态: %1").arg(shown_status));
+        header->setForeground(shown_status.isEmpty() ? QBrush() : QBrush(QColor(0x1E, 0x90, 0xFF)));
+    }
     for (int row = 0; row < tableWidget()->rowCount(); ++row) applyFilterToRow(row);
 }
 

@@ -1,6 +1,7 @@
 #include "dialog_title_bar.h"
 
 #include <QDialog>
+#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 
@@ -15,7 +16,14 @@ DialogTitleBar createDialogTitleBar(QDialog* dialog, const QString& title, const
     auto* title_label = new QLabel(title, dialog);
     title_label->setObjectName("titleLabel");
     title_label->setFixedHeight(19);
-    title_label->setStyleSheet("color:white;");
+    title_label->setStyleSheet("color:white; background:transparent;");
+    // White on the dialogs' light grey is hard to read: a dark shadow keeps the white title
+    // and makes it legible.
+    auto* shadow = new QGraphicsDropShadowEffect(title_label);
+    shadow->setColor(QColor(0x2B, 0x33, 0x45));
+    shadow->setOffset(1, 1);
+    shadow->setBlurRadius(1);
+    title_label->setGraphicsEffect(shadow);
 
     auto* close_button = new PushButton(dialog);
     close_button->setObjectName("closeButton");

@@ -326,9 +326,12 @@ TEST_F(SearchListTest, CellsAreMadeForRowsInViewAndShowTheStatusTheRowAlreadyHas
     EXPECT_EQ(failed->statusLabel()->text(), QStringLiteral("升级失败"));
     EXPECT_EQ(textColor(failed), QColor("red"));
     EXPECT_NE(table()->cellWidget(last, kColumnTools), nullptr);
+    // The header says a filter is on, and which.
+    EXPECT_EQ(table()->horizontalHeaderItem(kColumnStatus)->text(), QStringLiteral("状态: 升级失败"));
 
     list.setStatusFilter(-1);
     settle();
+    EXPECT_EQ(table()->horizontalHeaderItem(kColumnStatus)->text(), QStringLiteral("状态"));
     table()->scrollToBottom();
     settle();
     const int near_end = last - 5;

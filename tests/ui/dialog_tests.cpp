@@ -168,6 +168,17 @@ TEST(MessageDialog, OtherKindsAreNoticesWithOneButton) {
         EXPECT_EQ(dialog.result(), QDialog::Accepted) << kind;
     }
 
+    // The white title on the light grey stays readable: dark pixels outline its characters.
+    MessageDialog titled(nullptr, QStringLiteral("提示信息"), QStringLiteral("x"), 0);
+    titled.show();
+    QCoreApplication::processEvents();
+    auto* title = titled.findChild<QLabel*>("titleLabel");
+    const QImage picture = titled.grab(title->geometry()).toImage();
+    int dark = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) dark += qGray(picture.pixel(x, y)) < 110;
+    EXPECT_GT(dark, 20);
+
     MessageDialog closed(nullptr, QStringLiteral("提示信息"), QStringLiteral("x"), 0);
     closed.show();
     QTest::mouseClick(closed.findChild<PushButton*>("closeButton"), Qt::LeftButton, Qt::NoModifier,
