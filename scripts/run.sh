@@ -41,8 +41,12 @@ cmake -S . -B "$BUILD_DIR" "${GENERATOR[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >
 cmake --build "$BUILD_DIR" --parallel "$(nproc)" --target kpdevicetool
 
 TOOL="$ROOT/$BUILD_DIR/kpdevicetool"
-# The tool keeps its device list and log folder in its working directory.
+# The tool keeps its device list and log folder in its working directory. Sample firmware
+# packages for the simulated cameras wait in run/firmware/, so an upgrade can be tried at once.
 mkdir -p "$ROOT/run"
+if [ ! -d "$ROOT/run/firmware" ]; then
+  /usr/bin/python3 third_part/RuDAVADO/tools/make_firmware.py "$ROOT/run/firmware" >/dev/null
+fi
 cd "$ROOT/run"
 
 if [ -n "${DISPLAY:-}" ]; then

@@ -1,5 +1,6 @@
 #include "network.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -237,7 +238,13 @@ void Network::setNotify(KPLPRC_COMMON_NOTIFY_CALLBACK cb, void* user) {
 // ---- Discovery replies ---------------------------------------------------------------------------
 
 void Network::scheduleReply(const Camera& c, double delay_ms, Probe probe) {
-    replies_.emplace(later(delay_ms), Reply{c.index, discovery_generation_, probe});
+    // An answer to a probe crosses the network, whatever the time scale: a program registers
+    // its two searches one after the other, and a newer camera answering the basic probe
+    // before the extended search was registered would be reported through both.
+    constexpr auto kRoundTrip = std::chrono::milliseconds(20);
+    Clock::time_point at = later(delay_ms);
+    if (probe != Probe::Announce) at = std::max(at, Clock::now() + kRoundTrip);
+    replies_.emplace(at, Reply{c.index, discovery_generation_, probe});
     cv_.notify_all();
 }
 
