@@ -12,3 +12,6 @@
 // _S_IREAD and _S_IWRITE give the owner's permissions; nobody else gets any (the files it is
 // used on hold passwords).
 int _chmod(const char* filename, int pmode);
+
+// Non-zero when the file descriptor is a terminal (1: standard output).
+int _isatty(int fd);

@@ -209,3 +209,5 @@ int _chmod(const char* filename, int pmode) {
     const mode_t mode = ((pmode & _S_IREAD) ? S_IRUSR : 0) | ((pmode & _S_IWRITE) ? S_IWUSR : 0);
     return ::chmod(slashes(filename).c_str(), mode);
 }
+
+int _isatty(int fd) { return ::isatty(fd); }

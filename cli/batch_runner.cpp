@@ -1,0 +1,118 @@
+#include "batch_runner.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+namespace cli {
+
+namespace {
+
+const char kDone[] = "完成";
+
+struct Event {
+    enum Type { Step, Upgrade } type;
+    int camera;
+    bool ok;
+    std::string text;
+    int state;
+    int percent;
+};
+
+// Reports cross from the workers to the thread in Run.
+struct Mailbox {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<Event> events;
+
+    void Push(Event event) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            events.push_back(std::move(event));
+        }
+        arrived.notify_one();
+    }
+    std::deque<Event> TakeAll() {
+        std::unique_lock<std::mutex> lock(mutex);
+        arrived.wait(lock, [this] { return !events.empty(); });
+        std::deque<Event> taken;
+        taken.swap(events);
+        return taken;
+    }
+};
+
+}  // namespace
+
+FinalResult FinalStatus(ResultKind kind, bool ok, const std::string& text) {
+    switch (kind) {
+        case ResultKind::Export:
+            return ok ? FinalResult{true, "导出成功"} : FinalResult{false, "导出失败"};
+        case ResultKind::Upgrade:
+            return text == kDone ? FinalResult{true, "升级成功"} : FinalResult{false, "升级失败"};
+        case ResultKind::Setting:
+        default:
+            return ok ? FinalResult{true, "设置成功"} : FinalResult{false, "设置失败"};
+    }
+}
+
+int BatchRunner::Run(int count, int parallel, const Start& start, BatchObserver& observer) {
+    if (count <= 0) return 0;
+    const int bound = parallel > 0 && parallel < count ? parallel : count;
+    auto mailbox = std::make_shared<Mailbox>();
+    std::vector<Deal> deals(static_cast<size_t>(count));
+    std::vector<bool> ended(static_cast<size_t>(count), false);
+    int next = 0, running = 0, finished = 0, succeeded = 0;
+
+    auto finish = [&](int camera, bool ok, const std::string& text) {
+        ended[camera] = true;
+        --running;
+        ++finished;
+        const FinalResult result = FinalStatus(kind_, ok, text);
+        if (result.ok) ++succeeded;
+        observer.OnFinish(camera, text, result);
+        if (deals[camera]) {
+            // Joins the worker once its job (a logout after a failure) has returned.
+            deals[camera]->StopWorker();
+            deals[camera].reset();
+        }
+    };
+    auto launch = [&](int camera) {
+        ++running;
+        observer.OnStart(camera);
+        Deal deal = std::make_shared<factory::dealmodule>();
+        if (!deal->InitModules(1)) {
+            // No worker: the camera fails without being touched, like a row the window could not start.
+            finish(camera, false, std::string());
+            return;
+        }
+        deals[camera] = deal;
+        Reports reports;
+        reports.progress = [mailbox, camera](bool ok, const std::string& text) {
+            mailbox->Push(Event{Event::Step, camera, ok, text, 0, 0});
+            return true;
+        };
+        reports.upgrade_progress = [mailbox, camera](int state, int percent) {
+            mailbox->Push(Event{Event::Upgrade, camera, true, std::string(), state, percent});
+        };
+        start(deal, camera, reports);
+    };
+
+    while (finished < count) {
+        while (next < count && running < bound) launch(next++);
+        if (finished >= count) break;
+        for (const Event& event : mailbox->TakeAll()) {
+            if (ended[event.camera]) continue;  // after its final report a camera shows nothing more
+            if (event.type == Event::Upgrade) {
+                observer.OnUpgradeProgress(event.camera, event.state, event.percent);
+            } else if (event.ok && event.text != kDone) {
+                observer.OnStep(event.camera, event.ok, event.text);
+            } else {
+                finish(event.camera, event.ok, event.text);
+            }
+        }
+    }
+    return succeeded;
+}
+
+}  // namespace cli
