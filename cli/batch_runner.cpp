@@ -12,12 +12,13 @@ namespace {
 const char kDone[] = "完成";
 
 struct Event {
-    enum Type { Step, Upgrade } type;
+    enum Type { Step, Upgrade, Identify, Firmware, Verification } type;
     int camera;
     bool ok;
     std::string text;
     int state;
     int percent;
+    std::string more;
 };
 
 // Reports cross from the workers to the thread in Run.
@@ -45,15 +46,23 @@ struct Mailbox {
 }  // namespace
 
 FinalResult FinalStatus(ResultKind kind, bool ok, const std::string& text) {
+    FinalResult result;
     switch (kind) {
         case ResultKind::Export:
-            return ok ? FinalResult{true, "导出成功"} : FinalResult{false, "导出失败"};
+            result.ok = ok;
+            result.status = ok ? "导出成功" : "导出失败";
+            break;
         case ResultKind::Upgrade:
-            return text == kDone ? FinalResult{true, "升级成功"} : FinalResult{false, "升级失败"};
+            result.ok = text == kDone;
+            result.status = result.ok ? "升级成功" : "升级失败";
+            break;
         case ResultKind::Setting:
         default:
-            return ok ? FinalResult{true, "设置成功"} : FinalResult{false, "设置失败"};
+            result.ok = ok;
+            result.status = ok ? "设置成功" : "设置失败";
+            break;
     }
+    return result;
 }
 
 int BatchRunner::Run(int count, int parallel, const Start& start, BatchObserver& observer) {
@@ -62,15 +71,28 @@ int BatchRunner::Run(int count, int parallel, const Start& start, BatchObserver&
     auto mailbox = std::make_shared<Mailbox>();
     std::vector<Deal> deals(static_cast<size_t>(count));
     std::vector<bool> ended(static_cast<size_t>(count), false);
+    // The check of each camera: (made, verified, text).
+    struct Check {
+        bool made = false;
+        bool verified = false;
+        std::string text;
+    };
+    std::vector<Check> checks(static_cast<size_t>(count));
     int next = 0, running = 0, finished = 0, succeeded = 0;
 
     auto finish = [&](int camera, bool ok, const std::string& text) {
         ended[camera] = true;
         --running;
         ++finished;
-        const FinalResult result = FinalStatus(kind_, ok, text);
+        FinalResult result = FinalStatus(kind_, ok, text);
+        const Check& check = checks[camera];
+        if (result.ok && check.made) {
+            result.verification = check.text;
+            // A change the camera did not take is no success, whatever the job reported.
+            result.ok = check.verified;
+        }
         if (result.ok) ++succeeded;
-        observer.OnFinish(camera, text, result);
+        observer.OnFinish(camera, ok, text, result);
         if (deals[camera]) {
             // Joins the worker once its job (a logout after a failure) has returned.
             deals[camera]->StopWorker();
@@ -89,11 +111,20 @@ int BatchRunner::Run(int count, int parallel, const Start& start, BatchObserver&
         deals[camera] = deal;
         Reports reports;
         reports.progress = [mailbox, camera](bool ok, const std::string& text) {
-            mailbox->Push(Event{Event::Step, camera, ok, text, 0, 0});
+            mailbox->Push(Event{Event::Step, camera, ok, text, 0, 0, std::string()});
             return true;
         };
         reports.upgrade_progress = [mailbox, camera](int state, int percent) {
-            mailbox->Push(Event{Event::Upgrade, camera, true, std::string(), state, percent});
+            mailbox->Push(Event{Event::Upgrade, camera, true, std::string(), state, percent, std::string()});
+        };
+        reports.identify = [mailbox, camera](const std::string& serial) {
+            mailbox->Push(Event{Event::Identify, camera, true, serial, 0, 0, std::string()});
+        };
+        reports.firmware = [mailbox, camera](const std::string& before, const std::string& after) {
+            mailbox->Push(Event{Event::Firmware, camera, true, before, 0, 0, after});
+        };
+        reports.verification = [mailbox, camera](bool verified, const std::string& text) {
+            mailbox->Push(Event{Event::Verification, camera, verified, text, 0, 0, std::string()});
         };
         start(deal, camera, reports);
     };
@@ -105,6 +136,12 @@ int BatchRunner::Run(int count, int parallel, const Start& start, BatchObserver&
             if (ended[event.camera]) continue;  // after its final report a camera shows nothing more
             if (event.type == Event::Upgrade) {
                 observer.OnUpgradeProgress(event.camera, event.state, event.percent);
+            } else if (event.type == Event::Identify) {
+                observer.OnIdentify(event.camera, event.text);
+            } else if (event.type == Event::Firmware) {
+                observer.OnFirmware(event.camera, event.text, event.more);
+            } else if (event.type == Event::Verification) {
+                checks[event.camera] = Check{true, event.ok, event.text};
             } else if (event.ok && event.text != kDone) {
                 observer.OnStep(event.camera, event.ok, event.text);
             } else {

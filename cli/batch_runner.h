@@ -25,10 +25,12 @@ enum class ResultKind {
     Upgrade,  // "升级成功" when the final text is "完成", else "升级失败"
 };
 
-// The final text of a camera and whether it counts as a success.
+// The final text of a camera and whether it counts as a success: the operation succeeded and,
+// where a check follows it, the check found the change made.
 struct FinalResult {
     bool ok = false;
     std::string status;
+    std::string verification;  // "verified", "not verified: <why>", or empty: nothing to check
 };
 FinalResult FinalStatus(ResultKind kind, bool ok, const std::string& text);
 
@@ -38,16 +40,59 @@ public:
     virtual void OnStart(int /*camera*/) {}
     virtual void OnStep(int /*camera*/, bool /*ok*/, const std::string& /*text*/) {}
     virtual void OnUpgradeProgress(int /*camera*/, int /*state*/, int /*percent*/) {}
-    // `text`: the report that ended the camera; `result`: its final text.
-    virtual void OnFinish(int /*camera*/, const std::string& /*text*/, const FinalResult& /*result*/) {}
+    // What the camera told about itself before the operation ("" when it did not answer).
+    virtual void OnIdentify(int /*camera*/, const std::string& /*serial*/) {}
+    virtual void OnFirmware(int /*camera*/, const std::string& /*before*/, const std::string& /*after*/) {}
+    // `ok`, `text`: the report that ended the camera; `result`: its final text.
+    virtual void OnFinish(int /*camera*/, bool /*ok*/, const std::string& /*text*/,
+                          const FinalResult& /*result*/) {}
+};
+
+// Hands every report to two observers, the first one first.
+class ObserverPair : public BatchObserver {
+public:
+    ObserverPair(BatchObserver& first, BatchObserver& second) : first_(first), second_(second) {}
+    void OnStart(int camera) override {
+        first_.OnStart(camera);
+        second_.OnStart(camera);
+    }
+    void OnStep(int camera, bool ok, const std::string& text) override {
+        first_.OnStep(camera, ok, text);
+        second_.OnStep(camera, ok, text);
+    }
+    void OnUpgradeProgress(int camera, int state, int percent) override {
+        first_.OnUpgradeProgress(camera, state, percent);
+        second_.OnUpgradeProgress(camera, state, percent);
+    }
+    void OnIdentify(int camera, const std::string& serial) override {
+        first_.OnIdentify(camera, serial);
+        second_.OnIdentify(camera, serial);
+    }
+    void OnFirmware(int camera, const std::string& before, const std::string& after) override {
+        first_.OnFirmware(camera, before, after);
+        second_.OnFirmware(camera, before, after);
+    }
+    void OnFinish(int camera, bool ok, const std::string& text, const FinalResult& result) override {
+        first_.OnFinish(camera, ok, text, result);
+        second_.OnFinish(camera, ok, text, result);
+    }
+
+private:
+    BatchObserver& first_;
+    BatchObserver& second_;
 };
 
 class BatchRunner {
 public:
     using Deal = std::shared_ptr<factory::dealmodule>;
+    // Any thread. Each camera's reports reach the observer in the order they were made.
     struct Reports {
         factory::dealmodule::ProgressCallback progress;
         factory::dealmodule::UpgradeProgressCallback upgrade_progress;
+        std::function<void(const std::string& serial)> identify;
+        std::function<void(const std::string& before, const std::string& after)> firmware;
+        // The check after a success; made before the final report.
+        std::function<void(bool verified, const std::string& text)> verification;
     };
     // Starts camera `camera` on `deal` (initialised, its worker running) and returns at once;
     // every path of the job must end with a final report through `reports`.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -12,11 +13,14 @@
 #include <sstream>
 
 #include "RuDAVADO.h"
+#include "batch_report.h"
 #include "batch_runner.h"
+#include "batch_verify.h"
 #include "databasemanager.h"
 #include "ipv4.h"
 #include "output_format.h"
 #include "progress_printer.h"
+#include "report_recorder.h"
 #include "sdkbase.h"
 #include "targets.h"
 
@@ -126,7 +130,7 @@ int Discover(const Options& options, std::ostream& out, std::ostream& err) {
     // Older models answer the basic search only: what it leaves out, the camera tells without a login.
     for (Found& camera : cameras) {
         KPLPRC_HWINFO_EX info{};
-        if (KpLPRClient_GetHwInfoEx(camera.ip.c_str(), 80, &info) != 0) continue;
+        if (KpLPRClient_GetHwInfoEx(camera.ip.c_str(), camera.port, &info) != 0) continue;
         camera.model = info.model;
         if (camera.kind < 0) camera.kind = info.device_type;
         if (camera.firmware.empty()) camera.firmware = info.firmware;
@@ -222,6 +226,50 @@ std::string CheckInputFiles(const Options& options) {
     return std::string();
 }
 
+factory::dealmodule::LoginData LoginOf(const Target& target) {
+    return factory::dealmodule::LoginData{target.ip, target.port, target.user, target.password};
+}
+
+// The step reports of a job whose success is checked: the final "完成" waits for `check`, which
+// runs on the camera's worker after the job and reports through `reports.verification`.
+factory::dealmodule::ProgressCallback CheckAfterSuccess(const BatchRunner::Deal& deal,
+                                                        const BatchRunner::Reports& reports, bool upgrade,
+                                                        std::function<void()> check) {
+    std::weak_ptr<factory::dealmodule> weak = deal;
+    return [weak, progress = reports.progress, check = std::move(check), upgrade](bool ok,
+                                                                                  const std::string& text) {
+        const bool success = text == "完成" && (ok || upgrade);
+        auto deal = weak.lock();
+        if (!success || !deal) return progress(ok, text);
+        deal->PostJob([check, progress, ok, text] {
+            check();
+            progress(ok, text);
+        });
+        return true;
+    };
+}
+
+// The batch's arguments for its report: what the user gave, never a password.
+std::string ReportArguments(const Options& options) {
+    std::string text = "--targets " + options.targets;
+    auto add = [&](const char* name, const std::string& value) {
+        if (!value.empty()) text += std::string(" --") + name + " " + value;
+    };
+    add("file", options.file);
+    add("ip", options.ip);
+    add("mask", options.mask);
+    add("gateway", options.gateway);
+    if (options.operation == Operation::Restore) text += options.restore_full ? " --full" : " --partial";
+    add("logo", options.logo);
+    add("bg", options.bg);
+    add("css", options.css);
+    add("out", options.out);
+    if (options.user != "admin") add("user", options.user);
+    if (options.port != 80) add("port", std::to_string(options.port));
+    if (options.parallel > 0) add("parallel", std::to_string(options.parallel));
+    return text;
+}
+
 ResultKind KindOf(Operation operation) {
     if (operation == Operation::Upgrade) return ResultKind::Upgrade;
     if (operation == Operation::ExportConfig) return ResultKind::Export;
@@ -270,13 +318,28 @@ int Run(const Options& options, std::ostream& out, std::ostream& err, const Envi
 
     using Deal = BatchRunner::Deal;
     using Reports = BatchRunner::Reports;
+    // What each camera tells about itself without a login, asked first on its worker.
+    std::vector<std::shared_ptr<KPLPRC_HWINFO_EX>> identities(targets.size());
+    for (auto& identity : identities) identity = std::make_shared<KPLPRC_HWINFO_EX>();
     BatchRunner::Start start;
-    const std::string restore_text = options.restore_full ? "full" : "partial";
     switch (options.operation) {
         case Operation::Upgrade:
             start = [&](const Deal& deal, int i, const Reports& reports) {
-                const Target& t = targets[i];
-                deal->Upgrade(t.ip, t.port, t.user, t.password, options.file, reports.progress,
+                const factory::dealmodule::LoginData login = LoginOf(targets[i]);
+                auto before = std::make_shared<std::string>();
+                deal->PostJob([login, before] {
+                    std::string why;
+                    factory::ReadFirmwareVersion(login, before.get(), &why);
+                });
+                deal->Upgrade(login.ip, login.port, login.user, login.password, options.file,
+                              CheckAfterSuccess(deal, reports, true,
+                                                [login, before, file = options.file, reports] {
+                                                    std::string after;
+                                                    const factory::Verification check =
+                                                        factory::VerifyUpgrade(login, file, *before, &after);
+                                                    reports.firmware(*before, after);
+                                                    reports.verification(check.verified, check.text);
+                                                }),
                               reports.upgrade_progress);
             };
             break;
@@ -296,15 +359,21 @@ int Run(const Options& options, std::ostream& out, std::ostream& err, const Envi
             start = [&](const Deal& deal, int i, const Reports& reports) {
                 std::uint32_t address = 0;
                 factory::AddIpv4(first_address, static_cast<std::uint32_t>(i), &address);
-                // The address change finds the camera by its serial words, which it tells without a login.
-                deal->PostJob([deal, ip = targets[i].ip, address = factory::FormatIpv4(address),
-                               gateway = options.gateway, mask = options.mask, progress = reports.progress] {
-                    KPLPRC_HWINFO_EX info{};
-                    if (!deal->sdk()->SDK_GetHwInfoEx(ip, &info)) {
+                factory::dealmodule::LoginData moved = LoginOf(targets[i]);
+                moved.ip = factory::FormatIpv4(address);
+                // The address change finds the camera by the serial words it told before.
+                deal->PostJob([deal, identity = identities[i], moved, gateway = options.gateway,
+                               mask = options.mask,
+                               progress = CheckAfterSuccess(deal, reports, false, [moved, reports] {
+                                   const factory::Verification check = factory::VerifyAddress(moved);
+                                   reports.verification(check.verified, check.text);
+                               })] {
+                    if (identity->serial[0] == '\0') {
                         progress(false, "设备无应答");
                         return;
                     }
-                    deal->ModifyIpJob(info.serial_high, info.serial_low, address, gateway, mask, progress);
+                    deal->ModifyIpJob(identity->serial_high, identity->serial_low, moved.ip, gateway, mask,
+                                      progress);
                 });
             };
             break;
@@ -364,13 +433,42 @@ int Run(const Options& options, std::ostream& out, std::ostream& err, const Envi
             return BadArguments(err, "run", "no operation given");
     }
 
+    BatchRunner::Start identify_then_start = [&](const Deal& deal, int i, const Reports& reports) {
+        deal->PostJob([identity = identities[i], target = targets[i], reports] {
+            if (KpLPRClient_GetHwInfoEx(target.ip.c_str(), target.port, identity.get()) != 0) {
+                std::memset(identity.get(), 0, sizeof(KPLPRC_HWINFO_EX));
+            }
+            reports.identify(identity->serial);
+        });
+        start(deal, i, reports);
+    };
+
     std::vector<std::string> ips;
     ips.reserve(targets.size());
     for (const Target& target : targets) ips.push_back(target.ip);
+    const std::string folder =
+        options.reports.empty() ? report::ReportsFolderBesideDeviceList() : options.reports;
+    std::shared_ptr<report::BatchReport> batch_report =
+        report::BatchReport::Start(folder, options.operation_name, ReportArguments(options));
+    if (!batch_report) err << "kpdevicetool-cli: cannot write a batch report in \"" << folder << "\"\n";
+
     ProgressPrinter printer(out, ips, env.terminal);
     BatchRunner runner(KindOf(options.operation));
-    runner.Run(static_cast<int>(targets.size()), options.parallel, start, printer);
+    if (batch_report) {
+        ReportRecorder recorder(batch_report, ips);
+        ObserverPair both(printer, recorder);
+        runner.Run(static_cast<int>(targets.size()), options.parallel, identify_then_start, both);
+    } else {
+        runner.Run(static_cast<int>(targets.size()), options.parallel, identify_then_start, printer);
+    }
     printer.Summary();
+    if (batch_report) {
+        if (batch_report->Flush()) {
+            out << "report: " << batch_report->path() << '\n';
+        } else {
+            err << "kpdevicetool-cli: the batch report " << batch_report->path() << " could not be saved\n";
+        }
+    }
     return printer.failed() == 0 ? kExitOk : kExitFailed;
 }
 

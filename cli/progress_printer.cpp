@@ -14,7 +14,7 @@ constexpr int kUpgradeRunning = 2;
 }  // namespace
 
 ProgressPrinter::ProgressPrinter(std::ostream& out, std::vector<std::string> ips, bool terminal)
-    : out_(out), ips_(std::move(ips)), percent_(ips_.size(), -1), notes_(ips_.size()), terminal_(terminal) {}
+    : out_(out), ips_(std::move(ips)), percent_(ips_.size(), -1), terminal_(terminal) {}
 
 void ProgressPrinter::Line(const std::string& text) {
     if (terminal_ && status_shown_) out_ << "\r\x1b[K";
@@ -64,16 +64,14 @@ void ProgressPrinter::OnUpgradeProgress(int camera, int state, int percent) {
     if (shown >= 0) Line(ips_[camera] + " 正在升级 " + std::to_string(shown) + "%");
 }
 
-void ProgressPrinter::SetNote(int camera, const std::string& note) { notes_[camera] = note; }
-
-void ProgressPrinter::OnFinish(int camera, const std::string& text, const FinalResult& result) {
+void ProgressPrinter::OnFinish(int camera, bool /*ok*/, const std::string& text, const FinalResult& result) {
     --running_;
     percent_[camera] = -1;
     (result.ok ? succeeded_ : failed_)++;
     std::string line = ips_[camera] + " " + result.status;
     // The failure's own text says why; a success ends with "完成", which says nothing more.
-    if (!result.ok && !text.empty()) line += " (" + text + ")";
-    if (!notes_[camera].empty()) line += ", " + notes_[camera];
+    if (text != "完成" && !text.empty()) line += " (" + text + ")";
+    if (!result.verification.empty()) line += ", " + result.verification;
     Line(line);
     DrawStatus(true);
 }

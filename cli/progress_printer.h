@@ -2,7 +2,8 @@
 //
 // Plain (a pipe or a file): one line "<ip> <text>" per report as it arrives, the upgrade
 // percentage whenever it changes, then "<ip> <final text>" per camera and the summary
-// "N succeeded, M failed".
+// "N succeeded, M failed". A final line ends with the check after the operation where one was
+// made ("升级成功, verified").
 // Terminal: one line per camera as it ends, under a status line that is redrawn in place (bar,
 // counts, and the average percentage of running upgrades), then the same summary.
 #pragma once
@@ -23,10 +24,8 @@ public:
     void OnStart(int camera) override;
     void OnStep(int camera, bool ok, const std::string& text) override;
     void OnUpgradeProgress(int camera, int state, int percent) override;
-    void OnFinish(int camera, const std::string& text, const FinalResult& result) override;
+    void OnFinish(int camera, bool ok, const std::string& text, const FinalResult& result) override;
 
-    // Something to add to a camera's final line (verification), set before its OnFinish.
-    void SetNote(int camera, const std::string& note);
     // Clears the status line and prints the summary.
     void Summary();
 
@@ -40,7 +39,6 @@ private:
     std::ostream& out_;
     std::vector<std::string> ips_;
     std::vector<int> percent_;  // -1: not upgrading
-    std::vector<std::string> notes_;
     bool terminal_;
     int running_ = 0;
     int succeeded_ = 0;
