@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace cli {
@@ -43,6 +44,62 @@ struct Mailbox {
     }
 };
 
+// Joins the workers of ended cameras on threads of its own, several at once: a thousand cameras
+// end within moments of each other, and joining them one by one on the thread that shows the
+// reports would hold up the last cameras' reports by the time of a thousand thread exits.
+class Reaper {
+public:
+    static constexpr int kThreads = 8;
+
+    Reaper() {
+        for (int i = 0; i < kThreads; ++i) threads_.emplace_back([this] { Loop(); });
+    }
+    ~Reaper() { Finish(); }
+
+    void Add(std::shared_ptr<factory::dealmodule> deal) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            deals_.push_back(std::move(deal));
+        }
+        wake_.notify_one();
+    }
+    // Returns when every worker added has been joined.
+    void Finish() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& thread : threads_)
+            if (thread.joinable()) thread.join();
+        // Without threads (the system refused them) the joins happen here.
+        for (auto& deal : deals_) deal->StopWorker();
+        deals_.clear();
+    }
+
+private:
+    void Loop() {
+        for (;;) {
+            std::shared_ptr<factory::dealmodule> deal;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [this] { return closing_ || !deals_.empty(); });
+                if (deals_.empty()) return;
+                deal = std::move(deals_.front());
+                deals_.pop_front();
+            }
+            // Returns once the job (a logout after a failure) has returned.
+            deal->StopWorker();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::shared_ptr<factory::dealmodule>> deals_;
+    bool closing_ = false;
+    std::vector<std::thread> threads_;
+};
+
 }  // namespace
 
 FinalResult FinalStatus(ResultKind kind, bool ok, const std::string& text) {
@@ -78,6 +135,7 @@ int BatchRunner::Run(int count, int parallel, const Start& start, BatchObserver&
         std::string text;
     };
     std::vector<Check> checks(static_cast<size_t>(count));
+    Reaper reaper;
     int next = 0, running = 0, finished = 0, succeeded = 0;
 
     auto finish = [&](int camera, bool ok, const std::string& text) {
@@ -93,11 +151,7 @@ int BatchRunner::Run(int count, int parallel, const Start& start, BatchObserver&
         }
         if (result.ok) ++succeeded;
         observer.OnFinish(camera, ok, text, result);
-        if (deals[camera]) {
-            // Joins the worker once its job (a logout after a failure) has returned.
-            deals[camera]->StopWorker();
-            deals[camera].reset();
-        }
+        if (deals[camera]) reaper.Add(std::move(deals[camera]));
     };
     auto launch = [&](int camera) {
         ++running;
@@ -149,6 +203,7 @@ int BatchRunner::Run(int count, int parallel, const Start& start, BatchObserver&
             }
         }
     }
+    reaper.Finish();
     return succeeded;
 }
 
