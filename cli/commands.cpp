@@ -433,14 +433,23 @@ int Run(const Options& options, std::ostream& out, std::ostream& err, const Envi
             return BadArguments(err, "run", "no operation given");
     }
 
+    // The operation is started from the worker once the camera has answered: a camera that does
+    // not answer at all fails at once instead of waiting out the connect time-out a second time
+    // at the login.
     BatchRunner::Start identify_then_start = [&](const Deal& deal, int i, const Reports& reports) {
-        deal->PostJob([identity = identities[i], target = targets[i], reports] {
+        deal->PostJob([deal, i, identity = identities[i], target = targets[i], reports, &start] {
             if (KpLPRClient_GetHwInfoEx(target.ip.c_str(), target.port, identity.get()) != 0) {
+                const bool silent = KpLPRClient_GetLastError() == KPLPRC_ERR_TIMEOUT;
                 std::memset(identity.get(), 0, sizeof(KPLPRC_HWINFO_EX));
+                if (silent) {
+                    reports.identify(std::string());
+                    reports.progress(false, "设备无应答");
+                    return;
+                }
             }
             reports.identify(identity->serial);
+            start(deal, i, reports);
         });
-        start(deal, i, reports);
     };
 
     std::vector<std::string> ips;

@@ -55,7 +55,7 @@ TEST_F(CliCommands, RebootShowsTheRowTextsRunsDuplicatesOnceAndFailsWhenAnyCamer
     const std::vector<std::string> lines = Lines(result.out);
     EXPECT_TRUE(Contains(lines, "192.168.1.100 开始重启设备")) << result.out;
     EXPECT_TRUE(Contains(lines, "192.168.1.100 设置成功")) << result.out;
-    EXPECT_TRUE(Contains(lines, "192.168.1.104 设置失败 (设备登陆失败)")) << result.out;
+    EXPECT_TRUE(Contains(lines, "192.168.1.104 设置失败 (设备无应答)")) << result.out;
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ("1 succeeded, 1 failed", lines[lines.size() - 2]);
     const std::string prefix = "report: reports/reboot_";
