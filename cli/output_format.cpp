@@ -34,9 +34,10 @@ std::string CsvField(const std::string& text) {
 void WriteTable(std::ostream& out, const Table& table, Format format) {
     const size_t columns = table.columns.size();
     if (format == Format::Json) {
-        nlohmann::json array = nlohmann::json::array();
+        // Keys in column order, as the text and CSV forms show them.
+        nlohmann::ordered_json array = nlohmann::ordered_json::array();
         for (const auto& row : table.rows) {
-            nlohmann::json object = nlohmann::json::object();
+            nlohmann::ordered_json object = nlohmann::ordered_json::object();
             for (size_t c = 0; c < columns && c < row.size(); ++c) {
                 const bool number = c < table.numeric.size() && table.numeric[c] && !row[c].empty();
                 if (number) {
@@ -48,7 +49,7 @@ void WriteTable(std::ostream& out, const Table& table, Format format) {
             array.push_back(std::move(object));
         }
         // Names of cameras may not be valid UTF-8; replaced rather than refused.
-        out << array.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        out << array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
         return;
     }
     if (format == Format::Csv) {
