@@ -159,7 +159,7 @@ int BatchRunner::Run(int count, int parallel, const Start& start, BatchObserver&
         Deal deal = std::make_shared<factory::dealmodule>();
         if (!deal->InitModules(1)) {
             // No worker: the camera fails without being touched, like a row the window could not start.
-            finish(camera, false, std::string());
+            finish(camera, false, "无法创建线程");
             return;
         }
         deals[camera] = deal;
