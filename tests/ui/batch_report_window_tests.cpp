@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -200,4 +201,18 @@ TEST_F(BatchReportWindowTest, AnAddressChangeIsVerifiedAtTheNewAddress) {
     EXPECT_EQ(row[kFinal], "设置成功");
     EXPECT_EQ(row[3], "ip=192.168.3.50 mask=255.255.0.0 gateway=192.168.0.1");
     EXPECT_EQ(row[kVerification], "verified");
+}
+
+TEST_F(BatchReportWindowTest, ABatchWhoseReportCannotBeWrittenStillRuns) {
+    // A file where the reports folder should be.
+    QFile blocker(dir_.path() + "/reports");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    fillSearchList();
+    window_->passwordEdit()->setText("admin");
+    DeviceTableWidget* search = window_->searchList();
+    const int row = rowOf(search, "192.168.1.100");
+    tick(search, {row});
+    window_->onButtonTimeClicked();
+    EXPECT_TRUE(waitForStatus(search, row, QStringLiteral("设置成功")));
 }
