@@ -89,7 +89,7 @@ public:
     bool AddStored(std::string* error) {
         for (const auto& entry : stored_order_) {
             std::uint32_t address = 0;
-            if (!factory::ParseIpv4(entry, &address)) continue;  // reported by the caller's list
+            if (!factory::ParseIpv4(entry, &address)) continue;  // a stored row without a usable address
             if (!AddAddress(address, error)) return false;
         }
         return true;
@@ -106,17 +106,17 @@ private:
 
 }  // namespace
 
-bool ExpandTargets(const std::string& spec, const std::vector<Target>& stored, const DefaultLogin& login,
+bool ExpandTargets(const std::string& list, const std::vector<Target>& stored, const DefaultLogin& login,
                    const ReadTextFile& read_file, std::vector<Target>* targets, std::string* error) {
     std::vector<Target> result;
     Collector collector(stored, login, &result);
     for (const Target& target : stored) collector.stored_order_.push_back(target.ip);
 
     size_t start = 0;
-    while (start <= spec.size()) {
-        size_t comma = spec.find(',', start);
-        if (comma == std::string::npos) comma = spec.size();
-        const std::string item = Trim(spec.substr(start, comma - start));
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        if (comma == std::string::npos) comma = list.size();
+        const std::string item = Trim(list.substr(start, comma - start));
         start = comma + 1;
         if (item.empty()) {
             *error = "--targets has an empty item";

@@ -37,7 +37,7 @@ using ReadTextFile = std::function<bool(const std::string& path, std::string* te
 // At most this many targets: a range typed wrong must not start a batch on a whole network.
 constexpr size_t kMaxTargets = 65536;
 
-bool ExpandTargets(const std::string& spec, const std::vector<Target>& stored, const DefaultLogin& login,
+bool ExpandTargets(const std::string& list, const std::vector<Target>& stored, const DefaultLogin& login,
                    const ReadTextFile& read_file, std::vector<Target>* targets, std::string* error);
 
 }  // namespace cli

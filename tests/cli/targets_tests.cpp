@@ -23,11 +23,11 @@ struct Expanded {
     std::string error;
 };
 
-Expanded Expand(const std::string& spec, const std::vector<Target>& stored = {},
+Expanded Expand(const std::string& list, const std::vector<Target>& stored = {},
                 const std::map<std::string, std::string>& files = {}) {
     Expanded result;
     result.ok = cli::ExpandTargets(
-        spec, stored, kLogin,
+        list, stored, kLogin,
         [&files](const std::string& path, std::string* text) {
             const auto found = files.find(path);
             if (found == files.end()) return false;
@@ -80,13 +80,13 @@ TEST(Targets, FileListsAddressesAndRangesWithComments) {
 
 TEST(Targets, RefusesWhatNamesNoCameraClearly) {
     const std::map<std::string, std::string> files = {{"empty.txt", "# nothing\n"}};
-    for (const std::string spec :
+    for (const std::string list :
          {"192.168.1", "192.168.1.40-10", "192.168.1.10-256", "192.168.1.1,,192.168.1.2", "@everything",
           "@file:missing.txt", "@file:empty.txt", "10.0.0.0-10.2.0.0", "192.168.1.1-x", "@stored"}) {
-        const Expanded expanded = Expand(spec, {}, files);
-        EXPECT_FALSE(expanded.ok) << spec;
-        EXPECT_FALSE(expanded.error.empty()) << spec;
-        EXPECT_TRUE(expanded.targets.empty()) << spec;
+        const Expanded expanded = Expand(list, {}, files);
+        EXPECT_FALSE(expanded.ok) << list;
+        EXPECT_FALSE(expanded.error.empty()) << list;
+        EXPECT_TRUE(expanded.targets.empty()) << list;
     }
 }
 
