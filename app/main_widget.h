@@ -133,11 +133,13 @@ private:
     // The common loop: one job per ticked device of the visible list, in list order, each row
     // set to `status_at_start` first (none when negative). `start` posts the operation; it is
     // given the job, the device, its index, its login and the reporter of its row. A job that
-    // cannot be initialised ends the loop.
+    // cannot be initialised ends the loop. The batch writes a report named after `operation`
+    // (with `arguments`, never a password) holding every started camera.
     using StartJob =
         std::function<void(const std::shared_ptr<factory::dealmodule>& deal, const DeviceInfo& device,
                            int index, const Login& login, const RowReporter& reporter)>;
-    void dispatch(int status_at_start, RowReporter::Kind kind, const StartJob& start);
+    void dispatch(int status_at_start, RowReporter::Kind kind, const char* operation,
+                  const std::string& arguments, const StartJob& start);
 
     TitleWidget* title_widget_ = nullptr;
     DeviceTableWidget* device_table_widget_ = nullptr;

@@ -1,12 +1,16 @@
 // The dispatch slots of MainWidget: each turns a confirmed panel into one device job per ticked
 // device of the visible list and returns at once. Reports come back through RowReporter.
 #include <QDateTime>
+#include <QFile>
 #include <QLineEdit>
 #include <QStackedLayout>
 #include <QTextCodec>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
+#include "batch_report.h"
+#include "batch_verify.h"
 #include "databasemanager.h"
 #include "dealmodule.h"
 #include "device_table_widget.h"
@@ -29,6 +33,27 @@ std::string toGb2312(const QString& path) {
     return std::string(encoded.constData());  // up to the first NUL
 }
 
+// The batch's report beside the device list; a batch without one still runs.
+std::shared_ptr<report::BatchReport> startReport(const char* operation, const std::string& arguments) {
+    auto batch = report::BatchReport::Start(report::ReportsFolderBesideDeviceList(), operation, arguments);
+    if (!batch) {
+        KPES_LOG(kpes::LS_WARNING) << "batch runs without a report: " << operation;
+    }
+    return batch;
+}
+
+RowReporter::ReportRow reportRow(const std::shared_ptr<report::BatchReport>& batch,
+                                 const DeviceInfo& device) {
+    if (!batch) return {};
+    // Cameras added by address alone have no serial number yet.
+    const bool serial_known = device.serial_high != 0 || device.serial_low != 0;
+    const std::string serial =
+        serial_known ? serialNumberText(device.serial_high, device.serial_low).toStdString() : std::string();
+    return {batch, batch->AddCamera(device.ip_addr, serial)};
+}
+
+std::string utf8(const QString& text) { return text.toUtf8().toStdString(); }
+
 }  // namespace
 
 MainWidget::Login MainWidget::loginFor(const DeviceInfo& device) const {
@@ -36,9 +61,12 @@ MainWidget::Login MainWidget::loginFor(const DeviceInfo& device) const {
     return {user_edit_->text().toUtf8().toStdString(), password_edit_->text().toUtf8().toStdString()};
 }
 
-void MainWidget::dispatch(int status_at_start, RowReporter::Kind kind, const StartJob& start) {
+void MainWidget::dispatch(int status_at_start, RowReporter::Kind kind, const char* operation,
+                          const std::string& arguments, const StartJob& start) {
     DeviceTableWidgetBase* list = visibleList();
     const std::vector<DeviceInfo> devices = list->getSelectedDevices();
+    if (devices.empty()) return;
+    const std::shared_ptr<report::BatchReport> batch = startReport(operation, arguments);
     size_t started = 0;
     for (; started < devices.size(); ++started) {
         const DeviceInfo& device = devices[started];
@@ -46,7 +74,7 @@ void MainWidget::dispatch(int status_at_start, RowReporter::Kind kind, const Sta
         // The devices after one that cannot be started are left alone; those before keep running.
         if (!deal->InitModules(1)) break;
         start(deal, device, static_cast<int>(started), loginFor(device),
-              RowReporter(ui_job_queue_, list, device.row, deal, kind));
+              RowReporter(ui_job_queue_, list, device.row, deal, kind, reportRow(batch, device)));
     }
     // Every job is posted before the rows are restyled, so the last camera does not wait for the
     // first rows' repolish. Reports run on this thread after the slot returns, so each row still
@@ -59,9 +87,30 @@ void MainWidget::dispatch(int status_at_start, RowReporter::Kind kind, const Sta
 void MainWidget::onButtonUpdateClicked(QString path) {
     std::fputs("1:update \n", stdout);
     const std::string firmware = toGb2312(path);
-    dispatch(-1, RowReporter::Kind::Upgrade,
+    // The package's header is read with this system's file names, not the library's code page.
+    const std::string package = QFile::encodeName(path).toStdString();
+    dispatch(-1, RowReporter::Kind::Upgrade, "upgrade", utf8(path),
              [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
                  const RowReporter& reporter) {
+                 const RowReporter::ReportRow& row = reporter.reportRow();
+                 if (row.report) {
+                     const factory::dealmodule::LoginData camera{device.ip_addr, device.port, login.user,
+                                                                 login.password};
+                     auto before = std::make_shared<std::string>();
+                     // On the same worker before the upgrade: the version the upgrade replaces.
+                     deal->PostJob([camera, before, row] {
+                         std::string why;
+                         factory::ReadFirmwareVersion(camera, before.get(), &why);
+                         row.report->SetFirmware(row.id, *before, std::string());
+                     });
+                     reporter.setVerification([camera, package, before, row] {
+                         std::string after;
+                         const factory::Verification verification =
+                             factory::VerifyUpgrade(camera, package, *before, &after);
+                         row.report->SetFirmware(row.id, *before, after);
+                         return verification.text;
+                     });
+                 }
                  deal->Upgrade(device.ip_addr, device.port, login.user, login.password, firmware,
                                reporter.progress(), reporter.upgradeProgress());
              });
@@ -70,7 +119,7 @@ void MainWidget::onButtonUpdateClicked(QString path) {
 void MainWidget::onButtonIpcClicked(QString path) {
     std::fputs("1:update \n", stdout);
     const std::string file = toGb2312(path);
-    dispatch(-1, RowReporter::Kind::Setting,
+    dispatch(-1, RowReporter::Kind::Setting, "import_config", utf8(path),
              [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
                  const RowReporter& reporter) {
                  deal->ImportParam(device.ip_addr, device.port, login.user, login.password, file,
@@ -80,7 +129,8 @@ void MainWidget::onButtonIpcClicked(QString path) {
 
 void MainWidget::onButtonSetPasswordClicked(QString password) {
     const std::string new_password = password.toUtf8().toStdString();
-    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+    // The new password stays out of the report.
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting, "password", std::string(),
              [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
                  const RowReporter& reporter) {
                  deal->SetPassword(device.ip_addr, device.port, login.user, login.password, new_password,
@@ -93,21 +143,34 @@ void MainWidget::onButtonNetworkClicked(QString ip, int port, QString mask, QStr
     const std::string gateway = geteway.toUtf8().toStdString();
     const std::string netmask = mask.toUtf8().toStdString();
     DeviceTableWidgetBase* list = visibleList();
+    const std::string arguments = "ip=" + utf8(ip) + " mask=" + netmask + " gateway=" + gateway;
     uint32_t first = 0;
     if (!factory::ParseIpv4(ip.toUtf8().toStdString(), &first)) {
         // An incomplete address would send cameras to addresses nobody typed.
-        for (const DeviceInfo& device : list->getSelectedDevices())
+        const std::vector<DeviceInfo> devices = list->getSelectedDevices();
+        const std::shared_ptr<report::BatchReport> batch =
+            devices.empty() ? nullptr : startReport("network", arguments);
+        for (const DeviceInfo& device : devices) {
             list->setRowStatus(device.row, DEVICE_STATUS_SET_FAILED, 0);
+            const RowReporter::ReportRow row = reportRow(batch, device);
+            if (row.report) row.report->Finish(row.id, g_device_status_text[DEVICE_STATUS_SET_FAILED], "");
+        }
         return;
     }
-    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
-             [&](const Deal& deal, const DeviceInfo& device, int index, const Login&,
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting, "network", arguments,
+             [&](const Deal& deal, const DeviceInfo& device, int index, const Login& login,
                  const RowReporter& reporter) {
                  uint32_t address = 0;
                  if (!factory::AddIpv4(first, static_cast<uint32_t>(index), &address)) {
                      // Past 255.255.255.255 there is no next address to give.
                      reporter.progress()(false, std::string());
                      return;
+                 }
+                 if (reporter.reportRow().report) {
+                     // The camera should answer at its new address to the login its row used.
+                     const factory::dealmodule::LoginData moved{factory::FormatIpv4(address), device.port,
+                                                                login.user, login.password};
+                     reporter.setVerification([moved] { return factory::VerifyAddress(moved).text; });
                  }
                  deal->PostJob([deal, serial_high = device.serial_high, serial_low = device.serial_low,
                                 address = factory::FormatIpv4(address), gateway, netmask,
@@ -118,7 +181,8 @@ void MainWidget::onButtonNetworkClicked(QString ip, int port, QString mask, QStr
 }
 
 void MainWidget::onButtonFactoryClicked(int index) {
-    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+    const std::string kind = index == 0 ? "partial" : index == 1 ? "full" : std::to_string(index);
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting, "restore", kind,
              [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
                  const RowReporter& reporter) {
                  deal->Restore(device.ip_addr, device.port, login.user, login.password,
@@ -127,7 +191,7 @@ void MainWidget::onButtonFactoryClicked(int index) {
 }
 
 void MainWidget::onButtonTimeClicked() {
-    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting, "time", std::string(),
              [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
                  const RowReporter& reporter) {
                  deal->SetTime(device.ip_addr, device.port, login.user, login.password, reporter.progress());
@@ -137,7 +201,7 @@ void MainWidget::onButtonTimeClicked() {
 void MainWidget::onButtonRebootClicked() {
     DeviceTableWidgetBase* list = visibleList();
     const int status_at_start = DEVICE_STATUS_SETTING;
-    dispatch(-1, RowReporter::Kind::Setting,
+    dispatch(-1, RowReporter::Kind::Setting, "reboot", std::string(),
              [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
                  const RowReporter& reporter) {
                  KPES_LOG(kpes::LS_WARNING) << "开始重启设备: " << device.ip_addr << "index:" << device.row;
@@ -151,7 +215,13 @@ void MainWidget::onButtonUserUploadClick(bool enable_logo, QString path_logo, bo
     const std::string logo = toGb2312(path_logo);
     const std::string bg = toGb2312(path_bg);
     const std::string css = toGb2312(path_css);
-    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting,
+    std::string arguments;
+    for (const auto& [enabled, name, file] :
+         {std::make_tuple(enable_logo, "logo", path_logo), std::make_tuple(enable_bg, "background", path_bg),
+          std::make_tuple(enable_css, "css", path_css)}) {
+        if (enabled) arguments += (arguments.empty() ? "" : " ") + std::string(name) + "=" + utf8(file);
+    }
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting, "upload", arguments,
              [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
                  const RowReporter& reporter) {
                  deal->Upload(device.ip_addr, device.port, login.user, login.password, enable_logo, logo,
@@ -219,7 +289,8 @@ void MainWidget::onButtonOutputConifgclicked(KP_PARAM_IMPORT_ABILITY_V2 ability)
     // The job reads its own copy: a later export may change the window's selection while this
     // one still runs.
     auto selection = std::make_shared<const KP_PARAM_IMPORT_ABILITY_V2>(*export_selection_);
-    RowReporter reporter(ui_job_queue_, list, device.row, deal, RowReporter::Kind::Export);
+    RowReporter reporter(ui_job_queue_, list, device.row, deal, RowReporter::Kind::Export,
+                         reportRow(startReport("export_config", file), device));
     deal->ExportParam(device.ip_addr, device.port, login.user, login.password, selection.get(), file,
                       [selection, progress = reporter.progress()](bool ok, const std::string& text) {
                           return progress(ok, text);

@@ -61,6 +61,10 @@ const StatusMenuEntry kStatusMenu[] = {
     {"升级失败", DEVICE_STATUS_UPDATE_FAILED},
     {"导出成功", DEVICE_STATUS_EXPORT_SUCCESS},
     {"导出失败", DEVICE_STATUS_EXPORT_FAILED},
+    // Every other way a batch can fail, so that the failed cameras of any batch can be shown,
+    // ticked and tried again.
+    {"升级取消", DEVICE_STATUS_UPDATE_CANCEL},
+    {"设置失败", DEVICE_STATUS_SET_FAILED},
 };
 
 }  // namespace

@@ -11,10 +11,11 @@ const char kDone[] = "完成";
 }  // namespace
 
 RowReporter::RowReporter(UiJobQueuePtr queue, DeviceTableWidgetBase* list, int row,
-                         std::shared_ptr<factory::dealmodule> deal, Kind kind)
+                         std::shared_ptr<factory::dealmodule> deal, Kind kind, ReportRow report_row)
     : target_(std::make_shared<const Target>(
           Target{std::move(queue), list, list ? list->statusCell(row) : nullptr, row, kind})),
-      deal_(std::move(deal)) {}
+      deal_(std::move(deal)),
+      log_(std::make_shared<Log>(Log{std::move(report_row), nullptr, -1})) {}
 
 void RowReporter::Target::setStatus(DeviceStatus status, int value) const {
     if (!list || !cell) return;
@@ -57,9 +58,16 @@ DeviceStatus RowReporter::upgradeStatus(int state) {
 }
 
 factory::dealmodule::ProgressCallback RowReporter::progress() const {
-    return [target = target_, deal = deal_](bool ok, const std::string& text) {
+    return [target = target_, deal = deal_, log = log_](bool ok, const std::string& text) {
+        report::BatchReport* report = log->row.report.get();
+        if (report) report->Step(log->row.id, ok, text);
         if (ok && text != kDone) return true;
         const DeviceStatus status = finalStatus(target->kind, ok, text);
+        if (report) {
+            const bool success = deviceStatusClass(status) == DeviceStatusClass::Success;
+            const std::string verification = success && log->verify ? log->verify() : std::string();
+            report->Finish(log->row.id, g_device_status_text[status], verification);
+        }
         target->queue->postJob([target, deal, status]() mutable {
             target->setStatus(status, 0);
             // The join comes one turn of the event loop later: by then the worker has left its
@@ -75,9 +83,16 @@ factory::dealmodule::ProgressCallback RowReporter::progress() const {
 }
 
 factory::dealmodule::UpgradeProgressCallback RowReporter::upgradeProgress() const {
-    // Only the target: holding the job here as well would add nothing to what progress() holds.
-    return [target = target_](int state, int percent) {
+    // No job: holding it here as well would add nothing to what progress() holds.
+    return [target = target_, log = log_](int state, int percent) {
         const DeviceStatus status = upgradeStatus(state);
+        // The report keeps each change of status, not every percentage of the write.
+        if (log->row.report && log->last_upgrade_status != status) {
+            log->last_upgrade_status = status;
+            log->row.report->Step(
+                log->row.id, deviceStatusClass(status) != DeviceStatusClass::Failure,
+                std::string(g_device_status_text[status]) + " " + std::to_string(percent) + "%");
+        }
         target->queue->postJob([target, status, percent] { target->setStatus(status, percent); });
     };
 }

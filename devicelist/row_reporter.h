@@ -12,12 +12,18 @@
 // The row is followed by its status cell, not its index: discovery keeps inserting rows while a
 // batch runs (a restarted camera answers again), and a refresh empties the list. A report whose
 // row is gone is dropped.
+//
+// With a batch report, every report (the dropped steps too) is also a step of the camera's row
+// there, and the final one ends that row with the status text the row gets, after the check set
+// by setVerification has run on the worker thread.
 #pragma once
 
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "batch_report.h"
 #include "dealmodule.h"
 #include "device_table_widget_base.h"
 #include "deviceinfo.h"
@@ -33,11 +39,25 @@ public:
         Upgrade,  // "升级成功" when the text is "完成", else "升级失败"
     };
 
+    // The batch's report and the camera's row in it; no report when `report` is null.
+    struct ReportRow {
+        std::shared_ptr<report::BatchReport> report;
+        int id;  // meaningful only with a report
+    };
+    // Runs on the worker thread when the final report is a success, before the row's final UI
+    // job is posted (that job joins the worker); returns the report's verification text.
+    using Verification = std::function<std::string()>;
+
     RowReporter(UiJobQueuePtr queue, DeviceTableWidgetBase* list, int row,
-                std::shared_ptr<factory::dealmodule> deal, Kind kind);
+                std::shared_ptr<factory::dealmodule> deal, Kind kind, ReportRow report_row = ReportRow());
 
     factory::dealmodule::ProgressCallback progress() const;
     factory::dealmodule::UpgradeProgressCallback upgradeProgress() const;
+
+    const ReportRow& reportRow() const { return log_->row; }
+    // Shared with the callbacks already handed out; set it before the job is posted. Without a
+    // report there is nothing to verify for, and it is never run.
+    void setVerification(Verification verify) const { log_->verify = std::move(verify); }
 
     static DeviceStatus finalStatus(Kind kind, bool ok, const std::string& text);
     static DeviceStatus upgradeStatus(int state);
@@ -52,6 +72,14 @@ private:
         // User-interface thread: the row's status through the list, if the row is still there.
         void setStatus(DeviceStatus status, int value) const;
     };
+    // Held by the worker's callbacks only, never by a UI job: the report's last reference then
+    // goes on a worker thread, and its final save never holds up the user-interface thread.
+    struct Log {
+        ReportRow row;
+        Verification verify;
+        int last_upgrade_status = -1;  // worker thread only
+    };
     std::shared_ptr<const Target> target_;
     std::shared_ptr<factory::dealmodule> deal_;
+    std::shared_ptr<Log> log_;
 };

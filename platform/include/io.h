@@ -12,3 +12,12 @@
 // _S_IREAD and _S_IWRITE give the owner's permissions; nobody else gets any (the files it is
 // used on hold passwords).
 int _chmod(const char* filename, int pmode);
+
+// Non-zero when the file descriptor is a terminal (1: standard output).
+int _isatty(int fd);
+
+// Descriptors as the C run-time numbers them (0 input, 1 output, 2 error).
+int _dup(int fd);
+int _dup2(int fd1, int fd2);
+// Bytes written, or -1.
+int _write(int fd, const void* buffer, unsigned int count);

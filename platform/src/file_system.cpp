@@ -209,3 +209,16 @@ int _chmod(const char* filename, int pmode) {
     const mode_t mode = ((pmode & _S_IREAD) ? S_IRUSR : 0) | ((pmode & _S_IWRITE) ? S_IWUSR : 0);
     return ::chmod(slashes(filename).c_str(), mode);
 }
+
+int _isatty(int fd) { return ::isatty(fd); }
+
+int _dup(int fd) { return ::dup(fd); }
+
+int _dup2(int fd1, int fd2) { return ::dup2(fd1, fd2) < 0 ? -1 : 0; }
+
+int _write(int fd, const void* buffer, unsigned int count) {
+    for (;;) {
+        const ssize_t written = ::write(fd, buffer, count);
+        if (written >= 0 || errno != EINTR) return static_cast<int>(written);
+    }
+}

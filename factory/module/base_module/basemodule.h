@@ -22,10 +22,10 @@ public:
     basemodule(const basemodule&) = delete;
     basemodule& operator=(const basemodule&) = delete;
 
-protected:
-    // Attempts to reach a restarting camera again, 1 s apart.
+    // Attempts to reach a restarting camera again, 1 s apart (also the checks after a batch).
     static constexpr int kAvailabilityAttempts = 80;
 
+protected:
     // Reads the camera clock until it answers, at most kAvailabilityAttempts times; true when it
     // answered. With log_attempts every failed attempt is logged with its number.
     bool WaitForDevice(bool log_attempts);

@@ -1,0 +1,118 @@
+// `kpdevicetool-cli run reboot` on 1,000 simulated cameras at once against one camera alone, in
+// process, at a time scale where one camera's reboot takes about 2 s. Figures:
+//   single_s           median wall time of `run reboot` on one camera (3 runs)
+//   batch_s            wall time of `run reboot` on 1,000 cameras (report saved included)
+//   batch_over_single  batch_s / single_s (target <= 1.05)
+//   peak_rss_mb        the process's peak resident memory (VmHWM) after the batch
+//   rss_before_mb      resident memory before the batch
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "RuDAVADO.h"
+#include "RuDAVADO_control.h"
+#include "commands.h"
+#include "ipv4.h"
+#include "kp_platform.h"
+
+namespace {
+
+constexpr int kCameras = 1000;
+constexpr double kTargetSeconds = 2.0;
+constexpr std::uint32_t kFirst = (10u << 24) | (3u << 16) | 1u;  // 10.3.0.1
+
+using Clock = std::chrono::steady_clock;
+
+bool LoadCameras() {
+    std::string json = "{\"cameras\": [";
+    for (int i = 0; i < kCameras; ++i) {
+        if (i > 0) json += ",";
+        json += "{\"model\": \"KP-LPR-V3\", \"ip\": \"" + factory::FormatIpv4(kFirst + i) +
+                "\", \"netmask\": \"255.0.0.0\", \"gateway\": \"10.255.255.254\", \"serial_low\": " +
+                std::to_string(90000 + i) + "}";
+    }
+    json += "]}";
+    return RuDAVADO_LoadScenarioText(json.c_str()) == 0;
+}
+
+long StatusKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::char_traits<char>::length(field));
+    }
+    return 0;
+}
+
+// Seconds of one `run reboot` on `targets`; -1 when a camera failed.
+double TimeReboot(const std::string& targets, const std::string& reports) {
+    std::ostringstream out, err;
+    cli::Environment env;
+    env.getenv = [](const char*) -> const char* { return nullptr; };
+    const auto start = Clock::now();
+    const int status = cli::RunCommandLine(
+        {"run", "reboot", "--targets", targets, "--password", "admin", "--reports", reports}, out, err, env);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (status != 0) {
+        std::fprintf(stderr, "run reboot failed (%d):\n%s%s", status, out.str().c_str(), err.str().c_str());
+        return -1;
+    }
+    return seconds;
+}
+
+double MedianSingle(const std::string& reports) {
+    std::vector<double> times;
+    for (int i = 0; i < 3; ++i) {
+        LoadCameras();
+        times.push_back(TimeReboot(factory::FormatIpv4(kFirst), reports));
+    }
+    std::sort(times.begin(), times.end());
+    return times[1];
+}
+
+}  // namespace
+
+int main() {
+    const std::string reports = (std::filesystem::temp_directory_path() / "kp_cli_reboot_bench").string();
+    KpLPRClient_Setup();
+    kp::setTimeScale(1);
+    RuDAVADO_SetTimeScale(1);
+    if (!LoadCameras()) return 1;
+    // One camera at scale 1 sets the scale at which it takes about 2 s.
+    const double at_one = MedianSingle(reports);
+    if (at_one <= 0) return 1;
+    const double scale = kTargetSeconds / at_one;
+    kp::setTimeScale(scale);
+    RuDAVADO_SetTimeScale(scale);
+
+    // A second pass: part of a run (the report's file) does not scale.
+    double single = MedianSingle(reports);
+    if (single <= 0) return 1;
+    kp::setTimeScale(scale * kTargetSeconds / single);
+    RuDAVADO_SetTimeScale(scale * kTargetSeconds / single);
+    const double final_scale = scale * kTargetSeconds / single;
+    single = MedianSingle(reports);
+    LoadCameras();
+    const long rss_before = StatusKb("VmRSS:");
+    const double batch =
+        TimeReboot(factory::FormatIpv4(kFirst) + "-" + factory::FormatIpv4(kFirst + kCameras - 1), reports);
+    const long peak = StatusKb("VmHWM:");
+    KpLPRClient_Cleanup();
+    std::error_code ignored;
+    std::filesystem::remove_all(reports, ignored);
+    if (single <= 0 || batch <= 0) return 1;
+
+    std::printf("time_scale         %.1f\n", final_scale);
+    std::printf("single_s           %.3f\n", single);
+    std::printf("batch_s            %.3f   (%d cameras)\n", batch, kCameras);
+    std::printf("batch_over_single  %.3f   (target <= 1.05)\n", batch / single);
+    std::printf("rss_before_mb      %.1f\n", rss_before / 1024.0);
+    std::printf("peak_rss_mb        %.1f\n", peak / 1024.0);
+    return 0;
+}

@@ -1,0 +1,66 @@
+// kpdevicetool-cli: scripted batches on the cameras of the local network, without a window.
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <streambuf>
+
+#include "RuDAVADO.h"
+#include "commands.h"
+
+namespace {
+
+// An output stream on a descriptor of its own.
+class DescriptorBuffer : public std::streambuf {
+public:
+    explicit DescriptorBuffer(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof(buffer_)); }
+    ~DescriptorBuffer() override { sync(); }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (sync() != 0) return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override {
+        const char* data = pbase();
+        while (data < pptr()) {
+            const int written = _write(fd_, data, static_cast<unsigned int>(pptr() - data));
+            if (written <= 0) return -1;
+            data += written;
+        }
+        setp(buffer_, buffer_ + sizeof(buffer_));
+        return 0;
+    }
+
+private:
+    int fd_;
+    char buffer_[4096];
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    cli::Environment env;
+    env.getenv = [](const char* name) -> const char* { return std::getenv(name); };
+
+    // The operation modules write debugging lines to standard output; a script reading ours must
+    // see only ours, so theirs go to standard error, beside the log lines.
+    std::fflush(stdout);
+    const int out_fd = _dup(1);
+    const bool own_output = out_fd >= 0 && _dup2(2, 1) == 0;
+    DescriptorBuffer buffer(own_output ? out_fd : 1);
+    std::ostream out(own_output ? static_cast<std::streambuf*>(&buffer) : std::cout.rdbuf());
+    env.terminal = _isatty(own_output ? out_fd : 1) != 0;
+
+    KpLPRClient_Setup();
+    const int status = cli::RunCommandLine(args, out, std::cerr, env);
+    out.flush();
+    KpLPRClient_Cleanup();
+    return status;
+}

@@ -1,0 +1,50 @@
+// What a batch shows while it runs.
+//
+// Plain (a pipe or a file): one line "<ip> <text>" per report as it arrives, the upgrade
+// percentage whenever it changes, then "<ip> <final text>" per camera and the summary
+// "N succeeded, M failed". A final line ends with the check after the operation where one was
+// made ("升级成功, verified").
+// Terminal: one line per camera as it ends, under a status line that is redrawn in place (bar,
+// counts, and the average percentage of running upgrades), then the same summary.
+#pragma once
+
+#include <chrono>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "batch_runner.h"
+
+namespace cli {
+
+class ProgressPrinter : public BatchObserver {
+public:
+    ProgressPrinter(std::ostream& out, std::vector<std::string> ips, bool terminal);
+
+    void OnStart(int camera) override;
+    void OnStep(int camera, bool ok, const std::string& text) override;
+    void OnUpgradeProgress(int camera, int state, int percent) override;
+    void OnFinish(int camera, bool ok, const std::string& text, const FinalResult& result) override;
+
+    // Clears the status line and prints the summary.
+    void Summary();
+
+    int succeeded() const { return succeeded_; }
+    int failed() const { return failed_; }
+
+private:
+    void Line(const std::string& text);
+    void DrawStatus(bool force);
+
+    std::ostream& out_;
+    std::vector<std::string> ips_;
+    std::vector<int> percent_;  // -1: not upgrading
+    bool terminal_;
+    int running_ = 0;
+    int succeeded_ = 0;
+    int failed_ = 0;
+    bool status_shown_ = false;
+    std::chrono::steady_clock::time_point last_draw_;
+};
+
+}  // namespace cli

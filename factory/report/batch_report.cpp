@@ -1,0 +1,317 @@
+#include "batch_report.h"
+
+#include <direct.h>
+#include <io.h>
+#include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "logging.h"
+#include "xlsbook/workbook_file.h"
+
+namespace report {
+
+const char* const BatchReport::kHeader[kColumns] = {
+    "address", "serial",       "operation",       "arguments",      "start",       "end",
+    "steps",   "final status", "firmware before", "firmware after", "verification"};
+
+namespace {
+
+const char kSheetName[] = "report";
+const char kStepSeparator[] = " | ";
+// Marks a failed step among the successful ones.
+const char kFailedStep[] = "✗ ";
+
+std::string two(int value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d", value % 100);
+    return text;
+}
+
+// "2026-12-08 05:23:19"
+std::string now_text() {
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    return std::to_string(t.wYear) + "-" + two(t.wMonth) + "-" + two(t.wDay) + " " + two(t.wHour) + ":" +
+           two(t.wMinute) + ":" + two(t.wSecond);
+}
+
+// "20261208_052319"
+std::string stamp_for_name() {
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    return std::to_string(t.wYear) + two(t.wMonth) + two(t.wDay) + "_" + two(t.wHour) + two(t.wMinute) +
+           two(t.wSecond);
+}
+
+bool make_folder(const std::string& path) {
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
+        const std::string prefix = path.substr(0, i);
+        if (_access(prefix.c_str(), 0) != 0 && _mkdir(prefix.c_str()) != 0 &&
+            _access(prefix.c_str(), 0) != 0) {
+            KPES_LOG(kpes::LS_ERROR) << "report folder cannot be made: " << prefix;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Operation names become part of a file name: keep them to characters every system accepts.
+std::string name_part(const std::string& operation) {
+    std::string out;
+    for (const char c : operation) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                           c == '-' || c == '_' || (c & 0x80);
+        out += plain ? c : '_';
+    }
+    return out.empty() ? "batch" : out;
+}
+
+// UTF-8 into a text cell; an empty text leaves the cell empty. Bytes that are not UTF-8 are
+// kept one per character rather than dropped.
+void put_text(xlsbook::WorksheetView* sheet, size_t row, size_t column, const std::string& text) {
+    if (text.empty()) return;
+    xlsbook::CellValue* cell = sheet->cell(row, column);
+    if (!cell) return;
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (units <= 0) {
+        cell->set_text(text.substr(0, xlsbook::kMaxTextLength));
+        return;
+    }
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], units);
+    std::u16string utf16(wide.begin(), wide.end());
+    if (utf16.size() > xlsbook::kMaxTextLength) {
+        size_t cut = xlsbook::kMaxTextLength;
+        // Never split a surrogate pair.
+        if (utf16[cut - 1] >= 0xD800 && utf16[cut - 1] < 0xDC00) --cut;
+        utf16.resize(cut);
+    }
+    cell->set_wide_text(utf16);
+}
+
+}  // namespace
+
+struct BatchReport::State {
+    struct Row {
+        std::string ip, serial, start, end, steps, final_status, before, after, verification;
+    };
+
+    std::string path;
+    std::string operation;
+    std::string arguments;
+
+    mutable std::mutex lock;        // guards everything below except `book`, `sheet` and `next_row`
+    std::condition_variable wake;   // the writer: rows have ended, a retry is asked for, or stop
+    std::condition_variable saved;  // Flush: a save has ended
+    std::unordered_map<int, Row> open;
+    std::deque<Row> ended;  // ended, not yet taken by the writer
+    int next_id = 0;
+    unsigned long long finished = 0;  // rows handed to Finish
+    unsigned long long written = 0;   // of those, rows that a completed save attempt included
+    bool retry = false;
+    bool saving = false;
+    bool last_ok = true;
+    bool stop = false;
+    int saves = 0;
+    double longest_ms = 0;
+
+    // The writer thread's alone once it runs.
+    xlsbook::WorkbookFile book;
+    xlsbook::WorksheetView* sheet = nullptr;
+    size_t next_row = 1;
+    std::thread writer;
+
+    bool save() {
+        const auto begin = std::chrono::steady_clock::now();
+        const bool ok = book.save_as(path);
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
+        std::lock_guard<std::mutex> guard(lock);
+        ++saves;
+        if (ms > longest_ms) longest_ms = ms;
+        return ok;
+    }
+
+    void put_row(const Row& row) {
+        if (next_row >= xlsbook::kMaxRows) {
+            KPES_LOG(kpes::LS_ERROR) << "report full, row left out: " << row.ip;
+            return;
+        }
+        const std::string* values[kColumns] = {&row.ip,     &row.serial, &operation,       &arguments,
+                                               &row.start,  &row.end,    &row.steps,       &row.final_status,
+                                               &row.before, &row.after,  &row.verification};
+        for (int column = 0; column < kColumns; ++column) put_text(sheet, next_row, column, *values[column]);
+        ++next_row;
+    }
+
+    void run() {
+        std::unique_lock<std::mutex> guard(lock);
+        for (;;) {
+            wake.wait(guard, [this] { return stop || retry || !ended.empty(); });
+            if (ended.empty() && !retry) return;  // stopping with nothing left
+            std::deque<Row> taken;
+            taken.swap(ended);
+            const unsigned long long through = finished;
+            retry = false;
+            saving = true;
+            guard.unlock();
+            for (const Row& row : taken) put_row(row);
+            taken.clear();
+            const bool ok = save();
+            if (!ok) {
+                KPES_LOG(kpes::LS_ERROR) << "report save failed: " << path;
+            }
+            guard.lock();
+            saving = false;
+            last_ok = ok;
+            written = through;
+            saved.notify_all();
+        }
+    }
+};
+
+BatchReport::BatchReport(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+std::shared_ptr<BatchReport> BatchReport::Start(const std::string& folder, const std::string& operation,
+                                                const std::string& arguments) {
+    if (folder.empty() || !make_folder(folder)) return nullptr;
+    auto state = std::make_unique<State>();
+    state->operation = operation;
+    state->arguments = arguments;
+
+    // The name is taken by creating the file, so two batches started in the same second (or two
+    // programs) never share a report.
+    const std::string base = folder + "/" + name_part(operation) + "_" + stamp_for_name();
+    for (int n = 1; state->path.empty(); ++n) {
+        if (n > 1000) {
+            KPES_LOG(kpes::LS_ERROR) << "no free report name: " << base;
+            return nullptr;
+        }
+        const std::string candidate = base + (n == 1 ? std::string() : "_" + std::to_string(n)) + ".xls";
+        const HANDLE file = CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            state->path = candidate;
+            break;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            KPES_LOG(kpes::LS_ERROR) << "report cannot be created: " << candidate << " (" << error << ")";
+            return nullptr;
+        }
+    }
+
+    state->sheet = state->book.add_worksheet(kSheetName);
+    for (int column = 0; column < kColumns; ++column) put_text(state->sheet, 0, column, kHeader[column]);
+    if (!state->save()) {
+        KPES_LOG(kpes::LS_ERROR) << "report cannot be written: " << state->path;
+        DeleteFileA(state->path.c_str());
+        return nullptr;
+    }
+    State* raw = state.get();
+    try {
+        state->writer = std::thread([raw] { raw->run(); });
+    } catch (const std::system_error&) {
+        KPES_LOG(kpes::LS_ERROR) << "report writer cannot start: " << state->path;
+        return nullptr;
+    }
+    return std::shared_ptr<BatchReport>(new BatchReport(std::move(state)));
+}
+
+BatchReport::~BatchReport() {
+    Flush();
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->stop = true;
+    }
+    state_->wake.notify_all();
+    if (state_->writer.joinable()) state_->writer.join();
+}
+
+const std::string& BatchReport::path() const { return state_->path; }
+
+int BatchReport::AddCamera(const std::string& ip, const std::string& serial) {
+    State::Row row;
+    row.ip = ip;
+    row.serial = serial;
+    row.start = now_text();
+    std::lock_guard<std::mutex> guard(state_->lock);
+    const int id = state_->next_id++;
+    state_->open.emplace(id, std::move(row));
+    return id;
+}
+
+void BatchReport::Step(int id, bool ok, const std::string& text) {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    const auto found = state_->open.find(id);
+    if (found == state_->open.end()) return;
+    std::string& steps = found->second.steps;
+    if (!steps.empty()) steps += kStepSeparator;
+    if (!ok) steps += kFailedStep;
+    steps += text;
+}
+
+void BatchReport::SetFirmware(int id, const std::string& before, const std::string& after) {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    const auto found = state_->open.find(id);
+    if (found == state_->open.end()) return;
+    found->second.before = before;
+    found->second.after = after;
+}
+
+void BatchReport::Finish(int id, const std::string& final_status, const std::string& verification) {
+    const std::string end = now_text();
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        const auto found = state_->open.find(id);
+        if (found == state_->open.end()) return;
+        State::Row row = std::move(found->second);
+        state_->open.erase(found);
+        row.end = end;
+        row.final_status = final_status;
+        row.verification = verification;
+        state_->ended.push_back(std::move(row));
+        ++state_->finished;
+    }
+    state_->wake.notify_one();
+}
+
+bool BatchReport::Flush() {
+    std::unique_lock<std::mutex> guard(state_->lock);
+    // A failed save is tried once more: the rows it held are still in the workbook.
+    if (!state_->last_ok && state_->ended.empty() && !state_->saving) {
+        state_->retry = true;
+        state_->wake.notify_one();
+    }
+    const unsigned long long through = state_->finished;
+    state_->saved.wait(guard, [&] {
+        return state_->written >= through && !state_->retry && !state_->saving && state_->ended.empty();
+    });
+    return state_->last_ok;
+}
+
+int BatchReport::saves() const {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    return state_->saves;
+}
+
+double BatchReport::longest_save_ms() const {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    return state_->longest_ms;
+}
+
+std::string ReportsFolderBesideDeviceList() { return "reports"; }
+
+}  // namespace report

@@ -1,0 +1,218 @@
+// Every batch of the real window writes its report: one row per started camera with the steps
+// its row received, the row's final text and, for upgrades and address changes, whether the
+// camera was seen running the change.
+#include <RuDAVADO_control.h>
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QStringList>
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "device_table_widget.h"
+#include "main_window_fixture.h"
+#include "update_widget.h"
+#include "xlsbook/workbook_file.h"
+
+namespace {
+
+using Row = std::vector<std::string>;
+enum Column {
+    kAddress = 0,
+    kOperation = 2,
+    kSteps = 6,
+    kFinal = 7,
+    kBefore = 8,
+    kAfter = 9,
+    kVerification = 10
+};
+
+// The report's rows after its header, keyed by address; empty while the file cannot be read.
+std::map<std::string, Row> ReportRows(const QString& path) {
+    std::map<std::string, Row> rows;
+    xlsbook::WorkbookFile book;
+    if (!book.load(path.toStdString()) || book.worksheet_count() != 1) return rows;
+    xlsbook::WorksheetView* sheet = book.worksheet(0);
+    for (size_t r = 1; r < sheet->total_rows(); ++r) {
+        Row row(11);
+        for (size_t c = 0; c < row.size(); ++c) {
+            const xlsbook::CellValue* cell = sheet->find_cell(r, c);
+            if (!cell) continue;
+            const std::u16string wide = cell->get_wide_text();
+            row[c] = cell->kind() == xlsbook::CellValue::kWideString
+                         ? QString::fromUtf16(wide.data(), static_cast<int>(wide.size())).toStdString()
+                         : cell->get_text();
+        }
+        rows[row[kAddress]] = row;
+    }
+    return rows;
+}
+
+RuDAVADO_CameraState cameraState(int camera) {
+    RuDAVADO_CameraState state{};
+    RuDAVADO_GetCameraState(camera, &state);
+    return state;
+}
+
+std::string cameraIp(int i) { return "10.0.0." + std::to_string(i + 1); }
+
+}  // namespace
+
+class BatchReportWindowTest : public MainWindowTest {
+protected:
+    QStringList reports() const {
+        return QDir(dir_.path() + "/reports").entryList({"*.xls"}, QDir::Files, QDir::Name);
+    }
+    // The report a batch made (the one file that was not there before), once it holds `count`
+    // cameras.
+    std::map<std::string, Row> waitForReport(const QStringList& before, size_t count) {
+        std::map<std::string, Row> rows;
+        QString made;
+        waitFor([&] {
+            for (const QString& name : reports())
+                if (!before.contains(name)) made = dir_.path() + "/reports/" + name;
+            if (made.isEmpty()) return false;
+            rows = ReportRows(made);
+            return rows.size() == count;
+        });
+        EXPECT_EQ(rows.size(), count) << made.toStdString();
+        return rows;
+    }
+};
+
+TEST_F(BatchReportWindowTest, FiftyCamerasWithFailuresGiveOneRowEachAndTheFailedOnesCanBeRetried) {
+    constexpr int kCameras = 50;
+    const std::set<int> refused_time = {5, 6}, powered_off = {10}, wrong_password = {20};
+    std::string json = "{\"cameras\": [";
+    for (int i = 0; i < kCameras; ++i) {
+        json += std::string(i ? "," : "") + "{\"model\": \"KP-LPR-V3\", \"ip\": \"" + cameraIp(i) +
+                "\", \"serial_low\": " + std::to_string(7000 + i) +
+                (wrong_password.count(i) ? ", \"password\": \"other\"" : "") + "}";
+    }
+    ASSERT_EQ(RuDAVADO_LoadScenarioText((json + "]}").c_str()), 0) << RuDAVADO_LastLoadError();
+    fillSearchList();
+    window_->passwordEdit()->setText("admin");
+    for (int i : refused_time) ASSERT_EQ(RuDAVADO_FailNext("KpLPRClient_SetDateTime", i, 1), 0);
+    for (int i : powered_off) ASSERT_EQ(RuDAVADO_SetPower(i, 0), 0);
+    DeviceTableWidget* search = window_->searchList();
+    std::vector<int> rows;
+    for (int i = 0; i < kCameras; ++i) rows.push_back(rowOf(search, cameraIp(i)));
+    tick(search, rows);
+
+    QStringList before = reports();
+    window_->onButtonTimeClicked();
+    std::map<std::string, Row> report = waitForReport(before, kCameras);
+    std::set<std::string> failed;
+    for (int i = 0; i < kCameras; ++i) {
+        const std::string ip = cameraIp(i);
+        SCOPED_TRACE(ip);
+        ASSERT_EQ(report.count(ip), 1u);
+        const Row& row = report[ip];
+        // The report holds what the row shows.
+        ASSERT_TRUE(waitForStatus(search, rowOf(search, ip), QString::fromStdString(row[kFinal])));
+        EXPECT_EQ(row[kOperation], "time");
+        EXPECT_EQ(row[1], QString::asprintf("%08x-%08x", cameraState(i).serial_high, 7000 + i).toStdString());
+        EXPECT_EQ(row[kVerification], "");
+        if (refused_time.count(i)) {
+            EXPECT_EQ(row[kSteps], "开始时间检查 | 设备登陆成功 设备型号 | ✗ 时间设置失败");
+        } else if (powered_off.count(i) || wrong_password.count(i)) {
+            EXPECT_EQ(row[kSteps], "开始时间检查 | ✗ 设备登陆失败");
+        } else {
+            EXPECT_EQ(row[kSteps], "开始时间检查 | 设备登陆成功 设备型号 | 时间设置成功 | 完成");
+            EXPECT_EQ(row[kFinal], "设置成功");
+            continue;
+        }
+        EXPECT_EQ(row[kFinal], "设置失败");
+        failed.insert(ip);
+    }
+    ASSERT_EQ(failed.size(), 4u);
+
+    // Show the failed rows, tick all: only they go again.
+    RuDAVADO_ClearFaults();
+    for (int i : powered_off) ASSERT_EQ(RuDAVADO_SetPower(i, 1), 0);
+    ASSERT_TRUE(waitFor([&] { return cameraState(*powered_off.begin()).state == RUDAVADO_STATE_ONLINE; }));
+    QAction* failures = nullptr;
+    for (QAction* action : search->statusMenu()->actions())
+        if (action->text() == QStringLiteral("设置失败")) failures = action;
+    ASSERT_TRUE(failures);
+    failures->trigger();
+    search->checkAll();
+    std::set<std::string> chosen;
+    for (const DeviceInfo& device : search->getSelectedDevices()) chosen.insert(device.ip_addr);
+    EXPECT_EQ(chosen, failed);
+
+    before = reports();
+    window_->onButtonTimeClicked();
+    report = waitForReport(before, failed.size());
+    for (const std::string& ip : failed) {
+        ASSERT_EQ(report.count(ip), 1u) << ip;
+        EXPECT_EQ(report[ip][kFinal], ip == cameraIp(*wrong_password.begin()) ? "设置失败" : "设置成功")
+            << ip;
+    }
+}
+
+TEST_F(BatchReportWindowTest, AnUpgradedCameraThatStillRunsTheOldVersionIsNotVerified) {
+    QProcess make;
+    make.start("/usr/bin/python3", {KP_MAKE_FIRMWARE, dir_.path() + "/firmware"});
+    ASSERT_TRUE(make.waitForFinished(60000));
+    ASSERT_EQ(make.exitCode(), 0);
+    fillSearchList();
+    window_->passwordEdit()->setText("admin");
+    DeviceTableWidget* search = window_->searchList();
+    const std::string good = "192.168.1.100", stale = "192.168.1.101";
+    const std::string old_version = cameraState(RuDAVADO_FindCamera(stale.c_str())).firmware;
+    // The restart that would start the new image is refused; the upgrade still ends in "完成".
+    ASSERT_EQ(RuDAVADO_FailNext("KpLPRClient_RebootDevice", RuDAVADO_FindCamera(stale.c_str()), 1), 0);
+    tick(search, {rowOf(search, good), rowOf(search, stale)});
+    UpdateWidget* cells[] = {search->statusCell(rowOf(search, good)),
+                             search->statusCell(rowOf(search, stale))};
+
+    const QStringList before = reports();
+    window_->onButtonUpdateClicked(dir_.path() + "/firmware/KP-LPR-V3_3.2.2.0.bin");
+    std::map<std::string, Row> report = waitForReport(before, 2);
+    // The rows keep the status they always had.
+    for (UpdateWidget* cell : cells)
+        EXPECT_TRUE(waitFor([&] { return cell->statusLabel()->text() == QStringLiteral("升级成功"); }));
+    EXPECT_EQ(report[good][kFinal], "升级成功");
+    EXPECT_EQ(report[good][kBefore], old_version);
+    EXPECT_EQ(report[good][kAfter], "3.2.2.0");
+    EXPECT_EQ(report[good][kVerification], "verified");
+    EXPECT_EQ(report[stale][kFinal], "升级成功");
+    EXPECT_EQ(report[stale][kAfter], old_version);
+    EXPECT_EQ(report[stale][kVerification], "not verified: runs " + old_version + " instead of 3.2.2.0");
+    EXPECT_NE(report[stale][kSteps].find("完成"), std::string::npos) << report[stale][kSteps];
+}
+
+TEST_F(BatchReportWindowTest, AnAddressChangeIsVerifiedAtTheNewAddress) {
+    fillSearchList();
+    window_->passwordEdit()->setText("admin");
+    DeviceTableWidget* search = window_->searchList();
+    tick(search, {rowOf(search, "192.168.1.100")});
+    const QStringList before = reports();
+    window_->onButtonNetworkClicked("192.168.3.50", 80, "255.255.0.0", "192.168.0.1");
+    std::map<std::string, Row> report = waitForReport(before, 1);
+    const Row& row = report["192.168.1.100"];
+    EXPECT_EQ(row[kFinal], "设置成功");
+    EXPECT_EQ(row[3], "ip=192.168.3.50 mask=255.255.0.0 gateway=192.168.0.1");
+    EXPECT_EQ(row[kVerification], "verified");
+}
+
+TEST_F(BatchReportWindowTest, ABatchWhoseReportCannotBeWrittenStillRuns) {
+    // A file where the reports folder should be.
+    QFile blocker(dir_.path() + "/reports");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    fillSearchList();
+    window_->passwordEdit()->setText("admin");
+    DeviceTableWidget* search = window_->searchList();
+    const int row = rowOf(search, "192.168.1.100");
+    tick(search, {row});
+    window_->onButtonTimeClicked();
+    EXPECT_TRUE(waitForStatus(search, row, QStringLiteral("设置成功")));
+}
