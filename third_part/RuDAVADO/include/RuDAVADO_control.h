@@ -49,6 +49,10 @@ KPLPRC_API int RuDAVADO_StayDownAfterRestart(int camera, int on);
  * 100): every session is dropped (notify 1), the upgrade fails, and the camera answers again at
  * once (dropped sessions log in again as after any return). A negative percent removes it. */
 KPLPRC_API int RuDAVADO_DropLinkDuringUpgrade(int camera, int percent);
+/* The camera's next accepted upgrade hangs when it reaches `percent` (0 to 99): it answers state
+ * running with that percentage, and refuses restarts, until KpLPRClient_StopUpdate cancels it or
+ * a power or link loss fails it. A negative percent removes it. */
+KPLPRC_API int RuDAVADO_StallUpgrade(int camera, int percent);
 
 /* Timing names and defaults (ms at scale 1):
  *   "call"             latency of every call on a session              2

@@ -133,6 +133,14 @@ KPLPRC_API int RuDAVADO_DropLinkDuringUpgrade(int camera, int percent) {
     });
 }
 
+KPLPRC_API int RuDAVADO_StallUpgrade(int camera, int percent) {
+    if (percent > 99) return -1;
+    return withCamera(camera, [&](Network&, Camera& c) -> int {
+        c.stall_at_next_upgrade = percent < 0 ? -1 : percent;
+        return 0;
+    });
+}
+
 KPLPRC_API int RuDAVADO_SetTiming(const char* name, double milliseconds) {
     return guarded<int>(-1, [&]() -> int {
         Timing t;

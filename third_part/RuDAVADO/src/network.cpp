@@ -515,6 +515,8 @@ void Network::armLinkDrop(Camera& c) {
     Upgrade& u = c.upgrade;
     u.drop_at = c.drop_at_next_upgrade;
     c.drop_at_next_upgrade = -1;
+    u.stall_at = c.stall_at_next_upgrade;
+    c.stall_at_next_upgrade = -1;
     if (u.drop_at < 0) return;
     const int index = c.index;
     const Clock::time_point start = u.start;
@@ -540,6 +542,8 @@ void Network::advanceUpgrade(Camera& c) {
         dropSessions(c, KP_LPRC_NOTIFY_OFFLINE);
         ++c.epoch;
         scheduleOnline(c);
+    } else if (u.stall_at >= 0 && fraction * 100.0 >= u.stall_at) {
+        // Hung: still "running" at the same percentage until a restart or power loss ends it.
     } else if (u.damaged && fraction >= 0.5) {
         // The damaged block is found when the camera checks the written image halfway.
         u.state = KP_UPDATE_STATE_FAILED;
@@ -559,6 +563,7 @@ int Network::upgradeProgress(Camera& c) {
             const double elapsed_us = static_cast<double>(
                 std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - u.start).count());
             int p = total_us <= 0 ? 99 : static_cast<int>(elapsed_us * 100.0 / total_us);
+            if (u.stall_at >= 0 && p > u.stall_at) p = u.stall_at;
             return p < 0 ? 0 : p > 99 ? 99 : p;
         }
         case KP_UPDATE_STATE_DONE:

@@ -107,7 +107,8 @@ public:
     void powerOff(Camera& c);
     void powerOn(Camera& c);
     void setLinked(Camera& c, bool linked);
-    // Gives the upgrade just started the link drop armed for it, due whether or not anybody asks.
+    // Gives the upgrade just started the link drop and stall armed for it; the drop is due whether
+    // or not anybody asks.
     void armLinkDrop(Camera& c);
     // Brings a running upgrade up to date with the clock.
     void advanceUpgrade(Camera& c);
