@@ -26,6 +26,7 @@ enum class Fault {
     RefusedPackage,         // no package of its family in the firmware path
     DamagedPackage,         // its package fails the camera's check halfway
     LinkDropMidUpgrade,     // sessions dropped while the package is written
+    UpgradeStalls,          // its write hangs, the percentage answered but never rising
     DiesOnUpgradeRestart,   // never comes back from the restart after its upgrade
     DiesOnReboot,           // never comes back from the reboot batch
     SessionsTaken,          // another client holds its only session
@@ -57,6 +58,8 @@ const Mode kModes[] = {
     {Fault::RefusedPackage, "refused package", "KP-FACE-F2", kUpFailed, kSetOk, kSetOk},
     {Fault::DamagedPackage, "damaged package", "KP-LPR-V1", kUpFailed, kSetOk, kSetOk},
     {Fault::LinkDropMidUpgrade, "link dropped mid-upgrade", "KP-LPR-V3", kUpFailed, kSetOk, kSetOk},
+    // Still hung in its write, it refuses the reboot.
+    {Fault::UpgradeStalls, "upgrade stalls", "KP-LPR-V3", kUpFailed, kSetOk, kSetFailed},
     {Fault::DiesOnUpgradeRestart, "dies on the upgrade's restart", "KP-LPR-V3", kUpOk, kSetFailed,
      kSetFailed},
     {Fault::DiesOnReboot, "dies on the reboot", "KP-LPR-V3", kUpOk, kSetOk, kSetOk},
@@ -143,8 +146,9 @@ protected:
             },
             kWatchdogMs);
         for (const Camera& camera : cameras_) {
-            const QString text = camera.cell->statusLabel()->text();
-            EXPECT_EQ(text.toStdString(), camera.mode->*expected) << camera.where();
+            const std::string text = camera.cell->statusLabel()->text().toStdString();
+            EXPECT_TRUE(text == camera.mode->*expected)
+                << camera.where() << " shows " << text << ", not " << camera.mode->*expected;
             // The test's own session on the camera whose sessions are taken stays.
             const int ours = camera.mode->fault == Fault::SessionsTaken ? 1 : 0;
             EXPECT_EQ(stateOf(camera).open_handles, ours) << camera.where() << " keeps a session open";
@@ -181,6 +185,9 @@ TEST_F(FaultBatchTest, UpgradePasswordAndRebootOfTwoHundredCamerasEndEveryRowAnd
             case Fault::LinkDropMidUpgrade:
                 ASSERT_EQ(RuDAVADO_DropLinkDuringUpgrade(camera.index, 40), 0);
                 break;
+            case Fault::UpgradeStalls:
+                ASSERT_EQ(RuDAVADO_StallUpgrade(camera.index, 37), 0);
+                break;
             case Fault::DiesOnUpgradeRestart:
                 ASSERT_EQ(RuDAVADO_StayDownAfterRestart(camera.index, 1), 0);
                 break;
@@ -201,18 +208,18 @@ TEST_F(FaultBatchTest, UpgradePasswordAndRebootOfTwoHundredCamerasEndEveryRowAnd
     window_->passwordEdit()->setText("admin");
 
     // Each camera takes the package of its family from the joined path.
-    runBatch(
-        "upgrade", [&] { window_->onButtonUpdateClicked(good + "|" + damaged); }, &Mode::upgrade);
+    ASSERT_NO_FATAL_FAILURE(runBatch(
+        "upgrade", [&] { window_->onButtonUpdateClicked(good + "|" + damaged); }, &Mode::upgrade));
     for (const Camera& camera : cameras_) {
         if (camera.mode->fault == Fault::DiesOnReboot) {
             ASSERT_EQ(RuDAVADO_StayDownAfterRestart(camera.index, 1), 0);
         }
     }
-    runBatch(
-        "password", [&] { window_->onButtonSetPasswordClicked("admin2"); }, &Mode::password);
+    ASSERT_NO_FATAL_FAILURE(runBatch(
+        "password", [&] { window_->onButtonSetPasswordClicked("admin2"); }, &Mode::password));
     window_->passwordEdit()->setText("admin2");
-    runBatch(
-        "reboot", [&] { window_->onButtonRebootClicked(); }, &Mode::reboot);
+    ASSERT_NO_FATAL_FAILURE(runBatch(
+        "reboot", [&] { window_->onButtonRebootClicked(); }, &Mode::reboot));
 
     for (const Camera& camera : cameras_) {
         const Fault fault = camera.mode->fault;
