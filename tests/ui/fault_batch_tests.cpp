@@ -26,7 +26,7 @@ enum class Fault {
     RefusedPackage,         // no package of its family in the firmware path
     DamagedPackage,         // its package fails the camera's check halfway
     LinkDropMidUpgrade,     // sessions dropped while the package is written
-    UpgradeStalls,          // its write hangs, the percentage answered but never rising
+    UpgradeStalls,          // its write hangs: the same percentage answered for ever
     DiesOnUpgradeRestart,   // never comes back from the restart after its upgrade
     DiesOnReboot,           // never comes back from the reboot batch
     SessionsTaken,          // another client holds its only session
