@@ -40,6 +40,10 @@ dealmodule::UpgradeProgressCallback OrNoop(dealmodule::UpgradeProgressCallback p
 dealmodule::dealmodule() = default;
 
 dealmodule::~dealmodule() {
+    // Each leaked session counts against the camera's few, and enough of them lock us out.
+    if (kp_sdk_ != nullptr && kp_sdk_->SDK_GetHandle() != NULL) {
+        kp_sdk_->SDK_Close();
+    }
     device_module_.reset();
     param_module_.reset();
     video_module_.reset();

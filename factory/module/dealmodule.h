@@ -47,7 +47,8 @@ public:
     // Make it with std::make_shared: the job operations post closures holding the composer.
     dealmodule();
     // Tells a worker the owner left running to end, without waiting for it; jobs not yet taken
-    // (only ones that do not hold the composer can be left) are destroyed unrun.
+    // (only ones that do not hold the composer can be left) are destroyed unrun. A session that a
+    // refused logout left open is closed here, so that the camera does not keep it.
     ~dealmodule();
 
     dealmodule(const dealmodule&) = delete;

@@ -241,6 +241,15 @@ TEST_F(ModuleTest, UnreadableProgressEndsFailedButSlowProgressDoesNot) {
     EXPECT_EQ("升级失败", message);
     EXPECT_EQ(1u, log.matching("no upgrade progress").size());
     EXPECT_FALSE(log.matching("progress: 4294967295").empty());
+
+    // A write that hangs answers "running" at one percentage for ever.
+    const char* hung = "192.168.1.101";
+    LoginTo(hung);
+    ASSERT_EQ(0, RuDAVADO_StallUpgrade(CameraNumber(hung), 20));
+    RuDAVADO_SetTiming("upgrade", 20000);
+    EXPECT_FALSE(Upgrade(dir_.write("c.bin", FirmwarePackage(kPlateFamily, "3.2.1.18")), message, calls));
+    EXPECT_EQ("升级失败", message);
+    EXPECT_EQ(2u, log.matching("no upgrade progress").size());
 }
 
 TEST_F(ModuleTest, StartPlayReplacesARunningPlay) {

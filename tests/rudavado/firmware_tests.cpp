@@ -179,6 +179,40 @@ TEST_F(FirmwareTest, PowerLossDuringUpgradeFailsIt) {
     EXPECT_EQ("3.2.1.15", version(h));
 }
 
+TEST_F(FirmwareTest, LinkDroppedMidUpgradeFailsItAndTheCameraAnswersAgain) {
+    ASSERT_EQ(0, RuDAVADO_SetTiming("upgrade", 100000));  // 100 ms at the test scale
+    const int cam = camera("192.168.1.100");
+    ASSERT_EQ(-1, RuDAVADO_DropLinkDuringUpgrade(cam, 101));
+    ASSERT_EQ(0, RuDAVADO_DropLinkDuringUpgrade(cam, 30));
+    KPLPRC_HANDLE h = open("192.168.1.100");
+    ASSERT_EQ(0, KpLPRClient_Update(h, v3_.c_str()));
+    ASSERT_TRUE(waitUntil([&] { return notes_.has(h, 1); }));
+    EXPECT_EQ(KP_UPDATE_STATE_FAILED, state(cam).update_state);
+    EXPECT_EQ(30, state(cam).update_progress);
+    ASSERT_TRUE(waitUntil([&] { return notes_.has(h, 3); }));
+    EXPECT_EQ(KP_UPDATE_STATE_FAILED, KpLPRClient_GetUpdateState(h));
+    // Only the next upgrade is cut: the one after it runs to its end.
+    ASSERT_EQ(0, KpLPRClient_Update(h, v3_.c_str()));
+    ASSERT_TRUE(waitUntil([&] { return KpLPRClient_GetUpdateState(h) == KP_UPDATE_STATE_DONE; }));
+    EXPECT_EQ((std::vector<int>{1, 3}), notes_.codesFor(h));
+}
+
+TEST_F(FirmwareTest, StalledUpgradeRunsAtItsPercentageUntilStopped) {
+    ASSERT_EQ(0, RuDAVADO_SetTiming("upgrade", 20000));  // 20 ms at the test scale
+    const int cam = camera("192.168.1.100");
+    ASSERT_EQ(-1, RuDAVADO_StallUpgrade(cam, 100));
+    ASSERT_EQ(0, RuDAVADO_StallUpgrade(cam, 30));
+    KPLPRC_HANDLE h = open("192.168.1.100");
+    ASSERT_EQ(0, KpLPRClient_Update(h, v3_.c_str()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));  // three upgrade times
+    EXPECT_EQ(KP_UPDATE_STATE_RUNNING, KpLPRClient_GetUpdateState(h));
+    EXPECT_EQ(30, KpLPRClient_GetUpdateProgress(h));
+    EXPECT_EQ(-1, KpLPRClient_RebootDevice(h));
+    EXPECT_EQ(0, KpLPRClient_StopUpdate(h));
+    EXPECT_EQ(KP_UPDATE_STATE_CANCELLED, KpLPRClient_GetUpdateState(h));
+    EXPECT_EQ(0, KpLPRClient_RebootDevice(h));
+}
+
 TEST_F(FirmwareTest, PathInGb2312IsFound) {
     const std::string folder_utf8 = dir_ + "/固件";
     ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::u8path(folder_utf8)));

@@ -54,6 +54,29 @@ TEST_F(RestartTest, PowerLossNotifiesOfflineAndPowerOnBringsTheSessionBack) {
     EXPECT_TRUE(works(h));
 }
 
+TEST_F(RestartTest, CameraThatStaysDownAfterItsRebootKeepsItsDroppedHandlesUntilClosed) {
+    const int cam = camera("192.168.1.100");
+    ASSERT_EQ(0, RuDAVADO_StayDownAfterRestart(cam, 1));
+    KPLPRC_HANDLE a = open("192.168.1.100");
+    KPLPRC_HANDLE b = open("192.168.1.100");
+    ASSERT_EQ(0, KpLPRClient_RebootDevice(a));
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));  // several boot times
+    EXPECT_EQ(RUDAVADO_STATE_BOOTING, state(cam).state);
+    EXPECT_EQ(0, state(cam).sessions);
+    EXPECT_EQ(2, state(cam).open_handles) << "dropped handles stay until they are closed";
+    EXPECT_EQ(0, KpLPRClient_Close(a));
+    EXPECT_EQ(1, state(cam).open_handles);
+
+    // A power cycle ends the hang, and the next restart ends as usual.
+    ASSERT_EQ(0, RuDAVADO_SetPower(cam, 0));
+    ASSERT_EQ(0, RuDAVADO_SetPower(cam, 1));
+    ASSERT_TRUE(waitUntil([&] { return notes_.has(b, 3); }));
+    ASSERT_EQ(0, KpLPRClient_RebootDevice(b));
+    ASSERT_TRUE(waitUntil([&] { return online(cam); }));
+    EXPECT_EQ(0, KpLPRClient_Close(b));
+    EXPECT_EQ(0, state(cam).open_handles);
+}
+
 TEST_F(RestartTest, CableLossDropsAndReconnectsWithoutARestart) {
     const int cam = camera("192.168.1.101");
     KPLPRC_HANDLE h = open("192.168.1.101");

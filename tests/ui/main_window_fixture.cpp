@@ -37,7 +37,8 @@ void MainWindowTest::fillSearchList() {
         if (RuDAVADO_GetCameraState(i, &state) == 0 && state.state == RUDAVADO_STATE_ONLINE) ++online;
     }
     window_->onRefreshClick();
-    ASSERT_TRUE(waitFor([&] { return window_->searchList()->tableWidget()->rowCount() == online; }));
+    ASSERT_TRUE(waitFor([&] { return window_->searchList()->tableWidget()->rowCount() == online; }))
+        << window_->searchList()->tableWidget()->rowCount() << " rows for " << online << " cameras";
 }
 
 void MainWindowTest::tick(DeviceTableWidgetBase* list, const std::vector<int>& rows) {

@@ -108,12 +108,12 @@ bool devicebasemodule::UpdateDevice(std::string path, std::string& message, cons
     }
     Sleep(2000);
 
-    // A camera that dies mid-upgrade would otherwise keep this worker polling forever; one that
-    // answers with progress, however slowly, is never cut short.
+    // A camera that dies or hangs mid-upgrade would otherwise keep this worker polling forever;
+    // one whose percentage moves, however slowly, is never cut short.
     using clock = std::chrono::steady_clock;
     const auto no_answer_limit = std::chrono::microseconds(kp::scaledMicroseconds(kUpdateNoAnswerLimitMs));
-    bool answering = true;
-    clock::time_point silent_since;
+    clock::time_point last_move = clock::now();
+    int last_percent = -1;
 
     bool ok = false;
     for (;;) {
@@ -135,12 +135,10 @@ bool devicebasemodule::UpdateDevice(std::string path, std::string& message, cons
         int percent = sdk_->SDK_GetUpdateProgress();
         KPES_LOG(kpes::LS_ERROR) << "progress: " << static_cast<unsigned int>(percent);
         callback(state, percent);
-        if (IsUpgradeAnswer(state, percent)) {
-            answering = true;
-        } else if (answering) {
-            answering = false;
-            silent_since = clock::now();
-        } else if (clock::now() - silent_since >= no_answer_limit) {
+        if (IsUpgradeAnswer(state, percent) && percent != last_percent) {
+            last_move = clock::now();
+            last_percent = percent;
+        } else if (clock::now() - last_move >= no_answer_limit) {
             KPES_LOG(kpes::LS_ERROR) << "UpdateDevice: no upgrade progress for " << kUpdateNoAnswerLimitMs
                                      << " ms, giving up";
             message = "升级失败";

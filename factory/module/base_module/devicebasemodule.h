@@ -14,9 +14,10 @@ public:
     // Upgrade progress: (KP_UPDATE_STATE_* or 1/2 for the restart after success, percent).
     using UpdateCallback = std::function<void(int state, int percent)>;
 
-    // How long an upgrade may go without a progress answer (state "running" with a percentage)
-    // before it counts as failed, in milliseconds at time scale 1. Far longer than a restart
-    // (about 15 s) or a connect time-out, so only a camera that is gone or stuck trips it.
+    // How long an upgrade may go without a progress answer (state "running" with a percentage
+    // other than the last) before it counts as failed, in milliseconds at time scale 1. Far
+    // longer than a restart (about 15 s) or a connect time-out, so only a camera that is gone or
+    // stuck trips it.
     static constexpr int kUpdateNoAnswerLimitMs = 5 * 60 * 1000;
 
     bool Login(std::string ip, int port, std::string user, std::string password, std::string& message);

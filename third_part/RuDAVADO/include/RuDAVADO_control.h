@@ -41,6 +41,19 @@ KPLPRC_API int RuDAVADO_SetPower(int camera, int on);
 /* Cable: like power, but the camera keeps running (its clock and state go on). */
 KPLPRC_API int RuDAVADO_SetLinked(int camera, int linked);
 
+/* The camera's next restart (reboot, restore, address change, power on) never ends when `on`
+ * is 1: it hangs in start-up (state BOOTING) and answers nothing until it is powered off and on.
+ * 0 removes it. */
+KPLPRC_API int RuDAVADO_StayDownAfterRestart(int camera, int on);
+/* The camera's next accepted upgrade loses its link for a moment when it reaches `percent` (0 to
+ * 100): every session is dropped (notify 1), the upgrade fails, and the camera answers again at
+ * once (dropped sessions log in again as after any return). A negative percent removes it. */
+KPLPRC_API int RuDAVADO_DropLinkDuringUpgrade(int camera, int percent);
+/* The camera's next accepted upgrade hangs when it reaches `percent` (0 to 99): it answers state
+ * running with that percentage, and refuses restarts, until KpLPRClient_StopUpdate cancels it or
+ * a power or link loss fails it. A negative percent removes it. */
+KPLPRC_API int RuDAVADO_StallUpgrade(int camera, int percent);
+
 /* Timing names and defaults (ms at scale 1):
  *   "call"             latency of every call on a session              2
  *   "login"            extra latency of KpLPRClient_Open                20
@@ -104,7 +117,8 @@ typedef struct RuDAVADO_CameraState {
     long long logo_size;    /* bytes of the last accepted upload, -1 if none */
     long long background_size;
     long long css_size;
-    int uploads; /* accepted uploads */
+    int uploads;      /* accepted uploads */
+    int open_handles; /* sessions not closed yet, logged in or dropped */
 } RuDAVADO_CameraState;
 
 KPLPRC_API int RuDAVADO_GetCameraState(int camera, RuDAVADO_CameraState* state);

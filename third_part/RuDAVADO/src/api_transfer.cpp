@@ -130,6 +130,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_Update(KPLPRC_HANDLE handle, const char* 
         u.start = Clock::now();
         u.duration_ms = n.timing(Timing::Upgrade);
         u.damaged = !chosen.image_intact;
+        n.armLinkDrop(c);
         return succeed();
     });
 }

@@ -48,6 +48,8 @@ struct Upgrade {
     bool damaged = false;
     std::string version;
     int cancelled_progress = 0;
+    int drop_at = -1;   // percentage at which the link drops (RuDAVADO_DropLinkDuringUpgrade), -1 none
+    int stall_at = -1;  // percentage at which the write hangs (RuDAVADO_StallUpgrade), -1 none
 };
 
 struct Camera {
@@ -81,6 +83,9 @@ struct Camera {
     uint64_t restart_seq = 0;  // bumped by every restart and power loss; the end of a restart
                                // compares it, so that a cable pulled meanwhile does not lose it
     int boots = 0;
+    bool stay_down = false;          // the next restart never ends (RuDAVADO_StayDownAfterRestart)
+    int drop_at_next_upgrade = -1;   // handed to the next accepted upgrade's drop_at
+    int stall_at_next_upgrade = -1;  // and its stall_at
 
     Upgrade upgrade;
     std::vector<std::vector<std::string>> values;  // [group][item], UTF-8

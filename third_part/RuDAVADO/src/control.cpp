@@ -118,6 +118,29 @@ KPLPRC_API int RuDAVADO_SetLinked(int camera, int linked) {
     });
 }
 
+KPLPRC_API int RuDAVADO_StayDownAfterRestart(int camera, int on) {
+    return withCamera(camera, [&](Network&, Camera& c) -> int {
+        c.stay_down = on != 0;
+        return 0;
+    });
+}
+
+KPLPRC_API int RuDAVADO_DropLinkDuringUpgrade(int camera, int percent) {
+    if (percent > 100) return -1;
+    return withCamera(camera, [&](Network&, Camera& c) -> int {
+        c.drop_at_next_upgrade = percent < 0 ? -1 : percent;
+        return 0;
+    });
+}
+
+KPLPRC_API int RuDAVADO_StallUpgrade(int camera, int percent) {
+    if (percent > 99) return -1;
+    return withCamera(camera, [&](Network&, Camera& c) -> int {
+        c.stall_at_next_upgrade = percent < 0 ? -1 : percent;
+        return 0;
+    });
+}
+
 KPLPRC_API int RuDAVADO_SetTiming(const char* name, double milliseconds) {
     return guarded<int>(-1, [&]() -> int {
         Timing t;
@@ -204,6 +227,7 @@ KPLPRC_API int RuDAVADO_GetCameraState(int camera, RuDAVADO_CameraState* state) 
         state->background_size = c.background_size;
         state->css_size = c.css_size;
         state->uploads = c.uploads;
+        state->open_handles = n.openHandles(c);
         return 0;
     });
 }

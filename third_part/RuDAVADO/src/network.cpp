@@ -381,6 +381,12 @@ int Network::aliveSessions(const Camera& c) const {
     return n;
 }
 
+int Network::openHandles(const Camera& c) const {
+    int n = 0;
+    for (const auto& s : sessions_) n += s.second.camera == c.index;
+    return n;
+}
+
 bool Network::consumeFault(const std::string& operation, int camera) {
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
         if (it->operation == operation && (it->camera < 0 || it->camera == camera)) {
@@ -432,6 +438,11 @@ void Network::startRestart(Camera& c, double ms, bool full) {
     c.booting = true;
     ++c.epoch;
     const uint64_t seq = ++c.restart_seq;
+    if (c.stay_down) {
+        // Hangs in start-up: only a power cycle ends it.
+        c.stay_down = false;
+        return;
+    }
     const int index = c.index;
     schedule(ms, [this, index, seq, full](std::vector<Delivery>&) {
         Camera& cam = cameras_[static_cast<size_t>(index)];
@@ -507,6 +518,21 @@ void Network::scheduleOnline(Camera& c) {
     });
 }
 
+void Network::armLinkDrop(Camera& c) {
+    Upgrade& u = c.upgrade;
+    u.drop_at = c.drop_at_next_upgrade;
+    c.drop_at_next_upgrade = -1;
+    u.stall_at = c.stall_at_next_upgrade;
+    c.stall_at_next_upgrade = -1;
+    if (u.drop_at < 0) return;
+    const int index = c.index;
+    const Clock::time_point start = u.start;
+    schedule(u.duration_ms * u.drop_at / 100.0, [this, index, start](std::vector<Delivery>&) {
+        Camera& cam = cameras_[static_cast<size_t>(index)];
+        if (cam.upgrade.start == start) advanceUpgrade(cam);
+    });
+}
+
 void Network::advanceUpgrade(Camera& c) {
     Upgrade& u = c.upgrade;
     if (u.state != KP_UPDATE_STATE_RUNNING) return;
@@ -514,7 +540,18 @@ void Network::advanceUpgrade(Camera& c) {
     const double elapsed_us = static_cast<double>(
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - u.start).count());
     const double fraction = total_us <= 0 ? 1.0 : elapsed_us / total_us;
-    if (u.damaged && fraction >= 0.5) {
+    if (u.drop_at >= 0 && fraction * 100.0 >= u.drop_at) {
+        // The link drops for a moment: the write is lost with the sessions, and the camera
+        // answers again at once.
+        u.state = KP_UPDATE_STATE_FAILED;
+        u.cancelled_progress = u.drop_at;
+        u.drop_at = -1;
+        dropSessions(c, KP_LPRC_NOTIFY_OFFLINE);
+        ++c.epoch;
+        scheduleOnline(c);
+    } else if (u.stall_at >= 0 && fraction * 100.0 >= u.stall_at) {
+        // Hung: still "running" at the same percentage until a restart or power loss ends it.
+    } else if (u.damaged && fraction >= 0.5) {
         // The damaged block is found when the camera checks the written image halfway.
         u.state = KP_UPDATE_STATE_FAILED;
         u.cancelled_progress = 50;
@@ -533,6 +570,7 @@ int Network::upgradeProgress(Camera& c) {
             const double elapsed_us = static_cast<double>(
                 std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - u.start).count());
             int p = total_us <= 0 ? 99 : static_cast<int>(elapsed_us * 100.0 / total_us);
+            if (u.stall_at >= 0 && p > u.stall_at) p = u.stall_at;
             return p < 0 ? 0 : p > 99 ? 99 : p;
         }
         case KP_UPDATE_STATE_DONE:

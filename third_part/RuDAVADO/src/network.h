@@ -92,6 +92,8 @@ public:
     KPLPRC_HANDLE addSession(Session s);
     void removeSession(KPLPRC_HANDLE handle);
     int aliveSessions(const Camera& c) const;
+    // Sessions not closed yet, logged in or dropped.
+    int openHandles(const Camera& c) const;
     bool consumeFault(const std::string& operation, int camera);
     void addFault(const std::string& operation, int camera, int count);
     void clearFaults();
@@ -105,6 +107,9 @@ public:
     void powerOff(Camera& c);
     void powerOn(Camera& c);
     void setLinked(Camera& c, bool linked);
+    // Gives the upgrade just started the link drop and stall armed for it; the drop is due whether
+    // or not anybody asks.
+    void armLinkDrop(Camera& c);
     // Brings a running upgrade up to date with the clock.
     void advanceUpgrade(Camera& c);
     int upgradeProgress(Camera& c);
