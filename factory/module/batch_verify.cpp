@@ -51,6 +51,11 @@ struct Answer {
     std::string family;  // empty when the camera did not say
 };
 
+// A refused logout is asked once more: a session left open takes one of the camera's few.
+void CloseSession(sdkbase& sdk) {
+    if (!sdk.SDK_Close()) sdk.SDK_Close();
+}
+
 // One attempt: login, version, logout; the family comes from the address's hardware report.
 bool ReadOnce(const dealmodule::LoginData& login, Answer* answer, std::string* why) {
     sdkplate sdk;  // login and version are common to both kinds
@@ -59,7 +64,7 @@ bool ReadOnce(const dealmodule::LoginData& login, Answer* answer, std::string* w
         return false;
     }
     const bool read = sdk.SDK_GetSystemVersion(answer->version) && !answer->version.empty();
-    sdk.SDK_Close();
+    CloseSession(sdk);
     if (!read) {
         *why = "the firmware version cannot be read";
         return false;
@@ -156,7 +161,7 @@ Verification VerifyAddress(const dealmodule::LoginData& login_at_new_address) {
         sdkplate sdk;  // login and version are common to both kinds
         if (sdk.SDK_Open(login_at_new_address.ip, login_at_new_address.port, login_at_new_address.user,
                          login_at_new_address.password)) {
-            sdk.SDK_Close();
+            CloseSession(sdk);
             result.verified = true;
             result.text = "verified";
             return result;
