@@ -37,6 +37,24 @@ fi
 
 (cd "$BUILD_DIR" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$JOBS" --timeout 600)
 
+# The thread-heavy tests again under ThreadSanitizer: the device operations, the camera library
+# stand-in, and the widgets' hand-overs between threads (dispatch, the local list, the job queue,
+# discovery). Only their programs are built. TSAN_CHECK=0 skips the step.
+if [ "${TSAN_CHECK:-1}" != 0 ]; then
+  TSAN_DIR=${TSAN_DIR:-build-tsan}
+  TSAN_GENERATOR=()
+  command -v ninja >/dev/null 2>&1 && [ ! -f "$TSAN_DIR/CMakeCache.txt" ] && TSAN_GENERATOR=(-G Ninja)
+  cmake -S . -B "$TSAN_DIR" "${TSAN_GENERATOR[@]}" -DKP_SANITIZE=thread -DKP_BUILD_BENCHMARKS=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$TSAN_DIR" --parallel "$JOBS" --target kp_factory_tests kp_rudavado_tests kp_ui_tests
+  for dir in factory rudavado ui; do
+    filter=()
+    [ "$dir" = ui ] && filter=(-R '^(DispatchTest|RowReporter|LocalListTest|UiJobQueue|DiscoveryHandOff|LanDiscoveryTest)\.')
+    (cd "$TSAN_DIR/tests/$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$JOBS" \
+      --timeout 600 "${filter[@]}")
+  done
+fi
+
 # The layers without Qt cross-built for Windows and tested under wine (about 3 minutes from clean).
 if [ "${WINDOWS_CHECK:-1}" != 0 ]; then
   JOBS="$JOBS" bash scripts/windows-check.sh

@@ -58,8 +58,10 @@ TEST_F(DispatchTest, UpgradeOfTwoSearchRowsRisesThenSucceedsAndLeavesNoThreadBeh
     make.start("/usr/bin/python3", {KP_MAKE_FIRMWARE, dir_.path() + "/firmware"});
     ASSERT_TRUE(make.waitForFinished(60000));
     ASSERT_EQ(make.exitCode(), 0);
-    // Long enough at this time scale for several progress reports.
+    // Long enough at this time scale for several progress reports, and a restart long enough to
+    // be seen at 50 % on a loaded machine yet shorter than the job's wait for the camera.
     RuDAVADO_SetTiming("upgrade", 400.0 / 0.001);
+    RuDAVADO_SetTiming("boot", 60.0 / 0.001);
 
     const std::vector<int> rows = {searchRow("192.168.1.100"), searchRow("192.168.1.101")};
     tick(search_, rows);

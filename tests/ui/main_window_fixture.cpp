@@ -10,6 +10,7 @@
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
+#include <set>
 
 #include "device_table_widget.h"
 #include "update_widget.h"
@@ -31,14 +32,17 @@ void MainWindowTest::TearDown() {
 }
 
 void MainWindowTest::fillSearchList() {
-    int online = 0;
+    std::set<QString> online;
     for (int i = 0; i < RuDAVADO_CameraCount(); ++i) {
         RuDAVADO_CameraState state;
-        if (RuDAVADO_GetCameraState(i, &state) == 0 && state.state == RUDAVADO_STATE_ONLINE) ++online;
+        if (RuDAVADO_GetCameraState(i, &state) == 0 && state.state == RUDAVADO_STATE_ONLINE)
+            online.insert(QString::fromLatin1(state.ip));
     }
+    // One report per camera and search: the search list has one row per camera online.
     window_->onRefreshClick();
-    ASSERT_TRUE(waitFor([&] { return window_->searchList()->tableWidget()->rowCount() == online; }))
-        << window_->searchList()->tableWidget()->rowCount() << " rows for " << online << " cameras";
+    QTableWidget* table = window_->searchList()->tableWidget();
+    ASSERT_TRUE(waitFor([&] { return table->rowCount() == static_cast<int>(online.size()); }))
+        << table->rowCount() << " rows for " << online.size() << " cameras";
 }
 
 void MainWindowTest::tick(DeviceTableWidgetBase* list, const std::vector<int>& rows) {
