@@ -298,5 +298,7 @@ void MainWidget::onButtonOutputConifgclicked(KP_PARAM_IMPORT_ABILITY_V2 ability)
 }
 
 void MainWidget::onButtonOutputClick(QString file) {
-    factory::databasemanager::instance()->save_as(file.toUtf8().toStdString());
+    // A failed export would otherwise look like a done one; a done one needs no word.
+    if (!factory::databasemanager::instance()->save_as(file.toUtf8().toStdString()))
+        showMessage(QStringLiteral("导出列表失败!"));
 }

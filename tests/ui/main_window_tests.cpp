@@ -17,6 +17,7 @@
 #include "right_factory_widget.h"
 #include "right_reboot_widget.h"
 #include "title_widget.h"
+#include "xlsbook/workbook_file.h"
 
 namespace {
 
@@ -149,4 +150,21 @@ TEST_F(MainWindowTest, LocalToolsActOnExactlyOneTickedRow) {
     window_->slotDelDevice();
     ASSERT_EQ(local->tableWidget()->rowCount(), 1);
     EXPECT_EQ(local->tableWidget()->item(0, kColumnIp)->text(), "192.168.1.101");
+}
+
+TEST_F(MainWindowTest, DeviceListExportWritesTheStoredCamerasAndSaysWhenItCannot) {
+    EditDeviceTableWidget* local = window_->localList();
+    local->slotAddDeviceInfo("192.168.1.101", 80, "admin", "admin");
+    local->slotAddDeviceInfo("192.168.1.103", 80, "admin", "Kp@2024");
+    const QString copy = dir_.filePath("copy.xls");
+    EXPECT_TRUE(modalTexts([&] { window_->onButtonOutputClick(copy); }).isEmpty());
+    xlsbook::WorkbookFile book;
+    ASSERT_TRUE(book.load(copy.toStdString()));
+    ASSERT_NE(book.find_worksheet("sheet_1"), nullptr);
+    EXPECT_EQ(book.find_worksheet("sheet_1")->find_cell(2, 0)->get_text(), "192.168.1.103");
+
+    // A folder that does not exist: the export fails, and the user is told.
+    EXPECT_TRUE(modalTexts([&] {
+                    window_->onButtonOutputClick(dir_.filePath("missing/copy.xls"));
+                }).contains(QStringLiteral("导出列表失败!")));
 }
