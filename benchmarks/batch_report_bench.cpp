@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
             auto deal = std::make_shared<factory::dealmodule>();
             if (!deal->InitModules(0)) return 1;
             const int id = batch->AddCamera(CameraIp(i), std::to_string(90000 + i));
-            deal->Reboot(CameraIp(i), 80, "admin", "admin", [&, id](bool ok, const std::string& text) {
+            deal->Reboot(CameraIp(i), 80, "admin", "tolvi", [&, id](bool ok, const std::string& text) {
                 batch->Step(id, ok, text);
                 if (ok && text != "完成") return true;
                 batch->Finish(id, ok ? "设置成功" : "设置失败", "");

@@ -57,7 +57,7 @@ double TimeReboot(const std::string& targets, const std::string& reports) {
     env.getenv = [](const char*) -> const char* { return nullptr; };
     const auto start = Clock::now();
     const int status = cli::RunCommandLine(
-        {"run", "reboot", "--targets", targets, "--password", "admin", "--reports", reports}, out, err, env);
+        {"run", "reboot", "--targets", targets, "--password", "tolvi", "--reports", reports}, out, err, env);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (status != 0) {
         std::fprintf(stderr, "run reboot failed (%d):\n%s%s", status, out.str().c_str(), err.str().c_str());

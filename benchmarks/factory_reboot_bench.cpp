@@ -89,7 +89,7 @@ BatchResult RebootBatch(int first, int count) {
     for (int i = 0; i < count; ++i) {
         auto deal = std::make_shared<factory::dealmodule>();
         if (!deal->InitModules(1)) break;
-        deal->Reboot(CameraIp(first + i), 80, "admin", "admin", [&](bool ok, const std::string& text) {
+        deal->Reboot(CameraIp(first + i), 80, "admin", "tolvi", [&](bool ok, const std::string& text) {
             if (ok && text != "完成") return true;
             std::lock_guard<std::mutex> guard(lock);
             if (!ok) ++failures;

@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
         record.set_ip(is_silent ? "10.30.0." + std::to_string(++next_silent) : onlineIp(next_online++));
         record.set_port(80);
         record.set_user_name("admin");
-        record.set_password("admin");
+        record.set_password("tolvi");
         store->add_device(record);
     }
     store->save();

@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QLineEdit>
 #include <QPalette>
 #include <QPixmap>
 #include <QScreen>
@@ -73,12 +72,12 @@ int main(int argc, char** argv) {
 
     // The local page: two cameras with their own logins and one that is switched off.
     EditDeviceTableWidget* local = window->localList();
-    local->slotAddDeviceInfo("192.168.1.101", 80, "admin", "admin");
+    local->slotAddDeviceInfo("192.168.1.101", 80, "admin", "tolvi");
     local->slotAddDeviceInfo("192.168.1.103", 80, "admin", "Kp@2024");
-    local->slotAddDeviceInfo("192.168.1.104", 80, "admin", "admin");
+    local->slotAddDeviceInfo("192.168.1.104", 80, "admin", "tolvi");
 
-    // The search page: five cameras ticked for an upgrade; the older model has no package.
-    window->passwordEdit()->setText("admin");
+    // The search page, with the login bar as the window fills it in: five cameras ticked for an
+    // upgrade; the older model has no package.
     window->onRefreshClick();
     DeviceTableWidget* search = window->searchList();
     pump(10000, [&] { return search->tableWidget()->rowCount() >= 11; });

@@ -17,7 +17,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
@@ -152,7 +151,6 @@ int main(int argc, char** argv) {
     RuDAVADO_SetTiming("discovery_spread", 0);
     // A restart would otherwise keep the cameras away for minutes at this scale.
     RuDAVADO_SetTiming("boot", 1000.0 / scale);
-    window.passwordEdit()->setText("admin");
     window.onRefreshClick();
     pumpUntil([&] { return window.searchList()->tableWidget()->rowCount() == cameras; });
     // Cameras back from a restart would be found again and add rows.

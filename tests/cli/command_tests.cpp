@@ -22,8 +22,9 @@ cli_test::Result Cli(const std::vector<std::string>& args,
 }
 using factory_test::CameraNumber;
 using factory_test::CameraState;
+using factory_test::kPassword;
 
-const std::map<std::string, std::string> kEnv = {{"KP_PW", "admin"}, {"KP_NEW", "s3cret-new"}};
+const std::map<std::string, std::string> kEnv = {{"KP_PW", kPassword}, {"KP_NEW", "s3cret-new"}};
 
 bool Contains(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -85,14 +86,14 @@ TEST_F(CliCommands, BadArgumentsExitTwoWithTheUsageAndTouchNothing) {
     factory_test::TempDir files;
     const std::vector<std::vector<std::string>> bad = {
         {"run", "reboot", "--targets", "192.168.1.100"},  // not stored and no password
-        {"run", "reboot", "--targets", "192.168.1.100,192.168.1.999", "--password", "admin"},
-        {"run", "upgrade", "--targets", "192.168.1.100", "--password", "admin", "--file",
+        {"run", "reboot", "--targets", "192.168.1.100,192.168.1.999", "--password", kPassword},
+        {"run", "upgrade", "--targets", "192.168.1.100", "--password", kPassword, "--file",
          files.path("none.bin")},
-        {"run", "network", "--targets", "192.168.1.100-101", "--password", "admin", "--ip", "255.255.255.255",
-         "--mask", "255.255.255.0", "--gateway", "192.168.1.1"},
-        {"run", "reboot", "--targets", "@file:" + files.path("none.txt"), "--password", "admin"},
+        {"run", "network", "--targets", "192.168.1.100-101", "--password", kPassword, "--ip",
+         "255.255.255.255", "--mask", "255.255.255.0", "--gateway", "192.168.1.1"},
+        {"run", "reboot", "--targets", "@file:" + files.path("none.txt"), "--password", kPassword},
         {"run", "reboot", "--targets", "@stored"},  // no stored list here
-        {"run", "reboot", "--targets", "192.168.1.100", "--password", "admin", "--parallel", "-2"},
+        {"run", "reboot", "--targets", "192.168.1.100", "--password", kPassword, "--parallel", "-2"},
     };
     for (const auto& args : bad) {
         const cli_test::Result result = Cli(args, kEnv);
@@ -109,7 +110,7 @@ TEST_F(CliCommands, NetworkGivesConsecutiveAddressesInTargetOrderAcrossDot255) {
     factory_test::LoadNetwork(3, factory_test::kPlateFamily);  // 10.0.0.1-3, mask 255.255.0.0
     const cli_test::Result result =
         Cli({"run", "network", "--targets", "10.0.0.3,10.0.0.1-2", "--ip", "10.0.5.254", "--mask",
-             "255.255.0.0", "--gateway", "10.0.255.254", "--password", "admin"},
+             "255.255.0.0", "--gateway", "10.0.255.254", "--password", kPassword},
             kEnv);
     EXPECT_EQ(0, result.status) << result.out << result.err;
     EXPECT_STREQ("10.0.5.254", CameraState(2).ip);
@@ -208,7 +209,7 @@ TEST_F(CliCommands, TheStoredListIsListedWithoutPasswordsAndRunsWithItsOwnLogins
     factory::databasemanager* db = factory::databasemanager::instance();
     ASSERT_TRUE(db->init());
     for (const auto& [ip, password] :
-         {std::pair<const char*, const char*>{"192.168.1.103", "Kp@2024"}, {"192.168.1.101", "admin"}}) {
+         {std::pair<const char*, const char*>{"192.168.1.103", "Kp@2024"}, {"192.168.1.101", kPassword}}) {
         factory::devicedatamanager device;
         device.set_ip(ip);
         device.set_port(80);
@@ -227,7 +228,7 @@ TEST_F(CliCommands, TheStoredListIsListedWithoutPasswordsAndRunsWithItsOwnLogins
 
     // A typed password applies only to cameras that are not stored.
     const cli_test::Result rebooted =
-        Cli({"run", "reboot", "--targets", "@stored,192.168.1.100", "--password", "admin"}, kEnv);
+        Cli({"run", "reboot", "--targets", "@stored,192.168.1.100", "--password", kPassword}, kEnv);
     EXPECT_EQ(0, rebooted.status) << rebooted.out;
     EXPECT_TRUE(Contains(Lines(rebooted.out), "3 succeeded, 0 failed")) << rebooted.out;
 }

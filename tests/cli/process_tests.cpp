@@ -19,9 +19,9 @@ struct Child {
 // Runs the executable in `folder` on the built-in simulated network, a thousandfold faster.
 Child RunChild(const std::string& folder, const std::string& args) {
     const std::string err_file = folder + "/stderr.txt";
-    const std::string command = "cd '" + folder +
-                                "' && KP_TIME_SCALE=0.001 KP_PW=admin RUDAVADO_SCENARIO= '" +
-                                KP_CLI_EXECUTABLE + "' " + args + " 2>'" + err_file + "'";
+    const std::string command =
+        "cd '" + folder + "' && KP_TIME_SCALE=0.001 KP_PW=" + std::string(factory_test::kPassword) +
+        " RUDAVADO_SCENARIO= '" + KP_CLI_EXECUTABLE + "' " + args + " 2>'" + err_file + "'";
     Child child;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return child;

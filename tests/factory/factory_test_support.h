@@ -50,7 +50,7 @@ private:
 
 // The built-in scenario, default timings, no faults.
 void LoadDefaultNetwork();
-// `count` cameras of `model` at CameraIp(0..count-1), login admin / admin.
+// `count` cameras of `model` at CameraIp(0..count-1), login kUser / kPassword.
 void LoadNetwork(int count, const std::string& model);
 std::string CameraIp(int index);
 RuDAVADO_CameraState CameraState(int camera);
@@ -78,7 +78,7 @@ constexpr const char* kPlateIp = "192.168.1.100";
 constexpr const char* kOtherPasswordIp = "192.168.1.103";
 constexpr const char* kFaceIp = "192.168.1.110";
 constexpr const char* kUser = "admin";
-constexpr const char* kPassword = "admin";
+constexpr const char* kPassword = "tolvi";  // the factory default
 constexpr const char* kPlateFamily = "KP-LPR-V3";
 constexpr const char* kFaceFamily = "KP-FACE-F2";
 

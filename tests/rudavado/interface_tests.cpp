@@ -37,7 +37,7 @@ TEST_F(InterfaceTest, CallsBeforeSetupFailButStopsAlwaysSucceed) {
 }
 
 TEST_F(InterfaceTest, LastErrorBelongsToTheCallingThread) {
-    EXPECT_EQ(nullptr, open("192.168.1.100", 80, "admin", "wrong"));
+    EXPECT_EQ(nullptr, open("192.168.1.100", 80, rdvtest::kUser, "wrong"));
     std::thread other([] {
         KPLPRC_DATETIME t{};
         EXPECT_EQ(-1, KpLPRClient_GetDateTime(reinterpret_cast<KPLPRC_HANDLE>(0x7777), &t));
@@ -190,7 +190,7 @@ TEST_F(InterfaceTest, DefaultScenarioFileMatchesTheBuiltInNetwork) {
         RuDAVADO_CameraState s = state(i);
         (s.device_type == KPLPRC_DEVICE_FACE ? face : plate) += 1;
         port8080 += s.port == 8080;
-        other_password += std::strcmp(s.password, "admin") != 0;
+        other_password += std::strcmp(s.password, rdvtest::kPassword) != 0;
         offline += s.state == RUDAVADO_STATE_OFFLINE;
         basic += s.extended_discovery == 0;
     }

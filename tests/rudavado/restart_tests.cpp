@@ -210,7 +210,7 @@ TEST_F(RestartTest, FullRestoreResetsAddressAndPasswordToo) {
     ASSERT_EQ(0, KpLPRClient_RestoreFull(h));
     ASSERT_TRUE(waitUntil([&] { return online(cam); }));
     EXPECT_STREQ("192.168.1.101", state(cam).ip);
-    EXPECT_STREQ("admin", state(cam).password);
+    EXPECT_STREQ(rdvtest::kPassword, state(cam).password);
     char value[16];
     ASSERT_EQ(0, RuDAVADO_GetParam(cam, "输出参数", "道闸控制", value, sizeof value));
     EXPECT_STREQ("1", value);

@@ -14,6 +14,10 @@
 
 namespace rdvtest {
 
+// The login of every camera of the default network that the scenario gives no password.
+constexpr const char* kUser = "admin";
+constexpr const char* kPassword = "tolvi";
+
 // Polls `done` until it holds or `timeout_ms` of real time pass.
 bool waitUntil(const std::function<bool()>& done, int timeout_ms = 10000);
 
@@ -49,8 +53,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    KPLPRC_HANDLE open(const char* ip, int port = 80, const char* user = "admin",
-                       const char* password = "admin");
+    KPLPRC_HANDLE open(const char* ip, int port = 80, const char* user = kUser,
+                       const char* password = kPassword);
     int camera(const char* ip);
     RuDAVADO_CameraState state(int camera);
     bool online(int camera);

@@ -4,6 +4,8 @@
 
 #include "rudavado_test_support.h"
 
+using rdvtest::kPassword;
+using rdvtest::kUser;
 using rdvtest::NetworkTest;
 
 namespace {
@@ -18,20 +20,20 @@ TEST_F(SessionTest, OpenFailsForEachReasonWithItsError) {
         const char* password;
         int error;
     } cases[] = {
-        {"192.168.1.99", 80, "admin", "admin", KPLPRC_ERR_TIMEOUT},   // nobody there
-        {"192.168.1.104", 80, "admin", "admin", KPLPRC_ERR_TIMEOUT},  // powered off
-        {"192.168.1.102", 80, "admin", "admin", KPLPRC_ERR_REFUSED},  // listens on 8080
-        {"192.168.1.100", 8080, "admin", "admin", KPLPRC_ERR_REFUSED},
-        {"192.168.1.100", 80, "admin", "Admin", KPLPRC_ERR_AUTH},
-        {"192.168.1.100", 80, "root", "admin", KPLPRC_ERR_AUTH},
-        {"192.168.1.103", 80, "admin", "admin", KPLPRC_ERR_AUTH},  // has its own password
-        {"192.168.1.100", 80, "admin", "", KPLPRC_ERR_AUTH},
-        {"192.168.1.300", 80, "admin", "admin", KPLPRC_ERR_PARAMETER},
-        {"192.168.1", 80, "admin", "admin", KPLPRC_ERR_PARAMETER},
-        {"192.168.1.100", 0, "admin", "admin", KPLPRC_ERR_PARAMETER},
-        {"192.168.1.100", 65536, "admin", "admin", KPLPRC_ERR_PARAMETER},
-        {nullptr, 80, "admin", "admin", KPLPRC_ERR_PARAMETER},
-        {"192.168.1.100", 80, nullptr, "admin", KPLPRC_ERR_PARAMETER},
+        {"192.168.1.99", 80, kUser, kPassword, KPLPRC_ERR_TIMEOUT},   // nobody there
+        {"192.168.1.104", 80, kUser, kPassword, KPLPRC_ERR_TIMEOUT},  // powered off
+        {"192.168.1.102", 80, kUser, kPassword, KPLPRC_ERR_REFUSED},  // listens on 8080
+        {"192.168.1.100", 8080, kUser, kPassword, KPLPRC_ERR_REFUSED},
+        {"192.168.1.100", 80, kUser, "Tolvi", KPLPRC_ERR_AUTH},
+        {"192.168.1.100", 80, "root", kPassword, KPLPRC_ERR_AUTH},
+        {"192.168.1.103", 80, kUser, kPassword, KPLPRC_ERR_AUTH},  // has its own password
+        {"192.168.1.100", 80, kUser, "", KPLPRC_ERR_AUTH},
+        {"192.168.1.300", 80, kUser, kPassword, KPLPRC_ERR_PARAMETER},
+        {"192.168.1", 80, kUser, kPassword, KPLPRC_ERR_PARAMETER},
+        {"192.168.1.100", 0, kUser, kPassword, KPLPRC_ERR_PARAMETER},
+        {"192.168.1.100", 65536, kUser, kPassword, KPLPRC_ERR_PARAMETER},
+        {nullptr, 80, kUser, kPassword, KPLPRC_ERR_PARAMETER},
+        {"192.168.1.100", 80, nullptr, kPassword, KPLPRC_ERR_PARAMETER},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(nullptr, KpLPRClient_Open(c.ip, c.port, c.user, c.password))
@@ -39,7 +41,7 @@ TEST_F(SessionTest, OpenFailsForEachReasonWithItsError) {
         EXPECT_EQ(c.error, KpLPRClient_GetLastError()) << (c.ip ? c.ip : "null") << ":" << c.port;
     }
     EXPECT_NE(nullptr, open("192.168.1.102", 8080));
-    EXPECT_NE(nullptr, open("192.168.1.103", 80, "admin", "Kp@2024"));
+    EXPECT_NE(nullptr, open("192.168.1.103", 80, kUser, "Kp@2024"));
 }
 
 TEST_F(SessionTest, UnansweredOpenWaitsForTheConnectTimeout) {
@@ -144,7 +146,7 @@ TEST_F(SessionTest, PasswordChangeAppliesToNewLogins) {
     EXPECT_EQ(KPLPRC_ERR_PARAMETER, KpLPRClient_GetLastError());
     EXPECT_EQ(-1, KpLPRClient_SetLoginAccount(h, nullptr));
     EXPECT_EQ(-1, KpLPRClient_SetLoginAccount(h, std::string(64, 'x').c_str()));
-    EXPECT_STREQ("admin", state(cam).password);
+    EXPECT_STREQ(kPassword, state(cam).password);
 
     ASSERT_EQ(0, KpLPRClient_SetLoginAccount(h, "n3w-Pass"));
     EXPECT_STREQ("n3w-Pass", state(cam).password);
@@ -152,7 +154,7 @@ TEST_F(SessionTest, PasswordChangeAppliesToNewLogins) {
     EXPECT_EQ(0, KpLPRClient_GetDateTime(h, &t)) << "the session that changed it goes on";
     EXPECT_EQ(nullptr, open("192.168.1.101"));
     EXPECT_EQ(KPLPRC_ERR_AUTH, KpLPRClient_GetLastError());
-    EXPECT_NE(nullptr, open("192.168.1.101", 80, "admin", "n3w-Pass"));
+    EXPECT_NE(nullptr, open("192.168.1.101", 80, kUser, "n3w-Pass"));
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include "rudavado_test_support.h"
 
+using rdvtest::kPassword;
+using rdvtest::kUser;
 using rdvtest::NetworkTest;
 using rdvtest::waitUntil;
 
@@ -39,7 +41,7 @@ TEST_F(ThreadTest, TwoHundredFiftySixSessionsOnSixtyFourCamerasFromThirtyTwoThre
             for (int k = 0; k < kPerThread; ++k) {
                 const int cam = (t * kPerThread + k) % 64;
                 const std::string ip = "10.1.0." + std::to_string(cam + 2);
-                KPLPRC_HANDLE h = KpLPRClient_Open(ip.c_str(), 80, "admin", "admin");
+                KPLPRC_HANDLE h = KpLPRClient_Open(ip.c_str(), 80, kUser, kPassword);
                 if (h == nullptr) {
                     failures.fetch_add(1);
                     continue;
@@ -116,7 +118,7 @@ TEST_F(ThreadTest, RestartsNotifiesAndClosesOverlap) {
             int i = 0;
             while (!done.load()) {
                 const std::string ip = "10.1.0." + std::to_string((t + i++) % 8 + 2);
-                KPLPRC_HANDLE h = KpLPRClient_Open(ip.c_str(), 80, "admin", "admin");
+                KPLPRC_HANDLE h = KpLPRClient_Open(ip.c_str(), 80, kUser, kPassword);
                 if (h == nullptr) continue;
                 KPLPRC_DATETIME dt{};
                 KpLPRClient_GetDateTime(h, &dt);
@@ -170,7 +172,7 @@ TEST_F(ThreadTest, CleanupWhileCallsRunLeavesNoSessionOrVideoBehind) {
         users.emplace_back([&, t] {
             const std::string ip = "192.168.1.10" + std::to_string(t % 3);
             while (!done.load()) {
-                KPLPRC_HANDLE h = KpLPRClient_Open(ip.c_str(), 80, "admin", "admin");
+                KPLPRC_HANDLE h = KpLPRClient_Open(ip.c_str(), 80, kUser, kPassword);
                 if (h == nullptr) continue;
                 KpLPRClient_StartRealPlay(h, nullptr);  // left running on purpose
             }

@@ -17,6 +17,7 @@
 
 #include "device_table_widget.h"
 #include "main_window_fixture.h"
+#include "test_device.h"
 #include "update_widget.h"
 #include "xlsbook/workbook_file.h"
 
@@ -97,7 +98,7 @@ TEST_F(BatchReportWindowTest, FiftyCamerasWithFailuresGiveOneRowEachAndTheFailed
     }
     ASSERT_EQ(RuDAVADO_LoadScenarioText((json + "]}").c_str()), 0) << RuDAVADO_LastLoadError();
     fillSearchList();
-    window_->passwordEdit()->setText("admin");
+    window_->passwordEdit()->setText(kPassword);
     for (int i : refused_time) ASSERT_EQ(RuDAVADO_FailNext("KpLPRClient_SetDateTime", i, 1), 0);
     for (int i : powered_off) ASSERT_EQ(RuDAVADO_SetPower(i, 0), 0);
     DeviceTableWidget* search = window_->searchList();
@@ -163,7 +164,7 @@ TEST_F(BatchReportWindowTest, AnUpgradedCameraThatStillRunsTheOldVersionIsNotVer
     ASSERT_TRUE(make.waitForFinished(60000));
     ASSERT_EQ(make.exitCode(), 0);
     fillSearchList();
-    window_->passwordEdit()->setText("admin");
+    window_->passwordEdit()->setText(kPassword);
     DeviceTableWidget* search = window_->searchList();
     const std::string good = "192.168.1.100", stale = "192.168.1.101";
     const std::string old_version = cameraState(RuDAVADO_FindCamera(stale.c_str())).firmware;
@@ -191,7 +192,7 @@ TEST_F(BatchReportWindowTest, AnUpgradedCameraThatStillRunsTheOldVersionIsNotVer
 
 TEST_F(BatchReportWindowTest, AnAddressChangeIsVerifiedAtTheNewAddress) {
     fillSearchList();
-    window_->passwordEdit()->setText("admin");
+    window_->passwordEdit()->setText(kPassword);
     DeviceTableWidget* search = window_->searchList();
     tick(search, {rowOf(search, "192.168.1.100")});
     const QStringList before = reports();
@@ -209,7 +210,7 @@ TEST_F(BatchReportWindowTest, ABatchWhoseReportCannotBeWrittenStillRuns) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     fillSearchList();
-    window_->passwordEdit()->setText("admin");
+    window_->passwordEdit()->setText(kPassword);
     DeviceTableWidget* search = window_->searchList();
     const int row = rowOf(search, "192.168.1.100");
     tick(search, {row});

@@ -20,6 +20,7 @@
 #include "nav_button.h"
 #include "right_output_widget.h"
 #include "row_reporter.h"
+#include "test_device.h"
 #include "update_widget.h"
 
 namespace {
@@ -45,7 +46,7 @@ protected:
         MainWindowTest::SetUp();
         fillSearchList();
         search_ = window_->searchList();
-        window_->passwordEdit()->setText("admin");
+        window_->passwordEdit()->setText(kPassword);
     }
 
     int searchRow(const std::string& ip) { return rowOf(search_, ip); }
@@ -120,7 +121,7 @@ TEST_F(DispatchTest, EveryOperationEndsInItsFinalStatusOnBothPages) {
     window_->passwordEdit()->setText("wrong");
     window_->onButtonTimeClicked();
     finals(search_, {plate, face}, kSetFailed);
-    window_->passwordEdit()->setText("admin");
+    window_->passwordEdit()->setText(kPassword);
 
     window_->onButtonTimeClicked();
     finals(search_, {plate, face}, kSetOk);
@@ -148,7 +149,7 @@ TEST_F(DispatchTest, EveryOperationEndsInItsFinalStatusOnBothPages) {
 
     // The local page: each row logs in with its own credentials whatever the login bar holds.
     EditDeviceTableWidget* local = window_->localList();
-    local->slotAddDeviceInfo("192.168.1.101", 80, "admin", "admin");
+    local->slotAddDeviceInfo("192.168.1.101", 80, kUser, kPassword);
     local->slotAddDeviceInfo("192.168.1.103", 80, "admin", "Kp@2024");
     window_->slotPage2Clicked();
     window_->userEdit()->setText("nobody");

@@ -28,6 +28,7 @@
 #include "databasemanager.h"
 #include "deviceconnectionmanager.h"
 #include "edit_device_table_widget.h"
+#include "test_device.h"
 #include "test_time_scale.h"
 #include "ui_test_support.h"
 
@@ -132,7 +133,7 @@ protected:
 
     static factory::databasemanager* store() { return factory::databasemanager::instance(); }
 
-    void storeDevice(const std::string& ip, const std::string& password = "admin") {
+    void storeDevice(const std::string& ip, const std::string& password = kPassword) {
         factory::devicedatamanager record;
         record.set_ip(ip);
         record.set_port(80);
@@ -203,8 +204,8 @@ TEST_F(LocalListTest, StoredCamerasShowLoggingInUntilTheirLoginResult) {
 
 TEST_F(LocalListTest, DuplicateAddressesAreRefusedOnAddAndEdit) {
     createList();
-    list_->slotAddDeviceInfo(kPlateIp, 80, "admin", "admin");
-    list_->slotAddDeviceInfo(kSecondIp, 80, "admin", "admin");
+    list_->slotAddDeviceInfo(kPlateIp, 80, kUser, kPassword);
+    list_->slotAddDeviceInfo(kSecondIp, 80, kUser, kPassword);
     ASSERT_EQ(rowCount(), 2);
     EXPECT_EQ(storedIps(), (std::vector<std::string>{kPlateIp, kSecondIp}));
 
@@ -227,7 +228,7 @@ TEST_F(LocalListTest, DuplicateAddressesAreRefusedOnAddAndEdit) {
     // Its own unchanged address is no duplicate.
     ASSERT_TRUE(waitState(kSecondIp, kOnline));
     message.clear();
-    saveNextDeviceDialog(kSecondIp, 80, "admin", "admin");
+    saveNextDeviceDialog(kSecondIp, 80, kUser, kPassword);
     list_->editDevice(kSecondIp);
     EXPECT_TRUE(message.isEmpty());
     EXPECT_EQ(loginState(kSecondIp), QString::fromUtf8(kLoggingIn));
@@ -250,7 +251,7 @@ TEST_F(LocalListTest, EditLogsInWithTheNewDataAndDeleteDropsTheCameraWhateverIts
     EXPECT_EQ(store()->load_all().begin()->second.get_password(), "Kp@2024");
 
     // A new address: the old one is no longer logged in.
-    saveNextDeviceDialog(kSecondIp, 80, "admin", "admin");
+    saveNextDeviceDialog(kSecondIp, 80, kUser, kPassword);
     list_->editDevice(kPlateIp);
     EXPECT_TRUE(waitState(kSecondIp, kOnline));
     EXPECT_TRUE(waitFor([&] { return list_->connectionManager()->Find(kPlateIp) == nullptr; }));

@@ -15,6 +15,7 @@
 
 #include "device_table_widget.h"
 #include "main_window_fixture.h"
+#include "test_device.h"
 #include "update_widget.h"
 
 namespace {
@@ -103,7 +104,7 @@ std::string scenario(std::vector<Camera>& cameras) {
                       "%s{\"model\":\"%s\",\"ip\":\"%s\",\"serial_high\":%u,\"serial_low\":%d,"
                       "\"password\":\"%s\",\"max_sessions\":%d,\"extended_discovery\":false}",
                       i == 0 ? "" : ",", camera.mode->model, camera.ip.c_str(), 0x4B500003u, 0x30000 + i,
-                      fault == Fault::WrongPassword ? "other" : "admin",
+                      fault == Fault::WrongPassword ? "other" : kPassword,
                       fault == Fault::SessionsTaken ? 1 : 8);
         json += entry;
         cameras.push_back(camera);
@@ -192,7 +193,7 @@ TEST_F(FaultBatchTest, UpgradePasswordAndRebootOfTwoHundredCamerasEndEveryRowAnd
                 ASSERT_EQ(RuDAVADO_StayDownAfterRestart(camera.index, 1), 0);
                 break;
             case Fault::SessionsTaken:
-                taken.push_back(KpLPRClient_Open(camera.ip.c_str(), 80, "admin", "admin"));
+                taken.push_back(KpLPRClient_Open(camera.ip.c_str(), 80, kUser, kPassword));
                 ASSERT_NE(taken.back(), nullptr) << camera.ip;
                 break;
             case Fault::PasswordChangeRefused:
@@ -205,7 +206,7 @@ TEST_F(FaultBatchTest, UpgradePasswordAndRebootOfTwoHundredCamerasEndEveryRowAnd
                 break;
         }
     }
-    window_->passwordEdit()->setText("admin");
+    window_->passwordEdit()->setText(kPassword);
 
     // Each camera takes the package of its family from the joined path.
     ASSERT_NO_FATAL_FAILURE(runBatch(

@@ -16,6 +16,7 @@
 #include "nav_button.h"
 #include "right_factory_widget.h"
 #include "right_reboot_widget.h"
+#include "test_device.h"
 #include "title_widget.h"
 #include "xlsbook/workbook_file.h"
 
@@ -81,7 +82,8 @@ TEST_F(MainWindowTest, PagesAndCountersFollowTheShownList) {
 TEST_F(MainWindowTest, RebootPanelSitsAtTheRightEdgeAndItsConfirmationReachesTheTickedRows) {
     fillSearchList();
     DeviceTableWidgetBase* list = window_->searchList();
-    window_->passwordEdit()->setText("admin");
+    // The login bar as a fresh window fills it in: the cameras' factory password.
+    EXPECT_EQ(window_->passwordEdit()->text(), kPassword);
     const int row = rowOf(list, "192.168.1.101");
     tick(list, {row});
     const int boots = [&] {
@@ -139,7 +141,7 @@ TEST(RightFactoryWidget, EmitsPartialByDefaultAndFullOnceChosen) {
 
 TEST_F(MainWindowTest, LocalToolsActOnExactlyOneTickedRow) {
     EditDeviceTableWidget* local = window_->localList();
-    local->slotAddDeviceInfo("192.168.1.101", 80, "admin", "admin");
+    local->slotAddDeviceInfo("192.168.1.101", 80, kUser, kPassword);
     local->slotAddDeviceInfo("192.168.1.103", 80, "admin", "Kp@2024");
     window_->slotPage2Clicked();
     tick(local, {0, 1});

@@ -17,6 +17,7 @@
 #include "main_window_fixture.h"
 #include "nav_button.h"
 #include "right_output_widget.h"
+#include "test_device.h"
 
 namespace {
 
@@ -107,7 +108,7 @@ TEST(RightOutputWidget, CountsAndNamesBeyondTheirFieldsStayInside) {
 TEST_F(MainWindowTest, ExportedFileHoldsExactlyTheTickedItems) {
     fillSearchList();
     DeviceTableWidgetBase* list = window_->searchList();
-    window_->passwordEdit()->setText("admin");
+    window_->passwordEdit()->setText(kPassword);
     const int row = rowOf(list, "192.168.1.100");
     tick(list, {row});
 
@@ -155,7 +156,7 @@ TEST_F(MainWindowTest, ExportedFileHoldsExactlyTheTickedItems) {
     const int camera = RuDAVADO_FindCamera("192.168.1.100");
     RuDAVADO_SetParam(camera, "识别参数", "最大车牌宽度", "400");
     RuDAVADO_SetParam(camera, "识别参数", "最小车牌宽度", "100");
-    KPLPRC_HANDLE session = KpLPRClient_Open("192.168.1.100", 80, "admin", "admin");
+    KPLPRC_HANDLE session = KpLPRClient_Open("192.168.1.100", 80, kUser, kPassword);
     EXPECT_EQ(KpLPRClient_ParaImportV2(session, QFile::encodeName(path).constData()), 0);
     KpLPRClient_Close(session);
     char value[64] = {0};

@@ -19,6 +19,7 @@
 #include "main_window_fixture.h"
 #include "nav_button.h"
 #include "play_wnd_widget.h"
+#include "test_device.h"
 #include "test_time_scale.h"
 
 namespace {
@@ -66,7 +67,7 @@ TEST_F(PreviewTest, FiftyOpenAndCloseRoundsLeaveNoSessionOrVideoBehind) {
     const char* ip = "192.168.1.100";
     const Counts before = countsOf(ip);
     for (int round = 0; round < 50; ++round) {
-        auto* window = new PlayWndWidget(nullptr, device(ip), "admin", "admin");
+        auto* window = new PlayWndWidget(nullptr, device(ip), kUser, kPassword);
         window->show();
         EXPECT_EQ(window->videoLabel()->size(), QSize(720, 576));
         // Odd rounds close after the start's report stopped the worker, even rounds at once,
@@ -88,7 +89,7 @@ TEST_F(PreviewTest, FiftyOpenAndCloseRoundsLeaveNoSessionOrVideoBehind) {
 
 TEST_F(MainWindowTest, PreviewLogsInWithTheDevicesOwnLoginWhenItHasOne) {
     // 192.168.1.103 has a password of its own; the login bar holds the default one.
-    window_->passwordEdit()->setText("admin");
+    ASSERT_EQ(window_->passwordEdit()->text(), kPassword);
     const char* ip = "192.168.1.103";
     const Counts before = countsOf(ip);
 
@@ -126,7 +127,7 @@ TEST_F(PreviewTest, DrawsTheMovingTestPictureUnderX) {
     RuDAVADO_SetTiming("frame", 40000);  // 40 ms a frame at this time scale
     const char* ip = "192.168.1.100";
     const Counts before = countsOf(ip);
-    auto* window = new PlayWndWidget(nullptr, device(ip), "admin", "admin");
+    auto* window = new PlayWndWidget(nullptr, device(ip), kUser, kPassword);
     window->setWindowTitle(QStringLiteral("视频预览"));
     window->show();
     ASSERT_TRUE(waitFor([&] { return countsOf(ip).frames_drawn > before.frames_drawn + 10; }));

@@ -7,6 +7,11 @@
 
 #include "deviceinfo.h"
 
+// The factory login: what the window fills in, and what the simulated cameras take unless their
+// scenario gives another password.
+constexpr const char* kUser = "admin";
+constexpr const char* kPassword = "tolvi";
+
 inline DeviceInfo device(const std::string& ip, int port = 80, uint32_t serial_low = 1) {
     DeviceInfo info;
     info.device_name = "cam";
@@ -20,7 +25,7 @@ inline DeviceInfo device(const std::string& ip, int port = 80, uint32_t serial_l
     info.lens_code = 2;
     info.mac_addr = "00:1A:2B:3C:4D:5E";
     info.boot_time = "2026-12-01 08:00:00";
-    info.user_name = "admin";
-    info.pass_word = "tolvi";
+    info.user_name = kUser;
+    info.pass_word = kPassword;
     return info;
 }

@@ -7,7 +7,7 @@
 //                                                             KP-FACE-F2
 //     "ip": "192.168.1.100",                                  required
 //     "name", "port" (80), "netmask" ("255.255.255.0"), "gateway" (a.b.c.1), "dns", "mac",
-//     "user" ("admin"), "password" ("admin"), "serial_high", "serial_low", "lens_code" (0),
+//     "user" ("admin"), "password" ("tolvi"), "serial_high", "serial_low", "lens_code" (0),
 //     "max_sessions" (8), "firmware", "online" (true), "clock_offset_s" (0, from the host's
 //     local time), "uptime_s", "extended_discovery" (the model's), "params": {group: {item: v}}
 //   } ]
@@ -24,6 +24,9 @@ namespace rudavado {
 namespace {
 
 using nlohmann::json;
+
+// What a camera leaves the factory with, and so what the maintenance tool fills in by default.
+const char* const kFactoryPassword = "tolvi";
 
 const char* const kDefaultScenario = R"({
   "cameras": [
@@ -106,13 +109,13 @@ bool parseCamera(const json& j, int index, Camera& c, std::string& error) {
     c.name = get<std::string>(j, "name", std::string(c.family->name) + "-" + std::to_string(ip_value & 0xFF));
     c.mac = get<std::string>(j, "mac", macFromSerial(c.serial_high, c.serial_low));
     c.user = get<std::string>(j, "user", "admin");
-    c.password = get<std::string>(j, "password", "admin");
+    c.password = get<std::string>(j, "password", kFactoryPassword);
     c.factory_ip = c.ip;
     c.factory_netmask = c.netmask;
     c.factory_gateway = c.gateway;
     c.factory_port = c.port;
     c.factory_user = c.user;
-    c.factory_password = "admin";
+    c.factory_password = kFactoryPassword;
     c.lens_code = get<int>(j, "lens_code", 0);
     c.max_sessions = get<int>(j, "max_sessions", 8);
     c.extended_discovery = get<bool>(j, "extended_discovery", c.family->extended_discovery);
