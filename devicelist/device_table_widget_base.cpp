@@ -20,6 +20,8 @@ constexpr int kRowHeight = 24;
 // Roles of the status item (column 1), apart from the first cell's roles.
 constexpr int kRoleStatus = Qt::UserRole + 16;
 constexpr int kRoleStatusValue = Qt::UserRole + 17;
+// Set when the row's status cell is shown greyed; absent means enabled.
+constexpr int kRoleStatusDisabled = Qt::UserRole + 18;
 // The MAC ("00:1A:2B:3C:4D:5E") and start-up time ("2026-12-04 08:00:00") columns are wide
 // enough for their whole text; the port column gives up what they take.
 constexpr int kColumnWidths[kDeviceColumnCount] = {40, 120, 80, 120, 140, 90, 130, 150, 120, 120, 120, 120};
@@ -152,8 +154,19 @@ UpdateWidget* DeviceTableWidgetBase::statusCell(int row) const {
     if (cell || !item) return cell;
     cell = new UpdateWidget();
     cell->slotSetStatus(rowStatus(row), item->data(kRoleStatusValue).toInt());
+    if (item->data(kRoleStatusDisabled).toBool()) cell->setEnabled(false);
     table_widget_->setCellWidget(row, kColumnStatus, cell);
     return cell;
+}
+
+void DeviceTableWidgetBase::setStatusCellEnabled(int row, bool enabled) {
+    changeItem(row, kColumnStatus, [&](QTableWidgetItem* item) {
+        if (enabled)
+            item->setData(kRoleStatusDisabled, QVariant());
+        else
+            item->setData(kRoleStatusDisabled, true);
+    });
+    if (UpdateWidget* cell = existingStatusCell(row)) cell->setEnabled(enabled);
 }
 
 BtnToolsWidget* DeviceTableWidgetBase::toolsCell(int row) const {

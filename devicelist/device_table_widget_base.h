@@ -58,6 +58,8 @@ public:
     BtnToolsWidget* toolsCell(int row) const;
     // The status cell only when it has been made already.
     UpdateWidget* existingStatusCell(int row) const;
+    // Greys the row's status cell or not, now or when the cell is made.
+    void setStatusCellEnabled(int row, bool enabled);
     // The row's last status, with or without a cell.
     DeviceStatus rowStatus(int row) const;
     const UiJobQueuePtr& uiJobQueue() const { return ui_job_queue_; }
