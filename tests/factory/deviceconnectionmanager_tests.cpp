@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "deviceconnectionmanager.h"
@@ -130,9 +131,9 @@ TEST_F(ConnectionManagerTest, LookupsAndPostsDoNotWaitForALoginInProgress) {
 
     // An address nobody answers: its login waits for the whole connect time-out (1 s).
     ASSERT_EQ(RuDAVADO_SetTiming("connect_timeout", 1000.0 / kp::timeScale()), 0);
-    std::atomic<bool> silent_done{false};
-    manager_.AddAndLogin("10.9.9.9", 80, kUser, kPassword, [&] {
-        silent_done = true;
+    auto silent_done = std::make_shared<std::atomic<bool>>(false);
+    manager_.AddAndLogin("10.9.9.9", 80, kUser, kPassword, [this, silent_done] {
+        *silent_done = true;
         ++completions_;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -141,7 +142,7 @@ TEST_F(ConnectionManagerTest, LookupsAndPostsDoNotWaitForALoginInProgress) {
     EXPECT_EQ(manager_.IpOfHandle(handle), kPlateIp);
     // More posts than a 64-slot ring holds.
     for (int i = 0; i < 100; ++i) manager_.AddAndLogin(kPlateIp, 80, kUser, kPassword, completion());
-    EXPECT_FALSE(silent_done.load()) << "the lookups or posts waited for the login";
+    EXPECT_FALSE(silent_done->load()) << "the lookups or posts waited for the login";
     ASSERT_TRUE(waitCompletions(102));
 }
 
@@ -165,11 +166,12 @@ TEST_F(ConnectionManagerTest, CompletionJobMayWaitForAThreadThatLooksUpConnectio
 // queued behind it log in meanwhile.
 TEST_F(ConnectionManagerTest, ASilentCameraDoesNotHoldUpTheLoginsBehindIt) {
     ASSERT_EQ(RuDAVADO_SetTiming("connect_timeout", 2000.0 / kp::timeScale()), 0);
-    std::atomic<bool> silent_done{false};
+    // Shared: the silent login ends after this body when an assertion returns early.
+    auto silent_done = std::make_shared<std::atomic<bool>>(false);
     manager_.Start();
-    manager_.AddAndLogin("10.9.9.9", 80, kUser, kPassword, [&] { silent_done = true; });
+    manager_.AddAndLogin("10.9.9.9", 80, kUser, kPassword, [silent_done] { *silent_done = true; });
     manager_.AddAndLogin(kPlateIp, 80, kUser, kPassword, completion());
     ASSERT_TRUE(waitCompletions(1));
-    EXPECT_FALSE(silent_done.load());
+    EXPECT_FALSE(silent_done->load());
     EXPECT_NE(manager_.Find(kPlateIp)->GetSdkHandle(), nullptr);
 }
