@@ -4,7 +4,12 @@
 
 UiJobQueue::UiJobQueue(HWND owner) : owner_(owner), consumer_thread_(std::this_thread::get_id()) {}
 
-void UiJobQueue::setOwner(HWND owner) { owner_.store(owner); }
+void UiJobQueue::setOwner(HWND owner) {
+    owner_.store(owner);
+    // Jobs posted before there was an owner woke nobody; a producer that batches its jobs (the
+    // local list's login results) posts no second message while its first job waits.
+    if (owner && pendingCount() > 0) PostMessageA(owner, kUiJobMessage, 0, 0);
+}
 
 HWND UiJobQueue::owner() const { return owner_.load(); }
 

@@ -38,6 +38,7 @@ public:
     UiJobQueue& operator=(const UiJobQueue&) = delete;
 
     // The window that receives the wake-up message; null posts none (tests drive the queue).
+    // Jobs already waiting when an owner is set are announced to it.
     void setOwner(HWND owner);
     HWND owner() const;
 

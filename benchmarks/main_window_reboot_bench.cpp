@@ -1,11 +1,15 @@
 // 256 ticked cameras rebooted from the main window, against one camera alone. Prints per round:
 // the time the confirm slot takes, the longest stretch the user-interface thread was busy while
-// the rows reported (between passes of a zero-interval timer, which fires once per pass), and
-// the batch's wall time divided by one camera's alone. The slot and the longest stretch are also
-// given in the user-interface thread's own CPU time, since on a shared machine a stretch's wall
-// time includes the time other processes held the core; the load average is printed alongside.
+// the rows reported (between passes of a zero-interval timer, which fires once per pass), the
+// batch's wall time divided by one camera's alone, and the memory each running job costs (the
+// process's resident size at the batch's peak minus before it, divided by the cameras). The slot and the
+// longest stretch are also given in the user-interface thread's own CPU time, since on a shared machine a
+// stretch's wall time includes the time other processes held the core; the load average is printed alongside.
 //
 //   main_window_reboot_bench [cameras (256)] [time scale (80)] [rounds (3)]
+//
+// Runs in the working directory, where the window keeps its device store: start it in an empty
+// folder.
 //
 // At the default time scale one camera's reboot (login, reboot, logout) takes about 2 s, so the
 // ratio shows what running the jobs side by side costs.
@@ -60,11 +64,26 @@ private:
     int saved_err_;
 };
 
-void pumpUntil(const std::function<bool()>& done) {
+// False when `done` still fails after `seconds`.
+bool pumpUntil(const std::function<bool()>& done, int seconds = 600) {
+    QElapsedTimer waited;
+    waited.start();
     while (!done()) {
+        if (waited.elapsed() > seconds * 1000) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::msleep(1);
     }
+    return true;
+}
+
+// The process's resident size in KiB, from /proc/self/statm.
+long residentKib() {
+    long pages = 0, resident = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm) return 0;
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(statm);
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
 bool allOnline() {
@@ -88,6 +107,8 @@ struct Round {
     double busy_ms = 0;
     double busy_cpu_ms = 0;
     double wall_ms = 0;
+    long rss_before_kib = 0;
+    long rss_peak_kib = 0;
 };
 
 // Reboots the ticked rows and waits until each of them shows its final status.
@@ -112,6 +133,8 @@ Round rebootTicked(MainWidget& window, const std::vector<int>& rows) {
         pass.restart();
         pass_cpu = cpu;
     });
+    round.rss_before_kib = residentKib();
+    round.rss_peak_kib = round.rss_before_kib;
     const double slot_cpu = threadCpuMs();
     wall.start();
     window.onButtonRebootClicked();
@@ -121,6 +144,7 @@ Round rebootTicked(MainWidget& window, const std::vector<int>& rows) {
     pass_cpu = threadCpuMs();
     heartbeat.start();
     pumpUntil([&] {
+        round.rss_peak_kib = std::max(round.rss_peak_kib, residentKib());
         for (int row : rows) {
             const DeviceStatus status = list->statusCell(row)->status();
             if (status != DEVICE_STATUS_SET_SUCCESS && status != DEVICE_STATUS_SET_FAILED) return false;
@@ -152,7 +176,13 @@ int main(int argc, char** argv) {
     // A restart would otherwise keep the cameras away for minutes at this scale.
     RuDAVADO_SetTiming("boot", 1000.0 / scale);
     window.onRefreshClick();
-    pumpUntil([&] { return window.searchList()->tableWidget()->rowCount() == cameras; });
+    if (!pumpUntil([&] { return window.searchList()->tableWidget()->rowCount() >= cameras; }, 60)) {
+        const int rows = window.searchList()->tableWidget()->rowCount();
+        delete quiet;
+        std::printf("discovery listed %d of %d cameras in 60 s\n", rows, cameras);
+        return 2;
+    }
+    const int listed = window.searchList()->tableWidget()->rowCount();
     // Cameras back from a restart would be found again and add rows.
     KpLPRClient_StopFindDevice();
 
@@ -167,14 +197,18 @@ int main(int argc, char** argv) {
 
     double load[3] = {0, 0, 0};
     getloadavg(load, 3);
+    if (listed != cameras) std::printf("discovery listed %d rows for %d cameras\n", listed, cameras);
     std::printf("time scale %.0f, %d cameras, load average %.2f %.2f %.2f\n", scale, cameras, load[0],
                 load[1], load[2]);
     for (int r = 0; r < rounds; ++r) {
         std::printf(
             "round %d: one camera %.0f ms; batch: confirm slot %.1f ms (cpu %.1f), longest busy stretch "
-            "%.1f ms, longest cpu stretch %.1f ms, wall %.0f ms, ratio %.3f\n",
+            "%.1f ms, longest cpu stretch %.1f ms, wall %.0f ms, ratio %.3f; resident +%.1f MiB = %.1f KiB "
+            "per job\n",
             r + 1, singles[r].wall_ms, batches[r].slot_ms, batches[r].slot_cpu_ms, batches[r].busy_ms,
-            batches[r].busy_cpu_ms, batches[r].wall_ms, batches[r].wall_ms / singles[r].wall_ms);
+            batches[r].busy_cpu_ms, batches[r].wall_ms, batches[r].wall_ms / singles[r].wall_ms,
+            (batches[r].rss_peak_kib - batches[r].rss_before_kib) / 1024.0,
+            static_cast<double>(batches[r].rss_peak_kib - batches[r].rss_before_kib) / cameras);
     }
     return 0;
 }

@@ -20,6 +20,10 @@ constexpr int kRowHeight = 24;
 // Roles of the status item (column 1), apart from the first cell's roles.
 constexpr int kRoleStatus = Qt::UserRole + 16;
 constexpr int kRoleStatusValue = Qt::UserRole + 17;
+// Set when the row's status cell is shown greyed; absent means enabled.
+constexpr int kRoleStatusDisabled = Qt::UserRole + 18;
+// A number that names the row for as long as it exists, given on request (rowToken).
+constexpr int kRoleRowToken = Qt::UserRole + 19;
 // The MAC ("00:1A:2B:3C:4D:5E") and start-up time ("2026-12-04 08:00:00") columns are wide
 // enough for their whole text; the port column gives up what they take.
 constexpr int kColumnWidths[kDeviceColumnCount] = {40, 120, 80, 120, 140, 90, 130, 150, 120, 120, 120, 120};
@@ -152,8 +156,44 @@ UpdateWidget* DeviceTableWidgetBase::statusCell(int row) const {
     if (cell || !item) return cell;
     cell = new UpdateWidget();
     cell->slotSetStatus(rowStatus(row), item->data(kRoleStatusValue).toInt());
+    if (item->data(kRoleStatusDisabled).toBool()) cell->setEnabled(false);
     table_widget_->setCellWidget(row, kColumnStatus, cell);
     return cell;
+}
+
+quint64 DeviceTableWidgetBase::rowToken(int row) {
+    const QTableWidgetItem* item = table_widget_->item(row, kColumnStatus);
+    if (!item) return 0;
+    quint64 token = item->data(kRoleRowToken).toULongLong();
+    if (token != 0) return token;
+    token = ++last_row_token_;
+    changeItem(row, kColumnStatus,
+               [&](QTableWidgetItem* changed) { changed->setData(kRoleRowToken, token); });
+    return token;
+}
+
+int DeviceTableWidgetBase::rowOfToken(quint64 token, int hint) const {
+    auto holds = [&](int row) {
+        const QTableWidgetItem* item = table_widget_->item(row, kColumnStatus);
+        return item && item->data(kRoleRowToken).toULongLong() == token;
+    };
+    const int rows = table_widget_->rowCount();
+    if (token == 0) return -1;
+    if (hint >= 0 && hint < rows && holds(hint)) return hint;
+    for (int row = 0; row < rows; ++row) {
+        if (holds(row)) return row;
+    }
+    return -1;
+}
+
+void DeviceTableWidgetBase::setStatusCellEnabled(int row, bool enabled) {
+    changeItem(row, kColumnStatus, [&](QTableWidgetItem* item) {
+        if (enabled)
+            item->setData(kRoleStatusDisabled, QVariant());
+        else
+            item->setData(kRoleStatusDisabled, true);
+    });
+    if (UpdateWidget* cell = existingStatusCell(row)) cell->setEnabled(enabled);
 }
 
 BtnToolsWidget* DeviceTableWidgetBase::toolsCell(int row) const {

@@ -58,6 +58,13 @@ public:
     BtnToolsWidget* toolsCell(int row) const;
     // The status cell only when it has been made already.
     UpdateWidget* existingStatusCell(int row) const;
+    // A number other than 0 that names `row` while it exists, whatever rows are inserted or
+    // removed around it: a removed row's number is never given again. 0 for no such row.
+    quint64 rowToken(int row);
+    // The row `token` names now (`hint` is tried first); -1 when that row is gone.
+    int rowOfToken(quint64 token, int hint) const;
+    // Greys the row's status cell or not, now or when the cell is made.
+    void setStatusCellEnabled(int row, bool enabled);
     // The row's last status, with or without a cell.
     DeviceStatus rowStatus(int row) const;
     const UiJobQueuePtr& uiJobQueue() const { return ui_job_queue_; }
@@ -122,4 +129,5 @@ private:
     std::vector<DeviceInfo> selected_devices_;
     UiJobQueuePtr ui_job_queue_;
     bool creating_cells_ = false;
+    quint64 last_row_token_ = 0;
 };

@@ -146,13 +146,28 @@ void EditDeviceTableWidget::setRowStatus(int row, DeviceStatus status, int value
     emitStatusToRow(this, &EditDeviceTableWidget::signalsUpdataStatus, row, status, value);
 }
 
+DeviceInfo EditDeviceTableWidget::toolsRecord(int row) const {
+    // The record addRow had: the address, the port and the login, nothing the login read.
+    QTableWidget* table = tableWidget();
+    const QTableWidgetItem* check = table->item(row, kColumnCheck);
+    DeviceInfo record;
+    record.ip_addr = table->item(row, kColumnIp)->text().toStdString();
+    record.port = table->item(row, kColumnPort)->text().toInt();
+    if (check) {
+        record.user_name = check->data(kRoleUserName).toString().toStdString();
+        record.pass_word = check->data(kRolePassword).toString().toStdString();
+    }
+    return record;
+}
+
 void EditDeviceTableWidget::addRow(const DeviceInfo& info) {
     QTableWidget* table = tableWidget();
     const int row = table->rowCount();
     table->insertRow(row);
     fillRow(row, info, QString::fromUtf8(kLoggingIn), true);
-    statusCell(row)->setEnabled(false);
-    attachTools(row, info);
+    // The status cell and the tool buttons are made when the row is first shown: thousands of
+    // stored cameras would otherwise cost two widgets each before the list is complete.
+    setStatusCellEnabled(row, false);
     emit signalsDeviceNumChange(table->rowCount());
     logIn(info);
 }
@@ -257,6 +272,8 @@ void EditDeviceTableWidget::slotSaveEditDeviceInfo(QString ip, int port, QString
         showDuplicateMessage();
         return;
     }
+    // The tool buttons keep the login the row was added with: made now, before the roles change.
+    BtnToolsWidget* tools = toolsCell(row);
 
     const std::string old_ip = table->item(row, kColumnIp)->text().toStdString();
     const DeviceInfo info = loginRecord(ip, port, user_name, pass_word);
@@ -268,12 +285,12 @@ void EditDeviceTableWidget::slotSaveEditDeviceInfo(QString ip, int port, QString
     check->setData(kRoleUserName, user_name);
     check->setData(kRolePassword, pass_word);
     setRowStatus(row, DEVICE_STATUS_IDLE, 0);
-    if (UpdateWidget* cell = statusCell(row)) cell->setEnabled(true);
+    setStatusCellEnabled(row, true);
     setCellText(row, kColumnLensOrLogin, kLoggingIn);
     setCellText(row, kColumnPort, std::to_string(port));
     setCellText(row, kColumnIp, info.ip_addr);
     // The row's buttons open the camera it now names.
-    if (BtnToolsWidget* tools = toolsCell(row)) {
+    if (tools) {
         DeviceInfo record = tools->deviceInfo();
         record.ip_addr = info.ip_addr;
         record.device_name = info.ip_addr;

@@ -70,6 +70,9 @@ public Q_SLOTS:
 private Q_SLOTS:
     void slotChangeDeviceStatus(KP_LPRC_COMMON_NOTIFY notify, std::string ip_addr);
 
+protected:
+    DeviceInfo toolsRecord(int row) const override;
+
 private:
     void addRow(const DeviceInfo& info);
     // Adds stored rows for one time slice, or all of them; reschedules itself while some wait.

@@ -1,31 +1,72 @@
 #include "row_reporter.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QTableWidget>
 #include <QTimer>
+#include <deque>
+#include <memory>
 
 namespace {
 
 const char kDone[] = "完成";
+
+// Ended jobs whose worker still has to be joined; user-interface thread only. A batch's reports
+// arrive together, and joining a thousand workers in one pass would hold the window for as long
+// as their threads take to be scheduled out: each turn of the event loop joins a few
+// milliseconds' worth.
+class Reaper {
+public:
+    static void add(std::shared_ptr<factory::dealmodule> deal) {
+        pending().push_back(std::move(deal));
+        // The timer goes with the application object.
+        static QPointer<QTimer> timer;
+        if (!timer) {
+            timer = new QTimer(QCoreApplication::instance());
+            timer->setInterval(0);
+            QObject::connect(timer, &QTimer::timeout, [] {
+                if (joinSome()) timer->stop();
+            });
+        }
+        if (!timer->isActive()) timer->start();
+    }
+
+private:
+    static constexpr qint64 kSliceMs = 4;
+
+    static std::deque<std::shared_ptr<factory::dealmodule>>& pending() {
+        // Never destroyed: a job left at exit must not be released after the library is gone.
+        static auto* deals = new std::deque<std::shared_ptr<factory::dealmodule>>();
+        return *deals;
+    }
+    // True when none is left.
+    static bool joinSome() {
+        QElapsedTimer slice;
+        slice.start();
+        auto& deals = pending();
+        while (!deals.empty() && slice.elapsed() < kSliceMs) {
+            std::shared_ptr<factory::dealmodule> deal = std::move(deals.front());
+            deals.pop_front();
+            deal->StopWorker();
+        }
+        return deals.empty();
+    }
+};
 
 }  // namespace
 
 RowReporter::RowReporter(UiJobQueuePtr queue, DeviceTableWidgetBase* list, int row,
                          std::shared_ptr<factory::dealmodule> deal, Kind kind, ReportRow report_row)
     : target_(std::make_shared<const Target>(
-          Target{std::move(queue), list, list ? list->statusCell(row) : nullptr, row, kind})),
+          Target{std::move(queue), list, list ? list->rowToken(row) : 0, row, kind})),
       deal_(std::move(deal)),
       log_(std::make_shared<Log>(Log{std::move(report_row), nullptr, -1})) {}
 
 void RowReporter::Target::setStatus(DeviceStatus status, int value) const {
-    if (!list || !cell) return;
-    int current = row;
-    if (list->existingStatusCell(current) != cell) {
-        const int rows = list->tableWidget()->rowCount();
-        for (current = 0; current < rows && list->existingStatusCell(current) != cell; ++current) {
-        }
-        if (current == rows) return;
-    }
+    if (!list) return;
+    const int current = list->rowOfToken(token, row);
+    if (current < 0) return;
     list->setRowStatus(current, status, value);
 }
 
@@ -70,13 +111,9 @@ factory::dealmodule::ProgressCallback RowReporter::progress() const {
         }
         target->queue->postJob([target, deal, status]() mutable {
             target->setStatus(status, 0);
-            // The join comes one turn of the event loop later: by then the worker has left its
-            // job, so a batch whose reports arrive together does not hold the window up while
-            // hundreds of threads are scheduled out one by one.
-            QTimer::singleShot(0, QCoreApplication::instance(), [deal]() mutable {
-                deal->StopWorker();
-                deal.reset();
-            });
+            // The join comes at least one turn of the event loop later, when the worker has
+            // left its job.
+            Reaper::add(std::move(deal));
         });
         return false;
     };

@@ -9,9 +9,9 @@
 // A successful intermediate step is dropped before anything is posted; every failure and the
 // final "完成" end the job. The callbacks keep the job alive until that final UI job has run.
 //
-// The row is followed by its status cell, not its index: discovery keeps inserting rows while a
-// batch runs (a restarted camera answers again), and a refresh empties the list. A report whose
-// row is gone is dropped.
+// The row is followed by its token (DeviceTableWidgetBase::rowToken), not its index: discovery
+// keeps inserting rows while a batch runs (a restarted camera answers again), and a refresh
+// empties the list. A report whose row is gone is dropped.
 //
 // With a batch report, every report (the dropped steps too) is also a step of the camera's row
 // there, and the final one ends that row with the status text the row gets, after the check set
@@ -66,7 +66,7 @@ private:
     struct Target {
         UiJobQueuePtr queue;
         QPointer<DeviceTableWidgetBase> list;
-        QPointer<UpdateWidget> cell;
+        quint64 token;
         int row;
         Kind kind;
         // User-interface thread: the row's status through the list, if the row is still there.

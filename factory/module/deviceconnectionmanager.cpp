@@ -1,6 +1,6 @@
 #include "deviceconnectionmanager.h"
 
-#include <algorithm>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -26,17 +26,28 @@ void DeviceConnectionManager::Start() {
     stop_ = false;
     next_pass_ = Clock::now();
     worker_ = std::make_unique<std::thread>(&DeviceConnectionManager::WorkerLoop, this);
+    for (int i = 0; i < kLoginThreads; ++i) {
+        try {
+            login_threads_.emplace_back(&DeviceConnectionManager::LoginLoop, this);
+        } catch (const std::system_error&) {
+            break;  // fewer login threads only make the logins slower
+        }
+    }
 }
 
 void DeviceConnectionManager::Stop() {
     std::unique_ptr<std::thread> worker;
+    std::vector<std::thread> login_threads;
     {
         std::lock_guard<std::mutex> guard(worker_lock_);
         stop_ = true;
         worker = std::move(worker_);
+        login_threads.swap(login_threads_);
     }
     wake_.notify_all();
+    login_wake_.notify_all();
     if (worker && worker->joinable()) worker->join();
+    for (std::thread& thread : login_threads) thread.join();
     std::lock_guard<std::mutex> guard(worker_lock_);
     stop_ = false;
 }
@@ -47,6 +58,7 @@ void DeviceConnectionManager::SetPaused(bool paused) {
         paused_ = paused;
     }
     wake_.notify_all();
+    login_wake_.notify_all();
 }
 
 void DeviceConnectionManager::SetReconnectCallback(ReconnectCallback callback) {
@@ -94,10 +106,10 @@ void DeviceConnectionManager::WorkerLoop() {
 }
 
 bool DeviceConnectionManager::RunOneStep(std::unique_lock<std::mutex>& guard) {
-    // Sleeps until there is work or the next reconnect pass is due; an idle manager with
+    // Sleeps until there is a job or the next reconnect pass is due; an idle manager with
     // hundreds of connections wakes about once a minute.
     while (!stop_) {
-        if (!paused_ && (!jobs_.empty() || !logins_.empty() || Clock::now() >= next_pass_)) break;
+        if (!paused_ && (!jobs_.empty() || Clock::now() >= next_pass_)) break;
         if (paused_)
             wake_.wait(guard);
         else
@@ -105,7 +117,6 @@ bool DeviceConnectionManager::RunOneStep(std::unique_lock<std::mutex>& guard) {
     }
     if (stop_) return false;
 
-    // Posted jobs first: they are cheap, and a removal must not wait behind slow logins.
     if (!jobs_.empty()) {
         Job job = std::move(jobs_.front());
         jobs_.pop_front();
@@ -115,19 +126,27 @@ bool DeviceConnectionManager::RunOneStep(std::unique_lock<std::mutex>& guard) {
         guard.lock();
         return true;
     }
-    if (Clock::now() >= next_pass_) {
-        next_pass_ = Clock::now() + ReconnectInterval();
-        guard.unlock();
-        ReconnectPass();
-        guard.lock();
-        return true;
-    }
-    PendingLogin login = std::move(logins_.front());
-    logins_.pop_front();
+    next_pass_ = Clock::now() + ReconnectInterval();
     guard.unlock();
-    RunLogin(std::move(login));
+    ReconnectPass();
     guard.lock();
     return true;
+}
+
+void DeviceConnectionManager::LoginLoop() {
+    std::unique_lock<std::mutex> guard(worker_lock_);
+    while (true) {
+        login_wake_.wait(guard, [this] { return stop_ || (!paused_ && !logins_.empty()); });
+        if (stop_) return;
+        PendingLogin login = std::move(logins_.front());
+        logins_.pop_front();
+        logging_in_.insert(login.connection);
+        guard.unlock();
+        const std::shared_ptr<DeviceConnection> connection = login.connection;
+        RunLogin(std::move(login));
+        guard.lock();
+        logging_in_.erase(connection);
+    }
 }
 
 void DeviceConnectionManager::AddJob(const std::string& ip, int port, const std::string& user_name,
@@ -145,8 +164,11 @@ void DeviceConnectionManager::AddJob(const std::string& ip, int port, const std:
         if (completion) completion();
         return;
     }
-    std::lock_guard<std::mutex> guard(worker_lock_);
-    logins_.push_back({std::move(created), std::move(completion)});
+    {
+        std::lock_guard<std::mutex> guard(worker_lock_);
+        logins_.push_back({std::move(created), std::move(completion)});
+    }
+    login_wake_.notify_one();
 }
 
 void DeviceConnectionManager::RemoveJob(const std::string& ip) {
@@ -171,13 +193,15 @@ void DeviceConnectionManager::ReconnectPass() {
             if (entry.second->GetSdkHandle() == nullptr) offline.push_back(entry.second);
         }
     }
-    std::lock_guard<std::mutex> guard(worker_lock_);
-    for (auto& connection : offline) {
-        const bool queued = std::any_of(logins_.begin(), logins_.end(), [&](const PendingLogin& login) {
-            return login.connection == connection;
-        });
-        if (!queued) logins_.push_back({std::move(connection), nullptr});
+    {
+        std::lock_guard<std::mutex> guard(worker_lock_);
+        std::set<std::shared_ptr<DeviceConnection>> queued(logging_in_);
+        for (const PendingLogin& login : logins_) queued.insert(login.connection);
+        for (auto& connection : offline) {
+            if (queued.count(connection) == 0) logins_.push_back({std::move(connection), nullptr});
+        }
     }
+    login_wake_.notify_all();
 }
 
 void DeviceConnectionManager::RunLogin(PendingLogin login) {
@@ -185,6 +209,11 @@ void DeviceConnectionManager::RunLogin(PendingLogin login) {
     const bool listed = Find(login.connection->GetIp()) == login.connection;
     bool ok = false;
     if (listed) ok = login.connection->Login();
+    // A removal that ran beside the login found no session to close; this one must not stay.
+    if (listed && Find(login.connection->GetIp()) != login.connection) {
+        login.connection->Close();
+        ok = false;
+    }
     if (login.completion) {
         login.completion();
     } else if (ok) {

@@ -8,21 +8,25 @@
 //   manager->Stop();
 //
 // AddAndLogin and Remove post jobs to the manager's worker thread, which runs them in posting
-// order; logins and logouts run there too, one at a time. About once a minute the worker logs
-// in again every connection that has no session. Find and IpOfHandle may be called on any
-// thread and never wait for a login: the map lock is held only to look up or change the map,
-// never across a network call or a completion job.
+// order. The logins they queue run on a small pool of login threads (kLoginThreads), in queue
+// order, several at a time: a camera that never answers holds one login thread for the whole
+// connect time-out, and a site's dead cameras would otherwise hold up every login behind them.
+// One camera still has at most one login or logout at a time (its connection's session lock),
+// and a connection is never queued twice. About once a minute the worker queues a login for
+// every connection that has no session. Find and IpOfHandle may be called on any thread and
+// never wait for a login: the map lock is held only to look up or change the map, never across
+// a network call or a completion job.
 //
-// The manager runs its own loop rather than a JobWorker because it has two kinds of work:
-// posted jobs, which are cheap and go first, and the logins they queue, which may each wait
-// seconds for a connect time-out, so that a removal or an add does not wait behind fifty of
-// those. Posted jobs wait in an unbounded queue, not a fixed ring: the poster is the
-// user-interface thread, and a full ring would stop it for as long as a login runs.
+// Posted jobs are cheap and are not held up by logins, so a removal or an add never waits behind
+// fifty connect time-outs. Posted jobs wait in an unbounded queue, not a fixed ring: the poster
+// is the user-interface thread, and a full ring would stop it for as long as a login runs.
 //
-// A completion job runs on the worker after its login attempt (whatever the outcome) with no
-// lock held, so it may post to a queue that waits for a thread which calls Find. Logins made by
-// the reconnect pass have no completion job; a successful one is announced through the
-// reconnect callback, since the library reports nothing for a fresh login.
+// A completion job runs on a login thread after its login attempt (whatever the outcome) with no
+// lock held, so it may post to a queue that waits for a thread which calls Find; completion jobs
+// of different cameras may run at the same time. Logins made by the reconnect pass have no
+// completion job; a successful one is announced through the reconnect callback, since the
+// library reports nothing for a fresh login. A connection removed while its login ran is closed
+// again by that login.
 #pragma once
 
 #include <chrono>
@@ -32,8 +36,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "RuDAVADO.h"
 #include "deviceconnection.h"
@@ -47,6 +53,8 @@ public:
 
     // Between reconnect passes, in milliseconds at time scale 1.
     static constexpr double kReconnectIntervalMs = 60000.0;
+    // Logins in progress at most: each mostly waits on the network.
+    static constexpr int kLoginThreads = 16;
 
     DeviceConnectionManager();
     // Stops a worker still running; jobs not yet run are dropped. Sessions stay open.
@@ -55,11 +63,11 @@ public:
     DeviceConnectionManager(const DeviceConnectionManager&) = delete;
     DeviceConnectionManager& operator=(const DeviceConnectionManager&) = delete;
 
-    // Starts the worker; the first reconnect pass runs at once.
+    // Starts the worker and the login threads; the first reconnect pass runs at once.
     void Start();
-    // Ends the worker after its current step and joins it.
+    // Ends the worker and the login threads after their current step and joins them.
     void Stop();
-    // While paused the worker runs no job, no login and no reconnect pass.
+    // While paused the manager runs no job, starts no login and runs no reconnect pass.
     void SetPaused(bool paused);
 
     // Creates the address's connection and logs it in, unless the address already has one;
@@ -73,7 +81,7 @@ public:
     // The address of the first connection (in address order) whose handle is `handle`.
     std::string IpOfHandle(KPLPRC_HANDLE handle) const;
 
-    // Runs on the worker after a reconnect-pass login that succeeded. Set before Start.
+    // Runs on a login thread after a reconnect-pass login that succeeded. Set before Start.
     void SetReconnectCallback(ReconnectCallback callback);
 
 private:
@@ -86,6 +94,7 @@ private:
     void WorkerLoop();
     // One step of the worker with `guard` held on entry; false once stopped.
     bool RunOneStep(std::unique_lock<std::mutex>& guard);
+    void LoginLoop();
     void PostJob(Job job);
 
     void AddJob(const std::string& ip, int port, const std::string& user_name, const std::string& password,
@@ -94,7 +103,7 @@ private:
     void ReconnectPass();
     void RunLogin(PendingLogin login);
 
-    // Guards the posted jobs, the pending logins and the flags.
+    // Guards the posted jobs, the pending and running logins and the flags.
     std::mutex worker_lock_;
     std::condition_variable wake_;
     bool stop_ = false;
@@ -102,7 +111,11 @@ private:
     Clock::time_point next_pass_;
     std::deque<Job> jobs_;
     std::deque<PendingLogin> logins_;
+    // Connections whose login runs now.
+    std::set<std::shared_ptr<DeviceConnection>> logging_in_;
+    std::condition_variable login_wake_;
     std::unique_ptr<std::thread> worker_;
+    std::vector<std::thread> login_threads_;
     ReconnectCallback reconnect_callback_;
 
     // Guards the map only; held for lookups and changes, never across a login.

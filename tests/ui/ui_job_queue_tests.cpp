@@ -141,6 +141,23 @@ TEST(UiJobQueue, MainWindowRunsJobsFromWorkerThreadsOnTheUiThread) {
     EXPECT_EQ(offThread.load(), 0);
 }
 
+// The local list starts its logins before the main window has given the queue its owner.
+TEST(UiJobQueue, JobsPostedBeforeTheOwnerIsSetRunOnceItIs) {
+    QWidget window;
+    UiJobQueue queue;
+    const HWND hwnd = reinterpret_cast<HWND>(window.winId());
+    kp::registerNativeWindow(hwnd, &window, [&queue](MSG& msg) {
+        if (msg.message == kUiJobMessage) queue.runQueuedJobs();
+    });
+    int ran = 0;
+    queue.postJob([&] { ++ran; });
+    queue.setOwner(hwnd);
+    pumpUntil([&] { return ran == 1; });
+    EXPECT_EQ(ran, 1);
+    queue.setOwner(nullptr);
+    kp::unregisterNativeWindow(hwnd);
+}
+
 TEST(UiJobQueue, PostingToAClosedWindowIsRefused) {
     HWND hwnd;
     UiJobQueuePtr queue;
