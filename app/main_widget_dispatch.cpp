@@ -199,13 +199,11 @@ void MainWidget::onButtonTimeClicked() {
 }
 
 void MainWidget::onButtonRebootClicked() {
-    DeviceTableWidgetBase* list = visibleList();
-    const int status_at_start = DEVICE_STATUS_SETTING;
-    dispatch(-1, RowReporter::Kind::Setting, "reboot", std::string(),
+    // The rows show "设置中" once every job is posted, as for the other settings.
+    dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting, "reboot", std::string(),
              [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
                  const RowReporter& reporter) {
                  KPES_LOG(kpes::LS_WARNING) << "开始重启设备: " << device.ip_addr << "index:" << device.row;
-                 list->setRowStatus(device.row, static_cast<DeviceStatus>(status_at_start), 0);
                  deal->Reboot(device.ip_addr, device.port, login.user, login.password, reporter.progress());
              });
 }
