@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
             record.set_ip(is_silent ? silentIp(next_silent++) : onlineIp(next_online++));
             record.set_port(80);
             record.set_user_name("admin");
-            record.set_password("admin");
+            record.set_password("tolvi");  // the cameras' factory default
             store->add_device(record);
         }
         store->save();
