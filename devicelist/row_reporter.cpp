@@ -109,7 +109,9 @@ factory::dealmodule::ProgressCallback RowReporter::progress() const {
             const std::string verification = success && log->verify ? log->verify() : std::string();
             report->Finish(log->row.id, g_device_status_text[status], verification);
         }
-        target->queue->postJob([target, deal, status]() mutable {
+        const UiJobQueuePtr queue = target->queue.lock();
+        if (!queue) return false;  // the window is gone
+        queue->postJob([target, deal, status]() mutable {
             target->setStatus(status, 0);
             // The join comes at least one turn of the event loop later, when the worker has
             // left its job.
@@ -130,6 +132,7 @@ factory::dealmodule::UpgradeProgressCallback RowReporter::upgradeProgress() cons
                 log->row.id, deviceStatusClass(status) != DeviceStatusClass::Failure,
                 std::string(g_device_status_text[status]) + " " + std::to_string(percent) + "%");
         }
-        target->queue->postJob([target, status, percent] { target->setStatus(status, percent); });
+        if (const UiJobQueuePtr queue = target->queue.lock())
+            queue->postJob([target, status, percent] { target->setStatus(status, percent); });
     };
 }

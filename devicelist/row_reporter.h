@@ -64,7 +64,9 @@ public:
 
 private:
     struct Target {
-        UiJobQueuePtr queue;
+        // Weak: a UI job still waiting in the queue when the window goes holds this target, and
+        // a strong reference would keep the queue, and every job in it, alive for ever.
+        std::weak_ptr<UiJobQueue> queue;
         QPointer<DeviceTableWidgetBase> list;
         quint64 token;
         int row;
