@@ -31,6 +31,7 @@
 #include "databasemanager.h"
 #include "edit_device_table_widget.h"
 #include "search_list_scenario.h"
+#include "stored_cameras.h"
 
 namespace {
 
@@ -44,11 +45,6 @@ double processCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-std::string onlineIp(int i) {
-    const int host = 10 + i;  // the addresses of manyCamerasScenario
-    return "10.20." + std::to_string(host / 250) + "." + std::to_string(host % 250 + 1);
 }
 
 }  // namespace
@@ -76,19 +72,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot open the device store\n");
         return 1;
     }
-    // The silent addresses are spread through the list, as a site's dead cameras would be.
-    int next_online = 0;
-    int next_silent = 0;
-    for (int i = 0; i < cameras; ++i) {
-        const bool is_silent = next_silent < silent && (i * silent) / cameras >= next_silent;
-        factory::devicedatamanager record;
-        record.set_ip(is_silent ? "10.30.0." + std::to_string(++next_silent) : onlineIp(next_online++));
-        record.set_port(80);
-        record.set_user_name("admin");
-        record.set_password("tolvi");
-        store->add_device(record);
+    if (!storeCameras(store, cameras, silent)) {
+        std::fprintf(stderr, "cannot write the device store\n");
+        return 1;
     }
-    store->save();
 
     // The main window's part: a queue run from the window's wake-up message.
     QWidget window;

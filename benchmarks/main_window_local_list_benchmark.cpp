@@ -34,48 +34,15 @@
 #include "edit_device_table_widget.h"
 #include "main_widget.h"
 #include "search_list_scenario.h"
+#include "stored_cameras.h"
 
 namespace {
-
-// The program writes debug lines per login; keep them out of the figures.
-class QuietOutput {
-public:
-    QuietOutput() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        saved_out_ = dup(1);
-        saved_err_ = dup(2);
-        const int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        close(null_fd);
-    }
-    ~QuietOutput() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        dup2(saved_out_, 1);
-        dup2(saved_err_, 2);
-        close(saved_out_);
-        close(saved_err_);
-    }
-
-private:
-    int saved_out_;
-    int saved_err_;
-};
 
 qint64 threadCpuNanoseconds() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<qint64>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
-
-std::string onlineIp(int i) {
-    const int host = 10 + i;  // the addresses of manyCamerasScenario
-    return "10.20." + std::to_string(host / 250) + "." + std::to_string(host % 250 + 1);
-}
-
-std::string silentIp(int i) { return "10.30." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1); }
 
 }  // namespace
 
@@ -105,20 +72,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot open the device store\n");
             return 1;
         }
-        // The silent addresses are spread through the list, as a site's dead cameras would be.
-        int next_online = 0;
-        int next_silent = 0;
-        for (int i = 0; i < cameras; ++i) {
-            const bool is_silent =
-                next_silent < silent && (i * static_cast<long long>(silent)) / cameras >= next_silent;
-            factory::devicedatamanager record;
-            record.set_ip(is_silent ? silentIp(next_silent++) : onlineIp(next_online++));
-            record.set_port(80);
-            record.set_user_name("admin");
-            record.set_password("tolvi");  // the cameras' factory default
-            store->add_device(record);
+        if (!storeCameras(store, cameras, silent)) {
+            std::fprintf(stderr, "cannot write the device store\n");
+            return 1;
         }
-        store->save();
         // The window reads the file, as at a real start.
         store->clear_cache();
     }

@@ -33,36 +33,10 @@
 #include "device_table_widget.h"
 #include "main_widget.h"
 #include "search_list_scenario.h"
+#include "stored_cameras.h"
 #include "update_widget.h"
 
 namespace {
-
-// The program writes debug lines per report; keep them out of the figures.
-class QuietOutput {
-public:
-    QuietOutput() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        saved_out_ = dup(1);
-        saved_err_ = dup(2);
-        const int null_fd = open("/dev/null", O_WRONLY);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        close(null_fd);
-    }
-    ~QuietOutput() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        dup2(saved_out_, 1);
-        dup2(saved_err_, 2);
-        close(saved_out_);
-        close(saved_err_);
-    }
-
-private:
-    int saved_out_;
-    int saved_err_;
-};
 
 // False when `done` still fails after `seconds`.
 bool pumpUntil(const std::function<bool()>& done, int seconds = 600) {
