@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "../utf_text.h"
 #include "logging.h"
 #include "xlsbook/cell_value.h"
 
@@ -17,8 +18,6 @@ bool file_exists(const std::string& path);
 
 // UTF-8 form of a text cell (narrow cells hold 8-bit characters, wide cells UTF-16).
 std::string cell_utf8(const xlsbook::CellValue& cell);
-std::string utf8(const std::u16string& text);
-std::u16string utf16(const std::string& utf8);
 
 // A fresh empty folder, removed with its content at destruction; the process works inside it
 // while it lives.

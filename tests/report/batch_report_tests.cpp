@@ -19,36 +19,12 @@
 #endif
 
 #include "unique_temp_dir.h"
+#include "utf_text.h"
 #include "xlsbook/workbook_file.h"
 
 namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
-
-std::string utf8(const std::u16string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        unsigned long c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size())
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 // Every row of the report's sheet as UTF-8 texts, padded to the report's columns.
 Rows LoadRows(const std::string& path) {
@@ -62,7 +38,7 @@ Rows LoadRows(const std::string& path) {
         for (size_t c = 0; c < row.size(); ++c) {
             const xlsbook::CellValue* cell = sheet->find_cell(r, c);
             if (!cell) continue;
-            row[c] = cell->kind() == xlsbook::CellValue::kWideString ? utf8(cell->get_wide_text())
+            row[c] = cell->kind() == xlsbook::CellValue::kWideString ? kptest::utf8(cell->get_wide_text())
                                                                      : cell->get_text();
         }
         rows.push_back(row);
