@@ -21,6 +21,7 @@
 #include "batch_report.h"
 #include "dealmodule.h"
 #include "kp_platform.h"
+#include "plate_cameras.h"
 
 namespace {
 
@@ -32,16 +33,6 @@ double MsSince(Clock::time_point start) {
 
 std::string CameraIp(int index) {
     return "10.4." + std::to_string(index / 250) + "." + std::to_string(index % 250 + 1);
-}
-
-bool LoadCameras(int count) {
-    std::string json = "{\"cameras\": [";
-    for (int i = 0; i < count; ++i) {
-        json += std::string(i ? "," : "") + "{\"model\": \"KP-LPR-V3\", \"ip\": \"" + CameraIp(i) +
-                "\", \"netmask\": \"255.255.0.0\", \"gateway\": \"10.4.255.254\", \"serial_low\": " +
-                std::to_string(90000 + i) + "}";
-    }
-    return RuDAVADO_LoadScenarioText((json + "]}").c_str()) == 0;
 }
 
 void Print(const char* what, int cameras, const report::BatchReport& batch, double wall_ms, double flush_ms) {
@@ -62,7 +53,7 @@ int main(int argc, char** argv) {
     const std::string folder = argc > 3 ? argv[3] : "batch_report_bench";
     kp::setTimeScale(scale);
     RuDAVADO_SetTimeScale(scale);
-    if (KpLPRClient_Setup() != 0 || !LoadCameras(cameras)) {
+    if (KpLPRClient_Setup() != 0 || !loadPlateCameras(cameras, CameraIp, 90000)) {
         std::fprintf(stderr, "the simulated cameras cannot be set up\n");
         return 1;
     }

@@ -20,6 +20,7 @@
 #include "commands.h"
 #include "ipv4.h"
 #include "kp_platform.h"
+#include "plate_cameras.h"
 
 namespace {
 
@@ -28,27 +29,6 @@ constexpr double kTargetSeconds = 2.0;
 constexpr std::uint32_t kFirst = (10u << 24) | (3u << 16) | 1u;  // 10.3.0.1
 
 using Clock = std::chrono::steady_clock;
-
-bool LoadCameras() {
-    std::string json = "{\"cameras\": [";
-    for (int i = 0; i < kCameras; ++i) {
-        if (i > 0) json += ",";
-        json += "{\"model\": \"KP-LPR-V3\", \"ip\": \"" + factory::FormatIpv4(kFirst + i) +
-                "\", \"netmask\": \"255.0.0.0\", \"gateway\": \"10.255.255.254\", \"serial_low\": " +
-                std::to_string(90000 + i) + "}";
-    }
-    json += "]}";
-    return RuDAVADO_LoadScenarioText(json.c_str()) == 0;
-}
-
-long StatusKb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::char_traits<char>::length(field));
-    }
-    return 0;
-}
 
 // Seconds of one `run reboot` on `targets`; -1 when a camera failed.
 double TimeReboot(const std::string& targets, const std::string& reports) {
@@ -69,7 +49,8 @@ double TimeReboot(const std::string& targets, const std::string& reports) {
 double MedianSingle(const std::string& reports) {
     std::vector<double> times;
     for (int i = 0; i < 3; ++i) {
-        LoadCameras();
+        loadPlateCameras(
+            kCameras, [](int i) { return factory::FormatIpv4(kFirst + i); }, 90000);
         times.push_back(TimeReboot(factory::FormatIpv4(kFirst), reports));
     }
     std::sort(times.begin(), times.end());
@@ -83,7 +64,9 @@ int main() {
     KpLPRClient_Setup();
     kp::setTimeScale(1);
     RuDAVADO_SetTimeScale(1);
-    if (!LoadCameras()) return 1;
+    if (!loadPlateCameras(
+            kCameras, [](int i) { return factory::FormatIpv4(kFirst + i); }, 90000))
+        return 1;
     // One camera at scale 1 sets the scale at which it takes about 2 s.
     const double at_one = MedianSingle(reports);
     if (at_one <= 0) return 1;
@@ -98,11 +81,12 @@ int main() {
     RuDAVADO_SetTimeScale(scale * kTargetSeconds / single);
     const double final_scale = scale * kTargetSeconds / single;
     single = MedianSingle(reports);
-    LoadCameras();
-    const long rss_before = StatusKb("VmRSS:");
+    loadPlateCameras(
+        kCameras, [](int i) { return factory::FormatIpv4(kFirst + i); }, 90000);
+    const long rss_before = statusKb("VmRSS:");
     const double batch =
         TimeReboot(factory::FormatIpv4(kFirst) + "-" + factory::FormatIpv4(kFirst + kCameras - 1), reports);
-    const long peak = StatusKb("VmHWM:");
+    const long peak = statusKb("VmHWM:");
     KpLPRClient_Cleanup();
     std::error_code ignored;
     std::filesystem::remove_all(reports, ignored);

@@ -26,6 +26,7 @@
 #include "RuDAVADO_control.h"
 #include "dealmodule.h"
 #include "kp_platform.h"
+#include "plate_cameras.h"
 
 namespace {
 
@@ -36,27 +37,6 @@ using Clock = std::chrono::steady_clock;
 
 std::string CameraIp(int index) {
     return "10.2." + std::to_string(index / 250) + "." + std::to_string(index % 250 + 1);
-}
-
-bool LoadCameras(int count) {
-    std::string json = "{\"cameras\": [";
-    for (int i = 0; i < count; ++i) {
-        if (i > 0) json += ",";
-        json += "{\"model\": \"KP-LPR-V3\", \"ip\": \"" + CameraIp(i) +
-                "\", \"netmask\": \"255.255.0.0\", \"gateway\": \"10.2.255.254\", \"serial_low\": " +
-                std::to_string(70000 + i) + "}";
-    }
-    json += "]}";
-    return RuDAVADO_LoadScenarioText(json.c_str()) == 0;
-}
-
-long StatusKb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::char_traits<char>::length(field));
-    }
-    return 0;
 }
 
 double CpuSeconds() {
@@ -116,7 +96,7 @@ BatchResult RebootBatch(int first, int count) {
 
 void BM_RebootBatch(benchmark::State& state) {
     for (auto _ : state) {
-        if (!LoadCameras(kBatch + kSingles)) {
+        if (!loadPlateCameras(kBatch + kSingles, CameraIp, 70000)) {
             state.SkipWithError(RuDAVADO_LastLoadError());
             return;
         }
@@ -129,10 +109,10 @@ void BM_RebootBatch(benchmark::State& state) {
         double single_ms = singles[singles.size() / 2];
 
         size_t heap_before = mallinfo2().uordblks;
-        long rss_before = StatusKb("VmRSS:");
+        long rss_before = statusKb("VmRSS:");
         std::ofstream("/proc/self/clear_refs") << "5";  // resets the peak (VmHWM)
         BatchResult batch = RebootBatch(0, kBatch);
-        long rss_peak = StatusKb("VmHWM:");
+        long rss_peak = statusKb("VmHWM:");
 
         // Workers that only wait: started, nothing posted.
         std::vector<std::shared_ptr<factory::dealmodule>> idle;

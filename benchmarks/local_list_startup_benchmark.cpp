@@ -56,26 +56,13 @@ int main(int argc, char** argv) {
     const int cameras = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
     const int silent = argc > 2 ? std::clamp(std::atoi(argv[2]), 0, cameras) : 50;
     const int idle_seconds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 20;
-    const int answering = cameras - silent;
 
-    if (KpLPRClient_Setup() != 0 || RuDAVADO_LoadScenarioText(manyCamerasScenario(answering).c_str()) != 0) {
-        std::fprintf(stderr, "cannot set up the simulated network: %s\n", RuDAVADO_LastLoadError());
+    if (KpLPRClient_Setup() != 0) {
+        std::fprintf(stderr, "cannot set up the camera library\n");
         return 1;
     }
-
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("kp_local_list_bench_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    std::filesystem::current_path(dir);
-    factory::databasemanager* store = factory::databasemanager::instance();
-    if (!store->init()) {
-        std::fprintf(stderr, "cannot open the device store\n");
-        return 1;
-    }
-    if (!storeCameras(store, cameras, silent)) {
-        std::fprintf(stderr, "cannot write the device store\n");
-        return 1;
-    }
+    const std::filesystem::path dir = setUpStoredSite("kp_local_list_bench", cameras, silent);
+    if (dir.empty()) return 1;
 
     // The main window's part: a queue run from the window's wake-up message.
     QWidget window;

@@ -55,30 +55,12 @@ int main(int argc, char** argv) {
     const int cameras = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5000;
     const int silent = argc > 2 ? std::clamp(std::atoi(argv[2]), 0, cameras) : 500;
     const int observed_seconds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 30;
-    const int answering = cameras - silent;
     const bool show_local_list = qgetenv("KP_SHOW_LOCAL_LIST") == "1";
 
-    if (RuDAVADO_LoadScenarioText(manyCamerasScenario(answering).c_str()) != 0) {
-        std::fprintf(stderr, "cannot set up the simulated network: %s\n", RuDAVADO_LastLoadError());
-        return 1;
-    }
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("kp_main_window_list_bench_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    std::filesystem::current_path(dir);
-    {
-        factory::databasemanager* store = factory::databasemanager::instance();
-        if (!store->init()) {
-            std::fprintf(stderr, "cannot open the device store\n");
-            return 1;
-        }
-        if (!storeCameras(store, cameras, silent)) {
-            std::fprintf(stderr, "cannot write the device store\n");
-            return 1;
-        }
-        // The window reads the file, as at a real start.
-        store->clear_cache();
-    }
+    const std::filesystem::path dir = setUpStoredSite("kp_main_window_list_bench", cameras, silent);
+    if (dir.empty()) return 1;
+    // The window reads the file, as at a real start.
+    factory::databasemanager::instance()->clear_cache();
     const qint64 store_written = clock.nsecsElapsed();
 
     // The heartbeat runs from before the window is built, so the construction is a stretch too.

@@ -2,13 +2,16 @@
 // stored cameras of which some never answer, and the program's own output kept out of figures.
 #pragma once
 
+#include <RuDAVADO_control.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "databasemanager.h"
+#include "search_list_scenario.h"
 
 // The address of the i-th camera of manyCamerasScenario.
 inline std::string onlineIp(int i) {
@@ -37,6 +40,27 @@ inline bool storeCameras(factory::databasemanager* store, int cameras, int silen
         if (!store->add_device(record)) return false;
     }
     return store->save();
+}
+
+// A site of `cameras` stored cameras, `silent` of which never answer: loads the network, moves
+// into a fresh folder named after `name` (the program keeps its device list in its working
+// folder) and writes the list there. Returns the folder; empty, said on standard error, when a
+// step fails.
+inline std::filesystem::path setUpStoredSite(const std::string& name, int cameras, int silent) {
+    if (RuDAVADO_LoadScenarioText(manyCamerasScenario(cameras - silent).c_str()) != 0) {
+        std::fprintf(stderr, "cannot set up the simulated network: %s\n", RuDAVADO_LastLoadError());
+        return {};
+    }
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / (name + "_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+    factory::databasemanager* store = factory::databasemanager::instance();
+    if (!store->init() || !storeCameras(store, cameras, silent)) {
+        std::fprintf(stderr, "cannot write the device store\n");
+        return {};
+    }
+    return dir;
 }
 
 // The program writes debug lines per login and per report; keep them out of the figures.
