@@ -19,7 +19,7 @@ namespace {
 const char* const kSheetName = "sheet_1";
 
 // Eight bytes at a time: every text of a list is checked on each load.
-bool is_ascii(const std::string& text) {
+bool is_ascii(std::string_view text) {
     const char* p = text.data();
     size_t n = text.size();
     uint64_t high = 0;
@@ -57,7 +57,7 @@ bool multibyte_from_wide(const xlsbook::CellValue& cell, std::string& out) {
     }
     if (cell.compact() && is_ascii(cell.raw_text())) {
         // ASCII converts to itself: the common case needs no conversion call.
-        out = cell.raw_text();
+        out.assign(cell.raw_text());
         return true;
     }
     const std::u16string wide = cell.get_wide_text();
@@ -274,7 +274,7 @@ bool database::set_property(rttr::instance& object, const column& column, const 
             if (column.takes == target::text && cell->compact() &&
                 cell->wide_length() <= xlsbook::kMaxTextLength && is_ascii(cell->raw_text())) {
                 // ASCII is its own ANSI form: the cell's text goes straight into the property.
-                if (property.set_value(object, cell->raw_text())) return true;
+                if (property.set_value(object, std::string(cell->raw_text()))) return true;
                 KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
                 return false;
             }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace xlsbook {
@@ -137,7 +138,7 @@ public:
 
 // A shared string being written: points at text held elsewhere (a cell's text).
 struct SharedStringRef {
-    const std::string* chars;
+    std::string_view chars;
     bool wide;
     bool compact;   // wide text held one byte per unit, written out as 16-bit units
     uint32_t hash;  // as the writer's index hashes it, so a probe need not read the text

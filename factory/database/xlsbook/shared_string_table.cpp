@@ -190,8 +190,8 @@ size_t SharedStringTable::write(std::vector<uint8_t>* out, uint32_t total,
     }
     for (const SharedStringRef& entry : entries) {
         const size_t width = entry.wide ? 2 : 1;
-        const size_t count = entry.compact ? entry.chars->size() : entry.chars->size() / width;
-        const uint8_t* chars = reinterpret_cast<const uint8_t*>(entry.chars->data());
+        const size_t count = entry.compact ? entry.chars.size() : entry.chars.size() / width;
+        const uint8_t* chars = reinterpret_cast<const uint8_t*>(entry.chars.data());
         // Compact text has no unit above 0xFF, so only full UTF-16 text can hold a pair.
         auto high_surrogate_at = [&](size_t unit) {
             return entry.wide && !entry.compact && unit + 1 < count && (chars[2 * unit + 1] & 0xFC) == 0xD8;

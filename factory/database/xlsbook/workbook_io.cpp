@@ -93,7 +93,8 @@ public:
                 if (LabelSST::parse(d, n, cell, index) && index < strings_.entries.size())
                     if (CellValue* c = at(cell)) {
                         const SharedStringTable::Entry& s = strings_.entries[index];
-                        c->set_raw_text(strings_.chars.substr(s.offset, s.size), s.wide, s.compact);
+                        c->set_raw_text(std::string_view(strings_.chars).substr(s.offset, s.size), s.wide,
+                                        s.compact);
                     }
                 break;
             }
@@ -103,7 +104,7 @@ public:
                 std::string chars;
                 bool wide = false;
                 if (CellHeader::parse(d, n, cell) && parse_unicode_string(d + 6, n - 6, chars, wide))
-                    if (CellValue* c = at(cell)) c->set_raw_text(std::move(chars), wide);
+                    if (CellValue* c = at(cell)) c->set_raw_text(chars, wide);
                 break;
             }
             case RK::kCode: {
@@ -148,7 +149,7 @@ public:
                     std::string chars;
                     bool wide = false;
                     if (parse_unicode_string(d, n, chars, wide) && !chars.empty())
-                        pending_formula_->set_raw_text(std::move(chars), wide);
+                        pending_formula_->set_raw_text(chars, wide);
                     pending_formula_ = nullptr;
                 }
                 break;
@@ -311,7 +312,7 @@ namespace {
 // that its size and the places its Index names are known before its first byte goes out.
 // A list's texts are short: a word at a time with one multiply each costs a fraction of the
 // library's byte-wise hash, and a save hashes every text cell.
-uint64_t text_hash(const std::string& text) {
+uint64_t text_hash(std::string_view text) {
     const char* p = text.data();
     size_t n = text.size();
     uint64_t h = 0x9E3779B97F4A7C15u ^ (n * 0xFF51AFD7ED558CCDu);
@@ -580,17 +581,17 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
                     __builtin_prefetch(&table[indexes[next + kAhead] & mask]);
                 const uint32_t hash = indexes[next];
                 const bool is_wide = c.kind() == CellValue::kWideString;
-                const std::string& text = c.raw_text();
+                const std::string_view text = c.raw_text();
                 for (size_t at = hash & mask;; at = (at + 1) & mask) {
                     const uint32_t slot = table[at];
                     if (slot == 0) {
                         table[at] = static_cast<uint32_t>(entries.size()) + 1;
                         indexes[next] = static_cast<uint32_t>(entries.size());
-                        entries.push_back({&text, is_wide, c.compact(), hash});
+                        entries.push_back({text, is_wide, c.compact(), hash});
                         break;
                     }
                     const SharedStringRef& entry = entries[slot - 1];
-                    if (entry.hash == hash && entry.wide == is_wide && *entry.chars == text) {
+                    if (entry.hash == hash && entry.wide == is_wide && entry.chars == text) {
                         indexes[next] = slot - 1;
                         break;
                     }
