@@ -29,6 +29,15 @@ public:
         pos_ += size;
         merged_.clear();
         breaks_.clear();
+        // The joined size first: a large table (megabytes over hundreds of CONTINUE records)
+        // is then copied once, not again at every doubling of the buffer.
+        size_t joined = size_;
+        for (size_t at = pos_; at + 4 <= n_ && get16(&s_[at]) == code::kContinue;) {
+            const size_t more = get16(&s_[at + 2]);
+            joined += more;
+            at += 4 + more;
+        }
+        if (joined > size_) merged_.reserve(joined);
         while (pos_ + 4 <= n_ && get16(&s_[pos_]) == code::kContinue) {
             const size_t more = get16(&s_[pos_ + 2]);
             if (pos_ + 4 + more > n_) return false;
@@ -73,7 +82,9 @@ private:
 
 class SheetParser {
 public:
-    SheetParser(WorksheetView& sheet, const SharedStringTable& strings) : sheet_(sheet), strings_(strings) {}
+    // `bytes`: the size of the sheet's substream, which bounds the rows it can hold.
+    SheetParser(WorksheetView& sheet, const SharedStringTable& strings, size_t bytes)
+        : sheet_(sheet), strings_(strings), bytes_(bytes) {}
 
     void on_record(const RecordReader& r) {
         const uint8_t* d = r.data();
@@ -85,6 +96,11 @@ public:
             pending_formula_ = nullptr;
         CellHeader cell;
         switch (r.code()) {
+            case code::kDimensions:
+                // A row with cells takes a Row record and a cell record: a damaged count cannot
+                // make the sheet reserve more than its bytes could hold.
+                if (n >= 8) sheet_.reserve_rows(std::min<size_t>(get32(d + 4), bytes_ / (Row::kSize + 10)));
+                break;
             case code::kWindow2:
                 if (n >= 2) sheet_.records().window2.options = get16(d);
                 break;
@@ -153,7 +169,7 @@ public:
                     pending_formula_ = nullptr;
                 }
                 break;
-            default:  // Index, Dimensions, Row, DBCell, Blank, MulBlank and unknown records
+            default:  // Index, Row, DBCell, Blank, MulBlank and unknown records
                 break;
         }
     }
@@ -174,6 +190,7 @@ private:
 
     WorksheetView& sheet_;
     const SharedStringTable& strings_;
+    size_t bytes_;
     CellValue* pending_formula_ = nullptr;
 };
 
@@ -287,7 +304,7 @@ bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
         if (sheet_reader.size() < 4 || get16(sheet_reader.data() + 2) != BOF::kWorksheet) continue;
         auto view = std::make_unique<WorksheetView>(name_of(bound.name), bound.name.wide);
         if (find_worksheet(view->name())) return clear(), false;
-        SheetParser parser(*view, globals_.shared_strings);
+        SheetParser parser(*view, globals_.shared_strings, sheets_size - (bound.position - base));
         int depth = 1;
         while (depth > 0) {
             if (!sheet_reader.next(record)) return clear(), false;
@@ -342,7 +359,7 @@ public:
     using Sink = std::function<bool(const uint8_t*, size_t)>;
     static constexpr size_t kChunk = 1 << 20;
 
-    CellTable(std::vector<uint8_t>& out, const std::vector<uint32_t>& string_indexes)
+    CellTable(ByteBuffer& out, const std::vector<uint32_t>& string_indexes)
         : out_(out), indexes_(string_indexes) {}
 
     // Fills in the sheet's Index, Dimensions and Window2 for a sheet starting at `start`;
@@ -527,7 +544,7 @@ private:
         return size;
     }
 
-    std::vector<uint8_t>& out_;
+    ByteBuffer& out_;
     const std::vector<uint32_t>& indexes_;
     size_t base_ = 0;  // stream position of out_[0]
     std::vector<Plan> plans_;
@@ -602,7 +619,7 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
 
     // Records are handed on a chunk at a time: the buffer holds a chunk and the record or row
     // block that completes it.
-    std::vector<uint8_t> out;
+    ByteBuffer out;
     out.reserve(4096 + CellTable::kChunk + (1 << 18));
     globals_.bof.write(out);
     globals_.window1.write(out);
