@@ -42,6 +42,10 @@ case "$mode" in
     headers_of() { find "$source_dir/$1" -maxdepth 1 -name '*.h' -exec basename {} \; | sort; }
     # Each layer: target, folder, and the layers it may include from.
     while read -r layer folder below; do
+      if [ -z "$(headers_of "$folder")" ]; then
+        echo "$layer: no headers in $folder; the layer list is out of date"
+        status=1
+      fi
       # Its own headers (and through them the layers below) must resolve, or the failures
       # expected next would prove nothing.
       if ! out=$(headers_of "$folder" | sed 's/.*/#include "&"/' | preprocess "$layer"); then
