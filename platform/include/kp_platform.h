@@ -24,6 +24,11 @@ void setShellExecuteHook(ShellExecuteHook hook);
 using DebugOutputCapture = std::function<void(const char* text)>;
 void setDebugOutputCapture(DebugOutputCapture capture);
 
+// Starts writing `length` bytes of an open file from `offset` to the disk and returns without
+// waiting, so that a FlushFileBuffers after more writes has less left to wait for. Only a hint:
+// false when the handle is no file it applies to. Windows writes back on its own: a no-op there.
+bool startWriteBack(void* file, unsigned long long offset, unsigned long long length);
+
 // Makes timeGetTime() return the real clock plus offset, so that tests can reach the wrap.
 void setTimeGetTimeOffset(unsigned int offset);
 

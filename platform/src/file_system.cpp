@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <string>
 
+#include "kp_platform.h"
+
 namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
@@ -148,6 +150,20 @@ BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
 }
 
 BOOL FlushFileBuffers(HANDLE hFile) { return ::fsync(descriptorOf(hFile)) == 0 ? TRUE : failWithErrno(); }
+
+namespace kp {
+
+bool startWriteBack(void* file, unsigned long long offset, unsigned long long length) {
+    const int fd = descriptorOf(file);
+    if (fd < 0 || ::sync_file_range(fd, static_cast<off64_t>(offset), static_cast<off64_t>(length),
+                                    SYNC_FILE_RANGE_WRITE) != 0) {
+        if (fd < 0) errno = EBADF;
+        return failWithErrno();
+    }
+    return true;
+}
+
+}  // namespace kp
 
 BOOL CloseHandle(HANDLE hObject) {
     const int fd = descriptorOf(hObject);

@@ -39,6 +39,8 @@ void setDebugOutputCapture(DebugOutputCapture capture) {
 
 void setTimeGetTimeOffset(unsigned int offset) { g_clockOffset.store(offset); }
 
+bool startWriteBack(void*, unsigned long long, unsigned long long) { return true; }
+
 }  // namespace kp
 
 void kpScaledSleep(DWORD milliseconds) {

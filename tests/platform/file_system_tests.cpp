@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "kp_platform.h"
+
 namespace {
 
 bool put(const std::string& path, const std::string& text) {
@@ -61,4 +63,45 @@ TEST(FileSystem, CreateReadMoveAndDeleteAnswerAsWindowsDoes) {
     EXPECT_TRUE(DeleteFileA(b.c_str()) && DeleteFileA(pipe.c_str()));
     EXPECT_FALSE(DeleteFileA(b.c_str()));
     ::rmdir(dir.c_str());
+}
+
+// Starting the write-back is a hint on a file's handle: it must reach that very file (handles are
+// descriptors plus one) and leave its bytes as written; anything else is refused, not guessed at.
+TEST(FileSystem, WriteBackStartsOnTheFileItselfAndRefusesWhatIsNone) {
+    std::string dir = (std::filesystem::temp_directory_path() / "kp_write_back_XXXXXX").string();
+    ASSERT_TRUE(::mkdtemp(&dir[0]));
+    const std::string path = dir + "/list", pipe = dir + "/pipe";
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const std::string text(3 * 4096 + 17, 'x');
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const HANDLE reader = CreateFileA(pipe.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+
+    const struct {
+        const char* what;
+        HANDLE handle;
+        unsigned long long offset, length;
+        bool started;
+        DWORD error;
+    } cases[] = {
+        {"the whole file", file, 0, text.size(), true, ERROR_SUCCESS},
+        {"a range not page-aligned", file, 4000, 5000, true, ERROR_SUCCESS},
+        {"a range beyond the end", file, 1 << 20, 4096, true, ERROR_SUCCESS},
+        {"a pipe", reader, 0, 4096, false, ERROR_GEN_FAILURE},
+        {"no handle", INVALID_HANDLE_VALUE, 0, 4096, false, ERROR_INVALID_HANDLE},
+        {"a null handle", nullptr, 0, 4096, false, ERROR_INVALID_HANDLE},
+    };
+    for (const auto& c : cases) {
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_EQ(kp::startWriteBack(c.handle, c.offset, c.length), c.started) << c.what;
+        EXPECT_EQ(GetLastError(), c.error) << c.what;
+    }
+    EXPECT_TRUE(FlushFileBuffers(file));
+    EXPECT_TRUE(CloseHandle(file));
+    CloseHandle(reader);
+    EXPECT_EQ(get(path), text.substr(0, 64)) << "the bytes stay as written";
+    std::filesystem::remove_all(dir);
 }

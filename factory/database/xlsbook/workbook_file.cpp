@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "compound_file.h"
+#include "kp_platform.h"
 
 namespace xlsbook {
 
@@ -31,6 +32,9 @@ bool write_all(HANDLE file, const uint8_t* data, size_t size, size_t& written) {
         DWORD n = 0;
         if (!WriteFile(file, data, static_cast<DWORD>(std::min(size, kChunk)), &n, nullptr) || n == 0)
             return false;
+        // The disk starts on each chunk while the next is built: the final flush then waits
+        // for the last chunk, not for the whole file.
+        kp::startWriteBack(file, written, n);
         data += n;
         size -= n;
         written += n;
