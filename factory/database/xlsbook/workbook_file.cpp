@@ -27,14 +27,17 @@ std::u16string widen(const std::string& narrow) {
 }
 
 bool write_all(HANDLE file, const uint8_t* data, size_t size, size_t& written) {
-    constexpr size_t kChunk = 1 << 20;
+    constexpr size_t kChunk = 1 << 20, kPage = 4096;
     while (size > 0) {
         DWORD n = 0;
         if (!WriteFile(file, data, static_cast<DWORD>(std::min(size, kChunk)), &n, nullptr) || n == 0)
             return false;
         // The disk starts on each chunk while the next is built: the final flush then waits
-        // for the last chunk, not for the whole file.
-        kp::startWriteBack(file, written, n);
+        // for the last chunk, not for the whole file. Whole pages only: a page already on its
+        // way to the disk that the next write fills further would be written twice, or make
+        // that write wait for it.
+        const size_t from = written & ~(kPage - 1), to = (written + n) & ~(kPage - 1);
+        if (to > from) kp::startWriteBack(file, from, to - from);
         data += n;
         size -= n;
         written += n;
