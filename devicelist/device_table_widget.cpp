@@ -230,7 +230,9 @@ void DeviceTableWidget::clearDevices() {
         // Ten thousand rows hold over a hundred thousand items: they are freed on another
         // thread once off the table.
         auto items = std::make_shared<std::vector<std::unique_ptr<QTableWidgetItem>>>(takeAllItems());
-        DeviceTableWidgetBase::clearDevices();
+        // Nothing is left to clear, and clearing would reset the view, which lays out every
+        // row of the header again.
+        tableWidget()->setRowCount(0);
         if (!items->empty()) {
             if (!disposer_) disposer_ = std::make_unique<factory::JobWorker>();
             if (disposer_->Start()) disposer_->Post([items] { items->clear(); });

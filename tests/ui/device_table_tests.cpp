@@ -13,7 +13,6 @@
 #include <QTest>
 #include <algorithm>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -23,6 +22,7 @@
 #include "nav_button.h"
 #include "qtable_header_view.h"
 #include "test_device.h"
+#include "ui_test_support.h"
 #include "update_widget.h"
 
 namespace {
@@ -488,18 +488,8 @@ TEST_F(SearchListTest, ClearDevicesEmptiesEverythingAndSendsTheCountOnlyWhenTick
 }
 
 TEST_F(SearchListTest, AReplyFloodStopsAtTheCapAndSaysSoOncePerSearch) {
-    std::vector<std::string> lines;
-    std::mutex lines_mutex;
-    kp::setDebugOutputCapture([&](const char* text) {
-        std::lock_guard<std::mutex> lock(lines_mutex);
-        lines.emplace_back(text);
-    });
-    auto fullLines = [&] {
-        std::lock_guard<std::mutex> lock(lines_mutex);
-        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-            return line.find("search list full") != std::string::npos;
-        });
-    };
+    CapturedLog log;
+    auto fullLines = [&] { return log.count("search list full"); };
     list.show();
     QSignalSpy counts(&list, &DeviceTableWidgetBase::signalsDeviceNumChange);
     const int cap = DeviceTableWidget::kMaxRows;
@@ -536,7 +526,6 @@ TEST_F(SearchListTest, AReplyFloodStopsAtTheCapAndSaysSoOncePerSearch) {
     flood(0, cap);
     EXPECT_EQ(table()->rowCount(), cap);
     EXPECT_EQ(fullLines(), 2);
-    kp::setDebugOutputCapture(nullptr);
 }
 
 TEST_F(SearchListTest, RowsPlacedWithoutTheListAreOrderedAgainstOnTheirAddresses) {
