@@ -12,7 +12,7 @@
 //
 // A click on the "状态" header opens a menu that shows every row ("全部") or only the rows in
 // one status; while such a filter is active, check all and getSelectedDevices() see the shown
-// rows only.
+// rows only. Hiding a row unticks it, and the counters count the shown rows.
 #pragma once
 
 #include <QElapsedTimer>
@@ -20,6 +20,7 @@
 #include <QString>
 #include <atomic>
 #include <deque>
+#include <vector>
 
 #include "device_table_widget_base.h"
 
@@ -54,6 +55,9 @@ public:
     int statusFilter() const { return status_filter_; }
     void setStatusFilter(int status);
     QMenu* statusMenu() const { return status_menu_; }
+    // Shows the menu's entries for the statuses that only some batches leave (idle, running,
+    // set) while a row is in one of them; the menu calls it before it opens.
+    void updateStatusMenu();
 
 Q_SIGNALS:
     void signalsFindDevice(DeviceInfo info);
@@ -74,6 +78,7 @@ private:
 
     QMenu* status_menu_ = nullptr;
     QActionGroup* status_actions_ = nullptr;
+    std::vector<QAction*> occasional_actions_;
     int status_filter_ = -1;
     bool tearing_down_ = false;
 
