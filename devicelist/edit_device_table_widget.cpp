@@ -241,6 +241,23 @@ void EditDeviceTableWidget::slotAddDeviceInfo(QString ip, int port, QString user
     }
 }
 
+int EditDeviceTableWidget::addDevices(const std::vector<DeviceInfo>& devices, const QString& user_name,
+                                      const QString& pass_word) {
+    addStoredRows(true);
+    factory::databasemanager* store = factory::databasemanager::instance();
+    int added = 0;
+    for (const DeviceInfo& device : devices) {
+        int row = -1;
+        if (findRowByIp(device.ip_addr, row)) continue;
+        const QString ip = QString::fromStdString(device.ip_addr);
+        addRow(loginRecord(ip, device.port, user_name, pass_word));
+        if (store) store->add_device(storedRecord(ip, device.port, user_name, pass_word));
+        ++added;
+    }
+    if (store && added > 0) store->save();
+    return added;
+}
+
 void EditDeviceTableWidget::editDevice(const std::string& ip) {
     addStoredRows(true);
     edit_row_ = -1;

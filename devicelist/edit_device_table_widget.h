@@ -64,6 +64,10 @@ Q_SIGNALS:
 public Q_SLOTS:
     // Adds a camera unless its address is listed already ("设备已经添加!").
     void slotAddDeviceInfo(QString ip, int port, QString user_name, QString pass_word);
+    // Adds each camera with this login, by its address and port, and saves the store once.
+    // Cameras already listed are left as they are; returns how many were added.
+    int addDevices(const std::vector<DeviceInfo>& devices, const QString& user_name,
+                   const QString& pass_word);
     // Saves the row opened by editDevice with these values.
     void slotSaveEditDeviceInfo(QString ip, int port, QString user_name, QString pass_word);
 

@@ -11,6 +11,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev xvfb xauth x11-utils imagemagick
   fonts-wqy-microhei
+  qttranslations5-l10n
   clang libclang-rt-14-dev clang-format
   python3 python3-xlrd python3-olefile
   libreoffice-calc-nogui gnumeric

@@ -186,6 +186,12 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
               LPOVERLAPPED lpOverlapped);
 DWORD GetFileType(HANDLE hFile);
 BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+// lseek.
+BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                      DWORD dwMoveMethod);
 // fsync.
 BOOL FlushFileBuffers(HANDLE hFile);
 BOOL CloseHandle(HANDLE hObject);

@@ -99,11 +99,16 @@ TEST(ShellExecute, HookReceivesTheBrowserRequest) {
         op = o;
         file = f;
         params = p;
+        return true;
     });
     HINSTANCE r =
         ShellExecuteA(nullptr, "open", "iexplore.exe", "http://10.0.0.5:8080/", nullptr, SW_SHOWNORMAL);
-    kp::setShellExecuteHook(nullptr);
     EXPECT_GT(reinterpret_cast<intptr_t>(r), 32);
+    // A program that does not start is a failure the caller can tell.
+    kp::setShellExecuteHook([](const std::string&, const std::string&, const std::string&) { return false; });
+    r = ShellExecuteA(nullptr, "open", "iexplore.exe", "http://10.0.0.5:8080/", nullptr, SW_SHOWNORMAL);
+    EXPECT_LE(reinterpret_cast<intptr_t>(r), 32);
+    kp::setShellExecuteHook(nullptr);
     EXPECT_EQ(op, "open");
     EXPECT_EQ(file, "iexplore.exe");
     EXPECT_EQ(params, "http://10.0.0.5:8080/");

@@ -98,7 +98,7 @@ TEST(FormPanels, ConfigurationPagesImportAndPasswordCheck) {
     QSignalSpy import(&panel, &RightIpcConfigWidget::signalButtonUpdateClicked);
     dialogs.answer = QStringList({"cam.cfg"});
     panel.browseButton()->click();
-    EXPECT_TRUE(dialogs.asked.value(0).endsWith(QStringLiteral("升级文件(*.cfg)")));
+    EXPECT_TRUE(dialogs.asked.value(0).endsWith(QStringLiteral("配置文件(*.cfg)")));
     panel.startButton()->click();
     EXPECT_EQ(import.value(0).value(0).toString(), "cam.cfg");
 
@@ -126,8 +126,8 @@ TEST(FormPanels, UploadRowsAreExclusiveAndEachBrowsesItsOwnPattern) {
         dialogs.answer = QStringList({QString("file%1").arg(row)});
         panel.pathRow(row)->browseButton()->click();
     }
-    EXPECT_TRUE(dialogs.asked.value(1).endsWith(QStringLiteral("升级文件(*.png; *.jpg)")));
-    EXPECT_TRUE(dialogs.asked.value(2).endsWith(QStringLiteral("升级文件(*.css)")));
+    EXPECT_TRUE(dialogs.asked.value(1).endsWith(QStringLiteral("图片文件(*.png; *.jpg)")));
+    EXPECT_TRUE(dialogs.asked.value(2).endsWith(QStringLiteral("样式文件(*.css)")));
 
     QSignalSpy spy(&panel, &RightUserUploadWidget::signalButtonUpdateClicked);
     panel.radio(RightUserUploadWidget::StyleSheet)->click();
