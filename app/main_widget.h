@@ -60,6 +60,8 @@ public:
     const KP_PARAM_IMPORT_ABILITY_V2& exportSelection() const { return *export_selection_; }
 
     // "<ip>_<YYYYMMDDhhmmss>.cfg", the name a configuration export writes in the working folder.
+    static const char* const kReportFailed;  // "批量报告写入失败!"
+
     static std::string exportFileName(const std::string& ip, int year, int month, int day, int hour,
                                       int minute, int second);
 
@@ -86,7 +88,7 @@ public Q_SLOTS:
     void onButtonSetPasswordClicked(QString password);
     void onButtonNetworkClicked(QString ip, int port, QString mask, QString geteway);
     void onButtonFactoryClicked(int index);
-    void onButtonOutputConifgclicked(KP_PARAM_IMPORT_ABILITY_V2 ability);
+    void onButtonOutputConifgclicked(const KP_PARAM_IMPORT_ABILITY_V2& ability);
     void onButtonTimeClicked();
     void onButtonRebootClicked();
     void onButtonUserUploadClick(bool enable_logo, QString path_logo, bool enable_bg, QString path_bg,
@@ -113,6 +115,10 @@ private:
     NavButton* createNavButton(const QString& text, const QString& image, int padding_left,
                                const QSize& size);
     void showMessage(const QString& text);
+    // The same message without waiting for it to be closed: a batch goes on meanwhile.
+    void showNotice(const QString& text);
+    // Says in the window, from any thread, that a batch's report could not be written.
+    std::function<void()> reportFailure();
 
     // The list every operation works on: the local list unless the search page is shown.
     DeviceTableWidgetBase* visibleList() const;
