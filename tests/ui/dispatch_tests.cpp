@@ -35,6 +35,13 @@ RuDAVADO_CameraState cameraState(const std::string& ip) {
     return state;
 }
 
+// Runs the simulated cameras' firmware maker with `arguments`; true when it succeeded.
+bool makeFirmware(const QStringList& arguments) {
+    QProcess make;
+    make.start("/usr/bin/python3", QStringList{KP_MAKE_FIRMWARE} + arguments);
+    return make.waitForFinished(60000) && make.exitStatus() == QProcess::NormalExit && make.exitCode() == 0;
+}
+
 bool waitOnline(const std::string& ip) {
     return waitFor([&] { return cameraState(ip).state == RUDAVADO_STATE_ONLINE; });
 }
@@ -56,10 +63,7 @@ protected:
 };
 
 TEST_F(DispatchTest, UpgradeOfTwoSearchRowsRisesThenSucceedsAndLeavesNoThreadBehind) {
-    QProcess make;
-    make.start("/usr/bin/python3", {KP_MAKE_FIRMWARE, dir_.path() + "/firmware"});
-    ASSERT_TRUE(make.waitForFinished(60000));
-    ASSERT_EQ(make.exitCode(), 0);
+    ASSERT_TRUE(makeFirmware({dir_.path() + "/firmware"}));
     // Long enough at this time scale for several progress reports, and a restart long enough to
     // be seen at 50 % on a loaded machine yet shorter than the job's wait for the camera.
     RuDAVADO_SetTiming("upgrade", 400.0 / 0.001);
@@ -257,10 +261,7 @@ TEST(RowReporter, DropsSuccessfulStepsAndMapsUpgradeStates) {
 }
 
 TEST_F(DispatchTest, LocalPageBatchesFollowWhatTheCamerasTook) {
-    QProcess make;
-    make.start("/usr/bin/python3", {KP_MAKE_FIRMWARE, dir_.path() + "/firmware"});
-    ASSERT_TRUE(make.waitForFinished(60000));
-    ASSERT_EQ(make.exitCode(), 0);
+    ASSERT_TRUE(makeFirmware({dir_.path() + "/firmware"}));
     RuDAVADO_SetTiming("upgrade", 100.0 / 0.001);
     RuDAVADO_SetTiming("boot", 60.0 / 0.001);
 
@@ -306,11 +307,7 @@ TEST_F(DispatchTest, FilePathsReachTheLibraryInCodePage936) {
     // "堃" is in GBK but not in GB2312.
     const QString folder = dir_.path() + QStringLiteral("/固件堃");
     ASSERT_TRUE(QDir().mkpath(folder));
-    QProcess make;
-    make.start("/usr/bin/python3",
-               {KP_MAKE_FIRMWARE, "--family", "KP-LPR-V3", "--version", "3.2.2.0", folder + "/v3.bin"});
-    ASSERT_TRUE(make.waitForFinished(60000));
-    ASSERT_EQ(make.exitCode(), 0);
+    ASSERT_TRUE(makeFirmware({"--family", "KP-LPR-V3", "--version", "3.2.2.0", folder + "/v3.bin"}));
     RuDAVADO_SetTiming("upgrade", 50.0 / 0.001);
     RuDAVADO_SetTiming("boot", 30.0 / 0.001);
     const int row = searchRow("192.168.1.100");
