@@ -30,6 +30,8 @@
 #include "right_user_upload_widget.h"
 #include "title_widget.h"
 
+const char* const MainWidget::kReportFailed = "批量报告写入失败!";
+
 namespace {
 
 const char kSelectDevice[] = "请选择待修改的设备!";
@@ -78,7 +80,9 @@ MainWidget::MainWidget(QWidget* parent)
     user_edit_ = new QLineEdit(this);
     password_label_ = boldCaption(QStringLiteral("密码："), 60, this);
     password_edit_ = new QLineEdit(this);
-    KpLPRClient_Setup();
+    if (const int code = KpLPRClient_Setup()) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Setup false: " << code;
+    }
     ui_job_queue_ = std::make_shared<UiJobQueue>();
     factory::databasemanager::instance()->init();
     qDebug() << "开始打印";
@@ -195,11 +199,23 @@ MainWidget::~MainWidget() {
     // The lists still report their counts while they are destroyed, after the labels are gone.
     device_table_widget_->disconnect(this);
     local_list_->disconnect(this);
+    // From here on nothing posts: a login or a notice ending now would otherwise wait for, or
+    // leave behind, jobs that no one runs any more.
+    ui_job_queue_->close();
     ui_job_queue_->setOwner(nullptr);
     kp::unregisterNativeWindow(hwnd_);
+    // The lists stop discovery, unregister the notice callback and end their logins, all calls
+    // into the library, which must come before its Cleanup.
+    delete device_table_widget_;
+    device_table_widget_ = nullptr;
+    delete local_list_;
+    local_list_ = nullptr;
     factory::databasemanager::instance()->clear_cache();
-    KpLPRClient_Cleanup();
-    KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Cleanup OK";
+    if (const int code = KpLPRClient_Cleanup()) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Cleanup false: " << code;
+    } else {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Cleanup OK";
+    }
 }
 
 NavButton* MainWidget::createNavButton(const QString& text, const QString& image, int padding_left,
@@ -298,6 +314,12 @@ void MainWidget::showMessage(const QString& text) {
     auto* dialog = new MessageDialog(this, QStringLiteral("提示信息"), text);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->exec();
+}
+
+void MainWidget::showNotice(const QString& text) {
+    auto* dialog = new MessageDialog(this, QStringLiteral("提示信息"), text);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
 }
 
 bool MainWidget::takeSelection(std::vector<DeviceInfo>& devices) {

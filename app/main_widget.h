@@ -65,6 +65,8 @@ public:
     static QRect fitWindowGeometry(const QSize& preferred, const QRect& available);
 
     // "<ip>_<YYYYMMDDhhmmss>.cfg", the name a configuration export writes in the working folder.
+    static const char* const kReportFailed;  // "批量报告写入失败!"
+
     static std::string exportFileName(const std::string& ip, int year, int month, int day, int hour,
                                       int minute, int second);
 
@@ -91,7 +93,7 @@ public Q_SLOTS:
     void onButtonSetPasswordClicked(QString password);
     void onButtonNetworkClicked(QString ip, int port, QString mask, QString geteway);
     void onButtonFactoryClicked(int index);
-    void onButtonOutputConifgclicked(KP_PARAM_IMPORT_ABILITY_V2 ability);
+    void onButtonOutputConifgclicked(const KP_PARAM_IMPORT_ABILITY_V2& ability);
     void onButtonTimeClicked();
     void onButtonRebootClicked();
     void onButtonUserUploadClick(bool enable_logo, QString path_logo, bool enable_bg, QString path_bg,
@@ -125,6 +127,10 @@ private:
     void showMessage(const QString& text);
     // The usable area (no task bar) of the screen the window is on.
     QRect availableScreenArea() const;
+    // The same message without waiting for it to be closed: a batch goes on meanwhile.
+    void showNotice(const QString& text);
+    // Says in the window, from any thread, that a batch's report could not be written.
+    std::function<void()> reportFailure();
 
     // The list every operation works on: the local list unless the search page is shown.
     DeviceTableWidgetBase* visibleList() const;

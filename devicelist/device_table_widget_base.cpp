@@ -389,7 +389,8 @@ void DeviceTableWidgetBase::slotOpenWebPage(DeviceInfo* device_info) {
     if (!device_info) return;
     const std::string url = webPageUrl(*device_info);
     if (url.empty()) {
-        KPES_LOG(kpes::LS_WARNING) << "web page not opened, address " << device_info->ip_addr << " port "
+        KPES_LOG(kpes::LS_WARNING) << "web page not opened, address "
+                                   << kpes::escape_controls(device_info->ip_addr) << " port "
                                    << device_info->port;
         return;
     }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <cwchar>
 
 typedef int BOOL;
@@ -203,3 +204,6 @@ DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
 // localtime_r of the current time.
 void GetLocalTime(LPSYSTEMTIME lpSystemTime);
+// The C run-time's local-time conversion: 0, or EINVAL (and `out` zeroed) for a null argument
+// or a time the system cannot convert.
+errno_t localtime_s(struct tm* out, const time_t* time);

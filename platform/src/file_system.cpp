@@ -205,6 +205,13 @@ DWORD GetLastError() { return t_lastError; }
 
 void SetLastError(DWORD dwErrCode) { t_lastError = dwErrCode; }
 
+errno_t localtime_s(struct tm* out, const time_t* time) {
+    if (!out) return EINVAL;
+    *out = tm{};
+    if (!time || !localtime_r(time, out)) return EINVAL;
+    return 0;
+}
+
 void GetLocalTime(LPSYSTEMTIME lpSystemTime) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);

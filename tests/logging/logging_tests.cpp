@@ -323,3 +323,20 @@ TEST(RotatingFileSink, ReceivesTheFacilityLinesAndFailsWhereNoFileCanBeMade) {
     EXPECT_EQ(blocked.write("a\n", 2), -1);
     std::filesystem::remove_all(dir);
 }
+
+TEST(EscapeControls, RemoteTextCannotEndOrForgeALine) {
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"192.168.1.100", "192.168.1.100"},
+        {"cam\n(logging.cc:1): forged", "cam\\n(logging.cc:1): forged"},
+        {"a\rb\tc", "a\\rb\\tc"},
+        {std::string("nul\0x", 5), "nul\\x00x"},
+        {"\x1b[31mred\x7f", "\\x1b[31mred\\x7f"},
+        {"back\\slash", "back\\\\slash"},  // so an escaped "\n" cannot be told from a real one
+        {"相机", "相机"},                  // multi-byte characters pass unchanged
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(kpes::escape_controls(c.in), c.out) << c.out;
+}

@@ -73,6 +73,24 @@ TEST(FormPanels, UpgradeJoinsChosenFilesAndACancelledDialogKeepsThePath) {
     EXPECT_EQ(dialogs.asked.value(0), QStringLiteral("选择文件|./|升级文件(*.bin)"));
 }
 
+TEST(FormPanels, HeaderButtonShowsTheCancelImagesOfEachState) {
+    RightUpdateWidget panel;
+    panel.setupPanel(400, 800);
+    NavButton* header = panel.headerButton();
+    const struct {
+        QPixmap shown;
+        const char* resource;
+    } states[] = {{header->getIconNormal(), ":/base/cancel"},
+                  {header->getIconHover(), ":/base/cancel_hover"},
+                  {header->getIconCheck(), ":/base/cancel_hover"},
+                  {header->getIconDisable(), ":/base/cancel_ban"}};
+    for (const auto& state : states) {
+        const QImage expected = QPixmap(state.resource).toImage();
+        ASSERT_FALSE(expected.isNull()) << state.resource;
+        EXPECT_EQ(state.shown.toImage(), expected) << state.resource;
+    }
+}
+
 TEST(FormPanels, NetworkEditsRefuseLettersAndEmitIncompleteTextAsTyped) {
     RightNetworkWidget panel;
     panel.setupPanel(400, 800, "192.168.1.100", 80, "255.255.255.0", "192.168.1.1");

@@ -68,13 +68,22 @@ bool isAscii(const std::string& s) {
     return true;
 }
 
-// Paths arrive in GB2312; the file system here names files in UTF-8. A path that is not valid
-// GB2312 is tried as it is, since some callers hand over UTF-8 paths.
+// Paths arrive in the system's narrow code page, 936 (GBK, the superset of GB2312); the file
+// system here names files in UTF-8. A path that is not valid GBK is tried as it is, since some
+// callers hand over UTF-8 paths.
+bool gbkPathToUtf8(const std::string& gbk, std::string& utf8) {
+#ifdef _WIN32
+    return convert(CP_UTF8, kGb2312, gbk, utf8);
+#else
+    return convert("UTF-8", "GBK", gbk, utf8);
+#endif
+}
+
 std::vector<std::string> candidatePaths(const char* gb_path) {
     std::string raw(gb_path);
     if (isAscii(raw)) return {raw};
     std::string utf8;
-    if (gb2312ToUtf8(raw, utf8) && utf8 != raw) return {utf8, raw};
+    if (gbkPathToUtf8(raw, utf8) && utf8 != raw) return {utf8, raw};
     return {raw};
 }
 

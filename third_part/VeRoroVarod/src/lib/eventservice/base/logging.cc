@@ -198,6 +198,31 @@ const char* source_base_name(const char* path) {
     return last ? last + 1 : path;
 }
 
+std::string escape_controls(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xf];
+        } else {
+            out += ch;  // bytes of multi-byte characters pass unchanged
+        }
+    }
+    return out;
+}
+
 log_line::log_line(const char* file, int line, int severity, unsigned slow_threshold_ms)
     : severity_(severity), slow_threshold_ms_(slow_threshold_ms) {
     if (severity_ >= kSourcePositionThreshold) text_ << "(" << source_base_name(file) << ":" << line << "): ";

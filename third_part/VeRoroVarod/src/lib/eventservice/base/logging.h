@@ -98,6 +98,11 @@ uint64_t clock_ms();
 // The base name of a source path: the part after the later of the last '/' and the last '\'.
 const char* source_base_name(const char* path);
 
+// Text from the network (a camera's name or address) as it may go into a log line: control
+// characters become "\n", "\r", "\t" or "\xHH" and a backslash "\\", so that such text can
+// neither end a line nor forge the next one.
+std::string escape_controls(const std::string& text);
+
 class log_line {
 public:
     log_line(const char* file, int line, int severity, unsigned slow_threshold_ms = kSlowLogThresholdMs);
