@@ -14,6 +14,8 @@ PACKAGES=(
   clang libclang-rt-14-dev clang-format
   python3 python3-xlrd python3-olefile
   libreoffice-calc-nogui gnumeric
+  libcurl4-openssl-dev libpugixml-dev libssl-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
 )
 
 # The Windows cross build and its test run (scripts/windows-check.sh).
