@@ -71,7 +71,9 @@ bool httpGlobalInit() {
     return ok;
 }
 
-HttpResult soapPost(const std::string& url, const std::string& action, const std::string& body,
+namespace {
+
+HttpResult postOnce(const std::string& url, const std::string& action, const std::string& body,
                     const Credentials* credentials, const HttpTimeouts& timeouts) {
     HttpResult result;
     CURL* curl = curl_easy_init();
@@ -92,6 +94,20 @@ HttpResult soapPost(const std::string& url, const std::string& action, const std
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
+    return result;
+}
+
+}  // namespace
+
+HttpResult soapPost(const std::string& url, const std::string& action, const std::string& body,
+                    const Credentials* credentials, const HttpTimeouts& timeouts) {
+    // Most devices take the UsernameToken alone; the HTTP login is negotiated only when the
+    // device asks for it, since curl would otherwise send every request twice.
+    HttpResult result = postOnce(url, action, body, nullptr, timeouts);
+    if (result.error == KPLPRC_ERR_NONE && result.status == 401 && credentials != nullptr &&
+        !credentials->user.empty()) {
+        result = postOnce(url, action, body, credentials, timeouts);
+    }
     return result;
 }
 
