@@ -91,9 +91,10 @@ def find_path(elem, *names):
 
 def text_of(elem, *names, default=None):
     elem = find_path(elem, *names)
-    if elem is None or elem.text is None:
+    if elem is None:
         return default
-    return elem.text.strip()
+    # Present but empty is a value of its own: an empty password must not read as "unchanged".
+    return (elem.text or "").strip()
 
 
 def parse_firmware_header(data):
@@ -237,6 +238,8 @@ class Simulator:
             self.devices.append(Device(self, i, ip, port, args))
         self.discovery = None
         self.discovery_reason = None
+        # What reached the discovery socket, for tests of other implementations' probes.
+        self.probes = {"matched": 0, "other_types": 0, "other_messages": 0, "unparsable": 0}
         self.control = None
 
     # --- the loop thread: accepts on every device's listener and the discovery socket ----
@@ -423,11 +426,15 @@ class Simulator:
         except OSError:
             return
         probe = parse_probe(data)
-        if probe is None:
+        with self.lock:
+            if probe is None or probe is False:
+                kind = "unparsable" if probe is None else "other_messages"
+            else:
+                kind = "matched" if probe_matches(probe[1]) else "other_types"
+            self.probes[kind] += 1
+        if kind != "matched":
             return
         message_id, types = probe
-        if not probe_matches(types):
-            return
         with self.lock:
             targets = [d for d in self.devices
                        if d.state == "online" and not d.faults.get("probe_silent")]
@@ -469,7 +476,8 @@ class Simulator:
 
 
 def parse_probe(data):
-    """(message id, list of (namespace, local name) types) of a Probe, None for anything else."""
+    """(message id, [(namespace, local name) of each type]) of a Probe; False for another
+    WS-Discovery message; None for anything unreadable."""
     try:
         root = ET.fromstring(data)
     except ET.ParseError:
@@ -479,7 +487,7 @@ def parse_probe(data):
     header, body = child(root, "Header"), child(root, "Body")
     probe = child(body, "Probe")
     if probe is None:
-        return None
+        return False  # Hello, Bye, ProbeMatches of others: well-formed, not for us
     message_id = text_of(header, "MessageID", default="")
     types_elem = child(probe, "Types")
     types = []
@@ -1352,7 +1360,7 @@ class ControlServer:
         if path == "/status":
             with sim.lock:
                 return {"devices": len(sim.devices), "discovery": sim.discovery is not None,
-                        "discovery_reason": sim.discovery_reason,
+                        "discovery_reason": sim.discovery_reason, "probes": dict(sim.probes),
                         "online": sum(d.state == "online" for d in sim.devices)}
         d, rest = self._device(path)
         if rest:
