@@ -17,7 +17,7 @@ PACKAGES=(
   # The ONVIF tests: a network namespace of their own, the simulator's RTSP server and the
   # independent counterparts run against it.
   iproute2 util-linux python3-gi gir1.2-gst-rtsp-server-1.0
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-good ffmpeg onvif-tools wsdd
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad ffmpeg onvif-tools wsdd
 )
 # npm's onvif client runs on node; Debian's npm brings node when no node is installed yet.
 command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)

@@ -238,6 +238,8 @@ class Simulator:
             self.devices.append(Device(self, i, ip, port, args))
         self.discovery = None
         self.discovery_reason = None
+        self.rtsp = None
+        self.rtsp_reason = "not started (--rtsp)"
         # What reached the discovery socket, for tests of other implementations' probes.
         self.probes = {"matched": 0, "other_types": 0, "other_messages": 0, "unparsable": 0}
         self.control = None
@@ -461,11 +463,37 @@ class Simulator:
         if want > soft:
             resource.setrlimit(resource.RLIMIT_NOFILE, (want, hard))
         self.start_discovery()
+        if self.args.rtsp:
+            self.start_rtsp()
         for d in self.devices:
             self.bring_up(d)
         self.control = ControlServer(self)
         self.loop_thread = threading.Thread(target=self.run_loop, daemon=True)
         self.loop_thread.start()
+
+    def start_rtsp(self):
+        """The stream behind every device's stream URI, in a child that ends with us."""
+        import select
+        import subprocess
+        inside = [name for _, name in socket.if_nameindex()] == ["lo"]
+        # Inside the namespace every device address may carry the stream; outside, loopback only.
+        address = "0.0.0.0" if inside else "127.0.0.1"
+        if not inside and not self.args.rtsp_host:
+            self.args.rtsp_host = "127.0.0.1"
+        server = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rtsp_server.py")
+        self.rtsp = subprocess.Popen(["/usr/bin/python3", server, "--address", address, "--port",
+                                      str(self.args.rtsp_port), "--codec", self.args.rtsp_codec, "--exit-on-eof"],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        ready, _, _ = select.select([self.rtsp.stdout], [], [], 30)
+        line = self.rtsp.stdout.readline() if ready else b""
+        if not line:
+            self.rtsp.kill()
+            self.rtsp = None
+            self.rtsp_reason = "the RTSP server did not start"
+            print(self.rtsp_reason, file=sys.stderr, flush=True)
+            return
+        self.rtsp_reason = None
+        self.rtsp_url = json.loads(line)["rtsp"]
 
     def device_at(self, ip, port):
         with self.lock:
@@ -1439,6 +1467,8 @@ def main(argv=None):
     p.add_argument("--rtsp-port", type=int, default=8554)
     p.add_argument("--rtsp-host", default=None, help="host in stream URIs (default: the device's address)")
     p.add_argument("--rtsp-path", default="/live")
+    p.add_argument("--rtsp", action="store_true", help="start the RTSP test-pattern server (rtsp_server.py)")
+    p.add_argument("--rtsp-codec", choices=("h264", "jpeg"), default="h264")
     p.add_argument("--control-host", default="127.0.0.1")
     p.add_argument("--control-port", type=int, default=0)
     p.add_argument("--no-discovery", action="store_true")
@@ -1452,7 +1482,8 @@ def main(argv=None):
     sim.start()
     with sim.lock:
         ready = {"control": sim.control.port, "discovery": sim.discovery is not None,
-                 "discovery_reason": sim.discovery_reason,
+                 "discovery_reason": sim.discovery_reason, "rtsp": sim.rtsp is not None,
+                 "rtsp_reason": sim.rtsp_reason,
                  "devices": [{"ip": d.ip, "port": d.port, "state": d.state} for d in sim.devices]}
     print(json.dumps(ready), flush=True)
     if args.exit_on_eof:
