@@ -39,6 +39,8 @@ constexpr double kPollIntervalMs = 2000;
 // A device that still answers this long after a restart request is taken as back (it restarted
 // faster than the poll could see, or not at all).
 constexpr double kRestartGraceMs = 20000;
+// How long a device asked by a directed probe has to answer.
+constexpr int kDirectedProbeMs = 1000;
 // How long an address change may take before the device answers at its new address.
 constexpr double kMoveWaitMs = 60000;
 

@@ -83,6 +83,17 @@ DeviceClient::DeviceClient(std::string device_url, Credentials credentials, Http
 
 int DeviceClient::call(const std::string& url, const std::string& action, const std::string& body,
                        SoapReply& reply, bool with_login) {
+    int code = callOnce(url, action, body, reply, with_login);
+    if (code != KPLPRC_ERR_AUTH || !with_login || credentials_.user.empty()) return code;
+    // Somebody may have set the device's clock since we read it: a token dated by the old offset
+    // is refused. Read the clock again and retry once when it moved.
+    const long long offset = clock_offset_s_;
+    if (readClock() != KPLPRC_ERR_NONE || std::llabs(clock_offset_s_ - offset) < 2) return code;
+    return callOnce(url, action, body, reply, with_login);
+}
+
+int DeviceClient::callOnce(const std::string& url, const std::string& action, const std::string& body,
+                           SoapReply& reply, bool with_login) {
     std::string header;
     if (with_login && !credentials_.user.empty()) {
         header = securityHeader(credentials_, static_cast<long long>(std::time(nullptr)) + clock_offset_s_);

@@ -71,6 +71,8 @@ public:
              bool with_login = true);
 
 private:
+    int callOnce(const std::string& url, const std::string& action, const std::string& body, SoapReply& reply,
+                 bool with_login);
     int device(const char* operation, const std::string& body, SoapReply& reply, bool with_login = true);
 
     std::string device_url_;

@@ -68,6 +68,40 @@ int helloSocket() {
 
 constexpr int Discovery::kProbeOffsetsMs[];
 
+bool directedProbe(const std::string& ip, int wait_ms, Announcement& found) {
+    const int fd = probeSocket();
+    if (fd < 0) return false;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kDiscoveryPort);
+    bool ok = inet_pton(AF_INET, ip.c_str(), &to.sin_addr) == 1;
+    const std::string id = newMessageId();
+    const std::string probe = probeMessage(id);
+    ok = ok && sendto(fd, probe.data(), probe.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    std::vector<char> buffer(65536);
+    bool matched = false;
+    while (ok && !matched) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
+                .count();
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) break;
+        const ssize_t n = recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        std::vector<Announcement> replies;
+        if (n <= 0 || !parseDiscovery(buffer.data(), static_cast<size_t>(n), replies)) continue;
+        // Whoever listens on the port may answer for others too: only the address asked counts.
+        for (const Announcement& a : replies) {
+            if (a.kind == Announcement::ProbeMatch && a.ip == ip && !matched) {
+                found = a;
+                matched = true;
+            }
+        }
+    }
+    ::close(fd);
+    return matched;
+}
+
 Discovery::~Discovery() { stop(); }
 
 bool Discovery::start(Sink sink) {

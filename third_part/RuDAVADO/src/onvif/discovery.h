@@ -7,12 +7,17 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "discovery_message.h"
 
 namespace rudavado {
 namespace onvif {
+
+// Sends the Probe to one address (a directed probe, answered without login) and returns the
+// device there: false when no ProbeMatch for that address came within `wait_ms`.
+bool directedProbe(const std::string& ip, int wait_ms, Announcement& found);
 
 class Discovery {
 public:

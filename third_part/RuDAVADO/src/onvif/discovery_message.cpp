@@ -112,7 +112,7 @@ void serialWords(const std::string& endpoint, uint32_t& high, uint32_t& low) {
         if (!dash_place) hex += lower[i];
     }
     if (uuid) {
-        high = static_cast<uint32_t>(std::stoul(hex.substr(16, 8), nullptr, 16));
+        high = static_cast<uint32_t>(std::stoul(hex.substr(0, 8), nullptr, 16));
         low = static_cast<uint32_t>(std::stoul(hex.substr(24, 8), nullptr, 16));
         return;
     }

@@ -32,8 +32,9 @@ struct Announcement {
 // discovery message.
 bool parseDiscovery(const char* data, size_t size, std::vector<Announcement>& out);
 
-// The serial words the library reports for a device: the last 64 bits of a UUID endpoint
-// reference, else a hash of the reference, so that the same device always gets the same words.
+// The serial words the library reports for a device: the first and the last 32 bits of a UUID
+// endpoint reference (devices made for this library put their serial words there), else a hash
+// of the reference, so that the same device always gets the same words.
 void serialWords(const std::string& endpoint, uint32_t& high, uint32_t& low);
 
 // Splits "http://host[:port]/path" into an IPv4 host and port; false for other forms.

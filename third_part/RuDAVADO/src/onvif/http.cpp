@@ -152,7 +152,9 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) 
 
 }  // namespace
 
-UploadResult httpUpload(const std::string& url, const std::string& content_type, const std::string& data,
+namespace {
+
+UploadResult uploadOnce(const std::string& url, const std::string& content_type, const std::string& data,
                         const Credentials* credentials, long connect_ms, long stall_ms,
                         const std::function<bool(int)>& progress) {
     UploadResult result;
@@ -185,6 +187,20 @@ UploadResult httpUpload(const std::string& url, const std::string& content_type,
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
+    return result;
+}
+
+}  // namespace
+
+UploadResult httpUpload(const std::string& url, const std::string& content_type, const std::string& data,
+                        const Credentials* credentials, long connect_ms, long stall_ms,
+                        const std::function<bool(int)>& progress) {
+    // Upload addresses usually carry their own token; a login is negotiated only when asked for.
+    UploadResult result = uploadOnce(url, content_type, data, nullptr, connect_ms, stall_ms, progress);
+    if (!result.cancelled && result.error == KPLPRC_ERR_NONE && result.status == 401 &&
+        credentials != nullptr && !credentials->user.empty()) {
+        result = uploadOnce(url, content_type, data, credentials, connect_ms, stall_ms, progress);
+    }
     return result;
 }
 

@@ -273,7 +273,14 @@ KPLPRC_HANDLE OnvifBackend::open(const char* ip, int port, const char* user, con
         d = std::make_shared<Device>();
         // Without a reference the serial number stands in, so the words stay the device's own.
         d->endpoint = have_endpoint ? endpoint : "serial:" + info.serial + "@" + ip;
-        serialWords(d->endpoint, d->serial_high, d->serial_low);
+        unsigned high = 0, low = 0;
+        char end = 0;
+        if (!have_endpoint && std::sscanf(info.serial.c_str(), "%8x-%8x%c", &high, &low, &end) == 2) {
+            d->serial_high = high;  // a serial number written as the two words
+            d->serial_low = low;
+        } else {
+            serialWords(d->endpoint, d->serial_high, d->serial_low);
+        }
         devices_.push_back(d);
     }
     d->ip = ip;

@@ -89,6 +89,13 @@ int OnvifBackend::getHwInfoEx(const char* ip, int port, KPLPRC_HWINFO_EX* info) 
                         kCallTimeouts);
     int code = client.readClock();
     if (code != KPLPRC_ERR_NONE) return fail(code);
+    Announcement a;
+    if (d == nullptr && directedProbe(ip, kDirectedProbeMs, a) && a.port == port) {
+        // Its serial words come from its endpoint reference, as in a search.
+        noteAnnouncement(a);
+        std::lock_guard<std::mutex> lk(mu_);
+        if (auto known = deviceAt(ip, port)) copy = *known;
+    }
     NetworkSettings net;
     if (copy.has_login) {
         // Fresh values where a login is known; what discovery told otherwise.
