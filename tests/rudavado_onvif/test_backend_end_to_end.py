@@ -71,7 +71,7 @@ class BackendTest(unittest.TestCase):
     def setUpClass(cls):
         cls.sim = oc.Simulator("--devices", str(DEVICES), "--first-ip", "192.168.1.10", "--port", "80",
                                "--reboot-seconds", "3", "--upgrade-seconds", "3", "--network-seconds", "3",
-                               env={"KP_TIME_SCALE": "0.1"})
+                               "--rtsp", "--rtsp-codec", "jpeg", env={"KP_TIME_SCALE": "0.1"})
         os.environ["RUDAVADO_BACKEND"] = "onvif"
         os.environ["KP_TIME_SCALE"] = "0.1"
         cls.lib = ctypes.CDLL(os.environ["RUDAVADO_LIBRARY"])
@@ -82,6 +82,9 @@ class BackendTest(unittest.TestCase):
             getattr(cls.lib, "KpLPRClient_" + name).argtypes = [ctypes.c_void_p]
         for name in ("SetLoginAccount", "Update", "ParaImportV2", "FaceUploadLogo"):
             getattr(cls.lib, "KpLPRClient_" + name).argtypes = [ctypes.c_void_p, ctypes.c_char_p]
+        cls.lib.KpLPRClient_StartRealPlay.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        cls.lib.RuDAVADO_PlayFrames.argtypes = [ctypes.c_int]
+        cls.lib.RuDAVADO_PlayFrames.restype = ctypes.c_longlong
         cls.lib.KpLPRClient_GetDateTime.argtypes = [ctypes.c_void_p, ctypes.POINTER(DateTime)]
         cls.lib.KpLPRClient_SetDateTime.argtypes = [ctypes.c_void_p, ctypes.POINTER(DateTime)]
         cls.lib.KpLPRClient_GetSystemVersion.argtypes = [ctypes.c_void_p, ctypes.c_char_p]
@@ -257,6 +260,19 @@ class BackendTest(unittest.TestCase):
         self.sim.post("/devices/10/faults", {"fault_ops": {"SystemReboot": "busy"}})
         self.assertFails(self.lib.KpLPRClient_RebootDevice(h), ERR_DEVICE)
         self.sim.post("/devices/10/faults", {"fault_ops": {}})
+
+    def test_preview_decodes_the_stream_over_rtsp(self):
+        if not self.sim.info.get("rtsp"):
+            self.skipTest("no RTSP server: %s" % self.sim.info.get("rtsp_reason"))
+        h = self.open(11)
+        play = self.lib.KpLPRClient_StartRealPlay(h, None)
+        self.assertGreaterEqual(play, 0, self.error())
+        deadline = time.monotonic() + 30
+        while self.lib.RuDAVADO_PlayFrames(play) < 10 and time.monotonic() < deadline:
+            time.sleep(0.05)  # frames arrive at the stream's own pace
+        self.assertGreaterEqual(self.lib.RuDAVADO_PlayFrames(play), 10)
+        self.assertEqual(self.lib.KpLPRClient_StopRealPlay(play), 0)
+        self.assertEqual(self.lib.RuDAVADO_PlayFrames(play), -1)
 
     def test_zz_no_connection_is_left_open_after_the_sessions_close(self):
         for i in range(DEVICES):

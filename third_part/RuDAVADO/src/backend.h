@@ -61,6 +61,10 @@ public:
     virtual int getSystemVersion(KPLPRC_HANDLE handle, char* version) = 0;
     virtual int getNetConfig(KPLPRC_HANDLE handle, KPLPRC_NET_CONFIG* config) = 0;
     virtual int setIoOutput(KPLPRC_HANDLE handle, int channel, int output, int level) = 0;
+
+    // The control calls RuDAVADO_PlayFrames and RuDAVADO_PlayDraws, which tests use on either backend.
+    virtual long long playFrames(int play_handle) = 0;
+    virtual int playDraws(int play_handle) = 0;
 };
 
 // The backend chosen at the last KpLPRClient_Setup when it is not the simulated network, else

@@ -625,6 +625,18 @@ int OnvifBackend::stopRealPlay(int play_handle) {
     return succeed();
 }
 
+long long OnvifBackend::playFrames(int play_handle) {
+    std::lock_guard<std::mutex> lk(mu_);
+    auto it = plays_.find(play_handle);
+    return it == plays_.end() ? -1 : it->second->frames();
+}
+
+int OnvifBackend::playDraws(int play_handle) {
+    std::lock_guard<std::mutex> lk(mu_);
+    auto it = plays_.find(play_handle);
+    return it == plays_.end() ? -1 : (it->second->draws() ? 1 : 0);
+}
+
 // ---- Session watch -----------------------------------------------------------------------------
 
 void OnvifBackend::pollLoop() {

@@ -73,6 +73,8 @@ public:
     int getSystemVersion(KPLPRC_HANDLE handle, char* version) override;
     int getNetConfig(KPLPRC_HANDLE handle, KPLPRC_NET_CONFIG* config) override;
     int setIoOutput(KPLPRC_HANDLE handle, int channel, int output, int level) override;
+    long long playFrames(int play_handle) override;
+    int playDraws(int play_handle) override;
 
     // Sessions not closed yet (for tests and figures).
     size_t openSessions();
