@@ -207,7 +207,7 @@ int DeviceClient::changePassword(const std::string& password) {
     return code;
 }
 
-int DeviceClient::getNetwork(NetworkSettings& net) {
+int DeviceClient::getNetwork(NetworkSettings& net, bool full) {
     SoapReply reply;
     int code = device("GetNetworkInterfaces", "<tds:GetNetworkInterfaces/>", reply);
     if (code != KPLPRC_ERR_NONE) return code;
@@ -222,6 +222,7 @@ int DeviceClient::getNetwork(NetworkSettings& net) {
     net.ip = text(address, {"Address"});
     const std::string prefix = text(address, {"PrefixLength"});
     net.prefix = prefix.empty() ? 24 : std::atoi(prefix.c_str());
+    if (!full) return KPLPRC_ERR_NONE;
     if (device("GetNetworkDefaultGateway", "<tds:GetNetworkDefaultGateway/>", reply) == KPLPRC_ERR_NONE) {
         net.gateway =
             text(reply.body(), {"GetNetworkDefaultGatewayResponse", "NetworkGateway", "IPv4Address"});

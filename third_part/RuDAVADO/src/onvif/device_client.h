@@ -55,7 +55,8 @@ public:
     int factoryDefault(bool hard);
     // SetUser for the logged-in user, keeping its level (GetUsers).
     int changePassword(const std::string& password);
-    int getNetwork(NetworkSettings& net);
+    // GetNetworkInterfaces, and with `full` also GetNetworkDefaultGateway and GetDNS.
+    int getNetwork(NetworkSettings& net, bool full = true);
     // SetNetworkDefaultGateway, then SetNetworkInterfaces (the device may leave its address at once).
     int setNetwork(const NetworkSettings& net, bool& reboot_needed);
     int startFirmwareUpgrade(FirmwareUpload& upload);

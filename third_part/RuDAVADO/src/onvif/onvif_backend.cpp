@@ -236,7 +236,7 @@ KPLPRC_HANDLE OnvifBackend::open(const char* ip, int port, const char* user, con
         fail(KPLPRC_ERR_PARAMETER);
         return nullptr;
     }
-    std::string url;
+    std::string url, endpoint;
     {
         std::lock_guard<std::mutex> lk(mu_);
         if (!setup_) {
@@ -245,6 +245,7 @@ KPLPRC_HANDLE OnvifBackend::open(const char* ip, int port, const char* user, con
         }
         auto known = deviceAt(ip, port);
         url = known != nullptr && !known->url.empty() ? known->url : deviceUrl(ip, port);
+        if (known != nullptr && known->endpoint.compare(0, 7, "serial:") != 0) endpoint = known->endpoint;
     }
     auto client = std::make_unique<DeviceClient>(url, Credentials{user, password}, kCallTimeouts);
     DeviceInformation info;
@@ -255,10 +256,11 @@ KPLPRC_HANDLE OnvifBackend::open(const char* ip, int port, const char* user, con
         return nullptr;
     }
     client->findServices();  // the media address is looked up again when a preview needs it
-    std::string endpoint;
+    // A device found by a search is known by its endpoint already; each request saved counts
+    // when a batch logs in to hundreds at once.
+    const bool have_endpoint = !endpoint.empty() || client->getEndpointReference(endpoint) == KPLPRC_ERR_NONE;
     NetworkSettings net;
-    const bool have_endpoint = client->getEndpointReference(endpoint) == KPLPRC_ERR_NONE;
-    const bool have_net = client->getNetwork(net) == KPLPRC_ERR_NONE;
+    const bool have_net = client->getNetwork(net, false) == KPLPRC_ERR_NONE;
 
     std::lock_guard<std::mutex> lk(mu_);
     if (!setup_) {

@@ -46,7 +46,7 @@ int OnvifBackend::updateNetworkParam(unsigned int serial_high, unsigned int seri
     DeviceClient client(url, login, kCallTimeouts);
     NetworkSettings net;
     int code = client.readClock();
-    if (code == KPLPRC_ERR_NONE) code = client.getNetwork(net);
+    if (code == KPLPRC_ERR_NONE) code = client.getNetwork(net, false);
     if (code != KPLPRC_ERR_NONE) return fail(code == KPLPRC_ERR_TIMEOUT ? KPLPRC_ERR_NOT_FOUND : code);
     net.ip = ip;
     net.gateway = gateway;
@@ -123,7 +123,7 @@ int OnvifBackend::getHwInfo(KPLPRC_HANDLE handle, int* kind, char* mac, char* se
                             unsigned char* block) {
     return onSession(handle, [&](Session& s) {
         NetworkSettings net;
-        const int code = s.client->getNetwork(net);
+        const int code = s.client->getNetwork(net, false);
         if (code != KPLPRC_ERR_NONE) return code;
         if (kind) *kind = KPLPRC_DEVICE_PLATE;
         if (mac) copyText(mac, KPLPRC_HWINFO_TEXT_LEN, net.mac);
