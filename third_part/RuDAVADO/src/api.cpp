@@ -197,13 +197,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_SetDateTime(KPLPRC_HANDLE handle, const K
         RUDAVADO_DISPATCH(setDateTime(handle, time));
         if (time == nullptr || !validDate(*time)) return fail(KPLPRC_ERR_PARAMETER);
         return onSession("KpLPRClient_SetDateTime", handle, [&](Session&, Camera& c) {
-            std::tm tm{};
-            tm.tm_year = time->year;
-            tm.tm_mon = time->month;
-            tm.tm_mday = time->day;
-            tm.tm_hour = time->hour;
-            tm.tm_min = time->minute;
-            tm.tm_sec = time->second;
+            std::tm tm = brokenDown(*time);
             c.clock_offset_s = static_cast<long long>(timegm(&tm)) - hostUtcSeconds();
             return KPLPRC_ERR_NONE;
         });

@@ -10,19 +10,6 @@ using namespace rudavado;
 
 namespace {
 
-std::vector<std::string> splitPaths(const char* joined) {
-    std::vector<std::string> out;
-    std::string all(joined);
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find('|', start);
-        if (end == std::string::npos) end = all.size();
-        if (end > start) out.push_back(all.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
-
 enum class Upload { Logo, Background, Css };
 
 bool isPicture(const std::string& data) {

@@ -266,6 +266,31 @@ bool validDate(const KPLPRC_DATETIME& t) {
            t.second >= 0 && t.second <= 59;
 }
 
+std::tm brokenDown(const KPLPRC_DATETIME& t) {
+    std::tm tm{};
+    tm.tm_year = t.year;
+    tm.tm_mon = t.month;
+    tm.tm_mday = t.day;
+    tm.tm_hour = t.hour;
+    tm.tm_min = t.minute;
+    tm.tm_sec = t.second;
+    tm.tm_isdst = -1;
+    return tm;
+}
+
+std::vector<std::string> splitPaths(const char* joined) {
+    std::vector<std::string> out;
+    std::string all(joined);
+    size_t start = 0;
+    while (start <= all.size()) {
+        size_t end = all.find('|', start);
+        if (end == std::string::npos) end = all.size();
+        if (end > start) out.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
 bool validNetworkParams(const char* ip, const char* gateway, const char* netmask) {
     uint32_t address = 0, gw = 0, mask = 0;
     if (ip == nullptr || gateway == nullptr || netmask == nullptr || !isIpv4(ip, &address) ||

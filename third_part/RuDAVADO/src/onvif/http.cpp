@@ -44,6 +44,16 @@ int transportError(CURL* curl, CURLcode code) {
     }
 }
 
+// Runs the transfer and frees the handle and the header list.
+int perform(CURL* curl, curl_slist* headers, long& status) {
+    const CURLcode code = curl_easy_perform(curl);
+    const int error = transportError(curl, code);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return error;
+}
+
 void commonOptions(CURL* curl, const std::string& url, const Credentials* credentials, long connect_ms,
                    std::string* reply) {
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -89,11 +99,7 @@ HttpResult postOnce(const std::string& url, const std::string& action, const std
     curl_slist* headers = curl_slist_append(nullptr, type.c_str());
     headers = curl_slist_append(headers, "Expect:");
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    const CURLcode code = curl_easy_perform(curl);
-    result.error = transportError(curl, code);
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
+    result.error = perform(curl, headers, result.status);
     return result;
 }
 
@@ -181,12 +187,9 @@ UploadResult uploadOnce(const std::string& url, const std::string& content_type,
     curl_slist* headers = curl_slist_append(nullptr, type.c_str());
     headers = curl_slist_append(headers, "Expect:");
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    const CURLcode code = curl_easy_perform(curl);
+    const int error = perform(curl, headers, result.status);
     result.cancelled = state.cancelled;
-    result.error = state.cancelled ? KPLPRC_ERR_NONE : transportError(curl, code);
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
+    result.error = state.cancelled ? KPLPRC_ERR_NONE : error;
     return result;
 }
 

@@ -36,19 +36,6 @@ std::string hostTimeZone(std::time_t t) {
     return text;
 }
 
-std::vector<std::string> splitPaths(const char* joined) {
-    std::vector<std::string> out;
-    std::string all(joined), one;
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find('|', start);
-        if (end == std::string::npos) end = all.size();
-        if (end > start) out.push_back(all.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
-
 }  // namespace
 
 OnvifBackend::OnvifBackend() = default;
@@ -359,14 +346,7 @@ int OnvifBackend::getDateTime(KPLPRC_HANDLE handle, KPLPRC_DATETIME* time) {
 int OnvifBackend::setDateTime(KPLPRC_HANDLE handle, const KPLPRC_DATETIME* time) {
     if (time == nullptr || !validDate(*time)) return fail(KPLPRC_ERR_PARAMETER);
     return onSession(handle, [&](Session& s) {
-        std::tm tm{};
-        tm.tm_year = time->year;
-        tm.tm_mon = time->month;
-        tm.tm_mday = time->day;
-        tm.tm_hour = time->hour;
-        tm.tm_min = time->minute;
-        tm.tm_sec = time->second;
-        tm.tm_isdst = -1;
+        std::tm tm = brokenDown(*time);
         const std::time_t utc = mktime(&tm);  // the record is the host's local time
         const SteadyClock::time_point sent = SteadyClock::now();
         int code = s.client->setDateTime(static_cast<long long>(utc), hostTimeZone(utc));
