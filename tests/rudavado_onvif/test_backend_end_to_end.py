@@ -7,6 +7,7 @@ RUDAVADO_LIBRARY names the built library.
 import ctypes
 import os
 import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -231,7 +232,7 @@ class BackendTest(unittest.TestCase):
 
     def test_upgrade_reports_the_upload_and_the_new_version_runs_after_the_restart(self):
         h = self.open(9)
-        path = os.path.join(os.environ.get("TMPDIR", "/tmp"), "onvif-e2e-%d.bin" % os.getpid())
+        path = os.path.join(tempfile.gettempdir(), "onvif-e2e-%d.bin" % os.getpid())
         with open(path, "wb") as f:
             f.write(oc.firmware_package("KP-LPR-V3", "3.3.0.0"))
         self.addCleanup(os.remove, path)

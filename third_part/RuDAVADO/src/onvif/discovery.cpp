@@ -87,9 +87,15 @@ bool directedProbe(const std::string& ip, int wait_ms, Announcement& found) {
                 .count();
         pollfd p{fd, POLLIN, 0};
         if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) break;
-        const ssize_t n = recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        sockaddr_in from{};
+        socklen_t from_size = sizeof from;
+        const ssize_t n = recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr*>(&from), &from_size);
+        // Replies from other hosts are not parsed at all: a crowded network answers a probe
+        // from everywhere.
+        if (n <= 0 || from.sin_addr.s_addr != to.sin_addr.s_addr) continue;
         std::vector<Announcement> replies;
-        if (n <= 0 || !parseDiscovery(buffer.data(), static_cast<size_t>(n), replies)) continue;
+        if (!parseDiscovery(buffer.data(), static_cast<size_t>(n), replies)) continue;
         // Whoever listens on the port may answer for others too: only the address asked counts.
         for (const Announcement& a : replies) {
             if (a.kind == Announcement::ProbeMatch && a.ip == ip && !matched) {
