@@ -265,4 +265,52 @@ void copyText(char* dst, size_t size, const std::string& text) {
     dst[n] = '\0';
 }
 
+bool validDate(const KPLPRC_DATETIME& t) {
+    static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (t.year < 70 || t.year > 137 || t.month < 0 || t.month > 11) return false;
+    const int y = t.year + 1900;
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    const int days = t.month == 1 && !leap ? 28 : kDays[t.month];
+    return t.day >= 1 && t.day <= days && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 &&
+           t.second >= 0 && t.second <= 59;
+}
+
+std::tm brokenDown(const KPLPRC_DATETIME& t) {
+    std::tm tm{};
+    tm.tm_year = t.year;
+    tm.tm_mon = t.month;
+    tm.tm_mday = t.day;
+    tm.tm_hour = t.hour;
+    tm.tm_min = t.minute;
+    tm.tm_sec = t.second;
+    tm.tm_isdst = -1;
+    return tm;
+}
+
+std::vector<std::string> splitPaths(const char* joined) {
+    std::vector<std::string> out;
+    std::string all(joined);
+    size_t start = 0;
+    while (start <= all.size()) {
+        size_t end = all.find('|', start);
+        if (end == std::string::npos) end = all.size();
+        if (end > start) out.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+bool validNetworkParams(const char* ip, const char* gateway, const char* netmask) {
+    uint32_t address = 0, gw = 0, mask = 0;
+    if (ip == nullptr || gateway == nullptr || netmask == nullptr || !isIpv4(ip, &address) ||
+        !isIpv4(gateway, &gw) || !isNetmask(netmask)) {
+        return false;
+    }
+    isIpv4(netmask, &mask);
+    const uint32_t host = address & ~mask;
+    return !(host == 0 || host == ~mask || (gw & mask) != (address & mask) || gw == address ||
+             (gw & ~mask) == 0 || (gw & ~mask) == ~mask || (address >> 24) == 0 || (address >> 24) == 127 ||
+             (address >> 24) >= 224);
+}
+
 }  // namespace rudavado
