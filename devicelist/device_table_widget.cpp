@@ -2,9 +2,12 @@
 
 #include <QActionGroup>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QTableWidget>
 #include <QTimer>
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +15,7 @@
 
 #include "btn_tools_widget.h"
 #include "ipv4.h"
+#include "logging.h"
 #include "qtable_header_view.h"
 #include "sdkbase.h"
 
@@ -41,11 +45,8 @@ void KPLPRC_CALL findDeviceCallbackV2(const char* device_name, const char* ip, u
                              find_value, firmware_version, lens_code, mac, boot_time));
 }
 
-// The address of a dotted quad; false for any other shape.
-bool parseIp(const QString& ip, std::uint32_t* value) {
-    const QByteArray text = ip.toLatin1();
-    return factory::ParseIpv4(std::string_view(text.constData(), static_cast<size_t>(text.size())), value);
-}
+// Addresses of another shape than a dotted quad sort after every well-formed one.
+constexpr std::uint64_t kMalformedKey = std::uint64_t{1} << 32;
 
 // Time the list may spend on rows before it lets the event loop run again.
 constexpr qint64 kPassBudgetMs = 15;
@@ -67,6 +68,11 @@ const StatusMenuEntry kStatusMenu[] = {
     {"设置失败", DEVICE_STATUS_SET_FAILED},
 };
 
+// Offered only while a row is in them.
+const DeviceStatus kOccasionalStatuses[] = {DEVICE_STATUS_IDLE, DEVICE_STATUS_UPDATING,
+                                            DEVICE_STATUS_EXPORTING, DEVICE_STATUS_SETTING,
+                                            DEVICE_STATUS_SET_SUCCESS};
+
 }  // namespace
 
 DeviceTableWidget::DeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue)
@@ -84,7 +90,22 @@ DeviceTableWidget::DeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue
         const int status = entry.status;
         connect(action, &QAction::triggered, this, [this, status] { setStatusFilter(status); });
     }
+    for (DeviceStatus status : kOccasionalStatuses) {
+        QAction* action = status_menu_->addAction(deviceStatusText(status));
+        action->setCheckable(true);
+        action->setData(static_cast<int>(status));
+        action->setVisible(false);
+        status_actions_->addAction(action);
+        occasional_actions_.push_back(action);
+        connect(action, &QAction::triggered, this, [this, status] { setStatusFilter(status); });
+    }
     connect(headerView(), &QHeaderView::sectionClicked, this, &DeviceTableWidget::slotHeaderSectionClicked);
+
+    full_notice_ = new QLabel(QStringLiteral("列表已满 %1 台，其余设备未列出").arg(kMaxRows), this);
+    full_notice_->setObjectName("full_notice");
+    full_notice_->setStyleSheet("color:red;");
+    full_notice_->hide();
+    layout()->addWidget(full_notice_);
 
     pass_timer_ = new QTimer(this);
     pass_timer_->setSingleShot(true);
@@ -135,29 +156,26 @@ void DeviceTableWidget::OnFindDevice(const DeviceInfo& info) {
     debugLine("OnFindDevice\n");
 }
 
-bool DeviceTableWidget::ipLessThan(const QString& a, const QString& b) {
-    std::uint32_t pa = 0;
-    std::uint32_t pb = 0;
-    if (!parseIp(a, &pa)) return false;
-    if (!parseIp(b, &pb)) return true;
-    return pa < pb;
+std::uint64_t DeviceTableWidget::orderKey(const std::string& ip) {
+    std::uint32_t value = 0;
+    return factory::ParseIpv4(ip, &value) ? value : kMalformedKey;
 }
 
-int DeviceTableWidget::insertionRow(const QString& ip) const {
-    // The rows are kept in this order, so the first row after `ip` is found by bisection.
+bool DeviceTableWidget::ipLessThan(const QString& a, const QString& b) {
+    return orderKey(a.toStdString()) < orderKey(b.toStdString());
+}
+
+int DeviceTableWidget::insertionRow(std::uint64_t key) {
     const QTableWidget* table = tableWidget();
-    int low = 0;
-    int high = table->rowCount();
-    while (low < high) {
-        const int mid = low + (high - low) / 2;
-        const QTableWidgetItem* item = table->item(mid, kColumnIp);
-        const QString row_ip = item ? item->text() : QString();
-        if (ipLessThan(ip, row_ip))
-            high = mid;
-        else
-            low = mid + 1;
+    if (row_keys_.size() != static_cast<size_t>(table->rowCount())) {
+        // Rows that did not come through insertDevice: read their addresses again.
+        row_keys_.clear();
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const QTableWidgetItem* item = table->item(row, kColumnIp);
+            row_keys_.push_back(orderKey(item ? item->text().toStdString() : std::string()));
+        }
     }
-    return low;
+    return static_cast<int>(std::upper_bound(row_keys_.begin(), row_keys_.end(), key) - row_keys_.begin());
 }
 
 void DeviceTableWidget::slotFindDevice(DeviceInfo info) {
@@ -165,6 +183,10 @@ void DeviceTableWidget::slotFindDevice(DeviceInfo info) {
     const bool more_queued = reports_in_flight_.fetch_sub(1) > 1;
     if (reports_in_flight_ < 0) reports_in_flight_ = 0;  // a call that no report announced
 
+    if (tableWidget()->rowCount() + static_cast<int>(pending_reports_.size()) >= kMaxRows) {
+        noteListFull();
+        return;
+    }
     if (!pass_clock_.isValid()) {
         pass_clock_.start();
         pass_timer_->start();
@@ -190,13 +212,22 @@ void DeviceTableWidget::insertPendingDevices() {
 
 void DeviceTableWidget::insertDevice(const DeviceInfo& info) {
     QTableWidget* table = tableWidget();
-    const int row = insertionRow(QString::fromStdString(info.ip_addr));
+    const std::uint64_t key = orderKey(info.ip_addr);
+    const int row = insertionRow(key);
+    row_keys_.insert(row_keys_.begin() + row, key);
     table->insertRow(row);
     // The tool widget is made with the row's cells when the row comes into view.
     fillRow(row, info, QString::number(info.lens_code), false);
     applyFilterToRow(row);
 
-    emit signalsDeviceNumChange(table->rowCount());
+    emit signalsDeviceNumChange(shownRowCount());
+}
+
+void DeviceTableWidget::noteListFull() {
+    if (full_noted_) return;
+    full_noted_ = true;
+    KPES_LOG(kpes::LS_WARNING) << "search list full at " << kMaxRows << " rows, further replies dropped";
+    full_notice_->show();
 }
 
 void DeviceTableWidget::clearDevices() {
@@ -204,7 +235,23 @@ void DeviceTableWidget::clearDevices() {
     pending_reports_.clear();
     pass_timer_->stop();
     pass_clock_.invalidate();
-    DeviceTableWidgetBase::clearDevices();
+    row_keys_.clear();
+    full_noted_ = false;
+    full_notice_->hide();
+    if (tearing_down_) {
+        DeviceTableWidgetBase::clearDevices();
+    } else {
+        // Ten thousand rows hold over a hundred thousand items: they are freed on another
+        // thread once off the table.
+        auto items = std::make_shared<std::vector<std::unique_ptr<QTableWidgetItem>>>(takeAllItems());
+        // Nothing is left to clear, and clearing would reset the view, which lays out every
+        // row of the header again.
+        tableWidget()->setRowCount(0);
+        if (!items->empty()) {
+            if (!disposer_) disposer_ = std::make_unique<factory::JobWorker>();
+            if (disposer_->Start()) disposer_->Post([items] { items->clear(); });
+        }
+    }
     // Fresh rows are idle; a filter left on would hide the whole new search.
     applyStatusFilter(-1);
     if (had_ticked && !tearing_down_) emit signalsSelectedChange(0);
@@ -218,7 +265,7 @@ void DeviceTableWidget::setRowStatus(int row, DeviceStatus status, int value) {
 void DeviceTableWidget::setStatusFilter(int status) {
     if (status == status_filter_) return;
     applyStatusFilter(status);
-    emit signalsSelectedChange(checkedRowCount());
+    updateCounts();
 }
 
 void DeviceTableWidget::applyStatusFilter(int status) {
@@ -240,12 +287,28 @@ void DeviceTableWidget::applyStatusFilter(int status) {
 void DeviceTableWidget::applyFilterToRow(int row) {
     if (!tableWidget()->item(row, kColumnStatus)) return;
     const bool shown = status_filter_ < 0 || rowStatus(row) == status_filter_;
-    if (tableWidget()->isRowHidden(row) != !shown) tableWidget()->setRowHidden(row, !shown);
+    if (tableWidget()->isRowHidden(row) == !shown) return;
+    tableWidget()->setRowHidden(row, !shown);
+    // A tick the user cannot see would come back with the row and reach a camera by surprise.
+    if (!shown) untickRow(row);
 }
 
 void DeviceTableWidget::slotHeaderSectionClicked(int logical_index) {
     if (logical_index != kColumnStatus) return;
+    updateStatusMenu();
     QHeaderView* header = headerView();
     const QPoint point(tableWidget()->columnWidth(kColumnCheck), header->height());
     status_menu_->popup(header->mapToGlobal(point));
+}
+
+void DeviceTableWidget::updateStatusMenu() {
+    bool present[kDeviceStatusCount] = {};
+    for (int row = 0; row < tableWidget()->rowCount(); ++row) {
+        const int status = rowStatus(row);
+        if (status >= 0 && status < kDeviceStatusCount) present[status] = true;
+    }
+    for (QAction* action : occasional_actions_) {
+        const int status = action->data().toInt();
+        action->setVisible(present[status] || status == status_filter_);
+    }
 }

@@ -18,6 +18,7 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,11 @@ public:
     void checkAll();
     void clearAll();
     int checkedRowCount() const;
+    // Writes the shown rows as the list shows them (status to netmask, the header row first) to
+    // a workbook at `path`; false when it cannot be written.
+    bool exportShownRows(const std::string& path) const;
+    // The rows the user can see: what the total counter shows.
+    int shownRowCount() const;
 
     QTableWidget* tableWidget() const { return table_widget_; }
     QTableHeaderView* headerView() const { return header_view_; }
@@ -96,8 +102,12 @@ protected:
     // Column 11: a tool widget holding `record`, its buttons wired to the web-page and video
     // handlers.
     BtnToolsWidget* attachTools(int row, const DeviceInfo& record);
+    // Every item off the table, rows left in place and empty: the caller frees them where it
+    // likes.
+    std::vector<std::unique_ptr<QTableWidgetItem>> takeAllItems();
     // Whether `row` counts for check all and the ticked-row collection.
     bool isRowShown(int row) const;
+    void untickRow(int row);
 
     // Keeps the status of `row` and delivers it to the row's cell only, through the list's own
     // status signal; a row whose cell is not made yet gets it when the cell is made.

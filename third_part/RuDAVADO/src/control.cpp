@@ -73,6 +73,8 @@ KPLPRC_API int RuDAVADO_LoadDefaultScenario(void) {
 KPLPRC_API const char* RuDAVADO_LastLoadError(void) {
     thread_local std::string copy;
     return guarded<const char*>("", [&] {
+        // The first scenario's error is known once it has been read.
+        Network::instance().awaitLoad();
         copy = lastLoadError();
         return copy.c_str();
     });
@@ -259,6 +261,7 @@ KPLPRC_API int RuDAVADO_SetParam(int camera, const char* group, const char* item
 
 KPLPRC_API long long RuDAVADO_PlayFrames(int play_handle) {
     return guarded<long long>(-1LL, [&]() -> long long {
+        RUDAVADO_DISPATCH(playFrames(play_handle));
         Network& n = Network::instance();
         auto lk = n.lock();
         auto play = n.findPlay(play_handle);
@@ -268,6 +271,7 @@ KPLPRC_API long long RuDAVADO_PlayFrames(int play_handle) {
 
 KPLPRC_API int RuDAVADO_PlayDraws(int play_handle) {
     return guarded<int>(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(playDraws(play_handle));
         Network& n = Network::instance();
         auto lk = n.lock();
         auto play = n.findPlay(play_handle);
