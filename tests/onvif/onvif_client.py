@@ -198,11 +198,13 @@ def parse_match(data):
     return None
 
 
-def probe(window=2.0, repeats=1, types="dn:NetworkVideoTransmitter", expect=None, payload=None):
+def probe(window=2.0, repeats=1, types="dn:NetworkVideoTransmitter", expect=None, payload=None, rcvbuf=8 << 20):
     """Endpoints that answered: {address: (xaddrs, source ip)}. Sends `repeats` probes spread over
     the window and stops early once `expect` endpoints answered."""
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
+    # Hundreds of cameras answer one probe at the same instant: a small buffer drops most of them.
+    if rcvbuf:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
     s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton("127.0.0.1"))
     s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)
     s.bind(("127.0.0.1", 0))
