@@ -5,6 +5,7 @@ Every call has a time-out; nothing here waits for ever.
 import base64
 import datetime
 import hashlib
+import http.client
 import json
 import os
 import re
@@ -198,7 +199,8 @@ def parse_match(data):
     return None
 
 
-def probe(window=2.0, repeats=1, types="dn:NetworkVideoTransmitter", expect=None, payload=None, rcvbuf=8 << 20):
+def probe(window=2.0, repeats=1, types="dn:NetworkVideoTransmitter", expect=None, payload=None, rcvbuf=8 << 20,
+          target=WSD_GROUP):
     """Endpoints that answered: {address: (xaddrs, source ip)}. Sends `repeats` probes spread over
     the window and stops early once `expect` endpoints answered."""
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -217,7 +219,7 @@ def probe(window=2.0, repeats=1, types="dn:NetworkVideoTransmitter", expect=None
         while True:
             now = time.monotonic() - start
             if sent < repeats and now >= sent * window / max(repeats, 1):
-                s.sendto(data, (WSD_GROUP, WSD_PORT))
+                s.sendto(data, (target, WSD_PORT))
                 sent += 1
             if now >= window or (expect is not None and len(found) >= expect):
                 break
@@ -234,7 +236,7 @@ def probe(window=2.0, repeats=1, types="dn:NetworkVideoTransmitter", expect=None
 
 
 class HelloListener:
-    """Collects Hello messages from the multicast group until closed."""
+    """Hello and Bye messages from the multicast group, until closed."""
 
     def __init__(self):
         self.s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -245,17 +247,24 @@ class HelloListener:
 
     def wait_hello(self, address, timeout=20.0):
         """Source ip and xaddrs of the next Hello from this endpoint."""
+        return self._wait("Hello", address, timeout)
+
+    def wait_bye(self, address, timeout=20.0):
+        """Source ip of the next Bye from this endpoint."""
+        return self._wait("Bye", address, timeout)[0]
+
+    def _wait(self, kind, address, timeout):
         deadline = time.monotonic() + timeout
         while True:
             left = deadline - time.monotonic()
             if left <= 0:
-                raise AssertionError("no Hello from %s" % address)
+                raise AssertionError("no %s from %s" % (kind, address))
             ready, _, _ = select.select([self.s], [], [], left)
             if not ready:
                 continue
             data, peer = self.s.recvfrom(65536)
             m = parse_match(data)
-            if m and m[0] == "Hello" and m[1] == address:
+            if m and m[0] == kind and m[1] == address:
                 return peer[0], m[2]
 
     def close(self):

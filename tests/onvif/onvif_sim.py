@@ -161,8 +161,10 @@ class Device:
         self.cleartext_logins = 0
         self.rejected_logins = 0
         self.open_connections = 0
+        self.connections = set()
         self.reboots = 0
         self.hellos = 0
+        self.byes = 0
         self.probes_answered = 0
         self.restart_timer = None
         self.listener = None
@@ -196,7 +198,7 @@ class Device:
             "faults": self.faults, "open_connections": self.open_connections,
             "requests": dict(self.requests), "cleartext_logins": self.cleartext_logins,
             "rejected_logins": self.rejected_logins, "reboots": self.reboots,
-            "hellos": self.hellos, "probes_answered": self.probes_answered,
+            "hellos": self.hellos, "byes": self.byes, "probes_answered": self.probes_answered,
             "uploads": {k: v for k, v in self.uploads.items() if k != "data"},
         }
 
@@ -289,6 +291,7 @@ class Simulator:
     def _serve_connection(self, conn, peer, device):
         with self.lock:
             device.open_connections += 1
+            device.connections.add(conn)
         try:
             conn.settimeout(self.args.idle_timeout)
             DeviceHandler(conn, peer, device)
@@ -297,6 +300,7 @@ class Simulator:
         finally:
             with self.lock:
                 device.open_connections -= 1
+                device.connections.discard(conn)
             try:
                 conn.close()
             except OSError:
@@ -326,9 +330,19 @@ class Simulator:
         self.send_hello(device)
 
     def take_down(self, device, state):
-        """Loop thread only: stop listening (the address answers nothing)."""
+        """Loop thread only: stop listening (the address answers nothing) and drop the
+        connections a client kept open, as a camera going down does."""
         with self.lock:
+            was_online = device.state == "online"
             device.state = state
+            open_now = list(device.connections)
+        if was_online and state != "offline":
+            self.send_bye(device)  # a clean restart says goodbye; a power cut does not
+        for conn in open_now:
+            try:
+                conn.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
         if device.listener is not None:
             try:
                 self.selector.unregister(device.listener)
@@ -415,6 +429,20 @@ class Simulator:
                     '</s:Body></s:Envelope>') % (uuid.uuid4(), device.reboots + 1, self._match_body(device))
         self._send_from((ENVELOPE_HEAD + body).encode(), device.ip, (WSD_GROUP, WSD_PORT))
 
+    def send_bye(self, device):
+        if self.discovery is None:
+            return
+        with self.lock:
+            if device.faults.get("probe_silent"):
+                return
+            device.byes += 1
+            body = ('<s:Header><a:MessageID>urn:uuid:%s</a:MessageID><a:To>urn:schemas-xmlsoap-org:ws:2005:04:'
+                    'discovery</a:To><a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/Bye</a:Action>'
+                    '<d:AppSequence InstanceId="%d" MessageNumber="3"/></s:Header><s:Body><d:Bye>'
+                    '<a:EndpointReference><a:Address>urn:uuid:%s</a:Address></a:EndpointReference></d:Bye>'
+                    '</s:Body></s:Envelope>') % (uuid.uuid4(), device.reboots, device.uuid)
+        self._send_from((ENVELOPE_HEAD + body).encode(), device.ip, (WSD_GROUP, WSD_PORT))
+
     @staticmethod
     def _match_body(device):
         return ('<a:EndpointReference><a:Address>urn:uuid:%s</a:Address></a:EndpointReference>'
@@ -424,9 +452,14 @@ class Simulator:
 
     def _discovery_packet(self, sock):
         try:
-            data, _, _, peer = sock.recvmsg(65536, 256)
+            data, ancillary, _, peer = sock.recvmsg(65536, 256)
         except OSError:
             return
+        # A probe sent straight to one address (not the group) is for the device there only.
+        to = None
+        for level, kind, value in ancillary:
+            if level == socket.IPPROTO_IP and kind == 8 and len(value) >= 12:
+                to = socket.inet_ntoa(value[8:12])
         probe = parse_probe(data)
         with self.lock:
             if probe is None or probe is False:
@@ -439,7 +472,8 @@ class Simulator:
         message_id, types = probe
         with self.lock:
             targets = [d for d in self.devices
-                       if d.state == "online" and not d.faults.get("probe_silent")]
+                       if d.state == "online" and not d.faults.get("probe_silent")
+                       and (to is None or to == WSD_GROUP or to == d.ip)]
             for d in targets:
                 d.probes_answered += 1
             replies = [(d.ip, self._probe_match(d, message_id)) for d in targets]
@@ -588,7 +622,12 @@ class DeviceHandler(BaseHTTPRequestHandler):
             return dict(self.device.faults)
 
     def _misbehave_first(self, faults):
-        """Silence and slow answers, before the request is looked at."""
+        """Silence and slow answers, before the request is looked at; a device that is going
+        down answers nothing more."""
+        with self.sim.lock:
+            if self.device.state != "online":
+                self.close_connection = True
+                return True
         if faults.get("silent"):
             # Hold the connection and say nothing, as a hung camera does; the client's time-out ends it.
             deadline = time.monotonic() + 120

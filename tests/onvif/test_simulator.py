@@ -58,6 +58,12 @@ class SimulatorTest(unittest.TestCase):
             'xmlns:dn=', 'xmlns:p="http://example.org/printers" xmlns:dn=').encode()
         self.assertEqual(oc.probe(window=0.5, payload=other), {})
 
+    def test_probe_to_one_address(self):
+        """A probe sent to a device's address rather than the group is answered by that device alone."""
+        dev = self.sim.device(2)
+        found = oc.probe(window=1.0, target=dev["ip"])
+        self.assertEqual(list(found), ["urn:uuid:" + dev["uuid"]])
+
     def test_malformed_probes_are_ignored(self):
         for junk in (b"", b"<s:Envelope", b"\xff\xfe garbage", b"<a/>" * 10000,
                      oc.probe_message().encode().replace(b"Probe>", b"Resolve>")):
@@ -213,9 +219,18 @@ class SimulatorTest(unittest.TestCase):
     # --- restarts ---------------------------------------------------------------------
     def test_reboot_goes_offline_and_says_hello(self):
         dev = self.sim.device(7)
+        # A connection kept open across the reboot is dropped, as the camera's TCP stack goes.
+        kept = oc.http.client.HTTPConnection(dev["ip"], 80, timeout=5)
+        kept.request("POST", "/onvif/device_service", oc.envelope("<tds:GetSystemDateAndTime/>").encode())
+        self.assertEqual(kept.getresponse().read()[:5], b"<?xml")
         self.login_call(7, "<tds:SystemReboot/>")
+        self.assertEqual(self.hello.wait_bye("urn:uuid:" + dev["uuid"]), dev["ip"])
         self.sim.wait_for(lambda ds: ds[7]["state"] == "rebooting", what="reboot")
         self.assertTrue(oc.refused(dev["ip"], 80))
+        with self.assertRaises((OSError, oc.http.client.HTTPException)):
+            kept.request("POST", "/onvif/device_service", oc.envelope("<tds:GetSystemDateAndTime/>").encode())
+            kept.getresponse().read()
+        kept.close()
         source, xaddrs = self.hello.wait_hello("urn:uuid:" + dev["uuid"])
         self.assertEqual(source, dev["ip"])
         self.assertEqual(self.sim.device(7)["state"], "online")
