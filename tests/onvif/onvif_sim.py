@@ -147,9 +147,11 @@ class Device:
             dhcp=False, users={args.user: {"password": args.password, "level": "Administrator"}},
             hostname="camera-%03d" % index, tz="CST-8")
         self.manufacturer = args.manufacturer
-        self.model = args.model
-        self.firmware = args.firmware
-        self.hardware_id = "HW-%s-%02d" % (args.model, index % 4)
+        models = args.model.split(",")
+        firmwares = args.firmware.split(",")
+        self.model = models[index % len(models)]
+        self.firmware = firmwares[index % len(models) % len(firmwares)]
+        self.hardware_id = "HW-%s-%02d" % (self.model, index % 4)
         self.mac = "02:4b:50:%02x:%02x:%02x" % ((index >> 16) & 0xFF, (index >> 8) & 0xFF, index & 0xFF)
         self.clock_offset = 0.0
         self.dst = False
@@ -417,30 +419,27 @@ class Simulator:
         return False
 
     def send_hello(self, device):
-        if self.discovery is None:
-            return
-        with self.lock:
-            if device.faults.get("probe_silent"):
-                return
-            device.hellos += 1
-            body = ('<s:Header><a:MessageID>urn:uuid:%s</a:MessageID><a:To>urn:schemas-xmlsoap-org:ws:2005:04:'
-                    'discovery</a:To><a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/Hello</a:Action>'
-                    '<d:AppSequence InstanceId="%d" MessageNumber="1"/></s:Header><s:Body><d:Hello>%s</d:Hello>'
-                    '</s:Body></s:Envelope>') % (uuid.uuid4(), device.reboots + 1, self._match_body(device))
-        self._send_from((ENVELOPE_HEAD + body).encode(), device.ip, (WSD_GROUP, WSD_PORT))
+        self._announce(device, "Hello", lambda: self._match_body(device))
 
     def send_bye(self, device):
+        self._announce(device, "Bye", lambda: '<a:EndpointReference><a:Address>urn:uuid:%s</a:Address>'
+                       '</a:EndpointReference>' % device.uuid)
+
+    def _announce(self, device, kind, content):
+        """Hello or Bye to the group, from the device's own address."""
         if self.discovery is None:
             return
         with self.lock:
             if device.faults.get("probe_silent"):
                 return
-            device.byes += 1
+            if kind == "Hello":
+                device.hellos += 1
+            else:
+                device.byes += 1
             body = ('<s:Header><a:MessageID>urn:uuid:%s</a:MessageID><a:To>urn:schemas-xmlsoap-org:ws:2005:04:'
-                    'discovery</a:To><a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/Bye</a:Action>'
-                    '<d:AppSequence InstanceId="%d" MessageNumber="3"/></s:Header><s:Body><d:Bye>'
-                    '<a:EndpointReference><a:Address>urn:uuid:%s</a:Address></a:EndpointReference></d:Bye>'
-                    '</s:Body></s:Envelope>') % (uuid.uuid4(), device.reboots, device.uuid)
+                    'discovery</a:To><a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/%s</a:Action>'
+                    '<d:AppSequence InstanceId="%d" MessageNumber="1"/></s:Header><s:Body><d:%s>%s</d:%s>'
+                    '</s:Body></s:Envelope>') % (uuid.uuid4(), kind, device.reboots + 1, kind, content(), kind)
         self._send_from((ENVELOPE_HEAD + body).encode(), device.ip, (WSD_GROUP, WSD_PORT))
 
     @staticmethod
@@ -598,24 +597,45 @@ class DeviceHandler(BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(data)
 
-    def _read_body(self):
+    MAX_BODY = 64 << 20
+
+    def _read_body(self, rate=0):
         length = self.headers.get("Content-Length")
         if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
-            chunks = []
+            chunks, total = [], 0
             while True:
                 size = int(self.rfile.readline().split(b";")[0].strip() or b"0", 16)
                 if size == 0:
                     self.rfile.readline()
                     break
-                chunks.append(self.rfile.read(size))
+                total += size
+                if total > self.MAX_BODY:
+                    raise ValueError("body too large")
+                chunks.append(self._read_paced(size, rate))
                 self.rfile.readline()
             return b"".join(chunks)
         if length is None:
             return b""
         n = int(length)
-        if n < 0 or n > 64 << 20:
+        if n < 0 or n > self.MAX_BODY:
             raise ValueError("bad length")
-        return self.rfile.read(n)
+        return self._read_paced(n, rate)
+
+    def _read_paced(self, n, rate):
+        """n bytes of the body, no faster than rate bytes/s (a slow link) when rate is set."""
+        if not rate:
+            return self.rfile.read(n)
+        parts, got, start = [], 0, time.monotonic()
+        while got < n:
+            chunk = self.rfile.read(min(n - got, 16384))
+            if not chunk:
+                break
+            parts.append(chunk)
+            got += len(chunk)
+            ahead = got / rate - (time.monotonic() - start)
+            if ahead > 0:
+                time.sleep(ahead)
+        return b"".join(parts)
 
     def _faults(self):
         with self.sim.lock:
@@ -652,7 +672,8 @@ class DeviceHandler(BaseHTTPRequestHandler):
     def do_POST(self):
         faults = self._faults()
         try:
-            body = self._read_body()
+            rate = float(faults.get("upload_rate", 0) or 0) if self.path.startswith("/firmware/") else 0
+            body = self._read_body(rate)
         except (ValueError, OSError):
             self._send(400, "bad request", "text/plain")
             self.close_connection = True
@@ -1476,7 +1497,7 @@ class ControlServer:
             raise ValueError("faults: a JSON object")
         with self.sim.lock:
             for key, value in body.items():
-                if key not in ("wrong_password", "fault_ops", "silent", "delay", "probe_silent"):
+                if key not in ("wrong_password", "fault_ops", "silent", "delay", "probe_silent", "upload_rate"):
                     raise ValueError("unknown fault %s" % key)
                 if value in (None, False, 0, {}, ""):
                     d.faults.pop(key, None)
@@ -1493,8 +1514,8 @@ def main(argv=None):
     p.add_argument("--user", default="admin")
     p.add_argument("--password", default="tolvi")
     p.add_argument("--manufacturer", default="KP Vision")
-    p.add_argument("--model", default="KP-LPR-V3")
-    p.add_argument("--firmware", default="3.2.1.15")
+    p.add_argument("--model", default="KP-LPR-V3", help="model family; a comma list is used in turn")
+    p.add_argument("--firmware", default="3.2.1.15", help="version; a comma list goes with --model's")
     p.add_argument("--gateway", default=None)
     p.add_argument("--realm", default="camera")
     p.add_argument("--max-skew", type=float, default=300.0,

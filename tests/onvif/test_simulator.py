@@ -294,6 +294,16 @@ class SimulatorTest(unittest.TestCase):
         self.hello.wait_hello("urn:uuid:" + dev["uuid"])
         self.assertEqual(oc.text(self.login_call(3, "<tds:GetDeviceInformation/>"), "FirmwareVersion"), "3.3.0.0")
         self.assertEqual(oc.post(uri, oc.firmware_package("KP-LPR-V3", "3.3.0.1"))[0], 404)
+        # A slow link: the upload takes as long as its size at that rate, then installs as before.
+        self.sim.post("/devices/3/faults", {"upload_rate": 20000})
+        uri = oc.text(self.login_call(3, start), "UploadUri")
+        package = oc.firmware_package("KP-LPR-V3", "3.3.0.2")
+        began = time.monotonic()
+        self.assertEqual(oc.post(uri, package, timeout=10)[0], 200)
+        self.assertGreaterEqual(time.monotonic() - began, len(package) / 20000 * 0.9)
+        self.sim.post("/devices/3/faults", {"upload_rate": 0})
+        self.hello.wait_hello("urn:uuid:" + dev["uuid"])
+        self.assertEqual(self.sim.device(3)["firmware"], "3.3.0.2")
 
     def test_upgrade_system_firmware_mtom(self):
         dev = self.sim.device(4)
@@ -329,6 +339,24 @@ class SimulatorTest(unittest.TestCase):
         self.sim.post("/devices/2/power", {"on": True})
         self.hello.wait_hello("urn:uuid:" + dev["uuid"])
         oc.call(self.url(2), "<tds:GetSystemDateAndTime/>")
+
+
+class MixedModelsTest(unittest.TestCase):
+    def test_models_in_turn_take_their_own_packages(self):
+        with oc.Simulator("--devices", "4", "--first-ip", "192.168.1.100", "--port", "80", "--model",
+                          "KP-LPR-V3,KP-FACE-F2", "--firmware", "3.2.1.15,2.1.0.0", "--upgrade-seconds", "1",
+                          env={"KP_TIME_SCALE": "0.1"}) as sim:
+            models = [(d["model"], d["firmware"]) for d in sim.get("/devices")]
+            self.assertEqual(models, [("KP-LPR-V3", "3.2.1.15"), ("KP-FACE-F2", "2.1.0.0")] * 2)
+            package = oc.firmware_package("KP-FACE-F2", "2.1.1.0")
+            for i, status in ((0, 415), (1, 200)):
+                with self.subTest(device=i):
+                    url = oc.device_url(sim.device(i))
+                    uri = oc.text(oc.call(url, "<tds:StartFirmwareUpgrade/>", USER, PASSWORD), "UploadUri")
+                    self.assertEqual(oc.post(uri, package)[0], status)
+            sim.wait_for(lambda ds: ds[1]["firmware"] == "2.1.1.0" and ds[1]["state"] == "online",
+                         what="the face camera's upgrade")
+            self.assertEqual(sim.device(0)["firmware"], "3.2.1.15")
 
 
 if __name__ == "__main__":
