@@ -4,7 +4,10 @@
 Runs inside netns_run.sh's namespace (192.168.1.0/24 on loopback); skips elsewhere.
 """
 import base64
+import os
 import socket
+import subprocess
+import sys
 import time
 import unittest
 
@@ -357,6 +360,16 @@ class MixedModelsTest(unittest.TestCase):
             sim.wait_for(lambda ds: ds[1]["firmware"] == "2.1.1.0" and ds[1]["state"] == "online",
                          what="the face camera's upgrade")
             self.assertEqual(sim.device(0)["firmware"], "3.2.1.15")
+
+
+class WithSimTest(unittest.TestCase):
+    def test_command_sees_the_devices_and_its_code_passes_through(self):
+        check = ("import os, sys, urllib.request; d = os.environ['KP_ONVIF_SIM_DEVICES'].split(','); "
+                 "s = urllib.request.urlopen(os.environ['KP_ONVIF_SIM_CONTROL'] + '/status', timeout=5).read(); "
+                 "sys.exit(3 if d == ['192.168.1.150:8080', '192.168.1.151:8080'] and b'\"online\": 2' in s else 1)")
+        rc = subprocess.call([sys.executable, os.path.join(oc.HERE, "with_sim.py"), "--devices", "2", "--first-ip",
+                              "192.168.1.150", "--", sys.executable, "-c", check], timeout=60)
+        self.assertEqual(rc, 3)
 
 
 if __name__ == "__main__":
