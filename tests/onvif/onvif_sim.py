@@ -184,9 +184,9 @@ class Device:
             self.prefix, self.gateway = self.factory["prefix"], self.factory["gateway"]
             self.dhcp = self.factory["dhcp"]
             self.users = {k: dict(v) for k, v in self.factory["users"].items()}
+        # The clock runs on: a reset changes settings, not the time.
         self.hostname = self.factory["hostname"]
         self.tz = self.factory["tz"]
-        self.clock_offset = 0.0
 
     # --- state seen by tests -------------------------------------------------------------
     def describe(self):
@@ -201,7 +201,7 @@ class Device:
             "requests": dict(self.requests), "cleartext_logins": self.cleartext_logins,
             "rejected_logins": self.rejected_logins, "reboots": self.reboots,
             "hellos": self.hellos, "byes": self.byes, "probes_answered": self.probes_answered,
-            "uploads": {k: v for k, v in self.uploads.items() if k != "data"},
+            "uploads": {k: dict(v) for k, v in self.uploads.items()},
         }
 
     def serial_text(self):
@@ -769,7 +769,7 @@ class DeviceHandler(BaseHTTPRequestHandler):
             entry = self.device.users.get(user)
             wrong = faults.get("wrong_password")
             stored = entry["password"] if entry else None
-            if pw_type and pw_type != PASSWORD_DIGEST:
+            if pw_type != PASSWORD_DIGEST:  # no Type means PasswordText
                 self.device.cleartext_logins += 1
         ok = stored is not None and not wrong
         if ok:
@@ -1461,6 +1461,8 @@ class ControlServer:
         if path == "/quit":
             sim.stopping.set()
             return {"ok": True}
+        if path.endswith("/faults"):
+            self.check_faults(body)
         if path == "/faults":  # every device at once
             for d in sim.devices:
                 self._set_faults(d, body)
@@ -1492,13 +1494,23 @@ class ControlServer:
         with sim.lock:
             return d.describe()
 
-    def _set_faults(self, d, body):
+    @staticmethod
+    def check_faults(body):
+        """Refuses a request with any bad entry before one is applied: half a fault set would
+        leave a test's device in a state nobody asked for."""
         if not isinstance(body, dict):
             raise ValueError("faults: a JSON object")
+        for key, value in body.items():
+            if key not in ("wrong_password", "fault_ops", "silent", "delay", "probe_silent", "upload_rate"):
+                raise ValueError("unknown fault %s" % key)
+            if key == "fault_ops" and not isinstance(value, (dict, type(None))):
+                raise ValueError("fault_ops: an object of operation names and reasons")
+            if key in ("delay", "upload_rate") and (not isinstance(value, (int, float)) or value < 0):
+                raise ValueError("%s: a number of seconds or bytes/s, not negative" % key)
+
+    def _set_faults(self, d, body):
         with self.sim.lock:
             for key, value in body.items():
-                if key not in ("wrong_password", "fault_ops", "silent", "delay", "probe_silent", "upload_rate"):
-                    raise ValueError("unknown fault %s" % key)
                 if value in (None, False, 0, {}, ""):
                     d.faults.pop(key, None)
                 else:

@@ -203,8 +203,14 @@ class SimulatorTest(unittest.TestCase):
         self.assertNotIn("urn:uuid:" + self.sim.device(6)["uuid"], found)
         self.sim.post("/devices/6/faults", {"probe_silent": False})
         self.assertEqual(self.sim.device(6)["faults"], {})
-        with self.assertRaises(oc.urllib.error.HTTPError):
-            self.sim.post("/devices/6/faults", {"no_such_fault": 1})
+        # A bad request changes nothing, not even its good entries.
+        for bad in ({"silent": True, "no_such_fault": 1}, {"silent": True, "fault_ops": ["GetUsers"]},
+                    {"silent": True, "delay": "slow"}, {"delay": -1}, ["silent"]):
+            with self.subTest(bad=bad):
+                with self.assertRaises(oc.urllib.error.HTTPError) as ctx:
+                    self.sim.post("/devices/6/faults", bad)
+                self.assertEqual(ctx.exception.code, 400)
+                self.assertEqual(self.sim.device(6)["faults"], {})
 
     def test_bad_requests_get_faults_not_crashes(self):
         url = self.url(7)
