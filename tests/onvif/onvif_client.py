@@ -5,7 +5,6 @@ Every call has a time-out; nothing here waits for ever.
 import base64
 import datetime
 import hashlib
-import http.client
 import json
 import os
 import re

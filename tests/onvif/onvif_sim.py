@@ -11,6 +11,7 @@ Standard library only: it runs on Debian's /usr/bin/python3 without extra packag
 """
 import argparse
 import base64
+import calendar
 import hashlib
 import ipaddress
 import json
@@ -18,16 +19,19 @@ import os
 import re
 import resource
 import secrets
+import select
 import selectors
 import socket
 import struct
+import subprocess
 import sys
 import threading
 import time
 import traceback
 import uuid
 import zlib
-from http.server import BaseHTTPRequestHandler
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import unquote
 from xml.etree import ElementTree as ET
 
 NS = {
@@ -506,8 +510,6 @@ class Simulator:
 
     def start_rtsp(self):
         """The stream behind every device's stream URI, in a child that ends with us."""
-        import select
-        import subprocess
         inside = [name for _, name in socket.if_nameindex()] == ["lo"]
         # Inside the namespace every device address may carry the stream; outside, loopback only.
         address = "0.0.0.0" if inside else "127.0.0.1"
@@ -869,7 +871,6 @@ def parse_iso_time(text):
     m = re.match(r"(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)(?:\.\d+)?(Z|[+-]\d\d:?\d\d)?$", text.strip())
     if not m:
         return None
-    import calendar
     y, mo, d, h, mi, s = (int(x) for x in m.groups()[:6])
     try:
         t = calendar.timegm((y, mo, d, h, mi, s, 0, 0, 0))
@@ -976,7 +977,6 @@ def read_date_time(elem):
     if not (1970 <= y <= 2099 and 1 <= mo <= 12 and 1 <= da <= 31 and 0 <= hh <= 23 and 0 <= mi <= 59
             and 0 <= ss <= 60):
         return None
-    import calendar
     return calendar.timegm((y, mo, da, hh, mi, ss, 0, 0, 0))
 
 
@@ -1263,7 +1263,6 @@ def op_upgrade_system_firmware(h, req, att):
     if include is not None:
         cid = include.get("href", "")
         cid = cid[4:] if cid.startswith("cid:") else cid
-        from urllib.parse import unquote
         data = att.get(cid) or att.get(unquote(cid))
     elif firmware is not None and firmware.text:
         try:
@@ -1397,7 +1396,6 @@ class ControlServer:
     """HTTP/JSON on 127.0.0.1 for the tests: state and faults. See README.md."""
 
     def __init__(self, sim):
-        from http.server import ThreadingHTTPServer
         self.sim = sim
         outer = self
 

@@ -4,6 +4,7 @@
 Runs inside netns_run.sh's namespace (192.168.1.0/24 on loopback); skips elsewhere.
 """
 import base64
+import http.client
 import os
 import socket
 import subprocess
@@ -229,14 +230,14 @@ class SimulatorTest(unittest.TestCase):
     def test_reboot_goes_offline_and_says_hello(self):
         dev = self.sim.device(7)
         # A connection kept open across the reboot is dropped, as the camera's TCP stack goes.
-        kept = oc.http.client.HTTPConnection(dev["ip"], 80, timeout=5)
+        kept = http.client.HTTPConnection(dev["ip"], 80, timeout=5)
         kept.request("POST", "/onvif/device_service", oc.envelope("<tds:GetSystemDateAndTime/>").encode())
         self.assertEqual(kept.getresponse().read()[:5], b"<?xml")
         self.login_call(7, "<tds:SystemReboot/>")
         self.assertEqual(self.hello.wait_bye("urn:uuid:" + dev["uuid"]), dev["ip"])
         self.sim.wait_for(lambda ds: ds[7]["state"] == "rebooting", what="reboot")
         self.assertTrue(oc.refused(dev["ip"], 80))
-        with self.assertRaises((OSError, oc.http.client.HTTPException)):
+        with self.assertRaises((OSError, http.client.HTTPException)):
             kept.request("POST", "/onvif/device_service", oc.envelope("<tds:GetSystemDateAndTime/>").encode())
             kept.getresponse().read()
         kept.close()
