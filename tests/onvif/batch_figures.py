@@ -52,15 +52,19 @@ def main():
             with oc.Simulator("--devices", str(n), "--first-ip", str(first), "--port", "80",
                               *shlex.split(args.sim)) as sim:
                 env = dict(os.environ, KP_ONVIF_SIM_CONTROL=sim.control)
+                cpu_before = sim.get("/status")["cpu_seconds"]
                 began = time.monotonic()
                 result = subprocess.run(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                         text=True, timeout=args.timeout)
                 seconds = time.monotonic() - began
                 reboots = sum(d["reboots"] for d in sim.get("/devices"))
+                # Close to `seconds` means the simulator, not the command, set the pace.
+                sim_cpu = sim.get("/status")["cpu_seconds"] - cpu_before
             times[n].append(seconds)
             failed |= result.returncode != 0
             print(json.dumps({"pair": pair + 1, "devices": n, "seconds": round(seconds, 3),
                               "exit": result.returncode, "restarts_seen": reboots,
+                              "simulator_cpu_s": round(sim_cpu, 3),
                               "stderr_tail": result.stderr.strip().splitlines()[-1:]}), flush=True)
     base = statistics.median(times[sizes[0]])
     for n in sizes:

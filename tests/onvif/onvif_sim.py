@@ -1048,6 +1048,11 @@ def op_device_service_capabilities(h, req, att):
             'HttpFirmwareUpgrade="true"/></tds:Capabilities></tds:GetServiceCapabilitiesResponse>')
 
 
+def op_get_endpoint_reference(h, req, att):
+    return ('<tds:GetEndpointReferenceResponse><tds:GUID>urn:uuid:%s</tds:GUID></tds:GetEndpointReferenceResponse>'
+            % h.device.uuid)
+
+
 def op_get_scopes(h, req, att):
     return "<tds:GetScopesResponse>%s</tds:GetScopesResponse>" % "".join(
         '<tds:Scopes><tt:ScopeDef>Fixed</tt:ScopeDef><tt:ScopeItem>%s</tt:ScopeItem></tds:Scopes>' % xml_text(s)
@@ -1365,6 +1370,7 @@ OPERATIONS = {
     "GetServices": op_get_services,
     "GetServiceCapabilities": op_service_capabilities,
     "GetScopes": op_get_scopes,
+    "GetEndpointReference": op_get_endpoint_reference,
     "GetHostname": op_get_hostname,
     "GetNetworkInterfaces": op_get_network_interfaces,
     "SetNetworkInterfaces": op_set_network_interfaces,
@@ -1447,6 +1453,7 @@ class ControlServer:
             with sim.lock:
                 return {"devices": len(sim.devices), "discovery": sim.discovery is not None,
                         "discovery_reason": sim.discovery_reason, "probes": dict(sim.probes),
+                        "cpu_seconds": round(sum(resource.getrusage(resource.RUSAGE_SELF)[:2]), 3),
                         "online": sum(d.state == "online" for d in sim.devices)}
         d, rest = self._device(path)
         if rest:
