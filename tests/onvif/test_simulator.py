@@ -82,6 +82,7 @@ class SimulatorTest(unittest.TestCase):
         self.assertEqual("%s-%s" % (words[0], words[4][4:]), dev["serial"])
         info = self.login_call(3, "<tds:GetDeviceInformation/>")
         self.assertEqual(oc.text(info, "SerialNumber"), dev["serial"])
+        self.assertEqual(oc.text(self.login_call(3, "<tds:GetEndpointReference/>"), "GUID"), "urn:uuid:" + dev["uuid"])
 
     # --- login ------------------------------------------------------------------------
     def test_login_table(self):
