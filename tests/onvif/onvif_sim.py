@@ -197,7 +197,7 @@ class Device:
         return {
             "index": self.index, "uuid": self.uuid, "state": self.state,
             "ip": self.ip, "port": self.port, "prefix": self.prefix, "gateway": self.gateway,
-            "mac": self.mac, "serial": self.serial_text(), "model": self.model,
+            "mac": self.mac, "serial": self.serial_text(), "model": self.model, "hostname": self.hostname,
             "firmware": self.firmware, "hardware_id": self.hardware_id,
             "clock": self.now(), "clock_offset": self.clock_offset, "tz": self.tz,
             "users": {k: {"password": v["password"], "level": v["level"]} for k, v in self.users.items()},
@@ -1053,6 +1053,10 @@ def op_get_endpoint_reference(h, req, att):
             % h.device.uuid)
 
 
+def op_get_wsdl_url(h, req, att):
+    return "<tds:GetWsdlUrlResponse><tds:WsdlUrl>http://www.onvif.org/</tds:WsdlUrl></tds:GetWsdlUrlResponse>"
+
+
 def op_get_scopes(h, req, att):
     return "<tds:GetScopesResponse>%s</tds:GetScopesResponse>" % "".join(
         '<tds:Scopes><tt:ScopeDef>Fixed</tt:ScopeDef><tt:ScopeItem>%s</tt:ScopeItem></tds:Scopes>' % xml_text(s)
@@ -1371,6 +1375,7 @@ OPERATIONS = {
     "GetServiceCapabilities": op_service_capabilities,
     "GetScopes": op_get_scopes,
     "GetEndpointReference": op_get_endpoint_reference,
+    "GetWsdlUrl": op_get_wsdl_url,
     "GetHostname": op_get_hostname,
     "GetNetworkInterfaces": op_get_network_interfaces,
     "SetNetworkInterfaces": op_set_network_interfaces,
@@ -1394,8 +1399,10 @@ OPERATIONS = {
     "GetSnapshotUri": op_get_snapshot_uri,
     "GetVideoSources": op_get_video_sources,
 }
-# Clients read the clock, and often the capabilities, before they can make a digest.
-ANONYMOUS_OPS = {"GetSystemDateAndTime"}
+# What a camera answers before login: clients need the clock to make a digest, and ask for the
+# services and the name while looking a camera over.
+ANONYMOUS_OPS = {"GetSystemDateAndTime", "GetCapabilities", "GetServices", "GetServiceCapabilities",
+                 "GetWsdlUrl", "GetHostname", "GetEndpointReference"}
 
 
 class ControlServer:

@@ -88,7 +88,9 @@ class SimulatorTest(unittest.TestCase):
     def test_login_table(self):
         url = self.url(0)
         body = "<tds:GetDeviceInformation/>"
-        self.assertIsNotNone(oc.call(url, "<tds:GetSystemDateAndTime/>"))  # no login needed
+        for op in ("GetSystemDateAndTime", "GetCapabilities", "GetServices", "GetHostname", "GetEndpointReference"):
+            with self.subTest(before_login=op):
+                self.assertIsNotNone(oc.call(url, "<tds:%s/>" % op))
         cases = [
             ("digest", PASSWORD, 0, None),
             ("digest", "wrong", 0, "ter:NotAuthorized"),
