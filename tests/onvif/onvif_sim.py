@@ -1304,19 +1304,66 @@ def op_upgrade_system_firmware(h, req, att):
             '</tds:UpgradeSystemFirmwareResponse>')
 
 
-# Media service: one H.264-less profile whose stream is the test pattern of the RTSP server.
+# Media service: one profile whose stream is the RTSP server's test pattern.
+def source_config_xml(tag="tt:VideoSourceConfiguration"):
+    return ('<%s token="vsc_1"><tt:Name>vsc</tt:Name><tt:UseCount>1</tt:UseCount><tt:SourceToken>vs_1'
+            '</tt:SourceToken><tt:Bounds x="0" y="0" width="320" height="240"/></%s>') % (tag, tag)
+
+
+def encoder_config_xml(h, tag="tt:VideoEncoderConfiguration"):
+    h264 = h.sim.args.rtsp_codec == "h264"
+    return ('<%s token="vec_1"><tt:Name>vec</tt:Name><tt:UseCount>1</tt:UseCount><tt:Encoding>%s</tt:Encoding>'
+            '<tt:Resolution><tt:Width>320</tt:Width><tt:Height>240</tt:Height></tt:Resolution>'
+            '<tt:Quality>5</tt:Quality><tt:RateControl><tt:FrameRateLimit>15</tt:FrameRateLimit>'
+            '<tt:EncodingInterval>1</tt:EncodingInterval><tt:BitrateLimit>256</tt:BitrateLimit></tt:RateControl>%s'
+            '<tt:Multicast><tt:Address><tt:Type>IPv4</tt:Type><tt:IPv4Address>0.0.0.0</tt:IPv4Address>'
+            '</tt:Address><tt:Port>0</tt:Port><tt:TTL>1</tt:TTL><tt:AutoStart>false</tt:AutoStart></tt:Multicast>'
+            '<tt:SessionTimeout>PT60S</tt:SessionTimeout></%s>') % (
+                tag, "H264" if h264 else "JPEG",
+                '<tt:H264><tt:GovLength>15</tt:GovLength><tt:H264Profile>Baseline</tt:H264Profile></tt:H264>'
+                if h264 else "", tag)
+
+
 def profile_xml(h, tag="trt:Profiles"):
-    return ('<%s token="profile_1" fixed="true"><tt:Name>main</tt:Name>'
-            '<tt:VideoSourceConfiguration token="vsc_1"><tt:Name>vsc</tt:Name><tt:UseCount>1</tt:UseCount>'
-            '<tt:SourceToken>vs_1</tt:SourceToken><tt:Bounds x="0" y="0" width="320" height="240"/>'
-            '</tt:VideoSourceConfiguration><tt:VideoEncoderConfiguration token="vec_1"><tt:Name>vec</tt:Name>'
-            '<tt:UseCount>1</tt:UseCount><tt:Encoding>JPEG</tt:Encoding><tt:Resolution><tt:Width>320</tt:Width>'
-            '<tt:Height>240</tt:Height></tt:Resolution><tt:Quality>5</tt:Quality><tt:RateControl>'
-            '<tt:FrameRateLimit>15</tt:FrameRateLimit><tt:EncodingInterval>1</tt:EncodingInterval>'
-            '<tt:BitrateLimit>2048</tt:BitrateLimit></tt:RateControl><tt:Multicast><tt:Address><tt:Type>IPv4'
-            '</tt:Type><tt:IPv4Address>0.0.0.0</tt:IPv4Address></tt:Address><tt:Port>0</tt:Port><tt:TTL>1</tt:TTL>'
-            '<tt:AutoStart>false</tt:AutoStart></tt:Multicast><tt:SessionTimeout>PT60S</tt:SessionTimeout>'
-            '</tt:VideoEncoderConfiguration></%s>') % (tag, tag)
+    return '<%s token="profile_1" fixed="true"><tt:Name>main</tt:Name>%s%s</%s>' % (
+        tag, source_config_xml(), encoder_config_xml(h), tag)
+
+
+def check_token(req, name, expected, subcode):
+    if text_of(req, name) != expected:
+        raise SoapFault("s:Sender", "ter:InvalidArgVal", "no such %s" % name, 400, subcode)
+
+
+def op_get_encoder_config(h, req, att):
+    check_token(req, "ConfigurationToken", "vec_1", "ter:NoConfig")
+    return ("<trt:GetVideoEncoderConfigurationResponse>%s</trt:GetVideoEncoderConfigurationResponse>"
+            % encoder_config_xml(h, "trt:Configuration"))
+
+
+def op_get_encoder_configs(h, req, att):
+    return ("<trt:GetVideoEncoderConfigurationsResponse>%s</trt:GetVideoEncoderConfigurationsResponse>"
+            % encoder_config_xml(h, "trt:Configurations"))
+
+
+def op_get_source_configs(h, req, att):
+    return ("<trt:GetVideoSourceConfigurationsResponse>%s</trt:GetVideoSourceConfigurationsResponse>"
+            % source_config_xml("trt:Configurations"))
+
+
+def op_get_encoder_options(h, req, att):
+    for name, expected, subcode in (("ConfigurationToken", "vec_1", "ter:NoConfig"),
+                                    ("ProfileToken", "profile_1", "ter:NoProfile")):
+        if child(req, name) is not None:
+            check_token(req, name, expected, subcode)
+    res = "<tt:ResolutionsAvailable><tt:Width>320</tt:Width><tt:Height>240</tt:Height></tt:ResolutionsAvailable>"
+    ranges = ("<tt:FrameRateRange><tt:Min>1</tt:Min><tt:Max>15</tt:Max></tt:FrameRateRange>"
+              "<tt:EncodingIntervalRange><tt:Min>1</tt:Min><tt:Max>1</tt:Max></tt:EncodingIntervalRange>")
+    codec = ("<tt:H264>%s<tt:GovLengthRange><tt:Min>1</tt:Min><tt:Max>60</tt:Max></tt:GovLengthRange>%s"
+             "<tt:H264ProfilesSupported>Baseline</tt:H264ProfilesSupported></tt:H264>" % (res, ranges)
+             if h.sim.args.rtsp_codec == "h264" else "<tt:JPEG>%s%s</tt:JPEG>" % (res, ranges))
+    return ("<trt:GetVideoEncoderConfigurationOptionsResponse><trt:Options><tt:QualityRange><tt:Min>1</tt:Min>"
+            "<tt:Max>10</tt:Max></tt:QualityRange>%s</trt:Options></trt:GetVideoEncoderConfigurationOptionsResponse>"
+            % codec)
 
 
 def op_get_profiles(h, req, att):
@@ -1398,6 +1445,10 @@ OPERATIONS = {
     "GetStreamUri": op_get_stream_uri,
     "GetSnapshotUri": op_get_snapshot_uri,
     "GetVideoSources": op_get_video_sources,
+    "GetVideoEncoderConfiguration": op_get_encoder_config,
+    "GetVideoEncoderConfigurations": op_get_encoder_configs,
+    "GetVideoEncoderConfigurationOptions": op_get_encoder_options,
+    "GetVideoSourceConfigurations": op_get_source_configs,
 }
 # What a camera answers before login: clients need the clock to make a digest, and ask for the
 # services and the name while looking a camera over.

@@ -183,6 +183,13 @@ class SimulatorTest(unittest.TestCase):
         self.assertFault("ter:InvalidArgVal", oc.call, media,
                          "<trt:GetStreamUri><trt:ProfileToken>nope</trt:ProfileToken></trt:GetStreamUri>",
                          USER, PASSWORD)
+        # The encoder says what the stream carries (H.264 unless --rtsp-codec jpeg).
+        vec = oc.find(profiles, "VideoEncoderConfiguration").get("token")
+        config = oc.call(media, "<trt:GetVideoEncoderConfiguration><trt:ConfigurationToken>%s</trt:ConfigurationToken>"
+                         "</trt:GetVideoEncoderConfiguration>" % vec, USER, PASSWORD)
+        self.assertEqual((oc.text(config, "Encoding"), oc.text(config, "Width")), ("H264", "320"))
+        self.assertFault("ter:InvalidArgVal", oc.call, media, "<trt:GetVideoEncoderConfiguration>"
+                         "<trt:ConfigurationToken/></trt:GetVideoEncoderConfiguration>", USER, PASSWORD)
 
     # --- faults -----------------------------------------------------------------------
     def test_injected_faults(self):
