@@ -27,6 +27,7 @@ TDS = "http://www.onvif.org/ver10/device/wsdl"
 TRT = "http://www.onvif.org/ver10/media/wsdl"
 TT = "http://www.onvif.org/ver10/schema"
 WSD_GROUP, WSD_PORT = "239.255.255.250", 3702
+STRCMP0 = "http://schemas.xmlsoap.org/ws/2005/04/discovery/strcmp0"
 
 
 def local(tag):

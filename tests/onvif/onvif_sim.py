@@ -469,14 +469,15 @@ class Simulator:
                 kind = "unparsable" if probe is None else "other_messages"
             else:
                 kind = "matched" if probe_matches(probe[1]) else "other_types"
+            scopes = probe[2] if kind == "matched" else None
             self.probes[kind] += 1
         if kind != "matched":
             return
-        message_id, types = probe
+        message_id = probe[0]
         with self.lock:
             targets = [d for d in self.devices
                        if d.state == "online" and not d.faults.get("probe_silent")
-                       and (to is None or to == WSD_GROUP or to == d.ip)]
+                       and (to is None or to == WSD_GROUP or to == d.ip) and scopes_match(scopes, d.scopes())]
             for d in targets:
                 d.probes_answered += 1
             replies = [(d.ip, self._probe_match(d, message_id)) for d in targets]
@@ -495,6 +496,8 @@ class Simulator:
 
     # --- start and stop ------------------------------------------------------------------
     def start(self):
+        # A thread per open connection, hundreds of devices: small stacks keep that cheap.
+        threading.stack_size(512 * 1024)
         soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
         want = min(hard, max(soft, 4 * len(self.devices) + 256))
         if want > soft:
@@ -539,8 +542,8 @@ class Simulator:
 
 
 def parse_probe(data):
-    """(message id, [(namespace, local name) of each type]) of a Probe; False for another
-    WS-Discovery message; None for anything unreadable."""
+    """(message id, [(namespace, local name) of each type], (MatchBy, [scope])) of a Probe;
+    False for another WS-Discovery message; None for anything unreadable."""
     try:
         root = ET.fromstring(data)
     except ET.ParseError:
@@ -557,12 +560,39 @@ def parse_probe(data):
     if types_elem is not None and types_elem.text:
         # Prefixes in Types are resolved against the namespaces in scope; ElementTree drops
         # them, so read them back from the raw text.
-        prefixes = dict(re.findall(rb'xmlns:([A-Za-z_][\w.-]*)="([^"]*)"', data))
+        prefixes = dict(re.findall(rb'xmlns:([A-Za-z_][\w.-]*)\s*=\s*["\']([^"\']*)["\']', data))
         for qname in types_elem.text.split():
             prefix, _, name = qname.rpartition(":")
             ns = prefixes.get(prefix.encode(), b"").decode() if prefix else ""
             types.append((ns, name))
-    return message_id, types
+    scopes_elem = child(probe, "Scopes")
+    scopes = ("", [])
+    if scopes_elem is not None:
+        scopes = (scopes_elem.get("MatchBy", ""), (scopes_elem.text or "").split())
+    return message_id, types, scopes
+
+
+RFC3986 = "http://schemas.xmlsoap.org/ws/2005/04/discovery/rfc3986"
+STRCMP0 = "http://schemas.xmlsoap.org/ws/2005/04/discovery/strcmp0"
+
+
+def scopes_match(scopes, ours):
+    """Whether every asked scope names one of ours: by whole path segments (the default), or
+    exactly; another matching rule matches nothing."""
+    match_by, asked = scopes or ("", [])
+    if not asked:
+        return True
+    if match_by not in ("", RFC3986, STRCMP0):
+        return False
+    for scope in asked:
+        if match_by == STRCMP0:
+            hit = scope in ours
+        else:
+            prefix = scope.rstrip("/").lower()
+            hit = any(o.lower() == prefix or o.lower().startswith(prefix + "/") for o in ours)
+        if not hit:
+            return False
+    return True
 
 
 def probe_matches(types):

@@ -68,6 +68,22 @@ class SimulatorTest(unittest.TestCase):
         found = oc.probe(window=1.0, target=dev["ip"])
         self.assertEqual(list(found), ["urn:uuid:" + dev["uuid"]])
 
+    def test_probe_scopes(self):
+        """Scopes narrow a probe: whole path segments by default, exact strings with strcmp0."""
+        cases = [("onvif://www.onvif.org/hardware/KP-LPR-V3", "", DEVICES),
+                 ("onvif://www.onvif.org/Profile", "", DEVICES),
+                 ("onvif://www.onvif.org/hardware/KP-LPR", "", 0),  # not a whole segment
+                 ("onvif://www.onvif.org/hardware/KP-LPR-V3 onvif://www.onvif.org/location/elsewhere", "", 0),
+                 ("onvif://www.onvif.org/Profile", ' MatchBy="%s"' % oc.STRCMP0, 0),
+                 ("onvif://www.onvif.org/location/lab", ' MatchBy="%s"' % oc.STRCMP0, DEVICES),
+                 ("onvif://www.onvif.org/location/lab", ' MatchBy="urn:some:other:rule"', 0)]
+        for scopes, match_by, expected in cases:
+            with self.subTest(scopes=scopes, match_by=match_by):
+                message = oc.probe_message().replace(
+                    "</d:Types>", "</d:Types><d:Scopes%s>%s</d:Scopes>" % (match_by, scopes)).encode()
+                found = oc.probe(window=1.0 if expected == 0 else 3.0, payload=message, expect=expected or None)
+                self.assertEqual(len(found), expected)
+
     def test_malformed_probes_are_ignored(self):
         for junk in (b"", b"<s:Envelope", b"\xff\xfe garbage", b"<a/>" * 10000,
                      oc.probe_message().encode().replace(b"Probe>", b"Resolve>")):
