@@ -173,6 +173,7 @@ class Device:
         self.byes = 0
         self.probes_answered = 0
         self.restart_timer = None
+        self.down_seconds = None  # set: every restart of this device takes that long
         self.listener = None
         self.digest_nonces = set()
         self._apply_factory(hard=True)
@@ -342,8 +343,6 @@ class Simulator:
             was_online = device.state == "online"
             device.state = state
             open_now = list(device.connections)
-        if was_online and state != "offline":
-            self.send_bye(device)  # a clean restart says goodbye; a power cut does not
         for conn in open_now:
             try:
                 conn.shutdown(socket.SHUT_RDWR)
@@ -356,6 +355,10 @@ class Simulator:
                 pass
             device.listener.close()
             device.listener = None
+        # A clean restart says goodbye, a power cut does not; once it is heard, the address is
+        # already closed.
+        if was_online and state != "offline":
+            self.send_bye(device)
 
     def restart(self, device, down_seconds, before_up=None, state="rebooting"):
         """Any thread: the device goes offline now and comes back after down_seconds."""
@@ -375,7 +378,9 @@ class Simulator:
 
         def down():
             self.take_down(device, state)
-            timer = threading.Timer(max(0.0, down_seconds * self.scale), lambda: self.call_in_loop(up))
+            with self.lock:
+                seconds = down_seconds if device.down_seconds is None else device.down_seconds
+            timer = threading.Timer(max(0.0, seconds * self.scale), lambda: self.call_in_loop(up))
             timer.daemon = True
             with self.lock:
                 device.restart_timer = timer
@@ -1580,6 +1585,11 @@ class ControlServer:
                     d.users.setdefault(user, {"level": "Administrator"})["password"] = str(body["password"])
                 if "firmware" in body:
                     d.firmware = str(body["firmware"])
+                if "down_seconds" in body:
+                    value = body["down_seconds"]
+                    if value is not None and (not isinstance(value, (int, float)) or value < 0):
+                        raise ValueError("down_seconds: a number, not negative, or null")
+                    d.down_seconds = value
         elif rest == "/hello":
             sim.call_in_loop(lambda: sim.send_hello(d))
         else:

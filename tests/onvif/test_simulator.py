@@ -259,10 +259,12 @@ class SimulatorTest(unittest.TestCase):
         kept = http.client.HTTPConnection(dev["ip"], 80, timeout=5)
         kept.request("POST", "/onvif/device_service", oc.envelope("<tds:GetSystemDateAndTime/>").encode())
         self.assertEqual(kept.getresponse().read()[:5], b"<?xml")
+        # Down long enough (2 s) to look at it however busy the machine is.
+        self.sim.post("/devices/7/set", {"down_seconds": 20})
         self.login_call(7, "<tds:SystemReboot/>")
         self.assertEqual(self.hello.wait_bye("urn:uuid:" + dev["uuid"]), dev["ip"])
-        self.sim.wait_for(lambda ds: ds[7]["state"] == "rebooting", what="reboot")
         self.assertTrue(oc.refused(dev["ip"], 80))
+        self.assertEqual(self.sim.device(7)["state"], "rebooting")
         with self.assertRaises((OSError, http.client.HTTPException)):
             kept.request("POST", "/onvif/device_service", oc.envelope("<tds:GetSystemDateAndTime/>").encode())
             kept.getresponse().read()
@@ -272,6 +274,7 @@ class SimulatorTest(unittest.TestCase):
         self.assertEqual(self.sim.device(7)["state"], "online")
         self.assertEqual(self.sim.device(7)["reboots"], dev["reboots"] + 1)
         self.login_call(7, "<tds:GetDeviceInformation/>")
+        self.sim.post("/devices/7/set", {"down_seconds": None})
 
     def test_network_move_and_factory_default(self):
         dev = self.sim.device(5)
