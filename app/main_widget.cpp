@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QStackedLayout>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <cstring>
 
 #include "databasemanager.h"
@@ -29,11 +30,15 @@
 #include "right_user_upload_widget.h"
 #include "title_widget.h"
 
+const char* const MainWidget::kReportFailed = "批量报告写入失败!";
+
 namespace {
 
 const char kSelectDevice[] = "请选择待修改的设备!";
 const char kSelectOneDevice[] = "请选择待1台修改的设备!";
 constexpr int kPanelWidth = 400;
+const QSize kPreferredSize(1400, 850);
+const QSize kMinimumSize(640, 480);
 
 struct NavEntry {
     const char* text;
@@ -48,7 +53,7 @@ const NavEntry kNavEntries[] = {
     {"网络参数", ":/base/sliders", true, &MainWidget::onNetworkClick},
     {"导出配置", ":/base/files", true, &MainWidget::onOutputConfigClick},
     {"导出列表", ":/base/textindent", true, &MainWidget::onOutputClick},
-    {"校时", ":/base/watch", false, &MainWidget::onTimeClick},
+    {"校时", ":/base/watch", true, &MainWidget::onTimeClick},
     {"ONVIF", ":/base/network", false, &MainWidget::onOnvifClick},
     {"恢复参数", ":/base/repeat", true, &MainWidget::onRecoveryClick},
     {"重启", ":/base/load", true, &MainWidget::onRestartClick},
@@ -75,7 +80,9 @@ MainWidget::MainWidget(QWidget* parent)
     user_edit_ = new QLineEdit(this);
     password_label_ = boldCaption(QStringLiteral("密码："), 60, this);
     password_edit_ = new QLineEdit(this);
-    KpLPRClient_Setup();
+    if (const int code = KpLPRClient_Setup()) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Setup false: " << code;
+    }
     ui_job_queue_ = std::make_shared<UiJobQueue>();
     factory::databasemanager::instance()->init();
     qDebug() << "开始打印";
@@ -86,8 +93,11 @@ MainWidget::MainWidget(QWidget* parent)
     setAttribute(Qt::WA_StyledBackground, true);  // so the sheet paints the plain window too
     setMouseTracking(true);
     setAcceptDrops(true);
-    setMinimumSize(1360, 760);
-    setFixedSize(1400, 850);
+    // The fixed-size buttons would hold the window wider than a small screen: the window follows
+    // the screen instead and the rows clip.
+    const QRect available = availableScreenArea();
+    setMinimumSize(kMinimumSize.boundedTo(available.size()));
+    setGeometry(fitWindowGeometry(kPreferredSize, available));
 
     // 3. Counters.
     device_num_value_->setFixedSize(30, 30);
@@ -157,6 +167,7 @@ MainWidget::MainWidget(QWidget* parent)
     main_layout->setStretch(3, 20);
     main_layout->setSpacing(0);
     main_layout->setContentsMargins(0, 0, 0, 0);
+    main_layout->setSizeConstraint(QLayout::SetNoConstraint);
 
     // 10. Connections.
     connect(title_widget_, &TitleWidget::signalButtonMinClicked, this, &MainWidget::onButtonMinClicked);
@@ -164,10 +175,15 @@ MainWidget::MainWidget(QWidget* parent)
             &MainWidget::onButtonRestoreClicked);
     connect(title_widget_, &TitleWidget::signalButtonMaxClicked, this, &MainWidget::onButtonMaxClicked);
     connect(title_widget_, &TitleWidget::signalButtonCloseClicked, this, &MainWidget::onButtonCloseClicked);
-    const DeviceTableWidgetBase* lists[] = {device_table_widget_, local_list_};
-    for (const DeviceTableWidgetBase* list : lists) {
-        connect(list, &DeviceTableWidgetBase::signalsDeviceNumChange, this, &MainWidget::OnDeviceNumChange);
-        connect(list, &DeviceTableWidgetBase::signalsSelectedChange, this, &MainWidget::OnSelectedChange);
+    DeviceTableWidgetBase* lists[] = {device_table_widget_, local_list_};
+    for (DeviceTableWidgetBase* list : lists) {
+        // The search goes on behind the local page: only the shown page's list sets the counters.
+        connect(list, &DeviceTableWidgetBase::signalsDeviceNumChange, this, [this, list](int count) {
+            if (list == visibleList()) OnDeviceNumChange(count);
+        });
+        connect(list, &DeviceTableWidgetBase::signalsSelectedChange, this, [this, list](int count) {
+            if (list == visibleList()) OnSelectedChange(count);
+        });
         connect(list, &DeviceTableWidgetBase::signalOpenVideo, this, &MainWidget::slotOpenVideo);
     }
 
@@ -183,11 +199,23 @@ MainWidget::~MainWidget() {
     // The lists still report their counts while they are destroyed, after the labels are gone.
     device_table_widget_->disconnect(this);
     local_list_->disconnect(this);
+    // From here on nothing posts: a login or a notice ending now would otherwise wait for, or
+    // leave behind, jobs that no one runs any more.
+    ui_job_queue_->close();
     ui_job_queue_->setOwner(nullptr);
     kp::unregisterNativeWindow(hwnd_);
+    // The lists stop discovery, unregister the notice callback and end their logins, all calls
+    // into the library, which must come before its Cleanup.
+    delete device_table_widget_;
+    device_table_widget_ = nullptr;
+    delete local_list_;
+    local_list_ = nullptr;
     factory::databasemanager::instance()->clear_cache();
-    KpLPRClient_Cleanup();
-    KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Cleanup OK";
+    if (const int code = KpLPRClient_Cleanup()) {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Cleanup false: " << code;
+    } else {
+        KPES_LOG(kpes::LS_ERROR) << "KpLPRClient_Cleanup OK";
+    }
 }
 
 NavButton* MainWidget::createNavButton(const QString& text, const QString& image, int padding_left,
@@ -227,6 +255,8 @@ void MainWidget::setupSearchPage() {
     device_table_widget_ = new DeviceTableWidget(this, ui_job_queue_);
     button_refresh_ = createNavButton(QStringLiteral("刷新"), ":/base/refresh", 40, QSize(120, 30));
     connect(button_refresh_, &QAbstractButton::clicked, this, &MainWidget::onRefreshClick);
+    button_add_to_local_ = createNavButton(QStringLiteral("添加到本地列表"), QString(), 20, QSize(120, 30));
+    connect(button_add_to_local_, &QAbstractButton::clicked, this, &MainWidget::slotAddToLocalList);
 
     auto* login_bar = new QHBoxLayout();
     login_bar->addWidget(user_label_, 0, Qt::AlignVCenter);
@@ -238,6 +268,8 @@ void MainWidget::setupSearchPage() {
     login_bar->addWidget(password_edit_, 0, Qt::AlignVCenter);
     login_bar->addSpacing(10);
     login_bar->addWidget(button_refresh_, 0, Qt::AlignVCenter);
+    login_bar->addSpacing(10);
+    login_bar->addWidget(button_add_to_local_, 0, Qt::AlignVCenter);
     login_bar->addStretch();
 
     search_page_layout_ = new QVBoxLayout(search_page_);
@@ -284,6 +316,12 @@ void MainWidget::showMessage(const QString& text) {
     dialog->exec();
 }
 
+void MainWidget::showNotice(const QString& text) {
+    auto* dialog = new MessageDialog(this, QStringLiteral("提示信息"), text);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+}
+
 bool MainWidget::takeSelection(std::vector<DeviceInfo>& devices) {
     devices = visibleList()->getSelectedDevices();
     if (devices.empty()) {
@@ -312,13 +350,28 @@ void MainWidget::onButtonRestoreClicked() {
     QPoint point;
     QSize size;
     title_widget_->getRestoreInfo(point, size);
+    if (size.isEmpty()) return;
     setGeometry(QRect(point, size));
 }
 
 void MainWidget::onButtonMaxClicked() {
-    title_widget_->saveRestoreInfo(pos(), QSize(width(), height()));
-    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    setGeometry(available.x() - 3, available.y() - 3, available.width() + 6, available.height() + 6);
+    title_widget_->saveRestoreInfo(pos(), size());
+    // Exactly the available area: anything beyond it puts the close button off-screen.
+    setGeometry(availableScreenArea());
+}
+
+QRect MainWidget::fitWindowGeometry(const QSize& preferred, const QRect& available) {
+    const QSize size = preferred.boundedTo(available.size());
+    return QRect(available.x() + (available.width() - size.width()) / 2,
+                 available.y() + (available.height() - size.height()) / 2, size.width(), size.height());
+}
+
+QRect MainWidget::availableScreenArea() const {
+    QScreen* screen = nullptr;
+    if (const QWindow* handle = windowHandle()) screen = handle->screen();
+    if (!screen) screen = QGuiApplication::screenAt(geometry().center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(QPoint(0, 0), kPreferredSize);
 }
 
 void MainWidget::onButtonCloseClicked() { close(); }
@@ -364,11 +417,22 @@ void MainWidget::onNetworkClick() {
 
 void MainWidget::onOnvifClick() {}
 
-// The list export needs no ticked device.
+// The list export needs no ticked device. The search page exports the rows it shows; the local
+// page the stored list.
 void MainWidget::onOutputClick() {
     auto* panel = new RightDeviceListWidget(this);
-    connect(panel, &RightDeviceListWidget::signalButtonSaveClicked, this, &MainWidget::onButtonOutputClick);
+    if (currentPage() == 0)
+        connect(panel, &RightDeviceListWidget::signalButtonSaveClicked, this,
+                &MainWidget::onSearchListOutput);
+    else
+        connect(panel, &RightDeviceListWidget::signalButtonSaveClicked, this,
+                &MainWidget::onButtonOutputClick);
     runPanel(panel);
+}
+
+void MainWidget::onSearchListOutput(QString file) {
+    if (!device_table_widget_->exportShownRows(file.toUtf8().toStdString()))
+        showMessage(QStringLiteral("导出列表失败!"));
 }
 
 void MainWidget::onTimeClick() {
@@ -435,6 +499,25 @@ void MainWidget::slotAddDevice() {
     connect(dialog, &DeviceDialog::signalSaveDeviceInfo, local_list_,
             &EditDeviceTableWidget::slotAddDeviceInfo);
     dialog->exec();
+}
+
+void MainWidget::slotAddToLocalList() {
+    const std::vector<DeviceInfo> devices = device_table_widget_->getSelectedDevices();
+    if (devices.empty()) return showMessage(QString::fromUtf8(kSelectDevice));
+    auto* dialog = new DeviceDialog(this, QStringLiteral("添加到本地列表"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->askLoginOnly(user_edit_->text(), password_edit_->text());
+    int added = -1;
+    connect(dialog, &DeviceDialog::signalSaveDeviceInfo, this,
+            [&](const QString&, int, const QString& user, const QString& password) {
+                added = local_list_->addDevices(devices, user, password);
+            });
+    dialog->exec();
+    if (added < 0) return;
+    const int skipped = static_cast<int>(devices.size()) - added;
+    QString text = QStringLiteral("已添加%1台设备到本地列表").arg(added);
+    if (skipped > 0) text += QStringLiteral("，%1台已在本地列表中").arg(skipped);
+    showMessage(text);
 }
 
 void MainWidget::slotEditDevice() {

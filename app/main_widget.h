@@ -7,6 +7,7 @@
 // thread, and runs that queue from its native-event hook.
 #pragma once
 
+#include <QRect>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -50,6 +51,7 @@ public:
     EditDeviceTableWidget* localList() const { return local_list_; }
     const std::vector<NavButton*>& navButtons() const { return nav_buttons_; }
     NavButton* refreshButton() const { return button_refresh_; }
+    NavButton* addToLocalButton() const { return button_add_to_local_; }
     NavButton* searchPageButton() const { return button_page1_; }
     NavButton* localPageButton() const { return button_page2_; }
     QLineEdit* userEdit() const { return user_edit_; }
@@ -59,7 +61,12 @@ public:
     int currentPage() const;
     const KP_PARAM_IMPORT_ABILITY_V2& exportSelection() const { return *export_selection_; }
 
+    // `preferred` where it fits in `available`, otherwise cut to it; centred in `available`.
+    static QRect fitWindowGeometry(const QSize& preferred, const QRect& available);
+
     // "<ip>_<YYYYMMDDhhmmss>.cfg", the name a configuration export writes in the working folder.
+    static const char* const kReportFailed;  // "批量报告写入失败!"
+
     static std::string exportFileName(const std::string& ip, int year, int month, int day, int hour,
                                       int minute, int second);
 
@@ -86,18 +93,23 @@ public Q_SLOTS:
     void onButtonSetPasswordClicked(QString password);
     void onButtonNetworkClicked(QString ip, int port, QString mask, QString geteway);
     void onButtonFactoryClicked(int index);
-    void onButtonOutputConifgclicked(KP_PARAM_IMPORT_ABILITY_V2 ability);
+    void onButtonOutputConifgclicked(const KP_PARAM_IMPORT_ABILITY_V2& ability);
     void onButtonTimeClicked();
     void onButtonRebootClicked();
     void onButtonUserUploadClick(bool enable_logo, QString path_logo, bool enable_bg, QString path_bg,
                                  bool enable_css, QString path_css);
     void onButtonOutputClick(QString file);
+    // The search page's list export: the rows and columns the search list shows.
+    void onSearchListOutput(QString file);
 
     void OnDeviceNumChange(int totle_num);
     void OnSelectedChange(int select_num);
     void slotPage1Clicked();
     void slotPage2Clicked();
     void slotAddDevice();
+    // The ticked search-list cameras join the local list, with the login bar's login (the user
+    // may change it first).
+    void slotAddToLocalList();
     void slotEditDevice();
     void slotDelDevice();
     // A row's video button: the preview logs in with the device's own login when its record
@@ -113,6 +125,12 @@ private:
     NavButton* createNavButton(const QString& text, const QString& image, int padding_left,
                                const QSize& size);
     void showMessage(const QString& text);
+    // The usable area (no task bar) of the screen the window is on.
+    QRect availableScreenArea() const;
+    // The same message without waiting for it to be closed: a batch goes on meanwhile.
+    void showNotice(const QString& text);
+    // Says in the window, from any thread, that a batch's report could not be written.
+    std::function<void()> reportFailure();
 
     // The list every operation works on: the local list unless the search page is shown.
     DeviceTableWidgetBase* visibleList() const;
@@ -163,6 +181,7 @@ private:
     QLabel* password_label_ = nullptr;
     QLineEdit* password_edit_ = nullptr;
     NavButton* button_refresh_ = nullptr;
+    NavButton* button_add_to_local_ = nullptr;
     std::vector<NavButton*> nav_buttons_;
     UiJobQueuePtr ui_job_queue_;
     // 827,716 bytes; on the heap so that the window object stays small.

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLineEdit>
+#include <QPointer>
 #include <QStackedLayout>
 #include <QTextCodec>
 #include <cstdio>
@@ -11,9 +12,12 @@
 
 #include "batch_report.h"
 #include "batch_verify.h"
+#include "config_export_name.h"
 #include "databasemanager.h"
 #include "dealmodule.h"
 #include "device_table_widget.h"
+#include "devicebasemodule.h"
+#include "edit_device_table_widget.h"
 #include "ipv4.h"
 #include "logging.h"
 #include "main_widget.h"
@@ -24,20 +28,26 @@ namespace {
 
 using Deal = std::shared_ptr<factory::dealmodule>;
 
-// The device library takes file paths in the GB2312 code page.
-std::string toGb2312(const QString& path) {
+// The device library takes file paths in the system's code page 936, which is GBK (GB2312
+// lacks characters that names of folders and files use).
+std::string toGbk(const QString& path) {
     const QByteArray utf8 = path.toUtf8();
-    QTextCodec* gb2312 = QTextCodec::codecForName("gb2312");
-    if (!gb2312) return std::string(utf8.constData());
-    const QByteArray encoded = gb2312->fromUnicode(QTextCodec::codecForName("utf-8")->toUnicode(utf8));
+    QTextCodec* gbk = QTextCodec::codecForName("GBK");
+    if (!gbk) return std::string(utf8.constData());
+    const QByteArray encoded = gbk->fromUnicode(QString::fromUtf8(utf8));
     return std::string(encoded.constData());  // up to the first NUL
 }
 
-// The batch's report beside the device list; a batch without one still runs.
-std::shared_ptr<report::BatchReport> startReport(const char* operation, const std::string& arguments) {
+// The batch's report beside the device list; a batch without one still runs. `failed` runs,
+// on any thread, when the report cannot be started or a save of it fails.
+std::shared_ptr<report::BatchReport> startReport(const char* operation, const std::string& arguments,
+                                                 const std::function<void()>& failed) {
     auto batch = report::BatchReport::Start(report::ReportsFolderBesideDeviceList(), operation, arguments);
     if (!batch) {
         KPES_LOG(kpes::LS_WARNING) << "batch runs without a report: " << operation;
+        failed();
+    } else {
+        batch->OnSaveFailed(failed);
     }
     return batch;
 }
@@ -56,6 +66,17 @@ std::string utf8(const QString& text) { return text.toUtf8().toStdString(); }
 
 }  // namespace
 
+std::function<void()> MainWidget::reportFailure() {
+    std::weak_ptr<UiJobQueue> queue = ui_job_queue_;
+    QPointer<MainWidget> self(this);
+    return [queue, self] {
+        if (const UiJobQueuePtr live = queue.lock())
+            live->postJob([self] {
+                if (self) self->showNotice(QString::fromUtf8(kReportFailed));
+            });
+    };
+}
+
 MainWidget::Login MainWidget::loginFor(const DeviceInfo& device) const {
     if (page_stack_->currentIndex() != 0) return {device.user_name, device.pass_word};
     return {user_edit_->text().toUtf8().toStdString(), password_edit_->text().toUtf8().toStdString()};
@@ -66,7 +87,7 @@ void MainWidget::dispatch(int status_at_start, RowReporter::Kind kind, const cha
     DeviceTableWidgetBase* list = visibleList();
     const std::vector<DeviceInfo> devices = list->getSelectedDevices();
     if (devices.empty()) return;
-    const std::shared_ptr<report::BatchReport> batch = startReport(operation, arguments);
+    const std::shared_ptr<report::BatchReport> batch = startReport(operation, arguments, reportFailure());
     size_t started = 0;
     for (; started < devices.size(); ++started) {
         const DeviceInfo& device = devices[started];
@@ -86,7 +107,7 @@ void MainWidget::dispatch(int status_at_start, RowReporter::Kind kind, const cha
 
 void MainWidget::onButtonUpdateClicked(QString path) {
     std::fputs("1:update \n", stdout);
-    const std::string firmware = toGb2312(path);
+    const std::string firmware = toGbk(path);
     // The package's header is read with this system's file names, not the library's code page.
     const std::string package = QFile::encodeName(path).toStdString();
     dispatch(-1, RowReporter::Kind::Upgrade, "upgrade", utf8(path),
@@ -118,7 +139,7 @@ void MainWidget::onButtonUpdateClicked(QString path) {
 
 void MainWidget::onButtonIpcClicked(QString path) {
     std::fputs("1:update \n", stdout);
-    const std::string file = toGb2312(path);
+    const std::string file = toGbk(path);
     dispatch(-1, RowReporter::Kind::Setting, "import_config", utf8(path),
              [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
                  const RowReporter& reporter) {
@@ -130,11 +151,26 @@ void MainWidget::onButtonIpcClicked(QString path) {
 void MainWidget::onButtonSetPasswordClicked(QString password) {
     const std::string new_password = password.toUtf8().toStdString();
     // The new password stays out of the report.
+    // A local-list camera that took the password is logged in with it from now on.
+    QPointer<EditDeviceTableWidget> local = visibleList() == local_list_ ? local_list_ : nullptr;
+    std::weak_ptr<UiJobQueue> queue = ui_job_queue_;
     dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting, "password", std::string(),
              [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
                  const RowReporter& reporter) {
+                 auto progress = reporter.progress();
+                 if (local) {
+                     progress = [progress, local, queue, ip = device.ip_addr, new_password](
+                                    bool ok, const std::string& text) {
+                         const UiJobQueuePtr live = queue.lock();
+                         if (ok && text == factory::devicebasemodule::kPasswordSet && live)
+                             live->postJob([local, ip, new_password] {
+                                 if (local) local->passwordChanged(ip, new_password);
+                             });
+                         return progress(ok, text);
+                     };
+                 }
                  deal->SetPassword(device.ip_addr, device.port, login.user, login.password, new_password,
-                                   reporter.progress());
+                                   progress);
              });
 }
 
@@ -149,7 +185,7 @@ void MainWidget::onButtonNetworkClicked(QString ip, int port, QString mask, QStr
         // An incomplete address would send cameras to addresses nobody typed.
         const std::vector<DeviceInfo> devices = list->getSelectedDevices();
         const std::shared_ptr<report::BatchReport> batch =
-            devices.empty() ? nullptr : startReport("network", arguments);
+            devices.empty() ? nullptr : startReport("network", arguments, reportFailure());
         for (const DeviceInfo& device : devices) {
             list->setRowStatus(device.row, DEVICE_STATUS_SET_FAILED, 0);
             const RowReporter::ReportRow row = reportRow(batch, device);
@@ -203,16 +239,17 @@ void MainWidget::onButtonRebootClicked() {
     dispatch(DEVICE_STATUS_SETTING, RowReporter::Kind::Setting, "reboot", std::string(),
              [&](const Deal& deal, const DeviceInfo& device, int, const Login& login,
                  const RowReporter& reporter) {
-                 KPES_LOG(kpes::LS_WARNING) << "开始重启设备: " << device.ip_addr << "index:" << device.row;
+                 KPES_LOG(kpes::LS_WARNING)
+                     << "开始重启设备: " << kpes::escape_controls(device.ip_addr) << "index:" << device.row;
                  deal->Reboot(device.ip_addr, device.port, login.user, login.password, reporter.progress());
              });
 }
 
 void MainWidget::onButtonUserUploadClick(bool enable_logo, QString path_logo, bool enable_bg, QString path_bg,
                                          bool enable_css, QString path_css) {
-    const std::string logo = toGb2312(path_logo);
-    const std::string bg = toGb2312(path_bg);
-    const std::string css = toGb2312(path_css);
+    const std::string logo = toGbk(path_logo);
+    const std::string bg = toGbk(path_bg);
+    const std::string css = toGbk(path_css);
     std::string arguments;
     for (const auto& [enabled, name, file] :
          {std::make_tuple(enable_logo, "logo", path_logo), std::make_tuple(enable_bg, "background", path_bg),
@@ -231,11 +268,7 @@ void MainWidget::onButtonUserUploadClick(bool enable_logo, QString path_logo, bo
 
 std::string MainWidget::exportFileName(const std::string& ip, int year, int month, int day, int hour,
                                        int minute, int second) {
-    char stamp[64] = {0};
-    std::snprintf(stamp, sizeof(stamp), "%d%02d%02d%02d%02d%02d", year, month, day, hour, minute, second);
-    char name[64] = {0};
-    std::snprintf(name, sizeof(name), "%s_%s.cfg", ip.c_str(), stamp);
-    return name;
+    return factory::ConfigExportFileName(ip, year, month, day, hour, minute, second);
 }
 
 void MainWidget::onOutputConfigClick() {
@@ -266,7 +299,7 @@ void MainWidget::onOutputConfigClick() {
     deal->StopWorker();
 }
 
-void MainWidget::onButtonOutputConifgclicked(KP_PARAM_IMPORT_ABILITY_V2 ability) {
+void MainWidget::onButtonOutputConifgclicked(const KP_PARAM_IMPORT_ABILITY_V2& ability) {
     DeviceTableWidgetBase* list = visibleList();
     const std::vector<DeviceInfo> devices = list->getSelectedDevices();
     // The user can untick every row while the export panel is open.
@@ -278,6 +311,13 @@ void MainWidget::onButtonOutputConifgclicked(KP_PARAM_IMPORT_ABILITY_V2 ability)
         exportFileName(device.ip_addr, now.date().year(), now.date().month(), now.date().day(),
                        now.time().hour(), now.time().minute(), now.time().second());
     std::printf("szFilePath:%s\n", file.c_str());
+    if (file.empty()) {
+        // Not an address: no file is named after what the camera reported.
+        KPES_LOG(kpes::LS_WARNING) << "configuration not exported, address "
+                                   << kpes::escape_controls(device.ip_addr);
+        list->setRowStatus(device.row, DEVICE_STATUS_EXPORT_FAILED, 0);
+        return;
+    }
 
     std::memcpy(export_selection_.get(), &ability, sizeof(KP_PARAM_IMPORT_ABILITY_V2));
     Deal deal = std::make_shared<factory::dealmodule>();
@@ -288,7 +328,7 @@ void MainWidget::onButtonOutputConifgclicked(KP_PARAM_IMPORT_ABILITY_V2 ability)
     // one still runs.
     auto selection = std::make_shared<const KP_PARAM_IMPORT_ABILITY_V2>(*export_selection_);
     RowReporter reporter(ui_job_queue_, list, device.row, deal, RowReporter::Kind::Export,
-                         reportRow(startReport("export_config", file), device));
+                         reportRow(startReport("export_config", file, reportFailure()), device));
     deal->ExportParam(device.ip_addr, device.port, login.user, login.password, selection.get(), file,
                       [selection, progress = reporter.progress()](bool ok, const std::string& text) {
                           return progress(ok, text);

@@ -4,6 +4,7 @@
 // scratch folder: the window keeps its device list in the working folder.
 //
 //   main_window_picture firmware.bin search.png local.png
+//   main_window_picture --whole-screen screen.png    the window as it opens, and the screen round it
 #include <RuDAVADO.h>
 #include <RuDAVADO_control.h>
 
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <string>
 
 #include "device_table_widget.h"
 #include "edit_device_table_widget.h"
@@ -53,16 +55,35 @@ bool grabWindow(const QWidget& window, const char* path) {
         .save(path);
 }
 
+// The window where it places itself on a small screen, with the cameras found, and the whole
+// screen: a person sees at once whether the window fits.
+int wholeScreen(const char* path) {
+    auto* window = new MainWidget(nullptr);
+    window->show();
+    RuDAVADO_LoadDefaultScenario();
+    window->onRefreshClick();
+    DeviceTableWidget* search = window->searchList();
+    pump(10000, [&] { return search->tableWidget()->rowCount() >= 11; });
+    tickIps(search, {"192.168.1.101", "192.168.1.102"});
+    pump(500);
+    const bool saved = QGuiApplication::primaryScreen()->grabWindow(0).save(path);
+    std::fprintf(stderr, "whole screen %s\n", saved ? "saved" : "NOT saved");
+    std::_Exit(saved ? 0 : 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: %s firmware.bin search.png local.png\n", argv[0]);
+    const bool whole_screen = argc == 3 && std::string(argv[1]) == "--whole-screen";
+    if (argc < 4 && !whole_screen) {
+        std::fprintf(stderr, "usage: %s firmware.bin search.png local.png | --whole-screen screen.png\n",
+                     argv[0]);
         return 2;
     }
     Q_INIT_RESOURCE(resources);
     QApplication app(argc, argv);
     applyStyle(app);
+    if (whole_screen) return wholeScreen(argv[2]);
 
     auto* window = new MainWidget(nullptr);
     window->move(0, 0);

@@ -51,6 +51,7 @@ DeviceDialog::DeviceDialog(QWidget* parent, const QString& title) : QDialog(pare
     password_edit_->setEchoMode(QLineEdit::Password);
 
     auto* form = new QFormLayout();
+    form_ = form;
     form->addRow(QStringLiteral("IP地址："), ip_edit_);
     form->addRow(QStringLiteral("端口："), port_edit_);
     form->addRow(QStringLiteral("用户名："), user_edit_);
@@ -102,6 +103,15 @@ void DeviceDialog::fillFields(const QString& ip, int port, const QString& user_n
     password_edit_->setText(pass_word.isEmpty() ? QString(kDefaultPassword) : pass_word);
 }
 
+void DeviceDialog::askLoginOnly(const QString& user_name, const QString& pass_word) {
+    fillFields(QStringLiteral("0.0.0.0"), 0, user_name, pass_word);
+    login_only_ = true;
+    for (QLineEdit* edit : {ip_edit_, port_edit_}) {
+        edit->hide();
+        if (QWidget* label = form_->labelForField(edit)) label->hide();
+    }
+}
+
 void DeviceDialog::showWarning(const QString& text) {
     wain_label_->setText(text);
     wain_label_->setVisible(true);
@@ -134,8 +144,8 @@ void DeviceDialog::slotSaveDeviceInfo() {
     }
 
     // Read before accept(): a dialog shown with delete-on-close goes away after it.
-    const QString ip = ip_edit_->text();
-    const int port = port_edit_->text().toInt();
+    const QString ip = login_only_ ? QString() : ip_edit_->text();
+    const int port = login_only_ ? 0 : port_edit_->text().toInt();
     const QString user_name = user_edit_->text();
     const QString pass_word = password_edit_->text();
     accept();

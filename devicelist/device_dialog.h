@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QString>
 
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -20,6 +21,9 @@ public:
 
     // An empty user name becomes "admin", an empty password the default password.
     void fillFields(const QString& ip, int port, const QString& user_name, const QString& pass_word);
+    // Asks for the login only: the address and port rows are hidden, and the signal carries
+    // an empty address and port 0.
+    void askLoginOnly(const QString& user_name, const QString& pass_word);
 
 Q_SIGNALS:
     void signalSaveDeviceInfo(QString ip, int port, QString user_name, QString pass_word);
@@ -30,6 +34,8 @@ public Q_SLOTS:
 private:
     void showWarning(const QString& text);
 
+    QFormLayout* form_ = nullptr;
+    bool login_only_ = false;
     QLineEdit* ip_edit_ = nullptr;
     QLineEdit* port_edit_ = nullptr;
     QLineEdit* user_edit_ = nullptr;

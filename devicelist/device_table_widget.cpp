@@ -68,6 +68,11 @@ const StatusMenuEntry kStatusMenu[] = {
     {"设置失败", DEVICE_STATUS_SET_FAILED},
 };
 
+// Offered only while a row is in them.
+const DeviceStatus kOccasionalStatuses[] = {DEVICE_STATUS_IDLE, DEVICE_STATUS_UPDATING,
+                                            DEVICE_STATUS_EXPORTING, DEVICE_STATUS_SETTING,
+                                            DEVICE_STATUS_SET_SUCCESS};
+
 }  // namespace
 
 DeviceTableWidget::DeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue)
@@ -83,6 +88,15 @@ DeviceTableWidget::DeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue
         action->setData(entry.status);
         status_actions_->addAction(action);
         const int status = entry.status;
+        connect(action, &QAction::triggered, this, [this, status] { setStatusFilter(status); });
+    }
+    for (DeviceStatus status : kOccasionalStatuses) {
+        QAction* action = status_menu_->addAction(deviceStatusText(status));
+        action->setCheckable(true);
+        action->setData(static_cast<int>(status));
+        action->setVisible(false);
+        status_actions_->addAction(action);
+        occasional_actions_.push_back(action);
         connect(action, &QAction::triggered, this, [this, status] { setStatusFilter(status); });
     }
     connect(headerView(), &QHeaderView::sectionClicked, this, &DeviceTableWidget::slotHeaderSectionClicked);
@@ -206,7 +220,7 @@ void DeviceTableWidget::insertDevice(const DeviceInfo& info) {
     fillRow(row, info, QString::number(info.lens_code), false);
     applyFilterToRow(row);
 
-    emit signalsDeviceNumChange(table->rowCount());
+    emit signalsDeviceNumChange(shownRowCount());
 }
 
 void DeviceTableWidget::noteListFull() {
@@ -251,7 +265,7 @@ void DeviceTableWidget::setRowStatus(int row, DeviceStatus status, int value) {
 void DeviceTableWidget::setStatusFilter(int status) {
     if (status == status_filter_) return;
     applyStatusFilter(status);
-    emit signalsSelectedChange(checkedRowCount());
+    updateCounts();
 }
 
 void DeviceTableWidget::applyStatusFilter(int status) {
@@ -273,12 +287,28 @@ void DeviceTableWidget::applyStatusFilter(int status) {
 void DeviceTableWidget::applyFilterToRow(int row) {
     if (!tableWidget()->item(row, kColumnStatus)) return;
     const bool shown = status_filter_ < 0 || rowStatus(row) == status_filter_;
-    if (tableWidget()->isRowHidden(row) != !shown) tableWidget()->setRowHidden(row, !shown);
+    if (tableWidget()->isRowHidden(row) == !shown) return;
+    tableWidget()->setRowHidden(row, !shown);
+    // A tick the user cannot see would come back with the row and reach a camera by surprise.
+    if (!shown) untickRow(row);
 }
 
 void DeviceTableWidget::slotHeaderSectionClicked(int logical_index) {
     if (logical_index != kColumnStatus) return;
+    updateStatusMenu();
     QHeaderView* header = headerView();
     const QPoint point(tableWidget()->columnWidth(kColumnCheck), header->height());
     status_menu_->popup(header->mapToGlobal(point));
+}
+
+void DeviceTableWidget::updateStatusMenu() {
+    bool present[kDeviceStatusCount] = {};
+    for (int row = 0; row < tableWidget()->rowCount(); ++row) {
+        const int status = rowStatus(row);
+        if (status >= 0 && status < kDeviceStatusCount) present[status] = true;
+    }
+    for (QAction* action : occasional_actions_) {
+        const int status = action->data().toInt();
+        action->setVisible(present[status] || status == status_filter_);
+    }
 }

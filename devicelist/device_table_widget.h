@@ -16,7 +16,7 @@
 //
 // A click on the "状态" header opens a menu that shows every row ("全部") or only the rows in
 // one status; while such a filter is active, check all and getSelectedDevices() see the shown
-// rows only.
+// rows only. Hiding a row unticks it, and the counters count the shown rows.
 #pragma once
 
 #include <QElapsedTimer>
@@ -68,6 +68,9 @@ public:
     QMenu* statusMenu() const { return status_menu_; }
     // Shown while reports are dropped because the list is full.
     QLabel* fullNotice() const { return full_notice_; }
+    // Shows the menu's entries for the statuses that only some batches leave (idle, running,
+    // set) while a row is in one of them; the menu calls it before it opens.
+    void updateStatusMenu();
 
 Q_SIGNALS:
     void signalsFindDevice(DeviceInfo info);
@@ -91,6 +94,7 @@ private:
 
     QMenu* status_menu_ = nullptr;
     QActionGroup* status_actions_ = nullptr;
+    std::vector<QAction*> occasional_actions_;
     int status_filter_ = -1;
     bool tearing_down_ = false;
 

@@ -12,7 +12,9 @@
 #include "btn_tools_widget.h"
 #include "index_widget_table.h"
 #include "logging.h"
+#include "message_dialog.h"
 #include "qtable_header_view.h"
+#include "xlsbook/workbook_file.h"
 
 namespace {
 
@@ -302,9 +304,45 @@ int DeviceTableWidgetBase::checkedRowCount() const {
     return count;
 }
 
+bool DeviceTableWidgetBase::exportShownRows(const std::string& path) const {
+    xlsbook::WorkbookFile book;
+    xlsbook::WorksheetView* sheet = book.add_worksheet("sheet_1");
+    if (!sheet) return false;
+    // The check box and the tool buttons hold nothing to export.
+    constexpr int kFirst = kColumnStatus;
+    constexpr int kLast = kColumnNetmask;
+    auto put = [&](size_t row, int column, const QString& text) {
+        if (xlsbook::CellValue* cell = sheet->cell(row, static_cast<size_t>(column - kFirst)))
+            cell->set_text(text.toUtf8().toStdString());
+    };
+    for (int column = kFirst; column <= kLast; ++column) {
+        const QTableWidgetItem* header = table_widget_->horizontalHeaderItem(column);
+        put(0, column, header ? header->text() : QString());
+    }
+    size_t out = 1;
+    for (int row = 0; row < table_widget_->rowCount(); ++row) {
+        if (!isRowShown(row)) continue;
+        put(out, kColumnStatus, deviceStatusText(rowStatus(row)));
+        for (int column = kColumnStatus + 1; column <= kLast; ++column) {
+            const QTableWidgetItem* item = table_widget_->item(row, column);
+            put(out, column, item ? item->text() : QString());
+        }
+        ++out;
+    }
+    return book.save_as(path);
+}
+
+int DeviceTableWidgetBase::shownRowCount() const {
+    int count = 0;
+    for (int row = 0; row < table_widget_->rowCount(); ++row) {
+        if (isRowShown(row)) ++count;
+    }
+    return count;
+}
+
 void DeviceTableWidgetBase::updateCounts() {
     emit signalsSelectedChange(checkedRowCount());
-    emit signalsDeviceNumChange(table_widget_->rowCount());
+    emit signalsDeviceNumChange(shownRowCount());
 }
 
 void DeviceTableWidgetBase::checkAll() {
@@ -318,6 +356,8 @@ void DeviceTableWidgetBase::clearAll() {
     for (int row = 0; row < table_widget_->rowCount(); ++row) setRowCheckState(row, Qt::Unchecked);
     emit signalsSelectedChange(0);
 }
+
+void DeviceTableWidgetBase::untickRow(int row) { setRowCheckState(row, Qt::Unchecked); }
 
 void DeviceTableWidgetBase::setRowCheckState(int row, Qt::CheckState state) {
     const QTableWidgetItem* check = table_widget_->item(row, kColumnCheck);
@@ -349,11 +389,22 @@ void DeviceTableWidgetBase::slotOpenWebPage(DeviceInfo* device_info) {
     if (!device_info) return;
     const std::string url = webPageUrl(*device_info);
     if (url.empty()) {
-        KPES_LOG(kpes::LS_WARNING) << "web page not opened, address " << device_info->ip_addr << " port "
+        KPES_LOG(kpes::LS_WARNING) << "web page not opened, address "
+                                   << kpes::escape_controls(device_info->ip_addr) << " port "
                                    << device_info->port;
         return;
     }
-    ShellExecuteA(nullptr, "open", "iexplore.exe", url.c_str(), nullptr, SW_SHOWNORMAL);
+    const HINSTANCE started =
+        ShellExecuteA(nullptr, "open", "iexplore.exe", url.c_str(), nullptr, SW_SHOWNORMAL);
+    // Values up to 32 are failures: without a word the button would look dead.
+    if (reinterpret_cast<intptr_t>(started) <= 32) {
+        KPES_LOG(kpes::LS_WARNING) << "no browser started for " << url;
+        auto* dialog = new MessageDialog(
+            this, QStringLiteral("提示信息"),
+            QStringLiteral("无法打开网页，请在浏览器中访问 %1").arg(QString::fromStdString(url)));
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->exec();
+    }
 }
 
 void DeviceTableWidgetBase::slotOpenVideo(DeviceInfo* device_info) {

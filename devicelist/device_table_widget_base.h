@@ -51,6 +51,11 @@ public:
     void checkAll();
     void clearAll();
     int checkedRowCount() const;
+    // Writes the shown rows as the list shows them (status to netmask, the header row first) to
+    // a workbook at `path`; false when it cannot be written.
+    bool exportShownRows(const std::string& path) const;
+    // The rows the user can see: what the total counter shows.
+    int shownRowCount() const;
 
     QTableWidget* tableWidget() const { return table_widget_; }
     QTableHeaderView* headerView() const { return header_view_; }
@@ -102,6 +107,7 @@ protected:
     std::vector<std::unique_ptr<QTableWidgetItem>> takeAllItems();
     // Whether `row` counts for check all and the ticked-row collection.
     bool isRowShown(int row) const;
+    void untickRow(int row);
 
     // Keeps the status of `row` and delivers it to the row's cell only, through the list's own
     // status signal; a row whose cell is not made yet gets it when the cell is made.

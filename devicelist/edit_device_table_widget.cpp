@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "databasemanager.h"
 #include "device_dialog.h"
 #include "deviceconnectionmanager.h"
+#include "logging.h"
 #include "message_dialog.h"
 #include "qtable_header_view.h"
 #include "sdkbase.h"
@@ -20,6 +22,7 @@
 const char* const EditDeviceTableWidget::kLoggingIn = "登录中";
 const char* const EditDeviceTableWidget::kOnline = "上线";
 const char* const EditDeviceTableWidget::kOffline = "掉线";
+const char* const EditDeviceTableWidget::kSaveFailed = "设备列表保存失败!";
 
 namespace {
 
@@ -35,14 +38,25 @@ void KPLPRC_CALL commonNotifyCallback(KPLPRC_HANDLE handle, void* user_data, KP_
     static_cast<EditDeviceTableWidget*>(user_data)->OnCommonNotify(handle, notify);
 }
 
+// The store converts its texts from and to the system's ANSI code page, not UTF-8.
+std::string toStoreText(const QString& text) { return text.toLocal8Bit().toStdString(); }
+std::string fromStoreText(const std::string& text) {
+    return QString::fromLocal8Bit(text.c_str()).toStdString();
+}
+
 factory::devicedatamanager storedRecord(const QString& ip, int port, const QString& user_name,
                                         const QString& pass_word) {
     factory::devicedatamanager record;
-    record.set_ip(ip.toStdString());
+    record.set_ip(toStoreText(ip));
     record.set_port(static_cast<unsigned int>(port));
-    record.set_user_name(user_name.toStdString());
-    record.set_password(pass_word.toStdString());
+    record.set_user_name(toStoreText(user_name));
+    record.set_password(toStoreText(pass_word));
     return record;
+}
+
+factory::devicedatamanager storedRecord(const DeviceInfo& info) {
+    return storedRecord(QString::fromStdString(info.ip_addr), info.port,
+                        QString::fromStdString(info.user_name), QString::fromStdString(info.pass_word));
 }
 
 DeviceInfo loginRecord(const QString& ip, int port, const QString& user_name, const QString& pass_word) {
@@ -103,13 +117,20 @@ EditDeviceTableWidget::EditDeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_j
     factory::SDK_SetCommonNotifyCallBack(commonNotifyCallback, this);
 
     if (factory::databasemanager* store = factory::databasemanager::instance()) {
+        std::set<std::string> listed;
         for (const auto& entry : store->load_all()) {
             const factory::devicedatamanager& record = entry.second;
             DeviceInfo info;
-            info.ip_addr = record.get_ip();
+            info.ip_addr = fromStoreText(record.get_ip());
             info.port = static_cast<int>(record.get_port());
-            info.user_name = record.get_user_name();
-            info.pass_word = record.get_password();
+            info.user_name = fromStoreText(record.get_user_name());
+            info.pass_word = fromStoreText(record.get_password());
+            // A list edited by hand may name an address twice; one connection serves one row.
+            if (!listed.insert(info.ip_addr).second) {
+                KPES_LOG(kpes::LS_WARNING)
+                    << "stored device listed twice, loaded once: " << kpes::escape_controls(info.ip_addr);
+                continue;
+            }
             stored_rows_.push_back(std::move(info));
         }
     }
@@ -192,7 +213,11 @@ void EditDeviceTableWidget::postLoginState(KP_LPRC_COMMON_NOTIFY notify, const s
 }
 
 void EditDeviceTableWidget::OnCommonNotify(KPLPRC_HANDLE handle, KP_LPRC_COMMON_NOTIFY notify) {
-    postLoginState(notify, manager_->IpOfHandle(handle));
+    const std::string ip = manager_->IpOfHandle(handle);
+    postLoginState(notify, ip);
+    // A camera back from a restart may run other firmware: the row shows what it runs now.
+    if (notify == KP_LPRC_NOTIFY_ONLINE && !ip.empty())
+        manager_->Refresh(ip, [this, ip] { postLoginState(KP_LPRC_NOTIFY_ONLINE, ip); });
 }
 
 void EditDeviceTableWidget::slotChangeDeviceStatus(KP_LPRC_COMMON_NOTIFY notify, std::string ip_addr) {
@@ -207,6 +232,14 @@ void EditDeviceTableWidget::slotChangeDeviceStatus(KP_LPRC_COMMON_NOTIFY notify,
         setCellText(row, kColumnMac, connection->GetMacText());
         setCellText(row, kColumnGateway, connection->GetGateway());
         setCellText(row, kColumnNetmask, connection->GetNetmask());
+        // The address change names a camera by its serial words.
+        unsigned int high = 0;
+        unsigned int low = 0;
+        if (connection->GetSerialWords(high, low)) {
+            QTableWidgetItem* check = tableWidget()->item(row, kColumnCheck);
+            check->setData(kRoleSerialHigh, high);
+            check->setData(kRoleSerialLow, low);
+        }
     } else {
         setCellText(row, kColumnLensOrLogin, kOffline);
     }
@@ -221,10 +254,52 @@ void EditDeviceTableWidget::setCellText(int row, int column, const std::string& 
     item->setText(QString::fromStdString(text));
 }
 
-void EditDeviceTableWidget::showDuplicateMessage() {
-    auto* dialog = new MessageDialog(this, QStringLiteral("提示信息"), QStringLiteral("设备已经添加!"));
+void EditDeviceTableWidget::showMessage(const QString& text) {
+    auto* dialog = new MessageDialog(this, QStringLiteral("提示信息"), text);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->exec();
+}
+
+void EditDeviceTableWidget::showDuplicateMessage() { showMessage(QStringLiteral("设备已经添加!")); }
+
+bool EditDeviceTableWidget::saveStore(const std::function<void(factory::databasemanager&)>& change,
+                                      const std::function<void(factory::databasemanager&)>& undo) {
+    factory::databasemanager* store = factory::databasemanager::instance();
+    if (!store) return true;
+    change(*store);
+    if (store->save()) return true;
+    // The table and the file must not part: a change that did not reach the disk is taken back.
+    undo(*store);
+    showMessage(QString::fromUtf8(kSaveFailed));
+    return false;
+}
+
+void EditDeviceTableWidget::setRowLogin(int row, const std::string& user_name, const std::string& pass_word) {
+    QTableWidgetItem* check = tableWidget()->item(row, kColumnCheck);
+    check->setData(kRoleUserName, QString::fromStdString(user_name));
+    check->setData(kRolePassword, QString::fromStdString(pass_word));
+    // A tool cell made earlier holds its own copy: the preview must log in as the row does now.
+    if (auto* tools = qobject_cast<BtnToolsWidget*>(tableWidget()->cellWidget(row, kColumnTools))) {
+        DeviceInfo record = tools->deviceInfo();
+        record.user_name = user_name;
+        record.pass_word = pass_word;
+        tools->setDeviceInfo(record);
+    }
+}
+
+void EditDeviceTableWidget::passwordChanged(const std::string& ip, const std::string& pass_word) {
+    addStoredRows(true);
+    int row = -1;
+    if (!findRowByIp(ip, row)) return;
+    DeviceInfo info = toolsRecord(row);
+    info.pass_word = pass_word;
+    // The camera has the new password whatever the disk says: the row, the connection and the
+    // store follow it (the next save that works writes it), and a failed save is said.
+    saveStore([&](factory::databasemanager& store) { store.update_device(ip, storedRecord(info)); },
+              [](factory::databasemanager&) {});
+    setRowLogin(row, info.user_name, info.pass_word);
+    manager_->Remove(ip);
+    logIn(info);
 }
 
 void EditDeviceTableWidget::slotAddDeviceInfo(QString ip, int port, QString user_name, QString pass_word) {
@@ -234,11 +309,28 @@ void EditDeviceTableWidget::slotAddDeviceInfo(QString ip, int port, QString user
         showDuplicateMessage();
         return;
     }
+    const factory::devicedatamanager record = storedRecord(ip, port, user_name, pass_word);
+    if (!saveStore([&](factory::databasemanager& store) { store.add_device(record); },
+                   [&](factory::databasemanager& store) { store.delete_device(record.get_ip()); }))
+        return;
     addRow(loginRecord(ip, port, user_name, pass_word));
-    if (factory::databasemanager* store = factory::databasemanager::instance()) {
-        store->add_device(storedRecord(ip, port, user_name, pass_word));
-        store->save();
+}
+
+int EditDeviceTableWidget::addDevices(const std::vector<DeviceInfo>& devices, const QString& user_name,
+                                      const QString& pass_word) {
+    addStoredRows(true);
+    factory::databasemanager* store = factory::databasemanager::instance();
+    int added = 0;
+    for (const DeviceInfo& device : devices) {
+        int row = -1;
+        if (findRowByIp(device.ip_addr, row)) continue;
+        const QString ip = QString::fromStdString(device.ip_addr);
+        addRow(loginRecord(ip, device.port, user_name, pass_word));
+        if (store) store->add_device(storedRecord(ip, device.port, user_name, pass_word));
+        ++added;
     }
+    if (store && added > 0) store->save();
+    return added;
 }
 
 void EditDeviceTableWidget::editDevice(const std::string& ip) {
@@ -272,18 +364,23 @@ void EditDeviceTableWidget::slotSaveEditDeviceInfo(QString ip, int port, QString
         showDuplicateMessage();
         return;
     }
-    // The tool buttons keep the login the row was added with: made now, before the roles change.
-    BtnToolsWidget* tools = toolsCell(row);
-
-    const std::string old_ip = table->item(row, kColumnIp)->text().toStdString();
+    // A tool cell not made yet is made later from the row as it will be.
+    auto* tools = qobject_cast<BtnToolsWidget*>(table->cellWidget(row, kColumnTools));
+    const DeviceInfo old_info = toolsRecord(row);
+    const std::string old_ip = old_info.ip_addr;
     const DeviceInfo info = loginRecord(ip, port, user_name, pass_word);
+    if (!saveStore([&](factory::databasemanager& store) { store.update_device(old_ip, storedRecord(info)); },
+                   [&](factory::databasemanager& store) {
+                       store.update_device(info.ip_addr, storedRecord(old_info));
+                   }))
+        return;
+
     QTableWidgetItem* check = table->item(row, kColumnCheck);
     check->setData(kRoleNetmask, QString());
     check->setData(kRoleGateway, QString());
     check->setData(kRoleSerialHigh, 0u);
     check->setData(kRoleSerialLow, 0u);
-    check->setData(kRoleUserName, user_name);
-    check->setData(kRolePassword, pass_word);
+    setRowLogin(row, info.user_name, info.pass_word);
     setRowStatus(row, DEVICE_STATUS_IDLE, 0);
     setStatusCellEnabled(row, true);
     setCellText(row, kColumnLensOrLogin, kLoggingIn);
@@ -301,23 +398,24 @@ void EditDeviceTableWidget::slotSaveEditDeviceInfo(QString ip, int port, QString
     // A kept connection would keep logging in with the old address or password.
     manager_->Remove(old_ip);
     logIn(info);
-
-    if (factory::databasemanager* store = factory::databasemanager::instance()) {
-        store->update_device(old_ip, storedRecord(ip, port, user_name, pass_word));
-        store->save();
-    }
 }
 
 void EditDeviceTableWidget::deleteDevice(const std::string& ip) {
     addStoredRows(true);
     int row = -1;
-    if (findRowByIp(ip, row)) {
+    const bool listed = findRowByIp(ip, row);
+    const DeviceInfo old_info = listed ? toolsRecord(row) : DeviceInfo();
+    if (!saveStore(
+            [&](factory::databasemanager& store) {
+                store.delete_device(toStoreText(QString::fromStdString(ip)));
+            },
+            [&](factory::databasemanager& store) {
+                if (listed) store.add_device(storedRecord(old_info));
+            }))
+        return;
+    if (listed) {
         tableWidget()->removeRow(row);
         updateCounts();
     }
     manager_->Remove(ip);
-    if (factory::databasemanager* store = factory::databasemanager::instance()) {
-        store->delete_device(ip);
-        store->save();
-    }
 }

@@ -21,6 +21,7 @@
 
 #include <QString>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,7 +29,8 @@
 
 namespace factory {
 class DeviceConnectionManager;
-}
+class databasemanager;
+}  // namespace factory
 
 class QTimer;
 class LoginStateMailbox;
@@ -37,9 +39,10 @@ class EditDeviceTableWidget : public DeviceTableWidgetBase {
     Q_OBJECT
 
 public:
-    static const char* const kLoggingIn;  // "登录中"
-    static const char* const kOnline;     // "上线"
-    static const char* const kOffline;    // "掉线"
+    static const char* const kLoggingIn;   // "登录中"
+    static const char* const kOnline;      // "上线"
+    static const char* const kOffline;     // "掉线"
+    static const char* const kSaveFailed;  // "设备列表保存失败!"
 
     // Loads the stored devices and starts logging them in.
     EditDeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue);
@@ -51,6 +54,8 @@ public:
     void editDevice(const std::string& ip);
     // Removes the row of `ip`, its connection and its stored record.
     void deleteDevice(const std::string& ip);
+    // The camera of `ip` took a new password: its row, stored record and connection use it.
+    void passwordChanged(const std::string& ip, const std::string& pass_word);
 
     const std::shared_ptr<factory::DeviceConnectionManager>& connectionManager() const { return manager_; }
 
@@ -64,6 +69,10 @@ Q_SIGNALS:
 public Q_SLOTS:
     // Adds a camera unless its address is listed already ("设备已经添加!").
     void slotAddDeviceInfo(QString ip, int port, QString user_name, QString pass_word);
+    // Adds each camera with this login, by its address and port, and saves the store once.
+    // Cameras already listed are left as they are; returns how many were added.
+    int addDevices(const std::vector<DeviceInfo>& devices, const QString& user_name,
+                   const QString& pass_word);
     // Saves the row opened by editDevice with these values.
     void slotSaveEditDeviceInfo(QString ip, int port, QString user_name, QString pass_word);
 
@@ -80,7 +89,14 @@ private:
     void logIn(const DeviceInfo& info);
     // Hands a login-state change of `ip` to the user-interface thread; any thread.
     void postLoginState(KP_LPRC_COMMON_NOTIFY notify, const std::string& ip);
+    void showMessage(const QString& text);
     void showDuplicateMessage();
+    // Applies `change` to the store and saves it; when the save fails, applies `undo`, says so
+    // and returns false, so that the table is left as the file is.
+    bool saveStore(const std::function<void(factory::databasemanager&)>& change,
+                   const std::function<void(factory::databasemanager&)>& undo);
+    // The row's login roles and the tool cell's copy of them.
+    void setRowLogin(int row, const std::string& user_name, const std::string& pass_word);
     void setCellText(int row, int column, const std::string& text);
 
     std::shared_ptr<factory::DeviceConnectionManager> manager_;

@@ -23,6 +23,19 @@ NavButton* createIconButton(QWidget* parent, const QString& image, const QString
     return button;
 }
 
+// What the chooser's filter calls the files: a configuration file offered as an upgrade file
+// looks like the wrong panel.
+QString fileFilterLabel(const QString& pattern) {
+    QString kind = QStringLiteral("升级文件");
+    if (pattern.contains(QLatin1String(".cfg")))
+        kind = QStringLiteral("配置文件");
+    else if (pattern.contains(QLatin1String(".png")) || pattern.contains(QLatin1String(".jpg")))
+        kind = QStringLiteral("图片文件");
+    else if (pattern.contains(QLatin1String(".css")))
+        kind = QStringLiteral("样式文件");
+    return QStringLiteral("%1(%2)").arg(kind, pattern);
+}
+
 }  // namespace
 
 PathRow::PathRow(QWidget* parent, QWidget* caption, bool with_start) {
@@ -44,7 +57,7 @@ PathRow::PathRow(QWidget* parent, QWidget* caption, bool with_start) {
 }
 
 void PathRow::chooseFiles(QWidget* parent, QLineEdit* edit, const QString& pattern) {
-    const QStringList files = PanelFileDialog::getOpenFileNames(parent, QStringLiteral("选择文件"), "./",
-                                                                QStringLiteral("升级文件(%1)").arg(pattern));
+    const QStringList files =
+        PanelFileDialog::getOpenFileNames(parent, QStringLiteral("选择文件"), "./", fileFilterLabel(pattern));
     if (!files.isEmpty()) edit->setText(files.join('|'));
 }

@@ -1,5 +1,6 @@
 #include "right_device_list_widget.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
@@ -35,5 +36,9 @@ void RightDeviceListWidget::slotButtonFolderClicked() {
 }
 
 void RightDeviceListWidget::slotButtonSaveClicked() {
-    emit signalButtonSaveClicked(path_row_->edit()->text());
+    // A name typed without an extension would give a file no spreadsheet program opens by itself.
+    QString file = path_row_->edit()->text();
+    if (!file.isEmpty() && QFileInfo(file).suffix().isEmpty() && !file.endsWith('/') && !file.endsWith('\\'))
+        file += QStringLiteral(".xls");
+    emit signalButtonSaveClicked(file);
 }

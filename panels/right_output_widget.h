@@ -27,7 +27,8 @@ public:
     NavButton* confirmButton() const { return confirm_button_; }
 
 Q_SIGNALS:
-    void signalButtonSetupClicked(KP_PARAM_IMPORT_ABILITY_V2 ability);
+    // By reference: the record is 827,716 bytes, too big for a copy on a thread's stack.
+    void signalButtonSetupClicked(const KP_PARAM_IMPORT_ABILITY_V2& ability);
 
 public Q_SLOTS:
     void slotButtonSetupClicked();

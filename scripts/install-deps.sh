@@ -11,9 +11,13 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev xvfb xauth x11-utils imagemagick
   fonts-wqy-microhei
+  qttranslations5-l10n
   clang libclang-rt-14-dev clang-format
   python3 python3-xlrd python3-olefile
   libreoffice-calc-nogui gnumeric
+  # The ONVIF backend of the camera library.
+  libcurl4-openssl-dev libpugixml-dev libssl-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   # The ONVIF tests: a network namespace of their own, the simulator's RTSP server and the
   # independent counterparts run against it.
   iproute2 util-linux python3-gi gir1.2-gst-rtsp-server-1.0

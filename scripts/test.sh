@@ -15,21 +15,25 @@ if [ -f "$BUILD_DIR/CMakeCache.txt" ]; then GENERATOR=(); fi
 cmake -S . -B "$BUILD_DIR" "${GENERATOR[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$BUILD_DIR" --parallel "$JOBS"
 
-# The fuzz targets (the workbook reader, and the record store on a device-list file), built with
-# clang and run briefly on the seed corpus; FUZZ_SECONDS is shared between them.
+# The fuzz targets (the workbook reader, the record store on a device-list file, and the ONVIF
+# backend's SOAP and WS-Discovery readers), built with clang and run briefly on their seed
+# corpora; FUZZ_SECONDS is shared between them.
 FUZZ_DIR=${FUZZ_DIR:-build-fuzz}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 if [ "$FUZZ_SECONDS" -gt 0 ]; then
   cmake -S . -B "$FUZZ_DIR" "${GENERATOR[@]}" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DKP_BUILD_FUZZERS=ON -DKP_BUILD_TESTS=OFF -DKP_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$FUZZ_DIR" --parallel "$JOBS" --target fuzz_xlsbook fuzz_device_list
-  reader_seconds=$(( (FUZZ_SECONDS + 1) / 2 ))
-  store_seconds=$(( FUZZ_SECONDS - reader_seconds ))
-  for target in "fuzz_xlsbook:$reader_seconds" "fuzz_device_list:$store_seconds"; do
-    name=${target%%:*} seconds=${target##*:}
+  cmake --build "$FUZZ_DIR" --parallel "$JOBS" --target fuzz_xlsbook fuzz_device_list fuzz_onvif
+  reader_seconds=$(( (FUZZ_SECONDS + 2) / 3 ))
+  store_seconds=$(( (FUZZ_SECONDS - reader_seconds + 1) / 2 ))
+  onvif_seconds=$(( FUZZ_SECONDS - reader_seconds - store_seconds ))
+  for target in "fuzz_xlsbook:$reader_seconds:corpus" "fuzz_device_list:$store_seconds:corpus" \
+                "fuzz_onvif:$onvif_seconds:corpus_onvif"; do
+    name=${target%%:*} rest=${target#*:}
+    seconds=${rest%%:*} corpus=${rest#*:}
     [ "$seconds" -gt 0 ] || continue
     work=$(mktemp -d)
-    cp fuzz/corpus/* "$work"/
+    cp "fuzz/$corpus"/* "$work"/
     "$FUZZ_DIR/fuzz/$name" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 "$work" 2>&1 | tail -3
     rm -rf "$work"
   done

@@ -10,16 +10,21 @@
 //       return QWidget::nativeEvent(type, message, result);
 //   }
 //
-// The ring has 64 slots and keeps one free, so at most 63 jobs wait; a producer that finds it
-// full waits until the user-interface thread has run some, and the user-interface thread itself
-// runs the waiting jobs first. Nothing is ever dropped.
+// Jobs wait in a ring of 64 slots (63 usable); when it is full they wait behind it in an
+// unbounded list, in posting order. A producer never waits for the user-interface thread: the
+// library posts while it holds its own locks, and the user-interface thread may be waiting for
+// one of them (stopping discovery, joining a login).
+//
+// close() starts the owner's shutdown: jobs posted afterwards are destroyed at once on the
+// poster's thread, and the waiting ones are never run.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <deque>
 #include <memory>
-#include <thread>
+#include <mutex>
 
 #include "job_ring.h"
 
@@ -31,8 +36,8 @@ class UiJobQueue {
 public:
     static constexpr int kSlotCount = factory::JobRing::kSlots;
 
-    // The thread that builds the queue is the consumer (user-interface) thread.
     explicit UiJobQueue(HWND owner = nullptr);
+    ~UiJobQueue();
 
     UiJobQueue(const UiJobQueue&) = delete;
     UiJobQueue& operator=(const UiJobQueue&) = delete;
@@ -42,20 +47,31 @@ public:
     void setOwner(HWND owner);
     HWND owner() const;
 
-    // Any thread. Waits while the ring is full, stores the job, then wakes the owner.
-    void postJob(UiJob job);
+    // Any thread; never waits for the consumer. Stores the job, then wakes the owner. False
+    // (and the job destroyed here) once the queue is closed.
+    bool postJob(UiJob job);
 
     // User-interface thread only. Runs every waiting job in posting order, including jobs
-    // posted while it runs.
+    // posted while it runs. Runs nothing once closed.
     void runQueuedJobs();
+
+    // Refuses every later post and drops the waiting jobs; any thread, idempotent.
+    void close();
+    bool closed() const;
 
     // Jobs waiting right now (a snapshot).
     int pendingCount() const;
 
 private:
+    // Moves the jobs that overflowed into the ring while it has room; under overflow_lock_.
+    void refillRingLocked();
+
     factory::JobRing ring_;
+    // Guards the overflow list and the closed flag. Never held while a job runs or is destroyed.
+    mutable std::mutex overflow_lock_;
+    std::deque<UiJob> overflow_;
+    std::atomic<bool> closed_{false};
     std::atomic<HWND> owner_;
-    const std::thread::id consumer_thread_;
 };
 
 using UiJobQueuePtr = std::shared_ptr<UiJobQueue>;

@@ -1,5 +1,6 @@
 #include "deviceconnection.h"
 
+#include <cctype>
 #include <cstring>
 
 #include "sdkplate.h"
@@ -16,7 +17,10 @@ std::string FixedText(const char* text, size_t size) { return std::string(text, 
 DeviceConnection::DeviceConnection(std::string ip, int port, std::string user_name, std::string password)
     : ip_(std::move(ip)), port_(port), user_name_(std::move(user_name)), password_(std::move(password)) {}
 
-DeviceConnection::~DeviceConnection() = default;
+DeviceConnection::~DeviceConnection() {
+    // A session that a refused logout left open would otherwise stay on the camera for good.
+    if (sdk_ && sdk_->SDK_GetHandle() != nullptr) sdk_->SDK_Close();
+}
 
 bool DeviceConnection::Login() {
     std::lock_guard<std::mutex> session(session_lock_);
@@ -28,7 +32,16 @@ bool DeviceConnection::Login() {
         std::lock_guard<std::mutex> data(data_lock_);
         sdk_handle_ = sdk_->SDK_GetHandle();
     }
+    return ReadDetails();
+}
 
+bool DeviceConnection::Refresh() {
+    std::lock_guard<std::mutex> session(session_lock_);
+    if (!sdk_ || sdk_->SDK_GetHandle() == nullptr) return false;
+    return ReadDetails();
+}
+
+bool DeviceConnection::ReadDetails() {
     std::string mac;
     std::string serial;
     if (!sdk_->SDK_GetHwInfo(mac, serial)) return false;
@@ -69,6 +82,19 @@ std::string DeviceConnection::GetFirmwareVersion() const {
 std::string DeviceConnection::GetSerialText() const {
     std::lock_guard<std::mutex> data(data_lock_);
     return serial_text_;
+}
+
+bool DeviceConnection::GetSerialWords(unsigned int& high, unsigned int& low) const {
+    const std::string text = GetSerialText();
+    // Exactly two groups of eight hex digits: anything else is not a serial the address change
+    // could name the camera by.
+    if (text.size() != 17 || text[8] != '-') return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i != 8 && !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+    }
+    high = static_cast<unsigned int>(std::stoul(text.substr(0, 8), nullptr, 16));
+    low = static_cast<unsigned int>(std::stoul(text.substr(9, 8), nullptr, 16));
+    return true;
 }
 
 std::string DeviceConnection::GetMacText() const {

@@ -22,6 +22,7 @@ class sdkplate;
 class DeviceConnection {
 public:
     DeviceConnection(std::string ip, int port, std::string user_name, std::string password);
+    // Closes a session still open.
     ~DeviceConnection();
 
     DeviceConnection(const DeviceConnection&) = delete;
@@ -32,6 +33,9 @@ public:
     bool Login();
     // Closes the session if there is one; true when none is left open.
     bool Close();
+    // Reads the details again over the session the library re-opened after the camera came
+    // back (a restart after an upgrade changes the firmware); false without a session.
+    bool Refresh();
 
     const std::string& GetIp() const { return ip_; }
     int GetPort() const { return port_; }
@@ -42,11 +46,16 @@ public:
     KPLPRC_HANDLE GetSdkHandle() const;
     std::string GetFirmwareVersion() const;
     std::string GetSerialText() const;
+    // The two serial words of the serial text ("%08x-%08x"); false when it has no such form.
+    bool GetSerialWords(unsigned int& high, unsigned int& low) const;
     std::string GetMacText() const;
     std::string GetNetmask() const;
     std::string GetGateway() const;
 
 private:
+    // The reads after an open, with session_lock_ held; publishes what it read.
+    bool ReadDetails();
+
     const std::string ip_;
     const int port_;
     const std::string user_name_;

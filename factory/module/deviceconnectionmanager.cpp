@@ -79,6 +79,16 @@ bool DeviceConnectionManager::Remove(const std::string& ip) {
     return true;
 }
 
+void DeviceConnectionManager::Refresh(const std::string& ip, Job completion) {
+    const std::shared_ptr<DeviceConnection> connection = Find(ip);
+    if (!connection) return;
+    {
+        std::lock_guard<std::mutex> guard(worker_lock_);
+        logins_.push_back({connection, std::move(completion), true});
+    }
+    login_wake_.notify_one();
+}
+
 std::shared_ptr<DeviceConnection> DeviceConnectionManager::Find(const std::string& ip) const {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = connections_.find(ip);
@@ -166,7 +176,7 @@ void DeviceConnectionManager::AddJob(const std::string& ip, int port, const std:
     }
     {
         std::lock_guard<std::mutex> guard(worker_lock_);
-        logins_.push_back({std::move(created), std::move(completion)});
+        logins_.push_back({std::move(created), std::move(completion), false});
     }
     login_wake_.notify_one();
 }
@@ -181,8 +191,10 @@ void DeviceConnectionManager::RemoveJob(const std::string& ip) {
         connections_.erase(it);
     }
     // Out of the map whatever happens here: a failed close is logged by the wrapper, and
-    // keeping the entry would keep a deleted camera logged in.
-    removed->Close();
+    // keeping the entry would keep a deleted camera logged in. A refused logout is asked once
+    // more, and the connection closes what is still open when its last holder lets it go: each
+    // session left open counts against the camera's few.
+    if (!removed->Close()) removed->Close();
 }
 
 void DeviceConnectionManager::ReconnectPass() {
@@ -198,7 +210,7 @@ void DeviceConnectionManager::ReconnectPass() {
         std::set<std::shared_ptr<DeviceConnection>> queued(logging_in_);
         for (const PendingLogin& login : logins_) queued.insert(login.connection);
         for (auto& connection : offline) {
-            if (queued.count(connection) == 0) logins_.push_back({std::move(connection), nullptr});
+            if (queued.count(connection) == 0) logins_.push_back({std::move(connection), nullptr, false});
         }
     }
     login_wake_.notify_all();
@@ -207,6 +219,11 @@ void DeviceConnectionManager::ReconnectPass() {
 void DeviceConnectionManager::RunLogin(PendingLogin login) {
     // A connection removed while its login waited is not logged in any more.
     const bool listed = Find(login.connection->GetIp()) == login.connection;
+    if (login.refresh_only) {
+        // A camera that dropped again meanwhile keeps its state; its own notice follows.
+        if (listed && login.connection->Refresh() && login.completion) login.completion();
+        return;
+    }
     bool ok = false;
     if (listed) ok = login.connection->Login();
     // A removal that ran beside the login found no session to close; this one must not stay.

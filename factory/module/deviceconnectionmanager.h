@@ -77,6 +77,10 @@ public:
     // Drops the address's connection, whatever its state, closing its session if it has one.
     bool Remove(const std::string& ip);
 
+    // Reads the details of the address's connection again on a login thread, over the session
+    // it has; `completion` runs when they were read. Never waits.
+    void Refresh(const std::string& ip, Job completion);
+
     std::shared_ptr<DeviceConnection> Find(const std::string& ip) const;
     // The address of the first connection (in address order) whose handle is `handle`.
     std::string IpOfHandle(KPLPRC_HANDLE handle) const;
@@ -88,6 +92,7 @@ private:
     struct PendingLogin {
         std::shared_ptr<DeviceConnection> connection;
         Job completion;
+        bool refresh_only = false;  // read the details again, no new session
     };
     using Clock = std::chrono::steady_clock;
 

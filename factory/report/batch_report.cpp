@@ -8,7 +8,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
+#include <functional>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -102,6 +105,53 @@ void put_text(xlsbook::WorksheetView* sheet, size_t row, size_t column, const st
 
 }  // namespace
 
+namespace {
+
+// Reports of this process still being written: their temporary files are in use.
+std::mutex g_live_lock;
+std::set<std::string> g_live_reports;
+
+void add_live(const std::string& path) {
+    std::lock_guard<std::mutex> guard(g_live_lock);
+    g_live_reports.insert(path);
+}
+
+void forget_live(const std::string& path) {
+    std::lock_guard<std::mutex> guard(g_live_lock);
+    g_live_reports.erase(path);
+}
+
+// The safe save's temporary file is ".NAME.saving" beside NAME; a save killed midway leaves it,
+// and since every report has a name of its own no later save of that name would take it.
+void remove_abandoned_saves(const std::string& folder) {
+    namespace fs = std::filesystem;
+    const std::string suffix = ".saving";
+    const auto old_enough =
+        fs::file_time_type::clock::now() - std::chrono::seconds(BatchReport::kAbandonedSaveSeconds);
+    std::error_code error;
+    for (fs::directory_iterator it(fs::u8path(folder), error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().u8string();
+        if (name.size() <= suffix.size() + 1 || name[0] != '.' ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string target = folder + "/" + name.substr(1, name.size() - suffix.size() - 1);
+        {
+            std::lock_guard<std::mutex> guard(g_live_lock);
+            if (g_live_reports.count(target)) continue;
+        }
+        std::error_code time_error;
+        const auto written = fs::last_write_time(it->path(), time_error);
+        if (time_error || written > old_enough) continue;
+        const std::string path = folder + "/" + name;
+        if (DeleteFileA(path.c_str())) {
+            KPES_LOG(kpes::LS_WARNING) << "left over by a killed report save, removed: " << path;
+        }
+    }
+}
+
+}  // namespace
+
 struct BatchReport::State {
     struct Row {
         std::string ip, serial, start, end, steps, final_status, before, after, verification;
@@ -123,6 +173,7 @@ struct BatchReport::State {
     bool saving = false;
     bool last_ok = true;
     bool stop = false;
+    std::function<void()> save_failed;  // run once, at the first failed save
     int saves = 0;
     double longest_ms = 0;
 
@@ -145,7 +196,7 @@ struct BatchReport::State {
 
     void put_row(const Row& row) {
         if (next_row >= xlsbook::kMaxRows) {
-            KPES_LOG(kpes::LS_ERROR) << "report full, row left out: " << row.ip;
+            KPES_LOG(kpes::LS_ERROR) << "report full, row left out: " << kpes::escape_controls(row.ip);
             return;
         }
         const std::string* values[kColumns] = {&row.ip,     &row.serial, &operation,       &arguments,
@@ -169,9 +220,13 @@ struct BatchReport::State {
             for (const Row& row : taken) put_row(row);
             taken.clear();
             const bool ok = save();
+            std::function<void()> say_failed;
             if (!ok) {
                 KPES_LOG(kpes::LS_ERROR) << "report save failed: " << path;
+                std::lock_guard<std::mutex> callback_guard(lock);
+                say_failed.swap(save_failed);
             }
+            if (say_failed) say_failed();
             guard.lock();
             saving = false;
             last_ok = ok;
@@ -186,6 +241,7 @@ BatchReport::BatchReport(std::unique_ptr<State> state) : state_(std::move(state)
 std::shared_ptr<BatchReport> BatchReport::Start(const std::string& folder, const std::string& operation,
                                                 const std::string& arguments) {
     if (folder.empty() || !make_folder(folder)) return nullptr;
+    remove_abandoned_saves(folder);
     auto state = std::make_unique<State>();
     state->operation = operation;
     state->arguments = arguments;
@@ -227,11 +283,18 @@ std::shared_ptr<BatchReport> BatchReport::Start(const std::string& folder, const
         KPES_LOG(kpes::LS_ERROR) << "report writer cannot start: " << state->path;
         return nullptr;
     }
+    add_live(state->path);
     return std::shared_ptr<BatchReport>(new BatchReport(std::move(state)));
+}
+
+void BatchReport::OnSaveFailed(std::function<void()> callback) {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    state_->save_failed = std::move(callback);
 }
 
 BatchReport::~BatchReport() {
     Flush();
+    forget_live(state_->path);
     {
         std::lock_guard<std::mutex> guard(state_->lock);
         state_->stop = true;

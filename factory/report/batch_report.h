@@ -14,6 +14,7 @@
 // ended during a save into the next one, so a burst of endings costs a few saves.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,9 +25,14 @@ public:
     // The report's columns, in order.
     static constexpr int kColumns = 11;
     static const char* const kHeader[kColumns];
+    // A save takes milliseconds: a temporary file this old belongs to no save still running,
+    // whichever program made it.
+    static constexpr int kAbandonedSaveSeconds = 60;
 
     // Creates `<folder>/<operation>_<yyyymmdd_hhmmss>.xls` (folder created if missing; "_2",
-    // "_3"... appended when the name is taken) and writes its header row at once. `arguments`
+    // "_3"... appended when the name is taken) and writes its header row at once. Temporary
+    // files that killed saves left in the folder (no report of this process writes them, and
+    // they are older than kAbandonedSaveSeconds) are removed first. `arguments`
     // is the operation's arguments as the user gave them; the caller never puts a password in
     // it. Returns null (and logs) when the folder or file cannot be written.
     static std::shared_ptr<BatchReport> Start(const std::string& folder, const std::string& operation,
@@ -48,6 +54,8 @@ public:
     void Finish(int id, const std::string& final_status, const std::string& verification);
     // Waits until every finished row is on disk; false when the last save failed.
     bool Flush();
+    // Called once, on the writer thread, when a save first fails; set it before any Finish.
+    void OnSaveFailed(std::function<void()> callback);
 
     // Saves made so far (the header's included) and the longest of them, in milliseconds.
     int saves() const;

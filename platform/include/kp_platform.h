@@ -15,9 +15,10 @@ void setTimeScale(double scale);
 // Scales a duration in milliseconds by the time scale, in microseconds.
 long long scaledMicroseconds(double milliseconds);
 
-// Receives every ShellExecuteA call instead of the desktop; an empty function restores it.
+// Receives every ShellExecuteA call instead of the desktop; an empty function restores it. The
+// call succeeds when the hook returns true and fails (as when no program starts) otherwise.
 using ShellExecuteHook =
-    std::function<void(const std::string& operation, const std::string& file, const std::string& parameters)>;
+    std::function<bool(const std::string& operation, const std::string& file, const std::string& parameters)>;
 void setShellExecuteHook(ShellExecuteHook hook);
 
 // Receives every OutputDebugStringA text; an empty function makes the channel silent again.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <cwchar>
 
 typedef int BOOL;
@@ -186,6 +187,12 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
               LPOVERLAPPED lpOverlapped);
 DWORD GetFileType(HANDLE hFile);
 BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+// lseek.
+BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                      DWORD dwMoveMethod);
 // fsync.
 BOOL FlushFileBuffers(HANDLE hFile);
 BOOL CloseHandle(HANDLE hObject);
@@ -197,3 +204,6 @@ DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
 // localtime_r of the current time.
 void GetLocalTime(LPSYSTEMTIME lpSystemTime);
+// The C run-time's local-time conversion: 0, or EINVAL (and `out` zeroed) for a null argument
+// or a time the system cannot convert.
+errno_t localtime_s(struct tm* out, const time_t* time);

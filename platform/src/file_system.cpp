@@ -147,6 +147,21 @@ BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
     return TRUE;
 }
 
+BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                      DWORD dwMoveMethod) {
+    const int whence = dwMoveMethod == FILE_BEGIN     ? SEEK_SET
+                       : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
+                                                      : SEEK_END;
+    if (dwMoveMethod > FILE_END) {
+        t_lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    const off_t at = ::lseek(descriptorOf(hFile), static_cast<off_t>(liDistanceToMove.QuadPart), whence);
+    if (at < 0) return failWithErrno();
+    if (lpNewFilePointer) lpNewFilePointer->QuadPart = static_cast<LONGLONG>(at);
+    return TRUE;
+}
+
 BOOL FlushFileBuffers(HANDLE hFile) { return ::fsync(descriptorOf(hFile)) == 0 ? TRUE : failWithErrno(); }
 
 BOOL CloseHandle(HANDLE hObject) {
@@ -189,6 +204,13 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
 DWORD GetLastError() { return t_lastError; }
 
 void SetLastError(DWORD dwErrCode) { t_lastError = dwErrCode; }
+
+errno_t localtime_s(struct tm* out, const time_t* time) {
+    if (!out) return EINVAL;
+    *out = tm{};
+    if (!time || !localtime_r(time, out)) return EINVAL;
+    return 0;
+}
 
 void GetLocalTime(LPSYSTEMTIME lpSystemTime) {
     timespec now{};

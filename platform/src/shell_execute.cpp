@@ -36,10 +36,8 @@ HINSTANCE ShellExecuteA(HWND, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParame
     }
     // Like the real call, a value above 32 means success.
     HINSTANCE ok = reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(33));
-    if (hook) {
-        hook(operation, file, parameters);
-        return ok;
-    }
+    if (hook)
+        return hook(operation, file, parameters) ? ok : reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(2));
     // A browser named as the program (e.g. "iexplore.exe") opens its parameter: the desktop's
     // default browser stands in for it.
     const bool browser =

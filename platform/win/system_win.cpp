@@ -69,7 +69,7 @@ HINSTANCE kpShellExecute(HWND hwnd, LPCSTR operation, LPCSTR file, LPCSTR parame
         hook = g_shellHook;
     }
     if (!hook) return ShellExecuteA(hwnd, operation, file, parameters, directory, show);
-    hook(operation ? operation : "", file ? file : "", parameters ? parameters : "");
-    // Like the real call, a value above 32 means success.
-    return reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(33));
+    const bool started = hook(operation ? operation : "", file ? file : "", parameters ? parameters : "");
+    // Like the real call, a value above 32 means success; 2 is "file not found".
+    return reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(started ? 33 : 2));
 }

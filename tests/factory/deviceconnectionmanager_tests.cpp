@@ -100,6 +100,27 @@ TEST_F(ConnectionManagerTest, RemovalDropsTheConnectionWhateverItsState) {
     EXPECT_NE(again->GetSdkHandle(), nullptr);
 }
 
+TEST_F(ConnectionManagerTest, ARemovalRefusedByTheCameraLeavesNoSessionBehind) {
+    // Refused once: asked again at once. Refused twice: closed when the connection is let go.
+    for (int refusals : {1, 2}) {
+        SCOPED_TRACE(refusals);
+        const int camera = CameraNumber(kPlateIp);
+        manager_.Start();
+        manager_.AddAndLogin(kPlateIp, 80, kUser, kPassword, completion());
+        ASSERT_TRUE(waitCompletions(1));
+        ASSERT_EQ(CameraState(camera).sessions, 1);
+
+        ASSERT_EQ(RuDAVADO_FailNext("KpLPRClient_Close", camera, refusals), 0);
+        manager_.Remove(kPlateIp);
+        EXPECT_TRUE(Eventually([&] { return CameraState(camera).open_handles == 0; }));
+        EXPECT_EQ(CameraState(camera).sessions, 0);
+        EXPECT_EQ(manager_.Find(kPlateIp), nullptr);
+        manager_.Stop();
+        RuDAVADO_ClearFaults();
+        completions_ = 0;
+    }
+}
+
 // A camera offline at its first add is logged in by the next reconnect pass, unless paused.
 TEST_F(ConnectionManagerTest, PausedManagerRunsNoJobAndNoReconnectPass) {
     const char* offline_ip = "192.168.1.104";

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -250,6 +253,36 @@ TEST_F(ModuleTest, UnreadableProgressEndsFailedButSlowProgressDoesNot) {
     EXPECT_FALSE(Upgrade(dir_.write("c.bin", FirmwarePackage(kPlateFamily, "3.2.1.18")), message, calls));
     EXPECT_EQ("升级失败", message);
     EXPECT_EQ(2u, log.matching("no upgrade progress").size());
+}
+
+TEST(UpgradePoll, APercentageThatOnlyAlternatesEndsAtTheNoProgressBound) {
+    // 41, 42, 41, ...: the value changes on every poll, but the write goes nowhere.
+    class AlternatingSdk : public ScriptedUpgradeSdk {
+    public:
+        AlternatingSdk() : ScriptedUpgradeSdk({KP_UPDATE_STATE_RUNNING}) {}
+        int SDK_GetUpdateProgress() override { return 41 + (polls_++ % 2); }
+
+    private:
+        int polls_ = 0;
+    };
+    auto sdk = std::make_shared<AlternatingSdk>();
+    factory::devicebasemodule device;
+    ASSERT_TRUE(device.Init(sdk));
+    LogCapture log;
+    auto run = std::async(std::launch::async, [&] {
+        std::string message;
+        const bool ok = device.UpdateDevice("fw.bin", message, [](int, int) {});
+        return std::make_pair(ok, message);
+    });
+    if (run.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        std::fputs("HANG: an alternating upgrade percentage is polled for ever\n", stderr);
+        std::abort();
+    }
+    const auto [ok, message] = run.get();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ("升级失败", message);
+    EXPECT_EQ(1u, log.matching("no upgrade progress").size());
+    EXPECT_EQ(0, sdk->reboots);
 }
 
 TEST_F(ModuleTest, StartPlayReplacesARunningPlay) {

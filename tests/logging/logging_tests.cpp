@@ -2,12 +2,16 @@
 #include <windows.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../unique_temp_dir.h"
 #include "kp_platform.h"
 #include "logging.h"
 
@@ -226,4 +230,113 @@ TEST(LogAtExit, WorkerLoggingWhileMainReturnsDoesNotCrash) {
             ::testing::ExitedWithCode(0), "")
             << "round " << round;
     }
+}
+
+namespace {
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool exists(const std::string& path) { return std::filesystem::exists(path); }
+
+}  // namespace
+
+TEST(RotatingFileSink, WritesDatedFilesInAFolderItMakesAndAppendsAcrossRuns) {
+    const std::string dir = MakeUniqueTempDir("kp_log_");
+    ASSERT_FALSE(dir.empty());
+    const std::string folder = dir + "/log_data";
+    {
+        kpes::rotating_file_sink sink(folder, 1000, 7);
+        sink.set_date(20261208);
+        EXPECT_EQ(sink.write("first\n", 6), 6);
+        EXPECT_EQ(sink.current_path(), folder + "/20261208.log");
+    }
+    // A later run the same day continues the file; the next day starts its own.
+    kpes::rotating_file_sink sink(folder, 1000, 7);
+    sink.set_date(20261208);
+    EXPECT_EQ(sink.write("second\n", 7), 7);
+    EXPECT_EQ(readAll(folder + "/20261208.log"), "first\nsecond\n");
+    sink.set_date(20261209);
+    EXPECT_EQ(sink.write("third\n", 6), 6);
+    EXPECT_EQ(readAll(folder + "/20261209.log"), "third\n");
+    EXPECT_EQ(readAll(folder + "/20261208.log"), "first\nsecond\n");
+    std::filesystem::remove_all(dir);
+}
+
+TEST(RotatingFileSink, StaysWithinItsBoundsBySizeAndByDays) {
+    const std::string dir = MakeUniqueTempDir("kp_log_");
+    ASSERT_FALSE(dir.empty());
+    // Files of earlier runs: within the kept days, just before them, and across a month and a
+    // year boundary.
+    std::filesystem::create_directories(dir);
+    for (const char* name :
+         {"20261206.log", "20261205.log.1", "20261204.log", "20261130.log", "20251231.log"})
+        std::ofstream(dir + "/" + name) << "old\n";
+
+    kpes::rotating_file_sink sink(dir, 100, 3);
+    sink.set_date(20261207);
+    const std::string line(30, 'x');
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(sink.write(line.data(), line.size()), 30);
+    // Days 5, 6 and 7 are kept; the 4th and older go.
+    EXPECT_TRUE(exists(dir + "/20261206.log"));
+    EXPECT_TRUE(exists(dir + "/20261205.log.1"));
+    EXPECT_FALSE(exists(dir + "/20261204.log"));
+    EXPECT_FALSE(exists(dir + "/20261130.log"));
+    // More than the sweep's reach back: left alone rather than looked for forever.
+    EXPECT_TRUE(exists(dir + "/20251231.log"));
+    // The day's file never passes the limit; the one before it is kept once.
+    EXPECT_LE(std::filesystem::file_size(dir + "/20261207.log"), 100u);
+    EXPECT_LE(std::filesystem::file_size(dir + "/20261207.log.1"), 100u);
+    EXPECT_EQ(std::filesystem::file_size(dir + "/20261207.log.1"), 90u);
+
+    // A line longer than the limit is still written, alone in its file.
+    const std::string long_line(150, 'y');
+    EXPECT_EQ(sink.write(long_line.data(), long_line.size()), 150);
+    EXPECT_EQ(readAll(dir + "/20261207.log"), long_line);
+
+    // A new year reaches back over the boundary.
+    sink.set_date(20270102);
+    EXPECT_EQ(sink.write("z\n", 2), 2);
+    EXPECT_FALSE(exists(dir + "/20261207.log"));
+    EXPECT_FALSE(exists(dir + "/20261207.log.1"));
+    std::filesystem::remove_all(dir);
+}
+
+TEST(RotatingFileSink, ReceivesTheFacilityLinesAndFailsWhereNoFileCanBeMade) {
+    const std::string dir = MakeUniqueTempDir("kp_log_");
+    ASSERT_FALSE(dir.empty());
+    kpes::rotating_file_sink sink(dir, 1 << 20, 7);
+    sink.set_date(20261208);
+    kpes::add_log_sink(&sink, kpes::LS_INFO);
+    KPES_LOG(kpes::LS_ERROR) << "to the file";
+    KPES_LOG(kpes::LS_VERBOSE) << "below the sink";
+    kpes::remove_log_sink(&sink);
+    const std::string text = readAll(dir + "/20261208.log");
+    EXPECT_NE(text.find("to the file\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("below the sink"), std::string::npos) << text;
+
+    // The folder's place is taken by a file: the sink refuses the line instead of crashing.
+    std::ofstream(dir + "/blocked") << "x";
+    kpes::rotating_file_sink blocked(dir + "/blocked", 100, 7);
+    EXPECT_EQ(blocked.write("a\n", 2), -1);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(EscapeControls, RemoteTextCannotEndOrForgeALine) {
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"192.168.1.100", "192.168.1.100"},
+        {"cam\n(logging.cc:1): forged", "cam\\n(logging.cc:1): forged"},
+        {"a\rb\tc", "a\\rb\\tc"},
+        {std::string("nul\0x", 5), "nul\\x00x"},
+        {"\x1b[31mred\x7f", "\\x1b[31mred\\x7f"},
+        {"back\\slash", "back\\\\slash"},  // so an escaped "\n" cannot be told from a real one
+        {"相机", "相机"},                  // multi-byte characters pass unchanged
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(kpes::escape_controls(c.in), c.out) << c.out;
 }

@@ -52,6 +52,23 @@ TEST(FileSystem, CreateReadMoveAndDeleteAnswerAsWindowsDoes) {
     EXPECT_TRUE(MoveFileExA(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
     EXPECT_EQ(get(b), "first");
 
+    // Opened for writing, the file is written at the position set: its end appends.
+    HANDLE w = CreateFileA(b.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    ASSERT_NE(w, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER move{};
+    LARGE_INTEGER at{};
+    EXPECT_TRUE(SetFilePointerEx(w, move, &at, FILE_END));
+    EXPECT_EQ(at.QuadPart, 5);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(w, "+", 1, &written, nullptr));
+    move.QuadPart = 1;
+    EXPECT_TRUE(SetFilePointerEx(w, move, &at, FILE_BEGIN));
+    EXPECT_TRUE(WriteFile(w, "F", 1, &written, nullptr));
+    move.QuadPart = -1;
+    EXPECT_FALSE(SetFilePointerEx(w, move, &at, FILE_BEGIN));
+    CloseHandle(w);
+    EXPECT_EQ(get(b), "fFrst+");
+
     // A named pipe opens at once and says what it is.
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     const HANDLE p = CreateFileA(pipe.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);

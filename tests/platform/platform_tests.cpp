@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -99,11 +101,16 @@ TEST(ShellExecute, HookReceivesTheBrowserRequest) {
         op = o;
         file = f;
         params = p;
+        return true;
     });
     HINSTANCE r =
         ShellExecuteA(nullptr, "open", "iexplore.exe", "http://10.0.0.5:8080/", nullptr, SW_SHOWNORMAL);
-    kp::setShellExecuteHook(nullptr);
     EXPECT_GT(reinterpret_cast<intptr_t>(r), 32);
+    // A program that does not start is a failure the caller can tell.
+    kp::setShellExecuteHook([](const std::string&, const std::string&, const std::string&) { return false; });
+    r = ShellExecuteA(nullptr, "open", "iexplore.exe", "http://10.0.0.5:8080/", nullptr, SW_SHOWNORMAL);
+    EXPECT_LE(reinterpret_cast<intptr_t>(r), 32);
+    kp::setShellExecuteHook(nullptr);
     EXPECT_EQ(op, "open");
     EXPECT_EQ(file, "iexplore.exe");
     EXPECT_EQ(params, "http://10.0.0.5:8080/");
@@ -255,4 +262,25 @@ TEST(Winsock, StartAndCleanUpSucceed) {
     EXPECT_EQ(WSAStartup(MAKEWORD(1, 0), &data), 0);
     EXPECT_EQ(data.wVersion, MAKEWORD(1, 0));
     EXPECT_EQ(WSACleanup(), 0);
+}
+
+TEST(LocalTime, LocaltimeSConvertsAndRefusesNullArguments) {
+    // 2026-12-08 09:30:00 UTC, read back in the zone the test sets.
+    setenv("TZ", "UTC-8", 1);
+    tzset();
+    const time_t when = 1796722200;
+    tm out{};
+    ASSERT_EQ(0, localtime_s(&out, &when));
+    EXPECT_EQ(126, out.tm_year);
+    EXPECT_EQ(11, out.tm_mon);
+    EXPECT_EQ(8, out.tm_mday);
+    EXPECT_EQ(17, out.tm_hour);
+    EXPECT_EQ(30, out.tm_min);
+
+    out.tm_year = 5;
+    EXPECT_EQ(EINVAL, localtime_s(&out, nullptr));
+    EXPECT_EQ(0, out.tm_year);  // cleared, never half-filled
+    EXPECT_EQ(EINVAL, localtime_s(nullptr, &when));
+    unsetenv("TZ");
+    tzset();
 }

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -190,15 +191,50 @@ TEST_F(BatchReportTest, EndingsDuringASaveShareTheNextSave) {
 TEST_F(BatchReportTest, AFailedSaveIsReportedAndTheNextFlushWritesTheRows) {
     auto report = report::BatchReport::Start(dir_, "password", "");
     ASSERT_TRUE(report);
+    std::atomic<int> said{0};
+    report->OnSaveFailed([&said] { ++said; });
     xlsbook::testing::set_save_chunk_hook([](size_t) { return false; });
     report->Finish(report->AddCamera("10.0.0.9", "S9"), "设置成功", "");
     EXPECT_FALSE(report->Flush());
+    report->Finish(report->AddCamera("10.0.0.10", "S10"), "设置成功", "");
+    EXPECT_FALSE(report->Flush());
+    EXPECT_EQ(said.load(), 1);                       // said once, not at every save
     EXPECT_EQ(LoadRows(report->path()).size(), 1u);  // the header as it was
     xlsbook::testing::set_save_chunk_hook(nullptr);
     EXPECT_TRUE(report->Flush());
     const Rows rows = LoadRows(report->path());
-    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[1][0], "10.0.0.9");
+}
+
+TEST_F(BatchReportTest, TemporaryFilesOfKilledSavesAreRemovedByTheNextReport) {
+    namespace fs = std::filesystem;
+    auto write = [](const fs::path& path) { std::ofstream(path) << "partial"; };
+    const fs::path abandoned = fs::path(dir_) / ".reboot_20261208_093000.xls.saving";
+    const fs::path recent = fs::path(dir_) / ".time_20261208_093001.xls.saving";
+    const fs::path other = fs::path(dir_) / "notes.saving";
+    write(abandoned);
+    write(recent);
+    write(other);
+    const auto hour_ago = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(abandoned, hour_ago);
+    fs::last_write_time(other, hour_ago);
+
+    // A live report's own temporary file is never taken, however old it looks.
+    auto live = report::BatchReport::Start(dir_, "reboot", "");
+    ASSERT_TRUE(live);
+    const fs::path live_temp =
+        fs::path(dir_) / ("." + fs::path(live->path()).filename().string() + ".saving");
+    write(live_temp);
+    fs::last_write_time(live_temp, hour_ago);
+
+    auto next = report::BatchReport::Start(dir_, "time", "");
+    ASSERT_TRUE(next);
+    EXPECT_FALSE(fs::exists(abandoned));
+    EXPECT_TRUE(fs::exists(recent));  // may be another program's save under way
+    EXPECT_TRUE(fs::exists(other));   // not a save's temporary file
+    EXPECT_TRUE(fs::exists(live_temp));
+    fs::remove(live_temp);
 }
 
 #ifndef _WIN32

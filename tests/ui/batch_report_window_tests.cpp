@@ -17,6 +17,7 @@
 
 #include "device_table_widget.h"
 #include "main_window_fixture.h"
+#include "message_dialog.h"
 #include "test_device.h"
 #include "update_widget.h"
 #include "xlsbook/workbook_file.h"
@@ -216,4 +217,14 @@ TEST_F(BatchReportWindowTest, ABatchWhoseReportCannotBeWrittenStillRuns) {
     tick(search, {row});
     window_->onButtonTimeClicked();
     EXPECT_TRUE(waitForStatus(search, row, QStringLiteral("设置成功")));
+    // The window says so; the batch did not wait for the message to be closed.
+    MessageDialog* notice = nullptr;
+    EXPECT_TRUE(waitFor([&] {
+        for (MessageDialog* dialog : window_->findChildren<MessageDialog*>())
+            if (dialog->isVisible() && dialog->findChild<QLabel*>("textLabel")->text() ==
+                                           QString::fromUtf8(MainWidget::kReportFailed))
+                notice = dialog;
+        return notice != nullptr;
+    }));
+    if (notice) notice->close();
 }

@@ -15,6 +15,7 @@
 #include <set>
 
 #include "device_table_widget.h"
+#include "deviceconnectionmanager.h"
 #include "edit_device_table_widget.h"
 #include "main_window_fixture.h"
 #include "nav_button.h"
@@ -32,6 +33,13 @@ RuDAVADO_CameraState cameraState(const std::string& ip) {
     RuDAVADO_CameraState state{};
     RuDAVADO_GetCameraState(RuDAVADO_FindCamera(ip.c_str()), &state);
     return state;
+}
+
+// Runs the simulated cameras' firmware maker with `arguments`; true when it succeeded.
+bool makeFirmware(const QStringList& arguments) {
+    QProcess make;
+    make.start("/usr/bin/python3", QStringList{KP_MAKE_FIRMWARE} + arguments);
+    return make.waitForFinished(60000) && make.exitStatus() == QProcess::NormalExit && make.exitCode() == 0;
 }
 
 bool waitOnline(const std::string& ip) {
@@ -55,10 +63,7 @@ protected:
 };
 
 TEST_F(DispatchTest, UpgradeOfTwoSearchRowsRisesThenSucceedsAndLeavesNoThreadBehind) {
-    QProcess make;
-    make.start("/usr/bin/python3", {KP_MAKE_FIRMWARE, dir_.path() + "/firmware"});
-    ASSERT_TRUE(make.waitForFinished(60000));
-    ASSERT_EQ(make.exitCode(), 0);
+    ASSERT_TRUE(makeFirmware({dir_.path() + "/firmware"}));
     // Long enough at this time scale for several progress reports, and a restart long enough to
     // be seen at 50 % on a loaded machine yet shorter than the job's wait for the camera.
     RuDAVADO_SetTiming("upgrade", 400.0 / 0.001);
@@ -253,4 +258,77 @@ TEST(RowReporter, DropsSuccessfulStepsAndMapsUpgradeStates) {
               DEVICE_STATUS_UPDATE_FAILED);
     EXPECT_EQ(RowReporter::finalStatus(RowReporter::Kind::Export, false, "设备登陆失败"),
               DEVICE_STATUS_EXPORT_FAILED);
+}
+
+TEST_F(DispatchTest, LocalPageBatchesFollowWhatTheCamerasTook) {
+    ASSERT_TRUE(makeFirmware({dir_.path() + "/firmware"}));
+    RuDAVADO_SetTiming("upgrade", 100.0 / 0.001);
+    RuDAVADO_SetTiming("boot", 60.0 / 0.001);
+
+    EditDeviceTableWidget* local = window_->localList();
+    const std::string ip = "192.168.1.101";
+    local->slotAddDeviceInfo(QString::fromStdString(ip), 80, kUser, kPassword);
+    window_->slotPage2Clicked();
+    const QString online = QString::fromUtf8(EditDeviceTableWidget::kOnline);
+    auto loginState = [&] {
+        return local->tableWidget()->item(rowOf(local, ip), kColumnLensOrLogin)->text();
+    };
+    ASSERT_TRUE(waitFor([&] { return loginState() == online; }));
+    tick(local, {rowOf(local, ip)});
+
+    // The firmware column shows what the camera runs once it is back from the upgrade.
+    window_->onButtonUpdateClicked(dir_.path() + "/firmware/KP-LPR-V3_3.2.2.0.bin");
+    ASSERT_TRUE(waitForStatus(local, rowOf(local, ip), QStringLiteral("升级成功")));
+    EXPECT_TRUE(waitFor([&] {
+        return local->tableWidget()->item(rowOf(local, ip), kColumnFirmware)->text() == "3.2.2.0";
+    })) << local->tableWidget()->item(rowOf(local, ip), kColumnFirmware)->text().toStdString();
+    ASSERT_TRUE(waitFor([&] { return loginState() == online; }));
+
+    // A new password: later batches and the connection's next login use it.
+    window_->onButtonSetPasswordClicked("Kp@2030");
+    ASSERT_TRUE(waitForStatus(local, rowOf(local, ip), kSetOk));
+    EXPECT_STREQ(cameraState(ip).password, "Kp@2030");
+    EXPECT_TRUE(waitFor([&] {
+        auto connection = local->connectionManager()->Find(ip);
+        return connection && connection->GetPassword() == "Kp@2030" && connection->GetSdkHandle() != nullptr;
+    }));
+    window_->onButtonTimeClicked();
+    EXPECT_TRUE(waitForStatus(local, rowOf(local, ip), kSetOk));
+    ASSERT_TRUE(waitFor([&] { return loginState() == online; }));
+
+    // The address change names the camera by the serial words its login read.
+    const int camera = RuDAVADO_FindCamera(ip.c_str());
+    window_->onButtonNetworkClicked("192.168.1.200", 80, "255.255.255.0", "192.168.1.1");
+    EXPECT_TRUE(waitForStatus(local, rowOf(local, ip), kSetOk));
+    EXPECT_EQ(RuDAVADO_FindCamera("192.168.1.200"), camera);
+}
+
+TEST_F(DispatchTest, FilePathsReachTheLibraryInCodePage936) {
+    // "堃" is in GBK but not in GB2312.
+    const QString folder = dir_.path() + QStringLiteral("/固件堃");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(makeFirmware({"--family", "KP-LPR-V3", "--version", "3.2.2.0", folder + "/v3.bin"}));
+    RuDAVADO_SetTiming("upgrade", 50.0 / 0.001);
+    RuDAVADO_SetTiming("boot", 30.0 / 0.001);
+    const int row = searchRow("192.168.1.100");
+    tick(search_, {row});
+    window_->onButtonUpdateClicked(folder + "/v3.bin");
+    EXPECT_TRUE(waitForStatus(search_, row, QStringLiteral("升级成功")));
+}
+
+TEST(ConfigExportFileName, IsBuiltFromAParsedAddressOrRefused) {
+    const struct {
+        const char* ip;
+        const char* name;
+    } cases[] = {
+        {"192.168.1.100", "192.168.1.100_20240305070809.cfg"},
+        {"255.255.255.255", "255.255.255.255_20240305070809.cfg"},
+        {"", ""},
+        {"../../etc/passwd", ""},
+        {"192.168.1.100/../../x", ""},
+        {"192.168.1.100\n", ""},
+        {"cam-with-a-name-longer-than-the-old-sixty-four-byte-buffer-held", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MainWidget::exportFileName(c.ip, 2024, 3, 5, 7, 8, 9), c.name) << c.ip;
 }

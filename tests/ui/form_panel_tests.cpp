@@ -73,6 +73,24 @@ TEST(FormPanels, UpgradeJoinsChosenFilesAndACancelledDialogKeepsThePath) {
     EXPECT_EQ(dialogs.asked.value(0), QStringLiteral("选择文件|./|升级文件(*.bin)"));
 }
 
+TEST(FormPanels, HeaderButtonShowsTheCancelImagesOfEachState) {
+    RightUpdateWidget panel;
+    panel.setupPanel(400, 800);
+    NavButton* header = panel.headerButton();
+    const struct {
+        QPixmap shown;
+        const char* resource;
+    } states[] = {{header->getIconNormal(), ":/base/cancel"},
+                  {header->getIconHover(), ":/base/cancel_hover"},
+                  {header->getIconCheck(), ":/base/cancel_hover"},
+                  {header->getIconDisable(), ":/base/cancel_ban"}};
+    for (const auto& state : states) {
+        const QImage expected = QPixmap(state.resource).toImage();
+        ASSERT_FALSE(expected.isNull()) << state.resource;
+        EXPECT_EQ(state.shown.toImage(), expected) << state.resource;
+    }
+}
+
 TEST(FormPanels, NetworkEditsRefuseLettersAndEmitIncompleteTextAsTyped) {
     RightNetworkWidget panel;
     panel.setupPanel(400, 800, "192.168.1.100", 80, "255.255.255.0", "192.168.1.1");
@@ -98,7 +116,7 @@ TEST(FormPanels, ConfigurationPagesImportAndPasswordCheck) {
     QSignalSpy import(&panel, &RightIpcConfigWidget::signalButtonUpdateClicked);
     dialogs.answer = QStringList({"cam.cfg"});
     panel.browseButton()->click();
-    EXPECT_TRUE(dialogs.asked.value(0).endsWith(QStringLiteral("升级文件(*.cfg)")));
+    EXPECT_TRUE(dialogs.asked.value(0).endsWith(QStringLiteral("配置文件(*.cfg)")));
     panel.startButton()->click();
     EXPECT_EQ(import.value(0).value(0).toString(), "cam.cfg");
 
@@ -126,8 +144,8 @@ TEST(FormPanels, UploadRowsAreExclusiveAndEachBrowsesItsOwnPattern) {
         dialogs.answer = QStringList({QString("file%1").arg(row)});
         panel.pathRow(row)->browseButton()->click();
     }
-    EXPECT_TRUE(dialogs.asked.value(1).endsWith(QStringLiteral("升级文件(*.png; *.jpg)")));
-    EXPECT_TRUE(dialogs.asked.value(2).endsWith(QStringLiteral("升级文件(*.css)")));
+    EXPECT_TRUE(dialogs.asked.value(1).endsWith(QStringLiteral("图片文件(*.png; *.jpg)")));
+    EXPECT_TRUE(dialogs.asked.value(2).endsWith(QStringLiteral("样式文件(*.css)")));
 
     QSignalSpy spy(&panel, &RightUserUploadWidget::signalButtonUpdateClicked);
     panel.radio(RightUserUploadWidget::StyleSheet)->click();

@@ -26,25 +26,63 @@ void pumpUntil(const std::function<bool()>& done, int timeout_ms = 10000) {
 TEST(UiJobQueue, SeventyJobsPostedBeforeTheConsumerRunsAllRunInOrder) {
     UiJobQueue queue;
     std::vector<int> order;
-    std::atomic<int> posted{0};
+    // Posted from another thread with no consumer running: none of the 70 waits for room.
     std::thread producer([&] {
-        for (int i = 0; i < 70; ++i) {
-            queue.postJob([&order, i] { order.push_back(i); });
-            ++posted;
-        }
+        for (int i = 0; i < 70; ++i) EXPECT_TRUE(queue.postJob([&order, i] { order.push_back(i); }));
     });
-    // The 64th job has to wait: only 63 fit.
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (posted.load() < 63 && std::chrono::steady_clock::now() < end) std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(posted.load(), 63);
-    EXPECT_EQ(queue.pendingCount(), 63);
-
-    while (posted.load() < 70 || queue.pendingCount() > 0) queue.runQueuedJobs();
     producer.join();
+    EXPECT_EQ(queue.pendingCount(), 70);
+
     queue.runQueuedJobs();
     ASSERT_EQ(order.size(), 70u);
     for (int i = 0; i < 70; ++i) EXPECT_EQ(order[static_cast<size_t>(i)], i);
+    EXPECT_EQ(queue.pendingCount(), 0);
+}
+
+TEST(UiJobQueue, OrderHoldsWhileTheRingRefillsFromTheOverflow) {
+    // Jobs posted between two passes, while some still wait behind the ring, run after them.
+    UiJobQueue queue;
+    std::vector<int> order;
+    int next = 0;
+    auto post = [&](int count) {
+        for (int i = 0; i < count; ++i, ++next) queue.postJob([&order, n = next] { order.push_back(n); });
+    };
+    post(100);
+    queue.postJob([&] { post(10); });  // posted by a job, between ring and overflow jobs
+    post(5);
+    queue.runQueuedJobs();
+    // The ten posted by the job come after the five posted before it ran.
+    ASSERT_EQ(order.size(), 115u);
+    for (int i = 0; i < 115; ++i) EXPECT_EQ(order[static_cast<size_t>(i)], i);
+}
+
+TEST(UiJobQueue, AClosedQueueRefusesPostsAndDropsWhatWaited) {
+    UiJobQueue queue;
+    std::atomic<int> destroyed{0};
+    std::thread::id destroyed_on;
+    int ran = 0;
+    for (int i = 0; i < 100; ++i) queue.postJob([&ran] { ++ran; });
+    queue.close();
+    EXPECT_TRUE(queue.closed());
+    EXPECT_EQ(queue.pendingCount(), 0);
+
+    // Refused on the poster's own thread; what the job held is released there.
+    std::thread::id poster;
+    std::thread late([&] {
+        poster = std::this_thread::get_id();
+        std::shared_ptr<int> held(new int(0), [&](int* value) {
+            destroyed_on = std::this_thread::get_id();
+            ++destroyed;
+            delete value;
+        });
+        EXPECT_FALSE(queue.postJob([held] {}));
+        held.reset();
+    });
+    late.join();
+    EXPECT_EQ(destroyed.load(), 1);
+    EXPECT_EQ(destroyed_on, poster);
+    queue.runQueuedJobs();
+    EXPECT_EQ(ran, 0);
 }
 
 TEST(UiJobQueue, EightProducersLoseNothingAndKeepEachProducersOrder) {
@@ -95,7 +133,7 @@ TEST(UiJobQueue, UiThreadPostingIntoAFullRingDoesNotHang) {
     EXPECT_EQ(queue.pendingCount(), 0);
 }
 
-TEST(UiJobQueue, UiThreadPostsWhileAWorkerWaitsForRoom) {
+TEST(UiJobQueue, UiThreadAndAWorkerPostIntoAFullRing) {
     // The queue's own user-interface thread is a thread of this test, so that a deadlock fails
     // the test instead of hanging it.
     auto ran = std::make_shared<std::promise<int>>();
@@ -104,7 +142,6 @@ TEST(UiJobQueue, UiThreadPostsWhileAWorkerWaitsForRoom) {
         int count = 0;
         for (int i = 0; i < UiJobQueue::kSlotCount - 1; ++i) queue.postJob([&count] { ++count; });
         std::thread worker([&] { queue.postJob([&count] { ++count; }); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the worker waits for room
         queue.postJob([&count] { ++count; });
         worker.join();
         queue.runQueuedJobs();

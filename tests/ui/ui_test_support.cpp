@@ -7,6 +7,9 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 bool waitFor(const std::function<bool()>& done, int timeout_ms) {
     QElapsedTimer timer;
@@ -35,4 +38,22 @@ int CapturedLog::count(const std::string& text) const {
     return static_cast<int>(std::count_if(lines_.begin(), lines_.end(), [&](const std::string& line) {
         return line.find(text) != std::string::npos;
     }));
+}
+
+HangWatchdog::HangWatchdog(std::string scene, int seconds)
+    : thread_([this, scene = std::move(scene), seconds] {
+          std::unique_lock<std::mutex> guard(lock_);
+          if (disarmed_.wait_for(guard, std::chrono::seconds(seconds), [this] { return done_; })) return;
+          std::fprintf(stderr, "HANG: %s did not finish within %d s\n", scene.c_str(), seconds);
+          std::fflush(stderr);
+          std::abort();
+      }) {}
+
+HangWatchdog::~HangWatchdog() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        done_ = true;
+    }
+    disarmed_.notify_all();
+    thread_.join();
 }

@@ -16,11 +16,7 @@ namespace {
 
 bool ReadLocalTime(std::tm* out) {
     std::time_t now = std::time(nullptr);
-#ifdef _WIN32
     return localtime_s(out, &now) == 0;
-#else
-    return localtime_r(&now, out) != nullptr;
-#endif
 }
 
 // A poll that shows the package being written: anything else (idle, an unknown code, or a
@@ -51,7 +47,7 @@ bool devicebasemodule::Logout(std::string& message) {
 bool devicebasemodule::SetPassword(std::string password, std::string& message) {
     MODULE_GUARD_FALSE();
     if (sdk_->SDK_SetLoginAccount(password)) {
-        message = "设置密码成功";
+        message = kPasswordSet;
         return true;
     }
     message = "设置密码失败";
@@ -113,7 +109,9 @@ bool devicebasemodule::UpdateDevice(std::string path, std::string& message, cons
     using clock = std::chrono::steady_clock;
     const auto no_answer_limit = std::chrono::microseconds(kp::scaledMicroseconds(kUpdateNoAnswerLimitMs));
     clock::time_point last_move = clock::now();
-    int last_percent = -1;
+    // Only a percentage beyond every earlier one is progress: one that goes back and forth
+    // (41, 42, 41, ...) changes on every poll while the write goes nowhere.
+    int highest_percent = -1;
 
     bool ok = false;
     for (;;) {
@@ -135,9 +133,9 @@ bool devicebasemodule::UpdateDevice(std::string path, std::string& message, cons
         int percent = sdk_->SDK_GetUpdateProgress();
         KPES_LOG(kpes::LS_ERROR) << "progress: " << static_cast<unsigned int>(percent);
         callback(state, percent);
-        if (IsUpgradeAnswer(state, percent) && percent != last_percent) {
+        if (IsUpgradeAnswer(state, percent) && percent > highest_percent) {
             last_move = clock::now();
-            last_percent = percent;
+            highest_percent = percent;
         } else if (clock::now() - last_move >= no_answer_limit) {
             KPES_LOG(kpes::LS_ERROR) << "UpdateDevice: no upgrade progress for " << kUpdateNoAnswerLimitMs
                                      << " ms, giving up";

@@ -14,8 +14,11 @@ public:
     // Upgrade progress: (KP_UPDATE_STATE_* or 1/2 for the restart after success, percent).
     using UpdateCallback = std::function<void(int state, int percent)>;
 
+    // SetPassword's message when the camera took the new password.
+    static constexpr const char* kPasswordSet = "设置密码成功";
+
     // How long an upgrade may go without a progress answer (state "running" with a percentage
-    // other than the last) before it counts as failed, in milliseconds at time scale 1. Far
+    // beyond every earlier one) before it counts as failed, in milliseconds at time scale 1. Far
     // longer than a restart (about 15 s) or a connect time-out, so only a camera that is gone or
     // stuck trips it.
     static constexpr int kUpdateNoAnswerLimitMs = 5 * 60 * 1000;

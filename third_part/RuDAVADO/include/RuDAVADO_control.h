@@ -129,7 +129,8 @@ KPLPRC_API int RuDAVADO_GetParam(int camera, const char* group, const char* item
                                  int value_size);
 KPLPRC_API int RuDAVADO_SetParam(int camera, const char* group, const char* item, const char* value);
 
-/* Frames drawn or counted by one play handle so far, -1 for an unknown handle. */
+/* Frames drawn or counted by one play handle so far, -1 for an unknown handle. This and
+ * RuDAVADO_PlayDraws also answer for the live videos of the ONVIF backend. */
 KPLPRC_API long long RuDAVADO_PlayFrames(int play_handle);
 /* 1 when the play draws into an X window, 0 when it only counts frames, -1 unknown handle. */
 KPLPRC_API int RuDAVADO_PlayDraws(int play_handle);

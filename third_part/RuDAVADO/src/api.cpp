@@ -17,26 +17,15 @@ int& lastError() {
 
 }  // namespace rudavado
 
-namespace {
-
-bool validDate(const KPLPRC_DATETIME& t) {
-    static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (t.year < 70 || t.year > 137 || t.month < 0 || t.month > 11) return false;
-    const int y = t.year + 1900;
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    const int days = t.month == 1 && !leap ? 28 : kDays[t.month];
-    return t.day >= 1 && t.day <= days && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 &&
-           t.second >= 0 && t.second <= 59;
-}
-
-}  // namespace
-
 extern "C" {
 
 // ---- Library -------------------------------------------------------------------------------
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_Setup(void) {
     return guarded(-1, [&]() -> int {
+        bool simulated = false;
+        const int chosen = setupBackend(simulated);
+        if (!simulated) return chosen;
         Network::instance().setup();
         return succeed();
     });
@@ -44,6 +33,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_Setup(void) {
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_Cleanup(void) {
     return guarded(-1, [&]() -> int {
+        if (otherBackend() != nullptr) return cleanupOtherBackend();
         Network& n = Network::instance();
         if (!n.isSetup()) return fail(KPLPRC_ERR_NOT_SETUP);
         n.cleanup();
@@ -58,6 +48,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetLastError(void) { return lastError(); 
 KPLPRC_API int KPLPRC_CALL KPLPRClient_StartFindDeviceEx(KPLPRC_FIND_DEVICE_CALLBACK_EX callback,
                                                          void* user_data) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(startFindDeviceEx(callback, user_data));
         Network& n = Network::instance();
         if (!n.isSetup()) return fail(KPLPRC_ERR_NOT_SETUP);
         if (callback == nullptr) return fail(KPLPRC_ERR_PARAMETER);
@@ -70,6 +61,7 @@ KPLPRC_API int KPLPRC_CALL KPLPRClient_StartFindDeviceEx(KPLPRC_FIND_DEVICE_CALL
 KPLPRC_API int KPLPRC_CALL KPLPRClient_StartFindDeviceV2(KPLPRC_FIND_DEVICE_CALLBACK_V2 callback,
                                                          void* user_data) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(startFindDeviceV2(callback, user_data));
         Network& n = Network::instance();
         if (!n.isSetup()) return fail(KPLPRC_ERR_NOT_SETUP);
         if (callback == nullptr) return fail(KPLPRC_ERR_PARAMETER);
@@ -82,6 +74,7 @@ KPLPRC_API int KPLPRC_CALL KPLPRClient_StartFindDeviceV2(KPLPRC_FIND_DEVICE_CALL
 // Always succeeds: stopping what does not run (also after clean-up) changes nothing.
 KPLPRC_API int KPLPRC_CALL KpLPRClient_StopFindDevice(void) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(stopFindDevice());
         Network::instance().stopDiscovery();
         return succeed();
     });
@@ -90,6 +83,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_StopFindDevice(void) {
 KPLPRC_API int KPLPRC_CALL KPLPRClient_SetCommonNotifyCallBack(KPLPRC_COMMON_NOTIFY_CALLBACK callback,
                                                                void* user_data) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(setCommonNotifyCallBack(callback, user_data));
         Network& n = Network::instance();
         // Registering needs no camera: no wait for the first scenario.
         if (callback != nullptr && !n.setupStarted()) return fail(KPLPRC_ERR_NOT_SETUP);
@@ -106,6 +100,7 @@ KPLPRC_API int KPLPRC_CALL KPLPRClient_SetCommonNotifyCallBack(KPLPRC_COMMON_NOT
 KPLPRC_API KPLPRC_HANDLE KPLPRC_CALL KpLPRClient_Open(const char* ip, int port, const char* user,
                                                       const char* password) {
     return guarded<KPLPRC_HANDLE>(nullptr, [&]() -> KPLPRC_HANDLE {
+        RUDAVADO_DISPATCH(open(ip, port, user, password));
         Network& n = Network::instance();
         if (!n.isSetup()) {
             fail(KPLPRC_ERR_NOT_SETUP);
@@ -145,6 +140,7 @@ KPLPRC_API KPLPRC_HANDLE KPLPRC_CALL KpLPRClient_Open(const char* ip, int port, 
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_Close(KPLPRC_HANDLE handle) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(close(handle));
         Network& n = Network::instance();
         if (!n.isSetup()) return fail(KPLPRC_ERR_NOT_SETUP);
         wait(n, Timing::Call);
@@ -171,6 +167,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_Close(KPLPRC_HANDLE handle) {
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_SetLoginAccount(KPLPRC_HANDLE handle, const char* password) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(setLoginAccount(handle, password));
         if (password == nullptr || *password == '\0' || std::strlen(password) > 63) {
             return fail(KPLPRC_ERR_PARAMETER);
         }
@@ -184,6 +181,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_SetLoginAccount(KPLPRC_HANDLE handle, con
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetDateTime(KPLPRC_HANDLE handle, KPLPRC_DATETIME* time) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(getDateTime(handle, time));
         if (time == nullptr) return fail(KPLPRC_ERR_PARAMETER);
         return onSession("KpLPRClient_GetDateTime", handle, [&](Session&, Camera& c) {
             std::time_t t = static_cast<std::time_t>(Network::instance().cameraClock(c));
@@ -197,15 +195,10 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetDateTime(KPLPRC_HANDLE handle, KPLPRC_
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_SetDateTime(KPLPRC_HANDLE handle, const KPLPRC_DATETIME* time) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(setDateTime(handle, time));
         if (time == nullptr || !validDate(*time)) return fail(KPLPRC_ERR_PARAMETER);
         return onSession("KpLPRClient_SetDateTime", handle, [&](Session&, Camera& c) {
-            std::tm tm{};
-            tm.tm_year = time->year;
-            tm.tm_mon = time->month;
-            tm.tm_mday = time->day;
-            tm.tm_hour = time->hour;
-            tm.tm_min = time->minute;
-            tm.tm_sec = time->second;
+            std::tm tm = brokenDown(*time);
             c.clock_offset_s = static_cast<long long>(timegm(&tm)) - hostUtcSeconds();
             return KPLPRC_ERR_NONE;
         });
@@ -238,15 +231,24 @@ int restart(const char* operation, KPLPRC_HANDLE handle, int restore) {
 }  // namespace
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_RebootDevice(KPLPRC_HANDLE handle) {
-    return guarded(-1, [&]() -> int { return restart("KpLPRClient_RebootDevice", handle, 0); });
+    return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(rebootDevice(handle));
+        return restart("KpLPRClient_RebootDevice", handle, 0);
+    });
 }
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_RestorePart(KPLPRC_HANDLE handle) {
-    return guarded(-1, [&]() -> int { return restart("KpLPRClient_RestorePart", handle, 1); });
+    return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(restorePart(handle));
+        return restart("KpLPRClient_RestorePart", handle, 1);
+    });
 }
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_RestoreFull(KPLPRC_HANDLE handle) {
-    return guarded(-1, [&]() -> int { return restart("KpLPRClient_RestoreFull", handle, 2); });
+    return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(restoreFull(handle));
+        return restart("KpLPRClient_RestoreFull", handle, 2);
+    });
 }
 
 // ---- Network -------------------------------------------------------------------------------
@@ -255,21 +257,10 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_UpdateNetworkParam(unsigned int serial_hi
                                                           const char* ip, const char* gateway,
                                                           const char* netmask) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(updateNetworkParam(serial_high, serial_low, ip, gateway, netmask));
         Network& n = Network::instance();
         if (!n.isSetup()) return fail(KPLPRC_ERR_NOT_SETUP);
-        uint32_t address = 0, gw = 0, mask = 0;
-        if (ip == nullptr || gateway == nullptr || netmask == nullptr || !isIpv4(ip, &address) ||
-            !isIpv4(gateway, &gw) || !isNetmask(netmask)) {
-            return fail(KPLPRC_ERR_PARAMETER);
-        }
-        isIpv4(netmask, &mask);
-        // The address must be a host of its subnet, and the gateway another host of the same one.
-        const uint32_t host = address & ~mask;
-        if (host == 0 || host == ~mask || (gw & mask) != (address & mask) || gw == address ||
-            (gw & ~mask) == 0 || (gw & ~mask) == ~mask || (address >> 24) == 0 || (address >> 24) == 127 ||
-            (address >> 24) >= 224) {
-            return fail(KPLPRC_ERR_PARAMETER);
-        }
+        if (!validNetworkParams(ip, gateway, netmask)) return fail(KPLPRC_ERR_PARAMETER);
         wait(n, Timing::Call);
         auto lk = n.lock();
         Camera* c = n.cameraBySerial(serial_high, serial_low);

@@ -14,6 +14,7 @@ extern "C" {
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_StartRealPlay(KPLPRC_HANDLE handle, void* window) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(startRealPlay(handle, window));
         uint64_t session = 0;
         int camera = -1;
         uint64_t generation = 0;
@@ -45,6 +46,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_StartRealPlay(KPLPRC_HANDLE handle, void*
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_StopRealPlay(int play_handle) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(stopRealPlay(play_handle));
         Network& n = Network::instance();
         if (!n.isSetup()) return fail(KPLPRC_ERR_NOT_SETUP);
         std::shared_ptr<LivePlay> play;
@@ -68,6 +70,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_StopRealPlay(int play_handle) {
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwInfoEx(const char* ip, int port, KPLPRC_HWINFO_EX* info) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(getHwInfoEx(ip, port, info));
         Network& n = Network::instance();
         if (!n.isSetup()) return fail(KPLPRC_ERR_NOT_SETUP);
         if (ip == nullptr || info == nullptr || !isIpv4(ip)) return fail(KPLPRC_ERR_PARAMETER);
@@ -100,6 +103,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwInfoEx(const char* ip, int port, KPL
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwInfo(KPLPRC_HANDLE handle, int* kind, char* mac, char* serial,
                                                  int* lens_code, unsigned char* block) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(getHwInfo(handle, kind, mac, serial, lens_code, block));
         return onSession("KpLPRClient_GetHwInfo", handle, [&](Session&, Camera& c) {
             if (kind) *kind = c.family->device_type;
             if (mac) copyText(mac, KPLPRC_HWINFO_TEXT_LEN, c.mac);
@@ -126,6 +130,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwInfo(KPLPRC_HANDLE handle, int* kind
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetSerialNumber(KPLPRC_HANDLE handle, unsigned int* serial_high,
                                                        unsigned int* serial_low) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(getSerialNumber(handle, serial_high, serial_low));
         if (serial_high == nullptr || serial_low == nullptr) return fail(KPLPRC_ERR_PARAMETER);
         return onSession("KpLPRClient_GetSerialNumber", handle, [&](Session&, Camera& c) {
             *serial_high = c.serial_high;
@@ -138,6 +143,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetSerialNumber(KPLPRC_HANDLE handle, uns
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwBoardVersion(KPLPRC_HANDLE handle, int board,
                                                          unsigned char* version) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(getHwBoardVersion(handle, board, version));
         if (version == nullptr || board < 0 || board > 1) return fail(KPLPRC_ERR_PARAMETER);
         return onSession("KpLPRClient_GetHwBoardVersion", handle, [&](Session&, Camera& c) {
             std::memset(version, 0, KPLPRC_BOARD_VERSION_LEN);
@@ -151,6 +157,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwBoardVersion(KPLPRC_HANDLE handle, i
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetRemoteSoftWareVersion(KPLPRC_HANDLE handle, int* major, int* minor,
                                                                 int* revision, int* build) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(getRemoteSoftWareVersion(handle, major, minor, revision, build));
         if (major == nullptr || minor == nullptr || revision == nullptr || build == nullptr) {
             return fail(KPLPRC_ERR_PARAMETER);
         }
@@ -164,6 +171,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetRemoteSoftWareVersion(KPLPRC_HANDLE ha
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetSystemVersion(KPLPRC_HANDLE handle, char* version) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(getSystemVersion(handle, version));
         if (version == nullptr) return fail(KPLPRC_ERR_PARAMETER);
         return onSession("KpLPRClient_GetSystemVersion", handle, [&](Session&, Camera& c) {
             copyText(version, KPLPRC_SYSTEM_VERSION_LEN, c.firmware);
@@ -174,6 +182,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetSystemVersion(KPLPRC_HANDLE handle, ch
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetNetConfig(KPLPRC_HANDLE handle, KPLPRC_NET_CONFIG* config) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(getNetConfig(handle, config));
         if (config == nullptr) return fail(KPLPRC_ERR_PARAMETER);
         return onSession("KpLPRClient_GetNetConfig", handle, [&](Session&, Camera& c) {
             std::memset(config, 0, sizeof *config);
@@ -190,6 +199,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetNetConfig(KPLPRC_HANDLE handle, KPLPRC
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_SetIoOutput(KPLPRC_HANDLE handle, int channel, int output, int level) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(setIoOutput(handle, channel, output, level));
         if (channel != 0 || output < 0 || output > 3 || (level != 0 && level != 1)) {
             return fail(KPLPRC_ERR_PARAMETER);
         }

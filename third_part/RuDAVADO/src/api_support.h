@@ -7,6 +7,7 @@
 #include <string>
 
 #include "RuDAVADO.h"
+#include "backend.h"
 #include "network.h"
 #include "util.h"
 
@@ -47,6 +48,10 @@ inline void wait(Network& n, Timing t) {
     }
     sleepScaled(ms);
 }
+
+// Hands the call to the backend chosen at set-up when that is not the simulated network.
+#define RUDAVADO_DISPATCH(call) \
+    if (::rudavado::Backend* other_ = ::rudavado::otherBackend()) return other_->call
 
 // Checks the session under the lock held by `lk`; on failure returns the error code.
 inline int checkSession(Network& n, KPLPRC_HANDLE handle, const char* operation, Session*& s, Camera*& c) {

@@ -10,19 +10,6 @@ using namespace rudavado;
 
 namespace {
 
-std::vector<std::string> splitPaths(const char* joined) {
-    std::vector<std::string> out;
-    std::string all(joined);
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find('|', start);
-        if (end == std::string::npos) end = all.size();
-        if (end > start) out.push_back(all.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
-
 enum class Upload { Logo, Background, Css };
 
 bool isPicture(const std::string& data) {
@@ -81,6 +68,7 @@ extern "C" {
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_Update(KPLPRC_HANDLE handle, const char* path) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(update(handle, path));
         if (path == nullptr || *path == '\0') return fail(KPLPRC_ERR_PARAMETER);
         std::string family;
         int code = onSession("KpLPRClient_Update", handle, [&](Session&, Camera& c) {
@@ -137,6 +125,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_Update(KPLPRC_HANDLE handle, const char* 
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_StopUpdate(KPLPRC_HANDLE handle) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(stopUpdate(handle));
         return onSession("KpLPRClient_StopUpdate", handle, [&](Session&, Camera& c) {
             Network& n = Network::instance();
             const int progress = n.upgradeProgress(c);
@@ -150,6 +139,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_StopUpdate(KPLPRC_HANDLE handle) {
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetUpdateState(KPLPRC_HANDLE handle) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(getUpdateState(handle));
         int state = KP_UPDATE_STATE_FAILED;
         // A session that is gone reports the upgrade as failed, so that a caller polling until the
         // state settles never polls forever.
@@ -164,6 +154,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetUpdateState(KPLPRC_HANDLE handle) {
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetUpdateProgress(KPLPRC_HANDLE handle) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(getUpdateProgress(handle));
         int progress = -1;
         int code = onSession("KpLPRClient_GetUpdateProgress", handle, [&](Session&, Camera& c) {
             progress = Network::instance().upgradeProgress(c);
@@ -178,6 +169,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetUpdateProgress(KPLPRC_HANDLE handle) {
 KPLPRC_API int KPLPRC_CALL KpLPRClient_GetConfig(KPLPRC_HANDLE handle, unsigned int command, int channel,
                                                  void* buffer, unsigned int buffer_size) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(getConfig(handle, command, channel, buffer, buffer_size));
         if (command != KP_GET_IMPORT_PARAM_ABILITY_EX) return fail(KPLPRC_ERR_NOT_SUPPORTED);
         if (channel != 0 || buffer == nullptr || buffer_size < sizeof(KP_PARAM_IMPORT_ABILITY_V2)) {
             return fail(KPLPRC_ERR_PARAMETER);
@@ -193,6 +185,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_ParaExportV2(KPLPRC_HANDLE handle,
                                                     const KP_PARAM_IMPORT_ABILITY_V2* ability,
                                                     const char* path) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(paraExportV2(handle, ability, path));
         if (ability == nullptr || path == nullptr || *path == '\0' || !abilityIsSane(*ability)) {
             return fail(KPLPRC_ERR_PARAMETER);
         }
@@ -208,6 +201,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_ParaExportV2(KPLPRC_HANDLE handle,
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_ParaImportV2(KPLPRC_HANDLE handle, const char* path) {
     return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(paraImportV2(handle, path));
         if (path == nullptr || *path == '\0') return fail(KPLPRC_ERR_PARAMETER);
         const Family* family = nullptr;
         int code = onSession("KpLPRClient_ParaImportV2", handle, [&](Session&, Camera& c) {
@@ -236,18 +230,24 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_ParaImportV2(KPLPRC_HANDLE handle, const 
 // ---- Face cameras --------------------------------------------------------------------------
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_FaceUploadLogo(KPLPRC_HANDLE handle, const char* path) {
-    return guarded(-1,
-                   [&]() -> int { return upload("KpLPRClient_FaceUploadLogo", handle, path, Upload::Logo); });
+    return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(faceUpload(handle, path));
+        return upload("KpLPRClient_FaceUploadLogo", handle, path, Upload::Logo);
+    });
 }
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_FaceUploadBg(KPLPRC_HANDLE handle, const char* path) {
-    return guarded(
-        -1, [&]() -> int { return upload("KpLPRClient_FaceUploadBg", handle, path, Upload::Background); });
+    return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(faceUpload(handle, path));
+        return upload("KpLPRClient_FaceUploadBg", handle, path, Upload::Background);
+    });
 }
 
 KPLPRC_API int KPLPRC_CALL KpLPRClient_FaceUploadCss(KPLPRC_HANDLE handle, const char* path) {
-    return guarded(-1,
-                   [&]() -> int { return upload("KpLPRClient_FaceUploadCss", handle, path, Upload::Css); });
+    return guarded(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(faceUpload(handle, path));
+        return upload("KpLPRClient_FaceUploadCss", handle, path, Upload::Css);
+    });
 }
 
 }  // extern "C"

@@ -261,6 +261,7 @@ KPLPRC_API int RuDAVADO_SetParam(int camera, const char* group, const char* item
 
 KPLPRC_API long long RuDAVADO_PlayFrames(int play_handle) {
     return guarded<long long>(-1LL, [&]() -> long long {
+        RUDAVADO_DISPATCH(playFrames(play_handle));
         Network& n = Network::instance();
         auto lk = n.lock();
         auto play = n.findPlay(play_handle);
@@ -270,6 +271,7 @@ KPLPRC_API long long RuDAVADO_PlayFrames(int play_handle) {
 
 KPLPRC_API int RuDAVADO_PlayDraws(int play_handle) {
     return guarded<int>(-1, [&]() -> int {
+        RUDAVADO_DISPATCH(playDraws(play_handle));
         Network& n = Network::instance();
         auto lk = n.lock();
         auto play = n.findPlay(play_handle);

@@ -4,15 +4,14 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "camera.h"
 #include "network.h"
 #include "time_scale.h"
+#include "x_display.h"
 
 #if defined(RUDAVADO_HAVE_X11)
-#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #endif
 
@@ -20,41 +19,6 @@ namespace rudavado {
 
 #if defined(RUDAVADO_HAVE_X11)
 namespace {
-
-// Xlib reports errors through one process-wide handler. Errors on our own connections (a window
-// closed while its video still runs) only stop the drawing; anybody else's go to the handler
-// that was installed before ours.
-// Recursive: closing a display flushes it, which may report an error on the closing thread.
-std::recursive_mutex g_displays_mu;
-std::set<Display*> g_displays;
-XErrorHandler g_previous_handler = nullptr;
-thread_local bool t_x_error = false;
-
-int onXError(Display* display, XErrorEvent* event) {
-    {
-        std::lock_guard<std::recursive_mutex> lk(g_displays_mu);
-        if (g_displays.count(display) != 0) {
-            t_x_error = true;
-            return 0;
-        }
-    }
-    return g_previous_handler != nullptr ? g_previous_handler(display, event) : 0;
-}
-
-Display* openDisplay() {
-    static std::once_flag once;
-    std::call_once(once, [] { g_previous_handler = XSetErrorHandler(onXError); });
-    std::lock_guard<std::recursive_mutex> lk(g_displays_mu);
-    Display* d = XOpenDisplay(nullptr);
-    if (d != nullptr) g_displays.insert(d);
-    return d;
-}
-
-void closeDisplay(Display* d) {
-    std::lock_guard<std::recursive_mutex> lk(g_displays_mu);
-    XCloseDisplay(d);
-    g_displays.erase(d);
-}
 
 class Painter {
 public:
@@ -65,20 +29,20 @@ public:
     }
 
     bool init() {
-        t_x_error = false;
+        clearXError();
         XWindowAttributes attr;
         if (XGetWindowAttributes(d_, w_, &attr) == 0) return false;
         XSync(d_, False);
-        if (t_x_error) return false;
+        if (hadXError()) return false;
         true_color_ = attr.visual != nullptr && attr.visual->c_class == TrueColor && attr.depth >= 24;
         gc_ = XCreateGC(d_, w_, 0, nullptr);
         XSync(d_, False);
-        return !t_x_error && gc_ != nullptr;
+        return !hadXError() && gc_ != nullptr;
     }
 
     // Colour bars sliding sideways, a square running along them, and a caption strip.
     bool draw(long long frame, const std::string& ip, long long clock) {
-        t_x_error = false;
+        clearXError();
         Window root;
         int x, y;
         unsigned int width, height, border, depth;
@@ -87,7 +51,7 @@ public:
         }
         if (width < 16 || height < 16) {
             XSync(d_, False);
-            return !t_x_error;
+            return !hadXError();
         }
         // Each frame is composed off-screen and copied in one go, so the window never shows
         // half a frame.
@@ -129,11 +93,11 @@ public:
         XDrawString(d_, target, gc_, 8, h - 8, line, static_cast<int>(std::strlen(line)));
         XCopyArea(d_, target, w_, gc_, 0, 0, width, height, 0, 0);
         XSync(d_, False);
-        return !t_x_error;
+        return !hadXError();
     }
 
     void drawNoSignal() {
-        t_x_error = false;
+        clearXError();
         setColor(0x000000);
         XFillRectangle(d_, w_, gc_, 0, 0, 4096, 4096);
         setColor(0xFFFFFF);

@@ -68,13 +68,22 @@ bool isAscii(const std::string& s) {
     return true;
 }
 
-// Paths arrive in GB2312; the file system here names files in UTF-8. A path that is not valid
-// GB2312 is tried as it is, since some callers hand over UTF-8 paths.
+// Paths arrive in the system's narrow code page, 936 (GBK, the superset of GB2312); the file
+// system here names files in UTF-8. A path that is not valid GBK is tried as it is, since some
+// callers hand over UTF-8 paths.
+bool gbkPathToUtf8(const std::string& gbk, std::string& utf8) {
+#ifdef _WIN32
+    return convert(CP_UTF8, kGb2312, gbk, utf8);
+#else
+    return convert("UTF-8", "GBK", gbk, utf8);
+#endif
+}
+
 std::vector<std::string> candidatePaths(const char* gb_path) {
     std::string raw(gb_path);
     if (isAscii(raw)) return {raw};
     std::string utf8;
-    if (gb2312ToUtf8(raw, utf8) && utf8 != raw) return {utf8, raw};
+    if (gbkPathToUtf8(raw, utf8) && utf8 != raw) return {utf8, raw};
     return {raw};
 }
 
@@ -254,6 +263,54 @@ void copyText(char* dst, size_t size, const std::string& text) {
     size_t n = text.size() < size - 1 ? text.size() : size - 1;
     std::memcpy(dst, text.data(), n);
     dst[n] = '\0';
+}
+
+bool validDate(const KPLPRC_DATETIME& t) {
+    static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (t.year < 70 || t.year > 137 || t.month < 0 || t.month > 11) return false;
+    const int y = t.year + 1900;
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    const int days = t.month == 1 && !leap ? 28 : kDays[t.month];
+    return t.day >= 1 && t.day <= days && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 &&
+           t.second >= 0 && t.second <= 59;
+}
+
+std::tm brokenDown(const KPLPRC_DATETIME& t) {
+    std::tm tm{};
+    tm.tm_year = t.year;
+    tm.tm_mon = t.month;
+    tm.tm_mday = t.day;
+    tm.tm_hour = t.hour;
+    tm.tm_min = t.minute;
+    tm.tm_sec = t.second;
+    tm.tm_isdst = -1;
+    return tm;
+}
+
+std::vector<std::string> splitPaths(const char* joined) {
+    std::vector<std::string> out;
+    std::string all(joined);
+    size_t start = 0;
+    while (start <= all.size()) {
+        size_t end = all.find('|', start);
+        if (end == std::string::npos) end = all.size();
+        if (end > start) out.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+bool validNetworkParams(const char* ip, const char* gateway, const char* netmask) {
+    uint32_t address = 0, gw = 0, mask = 0;
+    if (ip == nullptr || gateway == nullptr || netmask == nullptr || !isIpv4(ip, &address) ||
+        !isIpv4(gateway, &gw) || !isNetmask(netmask)) {
+        return false;
+    }
+    isIpv4(netmask, &mask);
+    const uint32_t host = address & ~mask;
+    return !(host == 0 || host == ~mask || (gw & mask) != (address & mask) || gw == address ||
+             (gw & ~mask) == 0 || (gw & ~mask) == ~mask || (address >> 24) == 0 || (address >> 24) == 127 ||
+             (address >> 24) >= 224);
 }
 
 }  // namespace rudavado

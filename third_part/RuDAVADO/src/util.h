@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
+
+#include "RuDAVADO.h"
 
 #ifdef _WIN32
 // The C run-time's equivalents of the POSIX time calls the library uses.
@@ -28,6 +31,11 @@ bool readFile(const char* gb_path, std::string& content, size_t max_bytes, bool*
 // failure never leaves half a file under the name.
 bool writeFile(const char* gb_path, const std::string& content);
 
+// The record's fields as a broken-down time (tm_isdst unknown, -1).
+std::tm brokenDown(const KPLPRC_DATETIME& t);
+// A date-time record in range (years 70-137, i.e. 1970-2037, real calendar days).
+bool validDate(const KPLPRC_DATETIME& t);
+
 uint32_t crc32(const void* data, size_t size, uint32_t crc = 0);
 
 // Sleeps `milliseconds` multiplied by the process time scale.
@@ -36,6 +44,13 @@ void sleepScaled(double milliseconds);
 // Strict dotted IPv4 text: four decimal numbers 0-255, no leading zeros, nothing else.
 bool isIpv4(const std::string& text, uint32_t* value = nullptr);
 bool isNetmask(const std::string& text);
+
+// A camera address, gateway and mask that a camera can take: the address a host of its subnet
+// (not 0, loopback or multicast), the gateway another host of the same subnet. Null is invalid.
+bool validNetworkParams(const char* ip, const char* gateway, const char* netmask);
+
+// Splits paths joined by '|' (several firmware packages), dropping empty ones.
+std::vector<std::string> splitPaths(const char* joined);
 
 // Copies `text` into a fixed buffer, always NUL-terminated, truncated if needed.
 void copyText(char* dst, size_t size, const std::string& text);

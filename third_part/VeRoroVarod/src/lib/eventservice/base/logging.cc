@@ -1,5 +1,7 @@
 #include "logging.h"
 
+#include <direct.h>
+#include <io.h>
 #include <windows.h>
 
 #include <atomic>
@@ -7,6 +9,8 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -50,9 +54,103 @@ void deliver_to_sinks(const std::string& line, int severity) {
     }
 }
 
+// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian calendar).
+long days_from_civil(int y, int m, int d) {
+    y -= m <= 2;
+    const long era = (y >= 0 ? y : y - 399) / 400;
+    const long yoe = y - era * 400;
+    const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+int civil_from_days(long z) {
+    z += 719468;
+    const long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long doe = z - era * 146097;
+    const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long mp = (5 * doy + 2) / 153;
+    const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    const int y = static_cast<int>(yoe + era * 400 + (m <= 2));
+    return y * 10000 + m * 100 + d;
+}
+
+long days_of(int yyyymmdd) { return days_from_civil(yyyymmdd / 10000, yyyymmdd / 100 % 100, yyyymmdd % 100); }
+
+// A run may have missed days: this many days before the kept ones are looked for.
+constexpr int kOldDaysSwept = 60;
+
 }  // namespace
 
 namespace kpes {
+
+rotating_file_sink::rotating_file_sink(std::string folder, uint64_t max_bytes, int keep_days)
+    : folder_(std::move(folder)), max_bytes_(max_bytes), keep_days_(keep_days < 1 ? 1 : keep_days) {}
+
+rotating_file_sink::~rotating_file_sink() { close_file(); }
+
+std::string rotating_file_sink::day_path(int yyyymmdd) const {
+    char name[16];
+    std::snprintf(name, sizeof(name), "%08d.log", yyyymmdd);
+    return folder_ + "/" + name;
+}
+
+void rotating_file_sink::close_file() {
+    if (file_) CloseHandle(static_cast<HANDLE>(file_));
+    file_ = nullptr;
+}
+
+bool rotating_file_sink::open_day(int yyyymmdd) {
+    close_file();
+    if (_access(folder_.c_str(), 0) != 0) _mkdir(folder_.c_str());
+    if (yyyymmdd != day_) delete_old_days(yyyymmdd);
+    day_ = yyyymmdd;
+    path_ = day_path(yyyymmdd);
+    HANDLE file = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER end{};
+    if (!SetFilePointerEx(file, zero, &end, FILE_END)) {
+        CloseHandle(file);
+        return false;
+    }
+    file_ = file;
+    size_ = static_cast<uint64_t>(end.QuadPart);
+    return true;
+}
+
+void rotating_file_sink::delete_old_days(int yyyymmdd) {
+    const long today = days_of(yyyymmdd);
+    for (long day = today - keep_days_; day > today - keep_days_ - kOldDaysSwept; --day) {
+        const std::string path = day_path(civil_from_days(day));
+        DeleteFileA(path.c_str());
+        DeleteFileA((path + ".1").c_str());
+    }
+}
+
+long rotating_file_sink::write(const char* data, size_t size) {
+    int today = fixed_date_;
+    if (today == 0) {
+        SYSTEMTIME now{};
+        GetLocalTime(&now);
+        today = now.wYear * 10000 + now.wMonth * 100 + now.wDay;
+    }
+    if (today != day_ || !file_) {
+        if (!open_day(today)) return -1;
+    }
+    if (size_ > 0 && size_ + size > max_bytes_) {
+        close_file();
+        MoveFileExA(path_.c_str(), (path_ + ".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+        if (!open_day(today)) return -1;
+    }
+    DWORD written = 0;
+    if (!WriteFile(static_cast<HANDLE>(file_), data, static_cast<DWORD>(size), &written, nullptr)) return -1;
+    size_ += written;
+    return static_cast<long>(written);
+}
 
 int min_severity() { return g_min_severity.load(std::memory_order_relaxed); }
 int debug_output_threshold() { return kDebugOutputThreshold; }
@@ -98,6 +196,31 @@ const char* source_base_name(const char* path) {
     const char* backslash = std::strrchr(path, '\\');
     const char* last = slash > backslash ? slash : backslash;
     return last ? last + 1 : path;
+}
+
+std::string escape_controls(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xf];
+        } else {
+            out += ch;  // bytes of multi-byte characters pass unchanged
+        }
+    }
+    return out;
 }
 
 log_line::log_line(const char* file, int line, int severity, unsigned slow_threshold_ms)

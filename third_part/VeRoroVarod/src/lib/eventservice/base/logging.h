@@ -45,6 +45,40 @@ public:
 };
 
 void add_log_sink(log_sink* sink, int min_severity);
+
+// Appends lines to dated files "<folder>/YYYYMMDD.log" (the folder is made when missing), so a
+// technician can send the log. A day's file that would grow past `max_bytes` is moved to
+// "YYYYMMDD.log.1", replacing the earlier one, and begun again; opening a day's file deletes
+// the files of the days before the last `keep_days`. The folder thus stays within about
+// 2 x max_bytes x keep_days.
+class rotating_file_sink : public log_sink {
+public:
+    rotating_file_sink(std::string folder, uint64_t max_bytes, int keep_days);
+    ~rotating_file_sink() override;
+    rotating_file_sink(const rotating_file_sink&) = delete;
+    rotating_file_sink& operator=(const rotating_file_sink&) = delete;
+
+    long write(const char* data, size_t size) override;
+    // The file lines go to; empty before the first line.
+    const std::string& current_path() const { return path_; }
+    // Dates files by `yyyymmdd` instead of the local clock; 0 returns to the clock.
+    void set_date(int yyyymmdd) { fixed_date_ = yyyymmdd; }
+
+private:
+    bool open_day(int yyyymmdd);
+    void close_file();
+    void delete_old_days(int yyyymmdd);
+    std::string day_path(int yyyymmdd) const;
+
+    std::string folder_;
+    uint64_t max_bytes_;
+    int keep_days_;
+    void* file_ = nullptr;
+    std::string path_;
+    int day_ = 0;
+    int fixed_date_ = 0;
+    uint64_t size_ = 0;
+};
 void remove_log_sink(log_sink* sink);
 
 // 32-bit millisecond readings extended to 64 bits by counting wraps.
@@ -63,6 +97,11 @@ uint64_t clock_ms();
 
 // The base name of a source path: the part after the later of the last '/' and the last '\'.
 const char* source_base_name(const char* path);
+
+// Text from the network (a camera's name or address) as it may go into a log line: control
+// characters become "\n", "\r", "\t" or "\xHH" and a backslash "\\", so that such text can
+// neither end a line nor forge the next one.
+std::string escape_controls(const std::string& text);
 
 class log_line {
 public:
