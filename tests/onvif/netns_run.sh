@@ -17,12 +17,17 @@ skip() {
 if [ "${KP_TEST_NETNS:-}" != "inside" ]; then
     command -v unshare >/dev/null 2>&1 || skip "unshare is not installed (util-linux)"
     command -v ip >/dev/null 2>&1 || skip "ip is not installed (iproute2)"
-    flags=-n
-    # Without root, a user namespace brings the right to make a network namespace.
-    [ "$(id -u)" -eq 0 ] || flags=-rn
-    if ! why=$(unshare $flags true 2>&1); then
-        skip "cannot make a network namespace: ${why:-unshare $flags failed}"
-    fi
+    # Without root, or as a root that lacks the capability (a container), a user namespace
+    # brings the right to make a network namespace.
+    flags=""
+    for try in -n -rn; do
+        [ "$try" = -n ] && [ "$(id -u)" -ne 0 ] && continue
+        if why=$(unshare $try true 2>&1); then
+            flags=$try
+            break
+        fi
+    done
+    [ -n "$flags" ] || skip "cannot make a network namespace: ${why:-unshare failed}"
     KP_TEST_NETNS=inside exec unshare $flags sh "$0" "$@"
 fi
 

@@ -27,6 +27,7 @@ TDS = "http://www.onvif.org/ver10/device/wsdl"
 TRT = "http://www.onvif.org/ver10/media/wsdl"
 TT = "http://www.onvif.org/ver10/schema"
 WSD_GROUP, WSD_PORT = "239.255.255.250", 3702
+STRCMP0 = "http://schemas.xmlsoap.org/ws/2005/04/discovery/strcmp0"
 
 
 def local(tag):
@@ -198,11 +199,14 @@ def parse_match(data):
     return None
 
 
-def probe(window=2.0, repeats=1, types="dn:NetworkVideoTransmitter", expect=None, payload=None):
+def probe(window=2.0, repeats=1, types="dn:NetworkVideoTransmitter", expect=None, payload=None, rcvbuf=8 << 20,
+          target=WSD_GROUP):
     """Endpoints that answered: {address: (xaddrs, source ip)}. Sends `repeats` probes spread over
     the window and stops early once `expect` endpoints answered."""
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
+    # Hundreds of cameras answer one probe at the same instant: a small buffer drops most of them.
+    if rcvbuf:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
     s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton("127.0.0.1"))
     s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)
     s.bind(("127.0.0.1", 0))
@@ -215,7 +219,7 @@ def probe(window=2.0, repeats=1, types="dn:NetworkVideoTransmitter", expect=None
         while True:
             now = time.monotonic() - start
             if sent < repeats and now >= sent * window / max(repeats, 1):
-                s.sendto(data, (WSD_GROUP, WSD_PORT))
+                s.sendto(data, (target, WSD_PORT))
                 sent += 1
             if now >= window or (expect is not None and len(found) >= expect):
                 break
@@ -232,7 +236,7 @@ def probe(window=2.0, repeats=1, types="dn:NetworkVideoTransmitter", expect=None
 
 
 class HelloListener:
-    """Collects Hello messages from the multicast group until closed."""
+    """Hello and Bye messages from the multicast group, until closed."""
 
     def __init__(self):
         self.s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -243,17 +247,24 @@ class HelloListener:
 
     def wait_hello(self, address, timeout=20.0):
         """Source ip and xaddrs of the next Hello from this endpoint."""
+        return self._wait("Hello", address, timeout)
+
+    def wait_bye(self, address, timeout=20.0):
+        """Source ip of the next Bye from this endpoint."""
+        return self._wait("Bye", address, timeout)[0]
+
+    def _wait(self, kind, address, timeout):
         deadline = time.monotonic() + timeout
         while True:
             left = deadline - time.monotonic()
             if left <= 0:
-                raise AssertionError("no Hello from %s" % address)
+                raise AssertionError("no %s from %s" % (kind, address))
             ready, _, _ = select.select([self.s], [], [], left)
             if not ready:
                 continue
             data, peer = self.s.recvfrom(65536)
             m = parse_match(data)
-            if m and m[0] == "Hello" and m[1] == address:
+            if m and m[0] == kind and m[1] == address:
                 return peer[0], m[2]
 
     def close(self):

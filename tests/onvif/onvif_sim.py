@@ -11,6 +11,7 @@ Standard library only: it runs on Debian's /usr/bin/python3 without extra packag
 """
 import argparse
 import base64
+import calendar
 import hashlib
 import ipaddress
 import json
@@ -18,16 +19,19 @@ import os
 import re
 import resource
 import secrets
+import select
 import selectors
 import socket
 import struct
+import subprocess
 import sys
 import threading
 import time
 import traceback
 import uuid
 import zlib
-from http.server import BaseHTTPRequestHandler
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import unquote
 from xml.etree import ElementTree as ET
 
 NS = {
@@ -147,9 +151,11 @@ class Device:
             dhcp=False, users={args.user: {"password": args.password, "level": "Administrator"}},
             hostname="camera-%03d" % index, tz="CST-8")
         self.manufacturer = args.manufacturer
-        self.model = args.model
-        self.firmware = args.firmware
-        self.hardware_id = "HW-%s-%02d" % (args.model, index % 4)
+        models = args.model.split(",")
+        firmwares = args.firmware.split(",")
+        self.model = models[index % len(models)]
+        self.firmware = firmwares[index % len(models) % len(firmwares)]
+        self.hardware_id = "HW-%s-%02d" % (self.model, index % 4)
         self.mac = "02:4b:50:%02x:%02x:%02x" % ((index >> 16) & 0xFF, (index >> 8) & 0xFF, index & 0xFF)
         self.clock_offset = 0.0
         self.dst = False
@@ -161,10 +167,13 @@ class Device:
         self.cleartext_logins = 0
         self.rejected_logins = 0
         self.open_connections = 0
+        self.connections = set()
         self.reboots = 0
         self.hellos = 0
+        self.byes = 0
         self.probes_answered = 0
         self.restart_timer = None
+        self.down_seconds = None  # set: every restart of this device takes that long
         self.listener = None
         self.digest_nonces = set()
         self._apply_factory(hard=True)
@@ -180,24 +189,24 @@ class Device:
             self.prefix, self.gateway = self.factory["prefix"], self.factory["gateway"]
             self.dhcp = self.factory["dhcp"]
             self.users = {k: dict(v) for k, v in self.factory["users"].items()}
+        # The clock runs on: a reset changes settings, not the time.
         self.hostname = self.factory["hostname"]
         self.tz = self.factory["tz"]
-        self.clock_offset = 0.0
 
     # --- state seen by tests -------------------------------------------------------------
     def describe(self):
         return {
             "index": self.index, "uuid": self.uuid, "state": self.state,
             "ip": self.ip, "port": self.port, "prefix": self.prefix, "gateway": self.gateway,
-            "mac": self.mac, "serial": self.serial_text(), "model": self.model,
+            "mac": self.mac, "serial": self.serial_text(), "model": self.model, "hostname": self.hostname,
             "firmware": self.firmware, "hardware_id": self.hardware_id,
             "clock": self.now(), "clock_offset": self.clock_offset, "tz": self.tz,
             "users": {k: {"password": v["password"], "level": v["level"]} for k, v in self.users.items()},
             "faults": self.faults, "open_connections": self.open_connections,
             "requests": dict(self.requests), "cleartext_logins": self.cleartext_logins,
             "rejected_logins": self.rejected_logins, "reboots": self.reboots,
-            "hellos": self.hellos, "probes_answered": self.probes_answered,
-            "uploads": {k: v for k, v in self.uploads.items() if k != "data"},
+            "hellos": self.hellos, "byes": self.byes, "probes_answered": self.probes_answered,
+            "uploads": {k: dict(v) for k, v in self.uploads.items()},
         }
 
     def serial_text(self):
@@ -289,6 +298,7 @@ class Simulator:
     def _serve_connection(self, conn, peer, device):
         with self.lock:
             device.open_connections += 1
+            device.connections.add(conn)
         try:
             conn.settimeout(self.args.idle_timeout)
             DeviceHandler(conn, peer, device)
@@ -297,6 +307,7 @@ class Simulator:
         finally:
             with self.lock:
                 device.open_connections -= 1
+                device.connections.discard(conn)
             try:
                 conn.close()
             except OSError:
@@ -326,9 +337,17 @@ class Simulator:
         self.send_hello(device)
 
     def take_down(self, device, state):
-        """Loop thread only: stop listening (the address answers nothing)."""
+        """Loop thread only: stop listening (the address answers nothing) and drop the
+        connections a client kept open, as a camera going down does."""
         with self.lock:
+            was_online = device.state == "online"
             device.state = state
+            open_now = list(device.connections)
+        for conn in open_now:
+            try:
+                conn.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
         if device.listener is not None:
             try:
                 self.selector.unregister(device.listener)
@@ -336,6 +355,10 @@ class Simulator:
                 pass
             device.listener.close()
             device.listener = None
+        # A clean restart says goodbye, a power cut does not; once it is heard, the address is
+        # already closed.
+        if was_online and state != "offline":
+            self.send_bye(device)
 
     def restart(self, device, down_seconds, before_up=None, state="rebooting"):
         """Any thread: the device goes offline now and comes back after down_seconds."""
@@ -355,7 +378,9 @@ class Simulator:
 
         def down():
             self.take_down(device, state)
-            timer = threading.Timer(max(0.0, down_seconds * self.scale), lambda: self.call_in_loop(up))
+            with self.lock:
+                seconds = down_seconds if device.down_seconds is None else device.down_seconds
+            timer = threading.Timer(max(0.0, seconds * self.scale), lambda: self.call_in_loop(up))
             timer.daemon = True
             with self.lock:
                 device.restart_timer = timer
@@ -403,16 +428,27 @@ class Simulator:
         return False
 
     def send_hello(self, device):
+        self._announce(device, "Hello", lambda: self._match_body(device))
+
+    def send_bye(self, device):
+        self._announce(device, "Bye", lambda: '<a:EndpointReference><a:Address>urn:uuid:%s</a:Address>'
+                       '</a:EndpointReference>' % device.uuid)
+
+    def _announce(self, device, kind, content):
+        """Hello or Bye to the group, from the device's own address."""
         if self.discovery is None:
             return
         with self.lock:
             if device.faults.get("probe_silent"):
                 return
-            device.hellos += 1
+            if kind == "Hello":
+                device.hellos += 1
+            else:
+                device.byes += 1
             body = ('<s:Header><a:MessageID>urn:uuid:%s</a:MessageID><a:To>urn:schemas-xmlsoap-org:ws:2005:04:'
-                    'discovery</a:To><a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/Hello</a:Action>'
-                    '<d:AppSequence InstanceId="%d" MessageNumber="1"/></s:Header><s:Body><d:Hello>%s</d:Hello>'
-                    '</s:Body></s:Envelope>') % (uuid.uuid4(), device.reboots + 1, self._match_body(device))
+                    'discovery</a:To><a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/%s</a:Action>'
+                    '<d:AppSequence InstanceId="%d" MessageNumber="1"/></s:Header><s:Body><d:%s>%s</d:%s>'
+                    '</s:Body></s:Envelope>') % (uuid.uuid4(), kind, device.reboots + 1, kind, content(), kind)
         self._send_from((ENVELOPE_HEAD + body).encode(), device.ip, (WSD_GROUP, WSD_PORT))
 
     @staticmethod
@@ -424,22 +460,29 @@ class Simulator:
 
     def _discovery_packet(self, sock):
         try:
-            data, _, _, peer = sock.recvmsg(65536, 256)
+            data, ancillary, _, peer = sock.recvmsg(65536, 256)
         except OSError:
             return
+        # A probe sent straight to one address (not the group) is for the device there only.
+        to = None
+        for level, kind, value in ancillary:
+            if level == socket.IPPROTO_IP and kind == 8 and len(value) >= 12:
+                to = socket.inet_ntoa(value[8:12])
         probe = parse_probe(data)
         with self.lock:
             if probe is None or probe is False:
                 kind = "unparsable" if probe is None else "other_messages"
             else:
                 kind = "matched" if probe_matches(probe[1]) else "other_types"
+            scopes = probe[2] if kind == "matched" else None
             self.probes[kind] += 1
         if kind != "matched":
             return
-        message_id, types = probe
+        message_id = probe[0]
         with self.lock:
             targets = [d for d in self.devices
-                       if d.state == "online" and not d.faults.get("probe_silent")]
+                       if d.state == "online" and not d.faults.get("probe_silent")
+                       and (to is None or to == WSD_GROUP or to == d.ip) and scopes_match(scopes, d.scopes())]
             for d in targets:
                 d.probes_answered += 1
             replies = [(d.ip, self._probe_match(d, message_id)) for d in targets]
@@ -458,6 +501,8 @@ class Simulator:
 
     # --- start and stop ------------------------------------------------------------------
     def start(self):
+        # A thread per open connection, hundreds of devices: small stacks keep that cheap.
+        threading.stack_size(512 * 1024)
         soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
         want = min(hard, max(soft, 4 * len(self.devices) + 256))
         if want > soft:
@@ -473,8 +518,6 @@ class Simulator:
 
     def start_rtsp(self):
         """The stream behind every device's stream URI, in a child that ends with us."""
-        import select
-        import subprocess
         inside = [name for _, name in socket.if_nameindex()] == ["lo"]
         # Inside the namespace every device address may carry the stream; outside, loopback only.
         address = "0.0.0.0" if inside else "127.0.0.1"
@@ -504,8 +547,8 @@ class Simulator:
 
 
 def parse_probe(data):
-    """(message id, [(namespace, local name) of each type]) of a Probe; False for another
-    WS-Discovery message; None for anything unreadable."""
+    """(message id, [(namespace, local name) of each type], (MatchBy, [scope])) of a Probe;
+    False for another WS-Discovery message; None for anything unreadable."""
     try:
         root = ET.fromstring(data)
     except ET.ParseError:
@@ -522,12 +565,39 @@ def parse_probe(data):
     if types_elem is not None and types_elem.text:
         # Prefixes in Types are resolved against the namespaces in scope; ElementTree drops
         # them, so read them back from the raw text.
-        prefixes = dict(re.findall(rb'xmlns:([A-Za-z_][\w.-]*)="([^"]*)"', data))
+        prefixes = dict(re.findall(rb'xmlns:([A-Za-z_][\w.-]*)\s*=\s*["\']([^"\']*)["\']', data))
         for qname in types_elem.text.split():
             prefix, _, name = qname.rpartition(":")
             ns = prefixes.get(prefix.encode(), b"").decode() if prefix else ""
             types.append((ns, name))
-    return message_id, types
+    scopes_elem = child(probe, "Scopes")
+    scopes = ("", [])
+    if scopes_elem is not None:
+        scopes = (scopes_elem.get("MatchBy", ""), (scopes_elem.text or "").split())
+    return message_id, types, scopes
+
+
+RFC3986 = "http://schemas.xmlsoap.org/ws/2005/04/discovery/rfc3986"
+STRCMP0 = "http://schemas.xmlsoap.org/ws/2005/04/discovery/strcmp0"
+
+
+def scopes_match(scopes, ours):
+    """Whether every asked scope names one of ours: by whole path segments (the default), or
+    exactly; another matching rule matches nothing."""
+    match_by, asked = scopes or ("", [])
+    if not asked:
+        return True
+    if match_by not in ("", RFC3986, STRCMP0):
+        return False
+    for scope in asked:
+        if match_by == STRCMP0:
+            hit = scope in ours
+        else:
+            prefix = scope.rstrip("/").lower()
+            hit = any(o.lower() == prefix or o.lower().startswith(prefix + "/") for o in ours)
+        if not hit:
+            return False
+    return True
 
 
 def probe_matches(types):
@@ -564,31 +634,57 @@ class DeviceHandler(BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(data)
 
-    def _read_body(self):
+    MAX_BODY = 64 << 20
+
+    def _read_body(self, rate=0):
         length = self.headers.get("Content-Length")
         if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
-            chunks = []
+            chunks, total = [], 0
             while True:
                 size = int(self.rfile.readline().split(b";")[0].strip() or b"0", 16)
                 if size == 0:
                     self.rfile.readline()
                     break
-                chunks.append(self.rfile.read(size))
+                total += size
+                if total > self.MAX_BODY:
+                    raise ValueError("body too large")
+                chunks.append(self._read_paced(size, rate))
                 self.rfile.readline()
             return b"".join(chunks)
         if length is None:
             return b""
         n = int(length)
-        if n < 0 or n > 64 << 20:
+        if n < 0 or n > self.MAX_BODY:
             raise ValueError("bad length")
-        return self.rfile.read(n)
+        return self._read_paced(n, rate)
+
+    def _read_paced(self, n, rate):
+        """n bytes of the body, no faster than rate bytes/s (a slow link) when rate is set."""
+        if not rate:
+            return self.rfile.read(n)
+        parts, got, start = [], 0, time.monotonic()
+        while got < n:
+            chunk = self.rfile.read(min(n - got, 16384))
+            if not chunk:
+                break
+            parts.append(chunk)
+            got += len(chunk)
+            ahead = got / rate - (time.monotonic() - start)
+            if ahead > 0:
+                time.sleep(ahead)
+        return b"".join(parts)
 
     def _faults(self):
         with self.sim.lock:
             return dict(self.device.faults)
 
     def _misbehave_first(self, faults):
-        """Silence and slow answers, before the request is looked at."""
+        """Silence and slow answers, before the request is looked at; a device that is going
+        down answers nothing more."""
+        with self.sim.lock:
+            if self.device.state != "online":
+                self.close_connection = True
+                return True
         if faults.get("silent"):
             # Hold the connection and say nothing, as a hung camera does; the client's time-out ends it.
             deadline = time.monotonic() + 120
@@ -613,7 +709,8 @@ class DeviceHandler(BaseHTTPRequestHandler):
     def do_POST(self):
         faults = self._faults()
         try:
-            body = self._read_body()
+            rate = float(faults.get("upload_rate", 0) or 0) if self.path.startswith("/firmware/") else 0
+            body = self._read_body(rate)
         except (ValueError, OSError):
             self._send(400, "bad request", "text/plain")
             self.close_connection = True
@@ -709,7 +806,7 @@ class DeviceHandler(BaseHTTPRequestHandler):
             entry = self.device.users.get(user)
             wrong = faults.get("wrong_password")
             stored = entry["password"] if entry else None
-            if pw_type and pw_type != PASSWORD_DIGEST:
+            if pw_type != PASSWORD_DIGEST:  # no Type means PasswordText
                 self.device.cleartext_logins += 1
         ok = stored is not None and not wrong
         if ok:
@@ -809,7 +906,6 @@ def parse_iso_time(text):
     m = re.match(r"(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)(?:\.\d+)?(Z|[+-]\d\d:?\d\d)?$", text.strip())
     if not m:
         return None
-    import calendar
     y, mo, d, h, mi, s = (int(x) for x in m.groups()[:6])
     try:
         t = calendar.timegm((y, mo, d, h, mi, s, 0, 0, 0))
@@ -916,7 +1012,6 @@ def read_date_time(elem):
     if not (1970 <= y <= 2099 and 1 <= mo <= 12 and 1 <= da <= 31 and 0 <= hh <= 23 and 0 <= mi <= 59
             and 0 <= ss <= 60):
         return None
-    import calendar
     return calendar.timegm((y, mo, da, hh, mi, ss, 0, 0, 0))
 
 
@@ -986,6 +1081,15 @@ def op_device_service_capabilities(h, req, att):
             'UsernameToken="true" HttpDigest="true"/><tds:System DiscoveryResolve="false" DiscoveryBye="true" '
             'RemoteDiscovery="false" SystemBackup="false" SystemLogging="false" FirmwareUpgrade="true" '
             'HttpFirmwareUpgrade="true"/></tds:Capabilities></tds:GetServiceCapabilitiesResponse>')
+
+
+def op_get_endpoint_reference(h, req, att):
+    return ('<tds:GetEndpointReferenceResponse><tds:GUID>urn:uuid:%s</tds:GUID></tds:GetEndpointReferenceResponse>'
+            % h.device.uuid)
+
+
+def op_get_wsdl_url(h, req, att):
+    return "<tds:GetWsdlUrlResponse><tds:WsdlUrl>http://www.onvif.org/</tds:WsdlUrl></tds:GetWsdlUrlResponse>"
 
 
 def op_get_scopes(h, req, att):
@@ -1203,7 +1307,6 @@ def op_upgrade_system_firmware(h, req, att):
     if include is not None:
         cid = include.get("href", "")
         cid = cid[4:] if cid.startswith("cid:") else cid
-        from urllib.parse import unquote
         data = att.get(cid) or att.get(unquote(cid))
     elif firmware is not None and firmware.text:
         try:
@@ -1236,19 +1339,66 @@ def op_upgrade_system_firmware(h, req, att):
             '</tds:UpgradeSystemFirmwareResponse>')
 
 
-# Media service: one H.264-less profile whose stream is the test pattern of the RTSP server.
+# Media service: one profile whose stream is the RTSP server's test pattern.
+def source_config_xml(tag="tt:VideoSourceConfiguration"):
+    return ('<%s token="vsc_1"><tt:Name>vsc</tt:Name><tt:UseCount>1</tt:UseCount><tt:SourceToken>vs_1'
+            '</tt:SourceToken><tt:Bounds x="0" y="0" width="320" height="240"/></%s>') % (tag, tag)
+
+
+def encoder_config_xml(h, tag="tt:VideoEncoderConfiguration"):
+    h264 = h.sim.args.rtsp_codec == "h264"
+    return ('<%s token="vec_1"><tt:Name>vec</tt:Name><tt:UseCount>1</tt:UseCount><tt:Encoding>%s</tt:Encoding>'
+            '<tt:Resolution><tt:Width>320</tt:Width><tt:Height>240</tt:Height></tt:Resolution>'
+            '<tt:Quality>5</tt:Quality><tt:RateControl><tt:FrameRateLimit>15</tt:FrameRateLimit>'
+            '<tt:EncodingInterval>1</tt:EncodingInterval><tt:BitrateLimit>256</tt:BitrateLimit></tt:RateControl>%s'
+            '<tt:Multicast><tt:Address><tt:Type>IPv4</tt:Type><tt:IPv4Address>0.0.0.0</tt:IPv4Address>'
+            '</tt:Address><tt:Port>0</tt:Port><tt:TTL>1</tt:TTL><tt:AutoStart>false</tt:AutoStart></tt:Multicast>'
+            '<tt:SessionTimeout>PT60S</tt:SessionTimeout></%s>') % (
+                tag, "H264" if h264 else "JPEG",
+                '<tt:H264><tt:GovLength>15</tt:GovLength><tt:H264Profile>Baseline</tt:H264Profile></tt:H264>'
+                if h264 else "", tag)
+
+
 def profile_xml(h, tag="trt:Profiles"):
-    return ('<%s token="profile_1" fixed="true"><tt:Name>main</tt:Name>'
-            '<tt:VideoSourceConfiguration token="vsc_1"><tt:Name>vsc</tt:Name><tt:UseCount>1</tt:UseCount>'
-            '<tt:SourceToken>vs_1</tt:SourceToken><tt:Bounds x="0" y="0" width="320" height="240"/>'
-            '</tt:VideoSourceConfiguration><tt:VideoEncoderConfiguration token="vec_1"><tt:Name>vec</tt:Name>'
-            '<tt:UseCount>1</tt:UseCount><tt:Encoding>JPEG</tt:Encoding><tt:Resolution><tt:Width>320</tt:Width>'
-            '<tt:Height>240</tt:Height></tt:Resolution><tt:Quality>5</tt:Quality><tt:RateControl>'
-            '<tt:FrameRateLimit>15</tt:FrameRateLimit><tt:EncodingInterval>1</tt:EncodingInterval>'
-            '<tt:BitrateLimit>2048</tt:BitrateLimit></tt:RateControl><tt:Multicast><tt:Address><tt:Type>IPv4'
-            '</tt:Type><tt:IPv4Address>0.0.0.0</tt:IPv4Address></tt:Address><tt:Port>0</tt:Port><tt:TTL>1</tt:TTL>'
-            '<tt:AutoStart>false</tt:AutoStart></tt:Multicast><tt:SessionTimeout>PT60S</tt:SessionTimeout>'
-            '</tt:VideoEncoderConfiguration></%s>') % (tag, tag)
+    return '<%s token="profile_1" fixed="true"><tt:Name>main</tt:Name>%s%s</%s>' % (
+        tag, source_config_xml(), encoder_config_xml(h), tag)
+
+
+def check_token(req, name, expected, subcode):
+    if text_of(req, name) != expected:
+        raise SoapFault("s:Sender", "ter:InvalidArgVal", "no such %s" % name, 400, subcode)
+
+
+def op_get_encoder_config(h, req, att):
+    check_token(req, "ConfigurationToken", "vec_1", "ter:NoConfig")
+    return ("<trt:GetVideoEncoderConfigurationResponse>%s</trt:GetVideoEncoderConfigurationResponse>"
+            % encoder_config_xml(h, "trt:Configuration"))
+
+
+def op_get_encoder_configs(h, req, att):
+    return ("<trt:GetVideoEncoderConfigurationsResponse>%s</trt:GetVideoEncoderConfigurationsResponse>"
+            % encoder_config_xml(h, "trt:Configurations"))
+
+
+def op_get_source_configs(h, req, att):
+    return ("<trt:GetVideoSourceConfigurationsResponse>%s</trt:GetVideoSourceConfigurationsResponse>"
+            % source_config_xml("trt:Configurations"))
+
+
+def op_get_encoder_options(h, req, att):
+    for name, expected, subcode in (("ConfigurationToken", "vec_1", "ter:NoConfig"),
+                                    ("ProfileToken", "profile_1", "ter:NoProfile")):
+        if child(req, name) is not None:
+            check_token(req, name, expected, subcode)
+    res = "<tt:ResolutionsAvailable><tt:Width>320</tt:Width><tt:Height>240</tt:Height></tt:ResolutionsAvailable>"
+    ranges = ("<tt:FrameRateRange><tt:Min>1</tt:Min><tt:Max>15</tt:Max></tt:FrameRateRange>"
+              "<tt:EncodingIntervalRange><tt:Min>1</tt:Min><tt:Max>1</tt:Max></tt:EncodingIntervalRange>")
+    codec = ("<tt:H264>%s<tt:GovLengthRange><tt:Min>1</tt:Min><tt:Max>60</tt:Max></tt:GovLengthRange>%s"
+             "<tt:H264ProfilesSupported>Baseline</tt:H264ProfilesSupported></tt:H264>" % (res, ranges)
+             if h.sim.args.rtsp_codec == "h264" else "<tt:JPEG>%s%s</tt:JPEG>" % (res, ranges))
+    return ("<trt:GetVideoEncoderConfigurationOptionsResponse><trt:Options><tt:QualityRange><tt:Min>1</tt:Min>"
+            "<tt:Max>10</tt:Max></tt:QualityRange>%s</trt:Options></trt:GetVideoEncoderConfigurationOptionsResponse>"
+            % codec)
 
 
 def op_get_profiles(h, req, att):
@@ -1306,6 +1456,8 @@ OPERATIONS = {
     "GetServices": op_get_services,
     "GetServiceCapabilities": op_service_capabilities,
     "GetScopes": op_get_scopes,
+    "GetEndpointReference": op_get_endpoint_reference,
+    "GetWsdlUrl": op_get_wsdl_url,
     "GetHostname": op_get_hostname,
     "GetNetworkInterfaces": op_get_network_interfaces,
     "SetNetworkInterfaces": op_set_network_interfaces,
@@ -1328,16 +1480,21 @@ OPERATIONS = {
     "GetStreamUri": op_get_stream_uri,
     "GetSnapshotUri": op_get_snapshot_uri,
     "GetVideoSources": op_get_video_sources,
+    "GetVideoEncoderConfiguration": op_get_encoder_config,
+    "GetVideoEncoderConfigurations": op_get_encoder_configs,
+    "GetVideoEncoderConfigurationOptions": op_get_encoder_options,
+    "GetVideoSourceConfigurations": op_get_source_configs,
 }
-# Clients read the clock, and often the capabilities, before they can make a digest.
-ANONYMOUS_OPS = {"GetSystemDateAndTime"}
+# What a camera answers before login: clients need the clock to make a digest, and ask for the
+# services and the name while looking a camera over.
+ANONYMOUS_OPS = {"GetSystemDateAndTime", "GetCapabilities", "GetServices", "GetServiceCapabilities",
+                 "GetWsdlUrl", "GetHostname", "GetEndpointReference"}
 
 
 class ControlServer:
     """HTTP/JSON on 127.0.0.1 for the tests: state and faults. See README.md."""
 
     def __init__(self, sim):
-        from http.server import ThreadingHTTPServer
         self.sim = sim
         outer = self
 
@@ -1389,6 +1546,7 @@ class ControlServer:
             with sim.lock:
                 return {"devices": len(sim.devices), "discovery": sim.discovery is not None,
                         "discovery_reason": sim.discovery_reason, "probes": dict(sim.probes),
+                        "cpu_seconds": round(sum(resource.getrusage(resource.RUSAGE_SELF)[:2]), 3),
                         "online": sum(d.state == "online" for d in sim.devices)}
         d, rest = self._device(path)
         if rest:
@@ -1401,6 +1559,8 @@ class ControlServer:
         if path == "/quit":
             sim.stopping.set()
             return {"ok": True}
+        if path.endswith("/faults"):
+            self.check_faults(body)
         if path == "/faults":  # every device at once
             for d in sim.devices:
                 self._set_faults(d, body)
@@ -1425,6 +1585,11 @@ class ControlServer:
                     d.users.setdefault(user, {"level": "Administrator"})["password"] = str(body["password"])
                 if "firmware" in body:
                     d.firmware = str(body["firmware"])
+                if "down_seconds" in body:
+                    value = body["down_seconds"]
+                    if value is not None and (not isinstance(value, (int, float)) or value < 0):
+                        raise ValueError("down_seconds: a number, not negative, or null")
+                    d.down_seconds = value
         elif rest == "/hello":
             sim.call_in_loop(lambda: sim.send_hello(d))
         else:
@@ -1432,13 +1597,23 @@ class ControlServer:
         with sim.lock:
             return d.describe()
 
-    def _set_faults(self, d, body):
+    @staticmethod
+    def check_faults(body):
+        """Refuses a request with any bad entry before one is applied: half a fault set would
+        leave a test's device in a state nobody asked for."""
         if not isinstance(body, dict):
             raise ValueError("faults: a JSON object")
+        for key, value in body.items():
+            if key not in ("wrong_password", "fault_ops", "silent", "delay", "probe_silent", "upload_rate"):
+                raise ValueError("unknown fault %s" % key)
+            if key == "fault_ops" and not isinstance(value, (dict, type(None))):
+                raise ValueError("fault_ops: an object of operation names and reasons")
+            if key in ("delay", "upload_rate") and (not isinstance(value, (int, float)) or value < 0):
+                raise ValueError("%s: a number of seconds or bytes/s, not negative" % key)
+
+    def _set_faults(self, d, body):
         with self.sim.lock:
             for key, value in body.items():
-                if key not in ("wrong_password", "fault_ops", "silent", "delay", "probe_silent"):
-                    raise ValueError("unknown fault %s" % key)
                 if value in (None, False, 0, {}, ""):
                     d.faults.pop(key, None)
                 else:
@@ -1454,8 +1629,8 @@ def main(argv=None):
     p.add_argument("--user", default="admin")
     p.add_argument("--password", default="tolvi")
     p.add_argument("--manufacturer", default="KP Vision")
-    p.add_argument("--model", default="KP-LPR-V3")
-    p.add_argument("--firmware", default="3.2.1.15")
+    p.add_argument("--model", default="KP-LPR-V3", help="model family; a comma list is used in turn")
+    p.add_argument("--firmware", default="3.2.1.15", help="version; a comma list goes with --model's")
     p.add_argument("--gateway", default=None)
     p.add_argument("--realm", default="camera")
     p.add_argument("--max-skew", type=float, default=300.0,

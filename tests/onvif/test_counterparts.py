@@ -65,8 +65,8 @@ class CounterpartTest(unittest.TestCase):
         found = run(["onvif-util", "-a"], timeout=30, stdin="")
         print("onvif-util -a reported:\n" + found.stdout)
         for d in self.sim.get("/devices"):
-            self.assertIn("%s (KP-LPR-V3)" % d["ip"], found.stdout)
-        commands = "get time\nget rtsp\nget network\nsync_time\nreboot\nyes\nquit\n"
+            self.assertIn("%s %s(KP-LPR-V3)" % (d["ip"], d["hostname"]), found.stdout)
+        commands = "get time\nget rtsp\nget network\nget video\nsync_time\nreboot\nyes\nquit\n"
         session = run(["onvif-util", "-u", USER, "-p", PASSWORD, "192.168.1.11"], timeout=30, stdin=commands)
         print("onvif-util session reported:\n" + session.stdout + session.stderr)
         out = session.stdout
@@ -76,7 +76,10 @@ class CounterpartTest(unittest.TestCase):
         self.assertIn("rtsp://192.168.1.11:8554/live", out)
         self.assertIn("IP Address: 192.168.1.11", out)
         self.assertIn("Gateway:    192.168.1.1", out)
+        self.assertIn("Resolution: 320 x 240", out)
+        self.assertIn("Frame Rate: 15", out)
         self.sim.wait_for(lambda ds: ds[1]["reboots"] == 1, what="onvif-util's reboot")
+        self.assertEqual(self.sim.device(1)["rejected_logins"], 0)
         self.assertGreaterEqual(self.sim.device(1)["requests"].get("SetSystemDateAndTime", 0), 1)
         refused = run(["onvif-util", "-u", USER, "-p", "wrong", "192.168.1.12"], timeout=30, stdin="quit\n")
         print("onvif-util with a wrong password reported:\n" + refused.stdout + refused.stderr)

@@ -4,7 +4,11 @@
 Runs inside netns_run.sh's namespace (192.168.1.0/24 on loopback); skips elsewhere.
 """
 import base64
+import http.client
+import os
 import socket
+import subprocess
+import sys
 import time
 import unittest
 
@@ -58,6 +62,28 @@ class SimulatorTest(unittest.TestCase):
             'xmlns:dn=', 'xmlns:p="http://example.org/printers" xmlns:dn=').encode()
         self.assertEqual(oc.probe(window=0.5, payload=other), {})
 
+    def test_probe_to_one_address(self):
+        """A probe sent to a device's address rather than the group is answered by that device alone."""
+        dev = self.sim.device(2)
+        found = oc.probe(window=1.0, target=dev["ip"])
+        self.assertEqual(list(found), ["urn:uuid:" + dev["uuid"]])
+
+    def test_probe_scopes(self):
+        """Scopes narrow a probe: whole path segments by default, exact strings with strcmp0."""
+        cases = [("onvif://www.onvif.org/hardware/KP-LPR-V3", "", DEVICES),
+                 ("onvif://www.onvif.org/Profile", "", DEVICES),
+                 ("onvif://www.onvif.org/hardware/KP-LPR", "", 0),  # not a whole segment
+                 ("onvif://www.onvif.org/hardware/KP-LPR-V3 onvif://www.onvif.org/location/elsewhere", "", 0),
+                 ("onvif://www.onvif.org/Profile", ' MatchBy="%s"' % oc.STRCMP0, 0),
+                 ("onvif://www.onvif.org/location/lab", ' MatchBy="%s"' % oc.STRCMP0, DEVICES),
+                 ("onvif://www.onvif.org/location/lab", ' MatchBy="urn:some:other:rule"', 0)]
+        for scopes, match_by, expected in cases:
+            with self.subTest(scopes=scopes, match_by=match_by):
+                message = oc.probe_message().replace(
+                    "</d:Types>", "</d:Types><d:Scopes%s>%s</d:Scopes>" % (match_by, scopes)).encode()
+                found = oc.probe(window=1.0 if expected == 0 else 3.0, payload=message, expect=expected or None)
+                self.assertEqual(len(found), expected)
+
     def test_malformed_probes_are_ignored(self):
         for junk in (b"", b"<s:Envelope", b"\xff\xfe garbage", b"<a/>" * 10000,
                      oc.probe_message().encode().replace(b"Probe>", b"Resolve>")):
@@ -72,12 +98,15 @@ class SimulatorTest(unittest.TestCase):
         self.assertEqual("%s-%s" % (words[0], words[4][4:]), dev["serial"])
         info = self.login_call(3, "<tds:GetDeviceInformation/>")
         self.assertEqual(oc.text(info, "SerialNumber"), dev["serial"])
+        self.assertEqual(oc.text(self.login_call(3, "<tds:GetEndpointReference/>"), "GUID"), "urn:uuid:" + dev["uuid"])
 
     # --- login ------------------------------------------------------------------------
     def test_login_table(self):
         url = self.url(0)
         body = "<tds:GetDeviceInformation/>"
-        self.assertIsNotNone(oc.call(url, "<tds:GetSystemDateAndTime/>"))  # no login needed
+        for op in ("GetSystemDateAndTime", "GetCapabilities", "GetServices", "GetHostname", "GetEndpointReference"):
+            with self.subTest(before_login=op):
+                self.assertIsNotNone(oc.call(url, "<tds:%s/>" % op))
         cases = [
             ("digest", PASSWORD, 0, None),
             ("digest", "wrong", 0, "ter:NotAuthorized"),
@@ -170,6 +199,13 @@ class SimulatorTest(unittest.TestCase):
         self.assertFault("ter:InvalidArgVal", oc.call, media,
                          "<trt:GetStreamUri><trt:ProfileToken>nope</trt:ProfileToken></trt:GetStreamUri>",
                          USER, PASSWORD)
+        # The encoder says what the stream carries (H.264 unless --rtsp-codec jpeg).
+        vec = oc.find(profiles, "VideoEncoderConfiguration").get("token")
+        config = oc.call(media, "<trt:GetVideoEncoderConfiguration><trt:ConfigurationToken>%s</trt:ConfigurationToken>"
+                         "</trt:GetVideoEncoderConfiguration>" % vec, USER, PASSWORD)
+        self.assertEqual((oc.text(config, "Encoding"), oc.text(config, "Width")), ("H264", "320"))
+        self.assertFault("ter:InvalidArgVal", oc.call, media, "<trt:GetVideoEncoderConfiguration>"
+                         "<trt:ConfigurationToken/></trt:GetVideoEncoderConfiguration>", USER, PASSWORD)
 
     # --- faults -----------------------------------------------------------------------
     def test_injected_faults(self):
@@ -194,8 +230,14 @@ class SimulatorTest(unittest.TestCase):
         self.assertNotIn("urn:uuid:" + self.sim.device(6)["uuid"], found)
         self.sim.post("/devices/6/faults", {"probe_silent": False})
         self.assertEqual(self.sim.device(6)["faults"], {})
-        with self.assertRaises(oc.urllib.error.HTTPError):
-            self.sim.post("/devices/6/faults", {"no_such_fault": 1})
+        # A bad request changes nothing, not even its good entries.
+        for bad in ({"silent": True, "no_such_fault": 1}, {"silent": True, "fault_ops": ["GetUsers"]},
+                    {"silent": True, "delay": "slow"}, {"delay": -1}, ["silent"]):
+            with self.subTest(bad=bad):
+                with self.assertRaises(oc.urllib.error.HTTPError) as ctx:
+                    self.sim.post("/devices/6/faults", bad)
+                self.assertEqual(ctx.exception.code, 400)
+                self.assertEqual(self.sim.device(6)["faults"], {})
 
     def test_bad_requests_get_faults_not_crashes(self):
         url = self.url(7)
@@ -213,14 +255,26 @@ class SimulatorTest(unittest.TestCase):
     # --- restarts ---------------------------------------------------------------------
     def test_reboot_goes_offline_and_says_hello(self):
         dev = self.sim.device(7)
+        # A connection kept open across the reboot is dropped, as the camera's TCP stack goes.
+        kept = http.client.HTTPConnection(dev["ip"], 80, timeout=5)
+        kept.request("POST", "/onvif/device_service", oc.envelope("<tds:GetSystemDateAndTime/>").encode())
+        self.assertEqual(kept.getresponse().read()[:5], b"<?xml")
+        # Down long enough (2 s) to look at it however busy the machine is.
+        self.sim.post("/devices/7/set", {"down_seconds": 20})
         self.login_call(7, "<tds:SystemReboot/>")
-        self.sim.wait_for(lambda ds: ds[7]["state"] == "rebooting", what="reboot")
+        self.assertEqual(self.hello.wait_bye("urn:uuid:" + dev["uuid"]), dev["ip"])
         self.assertTrue(oc.refused(dev["ip"], 80))
+        self.assertEqual(self.sim.device(7)["state"], "rebooting")
+        with self.assertRaises((OSError, http.client.HTTPException)):
+            kept.request("POST", "/onvif/device_service", oc.envelope("<tds:GetSystemDateAndTime/>").encode())
+            kept.getresponse().read()
+        kept.close()
         source, xaddrs = self.hello.wait_hello("urn:uuid:" + dev["uuid"])
         self.assertEqual(source, dev["ip"])
         self.assertEqual(self.sim.device(7)["state"], "online")
         self.assertEqual(self.sim.device(7)["reboots"], dev["reboots"] + 1)
         self.login_call(7, "<tds:GetDeviceInformation/>")
+        self.sim.post("/devices/7/set", {"down_seconds": None})
 
     def test_network_move_and_factory_default(self):
         dev = self.sim.device(5)
@@ -279,6 +333,16 @@ class SimulatorTest(unittest.TestCase):
         self.hello.wait_hello("urn:uuid:" + dev["uuid"])
         self.assertEqual(oc.text(self.login_call(3, "<tds:GetDeviceInformation/>"), "FirmwareVersion"), "3.3.0.0")
         self.assertEqual(oc.post(uri, oc.firmware_package("KP-LPR-V3", "3.3.0.1"))[0], 404)
+        # A slow link: the upload takes as long as its size at that rate, then installs as before.
+        self.sim.post("/devices/3/faults", {"upload_rate": 20000})
+        uri = oc.text(self.login_call(3, start), "UploadUri")
+        package = oc.firmware_package("KP-LPR-V3", "3.3.0.2")
+        began = time.monotonic()
+        self.assertEqual(oc.post(uri, package, timeout=10)[0], 200)
+        self.assertGreaterEqual(time.monotonic() - began, len(package) / 20000 * 0.9)
+        self.sim.post("/devices/3/faults", {"upload_rate": 0})
+        self.hello.wait_hello("urn:uuid:" + dev["uuid"])
+        self.assertEqual(self.sim.device(3)["firmware"], "3.3.0.2")
 
     def test_upgrade_system_firmware_mtom(self):
         dev = self.sim.device(4)
@@ -314,6 +378,34 @@ class SimulatorTest(unittest.TestCase):
         self.sim.post("/devices/2/power", {"on": True})
         self.hello.wait_hello("urn:uuid:" + dev["uuid"])
         oc.call(self.url(2), "<tds:GetSystemDateAndTime/>")
+
+
+class MixedModelsTest(unittest.TestCase):
+    def test_models_in_turn_take_their_own_packages(self):
+        with oc.Simulator("--devices", "4", "--first-ip", "192.168.1.100", "--port", "80", "--model",
+                          "KP-LPR-V3,KP-FACE-F2", "--firmware", "3.2.1.15,2.1.0.0", "--upgrade-seconds", "1",
+                          env={"KP_TIME_SCALE": "0.1"}) as sim:
+            models = [(d["model"], d["firmware"]) for d in sim.get("/devices")]
+            self.assertEqual(models, [("KP-LPR-V3", "3.2.1.15"), ("KP-FACE-F2", "2.1.0.0")] * 2)
+            package = oc.firmware_package("KP-FACE-F2", "2.1.1.0")
+            for i, status in ((0, 415), (1, 200)):
+                with self.subTest(device=i):
+                    url = oc.device_url(sim.device(i))
+                    uri = oc.text(oc.call(url, "<tds:StartFirmwareUpgrade/>", USER, PASSWORD), "UploadUri")
+                    self.assertEqual(oc.post(uri, package)[0], status)
+            sim.wait_for(lambda ds: ds[1]["firmware"] == "2.1.1.0" and ds[1]["state"] == "online",
+                         what="the face camera's upgrade")
+            self.assertEqual(sim.device(0)["firmware"], "3.2.1.15")
+
+
+class WithSimTest(unittest.TestCase):
+    def test_command_sees_the_devices_and_its_code_passes_through(self):
+        check = ("import os, sys, urllib.request; d = os.environ['KP_ONVIF_SIM_DEVICES'].split(','); "
+                 "s = urllib.request.urlopen(os.environ['KP_ONVIF_SIM_CONTROL'] + '/status', timeout=5).read(); "
+                 "sys.exit(3 if d == ['192.168.1.150:8080', '192.168.1.151:8080'] and b'\"online\": 2' in s else 1)")
+        rc = subprocess.call([sys.executable, os.path.join(oc.HERE, "with_sim.py"), "--devices", "2", "--first-ip",
+                              "192.168.1.150", "--", sys.executable, "-c", check], timeout=60)
+        self.assertEqual(rc, 3)
 
 
 if __name__ == "__main__":
