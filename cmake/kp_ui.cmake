@@ -39,7 +39,7 @@ add_library(kp_ui STATIC
 set_target_properties(kp_ui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_include_directories(kp_ui PUBLIC ${CMAKE_SOURCE_DIR}/app ${CMAKE_SOURCE_DIR}/devicelist ${CMAKE_SOURCE_DIR}/panels
                                         ${CMAKE_SOURCE_DIR}/video)
-target_link_libraries(kp_ui PUBLIC Qt5::Widgets Qt5::Network kp_platform_qt kp_logging RuDAVADO kp_database
+target_link_libraries(kp_ui PUBLIC Qt5::Widgets Qt5::Network kp_platform_qt kp_logging RuDAVADO kp_batch kp_database
                                    kp_factory kp_report)
 kp_warnings(kp_ui)
 

@@ -65,6 +65,7 @@ const StatusMenuEntry kStatusMenu[] = {
     // ticked and tried again.
     {"升级取消", DEVICE_STATUS_UPDATE_CANCEL},
     {"设置失败", DEVICE_STATUS_SET_FAILED},
+    {"未开始", DEVICE_STATUS_NOT_STARTED},
 };
 
 }  // namespace

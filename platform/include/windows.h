@@ -197,3 +197,11 @@ DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
 // localtime_r of the current time.
 void GetLocalTime(LPSYSTEMTIME lpSystemTime);
+
+#define CTRL_C_EVENT 0
+#define CTRL_CLOSE_EVENT 2
+typedef BOOL (*PHANDLER_ROUTINE)(DWORD dwCtrlType);
+// SIGINT arrives as CTRL_C_EVENT, SIGTERM as CTRL_CLOSE_EVENT. The routine runs in the signal's
+// context: it may only touch lock-free atomics and end the process (std::_Exit). One routine at
+// a time; Add FALSE restores the default handling.
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add);

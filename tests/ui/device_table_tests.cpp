@@ -403,12 +403,13 @@ TEST_F(SearchListTest, StatusMenuFiltersRowsAndOperationsSeeOnlyShownRows) {
     clickHeaderSection(kColumnStatus);
     EXPECT_TRUE(list.statusMenu()->isVisible());
     QList<QAction*> entries = list.statusMenu()->actions();
-    ASSERT_EQ(entries.size(), 7);
+    ASSERT_EQ(entries.size(), 8);
     EXPECT_EQ(entries[0]->text(), QStringLiteral("全部"));
     EXPECT_EQ(entries[4]->text(), QStringLiteral("导出失败"));
     // Every failure a batch can end in can be shown, so the failed cameras can be tried again.
     EXPECT_EQ(entries[5]->text(), QStringLiteral("升级取消"));
     EXPECT_EQ(entries[6]->text(), QStringLiteral("设置失败"));
+    EXPECT_EQ(entries[7]->text(), QStringLiteral("未开始"));
     list.statusMenu()->hide();
 
     // Row 0 was ticked before the filter hid it.
