@@ -9,35 +9,54 @@
 
 namespace {
 
-// Thread starts still allowed; negative: no refusal.
+// Thread starts still allowed before the refusal; negative: no refusal.
 std::atomic<long> allowed{-1};
+// Thread starts still to refuse once it began; negative: every later one.
+std::atomic<long> to_refuse{-1};
 std::atomic<long> refused{0};
 
 __attribute__((constructor)) void ReadEnvironment() {
-    if (const char* text = std::getenv("KP_REFUSE_THREADS")) {
-        char* end = nullptr;
-        const long value = std::strtol(text, &end, 10);
-        if (end != text && *end == '\0') allowed = value;
+    const char* text = std::getenv("KP_REFUSE_THREADS");
+    if (text == nullptr) return;
+    char* end = nullptr;
+    const long first = std::strtol(text, &end, 10);
+    if (end == text) return;
+    long count = -1;
+    if (*end == ':') {
+        const char* rest = end + 1;
+        count = std::strtol(rest, &end, 10);
+        if (end == rest) return;
     }
+    if (*end != '\0') return;
+    kp_refuse_threads(first, count);
 }
 
 bool Refuse() {
     long left = allowed.load();
-    while (left >= 0) {
-        if (left == 0) {
+    while (left > 0) {
+        if (allowed.compare_exchange_weak(left, left - 1)) return false;
+    }
+    if (left < 0) return false;
+    long refusing = to_refuse.load();
+    while (refusing > 0) {
+        if (to_refuse.compare_exchange_weak(refusing, refusing - 1)) {
             ++refused;
             return true;
         }
-        if (allowed.compare_exchange_weak(left, left - 1)) return false;
     }
-    return false;
+    if (refusing == 0) return false;  // the refusals asked for are used up
+    ++refused;
+    return true;
 }
 
 }  // namespace
 
 extern "C" {
 
-void kp_refuse_threads_after(long count) { allowed = count < 0 ? -1 : count; }
+void kp_refuse_threads(long allowed_first, long refusals) {
+    to_refuse = refusals < 0 ? -1 : refusals;
+    allowed = allowed_first < 0 ? -1 : allowed_first;
+}
 
 long kp_threads_refused(void) { return refused.load(); }
 

@@ -5,23 +5,26 @@
 // In a test program that links kp_thread_refusal:
 //
 //   {
-//       test::ThreadRefusal refuse(1);  // one more thread start succeeds, every later one fails
+//       test::ThreadRefusal refuse(1);     // one more thread start succeeds, every later one fails
 //       ...
-//   }                                   // threads start again
+//   }                                      // threads start again
+//   test::ThreadRefusal only_next(0, 1);   // the next start fails, later ones succeed
 //
 // In a program run as a child process (the command line), without linking anything:
 //
 //   LD_PRELOAD=<libkp_thread_refusal.so> KP_REFUSE_THREADS=N program ...
+//   LD_PRELOAD=<libkp_thread_refusal.so> KP_REFUSE_THREADS=N:K program ...
 //
-// where the first N thread starts of the process succeed and every later one fails with EAGAIN,
-// as when the process reaches its thread limit. CMake hands the library's path to a test as
+// where the first N thread starts of the process succeed and every later one (or the K after
+// them) fails with EAGAIN, as when the process reaches its thread limit. CMake hands the library's path to a
+// test as
 // $<TARGET_FILE:kp_thread_refusal>.
 #pragma once
 
 extern "C" {
-// From now on `allowed` more thread starts succeed and later ones fail; a negative `allowed`
-// ends the refusal.
-void kp_refuse_threads_after(long allowed);
+// From now on `allowed` more thread starts succeed, then `refusals` fail (negative: all later
+// ones) and later ones succeed again. A negative `allowed` ends the refusal.
+void kp_refuse_threads(long allowed, long refusals);
 // Thread starts refused so far.
 long kp_threads_refused(void);
 }
@@ -30,8 +33,8 @@ namespace test {
 
 class ThreadRefusal {
 public:
-    explicit ThreadRefusal(long allowed = 0) { kp_refuse_threads_after(allowed); }
-    ~ThreadRefusal() { kp_refuse_threads_after(-1); }
+    explicit ThreadRefusal(long allowed = 0, long refusals = -1) { kp_refuse_threads(allowed, refusals); }
+    ~ThreadRefusal() { kp_refuse_threads(-1, -1); }
     ThreadRefusal(const ThreadRefusal&) = delete;
     ThreadRefusal& operator=(const ThreadRefusal&) = delete;
 };
