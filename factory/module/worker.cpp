@@ -56,6 +56,7 @@ bool Worker::Start() {
     {
         std::lock_guard<std::mutex> guard(state_->lock);
         generation = state_->generation;
+        // Set before the threads start, so that their own first jobs may post again.
         state_->threads = wanted;
         state_->next_pass = Clock::now();
     }
@@ -68,14 +69,13 @@ bool Worker::Start() {
             break;
         }
     }
-    if (threads_.empty()) {
-        // Posters waiting for room see the worker stopped.
-        Release();
-        return false;
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->threads = static_cast<int>(threads_.size());
     }
-    std::lock_guard<std::mutex> guard(state_->lock);
-    state_->threads = static_cast<int>(threads_.size());
-    return true;
+    // With no thread, posters waiting for room give up.
+    if (threads_.empty()) state_->not_full.notify_all();
+    return !threads_.empty();
 }
 
 void Worker::Release() {
