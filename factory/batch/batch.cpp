@@ -18,7 +18,7 @@ namespace batch {
 const char kReasonCanary[] = "先行验证未通过";
 const char kReasonFailureLimit[] = "失败数已达上限";
 const char kReasonStopped[] = "已停止";
-const char kReasonNoThread[] = "无法创建线程";
+const char* const kReasonNoThread = factory::dealmodule::kNoThread;
 
 namespace {
 
@@ -31,6 +31,12 @@ std::string LocalStamp() {
     std::snprintf(stamp, sizeof(stamp), "%d%02d%02d%02d%02d%02d", now.wYear, now.wMonth, now.wDay, now.wHour,
                   now.wMinute, now.wSecond);
     return stamp;
+}
+
+factory::Worker::Options BatchThreadOptions() {
+    factory::Worker::Options options;
+    options.name = "batch";
+    return options;
 }
 
 }  // namespace
@@ -88,6 +94,7 @@ Batch::Batch(Operation operation, Arguments arguments, std::vector<Target> targe
       observer_(std::move(observer)),
       report_(std::move(report)),
       cameras_(targets_.size()),
+      thread_(BatchThreadOptions()),
       done_future_(done_.get_future().share()) {
     for (size_t i = 0; i < targets_.size(); ++i) {
         cameras_[i].serial_high = targets_[i].serial_high;
@@ -150,29 +157,7 @@ bool Batch::WaitFor(std::chrono::milliseconds timeout) {
     return done_future_.wait_for(timeout) == std::future_status::ready;
 }
 
-void Batch::PostLocked(factory::JobWorker::Job job) {
-    jobs_.push_back(std::move(job));
-    if (drain_posted_) return;
-    drain_posted_ = true;
-    // One job at a time in the thread's ring: a full ring would make a camera's worker wait in
-    // Post for the join of that very worker.
-    thread_.Post([self = shared_from_this()] { self->Drain(); });
-}
-
-void Batch::Drain() {
-    for (;;) {
-        std::vector<factory::JobWorker::Job> jobs;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (jobs_.empty()) {
-                drain_posted_ = false;
-                return;
-            }
-            jobs.swap(jobs_);
-        }
-        for (auto& job : jobs) job();
-    }
-}
+void Batch::PostLocked(factory::Worker::Job job) { thread_.Post(std::move(job)); }
 
 int Batch::ReportRowLocked(int camera) {
     Camera& state = cameras_[camera];
@@ -272,11 +257,11 @@ void Batch::Launch(int camera) {
         std::lock_guard<std::mutex> lock(mutex_);
         cameras_[camera].deal = deal;
     }
-    if (arguments_.identify_first) {
-        deal->PostJob([self = shared_from_this(), camera, deal] { self->Identify(camera, deal); });
-    } else {
-        deal->PostJob([self = shared_from_this(), camera, deal] { self->RunRecipe(camera, deal); });
-    }
+    const bool posted =
+        arguments_.identify_first
+            ? deal->PostJob([self = shared_from_this(), camera, deal] { self->Identify(camera, deal); })
+            : deal->PostJob([self = shared_from_this(), camera, deal] { self->RunRecipe(camera, deal); });
+    if (!posted) End(camera, false, kReasonNoThread);
 }
 
 void Batch::Identify(int camera, const std::shared_ptr<factory::dealmodule>& deal) {

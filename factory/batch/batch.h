@@ -30,7 +30,7 @@
 #include "batch_report.h"
 #include "batch_status.h"
 #include "dealmodule.h"
-#include "job_worker.h"
+#include "worker.h"
 
 namespace batch {
 
@@ -97,7 +97,7 @@ extern const char kReasonCanary[];
 extern const char kReasonFailureLimit[];
 extern const char kReasonStopped[];
 // A camera whose worker thread the system refused.
-extern const char kReasonNoThread[];
+extern const char* const kReasonNoThread;
 
 class Observer {
 public:
@@ -161,9 +161,8 @@ private:
     void NotStartedLocked(int camera, const std::string& reason);
     void FinishLocked(int camera, const Final& final);
     int ReportRowLocked(int camera);
-    // Hands a job to the batch's own thread.
-    void PostLocked(factory::JobWorker::Job job);
-    void Drain();
+    // Hands a job to the batch's own thread (starts, joins, the end, in that order).
+    void PostLocked(factory::Worker::Job job);
 
     // Camera threads.
     void Launch(int camera);
@@ -194,10 +193,8 @@ private:
     bool stopped_ = false;
     bool started_ = false;
     bool end_posted_ = false;
-    // Jobs for the batch's thread (camera starts, joins, the end), taken by Drain.
-    std::vector<factory::JobWorker::Job> jobs_;
-    bool drain_posted_ = false;
-    factory::JobWorker thread_;
+    // Unbounded: a camera's worker posting its own join must never wait for that join.
+    factory::Worker thread_;
     std::promise<void> done_;
     std::shared_future<void> done_future_;
 };

@@ -12,6 +12,7 @@
 #include "batch.h"
 #include "factory_test_support.h"
 #include "report_rows.h"
+#include "thread_refusal.h"
 
 using namespace factory_test;
 
@@ -253,6 +254,39 @@ TEST(BatchPolicy, ASilentCameraFailsAtOnceWhenAskedFirstAndAStopBeforeStartStart
     run->Wait();
     EXPECT_EQ("NNN", Outcomes(*stopped, 3));
     EXPECT_TRUE(stopped->starts.empty());
+}
+
+TEST(BatchPolicy, RefusedThreadsEndTheirCamerasAsFailuresAndTheBatchStillEnds) {
+    const struct {
+        const char* name;
+        long allowed;   // thread starts that succeed first
+        long refusals;  // then refused (negative: all)
+        std::string outcomes;
+        bool started;
+    } cases[] = {
+        {"the batch's own thread", 0, -1, "FFF", false},
+        {"the first two cameras' workers", 1, 2, "FFS", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoadNetwork(3, kPlateFamily);
+        auto recorder = std::make_shared<Recorder>();
+        auto run = batch::Batch::Create(batch::Operation::Time, batch::Arguments(), Targets(3),
+                                        batch::Policy{1, 0, 0}, recorder, nullptr);
+        {
+            test::ThreadRefusal refuse(c.allowed, c.refusals);
+            // One camera at a time: the refusals meet the first cameras' workers in order.
+            EXPECT_EQ(c.started, run->Start());
+            run->Wait();
+        }
+        EXPECT_EQ(c.outcomes, Outcomes(*recorder, 3));
+        EXPECT_EQ(1, recorder->ends);
+        for (int i = 0; i < 3; ++i) {
+            if (c.outcomes[i] == 'F') {
+                EXPECT_EQ(batch::kReasonNoThread, recorder->finals[i].reason) << i;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "thread_refusal.h"
 #endif
 
 #include "report_rows.h"
@@ -286,3 +288,18 @@ TEST_F(BatchReportTest, AKilledProgramLeavesEveryEndedCameraReadable) {
 #endif
 
 }  // namespace
+
+#ifndef _WIN32
+// The batch goes on without a report: none is handed out, and no header-only file stays.
+TEST_F(BatchReportTest, RefusedWriterThreadGivesNoReportAndLeavesNoFile) {
+    {
+        test::ThreadRefusal refuse;
+        EXPECT_FALSE(report::BatchReport::Start(dir_, "reboot", ""));
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir_));
+    auto report = report::BatchReport::Start(dir_, "reboot", "");
+    ASSERT_TRUE(report);
+    report->Finish(report->AddCamera("10.0.0.1", "S1"), "设置成功", "");
+    EXPECT_TRUE(report->Flush());
+}
+#endif

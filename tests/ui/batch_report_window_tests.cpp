@@ -19,6 +19,7 @@
 #include "main_window_fixture.h"
 #include "nav_button.h"
 #include "test_device.h"
+#include "thread_refusal.h"
 #include "update_widget.h"
 #include "xlsbook/workbook_file.h"
 
@@ -270,4 +271,20 @@ TEST_F(BatchReportWindowTest, StopMidUpgradeOfTwoHundredFinishesTheRunningStarts
     }
     EXPECT_GE(upgraded, 1);
     EXPECT_LT(upgraded, kCameras);
+}
+
+TEST_F(BatchReportWindowTest, ABatchWhoseReportWriterThreadIsRefusedStillRuns) {
+    fillSearchList();
+    window_->passwordEdit()->setText(kPassword);
+    DeviceTableWidget* search = window_->searchList();
+    const int row = rowOf(search, "192.168.1.100");
+    tick(search, {row});
+    const QStringList before = reports();
+    {
+        // The batch's first thread is its report's writer; the cameras' threads start after it.
+        test::ThreadRefusal refuse(0, 1);
+        window_->onButtonTimeClicked();
+    }
+    EXPECT_TRUE(waitForStatus(search, row, QStringLiteral("设置成功")));
+    EXPECT_EQ(before, reports());
 }
