@@ -173,6 +173,7 @@ void Batch::PumpLocked() {
     const int total = count();
     const int bound = policy_.parallel > 0 ? policy_.parallel : total;
     const int canary = std::min(std::max(policy_.canary, 0), total);
+    std::vector<int> starting;
     while (next_ < total) {
         const char* refusal = stopped_         ? kReasonStopped
                               : canary_failed_ ? kReasonCanary
@@ -191,7 +192,10 @@ void Batch::PumpLocked() {
         ++running_;
         if (!arguments_.identify_first) ReportRowLocked(camera);
         observer_->OnStart(camera);
-        PostLocked([self = shared_from_this(), camera] { self->Launch(camera); });
+        starting.push_back(camera);
+    }
+    if (!starting.empty()) {
+        PostLocked([self = shared_from_this(), starting = std::move(starting)] { self->Launch(starting); });
     }
     if (ended_ == total && !end_posted_) {
         end_posted_ = true;
@@ -247,21 +251,35 @@ factory::dealmodule::LoginData Batch::Login(int camera) const {
 
 // ---- Camera threads -----------------------------------------------------------------------------
 
-void Batch::Launch(int camera) {
-    auto deal = std::make_shared<factory::dealmodule>();
-    if (!deal->InitModules(1)) {
-        End(camera, false, kReasonNoThread);
-        return;
+void Batch::Launch(std::vector<int> cameras) {
+    // Each started camera's worker starts half of the cameras still to start before its own job:
+    // a thousand thread starts then take the time of about ten one after another, not a thousand.
+    while (!cameras.empty()) {
+        const int camera = cameras.front();
+        const size_t half = cameras.size() / 2;
+        std::vector<int> handed(cameras.end() - static_cast<std::ptrdiff_t>(half), cameras.end());
+        cameras.erase(cameras.end() - static_cast<std::ptrdiff_t>(half), cameras.end());
+        cameras.erase(cameras.begin());
+        auto deal = std::make_shared<factory::dealmodule>();
+        if (!deal->InitModules(1)) {
+            End(camera, false, kReasonNoThread);
+            cameras.insert(cameras.end(), handed.begin(), handed.end());
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            cameras_[camera].deal = deal;
+        }
+        if (!handed.empty() &&
+            !deal->PostJob([self = shared_from_this(), handed] { self->Launch(handed); })) {
+            cameras.insert(cameras.end(), handed.begin(), handed.end());
+        }
+        const bool posted =
+            arguments_.identify_first
+                ? deal->PostJob([self = shared_from_this(), camera, deal] { self->Identify(camera, deal); })
+                : deal->PostJob([self = shared_from_this(), camera, deal] { self->RunRecipe(camera, deal); });
+        if (!posted) End(camera, false, kReasonNoThread);
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        cameras_[camera].deal = deal;
-    }
-    const bool posted =
-        arguments_.identify_first
-            ? deal->PostJob([self = shared_from_this(), camera, deal] { self->Identify(camera, deal); })
-            : deal->PostJob([self = shared_from_this(), camera, deal] { self->RunRecipe(camera, deal); });
-    if (!posted) End(camera, false, kReasonNoThread);
 }
 
 void Batch::Identify(int camera, const std::shared_ptr<factory::dealmodule>& deal) {

@@ -165,7 +165,8 @@ private:
     void PostLocked(factory::Worker::Job job);
 
     // Camera threads.
-    void Launch(int camera);
+    // Starts the cameras' composers and their jobs.
+    void Launch(std::vector<int> cameras);
     void Identify(int camera, const std::shared_ptr<factory::dealmodule>& deal);
     void RunRecipe(int camera, const std::shared_ptr<factory::dealmodule>& deal);
     factory::dealmodule::ProgressCallback Progress(int camera);
