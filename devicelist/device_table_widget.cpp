@@ -235,7 +235,7 @@ void DeviceTableWidget::clearDevices() {
         // row of the header again.
         tableWidget()->setRowCount(0);
         if (!items->empty()) {
-            if (!disposer_) disposer_ = std::make_unique<factory::JobWorker>();
+            if (!disposer_) disposer_ = std::make_unique<factory::Worker>();
             if (disposer_->Start()) disposer_->Post([items] { items->clear(); });
         }
     }
