@@ -111,6 +111,11 @@ MainWidget::MainWidget(QWidget* parent)
     counters->addSpacing(10);
     counters->addWidget(selected_num_value_, 0, Qt::AlignVCenter);
     counters->addStretch();
+    // Top right, on both pages, and clear of the panels, which open below the navigation row.
+    button_stop_ = createNavButton(QStringLiteral("停止"), QString(), 28, QSize(80, 30));
+    button_stop_->hide();
+    connect(button_stop_, &QAbstractButton::clicked, this, &MainWidget::stopBatches);
+    counters->addWidget(button_stop_, 0, Qt::AlignVCenter);
     counters->setSpacing(0);
     counters->setContentsMargins(0, 0, 0, 0);
 
@@ -389,7 +394,8 @@ void MainWidget::onUpdateClick() {
     std::vector<DeviceInfo> devices;
     if (!takeSelection(devices)) return;
     auto* panel = new RightUpdateWidget(this);
-    connect(panel, &RightUpdateWidget::signalButtonUpdateClicked, this, &MainWidget::onButtonUpdateClicked);
+    connect(panel, &RightUpdateWidget::signalButtonUpdateClicked, this,
+            [this, panel](QString path) { startUpgrade(path, panel->policy()); });
     runPanel(panel);
 }
 

@@ -1,7 +1,7 @@
 // The one top-level window: title bar, counters, the navigation row, the search page with its
 // login bar and the local page with its tools. Each navigation entry opens a right-hand panel
 // for the ticked devices of the visible list; confirming the panel runs one of the dispatch
-// slots (main_widget_dispatch.cpp), which start one device job per ticked device and return.
+// slots (main_widget_dispatch.cpp), which hand one batch to the batch engine and return.
 //
 // The window owns the queue through which other threads hand work back to the user-interface
 // thread, and runs that queue from its native-event hook.
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "RuDAVADO.h"
+#include "batch.h"
 #include "deviceinfo.h"
 #include "row_reporter.h"
 #include "ui_job_queue.h"
@@ -31,10 +32,6 @@ class EditDeviceTableWidget;
 class NavButton;
 class RightConfigWidget;
 class TitleWidget;
-
-namespace factory {
-class dealmodule;
-}
 
 class MainWidget : public QWidget {
     Q_OBJECT
@@ -52,6 +49,8 @@ public:
     const std::vector<NavButton*>& navButtons() const { return nav_buttons_; }
     NavButton* refreshButton() const { return button_refresh_; }
     NavButton* addToLocalButton() const { return button_add_to_local_; }
+    // "停止": shown while a batch runs; stops every running batch.
+    NavButton* stopButton() const { return button_stop_; }
     NavButton* searchPageButton() const { return button_page1_; }
     NavButton* localPageButton() const { return button_page2_; }
     QLineEdit* userEdit() const { return user_edit_; }
@@ -89,6 +88,10 @@ public Q_SLOTS:
 
     // Dispatch slots (main_widget_dispatch.cpp).
     void onButtonUpdateClicked(QString path);
+    // The upgrade with the panel's staged rollout.
+    void startUpgrade(const QString& path, const batch::Policy& policy);
+    // No camera of a running batch starts any more; running ones end as they would.
+    void stopBatches();
     void onButtonIpcClicked(QString path);
     void onButtonSetPasswordClicked(QString password);
     void onButtonNetworkClicked(QString ip, int port, QString mask, QString geteway);
@@ -148,16 +151,14 @@ private:
         std::string password;
     };
     Login loginFor(const DeviceInfo& device) const;
-    // The common loop: one job per ticked device of the visible list, in list order, each row
-    // set to `status_at_start` first (none when negative). `start` posts the operation; it is
-    // given the job, the device, its index, its login and the reporter of its row. A job that
-    // cannot be initialised ends the loop. The batch writes a report named after `operation`
-    // (with `arguments`, never a password) holding every started camera.
-    using StartJob =
-        std::function<void(const std::shared_ptr<factory::dealmodule>& deal, const DeviceInfo& device,
-                           int index, const Login& login, const RowReporter& reporter)>;
-    void dispatch(int status_at_start, RowReporter::Kind kind, const char* operation,
-                  const std::string& arguments, const StartJob& start);
+    // One batch over the ticked devices of the visible list (or `devices`), in list order, each
+    // with its login; its rows follow it through a RowReporter and its report is named after the
+    // operation. Returns once the batch is handed to its thread.
+    void dispatch(batch::Operation operation, batch::Arguments arguments,
+                  batch::Policy policy = batch::Policy(),
+                  std::vector<DeviceInfo> devices = std::vector<DeviceInfo>());
+    // A batch has ended: forget it, and hide "停止" when none runs.
+    void batchEnded();
 
     TitleWidget* title_widget_ = nullptr;
     DeviceTableWidget* device_table_widget_ = nullptr;
@@ -182,7 +183,9 @@ private:
     QLineEdit* password_edit_ = nullptr;
     NavButton* button_refresh_ = nullptr;
     NavButton* button_add_to_local_ = nullptr;
+    NavButton* button_stop_ = nullptr;
     std::vector<NavButton*> nav_buttons_;
+    std::vector<std::shared_ptr<batch::Batch>> running_batches_;
     UiJobQueuePtr ui_job_queue_;
     // 827,716 bytes; on the heap so that the window object stays small.
     std::unique_ptr<KP_PARAM_IMPORT_ABILITY_V2> export_selection_;

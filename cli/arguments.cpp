@@ -78,7 +78,12 @@ const char kRunHelp[] =
     "  --port N               (default 80)\n"
     "Other options:\n"
     "  --parallel N           at most N cameras at once (default: all)\n"
+    "  --canary K             the first K cameras run alone first; the others start only when\n"
+    "                         all K succeeded (and were checked)\n"
+    "  --max-failures F       no camera starts once F have failed; the rest end as not started\n"
     "  --reports FOLDER       where the batch report goes (default: beside the device list)\n"
+    "Ctrl-C or SIGTERM stops the batch: no camera starts any more, running ones finish (an upgrade\n"
+    "is never cut off), then the summary and the report; a second one ends the program at once.\n"
     "Exit status: 0 every camera succeeded, 1 any failed, 2 bad arguments (nothing was touched).\n";
 
 bool ParseInt(const std::string& text, int low, int high, int* value) {
@@ -110,8 +115,8 @@ bool Accepts(const Options& options, const std::string& name) {
     if (name == "help") return true;
     if (options.command == "discover") return name == "seconds" || name == "json" || name == "csv";
     if (options.command == "list") return name == "json" || name == "csv";
-    static const char* const kCommon[] = {"targets", "user",     "password", "password-env",
-                                          "port",    "parallel", "reports"};
+    static const char* const kCommon[] = {"targets",  "user",    "password", "password-env", "port",
+                                          "parallel", "reports", "canary",   "max-failures"};
     for (const char* common : kCommon)
         if (name == common) return true;
     switch (options.operation) {
@@ -273,6 +278,12 @@ ParseResult ParseArguments(const std::vector<std::string>& args, const GetEnv& e
     if (has("parallel") && !ParseInt(values["parallel"], 1, 1000000, &options.parallel))
         return Fail(result,
                     "--parallel needs a number of cameras of at least 1, not \"" + values["parallel"] + "\"");
+    if (has("canary") && !ParseInt(values["canary"], 1, 1000000, &options.canary))
+        return Fail(result,
+                    "--canary needs a number of cameras of at least 1, not \"" + values["canary"] + "\"");
+    if (has("max-failures") && !ParseInt(values["max-failures"], 1, 1000000, &options.max_failures))
+        return Fail(result, "--max-failures needs a number of cameras of at least 1, not \"" +
+                                values["max-failures"] + "\"");
     if (has("reports")) {
         options.reports = values["reports"];
         if (options.reports.empty()) return Fail(result, "--reports needs a folder");

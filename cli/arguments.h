@@ -42,8 +42,10 @@ struct Options {
     std::string password;  // never printed
     bool password_given = false;
     int port = 80;
-    int parallel = 0;     // 0: every camera at once
-    std::string reports;  // folder of the batch report; empty: beside the device list
+    int parallel = 0;      // 0: every camera at once
+    int canary = 0;        // cameras that run alone first and must all succeed
+    int max_failures = 0;  // no camera starts after this many failures; 0: no limit
+    std::string reports;   // folder of the batch report; empty: beside the device list
 
     std::string file;          // upgrade, import
     std::string new_password;  // password; never printed

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -10,17 +11,17 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <sstream>
 
 #include "RuDAVADO.h"
+#include "batch.h"
 #include "batch_report.h"
-#include "batch_runner.h"
-#include "batch_verify.h"
 #include "databasemanager.h"
+#include "discovery_record.h"
 #include "ipv4.h"
 #include "output_format.h"
 #include "progress_printer.h"
-#include "report_recorder.h"
 #include "sdkbase.h"
 #include "targets.h"
 
@@ -29,6 +30,8 @@ namespace cli {
 namespace {
 
 const char kDeviceListFile[] = "devicedatamanager.xls";
+// How often the command line looks for a stop request while a batch runs.
+constexpr std::chrono::milliseconds kStopPoll(50);
 // _access modes.
 constexpr int kExists = 0;
 constexpr int kReadable = 4;
@@ -67,51 +70,36 @@ bool LoadStored(std::vector<Target>* stored, std::string* error) {
 
 // ---- discover -------------------------------------------------------------------------------
 
-struct Found {
-    std::string name, ip, netmask, gateway, firmware, mac, boot_time, model;
-    int port = 0;
-    int kind = -1;  // KPLPRC_DEVICE_*, -1 not known
-    unsigned int serial_high = 0, serial_low = 0;
-};
-
 struct Discovery {
     std::mutex mutex;
-    std::map<std::string, Found> found;  // by address
+    std::map<std::string, DeviceInfo> found;  // by address
+    std::set<std::string> extended;           // answered with the extended report (kind known)
 };
 
-void KPLPRC_CALL OnFoundBasic(const char* name, const char* ip, unsigned short port, unsigned short,
-                              unsigned int serial_low, unsigned int serial_high, const char* netmask,
-                              const char* gateway, void* user_data) {
+void Keep(void* user_data, DeviceInfo device, bool extended) {
     auto* discovery = static_cast<Discovery*>(user_data);
     std::lock_guard<std::mutex> lock(discovery->mutex);
-    Found& found = discovery->found[ip ? ip : ""];
-    found.name = name ? name : "";
-    found.ip = ip ? ip : "";
-    found.port = port;
-    found.serial_low = serial_low;
-    found.serial_high = serial_high;
-    found.netmask = netmask ? netmask : "";
-    found.gateway = gateway ? gateway : "";
+    // The extended report of a camera says more than its basic one; neither overwrites it.
+    if (extended) discovery->extended.insert(device.ip_addr);
+    DeviceInfo& kept = discovery->found[device.ip_addr];
+    if (extended || kept.ip_addr.empty()) kept = std::move(device);
+}
+
+void KPLPRC_CALL OnFoundBasic(const char* name, const char* ip, unsigned short port, unsigned short port2,
+                              unsigned int serial_low, unsigned int serial_high, const char* netmask,
+                              const char* gateway, void* user_data) {
+    Keep(user_data, deviceInfoFromReport(name, ip, port, port2, serial_low, serial_high, netmask, gateway),
+         false);
 }
 
 void KPLPRC_CALL OnFoundExtended(const char* name, const char* ip, unsigned short port, unsigned short port2,
                                  unsigned int serial_low, unsigned int serial_high, const char* netmask,
-                                 const char* gateway, int find_value, const char* firmware, int,
+                                 const char* gateway, int find_value, const char* firmware, int lens_code,
                                  const char* mac, const char* boot_time, void* user_data) {
-    OnFoundBasic(name, ip, port, port2, serial_low, serial_high, netmask, gateway, user_data);
-    auto* discovery = static_cast<Discovery*>(user_data);
-    std::lock_guard<std::mutex> lock(discovery->mutex);
-    Found& found = discovery->found[ip ? ip : ""];
-    found.kind = find_value;
-    found.firmware = firmware ? firmware : "";
-    found.mac = mac ? mac : "";
-    found.boot_time = boot_time ? boot_time : "";
-}
-
-std::string SerialText(unsigned int high, unsigned int low) {
-    char text[32];
-    std::snprintf(text, sizeof(text), "%08x-%08x", high, low);
-    return text;
+    Keep(user_data,
+         deviceInfoFromReport(name, ip, port, port2, serial_low, serial_high, netmask, gateway, find_value,
+                              firmware, lens_code, mac, boot_time),
+         true);
 }
 
 int Discover(const Options& options, std::ostream& out, std::ostream& err) {
@@ -125,22 +113,24 @@ int Discover(const Options& options, std::ostream& out, std::ostream& err) {
     Sleep(static_cast<DWORD>(options.seconds * 1000));
     factory::SDK_StopFindDevice();
 
+    struct Found {
+        DeviceInfo device;
+        bool kind_known;
+        std::string model;
+    };
     std::vector<Found> cameras;
-    for (auto& entry : discovery.found) cameras.push_back(entry.second);
+    for (auto& entry : discovery.found)
+        cameras.push_back(Found{entry.second, discovery.extended.count(entry.first) > 0, std::string()});
     // Older models answer the basic search only: what it leaves out, the camera tells without a login.
     for (Found& camera : cameras) {
-        KPLPRC_HWINFO_EX info{};
-        if (KpLPRClient_GetHwInfoEx(camera.ip.c_str(), camera.port, &info) != 0) continue;
-        camera.model = info.model;
-        if (camera.kind < 0) camera.kind = info.device_type;
-        if (camera.firmware.empty()) camera.firmware = info.firmware;
-        if (camera.mac.empty()) camera.mac = info.mac;
-        if (camera.boot_time.empty()) camera.boot_time = info.boot_time;
+        if (!factory::CompleteFromCamera(&camera.device, camera.kind_known, &camera.model) &&
+            !camera.kind_known)
+            camera.device.find_value = -1;
     }
     std::sort(cameras.begin(), cameras.end(), [](const Found& a, const Found& b) {
         std::uint32_t x = 0, y = 0;
-        factory::ParseIpv4(a.ip, &x);
-        factory::ParseIpv4(b.ip, &y);
+        factory::ParseIpv4(a.device.ip_addr, &x);
+        factory::ParseIpv4(b.device.ip_addr, &y);
         return x < y;
     });
 
@@ -149,13 +139,13 @@ int Discover(const Options& options, std::ostream& out, std::ostream& err) {
                      "mac", "netmask", "gateway", "boot_time", "name"};
     table.numeric = {false, true};
     for (const Found& camera : cameras) {
-        const char* kind = camera.kind == KPLPRC_DEVICE_PLATE  ? "plate"
-                           : camera.kind == KPLPRC_DEVICE_FACE ? "face"
-                                                               : "";
-        table.rows.push_back({camera.ip, std::to_string(camera.port),
-                              SerialText(camera.serial_high, camera.serial_low), kind, camera.model,
-                              camera.firmware, camera.mac, camera.netmask, camera.gateway, camera.boot_time,
-                              camera.name});
+        const DeviceInfo& d = camera.device;
+        const char* kind = d.find_value == KPLPRC_DEVICE_PLATE  ? "plate"
+                           : d.find_value == KPLPRC_DEVICE_FACE ? "face"
+                                                                : "";
+        table.rows.push_back(
+            {d.ip_addr, std::to_string(d.port), factory::SerialNumberText(d.serial_high, d.serial_low), kind,
+             camera.model, d.firmware_version, d.mac_addr, d.netmask, d.gateway, d.boot_time, d.device_name});
     }
     WriteTable(out, table, options.format);
     return kExitOk;
@@ -180,19 +170,6 @@ int List(const Options& options, std::ostream& out, std::ostream& err) {
 }
 
 // ---- run ------------------------------------------------------------------------------------
-
-std::string ExportFileName(const std::string& folder, const std::string& ip) {
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    char stamp[64] = {0};
-    std::snprintf(stamp, sizeof(stamp), "%d%02d%02d%02d%02d%02d", now.wYear, now.wMonth, now.wDay, now.wHour,
-                  now.wMinute, now.wSecond);
-    char name[64] = {0};
-    std::snprintf(name, sizeof(name), "%s_%s.cfg", ip.c_str(), stamp);
-    std::string path = folder;
-    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
-    return path + name;
-}
 
 // Checks the files an operation reads; what is wrong, or empty.
 std::string CheckInputFiles(const Options& options) {
@@ -226,29 +203,6 @@ std::string CheckInputFiles(const Options& options) {
     return std::string();
 }
 
-factory::dealmodule::LoginData LoginOf(const Target& target) {
-    return factory::dealmodule::LoginData{target.ip, target.port, target.user, target.password};
-}
-
-// The step reports of a job whose success is checked: the final "完成" waits for `check`, which
-// runs on the camera's worker after the job and reports through `reports.verification`.
-factory::dealmodule::ProgressCallback CheckAfterSuccess(const BatchRunner::Deal& deal,
-                                                        const BatchRunner::Reports& reports, bool upgrade,
-                                                        std::function<void()> check) {
-    std::weak_ptr<factory::dealmodule> weak = deal;
-    return [weak, progress = reports.progress, check = std::move(check), upgrade](bool ok,
-                                                                                  const std::string& text) {
-        const bool success = text == "完成" && (ok || upgrade);
-        auto deal = weak.lock();
-        if (!success || !deal) return progress(ok, text);
-        deal->PostJob([check, progress, ok, text] {
-            check();
-            progress(ok, text);
-        });
-        return true;
-    };
-}
-
 // The batch's arguments for its report: what the user gave, never a password.
 std::string ReportArguments(const Options& options) {
     std::string text = "--targets " + options.targets;
@@ -267,13 +221,52 @@ std::string ReportArguments(const Options& options) {
     if (options.user != "admin") add("user", options.user);
     if (options.port != 80) add("port", std::to_string(options.port));
     if (options.parallel > 0) add("parallel", std::to_string(options.parallel));
+    if (options.canary > 0) add("canary", std::to_string(options.canary));
+    if (options.max_failures > 0) add("max-failures", std::to_string(options.max_failures));
     return text;
 }
 
-ResultKind KindOf(Operation operation) {
-    if (operation == Operation::Upgrade) return ResultKind::Upgrade;
-    if (operation == Operation::ExportConfig) return ResultKind::Export;
-    return ResultKind::Setting;
+batch::Operation EngineOperation(Operation operation) {
+    switch (operation) {
+        case Operation::Upgrade:
+            return batch::Operation::Upgrade;
+        case Operation::Import:
+            return batch::Operation::ImportConfig;
+        case Operation::Password:
+            return batch::Operation::Password;
+        case Operation::Network:
+            return batch::Operation::Network;
+        case Operation::Restore:
+            return batch::Operation::Restore;
+        case Operation::Time:
+            return batch::Operation::Time;
+        case Operation::Reboot:
+            return batch::Operation::Reboot;
+        case Operation::Upload:
+            return batch::Operation::Upload;
+        case Operation::ExportConfig:
+        default:
+            return batch::Operation::ExportConfig;
+    }
+}
+
+batch::Arguments EngineArguments(const Options& options) {
+    batch::Arguments arguments;
+    arguments.file = options.file;
+    arguments.new_password = options.new_password;
+    arguments.first_ip = options.ip;
+    arguments.mask = options.mask;
+    arguments.gateway = options.gateway;
+    arguments.restore_kind = options.restore_full ? factory::SDK_RESTORE_FULL : factory::SDK_RESTORE_PART;
+    arguments.logo = options.logo;
+    arguments.bg = options.bg;
+    arguments.css = options.css;
+    arguments.out_folder = options.out;
+    arguments.report_arguments = ReportArguments(options);
+    // A camera that does not answer at all fails at once instead of waiting out the connect
+    // time-out a second time at the login.
+    arguments.identify_first = true;
+    return arguments;
 }
 
 int Run(const Options& options, std::ostream& out, std::ostream& err, const Environment& env) {
@@ -316,161 +309,33 @@ int Run(const Options& options, std::ostream& out, std::ostream& err, const Envi
         return BadArguments(err, "run", "--out: cannot make the folder \"" + options.out + "\"");
     }
 
-    using Deal = BatchRunner::Deal;
-    using Reports = BatchRunner::Reports;
-    // What each camera tells about itself without a login, asked first on its worker.
-    std::vector<std::shared_ptr<KPLPRC_HWINFO_EX>> identities(targets.size());
-    for (auto& identity : identities) identity = std::make_shared<KPLPRC_HWINFO_EX>();
-    BatchRunner::Start start;
-    switch (options.operation) {
-        case Operation::Upgrade:
-            start = [&](const Deal& deal, int i, const Reports& reports) {
-                const factory::dealmodule::LoginData login = LoginOf(targets[i]);
-                auto before = std::make_shared<std::string>();
-                deal->PostJob([login, before] {
-                    std::string why;
-                    factory::ReadFirmwareVersion(login, before.get(), &why);
-                });
-                deal->Upgrade(login.ip, login.port, login.user, login.password, options.file,
-                              CheckAfterSuccess(deal, reports, true,
-                                                [login, before, file = options.file, reports] {
-                                                    std::string after;
-                                                    const factory::Verification check =
-                                                        factory::VerifyUpgrade(login, file, *before, &after);
-                                                    reports.firmware(*before, after);
-                                                    reports.verification(check.verified, check.text);
-                                                }),
-                              reports.upgrade_progress);
-            };
-            break;
-        case Operation::Import:
-            start = [&](const Deal& deal, int i, const Reports& reports) {
-                const Target& t = targets[i];
-                deal->ImportParam(t.ip, t.port, t.user, t.password, options.file, reports.progress);
-            };
-            break;
-        case Operation::Password:
-            start = [&](const Deal& deal, int i, const Reports& reports) {
-                const Target& t = targets[i];
-                deal->SetPassword(t.ip, t.port, t.user, t.password, options.new_password, reports.progress);
-            };
-            break;
-        case Operation::Network:
-            start = [&](const Deal& deal, int i, const Reports& reports) {
-                std::uint32_t address = 0;
-                factory::AddIpv4(first_address, static_cast<std::uint32_t>(i), &address);
-                factory::dealmodule::LoginData moved = LoginOf(targets[i]);
-                moved.ip = factory::FormatIpv4(address);
-                // The address change finds the camera by the serial words it told before.
-                deal->PostJob([deal, identity = identities[i], moved, gateway = options.gateway,
-                               mask = options.mask,
-                               progress = CheckAfterSuccess(deal, reports, false, [moved, reports] {
-                                   const factory::Verification check = factory::VerifyAddress(moved);
-                                   reports.verification(check.verified, check.text);
-                               })] {
-                    if (identity->serial[0] == '\0') {
-                        progress(false, "设备无应答");
-                        return;
-                    }
-                    deal->ModifyIpJob(identity->serial_high, identity->serial_low, moved.ip, gateway, mask,
-                                      progress);
-                });
-            };
-            break;
-        case Operation::Restore:
-            start = [&](const Deal& deal, int i, const Reports& reports) {
-                const Target& t = targets[i];
-                deal->Restore(t.ip, t.port, t.user, t.password,
-                              options.restore_full ? factory::SDK_RESTORE_FULL : factory::SDK_RESTORE_PART,
-                              reports.progress);
-            };
-            break;
-        case Operation::Time:
-            start = [&](const Deal& deal, int i, const Reports& reports) {
-                const Target& t = targets[i];
-                deal->SetTime(t.ip, t.port, t.user, t.password, reports.progress);
-            };
-            break;
-        case Operation::Reboot:
-            start = [&](const Deal& deal, int i, const Reports& reports) {
-                const Target& t = targets[i];
-                deal->Reboot(t.ip, t.port, t.user, t.password, reports.progress);
-            };
-            break;
-        case Operation::Upload:
-            start = [&](const Deal& deal, int i, const Reports& reports) {
-                const Target& t = targets[i];
-                deal->Upload(t.ip, t.port, t.user, t.password, !options.logo.empty(), options.logo,
-                             !options.bg.empty(), options.bg, !options.css.empty(), options.css,
-                             reports.progress);
-            };
-            break;
-        case Operation::ExportConfig:
-            start = [&](const Deal& deal, int i, const Reports& reports) {
-                factory::dealmodule::LoginData login{targets[i].ip, targets[i].port, targets[i].user,
-                                                     targets[i].password};
-                deal->PostJob(
-                    [deal, login, path = ExportFileName(options.out, login.ip), progress = reports.progress] {
-                        // Every group and item as the camera offers them: the export panel's default.
-                        const KP_PARAM_IMPORT_ABILITY_V2* ability = nullptr;
-                        bool reported = false;
-                        deal->ReadAbility(
-                            login.ip, login.port, login.user, login.password,
-                            [&](int, const KP_PARAM_IMPORT_ABILITY_V2& record) { ability = &record; },
-                            [&](bool ok, const std::string& text) {
-                                reported = reported || !ok;
-                                return progress(ok, text);
-                            });
-                        if (ability == nullptr) {
-                            if (!reported) progress(false, std::string());
-                            return;
-                        }
-                        deal->ExportParamJob(login, ability, path, progress);
-                    });
-            };
-            break;
-        default:
-            return BadArguments(err, "run", "no operation given");
-    }
-
-    // The operation is started from the worker once the camera has answered: a camera that does
-    // not answer at all fails at once instead of waiting out the connect time-out a second time
-    // at the login.
-    BatchRunner::Start identify_then_start = [&](const Deal& deal, int i, const Reports& reports) {
-        deal->PostJob([deal, i, identity = identities[i], target = targets[i], reports, &start] {
-            if (KpLPRClient_GetHwInfoEx(target.ip.c_str(), target.port, identity.get()) != 0) {
-                const bool silent = KpLPRClient_GetLastError() == KPLPRC_ERR_TIMEOUT;
-                std::memset(identity.get(), 0, sizeof(KPLPRC_HWINFO_EX));
-                if (silent) {
-                    reports.identify(std::string());
-                    reports.progress(false, "设备无应答");
-                    return;
-                }
-            }
-            reports.identify(identity->serial);
-            start(deal, i, reports);
-        });
-    };
-
     std::vector<std::string> ips;
-    ips.reserve(targets.size());
-    for (const Target& target : targets) ips.push_back(target.ip);
+    std::vector<batch::Target> cameras;
+    for (const Target& target : targets) {
+        ips.push_back(target.ip);
+        cameras.push_back(batch::Target{target.ip, target.port, target.user, target.password, 0, 0});
+    }
+    const batch::Operation operation = EngineOperation(options.operation);
     const std::string folder =
         options.reports.empty() ? report::ReportsFolderBesideDeviceList() : options.reports;
     std::shared_ptr<report::BatchReport> batch_report =
-        report::BatchReport::Start(folder, options.operation_name, ReportArguments(options));
+        report::BatchReport::Start(folder, batch::ReportName(operation), ReportArguments(options));
     if (!batch_report) err << "kpdevicetool-cli: cannot write a batch report in \"" << folder << "\"\n";
 
-    ProgressPrinter printer(out, ips, env.terminal);
-    BatchRunner runner(KindOf(options.operation));
-    if (batch_report) {
-        ReportRecorder recorder(batch_report, ips);
-        ObserverPair both(printer, recorder);
-        runner.Run(static_cast<int>(targets.size()), options.parallel, identify_then_start, both);
-    } else {
-        runner.Run(static_cast<int>(targets.size()), options.parallel, identify_then_start, printer);
-    }
-    printer.Summary();
+    auto printer = std::make_shared<ProgressPrinter>(out, ips, env.terminal);
+    const batch::Policy policy{options.parallel, options.canary, options.max_failures};
+    auto run = batch::Batch::Create(operation, EngineArguments(options), std::move(cameras), policy, printer,
+                                    batch_report);
+    if (!run->Start()) err << "kpdevicetool-cli: " << batch::kReasonNoThread << '\n';
+    bool stopped = false;
+    do {
+        if (!stopped && env.stop_requested && env.stop_requested()) {
+            stopped = true;
+            run->Stop();
+            err << "kpdevicetool-cli: stopping: no camera starts any more, running ones finish\n";
+        }
+    } while (!run->WaitFor(kStopPoll));
+    printer->Summary();
     if (batch_report) {
         if (batch_report->Flush()) {
             out << "report: " << batch_report->path() << '\n';
@@ -478,7 +343,7 @@ int Run(const Options& options, std::ostream& out, std::ostream& err, const Envi
             err << "kpdevicetool-cli: the batch report " << batch_report->path() << " could not be saved\n";
         }
     }
-    return printer.failed() == 0 ? kExitOk : kExitFailed;
+    return printer->failed() == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 // arguments; with 2 no camera has been touched.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ constexpr int kExitBadArguments = 2;
 struct Environment {
     GetEnv getenv;
     bool terminal = false;  // standard output is a terminal: redraw the progress in place
+    // Asked while a batch runs: true once the user wants it stopped (no camera starts any more).
+    std::function<bool()> stop_requested;
 };
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

@@ -1,6 +1,8 @@
 // kpdevicetool-cli: scripted batches on the cameras of the local network, without a window.
 #include <io.h>
+#include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -42,6 +44,15 @@ private:
     char buffer_[4096];
 };
 
+std::atomic<int> g_stop_requests{0};
+
+// Signal context: atomics and _Exit only.
+BOOL WINAPI OnStopRequest(DWORD) {
+    // The first asks the batch to stop; a second one means now.
+    if (g_stop_requests.fetch_add(1) > 0) std::_Exit(130);
+    return TRUE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,6 +68,8 @@ int main(int argc, char** argv) {
     DescriptorBuffer buffer(own_output ? out_fd : 1);
     std::ostream out(own_output ? static_cast<std::streambuf*>(&buffer) : std::cout.rdbuf());
     env.terminal = _isatty(own_output ? out_fd : 1) != 0;
+    env.stop_requested = [] { return g_stop_requests.load() > 0; };
+    SetConsoleCtrlHandler(OnStopRequest, TRUE);
 
     KpLPRClient_Setup();
     const int status = cli::RunCommandLine(args, out, std::cerr, env);

@@ -8,8 +8,6 @@ namespace {
 // thousands of steps.
 constexpr std::chrono::milliseconds kRedrawPeriod(100);
 constexpr int kBarWidth = 30;
-// Upgrade progress state "running" (KP_UPDATE_STATE_RUNNING as the modules report it).
-constexpr int kUpgradeRunning = 2;
 
 }  // namespace
 
@@ -56,22 +54,21 @@ void ProgressPrinter::OnStep(int camera, bool, const std::string& text) {
     Line(ips_[camera] + " " + text);
 }
 
-void ProgressPrinter::OnUpgradeProgress(int camera, int state, int percent) {
-    const int shown = state == kUpgradeRunning ? percent : -1;
+void ProgressPrinter::OnUpgradeProgress(int camera, DeviceStatus status, int percent) {
+    const int shown = status == DEVICE_STATUS_UPDATING ? percent : -1;
     if (shown == percent_[camera]) return;
     percent_[camera] = shown;
     if (terminal_) return DrawStatus(false);
     if (shown >= 0) Line(ips_[camera] + " 正在升级 " + std::to_string(shown) + "%");
 }
 
-void ProgressPrinter::OnFinish(int camera, bool /*ok*/, const std::string& text, const FinalResult& result) {
-    --running_;
+void ProgressPrinter::OnFinish(int camera, const batch::Final& final) {
+    if (final.status != DEVICE_STATUS_NOT_STARTED) --running_;
     percent_[camera] = -1;
-    (result.ok ? succeeded_ : failed_)++;
-    std::string line = ips_[camera] + " " + result.status;
-    // The failure's own text says why; a success ends with "完成", which says nothing more.
-    if (text != "完成" && !text.empty()) line += " (" + text + ")";
-    if (!result.verification.empty()) line += ", " + result.verification;
+    (final.ok ? succeeded_ : failed_)++;
+    std::string line = ips_[camera] + " " + final.text;
+    if (!final.reason.empty()) line += " (" + final.reason + ")";
+    if (!final.verification.empty()) line += ", " + final.verification;
     Line(line);
     DrawStatus(true);
 }

@@ -1,4 +1,5 @@
-// What a batch shows while it runs.
+// What a batch shows while it runs: the command line's observer of the batch engine, called one
+// report at a time.
 //
 // Plain (a pipe or a file): one line "<ip> <text>" per report as it arrives, the upgrade
 // percentage whenever it changes, then "<ip> <final text>" per camera and the summary
@@ -13,18 +14,18 @@
 #include <string>
 #include <vector>
 
-#include "batch_runner.h"
+#include "batch.h"
 
 namespace cli {
 
-class ProgressPrinter : public BatchObserver {
+class ProgressPrinter : public batch::Observer {
 public:
     ProgressPrinter(std::ostream& out, std::vector<std::string> ips, bool terminal);
 
     void OnStart(int camera) override;
     void OnStep(int camera, bool ok, const std::string& text) override;
-    void OnUpgradeProgress(int camera, int state, int percent) override;
-    void OnFinish(int camera, bool ok, const std::string& text, const FinalResult& result) override;
+    void OnUpgradeProgress(int camera, DeviceStatus status, int percent) override;
+    void OnFinish(int camera, const batch::Final& final) override;
 
     // Clears the status line and prints the summary.
     void Summary();

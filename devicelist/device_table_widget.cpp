@@ -66,6 +66,7 @@ const StatusMenuEntry kStatusMenu[] = {
     // ticked and tried again.
     {"升级取消", DEVICE_STATUS_UPDATE_CANCEL},
     {"设置失败", DEVICE_STATUS_SET_FAILED},
+    {"未开始", DEVICE_STATUS_NOT_STARTED},
 };
 
 // Offered only while a row is in them.
@@ -248,7 +249,7 @@ void DeviceTableWidget::clearDevices() {
         // row of the header again.
         tableWidget()->setRowCount(0);
         if (!items->empty()) {
-            if (!disposer_) disposer_ = std::make_unique<factory::JobWorker>();
+            if (!disposer_) disposer_ = std::make_unique<factory::Worker>();
             if (disposer_->Start()) disposer_->Post([items] { items->clear(); });
         }
     }

@@ -1,87 +1,59 @@
-// How one device job of a batch reports to its row. Every report the row has to show becomes a
-// UI job (run on the user-interface thread through the window's UiJobQueue) that sets the row's
-// status; the final report's UI job also stops the job's worker and releases the job there.
+// The window's observer of a batch: hands each camera's status over to the user-interface thread
+// (through the window's UiJobQueue) and sets the camera's row there.
 //
-//   auto deal = std::make_shared<factory::dealmodule>();
-//   RowReporter reporter(queue, list, device.row, deal, RowReporter::Kind::Setting);
-//   deal->Reboot(ip, port, user, password, reporter.progress());
+//   auto rows = std::make_shared<RowReporter>(queue, list, {device.row, ...}, kind, on_end);
+//   batch::Batch::Create(operation, arguments, targets, policy, rows, report)->Start();
 //
-// A successful intermediate step is dropped before anything is posted; every failure and the
-// final "完成" end the job. The callbacks keep the job alive until that final UI job has run.
-//
-// The row is followed by its token (DeviceTableWidgetBase::rowToken), not its index: discovery
-// keeps inserting rows while a batch runs (a restarted camera answers again), and a refresh
-// empties the list. A report whose row is gone is dropped.
-//
-// With a batch report, every report (the dropped steps too) is also a step of the camera's row
-// there, and the final one ends that row with the status text the row gets, after the check set
-// by setVerification has run on the worker thread.
+// Successful intermediate steps are not shown; a row shows its running status when its camera
+// starts, the upgrade's status and percentage while it writes, and the final status. A row is
+// followed by its token (DeviceTableWidgetBase::rowToken), not its index: discovery keeps
+// inserting rows while a batch runs, and a refresh empties the list. A report whose row is gone
+// is dropped.
 #pragma once
 
 #include <QPointer>
+#include <QThread>
 #include <functional>
 #include <memory>
-#include <string>
+#include <vector>
 
-#include "batch_report.h"
-#include "dealmodule.h"
+#include "batch.h"
 #include "device_table_widget_base.h"
-#include "deviceinfo.h"
 #include "ui_job_queue.h"
-#include "update_widget.h"
 
-class RowReporter {
+class RowReporter : public batch::Observer {
 public:
-    // Which pair of final statuses the row gets.
-    enum class Kind {
-        Setting,  // "设置成功" / "设置失败"
-        Export,   // "导出成功" / "导出失败"
-        Upgrade,  // "升级成功" when the text is "完成", else "升级失败"
-    };
+    // `rows[i]`: the row of camera i. `on_end` runs on the user-interface thread after the
+    // batch's last camera has ended.
+    RowReporter(UiJobQueuePtr queue, DeviceTableWidgetBase* list, const std::vector<int>& rows,
+                batch::ResultKind kind, std::function<void()> on_end = nullptr);
 
-    // The batch's report and the camera's row in it; no report when `report` is null.
-    struct ReportRow {
-        std::shared_ptr<report::BatchReport> report;
-        int id;  // meaningful only with a report
-    };
-    // Runs on the worker thread when the final report is a success, before the row's final UI
-    // job is posted (that job joins the worker); returns the report's verification text.
-    using Verification = std::function<std::string()>;
+    // User-interface thread, right after the batch's Start: shows the running status of the
+    // cameras Start started. Their rows are restyled after every camera has been handed to the
+    // batch, so the last camera does not wait for the first rows' repolish.
+    void showStarted();
 
-    RowReporter(UiJobQueuePtr queue, DeviceTableWidgetBase* list, int row,
-                std::shared_ptr<factory::dealmodule> deal, Kind kind, ReportRow report_row = ReportRow());
-
-    factory::dealmodule::ProgressCallback progress() const;
-    factory::dealmodule::UpgradeProgressCallback upgradeProgress() const;
-
-    const ReportRow& reportRow() const { return log_->row; }
-    // Shared with the callbacks already handed out; set it before the job is posted. Without a
-    // report there is nothing to verify for, and it is never run.
-    void setVerification(Verification verify) const { log_->verify = std::move(verify); }
-
-    static DeviceStatus finalStatus(Kind kind, bool ok, const std::string& text);
-    static DeviceStatus upgradeStatus(int state);
+    void OnStart(int camera) override;
+    void OnUpgradeProgress(int camera, DeviceStatus status, int percent) override;
+    void OnFinish(int camera, const batch::Final& final) override;
+    void OnEnd(int succeeded, int failed) override;
 
 private:
-    struct Target {
-        // Weak: a UI job still waiting in the queue when the window goes holds this target, and
-        // a strong reference would keep the queue, and every job in it, alive for ever.
-        std::weak_ptr<UiJobQueue> queue;
+    struct Rows {
         QPointer<DeviceTableWidgetBase> list;
-        quint64 token;
-        int row;
-        Kind kind;
+        std::vector<quint64> tokens;
+        std::vector<int> rows;
+        std::function<void()> on_end;
         // User-interface thread: the row's status through the list, if the row is still there.
-        void setStatus(DeviceStatus status, int value) const;
+        void setStatus(int camera, DeviceStatus status, int value) const;
     };
-    // Held by the worker's callbacks only, never by a UI job: the report's last reference then
-    // goes on a worker thread, and its final save never holds up the user-interface thread.
-    struct Log {
-        ReportRow row;
-        Verification verify;
-        int last_upgrade_status = -1;  // worker thread only
-    };
-    std::shared_ptr<const Target> target_;
-    std::shared_ptr<factory::dealmodule> deal_;
-    std::shared_ptr<Log> log_;
+    void post(int camera, DeviceStatus status, int value);
+
+    // Weak: a UI job still waiting in the queue when the window goes holds the rows, and a
+    // strong reference would keep the queue, and every job in it, alive for ever.
+    std::weak_ptr<UiJobQueue> queue_;
+    std::shared_ptr<const Rows> rows_;
+    DeviceStatus running_status_;
+    QThread* ui_thread_;
+    std::vector<int> started_;  // user-interface thread only
 };

@@ -58,7 +58,13 @@ void PlayWndWidget::Open(QWidget* parent, const DeviceInfo& device, const std::s
 }
 
 void PlayWndWidget::startPreview() {
-    if (!composer_->InitModules(1)) return;
+    if (!composer_->InitModules(1)) {
+        // No worker thread: the reason stands where the picture would, instead of a black window.
+        video_label_->setStyleSheet("background-color:black; color:white");
+        video_label_->setAlignment(Qt::AlignCenter);
+        video_label_->setText(QString::fromUtf8(factory::dealmodule::kNoThread));
+        return;
+    }
     std::weak_ptr<UiJobQueue> queue = ui_job_queue_;
     const HWND video = reinterpret_cast<HWND>(video_label_->winId());
     composer_->StartVideo(device_.ip_addr, device_.port, user_, password_, video,
@@ -80,7 +86,8 @@ void PlayWndWidget::startPreview() {
 void PlayWndWidget::stopPreview() {
     if (closing_) return;
     closing_ = true;
-    // Starts a fresh worker when the start's report has stopped the last one.
+    // Starts a fresh worker when the start's report has stopped the last one. Without one, the
+    // composer closes the session (and with it the video) when the window lets it go.
     if (!composer_->InitModules(1)) return;
     ++stop_jobs_posted_;
     composer_->StopVideo(device_.ip_addr, device_.port, user_, password_, nullptr);

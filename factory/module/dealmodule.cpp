@@ -35,9 +35,16 @@ dealmodule::UpgradeProgressCallback OrNoop(dealmodule::UpgradeProgressCallback p
     return progress;
 }
 
+factory::Worker::Options WorkerOptions() {
+    factory::Worker::Options options;
+    options.name = "job composer";
+    options.capacity = dealmodule::kJobSlots - 1;
+    return options;
+}
+
 }  // namespace
 
-dealmodule::dealmodule() = default;
+dealmodule::dealmodule() : worker_(WorkerOptions()) {}
 
 dealmodule::~dealmodule() {
     // Each leaked session counts against the camera's few, and enough of them lock us out.
@@ -87,7 +94,15 @@ bool dealmodule::InitModules(int kind) {
     return true;
 }
 
-void dealmodule::PostJob(Job job) { worker_.Post(std::move(job)); }
+bool dealmodule::PostJob(Job job) { return worker_.Post(std::move(job)); }
+
+void dealmodule::PostOrFail(const ProgressCallback& progress, Job job) {
+    if (!worker_.Post(std::move(job))) {
+        // No worker (refused, or never started): the camera fails at once instead of waiting.
+        KPES_LOG(kpes::LS_ERROR) << "no worker thread, job not run";
+        progress(false, kNoThread);
+    }
+}
 
 void dealmodule::StopWorker() { worker_.Stop(); }
 
@@ -137,9 +152,10 @@ void dealmodule::SetPassword(std::string ip, int port, std::string user, std::st
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob(
-        [self, login = std::move(login), new_password = std::move(new_password),
-         progress = OrNoop(std::move(progress))] { self->SetPasswordJob(login, new_password, progress); });
+    progress = OrNoop(std::move(progress));
+    PostOrFail(progress, [self, login = std::move(login), new_password = std::move(new_password), progress] {
+        self->SetPasswordJob(login, new_password, progress);
+    });
 }
 
 void dealmodule::ImportParam(std::string ip, int port, std::string user, std::string password,
@@ -149,7 +165,8 @@ void dealmodule::ImportParam(std::string ip, int port, std::string user, std::st
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([self, login = std::move(login), path = std::move(path), progress = OrNoop(std::move(progress))] {
+    progress = OrNoop(std::move(progress));
+    PostOrFail(progress, [self, login = std::move(login), path = std::move(path), progress] {
         self->ImportParamJob(login, path, progress);
     });
 }
@@ -162,9 +179,10 @@ void dealmodule::ExportParam(std::string ip, int port, std::string user, std::st
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob(
-        [self, login = std::move(login), ability, path = std::move(path),
-         progress = OrNoop(std::move(progress))] { self->ExportParamJob(login, ability, path, progress); });
+    progress = OrNoop(std::move(progress));
+    PostOrFail(progress, [self, login = std::move(login), ability, path = std::move(path), progress] {
+        self->ExportParamJob(login, ability, path, progress);
+    });
 }
 
 void dealmodule::Reboot(std::string ip, int port, std::string user, std::string password,
@@ -174,9 +192,8 @@ void dealmodule::Reboot(std::string ip, int port, std::string user, std::string 
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([self, login = std::move(login), progress = OrNoop(std::move(progress))] {
-        self->RebootJob(login, progress);
-    });
+    progress = OrNoop(std::move(progress));
+    PostOrFail(progress, [self, login = std::move(login), progress] { self->RebootJob(login, progress); });
 }
 
 void dealmodule::SetTime(std::string ip, int port, std::string user, std::string password,
@@ -186,9 +203,8 @@ void dealmodule::SetTime(std::string ip, int port, std::string user, std::string
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([self, login = std::move(login), progress = OrNoop(std::move(progress))] {
-        self->SetTimeJob(login, progress);
-    });
+    progress = OrNoop(std::move(progress));
+    PostOrFail(progress, [self, login = std::move(login), progress] { self->SetTimeJob(login, progress); });
 }
 
 void dealmodule::Restore(std::string ip, int port, std::string user, std::string password, unsigned int kind,
@@ -198,9 +214,9 @@ void dealmodule::Restore(std::string ip, int port, std::string user, std::string
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([self, login = std::move(login), kind, progress = OrNoop(std::move(progress))] {
-        self->RestoreJob(login, kind, progress);
-    });
+    progress = OrNoop(std::move(progress));
+    PostOrFail(progress,
+               [self, login = std::move(login), kind, progress] { self->RestoreJob(login, kind, progress); });
 }
 
 void dealmodule::Upgrade(std::string ip, int port, std::string user, std::string password, std::string path,
@@ -210,10 +226,10 @@ void dealmodule::Upgrade(std::string ip, int port, std::string user, std::string
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([self, login = std::move(login), path = std::move(path), progress = OrNoop(std::move(progress)),
-             upgrade_progress = OrNoop(std::move(upgrade_progress))] {
-        self->UpgradeJob(login, path, progress, upgrade_progress);
-    });
+    progress = OrNoop(std::move(progress));
+    upgrade_progress = OrNoop(std::move(upgrade_progress));
+    PostOrFail(progress, [self, login = std::move(login), path = std::move(path), progress,
+                          upgrade_progress] { self->UpgradeJob(login, path, progress, upgrade_progress); });
 }
 
 void dealmodule::Upload(std::string ip, int port, std::string user, std::string password, bool logo,
@@ -224,9 +240,9 @@ void dealmodule::Upload(std::string ip, int port, std::string user, std::string 
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([self, login = std::move(login), logo, logo_path = std::move(logo_path), bg,
-             bg_path = std::move(bg_path), css, css_path = std::move(css_path),
-             progress = OrNoop(std::move(progress))] {
+    progress = OrNoop(std::move(progress));
+    PostOrFail(progress, [self, login = std::move(login), logo, logo_path = std::move(logo_path), bg,
+                          bg_path = std::move(bg_path), css, css_path = std::move(css_path), progress] {
         self->UploadJob(login, logo, logo_path, bg, bg_path, css, css_path, progress);
     });
 }
@@ -238,7 +254,8 @@ void dealmodule::StartVideo(std::string ip, int port, std::string user, std::str
         return;
     }
     LoginData login{std::move(ip), port, std::move(user), std::move(password)};
-    PostJob([self, login = std::move(login), window, progress = OrNoop(std::move(progress))] {
+    progress = OrNoop(std::move(progress));
+    PostOrFail(progress, [self, login = std::move(login), window, progress] {
         self->PlayJob(login, window, progress);
     });
 }
@@ -248,7 +265,8 @@ void dealmodule::StopVideo(std::string, int, std::string, std::string, ProgressC
     if (self == nullptr) {
         return;
     }
-    PostJob([self, progress = OrNoop(std::move(progress))] { self->StopPlayJob(progress); });
+    progress = OrNoop(std::move(progress));
+    PostOrFail(progress, [self, progress] { self->StopPlayJob(progress); });
 }
 
 void dealmodule::ModifyIp(unsigned int serial_high, unsigned int serial_low, std::string ip,
@@ -257,8 +275,9 @@ void dealmodule::ModifyIp(unsigned int serial_high, unsigned int serial_low, std
     if (self == nullptr) {
         return;
     }
-    PostJob([self, serial_high, serial_low, ip = std::move(ip), gateway = std::move(gateway),
-             mask = std::move(mask), progress = OrNoop(std::move(progress))] {
+    progress = OrNoop(std::move(progress));
+    PostOrFail(progress, [self, serial_high, serial_low, ip = std::move(ip), gateway = std::move(gateway),
+                          mask = std::move(mask), progress] {
         self->ModifyIpJob(serial_high, serial_low, ip, gateway, mask, progress);
     });
 }

@@ -11,8 +11,9 @@
 // Every job reports each step through its ProgressCallback on the worker thread; the receiver
 // marshals to its own thread. Each job holds the composer, so a posted job always runs even when
 // its poster lets go of the composer at once, and a release never waits for a job: the last
-// reference may go on the worker thread, with the closure of the last job. (A job posted while
-// no worker runs waits for the next InitModules and keeps the composer alive until then.)
+// reference may go on the worker thread, with the closure of the last job. A job posted while no
+// worker runs (its start refused, or stopped) is not queued: the operation reports the failure
+// kNoThread, so that the camera ends instead of waiting for a thread that does not exist.
 #pragma once
 
 #include <windows.h>
@@ -22,7 +23,7 @@
 #include <string>
 
 #include "RuDAVADO.h"
-#include "job_worker.h"
+#include "worker.h"
 
 namespace factory {
 
@@ -39,10 +40,12 @@ public:
     using UpgradeProgressCallback = std::function<void(int state, int percent)>;
     // The camera's parameter-group description, read by ReadAbility.
     using AbilityCallback = std::function<void(int ok, const KP_PARAM_IMPORT_ABILITY_V2& ability)>;
-    using Job = JobWorker::Job;
+    using Job = Worker::Job;
 
     // Slots of the job ring; one always stays free, so at most 63 jobs wait.
-    static constexpr int kJobSlots = JobWorker::kSlots;
+    static constexpr int kJobSlots = 64;
+    // The failure an operation reports when no worker runs to take its job.
+    static constexpr const char* kNoThread = "无法创建线程";
 
     // Make it with std::make_shared: the job operations post closures holding the composer.
     dealmodule();
@@ -55,22 +58,24 @@ public:
     dealmodule& operator=(const dealmodule&) = delete;
 
     // Creates the wrapper (kind 0 plate, any other face) and the modules when the kind changed
-    // or no wrapper exists, then starts the worker. With a worker running, returns true at once.
+    // or no wrapper exists, then starts the worker. With a worker running, returns true at once;
+    // false when the modules cannot be made or the system refuses the worker thread (logged).
     bool InitModules(int kind);
     // Queues a job for the worker; while the ring is full, waits for the worker to take one
-    // (so a full ring without a running worker waits for ever: jobs are never dropped). A job
-    // that uses the composer must hold it: deal->PostJob([deal] { deal->...; }).
-    void PostJob(Job job);
+    // (jobs are never dropped while it runs). False, with the job destroyed unrun, while no worker
+    // runs. A job that uses the composer must hold it: deal->PostJob([deal] { deal->...; }).
+    bool PostJob(Job job);
     // Ends the worker after its current job and joins it; pending jobs stay queued for the next
-    // InitModules. Called from a job, it returns at once and the worker ends after that job; a
-    // worker started meanwhile takes its first job only then.
+    // InitModules (posts in between fail). Called from a job, it returns at once and the worker ends after
+    // that job; a worker started meanwhile takes its first job only then.
     void StopWorker();
     // Destroys the jobs not yet run.
     void ClearJobs();
     // While paused the worker takes no job.
     void SetPaused(bool paused);
 
-    // Job operations: each checks the modules it needs, then posts its job and returns.
+    // Job operations: each checks the modules it needs, then posts its job and returns; with no
+    // worker running, reports (false, kNoThread) through `progress` instead.
     void SetPassword(std::string ip, int port, std::string user, std::string password,
                      std::string new_password, ProgressCallback progress);
     void ImportParam(std::string ip, int port, std::string user, std::string password, std::string path,
@@ -141,11 +146,14 @@ private:
     void StandardJob(const LoginData& login, const char* first_text, const ProgressCallback& progress,
                      const std::function<bool(std::string& message)>& operation);
 
+    // Posts, or reports the missing worker as the job's failure.
+    void PostOrFail(const ProgressCallback& progress, Job job);
+
     bool CheckDevice() const;
     bool CheckDeviceAndParam() const;
     bool CheckDeviceAndVideo() const;
 
-    JobWorker worker_;
+    Worker worker_;
     int kind_ = 0;
     std::shared_ptr<sdkbase> kp_sdk_;
     std::shared_ptr<videobasemodule> video_module_;

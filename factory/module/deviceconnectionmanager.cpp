@@ -1,6 +1,5 @@
 #include "deviceconnectionmanager.h"
 
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -14,55 +13,49 @@ std::chrono::microseconds ReconnectInterval() {
     return std::chrono::microseconds(kp::scaledMicroseconds(DeviceConnectionManager::kReconnectIntervalMs));
 }
 
+// Posted jobs wait in an unbounded queue: the poster is the user-interface thread.
+Worker::Options WorkerOptions(Worker::Job reconnect_pass) {
+    Worker::Options options;
+    options.name = "connection manager";
+    options.pass = std::move(reconnect_pass);
+    options.period = ReconnectInterval();
+    return options;
+}
+
+Worker::Options LoginOptions() {
+    Worker::Options options;
+    options.name = "connection manager logins";
+    options.threads = DeviceConnectionManager::kLoginThreads;
+    return options;
+}
+
 }  // namespace
 
-DeviceConnectionManager::DeviceConnectionManager() = default;
+DeviceConnectionManager::DeviceConnectionManager()
+    : worker_(WorkerOptions([this] { ReconnectPass(); })), logins_(LoginOptions()) {}
 
 DeviceConnectionManager::~DeviceConnectionManager() { Stop(); }
 
-void DeviceConnectionManager::Start() {
-    std::lock_guard<std::mutex> guard(worker_lock_);
-    if (worker_) return;
-    stop_ = false;
-    next_pass_ = Clock::now();
-    worker_ = std::make_unique<std::thread>(&DeviceConnectionManager::WorkerLoop, this);
-    for (int i = 0; i < kLoginThreads; ++i) {
-        try {
-            login_threads_.emplace_back(&DeviceConnectionManager::LoginLoop, this);
-        } catch (const std::system_error&) {
-            break;  // fewer login threads only make the logins slower
-        }
-    }
+bool DeviceConnectionManager::Start() {
+    // Each starts on its own: logins without the worker still serve adds made inline, and the
+    // worker without login threads still keeps the map.
+    const bool worker = worker_.Start();
+    const bool logins = logins_.Start();
+    return worker && logins;
 }
 
 void DeviceConnectionManager::Stop() {
-    std::unique_ptr<std::thread> worker;
-    std::vector<std::thread> login_threads;
-    {
-        std::lock_guard<std::mutex> guard(worker_lock_);
-        stop_ = true;
-        worker = std::move(worker_);
-        login_threads.swap(login_threads_);
-    }
-    wake_.notify_all();
-    login_wake_.notify_all();
-    if (worker && worker->joinable()) worker->join();
-    for (std::thread& thread : login_threads) thread.join();
-    std::lock_guard<std::mutex> guard(worker_lock_);
-    stop_ = false;
+    worker_.Stop();
+    logins_.Stop();
 }
 
 void DeviceConnectionManager::SetPaused(bool paused) {
-    {
-        std::lock_guard<std::mutex> guard(worker_lock_);
-        paused_ = paused;
-    }
-    wake_.notify_all();
-    login_wake_.notify_all();
+    worker_.SetPaused(paused);
+    logins_.SetPaused(paused);
 }
 
 void DeviceConnectionManager::SetReconnectCallback(ReconnectCallback callback) {
-    std::lock_guard<std::mutex> guard(worker_lock_);
+    std::lock_guard<std::mutex> guard(login_lock_);
     reconnect_callback_ = std::move(callback);
 }
 
@@ -82,11 +75,11 @@ bool DeviceConnectionManager::Remove(const std::string& ip) {
 void DeviceConnectionManager::Refresh(const std::string& ip, Job completion) {
     const std::shared_ptr<DeviceConnection> connection = Find(ip);
     if (!connection) return;
-    {
-        std::lock_guard<std::mutex> guard(worker_lock_);
-        logins_.push_back({connection, std::move(completion), true});
-    }
-    login_wake_.notify_one();
+    // Reads the details again on a login thread, no new session. A camera that dropped again
+    // meanwhile keeps its state; its own notice follows.
+    logins_.Post([this, connection, completion = std::move(completion)] {
+        if (Find(connection->GetIp()) == connection && connection->Refresh() && completion) completion();
+    });
 }
 
 std::shared_ptr<DeviceConnection> DeviceConnectionManager::Find(const std::string& ip) const {
@@ -104,59 +97,12 @@ std::string DeviceConnectionManager::IpOfHandle(KPLPRC_HANDLE handle) const {
 }
 
 void DeviceConnectionManager::PostJob(Job job) {
-    std::lock_guard<std::mutex> guard(worker_lock_);
-    jobs_.push_back(std::move(job));
-    wake_.notify_one();
-}
-
-void DeviceConnectionManager::WorkerLoop() {
-    std::unique_lock<std::mutex> guard(worker_lock_);
-    while (RunOneStep(guard)) {
-    }
-}
-
-bool DeviceConnectionManager::RunOneStep(std::unique_lock<std::mutex>& guard) {
-    // Sleeps until there is a job or the next reconnect pass is due; an idle manager with
-    // hundreds of connections wakes about once a minute.
-    while (!stop_) {
-        if (!paused_ && (!jobs_.empty() || Clock::now() >= next_pass_)) break;
-        if (paused_)
-            wake_.wait(guard);
-        else
-            wake_.wait_until(guard, next_pass_);
-    }
-    if (stop_) return false;
-
-    if (!jobs_.empty()) {
-        Job job = std::move(jobs_.front());
-        jobs_.pop_front();
-        guard.unlock();
-        if (job) job();
-        job = nullptr;
-        guard.lock();
-        return true;
-    }
-    next_pass_ = Clock::now() + ReconnectInterval();
-    guard.unlock();
-    ReconnectPass();
-    guard.lock();
-    return true;
-}
-
-void DeviceConnectionManager::LoginLoop() {
-    std::unique_lock<std::mutex> guard(worker_lock_);
-    while (true) {
-        login_wake_.wait(guard, [this] { return stop_ || (!paused_ && !logins_.empty()); });
-        if (stop_) return;
-        PendingLogin login = std::move(logins_.front());
-        logins_.pop_front();
-        logging_in_.insert(login.connection);
-        guard.unlock();
-        const std::shared_ptr<DeviceConnection> connection = login.connection;
-        RunLogin(std::move(login));
-        guard.lock();
-        logging_in_.erase(connection);
-    }
+    Job kept = job;
+    if (worker_.Post(std::move(job))) return;
+    // No worker (refused, or stopped): a row left waiting for an add that never runs would stay
+    // "logging in" for ever, so the job runs here. Adds only queue a login; a removal's logout
+    // is the one network call, and a connection that never got a login thread has no session.
+    kept();
 }
 
 void DeviceConnectionManager::AddJob(const std::string& ip, int port, const std::string& user_name,
@@ -174,11 +120,7 @@ void DeviceConnectionManager::AddJob(const std::string& ip, int port, const std:
         if (completion) completion();
         return;
     }
-    {
-        std::lock_guard<std::mutex> guard(worker_lock_);
-        logins_.push_back({std::move(created), std::move(completion), false});
-    }
-    login_wake_.notify_one();
+    QueueLogin(std::move(created), std::move(completion));
 }
 
 void DeviceConnectionManager::RemoveJob(const std::string& ip) {
@@ -205,41 +147,54 @@ void DeviceConnectionManager::ReconnectPass() {
             if (entry.second->GetSdkHandle() == nullptr) offline.push_back(entry.second);
         }
     }
-    {
-        std::lock_guard<std::mutex> guard(worker_lock_);
-        std::set<std::shared_ptr<DeviceConnection>> queued(logging_in_);
-        for (const PendingLogin& login : logins_) queued.insert(login.connection);
-        for (auto& connection : offline) {
-            if (queued.count(connection) == 0) logins_.push_back({std::move(connection), nullptr, false});
-        }
-    }
-    login_wake_.notify_all();
+    for (auto& connection : offline) QueueLogin(std::move(connection), nullptr);
 }
 
-void DeviceConnectionManager::RunLogin(PendingLogin login) {
-    // A connection removed while its login waited is not logged in any more.
-    const bool listed = Find(login.connection->GetIp()) == login.connection;
-    if (login.refresh_only) {
-        // A camera that dropped again meanwhile keeps its state; its own notice follows.
-        if (listed && login.connection->Refresh() && login.completion) login.completion();
+void DeviceConnectionManager::QueueLogin(std::shared_ptr<DeviceConnection> connection, Job completion) {
+    bool fresh = false;
+    {
+        std::lock_guard<std::mutex> guard(login_lock_);
+        fresh = queued_.insert(connection).second;
+    }
+    if (!fresh) {
+        // Only the reconnect pass meets a connection queued already, and it has no completion.
+        if (completion) completion();
         return;
     }
+    const bool posted = logins_.Post([this, connection, completion] {
+        RunLogin(connection, completion);
+        std::lock_guard<std::mutex> guard(login_lock_);
+        queued_.erase(connection);
+    });
+    if (posted) return;
+    {
+        std::lock_guard<std::mutex> guard(login_lock_);
+        queued_.erase(connection);
+    }
+    // No login thread: the login fails as if the camera did not answer; the next pass tries again.
+    if (completion) completion();
+}
+
+void DeviceConnectionManager::RunLogin(const std::shared_ptr<DeviceConnection>& connection,
+                                       const Job& completion) {
+    // A connection removed while its login waited is not logged in any more.
+    const bool listed = Find(connection->GetIp()) == connection;
     bool ok = false;
-    if (listed) ok = login.connection->Login();
+    if (listed) ok = connection->Login();
     // A removal that ran beside the login found no session to close; this one must not stay.
-    if (listed && Find(login.connection->GetIp()) != login.connection) {
-        login.connection->Close();
+    if (listed && Find(connection->GetIp()) != connection) {
+        connection->Close();
         ok = false;
     }
-    if (login.completion) {
-        login.completion();
+    if (completion) {
+        completion();
     } else if (ok) {
         ReconnectCallback callback;
         {
-            std::lock_guard<std::mutex> guard(worker_lock_);
+            std::lock_guard<std::mutex> guard(login_lock_);
             callback = reconnect_callback_;
         }
-        if (callback) callback(login.connection->GetIp());
+        if (callback) callback(connection->GetIp());
     }
 }
 

@@ -21,6 +21,11 @@
 // fifty connect time-outs. Posted jobs wait in an unbounded queue, not a fixed ring: the poster
 // is the user-interface thread, and a full ring would stop it for as long as a login runs.
 //
+// The worker and the login threads are two factory::Worker. When the system refuses them, Start
+// says so and the manager still answers: an add made without a worker runs on the caller's
+// thread, and a login that no login thread can take fails at once (its completion runs, the
+// connection stays without a session, as after a camera that did not answer).
+//
 // A completion job runs on a login thread after its login attempt (whatever the outcome) with no
 // lock held, so it may post to a queue that waits for a thread which calls Find; completion jobs
 // of different cameras may run at the same time. Logins made by the reconnect pass have no
@@ -29,20 +34,16 @@
 // again by that login.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "RuDAVADO.h"
 #include "deviceconnection.h"
+#include "worker.h"
 
 namespace factory {
 
@@ -63,8 +64,9 @@ public:
     DeviceConnectionManager(const DeviceConnectionManager&) = delete;
     DeviceConnectionManager& operator=(const DeviceConnectionManager&) = delete;
 
-    // Starts the worker and the login threads; the first reconnect pass runs at once.
-    void Start();
+    // Starts the worker and the login threads; the first reconnect pass runs at once. False
+    // (logged) when the system refused the worker or every login thread; what did start runs.
+    bool Start();
     // Ends the worker and the login threads after their current step and joins them.
     void Stop();
     // While paused the manager runs no job, starts no login and runs no reconnect pass.
@@ -89,43 +91,31 @@ public:
     void SetReconnectCallback(ReconnectCallback callback);
 
 private:
-    struct PendingLogin {
-        std::shared_ptr<DeviceConnection> connection;
-        Job completion;
-        bool refresh_only = false;  // read the details again, no new session
-    };
-    using Clock = std::chrono::steady_clock;
-
-    void WorkerLoop();
-    // One step of the worker with `guard` held on entry; false once stopped.
-    bool RunOneStep(std::unique_lock<std::mutex>& guard);
-    void LoginLoop();
+    // Runs `job` on the worker, or on the calling thread when no worker runs.
     void PostJob(Job job);
 
     void AddJob(const std::string& ip, int port, const std::string& user_name, const std::string& password,
                 Job completion);
     void RemoveJob(const std::string& ip);
     void ReconnectPass();
-    void RunLogin(PendingLogin login);
+    // Queues a login unless the connection has one queued or running; the completion runs at
+    // once when no login thread can take it.
+    void QueueLogin(std::shared_ptr<DeviceConnection> connection, Job completion);
+    void RunLogin(const std::shared_ptr<DeviceConnection>& connection, const Job& completion);
 
-    // Guards the posted jobs, the pending and running logins and the flags.
-    std::mutex worker_lock_;
-    std::condition_variable wake_;
-    bool stop_ = false;
-    bool paused_ = false;
-    Clock::time_point next_pass_;
-    std::deque<Job> jobs_;
-    std::deque<PendingLogin> logins_;
-    // Connections whose login runs now.
-    std::set<std::shared_ptr<DeviceConnection>> logging_in_;
-    std::condition_variable login_wake_;
-    std::unique_ptr<std::thread> worker_;
-    std::vector<std::thread> login_threads_;
+    // Guards `queued_` and the callback.
+    std::mutex login_lock_;
+    // Connections with a login queued or running: one camera never has two.
+    std::set<std::shared_ptr<DeviceConnection>> queued_;
     ReconnectCallback reconnect_callback_;
 
     // Guards the map only; held for lookups and changes, never across a login.
     mutable std::mutex lock_;
     std::map<std::string, std::shared_ptr<DeviceConnection>> connections_;
+
+    // Last, so that they go (and their jobs with them) before what the jobs use.
+    Worker worker_;
+    Worker logins_;
 };
 
 }  // namespace factory

@@ -12,13 +12,12 @@
 #include <functional>
 #include <mutex>
 #include <set>
-#include <system_error>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "logging.h"
+#include "worker.h"
 #include "xlsbook/workbook_file.h"
 
 namespace report {
@@ -161,8 +160,15 @@ struct BatchReport::State {
     std::string operation;
     std::string arguments;
 
+    State() : writer(WriterOptions()) {}
+
+    static factory::Worker::Options WriterOptions() {
+        factory::Worker::Options options;
+        options.name = "report writer";
+        return options;
+    }
+
     mutable std::mutex lock;        // guards everything below except `book`, `sheet` and `next_row`
-    std::condition_variable wake;   // the writer: rows have ended, a retry is asked for, or stop
     std::condition_variable saved;  // Flush: a save has ended
     std::unordered_map<int, Row> open;
     std::deque<Row> ended;  // ended, not yet taken by the writer
@@ -170,9 +176,9 @@ struct BatchReport::State {
     unsigned long long finished = 0;  // rows handed to Finish
     unsigned long long written = 0;   // of those, rows that a completed save attempt included
     bool retry = false;
+    bool save_posted = false;  // a save job waits for the writer
     bool saving = false;
     bool last_ok = true;
-    bool stop = false;
     std::function<void()> save_failed;  // run once, at the first failed save
     int saves = 0;
     double longest_ms = 0;
@@ -181,7 +187,8 @@ struct BatchReport::State {
     xlsbook::WorkbookFile book;
     xlsbook::WorksheetView* sheet = nullptr;
     size_t next_row = 1;
-    std::thread writer;
+    // Last: it stops (and joins) before what its jobs use goes.
+    factory::Worker writer;
 
     bool save() {
         const auto begin = std::chrono::steady_clock::now();
@@ -206,33 +213,47 @@ struct BatchReport::State {
         ++next_row;
     }
 
-    void run() {
+    // With `lock` held: queues a save unless one waits already. Endings that come while a save
+    // runs wait for the next one, so a burst of endings costs a few saves.
+    void request_save() {
+        if (save_posted) return;
+        save_posted = true;
+        if (writer.Post([this] { save_ended(); })) return;
+        // Only a stopped writer refuses; Flush must not wait for a save that never comes.
+        KPES_LOG(kpes::LS_ERROR) << "report writer stopped, rows left out: " << path;
+        save_posted = false;
+        last_ok = false;
+        ended.clear();
+        retry = false;
+        written = finished;
+        saved.notify_all();
+    }
+
+    void save_ended() {
         std::unique_lock<std::mutex> guard(lock);
-        for (;;) {
-            wake.wait(guard, [this] { return stop || retry || !ended.empty(); });
-            if (ended.empty() && !retry) return;  // stopping with nothing left
-            std::deque<Row> taken;
-            taken.swap(ended);
-            const unsigned long long through = finished;
-            retry = false;
-            saving = true;
-            guard.unlock();
-            for (const Row& row : taken) put_row(row);
-            taken.clear();
-            const bool ok = save();
-            std::function<void()> say_failed;
-            if (!ok) {
-                KPES_LOG(kpes::LS_ERROR) << "report save failed: " << path;
-                std::lock_guard<std::mutex> callback_guard(lock);
-                say_failed.swap(save_failed);
-            }
-            if (say_failed) say_failed();
-            guard.lock();
-            saving = false;
-            last_ok = ok;
-            written = through;
-            saved.notify_all();
+        save_posted = false;
+        if (ended.empty() && !retry) return;
+        std::deque<Row> taken;
+        taken.swap(ended);
+        const unsigned long long through = finished;
+        retry = false;
+        saving = true;
+        guard.unlock();
+        for (const Row& row : taken) put_row(row);
+        taken.clear();
+        const bool ok = save();
+        std::function<void()> say_failed;
+        if (!ok) {
+            KPES_LOG(kpes::LS_ERROR) << "report save failed: " << path;
+            std::lock_guard<std::mutex> callback_guard(lock);
+            say_failed.swap(save_failed);
         }
+        if (say_failed) say_failed();
+        guard.lock();
+        saving = false;
+        last_ok = ok;
+        written = through;
+        saved.notify_all();
     }
 };
 
@@ -276,11 +297,10 @@ std::shared_ptr<BatchReport> BatchReport::Start(const std::string& folder, const
         DeleteFileA(state->path.c_str());
         return nullptr;
     }
-    State* raw = state.get();
-    try {
-        state->writer = std::thread([raw] { raw->run(); });
-    } catch (const std::system_error&) {
+    if (!state->writer.Start()) {
+        // The batch runs without a report rather than not at all; no header-only file stays.
         KPES_LOG(kpes::LS_ERROR) << "report writer cannot start: " << state->path;
+        DeleteFileA(state->path.c_str());
         return nullptr;
     }
     add_live(state->path);
@@ -295,12 +315,7 @@ void BatchReport::OnSaveFailed(std::function<void()> callback) {
 BatchReport::~BatchReport() {
     Flush();
     forget_live(state_->path);
-    {
-        std::lock_guard<std::mutex> guard(state_->lock);
-        state_->stop = true;
-    }
-    state_->wake.notify_all();
-    if (state_->writer.joinable()) state_->writer.join();
+    state_->writer.Stop();
 }
 
 const std::string& BatchReport::path() const { return state_->path; }
@@ -347,8 +362,8 @@ void BatchReport::Finish(int id, const std::string& final_status, const std::str
         row.verification = verification;
         state_->ended.push_back(std::move(row));
         ++state_->finished;
+        state_->request_save();
     }
-    state_->wake.notify_one();
 }
 
 bool BatchReport::Flush() {
@@ -356,7 +371,7 @@ bool BatchReport::Flush() {
     // A failed save is tried once more: the rows it held are still in the workbook.
     if (!state_->last_ok && state_->ended.empty() && !state_->saving) {
         state_->retry = true;
-        state_->wake.notify_one();
+        state_->request_save();
     }
     const unsigned long long through = state_->finished;
     state_->saved.wait(guard, [&] {

@@ -207,3 +207,11 @@ void GetLocalTime(LPSYSTEMTIME lpSystemTime);
 // The C run-time's local-time conversion: 0, or EINVAL (and `out` zeroed) for a null argument
 // or a time the system cannot convert.
 errno_t localtime_s(struct tm* out, const time_t* time);
+
+#define CTRL_C_EVENT 0
+#define CTRL_CLOSE_EVENT 2
+typedef BOOL (*PHANDLER_ROUTINE)(DWORD dwCtrlType);
+// SIGINT arrives as CTRL_C_EVENT, SIGTERM as CTRL_CLOSE_EVENT. The routine runs in the signal's
+// context: it may only touch lock-free atomics and end the process (std::_Exit). One routine at
+// a time; Add FALSE restores the default handling.
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add);

@@ -1,5 +1,6 @@
 // Clock, sleeping, debugger channel, standard error, Winsock, folders, critical sections.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -115,4 +116,22 @@ void LeaveCriticalSection(LPCRITICAL_SECTION cs) { static_cast<std::recursive_mu
 void DeleteCriticalSection(LPCRITICAL_SECTION cs) {
     delete static_cast<std::recursive_mutex*>(cs->impl);
     cs->impl = nullptr;
+}
+
+namespace {
+std::atomic<PHANDLER_ROUTINE> g_ctrlHandler{nullptr};
+
+void onStopSignal(int signal) {
+    const PHANDLER_ROUTINE routine = g_ctrlHandler.load();
+    if (routine) routine(signal == SIGINT ? CTRL_C_EVENT : CTRL_CLOSE_EVENT);
+}
+}  // namespace
+
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
+    g_ctrlHandler.store(Add ? HandlerRoutine : nullptr);
+    struct sigaction action {};
+    action.sa_handler = Add ? onStopSignal : SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
 }

@@ -8,13 +8,15 @@
 
 namespace cli_test {
 
-Result Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) {
+Result Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+           std::function<bool()> stop) {
     std::ostringstream out, err;
     cli::Environment environment;
     environment.getenv = [&env](const char* name) -> const char* {
         const auto found = env.find(name);
         return found == env.end() ? nullptr : found->second.c_str();
     };
+    environment.stop_requested = std::move(stop);
     Result result;
     result.status = cli::RunCommandLine(args, out, err, environment);
     result.out = out.str();

@@ -1,6 +1,7 @@
 // Helpers of the command-line tests: run the commands in-process, inside a fresh working folder.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -15,8 +16,10 @@ struct Result {
     std::string err;
 };
 
-// RunCommandLine with the given environment variables (nothing else is set) and no terminal.
-Result Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {});
+// RunCommandLine with the given environment variables (nothing else is set) and no terminal;
+// `stop` stands for the user's stop request.
+Result Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
+           std::function<bool()> stop = nullptr);
 
 // The lines of `text`.
 std::vector<std::string> Lines(const std::string& text);

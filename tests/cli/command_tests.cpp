@@ -11,6 +11,7 @@
 
 #include "cli_test_support.h"
 #include "databasemanager.h"
+#include "report_rows.h"
 
 namespace {
 
@@ -234,3 +235,59 @@ TEST_F(CliCommands, TheStoredListIsListedWithoutPasswordsAndRunsWithItsOwnLogins
 }
 
 }  // namespace
+
+namespace {
+
+struct RolloutCase {
+    const char* name;
+    std::vector<std::string> options;
+    bool stop;
+    std::vector<std::string> expected;  // lines that must be there
+    std::vector<std::string> untouched;
+};
+
+}  // namespace
+
+// .102 listens elsewhere, .103 has another password: both fail their login.
+TEST_F(CliCommands, CanaryFailureLimitAndStopEndTheRestAsNotStartedAndStillReport) {
+    const RolloutCase cases[] = {
+        {"canary fails",
+         {"--targets", "192.168.1.103,192.168.1.100,192.168.1.101", "--canary", "1"},
+         false,
+         {"192.168.1.103 设置失败 (设备登陆失败)", "192.168.1.100 未开始 (先行验证未通过)",
+          "192.168.1.101 未开始 (先行验证未通过)", "0 succeeded, 3 failed"},
+         {"192.168.1.100", "192.168.1.101"}},
+        {"failure limit",
+         {"--targets", "192.168.1.100,192.168.1.102,192.168.1.103,192.168.1.101", "--parallel", "1",
+          "--max-failures", "2"},
+         false,
+         {"192.168.1.100 设置成功", "192.168.1.103 设置失败 (设备登陆失败)",
+          "192.168.1.101 未开始 (失败数已达上限)", "1 succeeded, 3 failed"},
+         {"192.168.1.101"}},
+        {"stop",
+         {"--targets", "192.168.1.100,192.168.1.101,192.168.1.105", "--parallel", "1"},
+         true,
+         {"192.168.1.100 设置成功", "192.168.1.101 未开始 (已停止)", "192.168.1.105 未开始 (已停止)",
+          "1 succeeded, 2 failed"},
+         {"192.168.1.101", "192.168.1.105"}},
+    };
+    for (const RolloutCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        factory_test::LoadDefaultNetwork();
+        std::vector<std::string> args = {"run", "reboot", "--password-env", "KP_PW"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const cli_test::Result result =
+            cli_test::Run(args, kEnv, c.stop ? std::function<bool()>([] { return true; }) : nullptr);
+        EXPECT_EQ(1, result.status) << result.out << result.err;
+        const std::vector<std::string> lines = Lines(result.out);
+        for (const std::string& line : c.expected)
+            EXPECT_TRUE(Contains(lines, line)) << line << '\n' << result.out;
+        for (const std::string& ip : c.untouched) EXPECT_EQ(0, CameraState(CameraNumber(ip)).boots) << ip;
+        // Every camera has its row in the report, the ones not started too.
+        ASSERT_EQ(0u, lines.back().rfind("report: reports/reboot_", 0)) << lines.back();
+        const kptest::ReportRows rows = kptest::LoadReportRows(lines.back().substr(8));
+        const std::string& targets = c.options[1];
+        const size_t cameras = 1 + static_cast<size_t>(std::count(targets.begin(), targets.end(), ','));
+        EXPECT_EQ(cameras + 1, rows.size());  // the header and one row per camera
+    }
+}

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -17,11 +18,13 @@ struct Child {
 };
 
 // Runs the executable in `folder` on the built-in simulated network, a thousandfold faster.
-Child RunChild(const std::string& folder, const std::string& args) {
+// `env`: more variables, "NAME=value ...".
+Child RunChild(const std::string& folder, const std::string& args, const std::string& env = std::string()) {
     const std::string err_file = folder + "/stderr.txt";
-    const std::string command =
-        "cd '" + folder + "' && KP_TIME_SCALE=0.001 KP_PW=" + std::string(factory_test::kPassword) +
-        " RUDAVADO_SCENARIO= '" + KP_CLI_EXECUTABLE + "' " + args + " 2>'" + err_file + "'";
+    const std::string command = "cd '" + folder + "' && " + env +
+                                " KP_TIME_SCALE=0.001 KP_PW=" + std::string(factory_test::kPassword) +
+                                " RUDAVADO_SCENARIO= '" + KP_CLI_EXECUTABLE + "' " + args + " 2>'" +
+                                err_file + "'";
     Child child;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return child;
@@ -82,6 +85,22 @@ TEST(CliProcess, DiscoverCsvIsOneHeaderAndOneLinePerCamera) {
     EXPECT_EQ("ip,port,serial,kind,model,firmware,mac,netmask,gateway,boot_time,name", lines[0]);
     for (size_t i = 1; i < lines.size(); ++i)
         EXPECT_EQ(10, std::count(lines[i].begin(), lines[i].end(), ',')) << lines[i];
+}
+
+TEST(CliProcess, RefusedThreadsEndTheCamerasAsFailuresNeverAnAbort) {
+    cli_test::InTempFolder folder;
+    const std::string preload = std::string("LD_PRELOAD='") + KP_THREAD_REFUSAL_LIBRARY + "'";
+    // Every thread refused: the report's writer, the batch's own thread, the cameras' workers.
+    const Child none =
+        RunChild(folder.path(), "run reboot --targets 192.168.1.100,192.168.1.101 --password-env KP_PW",
+                 preload + " KP_REFUSE_THREADS=0");
+    EXPECT_EQ(1, none.status) << none.out << none.err;
+    const std::vector<std::string> lines = cli_test::Lines(none.out);
+    for (const char* ip : {"192.168.1.100", "192.168.1.101"})
+        EXPECT_NE(std::find(lines.begin(), lines.end(), std::string(ip) + " 设置失败 (无法创建线程)"),
+                  lines.end())
+            << none.out;
+    EXPECT_NE(std::string::npos, none.out.find("0 succeeded, 2 failed")) << none.out;
 }
 
 }  // namespace

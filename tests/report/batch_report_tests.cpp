@@ -17,35 +17,19 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "thread_refusal.h"
 #endif
 
+#include "report_rows.h"
 #include "unique_temp_dir.h"
 #include "utf_text.h"
 #include "xlsbook/workbook_file.h"
 
 namespace {
 
-using Rows = std::vector<std::vector<std::string>>;
-
-// Every row of the report's sheet as UTF-8 texts, padded to the report's columns.
-Rows LoadRows(const std::string& path) {
-    xlsbook::WorkbookFile book;
-    EXPECT_TRUE(book.load(path)) << path;
-    Rows rows;
-    if (book.worksheet_count() != 1) return rows;
-    xlsbook::WorksheetView* sheet = book.worksheet(0);
-    for (size_t r = 0; r < sheet->total_rows(); ++r) {
-        std::vector<std::string> row(report::BatchReport::kColumns);
-        for (size_t c = 0; c < row.size(); ++c) {
-            const xlsbook::CellValue* cell = sheet->find_cell(r, c);
-            if (!cell) continue;
-            row[c] = cell->kind() == xlsbook::CellValue::kWideString ? kptest::utf8(cell->get_wide_text())
-                                                                     : cell->get_text();
-        }
-        rows.push_back(row);
-    }
-    return rows;
-}
+using Rows = kptest::ReportRows;
+Rows LoadRows(const std::string& path) { return kptest::LoadReportRows(path); }
 
 std::vector<std::string> Header() {
     return std::vector<std::string>(report::BatchReport::kHeader,
@@ -340,3 +324,18 @@ TEST_F(BatchReportTest, AKilledProgramLeavesEveryEndedCameraReadable) {
 #endif
 
 }  // namespace
+
+#ifndef _WIN32
+// The batch goes on without a report: none is handed out, and no header-only file stays.
+TEST_F(BatchReportTest, RefusedWriterThreadGivesNoReportAndLeavesNoFile) {
+    {
+        test::ThreadRefusal refuse;
+        EXPECT_FALSE(report::BatchReport::Start(dir_, "reboot", ""));
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir_));
+    auto report = report::BatchReport::Start(dir_, "reboot", "");
+    ASSERT_TRUE(report);
+    report->Finish(report->AddCamera("10.0.0.1", "S1"), "设置成功", "");
+    EXPECT_TRUE(report->Flush());
+}
+#endif

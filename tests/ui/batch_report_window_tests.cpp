@@ -18,7 +18,9 @@
 #include "device_table_widget.h"
 #include "main_window_fixture.h"
 #include "message_dialog.h"
+#include "nav_button.h"
 #include "test_device.h"
+#include "thread_refusal.h"
 #include "update_widget.h"
 #include "xlsbook/workbook_file.h"
 
@@ -227,4 +229,73 @@ TEST_F(BatchReportWindowTest, ABatchWhoseReportCannotBeWrittenStillRuns) {
         return notice != nullptr;
     }));
     if (notice) notice->close();
+}
+
+TEST_F(BatchReportWindowTest, StopMidUpgradeOfTwoHundredFinishesTheRunningStartsNoneAndReportsEveryCamera) {
+    constexpr int kCameras = 200;
+    QProcess make;
+    make.start("/usr/bin/python3", {KP_MAKE_FIRMWARE, dir_.path() + "/firmware"});
+    ASSERT_TRUE(make.waitForFinished(60000));
+    ASSERT_EQ(make.exitCode(), 0);
+    std::string json = "{\"cameras\": [";
+    for (int i = 0; i < kCameras; ++i) {
+        json += std::string(i ? "," : "") + "{\"model\": \"KP-LPR-V3\", \"ip\": \"" + cameraIp(i) +
+                "\", \"serial_low\": " + std::to_string(9000 + i) + "}";
+    }
+    ASSERT_EQ(RuDAVADO_LoadScenarioText((json + "]}").c_str()), 0) << RuDAVADO_LastLoadError();
+    fillSearchList();
+    window_->passwordEdit()->setText(kPassword);
+    DeviceTableWidget* search = window_->searchList();
+    std::vector<int> rows;
+    for (int i = 0; i < kCameras; ++i) rows.push_back(rowOf(search, cameraIp(i)));
+    tick(search, rows);
+
+    const QStringList before = reports();
+    EXPECT_FALSE(window_->stopButton()->isVisible());
+    window_->startUpgrade(dir_.path() + "/firmware/KP-LPR-V3_3.2.2.0.bin", batch::Policy{16, 0, 0});
+    EXPECT_TRUE(window_->stopButton()->isVisible());
+    ASSERT_TRUE(waitFor([&] {
+        for (int row : rows)
+            if (search->rowStatus(row) == DEVICE_STATUS_UPDATING) return true;
+        return false;
+    }));
+    window_->stopButton()->click();
+    std::map<std::string, Row> report = waitForReport(before, kCameras);
+    ASSERT_TRUE(waitFor([&] { return !window_->stopButton()->isVisible(); }));
+
+    int upgraded = 0;
+    for (int i = 0; i < kCameras; ++i) {
+        const std::string ip = cameraIp(i);
+        SCOPED_TRACE(ip);
+        const Row& row = report[ip];
+        EXPECT_TRUE(waitForStatus(search, rowOf(search, ip), QString::fromStdString(row[kFinal])));
+        for (int column : {kOperation, kFinal, kSteps}) EXPECT_FALSE(row[column].empty()) << column;
+        if (row[kFinal] == "未开始") {
+            EXPECT_NE(row[kSteps].find("已停止"), std::string::npos) << row[kSteps];
+            EXPECT_STRNE(cameraState(i).firmware, "3.2.2.0");
+            continue;
+        }
+        // Never cut off mid-write.
+        ++upgraded;
+        EXPECT_EQ(row[kFinal], "升级成功");
+        EXPECT_EQ(row[kVerification], "verified");
+    }
+    EXPECT_GE(upgraded, 1);
+    EXPECT_LT(upgraded, kCameras);
+}
+
+TEST_F(BatchReportWindowTest, ABatchWhoseReportWriterThreadIsRefusedStillRuns) {
+    fillSearchList();
+    window_->passwordEdit()->setText(kPassword);
+    DeviceTableWidget* search = window_->searchList();
+    const int row = rowOf(search, "192.168.1.100");
+    tick(search, {row});
+    const QStringList before = reports();
+    {
+        // The batch's first thread is its report's writer; the cameras' threads start after it.
+        test::ThreadRefusal refuse(0, 1);
+        window_->onButtonTimeClicked();
+    }
+    EXPECT_TRUE(waitForStatus(search, row, QStringLiteral("设置成功")));
+    EXPECT_EQ(before, reports());
 }

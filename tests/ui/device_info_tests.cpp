@@ -7,16 +7,16 @@
 
 TEST(DeviceInfo, StatusTextsAndClasses) {
     const char* expected[] = {"空闲",     "正在升级", "升级成功", "升级失败", "升级取消", "正在导出",
-                              "导出成功", "导出失败", "正在设置", "设置成功", "设置失败"};
+                              "导出成功", "导出失败", "正在设置", "设置成功", "设置失败", "未开始"};
     for (int i = 0; i < kDeviceStatusCount; ++i)
         EXPECT_EQ(deviceStatusText(i), QString::fromUtf8(expected[i]));
-    EXPECT_TRUE(deviceStatusText(11).isEmpty());
+    EXPECT_TRUE(deviceStatusText(12).isEmpty());
     EXPECT_TRUE(deviceStatusText(-1).isEmpty());
 
     EXPECT_EQ(deviceStatusClass(DEVICE_STATUS_UPDATE_CANCEL), DeviceStatusClass::Failure);
     for (int s : {1, 5, 8}) EXPECT_EQ(deviceStatusClass(s), DeviceStatusClass::InProgress);
     for (int s : {2, 6, 9}) EXPECT_EQ(deviceStatusClass(s), DeviceStatusClass::Success);
-    for (int s : {3, 4, 7, 10, 42}) EXPECT_EQ(deviceStatusClass(s), DeviceStatusClass::Failure);
+    for (int s : {3, 4, 7, 10, 11, 42}) EXPECT_EQ(deviceStatusClass(s), DeviceStatusClass::Failure);
     EXPECT_EQ(deviceStatusClass(0), DeviceStatusClass::Idle);
 }
 

@@ -417,6 +417,7 @@ TEST_F(SearchListTest, StatusMenuFiltersRowsAndOperationsSeeOnlyShownRows) {
     // Every failure a batch can end in can be shown, so the failed cameras can be tried again.
     EXPECT_EQ(entries[5]->text(), QStringLiteral("升级取消"));
     EXPECT_EQ(entries[6]->text(), QStringLiteral("设置失败"));
+    EXPECT_EQ(entries[7]->text(), QStringLiteral("未开始"));
     list.statusMenu()->hide();
 
     // Row 0 was ticked before the filter hid it.

@@ -13,7 +13,10 @@
 #include <QTimer>
 #include <map>
 #include <set>
+#include <sstream>
+#include <thread>
 
+#include "commands.h"
 #include "device_table_widget.h"
 #include "deviceconnectionmanager.h"
 #include "edit_device_table_widget.h"
@@ -182,7 +185,7 @@ TEST_F(DispatchTest, ConsecutiveAddressesCarryIntoTheNextOctetInListOrder) {
     // An incomplete first address reaches no camera.
     window_->onButtonNetworkClicked("192.168.1.", 80, "255.255.0.0", "192.168.0.1");
     for (const std::string& ip : ips) {
-        EXPECT_EQ(statusText(search_, searchRow(ip)), kSetFailed);
+        EXPECT_TRUE(waitForStatus(search_, searchRow(ip), kSetFailed));
         EXPECT_STREQ(cameraState(ip).ip, ip.c_str());
     }
 
@@ -222,8 +225,24 @@ TEST_F(DispatchTest, ConfigurationExportWritesItsFileThatImportReadsBack) {
         << files.front().toStdString();
 
     ASSERT_TRUE(waitOnline("192.168.1.100"));
-    window_->onButtonIpcClicked(dir_.path() + "/" + files.front());
+    const QString cfg = dir_.path() + "/" + files.front();
+    window_->onButtonIpcClicked(cfg);
     EXPECT_TRUE(waitForStatus(search_, row, kSetOk));
+
+    // The command line names its reports as the window does.
+    ASSERT_TRUE(waitOnline("192.168.1.100"));
+    std::ostringstream out, err;
+    cli::Environment env;
+    env.getenv = [](const char*) -> const char* { return nullptr; };
+    EXPECT_EQ(cli::RunCommandLine({"run", "import", "--targets", "192.168.1.100", "--password", kPassword,
+                                   "--file", cfg.toStdString()},
+                                  out, err, env),
+              cli::kExitOk)
+        << out.str() << err.str();
+    std::map<std::string, int> names;
+    for (const QString& report : QDir(dir_.path() + "/reports").entryList({"*.xls"}))
+        ++names[QRegularExpression("^(.*)_\\d{8}_\\d{6}").match(report).captured(1).toStdString()];
+    EXPECT_EQ(names, (std::map<std::string, int>{{"export_config", 1}, {"import_config", 2}}));
 }
 
 // The user can untick the only row while the export panel is open.
@@ -235,29 +254,29 @@ TEST_F(DispatchTest, ConfigurationExportWithEveryRowUntickedDoesNothing) {
         EXPECT_EQ(statusText(search_, row), QStringLiteral("空闲"));
 }
 
-TEST(RowReporter, DropsSuccessfulStepsAndMapsUpgradeStates) {
+TEST(RowReporter, ShowsOnlyStartWriteAndEndAndRunsItsEndOnTheWindowThread) {
     auto queue = std::make_shared<UiJobQueue>();
-    RowReporter reporter(queue, nullptr, 0, std::make_shared<factory::dealmodule>(),
-                         RowReporter::Kind::Upgrade);
-    auto progress = reporter.progress();
-    EXPECT_TRUE(progress(true, "设备登陆成功 设备型号"));
-    EXPECT_TRUE(progress(true, "升级成功"));
+    bool ended = false;
+    RowReporter reporter(queue, nullptr, {0}, batch::ResultKind::Upgrade, [&] { ended = true; });
+    reporter.OnStart(0);  // an upgrade's row waits for its write
+    reporter.OnStep(0, true, "设备登陆成功 设备型号");
     EXPECT_EQ(queue->pendingCount(), 0);
-    EXPECT_FALSE(progress(true, "完成"));
+    reporter.OnUpgradeProgress(0, DEVICE_STATUS_UPDATING, 40);
+    reporter.OnFinish(0, batch::Final());
+    reporter.OnEnd(1, 0);
+    EXPECT_EQ(queue->pendingCount(), 3);
+    EXPECT_FALSE(ended);
+    queue->runQueuedJobs();
+    EXPECT_TRUE(ended);
+
+    // "正在设置" as soon as the camera starts: at once on this thread, through the queue from others.
+    RowReporter setting(queue, nullptr, {0}, batch::ResultKind::Setting);
+    setting.OnStart(0);
+    EXPECT_EQ(queue->pendingCount(), 0);
+    setting.showStarted();
+    std::thread([&] { setting.OnStart(0); }).join();
     EXPECT_EQ(queue->pendingCount(), 1);
     queue->runQueuedJobs();
-
-    EXPECT_EQ(RowReporter::upgradeStatus(2), DEVICE_STATUS_UPDATING);
-    EXPECT_EQ(RowReporter::upgradeStatus(1), DEVICE_STATUS_UPDATE_SUCCESS);
-    EXPECT_EQ(RowReporter::upgradeStatus(4), DEVICE_STATUS_UPDATE_SUCCESS);
-    EXPECT_EQ(RowReporter::upgradeStatus(3), DEVICE_STATUS_UPDATE_CANCEL);
-    EXPECT_EQ(RowReporter::upgradeStatus(-1), DEVICE_STATUS_UPDATE_FAILED);
-    EXPECT_EQ(RowReporter::upgradeStatus(0), DEVICE_STATUS_IDLE);
-    // Only "完成" ends an upgrade well; a successful step text is not enough.
-    EXPECT_EQ(RowReporter::finalStatus(RowReporter::Kind::Upgrade, true, "升级成功"),
-              DEVICE_STATUS_UPDATE_FAILED);
-    EXPECT_EQ(RowReporter::finalStatus(RowReporter::Kind::Export, false, "设备登陆失败"),
-              DEVICE_STATUS_EXPORT_FAILED);
 }
 
 TEST_F(DispatchTest, LocalPageBatchesFollowWhatTheCamerasTook) {

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -71,6 +72,19 @@ TEST(FormPanels, UpgradeJoinsChosenFilesAndACancelledDialogKeepsThePath) {
     panel.browseButton()->click();
     EXPECT_EQ(panel.pathEdit()->text(), "a/v3.bin|b/f2.bin");
     EXPECT_EQ(dialogs.asked.value(0), QStringLiteral("选择文件|./|升级文件(*.bin)"));
+
+    // The staged rollout: left alone it is the plain batch; numbers typed are taken as they are.
+    EXPECT_EQ(panel.parallelBox()->text(), QStringLiteral("全部"));
+    const batch::Policy plain = panel.policy();
+    EXPECT_EQ(plain.parallel + plain.canary + plain.max_failures, 0);
+    for (QSpinBox* box : {panel.parallelBox(), panel.canaryBox(), panel.maxFailuresBox()}) {
+        box->selectAll();
+        QTest::keyClicks(box, "-12x");
+    }
+    const batch::Policy typed = panel.policy();
+    EXPECT_EQ(typed.parallel, 12);
+    EXPECT_EQ(typed.canary, 12);
+    EXPECT_EQ(typed.max_failures, 12);
 }
 
 TEST(FormPanels, HeaderButtonShowsTheCancelImagesOfEachState) {

@@ -21,6 +21,7 @@
 #include "play_wnd_widget.h"
 #include "test_device.h"
 #include "test_time_scale.h"
+#include "thread_refusal.h"
 
 namespace {
 
@@ -82,6 +83,34 @@ TEST_F(PreviewTest, FiftyOpenAndCloseRoundsLeaveNoSessionOrVideoBehind) {
         EXPECT_EQ(window->stopJobsPosted(), 1);
         // The start's report may now reach the closed window while the stop job still waits.
         if (round % 2 == 0) waitFor([] { return false; }, 5);
+        delete window;
+    }
+    EXPECT_TRUE(backTo(ip, before));
+}
+
+// Without a worker thread the window says why, and whether the start or only the stop found no
+// thread, closing it leaves no session or video behind.
+TEST_F(PreviewTest, RefusedWorkerThreadIsSaidAndLeavesNothingBehind) {
+    const char* ip = "192.168.1.100";
+    const Counts before = countsOf(ip);
+    PlayWndWidget* window = nullptr;
+    {
+        test::ThreadRefusal refuse;
+        window = new PlayWndWidget(nullptr, device(ip), kUser, kPassword);
+    }
+    EXPECT_EQ(window->videoLabel()->text(), QString::fromUtf8(factory::dealmodule::kNoThread));
+    window->close();
+    delete window;
+    EXPECT_TRUE(backTo(ip, before));
+
+    window = new PlayWndWidget(nullptr, device(ip), kUser, kPassword);
+    window->show();
+    ASSERT_TRUE(waitFor([&] { return !window->composer()->worker_running(); }));
+    EXPECT_GT(countsOf(ip).plays, before.plays);
+    {
+        test::ThreadRefusal refuse;
+        window->close();
+        EXPECT_EQ(window->stopJobsPosted(), 0);
         delete window;
     }
     EXPECT_TRUE(backTo(ip, before));

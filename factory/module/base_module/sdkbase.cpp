@@ -255,4 +255,10 @@ bool SDK_SetCommonNotifyCallBack(KPLPRC_COMMON_NOTIFY_CALLBACK callback, void* u
 
 bool SDK_StopFindDevice() { return CheckCall("KpLPRClient_StopFindDevice", KpLPRClient_StopFindDevice()); }
 
+bool SDK_IdentifyDevice(const std::string& ip, int port, KPLPRC_HWINFO_EX* info, bool* silent) {
+    const bool ok = KpLPRClient_GetHwInfoEx(ip.c_str(), port, info) == 0;
+    if (silent) *silent = !ok && KpLPRClient_GetLastError() == KPLPRC_ERR_TIMEOUT;
+    return ok;
+}
+
 }  // namespace factory

@@ -97,5 +97,8 @@ bool SDK_StartFindDeviceV2(KPLPRC_FIND_DEVICE_CALLBACK_V2 callback, void* user_d
 bool SDK_SetCommonNotifyCallBack(KPLPRC_COMMON_NOTIFY_CALLBACK callback, void* user_data);
 // Ends both searches; no discovery callback runs after it returns.
 bool SDK_StopFindDevice();
+// What a camera tells about itself without a login, asked at ip:port. On false, `silent` tells
+// whether the camera did not answer at all (rather than refusing the question).
+bool SDK_IdentifyDevice(const std::string& ip, int port, KPLPRC_HWINFO_EX* info, bool* silent);
 
 }  // namespace factory

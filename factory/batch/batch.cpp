@@ -1,0 +1,469 @@
+#include "batch.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "batch_verify.h"
+#include "discovery_record.h"
+#include "ipv4.h"
+#include "logging.h"
+#include "sdkbase.h"
+
+namespace batch {
+
+const char kReasonCanary[] = "先行验证未通过";
+const char kReasonFailureLimit[] = "失败数已达上限";
+const char kReasonStopped[] = "已停止";
+const char* const kReasonNoThread = factory::dealmodule::kNoThread;
+
+namespace {
+
+const char kNoAnswer[] = "设备无应答";
+
+std::string LocalStamp() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    char stamp[32] = {0};
+    std::snprintf(stamp, sizeof(stamp), "%d%02d%02d%02d%02d%02d", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond);
+    return stamp;
+}
+
+factory::Worker::Options BatchThreadOptions() {
+    factory::Worker::Options options;
+    options.name = "batch";
+    return options;
+}
+
+}  // namespace
+
+const char* ReportName(Operation operation) {
+    switch (operation) {
+        case Operation::Upgrade:
+            return "upgrade";
+        case Operation::ImportConfig:
+            return "import_config";
+        case Operation::Password:
+            return "password";
+        case Operation::Network:
+            return "network";
+        case Operation::Restore:
+            return "restore";
+        case Operation::Time:
+            return "time";
+        case Operation::Reboot:
+            return "reboot";
+        case Operation::Upload:
+            return "upload";
+        case Operation::ExportConfig:
+        default:
+            return "export_config";
+    }
+}
+
+ResultKind KindOf(Operation operation) {
+    if (operation == Operation::Upgrade) return ResultKind::Upgrade;
+    if (operation == Operation::ExportConfig) return ResultKind::Export;
+    return ResultKind::Setting;
+}
+
+std::string ExportFileName(const std::string& folder, const std::string& ip, const std::string& stamp) {
+    std::string path = folder;
+    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
+    return path + ip + "_" + stamp + ".cfg";
+}
+
+std::shared_ptr<Batch> Batch::Create(Operation operation, Arguments arguments, std::vector<Target> targets,
+                                     Policy policy, std::shared_ptr<Observer> observer,
+                                     std::shared_ptr<report::BatchReport> report) {
+    if (!observer) observer = std::make_shared<Observer>();
+    return std::shared_ptr<Batch>(new Batch(operation, std::move(arguments), std::move(targets), policy,
+                                            std::move(observer), std::move(report)));
+}
+
+Batch::Batch(Operation operation, Arguments arguments, std::vector<Target> targets, Policy policy,
+             std::shared_ptr<Observer> observer, std::shared_ptr<report::BatchReport> report)
+    : operation_(operation),
+      arguments_(std::move(arguments)),
+      targets_(std::move(targets)),
+      policy_(policy),
+      observer_(std::move(observer)),
+      report_(std::move(report)),
+      cameras_(targets_.size()),
+      thread_(BatchThreadOptions()),
+      done_future_(done_.get_future().share()) {
+    for (size_t i = 0; i < targets_.size(); ++i) {
+        cameras_[i].serial_high = targets_[i].serial_high;
+        cameras_[i].serial_low = targets_[i].serial_low;
+    }
+}
+
+Batch::~Batch() {
+    // Idle by now (every job holds the batch); joined unless this is its own last job.
+    thread_.Stop();
+}
+
+int Batch::succeeded() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return succeeded_;
+}
+
+int Batch::failed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return failed_;
+}
+
+bool Batch::ended() const {
+    return done_future_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+bool Batch::Start() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (started_) return true;
+    started_ = true;
+    if (!thread_.Start()) {
+        KPES_LOG(kpes::LS_ERROR) << "batch thread not started: " << ReportName(operation_);
+        for (; next_ < count(); ++next_) {
+            Final final;
+            final.status = FinalStatus(KindOf(operation_), false, kReasonNoThread);
+            final.text = StatusText(final.status);
+            final.reason = kReasonNoThread;
+            if (report_) report_->Step(ReportRowLocked(next_), false, kReasonNoThread);
+            FinishLocked(next_, final);
+        }
+        end_posted_ = true;
+        observer_->OnEnd(succeeded_, failed_);
+        done_.set_value();
+        return false;
+    }
+    PumpLocked();
+    return true;
+}
+
+void Batch::Stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopped_) return;
+    stopped_ = true;
+    if (started_) PumpLocked();
+}
+
+void Batch::Wait() { done_future_.wait(); }
+
+bool Batch::WaitFor(std::chrono::milliseconds timeout) {
+    return done_future_.wait_for(timeout) == std::future_status::ready;
+}
+
+void Batch::PostLocked(factory::Worker::Job job) { thread_.Post(std::move(job)); }
+
+int Batch::ReportRowLocked(int camera) {
+    Camera& state = cameras_[camera];
+    if (!report_ || state.row >= 0) return state.row;
+    const bool serial_known = state.serial_high != 0 || state.serial_low != 0;
+    state.row = report_->AddCamera(
+        targets_[camera].ip,
+        serial_known ? factory::SerialNumberText(state.serial_high, state.serial_low) : std::string());
+    return state.row;
+}
+
+void Batch::PumpLocked() {
+    const int total = count();
+    const int bound = policy_.parallel > 0 ? policy_.parallel : total;
+    const int canary = std::min(std::max(policy_.canary, 0), total);
+    std::vector<int> starting;
+    while (next_ < total) {
+        const char* refusal = stopped_         ? kReasonStopped
+                              : canary_failed_ ? kReasonCanary
+                              : policy_.max_failures > 0 && started_failures_ >= policy_.max_failures
+                                  ? kReasonFailureLimit
+                                  : nullptr;
+        if (refusal) {
+            for (; next_ < total; ++next_) NotStartedLocked(next_, refusal);
+            break;
+        }
+        if (running_ >= bound) break;
+        // The others wait until every canary has ended well.
+        if (next_ >= canary && canary_succeeded_ < canary) break;
+        const int camera = next_++;
+        cameras_[camera].state = State::Running;
+        ++running_;
+        if (!arguments_.identify_first) ReportRowLocked(camera);
+        observer_->OnStart(camera);
+        starting.push_back(camera);
+    }
+    if (!starting.empty()) {
+        PostLocked([self = shared_from_this(), starting = std::move(starting)] { self->Launch(starting); });
+    }
+    if (ended_ == total && !end_posted_) {
+        end_posted_ = true;
+        // After the joins already queued: the batch has ended when its last worker is gone.
+        PostLocked([self = shared_from_this()] {
+            int succeeded = 0, failed = 0;
+            {
+                std::lock_guard<std::mutex> lock(self->mutex_);
+                succeeded = self->succeeded_;
+                failed = self->failed_;
+            }
+            self->observer_->OnEnd(succeeded, failed);
+            self->done_.set_value();
+        });
+    }
+}
+
+void Batch::NotStartedLocked(int camera, const std::string& reason) {
+    Final final;
+    final.status = DEVICE_STATUS_NOT_STARTED;
+    final.text = StatusText(final.status);
+    final.reason = reason;
+    if (report_) report_->Step(ReportRowLocked(camera), false, final.text + ": " + reason);
+    FinishLocked(camera, final);
+}
+
+void Batch::FinishLocked(int camera, const Final& final) {
+    Camera& state = cameras_[camera];
+    if (state.state == State::Running) --running_;
+    const bool started = state.state == State::Running;
+    state.state = State::Ended;
+    ++ended_;
+    if (final.ok) {
+        ++succeeded_;
+        if (camera < policy_.canary) ++canary_succeeded_;
+    } else {
+        ++failed_;
+        if (started) ++started_failures_;
+        if (started && camera < policy_.canary) canary_failed_ = true;
+    }
+    if (report_) report_->Finish(ReportRowLocked(camera), final.text, final.verification);
+    observer_->OnFinish(camera, final);
+    if (state.deal) {
+        // Joined on the batch's thread: the camera's worker is still inside the job reporting this.
+        PostLocked([deal = std::move(state.deal)] { deal->StopWorker(); });
+    }
+}
+
+factory::dealmodule::LoginData Batch::Login(int camera) const {
+    const Target& target = targets_[camera];
+    return factory::dealmodule::LoginData{target.ip, target.port, target.user, target.password};
+}
+
+// ---- Camera threads -----------------------------------------------------------------------------
+
+void Batch::Launch(std::vector<int> cameras) {
+    // Each started camera's worker starts half of the cameras still to start before its own job:
+    // a thousand thread starts then take the time of about ten one after another, not a thousand.
+    while (!cameras.empty()) {
+        const int camera = cameras.front();
+        const size_t half = cameras.size() / 2;
+        std::vector<int> handed(cameras.end() - static_cast<std::ptrdiff_t>(half), cameras.end());
+        cameras.erase(cameras.end() - static_cast<std::ptrdiff_t>(half), cameras.end());
+        cameras.erase(cameras.begin());
+        auto deal = std::make_shared<factory::dealmodule>();
+        if (!deal->InitModules(1)) {
+            End(camera, false, kReasonNoThread);
+            cameras.insert(cameras.end(), handed.begin(), handed.end());
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            cameras_[camera].deal = deal;
+        }
+        if (!handed.empty() &&
+            !deal->PostJob([self = shared_from_this(), handed] { self->Launch(handed); })) {
+            cameras.insert(cameras.end(), handed.begin(), handed.end());
+        }
+        const bool posted =
+            arguments_.identify_first
+                ? deal->PostJob([self = shared_from_this(), camera, deal] { self->Identify(camera, deal); })
+                : deal->PostJob([self = shared_from_this(), camera, deal] { self->RunRecipe(camera, deal); });
+        if (!posted) End(camera, false, kReasonNoThread);
+    }
+}
+
+void Batch::Identify(int camera, const std::shared_ptr<factory::dealmodule>& deal) {
+    KPLPRC_HWINFO_EX info{};
+    bool silent = false;
+    const Target& target = targets_[camera];
+    if (!factory::SDK_IdentifyDevice(target.ip, target.port, &info, &silent)) {
+        std::memset(&info, 0, sizeof(info));
+        if (silent) {
+            End(camera, false, kNoAnswer);
+            return;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Camera& state = cameras_[camera];
+        if (info.serial[0] != '\0') {
+            state.serial_high = info.serial_high;
+            state.serial_low = info.serial_low;
+            state.identified = true;
+        }
+        ReportRowLocked(camera);
+    }
+    RunRecipe(camera, deal);
+}
+
+factory::dealmodule::ProgressCallback Batch::Progress(int camera) {
+    return [self = shared_from_this(), camera](bool ok, const std::string& text) {
+        if (EndsCamera(ok, text)) {
+            self->End(camera, ok, text);
+            return false;
+        }
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        const Camera& state = self->cameras_[camera];
+        if (state.state != State::Running || state.ending) return false;
+        if (self->report_) self->report_->Step(state.row, ok, text);
+        self->observer_->OnStep(camera, ok, text);
+        return true;
+    };
+}
+
+factory::dealmodule::UpgradeProgressCallback Batch::UpgradeProgress(int camera) {
+    return [self = shared_from_this(), camera](int upgrade_state, int percent) {
+        const DeviceStatus status = UpgradeStatus(upgrade_state);
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        Camera& state = self->cameras_[camera];
+        if (state.state != State::Running || state.ending) return;
+        // The report keeps each change of status, not every percentage of the write.
+        if (self->report_ && state.last_upgrade_status != status) {
+            self->report_->Step(state.row, deviceStatusClass(status) != DeviceStatusClass::Failure,
+                                StatusText(status) + " " + std::to_string(percent) + "%");
+        }
+        state.last_upgrade_status = status;
+        self->observer_->OnUpgradeProgress(camera, status, percent);
+    };
+}
+
+void Batch::End(int camera, bool ok, const std::string& text) {
+    std::string before;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Camera& state = cameras_[camera];
+        if (state.state != State::Running || state.ending) return;  // a job's words after its end
+        state.ending = true;
+        before = state.firmware_before;
+    }
+    Final final;
+    final.status = FinalStatus(KindOf(operation_), ok, text);
+    final.text = StatusText(final.status);
+    final.ok = deviceStatusClass(final.status) == DeviceStatusClass::Success;
+    if (!final.ok) final.reason = text;
+    // The check after a success, on the camera's thread: a change the camera did not take is no
+    // success, whatever the job reported.
+    std::string after;
+    bool checked = false;
+    if (final.ok && operation_ == Operation::Upgrade) {
+        const std::string& package = arguments_.package.empty() ? arguments_.file : arguments_.package;
+        const factory::Verification check = factory::VerifyUpgrade(Login(camera), package, before, &after);
+        final.ok = check.verified;
+        final.verification = check.text;
+        checked = true;
+    } else if (final.ok && operation_ == Operation::Network) {
+        std::uint32_t first = 0, address = 0;
+        factory::ParseIpv4(arguments_.first_ip, &first);
+        factory::AddIpv4(first, static_cast<std::uint32_t>(camera), &address);
+        factory::dealmodule::LoginData moved = Login(camera);
+        moved.ip = factory::FormatIpv4(address);
+        const factory::Verification check = factory::VerifyAddress(moved);
+        final.ok = check.verified;
+        final.verification = check.text;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (report_) {
+        const int row = ReportRowLocked(camera);
+        report_->Step(row, ok, text);
+        if (checked) report_->SetFirmware(row, before, after);
+    }
+    FinishLocked(camera, final);
+    PumpLocked();
+}
+
+void Batch::RunRecipe(int camera, const std::shared_ptr<factory::dealmodule>& deal) {
+    const factory::dealmodule::LoginData login = Login(camera);
+    const factory::dealmodule::ProgressCallback progress = Progress(camera);
+    const Arguments& a = arguments_;
+    switch (operation_) {
+        case Operation::Upgrade: {
+            // The version the upgrade replaces, for the check after it and the report.
+            std::string before, why;
+            factory::ReadFirmwareVersion(login, &before, &why);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                cameras_[camera].firmware_before = before;
+                if (report_) report_->SetFirmware(ReportRowLocked(camera), before, std::string());
+            }
+            deal->UpgradeJob(login, a.file, progress, UpgradeProgress(camera));
+            break;
+        }
+        case Operation::ImportConfig:
+            deal->ImportParamJob(login, a.file, progress);
+            break;
+        case Operation::Password:
+            deal->SetPasswordJob(login, a.new_password, progress);
+            break;
+        case Operation::Network: {
+            std::uint32_t first = 0, address = 0;
+            // An incomplete first address would send cameras to addresses nobody typed, and past
+            // 255.255.255.255 there is no next address to give.
+            if (!factory::ParseIpv4(a.first_ip, &first) ||
+                !factory::AddIpv4(first, static_cast<std::uint32_t>(camera), &address)) {
+                progress(false, std::string());
+                break;
+            }
+            uint32_t high = 0, low = 0;
+            bool known = false;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                high = cameras_[camera].serial_high;
+                low = cameras_[camera].serial_low;
+                known = !a.identify_first || cameras_[camera].identified;
+            }
+            // The address change finds the camera by its serial words.
+            if (!known) {
+                progress(false, kNoAnswer);
+                break;
+            }
+            deal->ModifyIpJob(high, low, factory::FormatIpv4(address), a.gateway, a.mask, progress);
+            break;
+        }
+        case Operation::Restore:
+            deal->RestoreJob(login, a.restore_kind, progress);
+            break;
+        case Operation::Time:
+            deal->SetTimeJob(login, progress);
+            break;
+        case Operation::Reboot:
+            KPES_LOG(kpes::LS_WARNING) << "开始重启设备: " << login.ip << "index:" << camera;
+            deal->RebootJob(login, progress);
+            break;
+        case Operation::Upload:
+            deal->UploadJob(login, !a.logo.empty(), a.logo, !a.bg.empty(), a.bg, !a.css.empty(), a.css,
+                            progress);
+            break;
+        case Operation::ExportConfig: {
+            const std::string path = !a.export_file.empty() && count() == 1
+                                         ? a.export_file
+                                         : ExportFileName(a.out_folder, login.ip, LocalStamp());
+            if (a.selection) {
+                deal->ExportParamJob(login, a.selection.get(), path, progress);
+                break;
+            }
+            // Every group and item as the camera offers them: the export panel's default.
+            const KP_PARAM_IMPORT_ABILITY_V2* ability = nullptr;
+            deal->ReadAbility(
+                login.ip, login.port, login.user, login.password,
+                [&](int, const KP_PARAM_IMPORT_ABILITY_V2& record) { ability = &record; }, progress);
+            if (ability == nullptr) {
+                progress(false, std::string());  // ignored when the read reported its failure
+                break;
+            }
+            deal->ExportParamJob(login, ability, path, progress);
+            break;
+        }
+    }
+}
+
+}  // namespace batch

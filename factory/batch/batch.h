@@ -1,0 +1,203 @@
+// One batch operation on many cameras, as the window and the command line both run it.
+//
+//   auto run = batch::Batch::Create(batch::Operation::Reboot, arguments, targets, policy,
+//                                   observer, report);
+//   run->Start();   // returns at once; the cameras are started from a thread of the batch
+//   ...
+//   run->Stop();    // optional: no camera starts any more, running ones end as they would
+//   run->Wait();    // optional: returns when every camera has ended and every worker is joined
+//
+// Each camera runs on a job composer of its own. The batch owns the operation's recipe, the
+// status rules (batch_status.h), the check after a success, the report rows and the policy: at
+// most `parallel` cameras at once, the first `canary` cameras alone first (they must all succeed,
+// checks included, before the others start), and no new start once `max_failures` cameras have
+// failed. A camera the batch did not start ends as "未开始" with the reason, and gets its row.
+//
+// The observer is called on the batch's threads, one call at a time, and for each camera in the
+// order of its reports: OnStart, steps, then OnFinish, the camera's last call. OnEnd comes last
+// of all. An observer must not call back into the batch.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "RuDAVADO.h"
+#include "batch_report.h"
+#include "batch_status.h"
+#include "dealmodule.h"
+#include "worker.h"
+
+namespace batch {
+
+enum class Operation {
+    Upgrade,
+    ImportConfig,
+    Password,
+    Network,
+    Restore,
+    Time,
+    Reboot,
+    Upload,
+    ExportConfig
+};
+
+// The operation's name in reports: the file name and the "operation" column.
+const char* ReportName(Operation operation);
+ResultKind KindOf(Operation operation);
+
+struct Target {
+    std::string ip;
+    int port = 80;
+    std::string user;
+    std::string password;
+    // The serial words when the list knows them (0, 0: not known).
+    uint32_t serial_high = 0;
+    uint32_t serial_low = 0;
+};
+
+struct Arguments {
+    std::string file;     // upgrade, import: the file as the device library takes it
+    std::string package;  // upgrade: the same file named for this system, for its header; "" = file
+    std::string new_password;
+    std::string first_ip, mask, gateway;  // network: camera i gets first_ip + i
+    unsigned restore_kind = 0;
+    std::string logo, bg, css;  // upload: "" = not sent
+    std::string out_folder;     // export: where the files go; "" = the working directory
+    std::string export_file;    // export of one camera: its file; "" = <out_folder>/<ip>_<time>.cfg
+    // Export: the groups and items to export; null exports all the camera offers.
+    std::shared_ptr<const KP_PARAM_IMPORT_ABILITY_V2> selection;
+    std::string report_arguments;  // the report's "arguments" column; never a password
+    // Ask each camera who it is (without a login) first: a camera that does not answer fails at
+    // once, and an address change uses the serial words it told.
+    bool identify_first = false;
+};
+
+struct Policy {
+    int parallel = 0;      // cameras at once; 0 = all
+    int canary = 0;        // cameras that run alone first
+    int max_failures = 0;  // failures after which no camera starts; 0 = no limit
+};
+
+// How a camera ended.
+struct Final {
+    DeviceStatus status = DEVICE_STATUS_IDLE;
+    std::string text;          // the status's text
+    bool ok = false;           // a success, and the check after it (if any) found the change made
+    std::string reason;        // the report that ended it, or why it was not started
+    std::string verification;  // "verified", "not verified: <why>", or "" (nothing to check)
+};
+
+// Why cameras were not started.
+extern const char kReasonCanary[];
+extern const char kReasonFailureLimit[];
+extern const char kReasonStopped[];
+// A camera whose worker thread the system refused.
+extern const char* const kReasonNoThread;
+
+class Observer {
+public:
+    virtual ~Observer() = default;
+    virtual void OnStart(int /*camera*/) {}
+    virtual void OnStep(int /*camera*/, bool /*ok*/, const std::string& /*text*/) {}
+    virtual void OnUpgradeProgress(int /*camera*/, DeviceStatus /*status*/, int /*percent*/) {}
+    virtual void OnFinish(int /*camera*/, const Final& /*final*/) {}
+    virtual void OnEnd(int /*succeeded*/, int /*failed*/) {}
+};
+
+// The file a configuration export of `ip` writes at local time `stamp` (yyyymmddhhmmss digits).
+std::string ExportFileName(const std::string& folder, const std::string& ip, const std::string& stamp);
+
+class Batch : public std::enable_shared_from_this<Batch> {
+public:
+    // `report` may be null: the batch then runs without one.
+    static std::shared_ptr<Batch> Create(Operation operation, Arguments arguments,
+                                         std::vector<Target> targets, Policy policy,
+                                         std::shared_ptr<Observer> observer,
+                                         std::shared_ptr<report::BatchReport> report);
+    ~Batch();
+
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+    // Any thread, once. When the system refuses the batch its thread, every camera ends failed
+    // ("无法创建线程") before it returns false.
+    bool Start();
+    // Any thread: no camera starts from now on. A running upgrade is never cut off mid-write.
+    void Stop();
+    // Returns when the batch has ended (after OnEnd). Not on an observer call.
+    void Wait();
+    // Wait for at most `timeout`; true when the batch has ended.
+    bool WaitFor(std::chrono::milliseconds timeout);
+
+    int count() const { return static_cast<int>(targets_.size()); }
+    int succeeded() const;
+    int failed() const;
+    bool ended() const;
+
+private:
+    enum class State { Waiting, Running, Ended };
+    struct Camera {
+        State state = State::Waiting;
+        std::shared_ptr<factory::dealmodule> deal;
+        int row = -1;  // in the report
+        DeviceStatus last_upgrade_status = DEVICE_STATUS_IDLE;
+        uint32_t serial_high = 0, serial_low = 0;
+        bool identified = false;
+        bool ending = false;  // its final report is being checked
+        std::string firmware_before;
+    };
+
+    Batch(Operation operation, Arguments arguments, std::vector<Target> targets, Policy policy,
+          std::shared_ptr<Observer> observer, std::shared_ptr<report::BatchReport> report);
+
+    // Lock held: starts what the policy allows, ends what it never will; ends the batch when
+    // nothing runs any more.
+    void PumpLocked();
+    void NotStartedLocked(int camera, const std::string& reason);
+    void FinishLocked(int camera, const Final& final);
+    int ReportRowLocked(int camera);
+    // Hands a job to the batch's own thread (starts, joins, the end, in that order).
+    void PostLocked(factory::Worker::Job job);
+
+    // Camera threads.
+    // Starts the cameras' composers and their jobs.
+    void Launch(std::vector<int> cameras);
+    void Identify(int camera, const std::shared_ptr<factory::dealmodule>& deal);
+    void RunRecipe(int camera, const std::shared_ptr<factory::dealmodule>& deal);
+    factory::dealmodule::ProgressCallback Progress(int camera);
+    factory::dealmodule::UpgradeProgressCallback UpgradeProgress(int camera);
+    void End(int camera, bool ok, const std::string& text);
+    factory::dealmodule::LoginData Login(int camera) const;
+
+    const Operation operation_;
+    const Arguments arguments_;
+    const std::vector<Target> targets_;
+    const Policy policy_;
+    const std::shared_ptr<Observer> observer_;
+    const std::shared_ptr<report::BatchReport> report_;
+
+    mutable std::mutex mutex_;
+    std::vector<Camera> cameras_;
+    int next_ = 0;
+    int running_ = 0;
+    int ended_ = 0;
+    int succeeded_ = 0;
+    int failed_ = 0;
+    int started_failures_ = 0;
+    int canary_succeeded_ = 0;
+    bool canary_failed_ = false;
+    bool stopped_ = false;
+    bool started_ = false;
+    bool end_posted_ = false;
+    // Unbounded: a camera's worker posting its own join must never wait for that join.
+    factory::Worker thread_;
+    std::promise<void> done_;
+    std::shared_future<void> done_future_;
+};
+
+}  // namespace batch
