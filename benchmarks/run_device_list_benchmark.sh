@@ -1,46 +1,62 @@
 #!/usr/bin/env bash
-# Saves and loads a 65,535-device list with our store and with the peers, on this machine.
+# Saves and loads device lists with our store and with the peers, on this machine.
 #   benchmarks/run_device_list_benchmark.sh BUILD_DIR [NODE_MODULES_DIR]
-# NODE_MODULES_DIR holds the npm "xlsx" package (npm install --prefix SOMEWHERE xlsx); without
-# it the xlsx figures are left out. Runs each measurement 5 times, interleaved and prints every figure.
+# SIZES (default "65535") lists the device counts, e.g. SIZES="1000 10000 40000 65535" for the
+# growth table; RUNS (default 5) the runs of each. NODE_MODULES_DIR holds the npm "xlsx" package
+# (npm install --prefix SOMEWHERE xlsx); without it the xlsx figures are left out. Every run sets
+# our save and load beside their references in turn (save, write+fsync, safe-write floor, load,
+# xlrd), so that each ratio pairs figures taken within moments of each other.
 set -euo pipefail
 BUILD_DIR=${1:?build folder}
 NODE_MODULES=${2:-}
+SIZES=${SIZES:-65535}
+RUNS=${RUNS:-5}
 HERE=$(cd "$(dirname "$0")" && pwd)
 BENCH=$(find "$BUILD_DIR" -name kp_database_bench -type f -perm -u+x | head -1)
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
-for run in 1 2 3 4 5; do
-  "$BENCH" save "$WORK" | tee -a "$WORK/figures"
-  "$BENCH" load "$WORK" | tee -a "$WORK/figures"
-  /usr/bin/python3 "$HERE/device_list_xlrd.py" "$WORK/devicedatamanager.xls" | tee -a "$WORK/figures"
-  if [ -n "$NODE_MODULES" ]; then
-    NODE_PATH="$NODE_MODULES" node "$HERE/device_list_peers.js" write "$WORK/xlsx-written.xls"
-    NODE_PATH="$NODE_MODULES" node "$HERE/device_list_peers.js" read "$WORK/devicedatamanager.xls"
-  fi
+for devices in $SIZES; do
+  for run in $(seq "$RUNS"); do
+    "$BENCH" save "$WORK" "$devices" >>"$WORK/figures"
+    "$BENCH" load "$WORK" "$devices" >>"$WORK/figures"
+    /usr/bin/python3 "$HERE/device_list_xlrd.py" "$WORK/devicedatamanager.xls" >>"$WORK/figures"
+    if [ -n "$NODE_MODULES" ]; then
+      NODE_PATH="$NODE_MODULES" node "$HERE/device_list_peers.js" write "$WORK/xlsx-written.xls"
+      NODE_PATH="$NODE_MODULES" node "$HERE/device_list_peers.js" read "$WORK/devicedatamanager.xls"
+    fi
+  done
 done
-ls -l "$WORK"/*.xls
-# Per run: save time over one write+fsync of the file's bytes, load time against xlrd's, and the
-# load's peak memory (over the process's starting footprint) against the file's size; then the
-# medians, in wall and in processor time (the machine may be shared, the processor time is steadier).
+# Per run: the save against one write+fsync of the file's bytes and against the safe-write floor,
+# xlrd's load time over ours (wall and processor time), and the load's peak memory for the whole
+# process against the file's size; then each figure's median and range, and the growth table.
 /usr/bin/python3 - "$WORK/figures" <<'PY'
 import json, os, statistics, sys
 rows = [json.loads(line) for line in open(sys.argv[1])]
 saves = [r for r in rows if r["tool"] == "ours" and r["op"] == "save"]
 loads = [r for r in rows if r["tool"] == "ours" and r["op"] == "load"]
 xlrd = [r for r in rows if r["tool"] == "xlrd"]
-for save, load, peer in zip(saves, loads, xlrd):
-    print("save x write+fsync %.2f   xlrd / load %.1f (cpu %.1f)   load peak / file %.2f" % (
-        save["ms"] / save["write_fsync_ms"], peer["ms"] / load["ms"], peer["cpu_ms"] / load["cpu_ms"],
-        (load["peak_kb"] - load["rss_before_kb"]) * 1024 / save["file_bytes"]))
-med = lambda rs, key: statistics.median(r[key] for r in rs)
-print("median: save %.1f ms (cpu %.1f), write+fsync %.1f ms, ratio %.2f" % (
-    med(saves, "ms"), med(saves, "cpu_ms"), med(saves, "write_fsync_ms"),
-    statistics.median(s["ms"] / s["write_fsync_ms"] for s in saves)))
-print("median: load %.1f ms (cpu %.1f), xlrd %.1f ms (cpu %.1f), xlrd / load %.1f (cpu %.1f)" % (
-    med(loads, "ms"), med(loads, "cpu_ms"), med(xlrd, "ms"), med(xlrd, "cpu_ms"),
-    statistics.median(p["ms"] / l["ms"] for l, p in zip(loads, xlrd)),
-    statistics.median(p["cpu_ms"] / l["cpu_ms"] for l, p in zip(loads, xlrd))))
+def spread(values, fmt):
+    return (fmt + " (" + fmt + "-" + fmt + ")") % (statistics.median(values), min(values), max(values))
+growth = []
+for devices in sorted({s["devices"] for s in saves}):
+    runs = [(s, l, x) for s, l, x in zip(saves, loads, xlrd) if s["devices"] == devices]
+    print("%d devices, %d bytes:" % (devices, runs[0][0]["file_bytes"]))
+    for s, l, x in runs:
+        print("  save / write+fsync %.2f   save / safe-write floor %.2f   xlrd / load %.1f (cpu %.1f)"
+              "   peak / file %.2f" % (s["ms"] / s["write_fsync_ms"], s["ms"] / s["safe_write_ms"],
+                                      x["ms"] / l["ms"], x["cpu_ms"] / l["cpu_ms"],
+                                      l["peak_kb"] * 1024 / s["file_bytes"]))
+    print("  median (min-max): save / write+fsync " + spread([s["ms"] / s["write_fsync_ms"] for s, _, _ in runs], "%.2f")
+          + ", save / floor " + spread([s["ms"] / s["safe_write_ms"] for s, _, _ in runs], "%.2f")
+          + ", floor / write+fsync " + spread([s["safe_write_ms"] / s["write_fsync_ms"] for s, _, _ in runs], "%.2f"))
+    print("  median (min-max): xlrd / load " + spread([x["ms"] / l["ms"] for _, l, x in runs], "%.1f")
+          + ", cpu " + spread([x["cpu_ms"] / l["cpu_ms"] for _, l, x in runs], "%.1f")
+          + ", whole-process peak / file " + spread([l["peak_kb"] * 1024 / s["file_bytes"] for s, l, _ in runs], "%.2f"))
+    growth.append((devices, statistics.median(l["ms"] for _, l, _ in runs), statistics.median(l["cpu_ms"] for _, l, _ in runs),
+                   statistics.median(s["ms"] for s, _, _ in runs), statistics.median(s["cpu_ms"] for s, _, _ in runs)))
+print("growth (medians): devices, load ms, load cpu ms, load cpu us/row, save ms, save cpu ms, save cpu us/row")
+for devices, lms, lcpu, sms, scpu in growth:
+    print("  %6d  %7.1f  %7.1f  %5.2f  %7.1f  %7.1f  %5.2f" % (devices, lms, lcpu, 1000 * lcpu / devices, sms, scpu, 1000 * scpu / devices))
 print("load average: %.2f %.2f %.2f" % os.getloadavg())
 PY

@@ -6,6 +6,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <rttr/registration>
 #include <vector>
 
@@ -16,6 +17,20 @@ namespace factory {
 namespace {
 
 const char* const kSheetName = "sheet_1";
+
+// Eight bytes at a time: every text of a list is checked on each load.
+bool is_ascii(std::string_view text) {
+    const char* p = text.data();
+    size_t n = text.size();
+    uint64_t high = 0;
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        high |= word;
+    }
+    for (; n > 0; ++p, --n) high |= static_cast<unsigned char>(*p);
+    return (high & 0x8080808080808080u) == 0;
+}
 
 // Narrow cells hold 8-bit characters (Latin-1); our byte strings are in the ANSI code page.
 std::string ansi_from_8bit(const std::string& chars) {
@@ -40,14 +55,10 @@ bool multibyte_from_wide(const xlsbook::CellValue& cell, std::string& out) {
         KPES_LOG(kpes::LS_ERROR) << "buffer is small and convert failed";
         return false;
     }
-    if (cell.compact()) {
+    if (cell.compact() && is_ascii(cell.raw_text())) {
         // ASCII converts to itself: the common case needs no conversion call.
-        bool ascii = true;
-        for (unsigned char c : cell.raw_text()) ascii = ascii && c < 0x80;
-        if (ascii) {
-            out = cell.raw_text();
-            return true;
-        }
+        out.assign(cell.raw_text());
+        return true;
     }
     const std::u16string wide = cell.get_wide_text();
     // The locale is process-wide and never changes afterwards: setting it once is enough.
@@ -187,7 +198,13 @@ const std::vector<database::column>& database::columns_of(const rttr::type& type
         for (size_t c = 0; c < columns; ++c) {
             std::string name;
             if (header_name(c, name) && name == wanted) {
-                cached_properties_.push_back({c, property});
+                const rttr::type takes = property.get_type();
+                cached_properties_.push_back({c, property,
+                                              takes == rttr::type::get<std::string>() ? target::text
+                                              : takes == rttr::type::get<unsigned int>()
+                                                  ? target::unsigned_int
+                                              : takes == rttr::type::get<int>() ? target::signed_int
+                                                                                : target::other});
                 break;
             }
         }
@@ -215,28 +232,38 @@ bool database::read_row(rttr::instance object, int row) {
         return false;
     }
     for (const column& c : mapped)
-        if (!set_property(object, c.property,
-                          basic_work_sheet_->find_cell(static_cast<size_t>(row), c.index)))
+        if (!set_property(object, c, basic_work_sheet_->find_cell(static_cast<size_t>(row), c.index)))
             return false;
     return true;
 }
 
-bool database::set_property(rttr::instance& object, const rttr::property& property,
-                            const xlsbook::CellValue* cell) {
+bool database::set_property(rttr::instance& object, const column& column, const xlsbook::CellValue* cell) {
+    const rttr::property& property = column.property;
     rttr::variant value;
     switch (cell ? cell->kind() : xlsbook::CellValue::kUndefined) {
         case xlsbook::CellValue::kUndefined:
             // Spreadsheet programs drop empty text cells when they save: an absent cell is an
             // empty value, not an unreadable row.
-            if (property.get_type() == rttr::type::get<std::string>()) {
+            if (column.takes == target::text) {
                 value = std::string();
             } else {
                 value = 0;
             }
             break;
-        case xlsbook::CellValue::kInteger:
-            value = cell->get_integer();
-            break;
+        case xlsbook::CellValue::kInteger: {
+            // The usual port: set as the setter's own type, without a round through the variant.
+            const int number = cell->get_integer();
+            if (column.takes == target::signed_int) {
+                if (property.set_value(object, number)) return true;
+            } else if (column.takes == target::unsigned_int && number >= 0) {
+                if (property.set_value(object, static_cast<unsigned int>(number))) return true;
+            } else {
+                value = number;
+                break;
+            }
+            KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
+            return false;
+        }
         case xlsbook::CellValue::kReal:
             value = cell->get_real();
             break;
@@ -244,10 +271,17 @@ bool database::set_property(rttr::instance& object, const rttr::property& proper
             value = ansi_from_8bit(cell->get_text());
             break;
         case xlsbook::CellValue::kWideString: {
+            if (column.takes == target::text && cell->compact() &&
+                cell->wide_length() <= xlsbook::kMaxTextLength && is_ascii(cell->raw_text())) {
+                // ASCII is its own ANSI form: the cell's text goes straight into the property.
+                if (property.set_value(object, std::string(cell->raw_text()))) return true;
+                KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
+                return false;
+            }
             std::string text;
             if (!multibyte_from_wide(*cell, text)) return false;
             // Text into a text property needs no conversion: set it without the variant's copy.
-            if (property.get_type() == rttr::type::get<std::string>()) {
+            if (column.takes == target::text) {
                 if (property.set_value(object, text)) return true;
                 KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
                 return false;

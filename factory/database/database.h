@@ -43,12 +43,15 @@ public:
 
 private:
     enum class write_result { ok, no_cell, no_sheet, unsupported_type, too_long };
+    // What a column's property takes, so that the common cells go in without a conversion.
+    enum class target { text, unsigned_int, signed_int, other };
     struct column {
         size_t index;
         rttr::property property;
+        target takes;
     };
     bool write_header(const rttr::type& type);
-    bool set_property(rttr::instance& object, const rttr::property& property, const xlsbook::CellValue* cell);
+    bool set_property(rttr::instance& object, const column& column, const xlsbook::CellValue* cell);
     write_result write_value(const rttr::variant& value, size_t row, size_t column);
     bool header_name(size_t column, std::string& name);
     // The columns that the header names a property of `type` in, looked up once: the header

@@ -4,6 +4,8 @@
 #include <io.h>
 
 #include <rttr/type>
+#include <tuple>
+#include <utility>
 
 #include "database.h"
 #include "logging.h"
@@ -78,13 +80,16 @@ const std::map<int, devicedatamanager>& databasemanager::load_all() {
     }
     const int rows = static_cast<int>(data_base_->row_count());
     for (int row = 1; row < rows; ++row) {
-        // A fresh record per row: a row that fails to read must not show the previous row's values.
-        devicedatamanager device;
+        // A fresh record per row, read where the cache keeps it: a row that fails to read must
+        // not show the previous row's values. Rows come in order: each goes at the end without a
+        // search down the tree.
+        devicedatamanager& device = cache_
+                                        .emplace_hint(cache_.end(), std::piecewise_construct,
+                                                      std::forward_as_tuple(row), std::forward_as_tuple())
+                                        ->second;
         if (!data_base_->read_row(device, row)) {
             KPES_LOG(kpes::LS_ERROR) << " failed";
         }
-        // Rows come in order: placed at the end without a search down the tree.
-        cache_.emplace_hint(cache_.end(), row, std::move(device));
     }
     return cache_;
 }

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace xlsbook {
@@ -23,15 +25,40 @@ inline double get_double(const uint8_t* p) {
     return value;
 }
 
-inline void put16(std::vector<uint8_t>& out, uint32_t v) {
+// The buffer a save builds its stream in: it grows without zero-filling what is written over at
+// once, which for megabytes of records cost as much as writing them.
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <class U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using ByteBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
+
+template <class Bytes>
+inline void put16(Bytes& out, uint32_t v) {
     out.push_back(static_cast<uint8_t>(v));
     out.push_back(static_cast<uint8_t>(v >> 8));
 }
-inline void put32(std::vector<uint8_t>& out, uint32_t v) {
+template <class Bytes>
+inline void put32(Bytes& out, uint32_t v) {
     put16(out, v & 0xFFFF);
     put16(out, v >> 16);
 }
-inline void put_double(std::vector<uint8_t>& out, double value) {
+template <class Bytes>
+inline void put_double(Bytes& out, double value) {
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     put32(out, static_cast<uint32_t>(bits));

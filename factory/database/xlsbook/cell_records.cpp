@@ -40,8 +40,7 @@ void Row::write(uint8_t* r, size_t row, size_t columns) {
     set16(r + 10, 255);  // height in twips
 }
 
-void DBCell::write(std::vector<uint8_t>& out, uint32_t first_row_back,
-                   const std::vector<uint16_t>& first_cells) {
+void DBCell::write(ByteBuffer& out, uint32_t first_row_back, const std::vector<uint16_t>& first_cells) {
     const size_t at = out.size();
     out.resize(at + 8 + 2 * first_cells.size());
     uint8_t* r = out.data() + at;

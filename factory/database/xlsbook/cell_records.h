@@ -34,8 +34,7 @@ public:
     // `first_row_back`: from this record back to the block's first Row; `first_cells`: offset of
     // each row's first cell record, the first from the end of the first Row record, each later
     // one from the previous row's first cell.
-    static void write(std::vector<uint8_t>& out, uint32_t first_row_back,
-                      const std::vector<uint16_t>& first_cells);
+    static void write(ByteBuffer& out, uint32_t first_row_back, const std::vector<uint16_t>& first_cells);
 };
 
 class Blank : public Record {

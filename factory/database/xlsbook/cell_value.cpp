@@ -11,47 +11,93 @@
 
 namespace xlsbook {
 
-bool compact_utf16le(std::string& bytes) {
+namespace {
+
+// Whether UTF-16LE `bytes` has no unit above 0xFF, so that it can be held one byte per unit.
+bool fits_8bit(std::string_view bytes) {
     for (size_t i = 1; i < bytes.size(); i += 2)
         if (bytes[i] != 0) return false;
-    for (size_t i = 0; 2 * i < bytes.size(); ++i) bytes[i] = bytes[2 * i];
-    bytes.resize(bytes.size() / 2);
-    bytes.shrink_to_fit();
     return true;
 }
 
-const std::string& CellValue::no_text() {
-    static const std::string empty;
-    return empty;
+}  // namespace
+
+CellValue::CellValue(const CellValue& other) : kind_(other.kind_), compact_(other.compact_) {
+    if (other.on_heap()) {
+        heap_ = new char[other.size_];
+        std::memcpy(heap_, other.heap_, other.size_);
+    } else {
+        std::memcpy(inline_, other.inline_, kInline);
+    }
+    size_ = other.size_;
+}
+
+CellValue::CellValue(CellValue&& other) noexcept
+    : size_(other.size_), kind_(other.kind_), compact_(other.compact_) {
+    std::memcpy(inline_, other.inline_, kInline);  // the heap pointer, when there is one
+    other.size_ = 0;
+    other.kind_ = kUndefined;
+    other.compact_ = false;
+}
+
+CellValue& CellValue::operator=(const CellValue& other) {
+    if (this != &other) *this = CellValue(other);
+    return *this;
+}
+
+CellValue& CellValue::operator=(CellValue&& other) noexcept {
+    if (this == &other) return *this;
+    release();
+    std::memcpy(inline_, other.inline_, kInline);
+    size_ = other.size_;
+    kind_ = other.kind_;
+    compact_ = other.compact_;
+    other.size_ = 0;
+    other.kind_ = kUndefined;
+    other.compact_ = false;
+    return *this;
+}
+
+void CellValue::release() {
+    if (on_heap()) delete[] heap_;
+    size_ = 0;
+}
+
+char* CellValue::make_room(size_t size) {
+    release();
+    size_ = static_cast<uint32_t>(size);
+    if (!on_heap()) return inline_;
+    heap_ = new char[size];
+    return heap_;
 }
 
 void CellValue::clear() {
+    release();
     kind_ = kUndefined;
     compact_ = false;
-    std::string().swap(text_);
 }
 
 void CellValue::set_integer(int value) {
     clear();
     kind_ = kInteger;
-    text_.assign(reinterpret_cast<const char*>(&value), sizeof value);
+    std::memcpy(inline_, &value, sizeof value);
 }
 
 void CellValue::set_real(double value) {
     clear();
     kind_ = kReal;
-    text_.assign(reinterpret_cast<const char*>(&value), sizeof value);
+    std::memcpy(inline_, &value, sizeof value);
 }
 
 int CellValue::get_integer() const {
     int value = 0;
-    if (kind_ == kInteger) std::memcpy(&value, text_.data(), sizeof value);
+    if (kind_ == kInteger) std::memcpy(&value, inline_, sizeof value);
     return value;
 }
 
 double CellValue::get_real() const {
     double value = 0.0;
-    if (kind_ == kReal) std::memcpy(&value, text_.data(), sizeof value);
+    if (kind_ == kReal) std::memcpy(&value, inline_, sizeof value);
     return value;
 }
 
@@ -59,7 +105,7 @@ void CellValue::set_text(const std::string& text) {
     clear();
     if (text.empty()) return;
     kind_ = kString;
-    text_ = text;
+    std::memcpy(make_room(text.size()), text.data(), text.size());
 }
 
 void CellValue::set_text_from_ansi(const std::string& text) {
@@ -71,44 +117,61 @@ void CellValue::set_text_from_ansi(const std::string& text) {
     if (units <= 0) return;
     std::vector<wchar_t> wide(static_cast<size_t>(units));
     MultiByteToWideChar(CP_ACP, MB_COMPOSITE, text.data(), static_cast<int>(text.size()), wide.data(), units);
-    text_.resize(wide.size() * 2);
-    for (size_t i = 0; i < wide.size(); ++i) {
-        text_[2 * i] = static_cast<char>(wide[i] & 0xFF);
-        text_[2 * i + 1] = static_cast<char>((wide[i] >> 8) & 0xFF);
-    }
-    compact_ = compact_utf16le(text_);
+    std::u16string utf16(wide.size(), u'\0');
+    for (size_t i = 0; i < wide.size(); ++i) utf16[i] = static_cast<char16_t>(wide[i] & 0xFFFF);
+    set_wide_text(utf16);
 }
 
 void CellValue::set_wide_text(const std::u16string& text) {
     clear();
     kind_ = kWideString;
-    text_.resize(text.size() * 2);
-    for (size_t i = 0; i < text.size(); ++i) {
-        text_[2 * i] = static_cast<char>(text[i] & 0xFF);
-        text_[2 * i + 1] = static_cast<char>(text[i] >> 8);
+    bool narrow = true;
+    for (char16_t unit : text) narrow = narrow && unit < 0x100;
+    if (narrow) {
+        char* p = make_room(text.size());
+        for (size_t i = 0; i < text.size(); ++i) p[i] = static_cast<char>(text[i]);
+        compact_ = true;
+        return;
     }
-    compact_ = compact_utf16le(text_);
+    char* p = make_room(text.size() * 2);
+    for (size_t i = 0; i < text.size(); ++i) {
+        p[2 * i] = static_cast<char>(text[i] & 0xFF);
+        p[2 * i + 1] = static_cast<char>(text[i] >> 8);
+    }
 }
 
 std::u16string CellValue::get_wide_text() const {
     std::u16string out;
     if (kind_ != kWideString) return out;
+    const char* p = data();
     if (compact_) {
-        for (unsigned char c : text_) out.push_back(c);
+        out.resize(size_);
+        for (size_t i = 0; i < size_; ++i) out[i] = static_cast<unsigned char>(p[i]);
         return out;
     }
-    out.resize(text_.size() / 2);
+    out.resize(size_ / 2);
     for (size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<char16_t>(static_cast<unsigned char>(text_[2 * i]) |
-                                       (static_cast<unsigned char>(text_[2 * i + 1]) << 8));
+        out[i] = static_cast<char16_t>(static_cast<unsigned char>(p[2 * i]) |
+                                       (static_cast<unsigned char>(p[2 * i + 1]) << 8));
     return out;
 }
 
-void CellValue::set_raw_text(std::string bytes, bool wide, bool compact) {
+void CellValue::set_raw_text(std::string_view bytes, bool wide, bool compact) {
+    if (on_heap() && bytes.data() >= heap_ && bytes.data() < heap_ + size_) {
+        // The cell's own text: copied before its storage goes.
+        set_raw_text(std::string(bytes), wide, compact);
+        return;
+    }
     clear();
     kind_ = wide ? kWideString : kString;
-    text_ = std::move(bytes);
-    if (wide) compact_ = compact || compact_utf16le(text_);
+    if (wide && !compact && fits_8bit(bytes)) {
+        char* p = make_room(bytes.size() / 2);
+        for (size_t i = 0; 2 * i + 1 < bytes.size(); ++i) p[i] = bytes[2 * i];
+        compact_ = true;
+        return;
+    }
+    if (!bytes.empty()) std::memmove(make_room(bytes.size()), bytes.data(), bytes.size());
+    compact_ = wide && compact;
 }
 
 }  // namespace xlsbook

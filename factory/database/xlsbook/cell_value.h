@@ -6,12 +6,20 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace xlsbook {
 
 class CellValue {
 public:
     enum Kind : int { kUndefined = 0, kInteger = 1, kReal = 2, kString = 3, kWideString = 4 };
+
+    CellValue() = default;
+    CellValue(const CellValue& other);
+    CellValue(CellValue&& other) noexcept;
+    CellValue& operator=(const CellValue& other);
+    CellValue& operator=(CellValue&& other) noexcept;
+    ~CellValue() { release(); }
 
     int kind() const { return kind_; }
 
@@ -25,34 +33,42 @@ public:
     void set_wide_text(const std::u16string& text);
 
     // Wide text whose code units all fit in 8 bits is held one byte per unit ("compact"), which
-    // keeps typical addresses and passwords inside the string object itself.
+    // keeps typical addresses and passwords inside the cell itself.
     int get_integer() const;
     double get_real() const;
-    const std::string& get_text() const { return is_text() ? text_ : no_text(); }  // empty for numbers
+    std::string get_text() const { return std::string(raw_text()); }  // empty for numbers
     std::u16string get_wide_text() const;
-    size_t wide_length() const {
-        return kind_ == kWideString ? (compact_ ? text_.size() : text_.size() / 2) : 0;
-    }
+    size_t wide_length() const { return kind_ == kWideString ? (compact_ ? size_ : size_ / 2) : 0; }
 
     // Storage form of the text: 8-bit characters, or for wide text UTF-16LE bytes or, when
-    // compact(), one byte per unit. Equal texts of one kind have equal storage.
-    const std::string& raw_text() const { return is_text() ? text_ : no_text(); }
+    // compact(), one byte per unit. Equal texts of one kind have equal storage. Valid until the
+    // cell changes.
+    std::string_view raw_text() const {
+        return is_text() ? std::string_view(data(), size_) : std::string_view();
+    }
     bool compact() const { return compact_; }
     // `bytes` as stored: UTF-16LE for wide text unless `compact` says one byte per unit.
-    void set_raw_text(std::string bytes, bool wide, bool compact = false);
+    void set_raw_text(std::string_view bytes, bool wide, bool compact = false);
 
 private:
-    bool is_text() const { return kind_ == kString || kind_ == kWideString; }
-    static const std::string& no_text();
+    // A sheet holds a cell per column of every row: texts up to this long (an address, a user
+    // name, most passwords) and numbers live in the cell, which then takes 24 bytes in all.
+    static constexpr size_t kInline = 16;
 
-    // A number's bytes are kept in text_ as well: a sheet holds a cell per column of every row,
-    // and without a separate number field a cell takes 40 bytes instead of 48.
-    std::string text_;
+    bool is_text() const { return kind_ == kString || kind_ == kWideString; }
+    bool on_heap() const { return size_ > kInline; }
+    const char* data() const { return on_heap() ? heap_ : inline_; }
+    void release();
+    // Room for `size` bytes of text, the old content gone.
+    char* make_room(size_t size);
+
+    union {
+        char inline_[kInline] = {};
+        char* heap_;
+    };
+    uint32_t size_ = 0;  // text bytes; 0 for numbers, whose bytes sit in inline_
     uint8_t kind_ = kUndefined;
     bool compact_ = false;
 };
-
-// Turns UTF-16LE bytes into one byte per unit when every unit is below 0x100; true if it did.
-bool compact_utf16le(std::string& bytes);
 
 }  // namespace xlsbook

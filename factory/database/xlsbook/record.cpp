@@ -20,13 +20,13 @@ void Record::set_data(std::vector<uint8_t> data) {
     continues_.clear();
 }
 
-void write_record(std::vector<uint8_t>& out, uint16_t code, const uint8_t* data, size_t size) {
+void write_record(ByteBuffer& out, uint16_t code, const uint8_t* data, size_t size) {
     put16(out, code);
     put16(out, static_cast<uint32_t>(size));
     out.insert(out.end(), data, data + size);
 }
 
-void Record::write(std::vector<uint8_t>& out) const {
+void Record::write(ByteBuffer& out) const {
     std::vector<size_t> cuts = continues_;
     if (cuts.empty())
         for (size_t at = kMaxRecordData; at < data_.size(); at += kMaxRecordData) cuts.push_back(at);

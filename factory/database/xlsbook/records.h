@@ -9,7 +9,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "byte_order.h"
 
 namespace xlsbook {
 
@@ -65,7 +68,7 @@ public:
     void assign(uint16_t code, std::vector<uint8_t> data, std::vector<size_t> continues);
     // Writes the record, continuing where continue_offsets() says or, when none were set,
     // every 8224 bytes.
-    void write(std::vector<uint8_t>& out) const;
+    void write(ByteBuffer& out) const;
 
 protected:
     void set_data(std::vector<uint8_t> data);
@@ -76,7 +79,7 @@ protected:
 };
 
 // Writes one record with its header, without continuation (the caller keeps it short).
-void write_record(std::vector<uint8_t>& out, uint16_t code, const uint8_t* data, size_t size);
+void write_record(ByteBuffer& out, uint16_t code, const uint8_t* data, size_t size);
 
 class BOF : public Record {
 public:
@@ -137,7 +140,7 @@ public:
 
 // A shared string being written: points at text held elsewhere (a cell's text).
 struct SharedStringRef {
-    const std::string* chars;
+    std::string_view chars;
     bool wide;
     bool compact;   // wide text held one byte per unit, written out as 16-bit units
     uint32_t hash;  // as the writer's index hashes it, so a probe need not read the text
@@ -167,9 +170,8 @@ public:
     // entry's characters that run on into a CONTINUE record are preceded there by its flags
     // byte again. With `out` null it only counts. Between records, once `out` holds `chunk`
     // bytes, `hand_on` takes them. Returns the table's size in bytes, 0 when hand_on failed.
-    static size_t write(std::vector<uint8_t>* out, uint32_t total,
-                        const std::vector<SharedStringRef>& entries, size_t chunk = SIZE_MAX,
-                        const std::function<bool()>& hand_on = nullptr);
+    static size_t write(ByteBuffer* out, uint32_t total, const std::vector<SharedStringRef>& entries,
+                        size_t chunk = SIZE_MAX, const std::function<bool()>& hand_on = nullptr);
 };
 
 class Index : public Record {

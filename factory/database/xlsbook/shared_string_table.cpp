@@ -1,6 +1,9 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "byte_order.h"
 #include "cell_value.h"
@@ -27,6 +30,24 @@ struct Bytes {
     uint8_t operator[](size_t i) const { return p[i]; }
 };
 
+// Whether UTF-16LE `bytes` has only units below 0x100: every odd byte zero, eight at a time.
+bool no_high_bytes(const char* bytes, size_t length) {
+    uint64_t high = 0;
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        high |= word;
+    }
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    high &= 0xFF00FF00FF00FF00u;
+#else
+    high &= 0x00FF00FF00FF00FFu;
+#endif
+    for (i |= 1; i < length; i += 2) high |= static_cast<unsigned char>(bytes[i]);
+    return high == 0;
+}
+
 }  // namespace
 
 void SharedStringTable::clear_entries() {
@@ -39,18 +60,17 @@ bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vecto
     clear_entries();
     // Characters take at most what the table's bytes do.
     chars.reserve(size);
-    // Appends an entry's characters as stored; 16-bit text with no unit above 0xFF is made compact.
+    // Appends an entry's characters as stored; 16-bit text with no unit above 0xFF is made compact
+    // as it is copied.
     auto add = [this](const char* bytes, size_t length, bool wide) {
         const size_t offset = chars.size();
-        chars.append(bytes, length);
-        bool compact = false;
-        if (wide) {
-            compact = true;
-            for (size_t i = offset + 1; i < chars.size() && compact; i += 2) compact = chars[i] == 0;
-            if (compact) {
-                for (size_t i = 0; 2 * i < length; ++i) chars[offset + i] = chars[offset + 2 * i];
-                chars.resize(offset + length / 2);
-            }
+        const bool compact = wide && no_high_bytes(bytes, length);
+        if (compact) {
+            chars.resize(offset + length / 2);
+            char* out = &chars[offset];
+            for (size_t i = 0; 2 * i + 1 < length; ++i) out[i] = bytes[2 * i];
+        } else {
+            chars.append(bytes, length);
         }
         entries.push_back(
             {static_cast<uint32_t>(offset), static_cast<uint32_t>(chars.size() - offset), wide, compact});
@@ -123,16 +143,25 @@ bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vecto
         if (p + skip > d.size()) return false;
         p += static_cast<size_t>(skip);
     }
-    // Compact text took half the room reserved for it; the table is held while the cells load.
-    chars.shrink_to_fit();
+    // The room reserved and not used was never touched: it takes no memory, and copying the
+    // text into a smaller buffer would.
     return true;
 }
 
 namespace {
 
-// One byte per unit to UTF-16LE: four units per step, spread with shifts and masks.
+// One byte per unit to UTF-16LE: sixteen units per step where the processor has SSE2, else four,
+// spread with shifts and masks.
 void widen(uint8_t* out, const uint8_t* in, size_t n) {
     size_t k = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; k + 16 <= n; k += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k), _mm_unpacklo_epi8(x, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * k + 16), _mm_unpackhi_epi8(x, zero));
+    }
+#endif
     for (; k + 4 <= n; k += 4) {
         uint64_t x = get32(in + k);
         x = (x | (x << 16)) & 0x0000FFFF0000FFFFu;
@@ -151,31 +180,33 @@ void widen(uint8_t* out, const uint8_t* in, size_t n) {
 
 }  // namespace
 
-size_t SharedStringTable::write(std::vector<uint8_t>* out, uint32_t total,
-                                const std::vector<SharedStringRef>& entries, size_t chunk,
-                                const std::function<bool()>& hand_on) {
+size_t SharedStringTable::write(ByteBuffer* out, uint32_t total, const std::vector<SharedStringRef>& entries,
+                                size_t chunk, const std::function<bool()>& hand_on) {
     size_t size = 0;  // bytes of the table so far
     size_t used = 0;  // data bytes in the record being filled
     bool handed = true;
-    // A record is filled here and appended whole: growing the output entry by entry cost more
-    // than the entries.
-    uint8_t record[4 + kMaxRecordData];
+    // Records are filled in place in `out`: room for a whole record is made when it starts and
+    // the rest given back when it ends, so that an entry costs no growing of the buffer.
+    size_t header = 0;
     // `n` bytes more in the current record; null when only counting.
     auto append = [&](size_t n) -> uint8_t* {
-        uint8_t* p = record + 4 + used;
+        uint8_t* p = out ? out->data() + header + 4 + used : nullptr;
         size += n;
         used += n;
-        return out ? p : nullptr;
+        return p;
     };
     auto start_record = [&](uint16_t code) {
         size += 4;
         used = 0;
-        set16(record, code);
+        if (!out) return;
+        header = out->size();
+        out->resize(header + 4 + kMaxRecordData);
+        set16(out->data() + header, code);
     };
     auto finish_record = [&]() {
         if (!out) return;
-        set16(record + 2, static_cast<uint32_t>(used));
-        out->insert(out->end(), record, record + 4 + used);
+        set16(out->data() + header + 2, static_cast<uint32_t>(used));
+        out->resize(header + 4 + used);
         if (hand_on && out->size() >= chunk) handed = handed && hand_on();
     };
     auto room = [&]() { return kMaxRecordData - used; };
@@ -190,8 +221,8 @@ size_t SharedStringTable::write(std::vector<uint8_t>* out, uint32_t total,
     }
     for (const SharedStringRef& entry : entries) {
         const size_t width = entry.wide ? 2 : 1;
-        const size_t count = entry.compact ? entry.chars->size() : entry.chars->size() / width;
-        const uint8_t* chars = reinterpret_cast<const uint8_t*>(entry.chars->data());
+        const size_t count = entry.compact ? entry.chars.size() : entry.chars.size() / width;
+        const uint8_t* chars = reinterpret_cast<const uint8_t*>(entry.chars.data());
         // Compact text has no unit above 0xFF, so only full UTF-16 text can hold a pair.
         auto high_surrogate_at = [&](size_t unit) {
             return entry.wide && !entry.compact && unit + 1 < count && (chars[2 * unit + 1] & 0xFC) == 0xD8;

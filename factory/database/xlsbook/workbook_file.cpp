@@ -105,11 +105,16 @@ CellValue* WorksheetView::cell(size_t row, size_t column) {
     if (column >= cells.size()) {
         if (column >= cells.capacity())
             cells.reserve(std::max(column + 1, std::min(columns_, kRowReserveLimit)));
-        cells.resize(column + 1);
+        if (column == cells.size())
+            cells.emplace_back();  // the usual case: cells arrive left to right
+        else
+            cells.resize(column + 1);
     }
     columns_ = std::max(columns_, column + 1);
     return &cells[column];
 }
+
+void WorksheetView::reserve_rows(size_t rows) { rows_.reserve(std::min(rows, kMaxRows)); }
 
 const CellValue* WorksheetView::find_cell(size_t row, size_t column) const {
     const StoredRow* stored = find_row(row);

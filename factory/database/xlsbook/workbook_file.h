@@ -71,6 +71,9 @@ public:
     // The cell without growing the grid; null outside it.
     const CellValue* find_cell(size_t row, size_t column) const;
 
+    // Room for this many rows with cells, so that a sheet being read is not moved as it grows.
+    void reserve_rows(size_t rows);
+
     void erase_last_row();
     // Removes a row; the rows below move up by one with all their cells.
     bool erase_row(size_t row);

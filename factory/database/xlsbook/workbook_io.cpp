@@ -29,6 +29,15 @@ public:
         pos_ += size;
         merged_.clear();
         breaks_.clear();
+        // The joined size first: a large table (megabytes over hundreds of CONTINUE records)
+        // is then copied once, not again at every doubling of the buffer.
+        size_t joined = size_;
+        for (size_t at = pos_; at + 4 <= n_ && get16(&s_[at]) == code::kContinue;) {
+            const size_t more = get16(&s_[at + 2]);
+            joined += more;
+            at += 4 + more;
+        }
+        if (joined > size_) merged_.reserve(joined);
         while (pos_ + 4 <= n_ && get16(&s_[pos_]) == code::kContinue) {
             const size_t more = get16(&s_[pos_ + 2]);
             if (pos_ + 4 + more > n_) return false;
@@ -73,7 +82,9 @@ private:
 
 class SheetParser {
 public:
-    SheetParser(WorksheetView& sheet, const SharedStringTable& strings) : sheet_(sheet), strings_(strings) {}
+    // `bytes`: the size of the sheet's substream, which bounds the rows it can hold.
+    SheetParser(WorksheetView& sheet, const SharedStringTable& strings, size_t bytes)
+        : sheet_(sheet), strings_(strings), bytes_(bytes) {}
 
     void on_record(const RecordReader& r) {
         const uint8_t* d = r.data();
@@ -85,6 +96,11 @@ public:
             pending_formula_ = nullptr;
         CellHeader cell;
         switch (r.code()) {
+            case code::kDimensions:
+                // A row with cells takes a Row record and a cell record: a damaged count cannot
+                // make the sheet reserve more than its bytes could hold.
+                if (n >= 8) sheet_.reserve_rows(std::min<size_t>(get32(d + 4), bytes_ / (Row::kSize + 10)));
+                break;
             case code::kWindow2:
                 if (n >= 2) sheet_.records().window2.options = get16(d);
                 break;
@@ -93,7 +109,8 @@ public:
                 if (LabelSST::parse(d, n, cell, index) && index < strings_.entries.size())
                     if (CellValue* c = at(cell)) {
                         const SharedStringTable::Entry& s = strings_.entries[index];
-                        c->set_raw_text(strings_.chars.substr(s.offset, s.size), s.wide, s.compact);
+                        c->set_raw_text(std::string_view(strings_.chars).substr(s.offset, s.size), s.wide,
+                                        s.compact);
                     }
                 break;
             }
@@ -103,7 +120,7 @@ public:
                 std::string chars;
                 bool wide = false;
                 if (CellHeader::parse(d, n, cell) && parse_unicode_string(d + 6, n - 6, chars, wide))
-                    if (CellValue* c = at(cell)) c->set_raw_text(std::move(chars), wide);
+                    if (CellValue* c = at(cell)) c->set_raw_text(chars, wide);
                 break;
             }
             case RK::kCode: {
@@ -148,11 +165,11 @@ public:
                     std::string chars;
                     bool wide = false;
                     if (parse_unicode_string(d, n, chars, wide) && !chars.empty())
-                        pending_formula_->set_raw_text(std::move(chars), wide);
+                        pending_formula_->set_raw_text(chars, wide);
                     pending_formula_ = nullptr;
                 }
                 break;
-            default:  // Index, Dimensions, Row, DBCell, Blank, MulBlank and unknown records
+            default:  // Index, Row, DBCell, Blank, MulBlank and unknown records
                 break;
         }
     }
@@ -173,6 +190,7 @@ private:
 
     WorksheetView& sheet_;
     const SharedStringTable& strings_;
+    size_t bytes_;
     CellValue* pending_formula_ = nullptr;
 };
 
@@ -286,7 +304,7 @@ bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
         if (sheet_reader.size() < 4 || get16(sheet_reader.data() + 2) != BOF::kWorksheet) continue;
         auto view = std::make_unique<WorksheetView>(name_of(bound.name), bound.name.wide);
         if (find_worksheet(view->name())) return clear(), false;
-        SheetParser parser(*view, globals_.shared_strings);
+        SheetParser parser(*view, globals_.shared_strings, sheets_size - (bound.position - base));
         int depth = 1;
         while (depth > 0) {
             if (!sheet_reader.next(record)) return clear(), false;
@@ -311,7 +329,7 @@ namespace {
 // that its size and the places its Index names are known before its first byte goes out.
 // A list's texts are short: a word at a time with one multiply each costs a fraction of the
 // library's byte-wise hash, and a save hashes every text cell.
-uint64_t text_hash(const std::string& text) {
+uint64_t text_hash(std::string_view text) {
     const char* p = text.data();
     size_t n = text.size();
     uint64_t h = 0x9E3779B97F4A7C15u ^ (n * 0xFF51AFD7ED558CCDu);
@@ -341,7 +359,7 @@ public:
     using Sink = std::function<bool(const uint8_t*, size_t)>;
     static constexpr size_t kChunk = 1 << 20;
 
-    CellTable(std::vector<uint8_t>& out, const std::vector<uint32_t>& string_indexes)
+    CellTable(ByteBuffer& out, const std::vector<uint32_t>& string_indexes)
         : out_(out), indexes_(string_indexes) {}
 
     // Fills in the sheet's Index, Dimensions and Window2 for a sheet starting at `start`;
@@ -526,7 +544,7 @@ private:
         return size;
     }
 
-    std::vector<uint8_t>& out_;
+    ByteBuffer& out_;
     const std::vector<uint32_t>& indexes_;
     size_t base_ = 0;  // stream position of out_[0]
     std::vector<Plan> plans_;
@@ -580,17 +598,17 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
                     __builtin_prefetch(&table[indexes[next + kAhead] & mask]);
                 const uint32_t hash = indexes[next];
                 const bool is_wide = c.kind() == CellValue::kWideString;
-                const std::string& text = c.raw_text();
+                const std::string_view text = c.raw_text();
                 for (size_t at = hash & mask;; at = (at + 1) & mask) {
                     const uint32_t slot = table[at];
                     if (slot == 0) {
                         table[at] = static_cast<uint32_t>(entries.size()) + 1;
                         indexes[next] = static_cast<uint32_t>(entries.size());
-                        entries.push_back({&text, is_wide, c.compact(), hash});
+                        entries.push_back({text, is_wide, c.compact(), hash});
                         break;
                     }
                     const SharedStringRef& entry = entries[slot - 1];
-                    if (entry.hash == hash && entry.wide == is_wide && *entry.chars == text) {
+                    if (entry.hash == hash && entry.wide == is_wide && entry.chars == text) {
                         indexes[next] = slot - 1;
                         break;
                     }
@@ -601,7 +619,7 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
 
     // Records are handed on a chunk at a time: the buffer holds a chunk and the record or row
     // block that completes it.
-    std::vector<uint8_t> out;
+    ByteBuffer out;
     out.reserve(4096 + CellTable::kChunk + (1 << 18));
     globals_.bof.write(out);
     globals_.window1.write(out);
