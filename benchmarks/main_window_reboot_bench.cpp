@@ -34,6 +34,7 @@
 #include "main_widget.h"
 #include "search_list_scenario.h"
 #include "stored_cameras.h"
+#include "style_sheet.h"
 #include "update_widget.h"
 
 namespace {
@@ -120,7 +121,8 @@ Round rebootTicked(MainWidget& window, const std::vector<int>& rows) {
     pumpUntil([&] {
         round.rss_peak_kib = std::max(round.rss_peak_kib, residentKib());
         for (int row : rows) {
-            const DeviceStatus status = list->statusCell(row)->status();
+            // The row's status as the list keeps it: asking for the cell would make a widget per row.
+            const DeviceStatus status = list->rowStatus(row);
             if (status != DEVICE_STATUS_SET_SUCCESS && status != DEVICE_STATUS_SET_FAILED) return false;
         }
         return true;
@@ -136,6 +138,8 @@ int main(int argc, char** argv) {
     if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
     Q_INIT_RESOURCE(resources);
     QApplication app(argc, argv);
+    // The program's own style sheet: painting and polishing with it cost the UI thread more.
+    applyStyle(app);
     const int cameras = argc > 1 ? std::max(1, std::atoi(argv[1])) : 256;
     const double scale = argc > 2 ? std::atof(argv[2]) : 80.0;
     const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;

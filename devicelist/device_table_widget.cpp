@@ -2,9 +2,12 @@
 
 #include <QActionGroup>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QTableWidget>
 #include <QTimer>
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +15,7 @@
 
 #include "btn_tools_widget.h"
 #include "ipv4.h"
+#include "logging.h"
 #include "qtable_header_view.h"
 #include "sdkbase.h"
 
@@ -41,11 +45,8 @@ void KPLPRC_CALL findDeviceCallbackV2(const char* device_name, const char* ip, u
                              find_value, firmware_version, lens_code, mac, boot_time));
 }
 
-// The address of a dotted quad; false for any other shape.
-bool parseIp(const QString& ip, std::uint32_t* value) {
-    const QByteArray text = ip.toLatin1();
-    return factory::ParseIpv4(std::string_view(text.constData(), static_cast<size_t>(text.size())), value);
-}
+// Addresses of another shape than a dotted quad sort after every well-formed one.
+constexpr std::uint64_t kMalformedKey = std::uint64_t{1} << 32;
 
 // Time the list may spend on rows before it lets the event loop run again.
 constexpr qint64 kPassBudgetMs = 15;
@@ -85,6 +86,12 @@ DeviceTableWidget::DeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue
         connect(action, &QAction::triggered, this, [this, status] { setStatusFilter(status); });
     }
     connect(headerView(), &QHeaderView::sectionClicked, this, &DeviceTableWidget::slotHeaderSectionClicked);
+
+    full_notice_ = new QLabel(QStringLiteral("列表已满 %1 台，其余设备未列出").arg(kMaxRows), this);
+    full_notice_->setObjectName("full_notice");
+    full_notice_->setStyleSheet("color:red;");
+    full_notice_->hide();
+    layout()->addWidget(full_notice_);
 
     pass_timer_ = new QTimer(this);
     pass_timer_->setSingleShot(true);
@@ -135,29 +142,26 @@ void DeviceTableWidget::OnFindDevice(const DeviceInfo& info) {
     debugLine("OnFindDevice\n");
 }
 
-bool DeviceTableWidget::ipLessThan(const QString& a, const QString& b) {
-    std::uint32_t pa = 0;
-    std::uint32_t pb = 0;
-    if (!parseIp(a, &pa)) return false;
-    if (!parseIp(b, &pb)) return true;
-    return pa < pb;
+std::uint64_t DeviceTableWidget::orderKey(const std::string& ip) {
+    std::uint32_t value = 0;
+    return factory::ParseIpv4(ip, &value) ? value : kMalformedKey;
 }
 
-int DeviceTableWidget::insertionRow(const QString& ip) const {
-    // The rows are kept in this order, so the first row after `ip` is found by bisection.
+bool DeviceTableWidget::ipLessThan(const QString& a, const QString& b) {
+    return orderKey(a.toStdString()) < orderKey(b.toStdString());
+}
+
+int DeviceTableWidget::insertionRow(std::uint64_t key) {
     const QTableWidget* table = tableWidget();
-    int low = 0;
-    int high = table->rowCount();
-    while (low < high) {
-        const int mid = low + (high - low) / 2;
-        const QTableWidgetItem* item = table->item(mid, kColumnIp);
-        const QString row_ip = item ? item->text() : QString();
-        if (ipLessThan(ip, row_ip))
-            high = mid;
-        else
-            low = mid + 1;
+    if (row_keys_.size() != static_cast<size_t>(table->rowCount())) {
+        // Rows that did not come through insertDevice: read their addresses again.
+        row_keys_.clear();
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const QTableWidgetItem* item = table->item(row, kColumnIp);
+            row_keys_.push_back(orderKey(item ? item->text().toStdString() : std::string()));
+        }
     }
-    return low;
+    return static_cast<int>(std::upper_bound(row_keys_.begin(), row_keys_.end(), key) - row_keys_.begin());
 }
 
 void DeviceTableWidget::slotFindDevice(DeviceInfo info) {
@@ -165,6 +169,10 @@ void DeviceTableWidget::slotFindDevice(DeviceInfo info) {
     const bool more_queued = reports_in_flight_.fetch_sub(1) > 1;
     if (reports_in_flight_ < 0) reports_in_flight_ = 0;  // a call that no report announced
 
+    if (tableWidget()->rowCount() + static_cast<int>(pending_reports_.size()) >= kMaxRows) {
+        noteListFull();
+        return;
+    }
     if (!pass_clock_.isValid()) {
         pass_clock_.start();
         pass_timer_->start();
@@ -190,7 +198,9 @@ void DeviceTableWidget::insertPendingDevices() {
 
 void DeviceTableWidget::insertDevice(const DeviceInfo& info) {
     QTableWidget* table = tableWidget();
-    const int row = insertionRow(QString::fromStdString(info.ip_addr));
+    const std::uint64_t key = orderKey(info.ip_addr);
+    const int row = insertionRow(key);
+    row_keys_.insert(row_keys_.begin() + row, key);
     table->insertRow(row);
     // The tool widget is made with the row's cells when the row comes into view.
     fillRow(row, info, QString::number(info.lens_code), false);
@@ -199,12 +209,35 @@ void DeviceTableWidget::insertDevice(const DeviceInfo& info) {
     emit signalsDeviceNumChange(table->rowCount());
 }
 
+void DeviceTableWidget::noteListFull() {
+    if (full_noted_) return;
+    full_noted_ = true;
+    KPES_LOG(kpes::LS_WARNING) << "search list full at " << kMaxRows << " rows, further replies dropped";
+    full_notice_->show();
+}
+
 void DeviceTableWidget::clearDevices() {
     const bool had_ticked = checkedRowCount() > 0;
     pending_reports_.clear();
     pass_timer_->stop();
     pass_clock_.invalidate();
-    DeviceTableWidgetBase::clearDevices();
+    row_keys_.clear();
+    full_noted_ = false;
+    full_notice_->hide();
+    if (tearing_down_) {
+        DeviceTableWidgetBase::clearDevices();
+    } else {
+        // Ten thousand rows hold over a hundred thousand items: they are freed on another
+        // thread once off the table.
+        auto items = std::make_shared<std::vector<std::unique_ptr<QTableWidgetItem>>>(takeAllItems());
+        // Nothing is left to clear, and clearing would reset the view, which lays out every
+        // row of the header again.
+        tableWidget()->setRowCount(0);
+        if (!items->empty()) {
+            if (!disposer_) disposer_ = std::make_unique<factory::JobWorker>();
+            if (disposer_->Start()) disposer_->Post([items] { items->clear(); });
+        }
+    }
     // Fresh rows are idle; a filter left on would hide the whole new search.
     applyStatusFilter(-1);
     if (had_ticked && !tearing_down_) emit signalsSelectedChange(0);

@@ -10,6 +10,10 @@
 // event loop running in between, so that the window stays responsive; order and duplicates are
 // kept as if each had been inserted on arrival.
 //
+// The list holds at most kMaxRows rows: a flood of made-up replies must not eat the machine's
+// memory. Further reports of the same search are dropped, and the list says so once, in a log
+// line and a line under the table, until the next refresh.
+//
 // A click on the "状态" header opens a menu that shows every row ("全部") or only the rows in
 // one status; while such a filter is active, check all and getSelectedDevices() see the shown
 // rows only.
@@ -19,10 +23,15 @@
 #include <QMetaObject>
 #include <QString>
 #include <atomic>
+#include <cstdint>
 #include <deque>
+#include <memory>
+#include <vector>
 
 #include "device_table_widget_base.h"
+#include "job_worker.h"
 
+class QLabel;
 class QMenu;
 class QTimer;
 class QActionGroup;
@@ -31,6 +40,9 @@ class DeviceTableWidget : public DeviceTableWidgetBase {
     Q_OBJECT
 
 public:
+    // More rows than any site has cameras.
+    static constexpr int kMaxRows = 65535;
+
     DeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_job_queue);
     ~DeviceTableWidget() override;
 
@@ -54,6 +66,8 @@ public:
     int statusFilter() const { return status_filter_; }
     void setStatusFilter(int status);
     QMenu* statusMenu() const { return status_menu_; }
+    // Shown while reports are dropped because the list is full.
+    QLabel* fullNotice() const { return full_notice_; }
 
 Q_SIGNALS:
     void signalsFindDevice(DeviceInfo info);
@@ -66,7 +80,10 @@ private Q_SLOTS:
     void slotHeaderSectionClicked(int logical_index);
 
 private:
-    int insertionRow(const QString& ip) const;
+    // The row before which a report with this key goes: after every row with a key not above it.
+    int insertionRow(std::uint64_t key);
+    static std::uint64_t orderKey(const std::string& ip);
+    void noteListFull();
     void insertDevice(const DeviceInfo& info);
     void insertPendingDevices();
     void applyStatusFilter(int status);
@@ -86,4 +103,11 @@ private:
     // Runs once the event loop has been reached again; measures the time spent since.
     QTimer* pass_timer_ = nullptr;
     QElapsedTimer pass_clock_;
+
+    // The order key of each row's address, parsed once when the row went in.
+    std::vector<std::uint64_t> row_keys_;
+    QLabel* full_notice_ = nullptr;
+    bool full_noted_ = false;
+    // Frees the items of an emptied list, so that a refresh does not wait for it.
+    std::unique_ptr<factory::JobWorker> disposer_;
 };

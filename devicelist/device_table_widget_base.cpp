@@ -263,6 +263,24 @@ void DeviceTableWidgetBase::clearDevices() {
     table_widget_->setRowCount(0);
 }
 
+std::vector<std::unique_ptr<QTableWidgetItem>> DeviceTableWidgetBase::takeAllItems() {
+    std::vector<std::unique_ptr<QTableWidgetItem>> items;
+    const int rows = table_widget_->rowCount();
+    const int columns = table_widget_->columnCount();
+    items.reserve(static_cast<size_t>(rows) * static_cast<size_t>(columns));
+    // The rows go right after: telling the view of each emptied cell would cost more than the
+    // freeing saved.
+    QAbstractItemModel* model = table_widget_->model();
+    const bool was_blocked = model->blockSignals(true);
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            if (QTableWidgetItem* item = table_widget_->takeItem(row, column)) items.emplace_back(item);
+        }
+    }
+    model->blockSignals(was_blocked);
+    return items;
+}
+
 bool DeviceTableWidgetBase::findRowByIp(const std::string& ip, int& row) const {
     const QString key = QString::fromStdString(ip);
     for (int r = 0; r < table_widget_->rowCount(); ++r) {

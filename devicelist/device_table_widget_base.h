@@ -18,6 +18,7 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,9 @@ protected:
     // Column 11: a tool widget holding `record`, its buttons wired to the web-page and video
     // handlers.
     BtnToolsWidget* attachTools(int row, const DeviceInfo& record);
+    // Every item off the table, rows left in place and empty: the caller frees them where it
+    // likes.
+    std::vector<std::unique_ptr<QTableWidgetItem>> takeAllItems();
     // Whether `row` counts for check all and the ticked-row collection.
     bool isRowShown(int row) const;
 

@@ -259,11 +259,29 @@ namespace {
 // in a child run of this same executable.
 TEST(ScenarioEnvironment, ScenarioNamedInTheEnvironmentIsLoadedAtFirstUse) {
     if (const char* expected = std::getenv("RUDAVADO_TEST_EXPECT_CAMERAS")) {
+        const bool error_expected = std::getenv("RUDAVADO_TEST_EXPECT_ERROR") != nullptr;
+        if (std::getenv("RUDAVADO_TEST_SETUP_FIRST") != nullptr) {
+            // Set-up reads the scenario on a thread of its own; what follows at once sees it
+            // as if it had been read before set-up returned.
+            ASSERT_EQ(0, KpLPRClient_Setup());
+            EXPECT_EQ(error_expected,
+                      std::string(RuDAVADO_LastLoadError()).find("RUDAVADO_SCENARIO") != std::string::npos)
+                << RuDAVADO_LastLoadError();
+            KPLPRC_HANDLE h =
+                KpLPRClient_Open(error_expected ? "192.168.1.100" : "10.0.0.2", 80, "admin", "tolvi");
+            EXPECT_NE(nullptr, h) << KpLPRClient_GetLastError();
+            if (h != nullptr) {
+                EXPECT_EQ(0, KpLPRClient_Close(h));
+            }
+        }
         ASSERT_EQ(std::atoi(expected), RuDAVADO_CameraCount());
         // A scenario that could not be used says so through the load error.
-        EXPECT_EQ(std::getenv("RUDAVADO_TEST_EXPECT_ERROR") != nullptr,
+        EXPECT_EQ(error_expected,
                   std::string(RuDAVADO_LastLoadError()).find("RUDAVADO_SCENARIO") != std::string::npos)
             << RuDAVADO_LastLoadError();
+        if (std::getenv("RUDAVADO_TEST_SETUP_FIRST") != nullptr) {
+            EXPECT_EQ(0, KpLPRClient_Cleanup());
+        }
         return;
     }
 #ifdef _WIN32
@@ -282,16 +300,21 @@ TEST(ScenarioEnvironment, ScenarioNamedInTheEnvironmentIsLoadedAtFirstUse) {
     // The time-out only ends a child that hangs reading the scenario.
     const std::string self = "timeout 120 /proc/" + std::to_string(getpid()) +
                              "/exe --gtest_filter=ScenarioEnvironment.* > /dev/null 2> '" + errors + "'";
-    EXPECT_EQ(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=3 RUDAVADO_SCENARIO='" + good + "' " + self));
-    EXPECT_EQ(std::string::npos, rdvtest::readAll(errors).find("RUDAVADO_SCENARIO"));
-    // A broken, missing or endless file leaves the built-in network rather than none, and says
-    // so on standard error.
-    for (const std::string& bad : {broken, std::string(dir) + "/missing.json", std::string("/dev/zero")}) {
-        EXPECT_EQ(0, rdvtest::run(
-                         "RUDAVADO_TEST_EXPECT_CAMERAS=12 RUDAVADO_TEST_EXPECT_ERROR=1 RUDAVADO_SCENARIO='" +
-                         bad + "' " + self))
-            << bad;
-        EXPECT_NE(std::string::npos, rdvtest::readAll(errors).find("RUDAVADO_SCENARIO " + bad)) << bad;
+    for (const std::string setup_first : {"", "RUDAVADO_TEST_SETUP_FIRST=1 "}) {
+        EXPECT_EQ(0, rdvtest::run(setup_first + "RUDAVADO_TEST_EXPECT_CAMERAS=3 RUDAVADO_SCENARIO='" + good +
+                                  "' " + self));
+        EXPECT_EQ(std::string::npos, rdvtest::readAll(errors).find("RUDAVADO_SCENARIO"));
+        // A broken, missing or endless file leaves the built-in network rather than none, and
+        // says so on standard error.
+        for (const std::string& bad :
+             {broken, std::string(dir) + "/missing.json", std::string("/dev/zero")}) {
+            EXPECT_EQ(0, rdvtest::run(setup_first +
+                                      "RUDAVADO_TEST_EXPECT_CAMERAS=12 RUDAVADO_TEST_EXPECT_ERROR=1 "
+                                      "RUDAVADO_SCENARIO='" +
+                                      bad + "' " + self))
+                << setup_first << bad;
+            EXPECT_NE(std::string::npos, rdvtest::readAll(errors).find("RUDAVADO_SCENARIO " + bad)) << bad;
+        }
     }
     EXPECT_NE(0, rdvtest::run("RUDAVADO_TEST_EXPECT_CAMERAS=4 RUDAVADO_SCENARIO='" + good + "' " + self))
         << "the child run must be able to fail";

@@ -145,6 +145,34 @@ TEST_F(RestartTest, AddressChangeBySerialMovesTheCamera) {
     EXPECT_EQ(0, state(cam).boots) << "only the network restarted";
 }
 
+TEST_F(RestartTest, SessionFollowsItsAddressToTheCameraThatTakesIt) {
+    const int first = camera("192.168.1.100");
+    const int second = camera("192.168.1.101");
+    const RuDAVADO_CameraState a = state(first);
+    const RuDAVADO_CameraState b = state(second);
+    KPLPRC_HANDLE h = open("192.168.1.100");
+    ASSERT_NE(nullptr, h);
+    ASSERT_EQ(0, KpLPRClient_UpdateNetworkParam(a.serial_high, a.serial_low, "192.168.1.150", "192.168.1.254",
+                                                "255.255.255.0"));
+    ASSERT_TRUE(waitUntil([&] { return online(first); }));
+    ASSERT_EQ(0, KpLPRClient_UpdateNetworkParam(b.serial_high, b.serial_low, "192.168.1.100", "192.168.1.254",
+                                                "255.255.255.0"));
+    ASSERT_TRUE(waitUntil([&] { return notes_.has(h, 3); })) << "the old address answers again";
+
+    // The session now counts on the camera at its address, and nowhere else.
+    EXPECT_EQ(0, state(first).sessions);
+    EXPECT_EQ(0, state(first).open_handles);
+    EXPECT_EQ(1, state(second).sessions);
+    EXPECT_EQ(1, state(second).open_handles);
+    EXPECT_TRUE(works(h));
+    ASSERT_EQ(0, KpLPRClient_RebootDevice(h));
+    EXPECT_EQ(RUDAVADO_STATE_BOOTING, state(second).state) << "a call reaches the camera it moved to";
+    EXPECT_EQ(0, state(second).sessions);
+    ASSERT_EQ(0, KpLPRClient_Close(h));
+    EXPECT_EQ(0, state(second).open_handles);
+    EXPECT_EQ(0, state(first).open_handles);
+}
+
 TEST_F(RestartTest, AddressChangeRefusesMalformedTakenAndUnknown) {
     const RuDAVADO_CameraState s = state(camera("192.168.1.100"));
     struct Case {

@@ -12,6 +12,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "nav_button.h"
 #include "qtable_header_view.h"
 #include "test_device.h"
+#include "ui_test_support.h"
 #include "update_widget.h"
 
 namespace {
@@ -483,4 +485,81 @@ TEST_F(SearchListTest, ClearDevicesEmptiesEverythingAndSendsTheCountOnlyWhenTick
     list.setStatusFilter(-1);
     list.clearDevices();
     EXPECT_EQ(selected.count(), 1) << "nothing was ticked, and the filter did not change";
+}
+
+TEST_F(SearchListTest, AReplyFloodStopsAtTheCapAndSaysSoOncePerSearch) {
+    CapturedLog log;
+    auto fullLines = [&] { return log.count("search list full"); };
+    list.show();
+    QSignalSpy counts(&list, &DeviceTableWidgetBase::signalsDeviceNumChange);
+    const int cap = DeviceTableWidget::kMaxRows;
+    // Made-up replies, each from an address of its own.
+    auto flood = [&](int from, int count) {
+        for (int i = from; i < from + count; ++i) {
+            const std::uint32_t host = 0x0A000000u + static_cast<std::uint32_t>(i);
+            list.slotFindDevice(device(std::to_string(host >> 24) + "." + std::to_string((host >> 16) & 255) +
+                                       "." + std::to_string((host >> 8) & 255) + "." +
+                                       std::to_string(host & 255)));
+        }
+    };
+    flood(0, cap - 1);
+    EXPECT_FALSE(list.fullNotice()->isVisible());
+    EXPECT_EQ(fullLines(), 0);
+    flood(cap - 1, 1);
+    ASSERT_EQ(table()->rowCount(), cap);
+    EXPECT_FALSE(list.fullNotice()->isVisible()) << "the last row that fits drops nothing";
+
+    flood(cap, 3);
+    EXPECT_EQ(table()->rowCount(), cap);
+    EXPECT_EQ(counts.count(), cap) << "a dropped reply sends no count";
+    EXPECT_TRUE(list.fullNotice()->isVisible());
+    EXPECT_EQ(fullLines(), 1);
+    // The rows kept are the replies that came first.
+    EXPECT_EQ(cell(0, kColumnIp), "10.0.0.0");
+    EXPECT_EQ(cell(cap - 1, kColumnIp), "10.0.255.254");
+
+    // A refresh starts a new search: room again, and a new full list says so again.
+    list.clearDevices();
+    EXPECT_FALSE(list.fullNotice()->isVisible());
+    list.slotFindDevice(device("10.0.0.1"));
+    EXPECT_EQ(table()->rowCount(), 1);
+    flood(0, cap);
+    EXPECT_EQ(table()->rowCount(), cap);
+    EXPECT_EQ(fullLines(), 2);
+}
+
+TEST_F(SearchListTest, RowsPlacedWithoutTheListAreOrderedAgainstOnTheirAddresses) {
+    list.slotFindDevice(device("10.0.0.5"));
+    // A row put in by other code than the discovery hand-off.
+    table()->insertRow(0);
+    table()->setItem(0, kColumnIp, new QTableWidgetItem("10.0.0.2"));
+    list.slotFindDevice(device("10.0.0.3"));
+    list.slotFindDevice(device("10.0.0.1"));
+    EXPECT_EQ(ips(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.5"}));
+}
+
+TEST_F(SearchListTest, RefreshOfAFullListLeavesNothingOfTheOldRows) {
+    list.show();
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 500; ++i) {
+            DeviceInfo info = device("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1),
+                                     80, static_cast<uint32_t>(round * 1000 + i));
+            list.slotFindDevice(info);
+        }
+        ASSERT_EQ(table()->rowCount(), 500);
+        tick(7);
+        ASSERT_NE(list.statusCell(3), nullptr);
+        list.setRowStatus(3, DEVICE_STATUS_UPDATE_SUCCESS, 100);
+        // The rows of this round only, each with its own record.
+        EXPECT_EQ(table()->item(0, kColumnCheck)->data(kRoleSerialLow).toUInt(),
+                  static_cast<uint>(round * 1000));
+        EXPECT_EQ(list.getSelectedDevices().size(), 1u);
+        list.clearDevices();
+        EXPECT_EQ(table()->rowCount(), 0);
+        EXPECT_TRUE(list.getSelectedDevices().empty());
+        QApplication::processEvents();
+    }
+    list.slotFindDevice(device("10.9.9.9"));
+    EXPECT_EQ(list.rowStatus(0), DEVICE_STATUS_IDLE) << "a new row starts idle";
+    EXPECT_EQ(list.toolsCell(0)->deviceInfo().ip_addr, "10.9.9.9");
 }

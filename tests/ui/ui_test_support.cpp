@@ -1,9 +1,12 @@
 #include "ui_test_support.h"
 
+#include <kp_platform.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
+#include <algorithm>
 
 bool waitFor(const std::function<bool()>& done, int timeout_ms) {
     QElapsedTimer timer;
@@ -17,3 +20,19 @@ bool waitFor(const std::function<bool()>& done, int timeout_ms) {
 }
 
 int threadCount() { return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); }
+
+CapturedLog::CapturedLog() {
+    kp::setDebugOutputCapture([this](const char* text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.emplace_back(text);
+    });
+}
+
+CapturedLog::~CapturedLog() { kp::setDebugOutputCapture(nullptr); }
+
+int CapturedLog::count(const std::string& text) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(std::count_if(lines_.begin(), lines_.end(), [&](const std::string& line) {
+        return line.find(text) != std::string::npos;
+    }));
+}

@@ -91,7 +91,8 @@ KPLPRC_API int KPLPRC_CALL KPLPRClient_SetCommonNotifyCallBack(KPLPRC_COMMON_NOT
                                                                void* user_data) {
     return guarded(-1, [&]() -> int {
         Network& n = Network::instance();
-        if (callback != nullptr && !n.isSetup()) return fail(KPLPRC_ERR_NOT_SETUP);
+        // Registering needs no camera: no wait for the first scenario.
+        if (callback != nullptr && !n.setupStarted()) return fail(KPLPRC_ERR_NOT_SETUP);
         if (callback != nullptr && injectedFault(n, "KPLPRClient_SetCommonNotifyCallBack")) {
             return fail(KPLPRC_ERR_DEVICE);
         }
@@ -220,6 +221,7 @@ int restart(const char* operation, KPLPRC_HANDLE handle, int restore) {
         if (restore >= 1) c.restoreDefaultValues();
         if (restore == 2) {
             c.ip = c.factory_ip;
+            Network::instance().cameraAddressChanged();
             c.netmask = c.factory_netmask;
             c.gateway = c.factory_gateway;
             c.port = c.factory_port;
@@ -286,6 +288,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_UpdateNetworkParam(unsigned int serial_hi
         n.advanceUpgrade(*c);
         if (c->upgrading()) return fail(KPLPRC_ERR_BUSY);
         c->ip = ip;
+        n.cameraAddressChanged();
         c->gateway = gateway;
         c->netmask = netmask;
         n.dropSessions(*c, KP_LPRC_NOTIFY_OFFLINE);

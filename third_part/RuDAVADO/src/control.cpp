@@ -73,6 +73,8 @@ KPLPRC_API int RuDAVADO_LoadDefaultScenario(void) {
 KPLPRC_API const char* RuDAVADO_LastLoadError(void) {
     thread_local std::string copy;
     return guarded<const char*>("", [&] {
+        // The first scenario's error is known once it has been read.
+        Network::instance().awaitLoad();
         copy = lastLoadError();
         return copy.c_str();
     });

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include "live_video.h"
 #include "time_scale.h"
@@ -69,6 +70,7 @@ Network::~Network() {
     }
     cv_.notify_all();
     stopPlays(std::move(plays));
+    if (loader_.joinable()) loader_.join();
     if (thread_.joinable()) thread_.join();
 }
 
@@ -158,8 +160,39 @@ void Network::schedule(double delay_ms, std::function<void(std::vector<Delivery>
 // ---- Set-up and callbacks ------------------------------------------------------------------------
 
 void Network::setup() {
-    ensureLoaded();
+    bool started = false;
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        if (!loaded_ && !loading_.load()) {
+            // A loader that has ended already.
+            if (loader_.joinable()) loader_.join();
+            loading_.store(true);
+            try {
+                loader_ = std::thread([this] {
+                    loadFromEnvironment();
+                    {
+                        std::lock_guard<std::mutex> done(mu_);
+                        loading_.store(false);
+                    }
+                    load_cv_.notify_all();
+                });
+                started = true;
+            } catch (const std::system_error&) {
+                loading_.store(false);
+            }
+        } else {
+            started = true;
+        }
+    }
+    // Without a thread the caller reads the scenario itself.
+    if (!started) loadFromEnvironment();
     setup_.store(true);
+}
+
+void Network::awaitLoad() {
+    if (!loading_.load()) return;
+    std::unique_lock<std::mutex> lk(mu_);
+    load_cv_.wait(lk, [this] { return !loading_.load(); });
 }
 
 void Network::cleanup() {
@@ -180,7 +213,7 @@ void Network::cleanup() {
         std::lock_guard<std::mutex> lk(mu_);
         for (auto& p : plays_) plays.push_back(p.second);
         plays_.clear();
-        sessions_.clear();
+        clearSessions();
         pending_.clear();
     }
     stopPlays(std::move(plays));
@@ -282,6 +315,11 @@ Report Network::makeReport(const Camera& c, uint64_t generation, Probe probe) co
 // ---- Scenario ------------------------------------------------------------------------------------
 
 void Network::ensureLoaded() {
+    awaitLoad();
+    loadFromEnvironment();
+}
+
+void Network::loadFromEnvironment() {
     {
         std::lock_guard<std::mutex> lk(mu_);
         if (loaded_) return;
@@ -290,17 +328,24 @@ void Network::ensureLoaded() {
     const char* path = std::getenv("RUDAVADO_SCENARIO");
     if (path != nullptr && *path != '\0') {
         std::string text;
-        if (readScenarioFile(path, text, error) && load(text, error, true)) return;
+        if (readScenarioFile(path, text, error) && install(text, error, true)) return;
         // A broken scenario must not leave the library without cameras, but whoever set it up
         // has to learn that it was not used.
         error = std::string("RUDAVADO_SCENARIO ") + path + ": " + error;
         std::fprintf(stderr, "RuDAVADO: %s; using the built-in network\n", error.c_str());
         setLoadError(error);
     }
-    load(defaultScenarioText(), error, true);
+    install(defaultScenarioText(), error, true);
 }
 
-bool Network::load(const std::string& json_text, std::string& error, bool only_if_unloaded) {
+bool Network::load(const std::string& json_text, std::string& error) {
+    // A load asked for while the first one runs comes after it, as it would have without the
+    // thread.
+    awaitLoad();
+    return install(json_text, error, false);
+}
+
+bool Network::install(const std::string& json_text, std::string& error, bool only_if_unloaded) {
     std::vector<Camera> cameras;
     std::array<double, static_cast<size_t>(Timing::Count)> timings{};
     for (size_t i = 0; i < timings.size(); ++i) timings[i] = defaultTiming(static_cast<Timing>(i));
@@ -313,7 +358,8 @@ bool Network::load(const std::string& json_text, std::string& error, bool only_i
         if (only_if_unloaded && loaded_) return true;
         cameras_ = std::move(cameras);
         timings_ = timings;
-        sessions_.clear();
+        ip_index_.clear();
+        clearSessions();
         for (auto& p : plays_) plays.push_back(p.second);
         plays_.clear();
         faults_.clear();
@@ -337,9 +383,14 @@ bool Network::load(const std::string& json_text, std::string& error, bool only_i
 // ---- Lookups -------------------------------------------------------------------------------------
 
 Camera* Network::cameraByIp(const std::string& ip) {
+    if (ip_index_.empty()) {
+        for (const Camera& c : cameras_) ip_index_[c.ip].push_back(c.index);
+    }
+    const auto found = ip_index_.find(ip);
+    if (found == ip_index_.end()) return nullptr;
     Camera* first = nullptr;
-    for (Camera& c : cameras_) {
-        if (c.ip != ip) continue;
+    for (const int index : found->second) {
+        Camera& c = cameras_[static_cast<size_t>(index)];
         if (c.reachable()) return &c;
         if (first == nullptr) first = &c;
     }
@@ -365,26 +416,46 @@ Session* Network::findSession(uint64_t id) {
 KPLPRC_HANDLE Network::addSession(Session s) {
     s.id = next_session_++;
     const uint64_t id = s.id;
+    camera_sessions_[s.camera].insert(id);
+    address_sessions_[{s.ip, s.port}].insert(id);
     sessions_.emplace(id, std::move(s));
     return reinterpret_cast<KPLPRC_HANDLE>(static_cast<uintptr_t>(id));
 }
 
 void Network::removeSession(KPLPRC_HANDLE handle) {
-    sessions_.erase(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle)));
+    const auto it = sessions_.find(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle)));
+    if (it == sessions_.end()) return;
+    const Session& s = it->second;
+    const auto on_camera = camera_sessions_.find(s.camera);
+    if (on_camera != camera_sessions_.end()) {
+        on_camera->second.erase(s.id);
+        if (on_camera->second.empty()) camera_sessions_.erase(on_camera);
+    }
+    const auto at_address = address_sessions_.find({s.ip, s.port});
+    if (at_address != address_sessions_.end()) {
+        at_address->second.erase(s.id);
+        if (at_address->second.empty()) address_sessions_.erase(at_address);
+    }
+    sessions_.erase(it);
+}
+
+void Network::clearSessions() {
+    sessions_.clear();
+    camera_sessions_.clear();
+    address_sessions_.clear();
 }
 
 int Network::aliveSessions(const Camera& c) const {
+    const auto on_camera = camera_sessions_.find(c.index);
+    if (on_camera == camera_sessions_.end()) return 0;
     int n = 0;
-    for (const auto& s : sessions_) {
-        if (s.second.alive && s.second.camera == c.index) ++n;
-    }
+    for (const uint64_t id : on_camera->second) n += sessions_.at(id).alive;
     return n;
 }
 
 int Network::openHandles(const Camera& c) const {
-    int n = 0;
-    for (const auto& s : sessions_) n += s.second.camera == c.index;
-    return n;
+    const auto on_camera = camera_sessions_.find(c.index);
+    return on_camera == camera_sessions_.end() ? 0 : static_cast<int>(on_camera->second.size());
 }
 
 bool Network::consumeFault(const std::string& operation, int camera) {
@@ -418,9 +489,11 @@ void Network::setTiming(Timing t, double ms) {
 // ---- Camera events -------------------------------------------------------------------------------
 
 void Network::dropSessions(Camera& c, KP_LPRC_COMMON_NOTIFY code) {
-    for (auto& entry : sessions_) {
-        Session& s = entry.second;
-        if (s.camera != c.index || !s.alive) continue;
+    const auto on_camera = camera_sessions_.find(c.index);
+    if (on_camera == camera_sessions_.end()) return;
+    for (const uint64_t id : on_camera->second) {
+        Session& s = sessions_.at(id);
+        if (!s.alive) continue;
         s.alive = false;
         s.refusal_notified = false;
         Delivery d;
@@ -498,14 +571,21 @@ void Network::scheduleOnline(Camera& c) {
     schedule(timing(Timing::Login), [this, index, epoch](std::vector<Delivery>& out) {
         Camera& cam = cameras_[static_cast<size_t>(index)];
         if (cam.epoch != epoch || !cam.reachable()) return;
-        for (auto& entry : sessions_) {
-            Session& s = entry.second;
-            if (s.alive || s.ip != cam.ip || s.port != cam.port) continue;
+        const auto at_address = address_sessions_.find({cam.ip, cam.port});
+        if (at_address == address_sessions_.end()) return;
+        for (const uint64_t id : at_address->second) {
+            Session& s = sessions_.at(id);
+            if (s.alive) continue;
             Delivery d;
             d.session = s.id;
             if (s.user == cam.user && s.password == cam.password && aliveSessions(cam) < cam.max_sessions) {
                 s.alive = true;
-                s.camera = cam.index;
+                if (s.camera != cam.index) {
+                    camera_sessions_[s.camera].erase(id);
+                    if (camera_sessions_[s.camera].empty()) camera_sessions_.erase(s.camera);
+                    camera_sessions_[cam.index].insert(id);
+                    s.camera = cam.index;
+                }
                 d.code = KP_LPRC_NOTIFY_ONLINE;
             } else if (!s.refusal_notified) {
                 s.refusal_notified = true;

@@ -13,8 +13,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "RuDAVADO.h"
@@ -67,10 +69,19 @@ public:
     static Network& instance();
     ~Network();
 
-    // ---- Library set-up (takes the locks itself).
+    // ---- Library set-up (takes the locks itself). The first set-up reads the scenario on a
+    // thread of its own, so that the caller does not wait for a large network to be parsed;
+    // every call that needs the cameras waits for it through isSetup() or ensureLoaded().
     void setup();
     void cleanup();
-    bool isSetup() const { return setup_.load(); }
+    bool isSetup() {
+        awaitLoad();
+        return setup_.load();
+    }
+    // Set up, the first scenario possibly still being read; for calls that need no camera.
+    bool setupStarted() const { return setup_.load(); }
+    // Waits for the first scenario when it is being read; without mu_ held.
+    void awaitLoad();
 
     // ---- Callbacks (take cb_mu_ then mu_).
     void startDiscovery(KPLPRC_FIND_DEVICE_CALLBACK_EX ex, KPLPRC_FIND_DEVICE_CALLBACK_V2 v2, void* user);
@@ -78,7 +89,7 @@ public:
     void setNotify(KPLPRC_COMMON_NOTIFY_CALLBACK cb, void* user);
 
     // ---- Scenario (takes the locks itself). Returns false with `error` set.
-    bool load(const std::string& json_text, std::string& error, bool only_if_unloaded = false);
+    bool load(const std::string& json_text, std::string& error);
     void ensureLoaded();
 
     // ---- State, with mu_ held by the caller.
@@ -86,6 +97,8 @@ public:
     std::vector<Camera>& cameras() { return cameras_; }
     // The first reachable camera with that address, else the first with that address, else null.
     Camera* cameraByIp(const std::string& ip);
+    // After a camera's address changed outside a load: the address lookup is built again.
+    void cameraAddressChanged() { ip_index_.clear(); }
     Camera* cameraBySerial(uint32_t high, uint32_t low);
     Session* findSession(KPLPRC_HANDLE handle);
     Session* findSession(uint64_t id);
@@ -136,6 +149,10 @@ private:
     Report makeReport(const Camera& c, uint64_t generation, Probe probe) const;
     void deliver(const Delivery& d);
     void stopPlays(std::vector<std::shared_ptr<LivePlay>> plays);
+    // The scenario named by RUDAVADO_SCENARIO, else the built-in one, unless one is loaded.
+    void loadFromEnvironment();
+    bool install(const std::string& json_text, std::string& error, bool only_if_unloaded);
+    void clearSessions();
 
     mutable std::mutex mu_;
     std::condition_variable cv_;
@@ -150,11 +167,22 @@ private:
     bool stop_ = false;
     std::atomic<bool> setup_{false};
     bool loaded_ = false;
+    // The first scenario is being read on loader_ (set under mu_; load_cv_ tells its end).
+    std::atomic<bool> loading_{false};
+    std::condition_variable load_cv_;
+    std::thread loader_;
     uint64_t load_generation_ = 0;
 
     std::vector<Camera> cameras_;
     std::map<uint64_t, Session> sessions_;
     uint64_t next_session_ = 1;
+    // Session ids by the camera they are on and by the address they were opened to, so that a
+    // login, a drop or a camera coming back looks at that camera's sessions only. Ordered like
+    // sessions_, so notifications keep their order.
+    std::map<int, std::set<uint64_t>> camera_sessions_;
+    std::map<std::pair<std::string, int>, std::set<uint64_t>> address_sessions_;
+    // Camera indexes by address, in scenario order; built on first use after a change.
+    std::unordered_map<std::string, std::vector<int>> ip_index_;
     std::map<int, std::shared_ptr<LivePlay>> plays_;
     int next_play_ = 1;
     std::array<double, static_cast<size_t>(Timing::Count)> timings_{};
