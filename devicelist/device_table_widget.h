@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "device_table_widget_base.h"
-#include "job_worker.h"
+#include "worker.h"
 
 class QLabel;
 class QMenu;
@@ -109,5 +109,5 @@ private:
     QLabel* full_notice_ = nullptr;
     bool full_noted_ = false;
     // Frees the items of an emptied list, so that a refresh does not wait for it.
-    std::unique_ptr<factory::JobWorker> disposer_;
+    std::unique_ptr<factory::Worker> disposer_;
 };
