@@ -250,6 +250,7 @@ void DeviceTableWidget::clearDevices() {
         tableWidget()->setRowCount(0);
         if (!items->empty()) {
             if (!disposer_) disposer_ = std::make_unique<factory::Worker>();
+            // Without a thread the items go here, on this thread, as the job is let go.
             if (disposer_->Start()) disposer_->Post([items] { items->clear(); });
         }
     }
