@@ -44,7 +44,10 @@ class PasswordFollower : public batch::Observer {
 public:
     PasswordFollower(std::shared_ptr<batch::Observer> rows, UiJobQueuePtr queue, EditDeviceTableWidget* local,
                      std::vector<std::string> ips, std::string password)
-        : rows_(std::move(rows)), queue_(queue), local_(local), ips_(std::move(ips)),
+        : rows_(std::move(rows)),
+          queue_(queue),
+          local_(local),
+          ips_(std::move(ips)),
           password_(std::move(password)) {}
 
     void OnStart(int camera) override { rows_->OnStart(camera); }
@@ -72,6 +75,17 @@ private:
 };
 
 }  // namespace
+
+std::function<void()> MainWidget::reportFailure() {
+    std::weak_ptr<UiJobQueue> queue = ui_job_queue_;
+    QPointer<MainWidget> self(this);
+    return [queue, self] {
+        if (const UiJobQueuePtr live = queue.lock())
+            live->postJob([self] {
+                if (self) self->showNotice(QString::fromUtf8(kReportFailed));
+            });
+    };
+}
 
 MainWidget::Login MainWidget::loginFor(const DeviceInfo& device) const {
     if (page_stack_->currentIndex() != 0) return {device.user_name, device.pass_word};
@@ -111,8 +125,8 @@ void MainWidget::dispatch(batch::Operation operation, batch::Arguments arguments
     if (operation == batch::Operation::Password && list == local_list_) {
         std::vector<std::string> ips;
         for (const batch::Target& target : targets) ips.push_back(target.ip);
-        rows_observer = std::make_shared<PasswordFollower>(observer, ui_job_queue_, local_list_, std::move(ips),
-                                                           arguments.new_password);
+        rows_observer = std::make_shared<PasswordFollower>(observer, ui_job_queue_, local_list_,
+                                                           std::move(ips), arguments.new_password);
     }
     auto run = batch::Batch::Create(operation, std::move(arguments), std::move(targets), policy,
                                     std::move(rows_observer), std::move(report));

@@ -77,6 +77,9 @@ class CliTest(unittest.TestCase):
         self.assertAllEnd(out, self.ips(10, DEVICES), "设置成功")
         after = [d["reboots"] for d in self.sim.get("/devices")]
         self.assertEqual([a - b for a, b in zip(after, before)], [1] * DEVICES)
+        # A reboot ends once the camera took the command; the next batch needs it back.
+        self.sim.wait_for(lambda devs: all(d["state"] == "online" for d in devs), timeout=60,
+                          what="every device back after the reboot")
         for i in range(DEVICES):
             self.sim.post("/devices/%d/set" % i, {"clock_offset": 3600 * (i - 10)})
         code, out = self.run_op("time", everyone)

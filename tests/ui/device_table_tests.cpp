@@ -410,8 +410,8 @@ TEST_F(SearchListTest, StatusMenuFiltersRowsAndOperationsSeeOnlyShownRows) {
     for (QAction* entry : entries)
         if (entry->isVisible()) shown << entry->text();
     // The fixed entries, and the idle rows' status because rows are idle.
-    ASSERT_EQ(shown.size(), 8) << shown.join(",").toStdString();
-    EXPECT_EQ(shown[7], QStringLiteral("空闲"));
+    ASSERT_EQ(shown.size(), 9) << shown.join(",").toStdString();
+    EXPECT_EQ(shown[8], QStringLiteral("空闲"));
     EXPECT_EQ(entries[0]->text(), QStringLiteral("全部"));
     EXPECT_EQ(entries[4]->text(), QStringLiteral("导出失败"));
     // Every failure a batch can end in can be shown, so the failed cameras can be tried again.
