@@ -246,81 +246,90 @@ bool exists(const std::string& path) { return std::filesystem::exists(path); }
 TEST(RotatingFileSink, WritesDatedFilesInAFolderItMakesAndAppendsAcrossRuns) {
     const std::string dir = MakeUniqueTempDir("kp_log_");
     ASSERT_FALSE(dir.empty());
-    const std::string folder = dir + "/log_data";
     {
+        const std::string folder = dir + "/log_data";
+        {
+            kpes::rotating_file_sink sink(folder, 1000, 7);
+            sink.set_date(20261208);
+            EXPECT_EQ(sink.write("first\n", 6), 6);
+            EXPECT_EQ(sink.current_path(), folder + "/20261208.log");
+        }
+        // A later run the same day continues the file; the next day starts its own.
         kpes::rotating_file_sink sink(folder, 1000, 7);
         sink.set_date(20261208);
-        EXPECT_EQ(sink.write("first\n", 6), 6);
-        EXPECT_EQ(sink.current_path(), folder + "/20261208.log");
+        EXPECT_EQ(sink.write("second\n", 7), 7);
+        EXPECT_EQ(readAll(folder + "/20261208.log"), "first\nsecond\n");
+        sink.set_date(20261209);
+        EXPECT_EQ(sink.write("third\n", 6), 6);
+        EXPECT_EQ(readAll(folder + "/20261209.log"), "third\n");
+        EXPECT_EQ(readAll(folder + "/20261208.log"), "first\nsecond\n");
     }
-    // A later run the same day continues the file; the next day starts its own.
-    kpes::rotating_file_sink sink(folder, 1000, 7);
-    sink.set_date(20261208);
-    EXPECT_EQ(sink.write("second\n", 7), 7);
-    EXPECT_EQ(readAll(folder + "/20261208.log"), "first\nsecond\n");
-    sink.set_date(20261209);
-    EXPECT_EQ(sink.write("third\n", 6), 6);
-    EXPECT_EQ(readAll(folder + "/20261209.log"), "third\n");
-    EXPECT_EQ(readAll(folder + "/20261208.log"), "first\nsecond\n");
+    // Every sink is closed first: Windows refuses to remove a file that is open.
     std::filesystem::remove_all(dir);
 }
 
 TEST(RotatingFileSink, StaysWithinItsBoundsBySizeAndByDays) {
     const std::string dir = MakeUniqueTempDir("kp_log_");
     ASSERT_FALSE(dir.empty());
-    // Files of earlier runs: within the kept days, just before them, and across a month and a
-    // year boundary.
-    std::filesystem::create_directories(dir);
-    for (const char* name :
-         {"20261206.log", "20261205.log.1", "20261204.log", "20261130.log", "20251231.log"})
-        std::ofstream(dir + "/" + name) << "old\n";
+    {
+        // Files of earlier runs: within the kept days, just before them, and across a month and a
+        // year boundary.
+        std::filesystem::create_directories(dir);
+        for (const char* name :
+             {"20261206.log", "20261205.log.1", "20261204.log", "20261130.log", "20251231.log"})
+            std::ofstream(dir + "/" + name) << "old\n";
 
-    kpes::rotating_file_sink sink(dir, 100, 3);
-    sink.set_date(20261207);
-    const std::string line(30, 'x');
-    for (int i = 0; i < 20; ++i) ASSERT_EQ(sink.write(line.data(), line.size()), 30);
-    // Days 5, 6 and 7 are kept; the 4th and older go.
-    EXPECT_TRUE(exists(dir + "/20261206.log"));
-    EXPECT_TRUE(exists(dir + "/20261205.log.1"));
-    EXPECT_FALSE(exists(dir + "/20261204.log"));
-    EXPECT_FALSE(exists(dir + "/20261130.log"));
-    // More than the sweep's reach back: left alone rather than looked for forever.
-    EXPECT_TRUE(exists(dir + "/20251231.log"));
-    // The day's file never passes the limit; the one before it is kept once.
-    EXPECT_LE(std::filesystem::file_size(dir + "/20261207.log"), 100u);
-    EXPECT_LE(std::filesystem::file_size(dir + "/20261207.log.1"), 100u);
-    EXPECT_EQ(std::filesystem::file_size(dir + "/20261207.log.1"), 90u);
+        kpes::rotating_file_sink sink(dir, 100, 3);
+        sink.set_date(20261207);
+        const std::string line(30, 'x');
+        for (int i = 0; i < 20; ++i) ASSERT_EQ(sink.write(line.data(), line.size()), 30);
+        // Days 5, 6 and 7 are kept; the 4th and older go.
+        EXPECT_TRUE(exists(dir + "/20261206.log"));
+        EXPECT_TRUE(exists(dir + "/20261205.log.1"));
+        EXPECT_FALSE(exists(dir + "/20261204.log"));
+        EXPECT_FALSE(exists(dir + "/20261130.log"));
+        // More than the sweep's reach back: left alone rather than looked for forever.
+        EXPECT_TRUE(exists(dir + "/20251231.log"));
+        // The day's file never passes the limit; the one before it is kept once.
+        EXPECT_LE(std::filesystem::file_size(dir + "/20261207.log"), 100u);
+        EXPECT_LE(std::filesystem::file_size(dir + "/20261207.log.1"), 100u);
+        EXPECT_EQ(std::filesystem::file_size(dir + "/20261207.log.1"), 90u);
 
-    // A line longer than the limit is still written, alone in its file.
-    const std::string long_line(150, 'y');
-    EXPECT_EQ(sink.write(long_line.data(), long_line.size()), 150);
-    EXPECT_EQ(readAll(dir + "/20261207.log"), long_line);
+        // A line longer than the limit is still written, alone in its file.
+        const std::string long_line(150, 'y');
+        EXPECT_EQ(sink.write(long_line.data(), long_line.size()), 150);
+        EXPECT_EQ(readAll(dir + "/20261207.log"), long_line);
 
-    // A new year reaches back over the boundary.
-    sink.set_date(20270102);
-    EXPECT_EQ(sink.write("z\n", 2), 2);
-    EXPECT_FALSE(exists(dir + "/20261207.log"));
-    EXPECT_FALSE(exists(dir + "/20261207.log.1"));
+        // A new year reaches back over the boundary.
+        sink.set_date(20270102);
+        EXPECT_EQ(sink.write("z\n", 2), 2);
+        EXPECT_FALSE(exists(dir + "/20261207.log"));
+        EXPECT_FALSE(exists(dir + "/20261207.log.1"));
+    }
+    // Every sink is closed first: Windows refuses to remove a file that is open.
     std::filesystem::remove_all(dir);
 }
 
 TEST(RotatingFileSink, ReceivesTheFacilityLinesAndFailsWhereNoFileCanBeMade) {
     const std::string dir = MakeUniqueTempDir("kp_log_");
     ASSERT_FALSE(dir.empty());
-    kpes::rotating_file_sink sink(dir, 1 << 20, 7);
-    sink.set_date(20261208);
-    kpes::add_log_sink(&sink, kpes::LS_INFO);
-    KPES_LOG(kpes::LS_ERROR) << "to the file";
-    KPES_LOG(kpes::LS_VERBOSE) << "below the sink";
-    kpes::remove_log_sink(&sink);
-    const std::string text = readAll(dir + "/20261208.log");
-    EXPECT_NE(text.find("to the file\n"), std::string::npos) << text;
-    EXPECT_EQ(text.find("below the sink"), std::string::npos) << text;
+    {
+        kpes::rotating_file_sink sink(dir, 1 << 20, 7);
+        sink.set_date(20261208);
+        kpes::add_log_sink(&sink, kpes::LS_INFO);
+        KPES_LOG(kpes::LS_ERROR) << "to the file";
+        KPES_LOG(kpes::LS_VERBOSE) << "below the sink";
+        kpes::remove_log_sink(&sink);
+        const std::string text = readAll(dir + "/20261208.log");
+        EXPECT_NE(text.find("to the file\n"), std::string::npos) << text;
+        EXPECT_EQ(text.find("below the sink"), std::string::npos) << text;
 
-    // The folder's place is taken by a file: the sink refuses the line instead of crashing.
-    std::ofstream(dir + "/blocked") << "x";
-    kpes::rotating_file_sink blocked(dir + "/blocked", 100, 7);
-    EXPECT_EQ(blocked.write("a\n", 2), -1);
+        // The folder's place is taken by a file: the sink refuses the line instead of crashing.
+        std::ofstream(dir + "/blocked") << "x";
+        kpes::rotating_file_sink blocked(dir + "/blocked", 100, 7);
+        EXPECT_EQ(blocked.write("a\n", 2), -1);
+    }
+    // Every sink is closed first: Windows refuses to remove a file that is open.
     std::filesystem::remove_all(dir);
 }
 
