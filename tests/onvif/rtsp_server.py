@@ -54,7 +54,9 @@ def main():
     server.set_service(str(args.port))
     factory = GstRtspServer.RTSPMediaFactory()
     factory.set_launch(launch_line(args.codec, width, height, args.fps))
-    factory.set_shared(True)  # many cameras, one encoder
+    # A pipeline per client: a shared one can abort the server when two clients join it while it
+    # is still being prepared (the RTSP server's get_rates assertion).
+    factory.set_shared(False)
     server.get_mount_points().add_factory(args.path, factory)
     if server.attach(None) == 0:
         print("cannot listen on %s:%d" % (args.address, args.port), file=sys.stderr, flush=True)
