@@ -71,6 +71,14 @@ ResultKind KindOf(Operation operation) {
     return ResultKind::Setting;
 }
 
+std::string AssignedAddress(const std::string& first_ip, int camera) {
+    std::uint32_t first = 0, address = 0;
+    if (camera < 0 || !factory::ParseIpv4(first_ip, &first) ||
+        !factory::AddIpv4(first, static_cast<std::uint32_t>(camera), &address))
+        return std::string();
+    return factory::FormatIpv4(address);
+}
+
 std::string ExportFileName(const std::string& folder, const std::string& ip, const std::string& stamp) {
     std::string path = folder;
     if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
@@ -166,6 +174,13 @@ int Batch::ReportRowLocked(int camera) {
     state.row = report_->AddCamera(
         targets_[camera].ip,
         serial_known ? factory::SerialNumberText(state.serial_high, state.serial_low) : std::string());
+    if (operation_ == Operation::Network) {
+        // Each camera moves to an address of its own: the batch's first address fits one row only.
+        std::string text = "ip=" + AssignedAddress(arguments_.first_ip, camera);
+        if (!arguments_.mask.empty()) text += " mask=" + arguments_.mask;
+        if (!arguments_.gateway.empty()) text += " gateway=" + arguments_.gateway;
+        report_->SetArguments(state.row, text);
+    }
     return state.row;
 }
 
@@ -362,11 +377,8 @@ void Batch::End(int camera, bool ok, const std::string& text) {
         final.verification = check.text;
         checked = true;
     } else if (final.ok && operation_ == Operation::Network) {
-        std::uint32_t first = 0, address = 0;
-        factory::ParseIpv4(arguments_.first_ip, &first);
-        factory::AddIpv4(first, static_cast<std::uint32_t>(camera), &address);
         factory::dealmodule::LoginData moved = Login(camera);
-        moved.ip = factory::FormatIpv4(address);
+        moved.ip = AssignedAddress(arguments_.first_ip, camera);
         const factory::Verification check = factory::VerifyAddress(moved);
         final.ok = check.verified;
         final.verification = check.text;
@@ -405,11 +417,10 @@ void Batch::RunRecipe(int camera, const std::shared_ptr<factory::dealmodule>& de
             deal->SetPasswordJob(login, a.new_password, progress);
             break;
         case Operation::Network: {
-            std::uint32_t first = 0, address = 0;
             // An incomplete first address would send cameras to addresses nobody typed, and past
             // 255.255.255.255 there is no next address to give.
-            if (!factory::ParseIpv4(a.first_ip, &first) ||
-                !factory::AddIpv4(first, static_cast<std::uint32_t>(camera), &address)) {
+            const std::string address = AssignedAddress(a.first_ip, camera);
+            if (address.empty()) {
                 progress(false, std::string());
                 break;
             }
@@ -426,7 +437,7 @@ void Batch::RunRecipe(int camera, const std::shared_ptr<factory::dealmodule>& de
                 progress(false, kNoAnswer);
                 break;
             }
-            deal->ModifyIpJob(high, low, factory::FormatIpv4(address), a.gateway, a.mask, progress);
+            deal->ModifyIpJob(high, low, address, a.gateway, a.mask, progress);
             break;
         }
         case Operation::Restore:

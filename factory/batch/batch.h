@@ -109,6 +109,10 @@ public:
     virtual void OnEnd(int /*succeeded*/, int /*failed*/) {}
 };
 
+// The address an address change gives camera `camera` (0-based, in target order): `first_ip` +
+// `camera`. Empty when `first_ip` is not a whole address or the sum passes 255.255.255.255.
+std::string AssignedAddress(const std::string& first_ip, int camera);
+
 // The file a configuration export of `ip` writes at local time `stamp` (yyyymmddhhmmss digits).
 std::string ExportFileName(const std::string& folder, const std::string& ip, const std::string& stamp);
 

@@ -22,9 +22,10 @@
 
 namespace report {
 
-const char* const BatchReport::kHeader[kColumns] = {
-    "address", "serial",       "operation",       "arguments",      "start",       "end",
-    "steps",   "final status", "firmware before", "firmware after", "verification"};
+// The rows are Chinese; the headers the technician reads above them are too.
+const char* const BatchReport::kHeader[kColumns] = {"IP地址",     "序列号",     "操作",    "参数",
+                                                    "开始时间",   "结束时间",   "步骤",    "最终状态",
+                                                    "升级前版本", "升级后版本", "验证结果"};
 
 namespace {
 
@@ -154,6 +155,9 @@ void remove_abandoned_saves(const std::string& folder) {
 struct BatchReport::State {
     struct Row {
         std::string ip, serial, start, end, steps, final_status, before, after, verification;
+        // The row's own arguments when they differ from the batch's (each camera's new address).
+        std::string arguments;
+        bool own_arguments = false;
     };
 
     std::string path;
@@ -206,9 +210,10 @@ struct BatchReport::State {
             KPES_LOG(kpes::LS_ERROR) << "report full, row left out: " << kpes::escape_controls(row.ip);
             return;
         }
-        const std::string* values[kColumns] = {&row.ip,     &row.serial, &operation,       &arguments,
-                                               &row.start,  &row.end,    &row.steps,       &row.final_status,
-                                               &row.before, &row.after,  &row.verification};
+        const std::string* values[kColumns] = {
+            &row.ip,     &row.serial, &operation,       row.own_arguments ? &row.arguments : &arguments,
+            &row.start,  &row.end,    &row.steps,       &row.final_status,
+            &row.before, &row.after,  &row.verification};
         for (int column = 0; column < kColumns; ++column) put_text(sheet, next_row, column, *values[column]);
         ++next_row;
     }
@@ -339,6 +344,14 @@ void BatchReport::Step(int id, bool ok, const std::string& text) {
     if (!steps.empty()) steps += kStepSeparator;
     if (!ok) steps += kFailedStep;
     steps += text;
+}
+
+void BatchReport::SetArguments(int id, const std::string& arguments) {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    const auto found = state_->open.find(id);
+    if (found == state_->open.end()) return;
+    found->second.arguments = arguments;
+    found->second.own_arguments = true;
 }
 
 void BatchReport::SetFirmware(int id, const std::string& before, const std::string& after) {

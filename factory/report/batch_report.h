@@ -47,6 +47,8 @@ public:
     // Every call below is thread-safe and cheap (no file I/O on the caller's thread).
     int AddCamera(const std::string& ip, const std::string& serial);  // row id; start time = now
     void Step(int id, bool ok, const std::string& text);              // a step report, in order
+    // The row's "arguments" cell in place of the batch's (never a password).
+    void SetArguments(int id, const std::string& arguments);
     void SetFirmware(int id, const std::string& before, const std::string& after);
     // The camera has ended: end time = now; its row goes into the file. `verification` is
     // "verified", "not verified: <why>", or empty when the operation has nothing to verify.
