@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QStackedLayout>
+#include <QStringList>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <cstring>
@@ -415,9 +416,12 @@ void MainWidget::onNetworkClick() {
     const DeviceInfo& first = devices.front();
     auto* panel = new RightNetworkWidget(this);
     connect(panel, &RightNetworkWidget::signalButtonUpdateClicked, this, &MainWidget::onButtonNetworkClicked);
-    runPanel(panel, [panel, &first](int width, int height) {
+    QStringList addresses;
+    for (const DeviceInfo& device : devices) addresses << QString::fromStdString(device.ip_addr);
+    runPanel(panel, [panel, &first, &addresses](int width, int height) {
         panel->setupPanel(width, height, QString::fromStdString(first.ip_addr), first.port,
                           QString::fromStdString(first.netmask), QString::fromStdString(first.gateway));
+        panel->setCameras(addresses);
     });
 }
 
