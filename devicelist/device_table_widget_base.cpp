@@ -26,6 +26,8 @@ constexpr int kRoleStatusValue = Qt::UserRole + 17;
 constexpr int kRoleStatusDisabled = Qt::UserRole + 18;
 // A number that names the row for as long as it exists, given on request (rowToken).
 constexpr int kRoleRowToken = Qt::UserRole + 19;
+// Why the row has its status; absent when nothing needs saying.
+constexpr int kRoleStatusReason = Qt::UserRole + 20;
 // The MAC ("00:1A:2B:3C:4D:5E") and start-up time ("2026-12-04 08:00:00") columns are wide
 // enough for their whole text; the port column gives up what they take.
 constexpr int kColumnWidths[kDeviceColumnCount] = {40, 120, 80, 120, 140, 90, 130, 150, 120, 120, 120, 120};
@@ -158,6 +160,7 @@ UpdateWidget* DeviceTableWidgetBase::statusCell(int row) const {
     if (cell || !item) return cell;
     cell = new UpdateWidget();
     cell->slotSetStatus(rowStatus(row), item->data(kRoleStatusValue).toInt());
+    cell->setReason(item->data(kRoleStatusReason).toString());
     if (item->data(kRoleStatusDisabled).toBool()) cell->setEnabled(false);
     table_widget_->setCellWidget(row, kColumnStatus, cell);
     return cell;
@@ -220,7 +223,21 @@ bool DeviceTableWidgetBase::storeRowStatus(int row, DeviceStatus status, int val
     return changeItem(row, kColumnStatus, [&](QTableWidgetItem* item) {
         item->setData(kRoleStatus, static_cast<int>(status));
         item->setData(kRoleStatusValue, value);
+        item->setData(kRoleStatusReason, QVariant());
     });
+}
+
+void DeviceTableWidgetBase::setRowReason(int row, const QString& reason) {
+    if (!changeItem(row, kColumnStatus, [&](QTableWidgetItem* item) {
+            item->setData(kRoleStatusReason, reason.isEmpty() ? QVariant() : QVariant(reason));
+        }))
+        return;
+    if (UpdateWidget* cell = existingStatusCell(row)) cell->setReason(reason);
+}
+
+QString DeviceTableWidgetBase::rowReason(int row) const {
+    const QTableWidgetItem* item = table_widget_->item(row, kColumnStatus);
+    return item ? item->data(kRoleStatusReason).toString() : QString();
 }
 
 bool DeviceTableWidgetBase::changeItem(int row, int column,

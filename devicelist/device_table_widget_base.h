@@ -73,6 +73,10 @@ public:
     void setStatusCellEnabled(int row, bool enabled);
     // The row's last status, with or without a cell.
     DeviceStatus rowStatus(int row) const;
+    // Why the row's last status came (a failure's reason): shown after the status text and in
+    // the cell's tooltip, with or without a cell. The next status of the row drops it.
+    void setRowReason(int row, const QString& reason);
+    QString rowReason(int row) const;
     const UiJobQueuePtr& uiJobQueue() const { return ui_job_queue_; }
 
     // The address the web-page button opens: "http://%s/" on port 80, "http://%s:%d/" otherwise.

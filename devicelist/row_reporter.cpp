@@ -14,17 +14,27 @@ RowReporter::RowReporter(UiJobQueuePtr queue, DeviceTableWidgetBase* list, const
     rows_ = std::move(state);
 }
 
-void RowReporter::Rows::setStatus(int camera, DeviceStatus status, int value) const {
+void RowReporter::Rows::setStatus(int camera, DeviceStatus status, int value, const QString& reason) const {
     if (!list) return;
     const int current = list->rowOfToken(tokens[camera], rows[camera]);
     if (current < 0) return;
     list->setRowStatus(current, status, value);
+    if (!reason.isEmpty()) list->setRowReason(current, reason);
 }
 
-void RowReporter::post(int camera, DeviceStatus status, int value) {
+void RowReporter::post(int camera, DeviceStatus status, int value, const QString& reason) {
     const UiJobQueuePtr queue = queue_.lock();
     if (!queue) return;  // the window is gone
-    queue->postJob([rows = rows_, camera, status, value] { rows->setStatus(camera, status, value); });
+    queue->postJob(
+        [rows = rows_, camera, status, value, reason] { rows->setStatus(camera, status, value, reason); });
+}
+
+QString RowReporter::rowReason(const batch::Final& final) {
+    if (!final.reason.empty()) return QString::fromStdString(final.reason);
+    // A success whose check found the change missing says so, not only the report.
+    if (!final.ok && final.verification.rfind("not verified", 0) == 0)
+        return QStringLiteral("未验证") + QString::fromStdString(final.verification.substr(12));
+    return QString();
 }
 
 void RowReporter::OnStart(int camera) {
@@ -45,7 +55,9 @@ void RowReporter::OnUpgradeProgress(int camera, DeviceStatus status, int percent
     post(camera, status, percent);
 }
 
-void RowReporter::OnFinish(int camera, const batch::Final& final) { post(camera, final.status, 0); }
+void RowReporter::OnFinish(int camera, const batch::Final& final) {
+    post(camera, final.status, 0, rowReason(final));
+}
 
 void RowReporter::OnEnd(int, int) {
     const UiJobQueuePtr queue = queue_.lock();

@@ -5,13 +5,16 @@
 //   batch::Batch::Create(operation, arguments, targets, policy, rows, report)->Start();
 //
 // Successful intermediate steps are not shown; a row shows its running status when its camera
-// starts, the upgrade's status and percentage while it writes, and the final status. A row is
+// starts, the upgrade's status and percentage while it writes, and the final status with the
+// reason of a failure (the step that failed, why the camera was not started, or the check after
+// a success that found the change missing). A row is
 // followed by its token (DeviceTableWidgetBase::rowToken), not its index: discovery keeps
 // inserting rows while a batch runs, and a refresh empties the list. A report whose row is gone
 // is dropped.
 #pragma once
 
 #include <QPointer>
+#include <QString>
 #include <QThread>
 #include <functional>
 #include <memory>
@@ -38,6 +41,9 @@ public:
     void OnFinish(int camera, const batch::Final& final) override;
     void OnEnd(int succeeded, int failed) override;
 
+    // What the row says after its final status; empty for a plain success.
+    static QString rowReason(const batch::Final& final);
+
 private:
     struct Rows {
         QPointer<DeviceTableWidgetBase> list;
@@ -45,9 +51,9 @@ private:
         std::vector<int> rows;
         std::function<void()> on_end;
         // User-interface thread: the row's status through the list, if the row is still there.
-        void setStatus(int camera, DeviceStatus status, int value) const;
+        void setStatus(int camera, DeviceStatus status, int value, const QString& reason = QString()) const;
     };
-    void post(int camera, DeviceStatus status, int value);
+    void post(int camera, DeviceStatus status, int value, const QString& reason = QString());
 
     // Weak: a UI job still waiting in the queue when the window goes holds the rows, and a
     // strong reference would keep the queue, and every job in it, alive for ever.

@@ -29,6 +29,21 @@ protected:
     }
 };
 
+// The reason after the status: as much as the cell has room for, then "…".
+class ReasonLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        const QRect area = contentsRect();
+        painter.drawText(area, static_cast<int>(alignment()),
+                         fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+    }
+};
+
 }  // namespace
 
 QString UpdateWidget::tableStyleSheet() {
@@ -44,18 +59,27 @@ QString UpdateWidget::tableStyleSheet() {
     const QString label =
         "QLabel[statusColor=\"green\"]{color:green;}"
         "QLabel[statusColor=\"blue\"]{color:blue;}"
-        "QLabel[statusColor=\"red\"]{color:red;}";
+        "QLabel[statusColor=\"red\"]{color:red;}"
+        "QLabel#statusReason{color:#8a5a5a;font-size:11px;}";
     return bar + chunk + label;
 }
 
 UpdateWidget::UpdateWidget(QWidget* parent) : QWidget(parent) {
     label_ = new StatusLabel(this);
+    reason_label_ = new ReasonLabel(this);
+    reason_label_->setObjectName("statusReason");
+    reason_label_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    reason_label_->setContentsMargins(4, 0, 0, 0);
+    // Takes what the status text leaves, however long the reason.
+    reason_label_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    reason_label_->setVisible(false);
     progress_bar_ = new QProgressBar(this);
     progress_bar_->setRange(0, 100);
     progress_bar_->setVisible(false);
 
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(label_);
+    layout->addWidget(reason_label_, 1);
     layout->addWidget(progress_bar_);
     layout->setContentsMargins(5, 0, 0, 0);
     layout->setSpacing(0);
@@ -75,7 +99,16 @@ void UpdateWidget::setStatusColor(const char* color) {
     label_->setPalette(palette);
 }
 
+QString UpdateWidget::reason() const { return reason_label_->text(); }
+
+void UpdateWidget::setReason(const QString& reason) {
+    reason_label_->setText(reason);
+    reason_label_->setVisible(!reason.isEmpty());
+    setToolTip(reason.isEmpty() ? QString() : label_->text() + QStringLiteral("：") + reason);
+}
+
 void UpdateWidget::slotSetStatus(DeviceStatus status, int value) {
+    if (!reason_label_->text().isEmpty()) setReason(QString());
     status_ = status;
     label_->setText(deviceStatusText(status));
     switch (deviceStatusClass(status)) {

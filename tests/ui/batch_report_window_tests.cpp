@@ -4,6 +4,7 @@
 #include <RuDAVADO_control.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QStringList>
+#include <QTimer>
 #include <algorithm>
 #include <map>
 #include <set>
@@ -19,6 +21,7 @@
 #include "main_window_fixture.h"
 #include "message_dialog.h"
 #include "nav_button.h"
+#include "right_network_widget.h"
 #include "test_device.h"
 #include "thread_refusal.h"
 #include "update_widget.h"
@@ -193,18 +196,95 @@ TEST_F(BatchReportWindowTest, AnUpgradedCameraThatStillRunsTheOldVersionIsNotVer
     EXPECT_NE(report[stale][kSteps].find("完成"), std::string::npos) << report[stale][kSteps];
 }
 
-TEST_F(BatchReportWindowTest, AnAddressChangeIsVerifiedAtTheNewAddress) {
+TEST_F(BatchReportWindowTest, EachCameraOfAnAddressChangeGetsItsOwnAddressAsThePanelShowed) {
     fillSearchList();
     window_->passwordEdit()->setText(kPassword);
     DeviceTableWidget* search = window_->searchList();
-    tick(search, {rowOf(search, "192.168.1.100")});
+    const std::vector<std::string> ips = {"192.168.1.100", "192.168.1.101", "192.168.1.106"};
+    tick(search, {rowOf(search, ips[0]), rowOf(search, ips[1]), rowOf(search, ips[2])});
+
+    // The panel shows what each camera will get before anything is sent.
+    QString preview, tooltip, warning;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* panel = qobject_cast<RightNetworkWidget*>(QApplication::activeModalWidget());
+        if (!panel) return;
+        poll.stop();
+        panel->ipEdit()->setText("192.168.3.254");
+        panel->maskEdit()->setText("255.255.255.0");
+        warning = panel->warningLabel()->text();
+        panel->ipEdit()->setText("192.168.3.50");
+        panel->maskEdit()->setText("255.255.0.0");
+        panel->gatewayEdit()->setText("192.168.0.1");
+        preview = panel->previewLabel()->text();
+        tooltip = panel->previewLabel()->toolTip();
+        panel->confirmButton()->click();
+        panel->headerButton()->click();
+    });
+    poll.start();
     const QStringList before = reports();
-    window_->onButtonNetworkClicked("192.168.3.50", 80, "255.255.0.0", "192.168.0.1");
-    std::map<std::string, Row> report = waitForReport(before, 1);
-    const Row& row = report["192.168.1.100"];
-    EXPECT_EQ(row[kFinal], "设置成功");
-    EXPECT_EQ(row[3], "ip=192.168.3.50 mask=255.255.0.0 gateway=192.168.0.1");
-    EXPECT_EQ(row[kVerification], "verified");
+    window_->onNetworkClick();
+    EXPECT_EQ(warning, QStringLiteral("注意: 192.168.3.255 是子网的广播地址"));
+    EXPECT_EQ(preview, QStringLiteral("将分配: 192.168.3.50 – 192.168.3.52 (3 台)"));
+    EXPECT_TRUE(tooltip.contains(QStringLiteral("192.168.1.106 → 192.168.3.52"))) << tooltip.toStdString();
+
+    std::map<std::string, Row> report = waitForReport(before, ips.size());
+    for (size_t i = 0; i < ips.size(); ++i) {
+        const Row& row = report[ips[i]];
+        EXPECT_EQ(row[kFinal], "设置成功") << ips[i];
+        EXPECT_EQ(row[3], "ip=192.168.3." + std::to_string(50 + i) + " mask=255.255.0.0 gateway=192.168.0.1");
+        EXPECT_EQ(row[kVerification], "verified") << ips[i];
+        EXPECT_STREQ(cameraState(RuDAVADO_FindCamera(("192.168.3." + std::to_string(50 + i)).c_str())).ip,
+                     ("192.168.3." + std::to_string(50 + i)).c_str());
+    }
+}
+
+TEST_F(BatchReportWindowTest, AFailedRowSaysWhyAsItsReportDoesUntilItsNextStatus) {
+    QProcess make;
+    make.start("/usr/bin/python3", {KP_MAKE_FIRMWARE, dir_.path() + "/firmware"});
+    ASSERT_TRUE(make.waitForFinished(60000));
+    ASSERT_EQ(make.exitCode(), 0);
+    fillSearchList();
+    window_->passwordEdit()->setText(kPassword);
+    DeviceTableWidget* search = window_->searchList();
+    // .103 has another password; .110 is a face camera, which takes no plate camera's package.
+    const std::string good = "192.168.1.100", refused = "192.168.1.103", foreign = "192.168.1.110";
+    tick(search, {rowOf(search, good), rowOf(search, refused), rowOf(search, foreign)});
+    // One cell made before the batch, the others only when looked at after it.
+    UpdateWidget* early = search->statusCell(rowOf(search, foreign));
+
+    const QStringList before = reports();
+    window_->onButtonUpdateClicked(dir_.path() + "/firmware/KP-LPR-V3_3.2.2.0.bin");
+    std::map<std::string, Row> report = waitForReport(before, 3);
+    std::set<QString> reasons;
+    for (const std::string& ip : {refused, foreign}) {
+        SCOPED_TRACE(ip);
+        const int row = rowOf(search, ip);
+        ASSERT_TRUE(waitForStatus(search, row, QStringLiteral("升级失败")));
+        const std::string& steps = report[ip][kSteps];
+        const size_t failed = steps.rfind("✗ ");
+        ASSERT_NE(failed, std::string::npos) << steps;
+        const QString reason = QString::fromStdString(steps.substr(failed + std::string("✗ ").size()));
+        EXPECT_EQ(search->rowReason(row), reason);
+        UpdateWidget* cell = search->statusCell(row);
+        EXPECT_EQ(cell->reason(), reason);
+        EXPECT_TRUE(cell->reasonLabel()->isVisibleTo(cell));
+        EXPECT_EQ(cell->toolTip(), QStringLiteral("升级失败：") + reason);
+        reasons.insert(reason);
+    }
+    EXPECT_EQ(reasons.size(), 2u);
+    EXPECT_TRUE(waitForStatus(search, rowOf(search, good), QStringLiteral("升级成功")));
+    EXPECT_EQ(search->rowReason(rowOf(search, good)), QString());
+
+    // The next batch's status replaces the old failure and its reason.
+    search->clearAll();
+    tick(search, {rowOf(search, foreign)});
+    window_->onButtonTimeClicked();
+    EXPECT_TRUE(waitForStatus(search, rowOf(search, foreign), QStringLiteral("设置成功")));
+    EXPECT_EQ(search->rowReason(rowOf(search, foreign)), QString());
+    EXPECT_EQ(early->reason(), QString());
+    EXPECT_TRUE(early->toolTip().isEmpty());
 }
 
 TEST_F(BatchReportWindowTest, ABatchWhoseReportCannotBeWrittenStillRuns) {
