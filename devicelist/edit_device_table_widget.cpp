@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTimer>
 #include <atomic>
@@ -68,6 +69,42 @@ DeviceInfo loginRecord(const QString& ip, int port, const QString& user_name, co
     return info;
 }
 
+// Why a camera is offline, on the login-state cell: the text stays "掉线", the reason follows it.
+constexpr int kRoleLoginReason = Qt::UserRole + 32;
+
+class LoginStateDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString reason = index.data(kRoleLoginReason).toString();
+        if (!reason.isEmpty()) option->text += QStringLiteral(" ") + reason;
+    }
+};
+
+// A short reason for the cell and a sentence for its tooltip; empty when the library gave none
+// (a session the camera dropped).
+std::pair<QString, QString> loginFailure(int error) {
+    switch (error) {
+        case KPLPRC_ERR_NONE:
+            return {};
+        case KPLPRC_ERR_AUTH:
+            return {QStringLiteral("密码错误"), QStringLiteral("登录被拒绝：用户名或密码错误")};
+        case KPLPRC_ERR_TIMEOUT:
+            return {QStringLiteral("无应答"), QStringLiteral("设备无应答：请检查设备电源、网线和地址")};
+        case KPLPRC_ERR_REFUSED:
+            return {QStringLiteral("端口错误"), QStringLiteral("设备有应答，但该端口不通：请检查端口")};
+        case KPLPRC_ERR_TOO_MANY_SESSIONS:
+            return {QStringLiteral("连接数已满"), QStringLiteral("设备的连接数已满：请关闭其他客户端")};
+        case KPLPRC_ERR_BUSY:
+            return {QStringLiteral("设备忙"), QStringLiteral("设备正在升级或重启")};
+        default:
+            return {QStringLiteral("登录失败"), QStringLiteral("登录失败（错误码 %1）").arg(error)};
+    }
+}
+
 }  // namespace
 
 // Login-state changes on their way to the user-interface thread, in arrival order. Only the
@@ -110,6 +147,10 @@ EditDeviceTableWidget::EditDeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_j
     manager_->Start();
 
     initTable(QStringLiteral("登录状态"));
+    tableWidget()->setItemDelegateForColumn(kColumnLensOrLogin, new LoginStateDelegate(tableWidget()));
+    // Room for "掉线" and its reason; a version number needs less than the firmware column had.
+    tableWidget()->setColumnWidth(kColumnLensOrLogin, 120);
+    tableWidget()->setColumnWidth(kColumnFirmware, 80);
     connect(this, &EditDeviceTableWidget::signalsChangeDeviceStatus, this,
             &EditDeviceTableWidget::slotChangeDeviceStatus);
 
@@ -225,8 +266,14 @@ void EditDeviceTableWidget::slotChangeDeviceStatus(KP_LPRC_COMMON_NOTIFY notify,
     if (!connection) return;
     int row = -1;
     if (!findRowByIp(ip_addr, row)) return;
-    if (connection->GetSdkHandle() != nullptr && notify == KP_LPRC_NOTIFY_ONLINE) {
-        setCellText(row, kColumnLensOrLogin, kOnline);
+    const bool online = connection->GetSdkHandle() != nullptr && notify == KP_LPRC_NOTIFY_ONLINE;
+    const std::pair<QString, QString> failure =
+        online ? std::pair<QString, QString>() : loginFailure(connection->GetLoginError());
+    setCellText(row, kColumnLensOrLogin, online ? kOnline : kOffline);
+    QTableWidgetItem* state = tableWidget()->item(row, kColumnLensOrLogin);
+    state->setData(kRoleLoginReason, failure.first.isEmpty() ? QVariant() : QVariant(failure.first));
+    state->setToolTip(failure.second);
+    if (online) {
         setCellText(row, kColumnFirmware, connection->GetFirmwareVersion());
         setCellText(row, kColumnSerial, connection->GetSerialText());
         setCellText(row, kColumnMac, connection->GetMacText());
@@ -240,9 +287,12 @@ void EditDeviceTableWidget::slotChangeDeviceStatus(KP_LPRC_COMMON_NOTIFY notify,
             check->setData(kRoleSerialHigh, high);
             check->setData(kRoleSerialLow, low);
         }
-    } else {
-        setCellText(row, kColumnLensOrLogin, kOffline);
     }
+}
+
+QString EditDeviceTableWidget::loginReason(int row) const {
+    const QTableWidgetItem* item = tableWidget()->item(row, kColumnLensOrLogin);
+    return item ? item->data(kRoleLoginReason).toString() : QString();
 }
 
 void EditDeviceTableWidget::setCellText(int row, int column, const std::string& text) {
@@ -384,6 +434,8 @@ void EditDeviceTableWidget::slotSaveEditDeviceInfo(QString ip, int port, QString
     setRowStatus(row, DEVICE_STATUS_IDLE, 0);
     setStatusCellEnabled(row, true);
     setCellText(row, kColumnLensOrLogin, kLoggingIn);
+    table->item(row, kColumnLensOrLogin)->setData(kRoleLoginReason, QVariant());
+    table->item(row, kColumnLensOrLogin)->setToolTip(QString());
     setCellText(row, kColumnPort, std::to_string(port));
     setCellText(row, kColumnIp, info.ip_addr);
     // The row's buttons open the camera it now names.

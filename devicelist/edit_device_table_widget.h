@@ -58,6 +58,8 @@ public:
     void passwordChanged(const std::string& ip, const std::string& pass_word);
 
     const std::shared_ptr<factory::DeviceConnectionManager>& connectionManager() const { return manager_; }
+    // Why the row's camera is "掉线" ("密码错误", "无应答" ...), shown after it; empty otherwise.
+    QString loginReason(int row) const;
 
     // The library's session notice, on its thread; public so that the callback can reach it.
     void OnCommonNotify(KPLPRC_HANDLE handle, KP_LPRC_COMMON_NOTIFY notify);

@@ -28,9 +28,13 @@ bool DeviceConnection::Login() {
 
     // A failed open leaves no handle, so the first read below fails and logs.
     sdk_->SDK_Open(ip_, port_, user_name_, password_);
+    // The library keeps the reason per thread: read it before anything else calls it here.
+    const KPLPRC_HANDLE handle = sdk_->SDK_GetHandle();
+    const int error = handle == nullptr ? KpLPRClient_GetLastError() : KPLPRC_ERR_NONE;
     {
         std::lock_guard<std::mutex> data(data_lock_);
-        sdk_handle_ = sdk_->SDK_GetHandle();
+        sdk_handle_ = handle;
+        login_error_ = error;
     }
     return ReadDetails();
 }
@@ -72,6 +76,11 @@ bool DeviceConnection::Close() {
 KPLPRC_HANDLE DeviceConnection::GetSdkHandle() const {
     std::lock_guard<std::mutex> data(data_lock_);
     return sdk_handle_;
+}
+
+int DeviceConnection::GetLoginError() const {
+    std::lock_guard<std::mutex> data(data_lock_);
+    return login_error_;
 }
 
 std::string DeviceConnection::GetFirmwareVersion() const {

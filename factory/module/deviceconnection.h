@@ -44,6 +44,9 @@ public:
 
     // Null while not logged in.
     KPLPRC_HANDLE GetSdkHandle() const;
+    // Why the last login was refused (KPLPRC_ERR_*: a wrong password is not a camera that does
+    // not answer); KPLPRC_ERR_NONE after a login that opened a session, or before any.
+    int GetLoginError() const;
     std::string GetFirmwareVersion() const;
     std::string GetSerialText() const;
     // The two serial words of the serial text ("%08x-%08x"); false when it has no such form.
@@ -68,6 +71,7 @@ private:
     // Guards the published copies below; never held across a library call.
     mutable std::mutex data_lock_;
     KPLPRC_HANDLE sdk_handle_ = nullptr;
+    int login_error_ = KPLPRC_ERR_NONE;
     std::string firmware_version_;
     std::string serial_text_;
     std::string mac_text_;

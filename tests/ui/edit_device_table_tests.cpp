@@ -184,6 +184,14 @@ TEST_F(LocalListTest, StoredCamerasShowLoggingInUntilTheirLoginResult) {
     ASSERT_TRUE(waitState(kPlateIp, kOnline));
     ASSERT_TRUE(waitState(kOfflineIp, kOffline));
     ASSERT_TRUE(waitState(kOtherPasswordIp, kOffline));
+    // Both are "掉线"; the row tells a refused password from a camera that does not answer.
+    auto reason = [&](const std::string& ip) {
+        int row = -1;
+        return list_->findRowByIp(ip, row) ? list_->loginReason(row) : QStringLiteral("no row");
+    };
+    EXPECT_EQ(reason(kOfflineIp), QStringLiteral("无应答"));
+    EXPECT_EQ(reason(kOtherPasswordIp), QStringLiteral("密码错误"));
+    EXPECT_EQ(reason(kPlateIp), QString());
     RuDAVADO_CameraState camera;
     ASSERT_EQ(RuDAVADO_GetCameraState(RuDAVADO_FindCamera(kPlateIp), &camera), 0);
     EXPECT_EQ(cell(0, kColumnFirmware), QString(camera.firmware));
@@ -236,6 +244,9 @@ TEST_F(LocalListTest, EditLogsInWithTheNewDataAndDeleteDropsTheCameraWhateverIts
     saveNextDeviceDialog(kOtherPasswordIp, 80, "admin", "Kp@2024");
     list_->editDevice(kOtherPasswordIp);
     EXPECT_TRUE(waitState(kOtherPasswordIp, kOnline));
+    int edited = -1;
+    ASSERT_TRUE(list_->findRowByIp(kOtherPasswordIp, edited));
+    EXPECT_EQ(list_->loginReason(edited), QString());
     EXPECT_EQ(list_->connectionManager()->Find(kOtherPasswordIp)->GetPassword(), "Kp@2024");
     EXPECT_EQ(store()->load_all().begin()->second.get_password(), "Kp@2024");
 
