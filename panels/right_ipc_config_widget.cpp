@@ -117,8 +117,12 @@ void RightIpcConfigWidget::slotButtonUpdateClicked() {
 }
 
 void RightIpcConfigWidget::slotButtonSetPasswordClicked() {
-    if (password_edit_->text() != confirm_edit_->text()) {
-        auto* dialog = new MessageDialog(this, QStringLiteral("提示信息"), QStringLiteral("密码不一致!"));
+    // The cameras refuse an empty password, each one failing on its own: say it once, here.
+    const QString refusal = password_edit_->text() != confirm_edit_->text() ? QStringLiteral("密码不一致!")
+                            : password_edit_->text().isEmpty() ? QStringLiteral("密码不能为空!")
+                                                               : QString();
+    if (!refusal.isEmpty()) {
+        auto* dialog = new MessageDialog(this, QStringLiteral("提示信息"), refusal);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->exec();
         return;

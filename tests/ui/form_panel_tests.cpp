@@ -10,6 +10,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <tuple>
 
 #include "nav_button.h"
 #include "panel_file_dialog.h"
@@ -134,18 +135,22 @@ TEST(FormPanels, ConfigurationPagesImportAndPasswordCheck) {
     panel.startButton()->click();
     EXPECT_EQ(import.value(0).value(0).toString(), "cam.cfg");
 
-    // A mismatch shows the message and emits nothing; two empty edits emit "".
+    // A mismatch or an empty password shows why and emits nothing; equal edits emit.
     QSignalSpy password(&panel, &RightIpcConfigWidget::signalButtonSetPasswordClicked);
-    panel.passwordEdit()->setText("abc123");
-    panel.confirmPasswordEdit()->setText("abc124");
-    const QString shown = modalLabels([&] { panel.setPasswordButton()->click(); });
-    EXPECT_TRUE(shown.contains(QStringLiteral("提示信息|密码不一致!"))) << shown.toStdString();
+    for (const auto& [first, second, message] :
+         {std::make_tuple("abc123", "abc124", QStringLiteral("提示信息|密码不一致!")),
+          std::make_tuple("", "", QStringLiteral("提示信息|密码不能为空!"))}) {
+        panel.passwordEdit()->setText(first);
+        panel.confirmPasswordEdit()->setText(second);
+        const QString shown = modalLabels([&] { panel.setPasswordButton()->click(); });
+        EXPECT_TRUE(shown.contains(message)) << shown.toStdString();
+    }
     EXPECT_EQ(password.count(), 0);
-    panel.passwordEdit()->clear();
-    panel.confirmPasswordEdit()->clear();
+    panel.passwordEdit()->setText("Kp@2025");
+    panel.confirmPasswordEdit()->setText("Kp@2025");
     EXPECT_TRUE(modalLabels([&] { panel.setPasswordButton()->click(); }).isEmpty());
     ASSERT_EQ(password.count(), 1);
-    EXPECT_EQ(password.at(0).at(0).toString(), "");
+    EXPECT_EQ(password.at(0).at(0).toString(), "Kp@2025");
 }
 
 TEST(FormPanels, UploadRowsAreExclusiveAndEachBrowsesItsOwnPattern) {
