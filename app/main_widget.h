@@ -63,9 +63,9 @@ public:
     // `preferred` where it fits in `available`, otherwise cut to it; centred in `available`.
     static QRect fitWindowGeometry(const QSize& preferred, const QRect& available);
 
-    // "<ip>_<YYYYMMDDhhmmss>.cfg", the name a configuration export writes in the working folder.
     static const char* const kReportFailed;  // "批量报告写入失败!"
-
+    // "<ip>_<YYYYMMDDhhmmss>.cfg", the name of a configuration export in the folder its panel
+    // names (the working folder unless the user chose another).
     static std::string exportFileName(const std::string& ip, int year, int month, int day, int hour,
                                       int minute, int second);
 
@@ -187,6 +187,8 @@ private:
     std::vector<NavButton*> nav_buttons_;
     std::vector<std::shared_ptr<batch::Batch>> running_batches_;
     UiJobQueuePtr ui_job_queue_;
+    // Where the last configuration export went; the working folder until one is chosen.
+    QString export_folder_;
     // 827,716 bytes; on the heap so that the window object stays small.
     std::unique_ptr<KP_PARAM_IMPORT_ABILITY_V2> export_selection_;
     HWND hwnd_ = nullptr;

@@ -1,6 +1,7 @@
 // The dispatch slots of MainWidget: each turns a confirmed panel into one batch over the ticked
 // devices of the visible list and returns at once. Reports come back through RowReporter.
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPointer>
@@ -74,6 +75,28 @@ private:
     std::string password_;
 };
 
+// A configuration export says where its file went once the camera has written it: the file
+// lands in a folder the user may not look at otherwise.
+class ExportTeller : public batch::Observer {
+public:
+    ExportTeller(std::shared_ptr<batch::Observer> rows, UiJobQueuePtr queue, std::function<void()> tell)
+        : rows_(std::move(rows)), queue_(queue), tell_(std::move(tell)) {}
+
+    void OnStart(int camera) override { rows_->OnStart(camera); }
+    void OnStep(int camera, bool ok, const std::string& text) override { rows_->OnStep(camera, ok, text); }
+    void OnFinish(int camera, const batch::Final& final) override {
+        rows_->OnFinish(camera, final);
+        const UiJobQueuePtr live = queue_.lock();
+        if (final.ok && live) live->postJob(tell_);
+    }
+    void OnEnd(int succeeded, int failed) override { rows_->OnEnd(succeeded, failed); }
+
+private:
+    std::shared_ptr<batch::Observer> rows_;
+    std::weak_ptr<UiJobQueue> queue_;
+    std::function<void()> tell_;
+};
+
 }  // namespace
 
 std::function<void()> MainWidget::reportFailure() {
@@ -127,6 +150,14 @@ void MainWidget::dispatch(batch::Operation operation, batch::Arguments arguments
         for (const batch::Target& target : targets) ips.push_back(target.ip);
         rows_observer = std::make_shared<PasswordFollower>(observer, ui_job_queue_, local_list_,
                                                            std::move(ips), arguments.new_password);
+    }
+    if (operation == batch::Operation::ExportConfig) {
+        // The report's arguments hold the file's path as the user reads it.
+        const QString text =
+            QStringLiteral("配置已导出到 %1").arg(QString::fromStdString(arguments.report_arguments));
+        rows_observer = std::make_shared<ExportTeller>(rows_observer, ui_job_queue_, [self, text] {
+            if (self) self->showNotice(text);
+        });
     }
     auto run = batch::Batch::Create(operation, std::move(arguments), std::move(targets), policy,
                                     std::move(rows_observer), std::move(report));
@@ -251,10 +282,17 @@ void MainWidget::onOutputConfigClick() {
     // The read ran on this thread and has logged out; a refused read reported its failure.
     if (ability) {
         auto* panel = new RightOutputWidget(this);
+        // The folder first: the export reads it.
+        connect(panel, &RightOutputWidget::signalButtonSetupClicked, this,
+                [this, panel] { export_folder_ = panel->folder(); });
         connect(panel, &RightOutputWidget::signalButtonSetupClicked, this,
                 &MainWidget::onButtonOutputConifgclicked);
-        runPanel(panel,
-                 [panel, &ability](int width, int height) { panel->setupPanel(width, height, *ability); });
+        const QString folder =
+            QDir::toNativeSeparators(export_folder_.isEmpty() ? QDir::currentPath() : export_folder_);
+        runPanel(panel, [panel, &ability, &folder](int width, int height) {
+            panel->setupPanel(width, height, *ability);
+            panel->setFolder(folder);
+        });
     }
     deal->StopWorker();
 }
@@ -267,11 +305,11 @@ void MainWidget::onButtonOutputConifgclicked(const KP_PARAM_IMPORT_ABILITY_V2& a
     const DeviceInfo& device = devices.front();
 
     const QDateTime now = QDateTime::currentDateTime();
-    const std::string file =
+    const std::string name =
         exportFileName(device.ip_addr, now.date().year(), now.date().month(), now.date().day(),
                        now.time().hour(), now.time().minute(), now.time().second());
-    std::printf("szFilePath:%s\n", file.c_str());
-    if (file.empty()) {
+    std::printf("szFilePath:%s\n", name.c_str());
+    if (name.empty()) {
         // Not an address: no file is named after what the camera reported.
         KPES_LOG(kpes::LS_WARNING) << "configuration not exported, address "
                                    << kpes::escape_controls(device.ip_addr);
@@ -279,13 +317,20 @@ void MainWidget::onButtonOutputConifgclicked(const KP_PARAM_IMPORT_ABILITY_V2& a
         return;
     }
 
+    // A folder that is not there would fail on the camera's side with nothing but "导出失败".
+    const QDir folder(export_folder_.isEmpty() ? QDir::currentPath()
+                                               : QDir::fromNativeSeparators(export_folder_));
+    if (!folder.exists() && !QDir().mkpath(folder.path()))
+        return showMessage(QStringLiteral("无法创建文件夹 %1").arg(QDir::toNativeSeparators(folder.path())));
+    const QString file = QDir::toNativeSeparators(folder.absoluteFilePath(QString::fromStdString(name)));
+
     std::memcpy(export_selection_.get(), &ability, sizeof(KP_PARAM_IMPORT_ABILITY_V2));
     batch::Arguments arguments;
-    arguments.export_file = file;
+    arguments.export_file = toGbk(file);
     // The job reads its own copy: a later export may change the window's selection while this
     // one still runs.
     arguments.selection = std::make_shared<const KP_PARAM_IMPORT_ABILITY_V2>(*export_selection_);
-    arguments.report_arguments = file;
+    arguments.report_arguments = utf8(file);
     dispatch(batch::Operation::ExportConfig, std::move(arguments), batch::Policy(), {device});
 }
 

@@ -14,6 +14,11 @@ PanelFileDialog::SaveFile& saveFile() {
     return hook;
 }
 
+PanelFileDialog::OpenFolder& openFolder() {
+    static PanelFileDialog::OpenFolder hook;
+    return hook;
+}
+
 }  // namespace
 
 QStringList PanelFileDialog::getOpenFileNames(QWidget* parent, const QString& caption, const QString& dir,
@@ -31,3 +36,10 @@ QString PanelFileDialog::getSaveFileName(QWidget* parent, const QString& caption
 void PanelFileDialog::setOpenFiles(OpenFiles open_files) { openFiles() = std::move(open_files); }
 
 void PanelFileDialog::setSaveFile(SaveFile save_file) { saveFile() = std::move(save_file); }
+
+QString PanelFileDialog::getExistingDirectory(QWidget* parent, const QString& caption, const QString& dir) {
+    if (openFolder()) return openFolder()(parent, caption, dir);
+    return QFileDialog::getExistingDirectory(parent, caption, dir);
+}
+
+void PanelFileDialog::setOpenFolder(OpenFolder open_folder) { openFolder() = std::move(open_folder); }

@@ -1,12 +1,17 @@
 #include "right_output_widget.h"
 
 #include <QByteArray>
+#include <QLabel>
+#include <QLineEdit>
 #include <QSignalBlocker>
 #include <QTextCodec>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstring>
+
+#include "panel_file_dialog.h"
+#include "path_row.h"
 
 namespace {
 
@@ -56,6 +61,22 @@ void RightOutputWidget::setupPanel(int width, int height, const KP_PARAM_IMPORT_
     buildTree();
     connect(tree_, &QTreeWidget::itemChanged, this, &RightOutputWidget::slotTreeItemChanged);
     mainLayout()->addWidget(tree_);
+
+    auto* caption = new QLabel(QStringLiteral("保存到"), this);
+    caption->setFixedSize(60, 30);
+    folder_row_ = std::make_unique<PathRow>(this, caption, false);
+    folder_row_->edit()->setText(folder_);
+    folder_row_->edit()->setToolTip(folder_);
+    connect(folder_row_->edit(), &QLineEdit::textChanged, this, [this](const QString& text) {
+        folder_ = text;
+        folder_row_->edit()->setToolTip(text);
+    });
+    connect(folder_row_->browseButton(), &QAbstractButton::clicked, this, [this] {
+        const QString chosen =
+            PanelFileDialog::getExistingDirectory(this, QStringLiteral("选择文件夹"), folder_);
+        if (!chosen.isEmpty()) setFolder(chosen);
+    });
+    mainLayout()->addLayout(folder_row_->layout());
 
     confirm_button_ = addConfirmRow(this, &RightOutputWidget::slotButtonSetupClicked);
     finishLayout();
@@ -121,5 +142,12 @@ void RightOutputWidget::writeBack(QTreeWidgetItem* item) {
         }
     }
 }
+
+void RightOutputWidget::setFolder(const QString& folder) {
+    folder_ = folder;
+    if (folder_row_) folder_row_->edit()->setText(folder);
+}
+
+QString RightOutputWidget::folder() const { return folder_; }
 
 void RightOutputWidget::slotButtonSetupClicked() { emit signalButtonSetupClicked(*ability_); }

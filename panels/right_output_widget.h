@@ -1,5 +1,6 @@
 // Configuration export: the camera's parameter groups and items as a two-level check tree. Every
 // tick is written back into the panel's copy of the ability record; confirm emits that copy.
+// Below the tree, the folder the file goes to ("保存到"), typed or chosen with a folder chooser.
 #pragma once
 
 #include <QString>
@@ -9,6 +10,7 @@
 #include "RuDAVADO.h"
 #include "right_config_widget.h"
 
+class PathRow;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -25,6 +27,10 @@ public:
     QTreeWidget* tree() const { return tree_; }
     const KP_PARAM_IMPORT_ABILITY_V2& ability() const { return *ability_; }
     NavButton* confirmButton() const { return confirm_button_; }
+    // The folder the export writes to, as the row shows it; set before or after setupPanel.
+    void setFolder(const QString& folder);
+    QString folder() const;
+    PathRow* folderRow() const { return folder_row_.get(); }
 
 Q_SIGNALS:
     // By reference: the record is 827,716 bytes, too big for a copy on a thread's stack.
@@ -44,4 +50,6 @@ private:
     std::vector<std::vector<QString>> item_names_;
     QTreeWidget* tree_ = nullptr;
     NavButton* confirm_button_ = nullptr;
+    std::unique_ptr<PathRow> folder_row_;
+    QString folder_;
 };

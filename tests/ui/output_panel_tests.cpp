@@ -1,10 +1,12 @@
 // The configuration export panel: the check tree built from the ability record, ticks written
-// back to every namesake, and a whole export whose file holds exactly the ticked items.
+// back to every namesake, and a whole export whose file holds exactly the ticked items, in the
+// folder the panel named, said in the window.
 #include <RuDAVADO_control.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSet>
 #include <QTextCodec>
@@ -15,7 +17,10 @@
 
 #include "device_table_widget.h"
 #include "main_window_fixture.h"
+#include "message_dialog.h"
 #include "nav_button.h"
+#include "panel_file_dialog.h"
+#include "path_row.h"
 #include "right_output_widget.h"
 #include "test_device.h"
 
@@ -118,6 +123,12 @@ TEST_F(MainWindowTest, ExportedFileHoldsExactlyTheTickedItems) {
     tick(list, {row});
 
     // Untick the group "图像参数" and the item "最小车牌宽度"; note "group/item" of what stays.
+    // The panel offers the working folder; the user picks another (a name the library gets in
+    // its own code page).
+    const QString chosen = dir_.filePath(QStringLiteral("导出"));
+    ASSERT_TRUE(QDir().mkpath(chosen));
+    PanelFileDialog::setOpenFolder([&](QWidget*, const QString&, const QString&) { return chosen; });
+    QString offered;
     QSet<QString> ticked;
     QTimer poll;
     poll.setInterval(5);
@@ -132,17 +143,29 @@ TEST_F(MainWindowTest, ExportedFileHoldsExactlyTheTickedItems) {
         for (QTreeWidgetItem* item : panel->tree()->findItems("*", Qt::MatchWildcard | Qt::MatchRecursive))
             if (item->parent() && item->checkState(0) == Qt::Checked)
                 ticked << item->parent()->text(0) + "/" + item->text(0);
+        offered = panel->folder();
+        panel->folderRow()->browseButton()->click();
         panel->confirmButton()->click();
         panel->headerButton()->click();
     });
     poll.start();
     window_->onOutputConfigClick();
+    PanelFileDialog::setOpenFolder(nullptr);
     ASSERT_TRUE(waitForStatus(list, row, QStringLiteral("导出成功")));
     EXPECT_FALSE(ticked.isEmpty());
+    EXPECT_EQ(QDir(offered), QDir(dir_.path()));
 
-    const QStringList files = QDir(dir_.path()).entryList({"192.168.1.100_*.cfg"});
+    const QStringList files = QDir(chosen).entryList({"192.168.1.100_*.cfg"});
     ASSERT_EQ(files.size(), 1);
-    const QString path = dir_.filePath(files.front());
+    const QString path = QDir(chosen).filePath(files.front());
+    // The window says where the file went.
+    QString told;
+    EXPECT_TRUE(waitFor([&] {
+        for (MessageDialog* dialog : window_->findChildren<MessageDialog*>())
+            if (dialog->isVisible()) told = dialog->findChild<QLabel*>("textLabel")->text();
+        return !told.isEmpty();
+    }));
+    EXPECT_EQ(told, QStringLiteral("配置已导出到 ") + QDir::toNativeSeparators(path));
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     QSet<QString> written;
