@@ -105,8 +105,9 @@ void RightNetworkWidget::updatePreview() {
     } else if (last.isEmpty()) {
         warning = QStringLiteral("从 %1 起的地址不够 %2 台设备").arg(start).arg(count);
     } else {
-        preview = count == 1 ? QStringLiteral("将分配: %1 (1 台)").arg(start)
-                             : QStringLiteral("将分配: %1 – %2 (%3 台)").arg(start, last).arg(count);
+        // Two lines: the range alone is as wide as the panel allows.
+        preview = QStringLiteral("将分配 %1 台设备:\n").arg(count) +
+                  (count == 1 ? start : QStringLiteral("%1 – %2").arg(start, last));
         std::uint32_t mask = 0, base = 0;
         if (parseMask(mask_edit_->text(), &mask) && mask != 0xFFFFFFFFu && factory::ParseIpv4(first, &base)) {
             for (int i = 0; i < count && warning.isEmpty(); ++i) {

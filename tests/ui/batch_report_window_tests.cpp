@@ -226,7 +226,7 @@ TEST_F(BatchReportWindowTest, EachCameraOfAnAddressChangeGetsItsOwnAddressAsTheP
     const QStringList before = reports();
     window_->onNetworkClick();
     EXPECT_EQ(warning, QStringLiteral("注意: 192.168.3.255 是子网的广播地址"));
-    EXPECT_EQ(preview, QStringLiteral("将分配: 192.168.3.50 – 192.168.3.52 (3 台)"));
+    EXPECT_EQ(preview, QStringLiteral("将分配 3 台设备:\n192.168.3.50 – 192.168.3.52"));
     EXPECT_TRUE(tooltip.contains(QStringLiteral("192.168.1.106 → 192.168.3.52"))) << tooltip.toStdString();
 
     std::map<std::string, Row> report = waitForReport(before, ips.size());
