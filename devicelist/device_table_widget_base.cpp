@@ -29,8 +29,10 @@ constexpr int kRoleRowToken = Qt::UserRole + 19;
 // Why the row has its status; absent when nothing needs saying.
 constexpr int kRoleStatusReason = Qt::UserRole + 20;
 // The MAC ("00:1A:2B:3C:4D:5E") and start-up time ("2026-12-04 08:00:00") columns are wide
-// enough for their whole text; the port column gives up what they take.
-constexpr int kColumnWidths[kDeviceColumnCount] = {40, 120, 80, 120, 140, 90, 130, 150, 120, 120, 120, 120};
+// enough for their whole text; the port column gives up what they take. The status column has
+// room for a failure's reason after the status ("升级失败 设备登陆失败"); the lens code (one digit),
+// the version, the gateway and the mask give up what it takes.
+constexpr int kColumnWidths[kDeviceColumnCount] = {40, 190, 50, 90, 140, 90, 130, 150, 120, 115, 115, 120};
 
 bool isDottedIpv4(const std::string& ip) {
     int parts = 0;

@@ -149,7 +149,7 @@ EditDeviceTableWidget::EditDeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_j
     initTable(QStringLiteral("登录状态"));
     tableWidget()->setItemDelegateForColumn(kColumnLensOrLogin, new LoginStateDelegate(tableWidget()));
     // Room for "掉线" and its reason; a version number needs less than the firmware column had.
-    tableWidget()->setColumnWidth(kColumnLensOrLogin, 120);
+    tableWidget()->setColumnWidth(kColumnLensOrLogin, 100);
     tableWidget()->setColumnWidth(kColumnFirmware, 80);
     connect(this, &EditDeviceTableWidget::signalsChangeDeviceStatus, this,
             &EditDeviceTableWidget::slotChangeDeviceStatus);
