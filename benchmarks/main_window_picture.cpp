@@ -1,9 +1,10 @@
 // Pictures of the main window for the README, on the simulated cameras' default network: the
-// search page with a firmware upgrade in progress, and the local page after a time
-// synchronisation. Run it on a display (scripts/run.sh --docs starts a virtual one) in a
-// scratch folder: the window keeps its device list in the working folder.
+// search page with a firmware upgrade in progress, the cameras that failed it with their reasons
+// (one reason's tooltip open), and the local page after a time synchronisation. Run it on a
+// display (scripts/run.sh --docs starts a virtual one) in a scratch folder: the window keeps its
+// device list in the working folder.
 //
-//   main_window_picture firmware.bin search.png local.png
+//   main_window_picture firmware.bin search.png local.png [failures.png]
 //   main_window_picture --whole-screen screen.png    the window as it opens, and the screen round it
 #include <RuDAVADO.h>
 #include <RuDAVADO_control.h>
@@ -16,6 +17,7 @@
 #include <QScreen>
 #include <QTableWidget>
 #include <QThread>
+#include <QToolTip>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -25,6 +27,7 @@
 #include "edit_device_table_widget.h"
 #include "main_widget.h"
 #include "style_sheet.h"
+#include "update_widget.h"
 
 namespace {
 
@@ -96,16 +99,34 @@ int main(int argc, char** argv) {
     local->slotAddDeviceInfo("192.168.1.101", 80, "admin", "tolvi");
     local->slotAddDeviceInfo("192.168.1.103", 80, "admin", "Kp@2024");
     local->slotAddDeviceInfo("192.168.1.104", 80, "admin", "tolvi");
+    // Typed with a wrong password: "掉线" like the switched-off one, but it says why.
+    local->slotAddDeviceInfo("192.168.1.107", 80, "admin", "tolvi2024");
 
-    // The search page, with the login bar as the window fills it in: five cameras ticked for an
-    // upgrade; the older model has no package.
+    // The search page, with the login bar as the window fills it in: six cameras ticked for an
+    // upgrade; the older model has no package, and .103 has another password.
     window->onRefreshClick();
     DeviceTableWidget* search = window->searchList();
     pump(10000, [&] { return search->tableWidget()->rowCount() >= 11; });
-    tickIps(search, {"192.168.1.100", "192.168.1.101", "192.168.1.105", "192.168.1.106", "192.168.1.107"});
+    tickIps(search, {"192.168.1.100", "192.168.1.101", "192.168.1.103", "192.168.1.105", "192.168.1.106",
+                     "192.168.1.107"});
     window->onButtonUpdateClicked(QString::fromLocal8Bit(argv[1]));
     pump(6000);
     const bool search_saved = grabWindow(*window, argv[2]);
+
+    bool failures_saved = true;
+    if (argc > 4) {
+        int refused = -1, foreign = -1;
+        search->findRowByIp("192.168.1.103", refused);
+        search->findRowByIp("192.168.1.105", foreign);
+        pump(20000,
+             [&] { return !search->rowReason(refused).isEmpty() && !search->rowReason(foreign).isEmpty(); });
+        UpdateWidget* cell = search->statusCell(foreign);
+        QToolTip::showText(cell->mapToGlobal(QPoint(cell->width() / 2, cell->height())), cell->toolTip(),
+                           cell);
+        pump(800);
+        failures_saved = grabWindow(*window, argv[4]);
+        QToolTip::hideText();
+    }
 
     window->slotPage2Clicked();
     tickIps(local, {"192.168.1.101", "192.168.1.103"});
@@ -113,9 +134,9 @@ int main(int argc, char** argv) {
     pump(3000);
     const bool local_saved = grabWindow(*window, argv[3]);
 
-    std::fprintf(stderr, "search page %s, local page %s\n", search_saved ? "saved" : "NOT saved",
-                 local_saved ? "saved" : "NOT saved");
+    std::fprintf(stderr, "search page %s, failures %s, local page %s\n", search_saved ? "saved" : "NOT saved",
+                 failures_saved ? "saved" : "NOT saved", local_saved ? "saved" : "NOT saved");
     std::fflush(stderr);
     // The upgrade still runs; the pictures are all this program is for.
-    std::_Exit(search_saved && local_saved ? 0 : 1);
+    std::_Exit(search_saved && failures_saved && local_saved ? 0 : 1);
 }
