@@ -1,5 +1,7 @@
 #include "row_reporter.h"
 
+#include <QRegularExpression>
+
 RowReporter::RowReporter(UiJobQueuePtr queue, DeviceTableWidgetBase* list, const std::vector<int>& rows,
                          batch::ResultKind kind, std::function<void()> on_end)
     : queue_(std::move(queue)),
@@ -31,10 +33,26 @@ void RowReporter::post(int camera, DeviceStatus status, int value, const QString
 
 QString RowReporter::rowReason(const batch::Final& final) {
     if (!final.reason.empty()) return QString::fromStdString(final.reason);
-    // A success whose check found the change missing says so, not only the report.
-    if (!final.ok && final.verification.rfind("not verified", 0) == 0)
-        return QStringLiteral("未验证") + QString::fromStdString(final.verification.substr(12));
-    return QString();
+    // A success whose check found the change missing says so, not only the report, and in the
+    // window's language: the report keeps the check's own words.
+    const QString check = QString::fromStdString(final.verification);
+    const QString kNotVerified = QStringLiteral("not verified: ");
+    if (final.ok || !check.startsWith(kNotVerified)) return QString();
+    const QString why = check.mid(kNotVerified.size());
+    const QRegularExpression runs(QStringLiteral("^runs (\\S+) instead of (.+)$"));
+    const QRegularExpression silent(QStringLiteral("^no camera answers at (\\S+)"));
+    QString text = why;
+    if (why.startsWith(QStringLiteral("the camera did not come back")))
+        text = QStringLiteral("设备未重新上线");
+    else if (why.startsWith(QStringLiteral("still runs ")))
+        text = QStringLiteral("版本仍为 ") + why.mid(11);
+    else if (const QRegularExpressionMatch match = runs.match(why); match.hasMatch())
+        text = QStringLiteral("运行 %1 而非 %2")
+                   .arg(match.captured(1),
+                        match.captured(2).replace(QStringLiteral(" or "), QStringLiteral(" 或 ")));
+    else if (const QRegularExpressionMatch match = silent.match(why); match.hasMatch())
+        text = QStringLiteral("新地址 %1 无应答").arg(match.captured(1));
+    return QStringLiteral("未验证: ") + text;
 }
 
 void RowReporter::OnStart(int camera) {

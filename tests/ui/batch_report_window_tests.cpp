@@ -194,6 +194,10 @@ TEST_F(BatchReportWindowTest, AnUpgradedCameraThatStillRunsTheOldVersionIsNotVer
     EXPECT_EQ(report[stale][kAfter], old_version);
     EXPECT_EQ(report[stale][kVerification], "not verified: runs " + old_version + " instead of 3.2.2.0");
     EXPECT_NE(report[stale][kSteps].find("完成"), std::string::npos) << report[stale][kSteps];
+    // The row says it too, in its own language.
+    EXPECT_EQ(search->rowReason(rowOf(search, stale)),
+              QStringLiteral("未验证: 运行 %1 而非 3.2.2.0").arg(QString::fromStdString(old_version)));
+    EXPECT_EQ(search->rowReason(rowOf(search, good)), QString());
 }
 
 TEST_F(BatchReportWindowTest, EachCameraOfAnAddressChangeGetsItsOwnAddressAsThePanelShowed) {
