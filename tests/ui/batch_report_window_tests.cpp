@@ -264,8 +264,9 @@ TEST_F(BatchReportWindowTest, AFailedRowSaysWhyAsItsReportDoesUntilItsNextStatus
     std::set<QString> reasons;
     for (const std::string& ip : {refused, foreign}) {
         SCOPED_TRACE(ip);
+        ASSERT_TRUE(
+            waitFor([&] { return statusText(search, rowOf(search, ip)) == QStringLiteral("升级失败"); }));
         const int row = rowOf(search, ip);
-        ASSERT_TRUE(waitForStatus(search, row, QStringLiteral("升级失败")));
         const std::string& steps = report[ip][kSteps];
         const size_t failed = steps.rfind("✗ ");
         ASSERT_NE(failed, std::string::npos) << steps;
@@ -285,7 +286,9 @@ TEST_F(BatchReportWindowTest, AFailedRowSaysWhyAsItsReportDoesUntilItsNextStatus
     search->clearAll();
     tick(search, {rowOf(search, foreign)});
     window_->onButtonTimeClicked();
-    EXPECT_TRUE(waitForStatus(search, rowOf(search, foreign), QStringLiteral("设置成功")));
+    // The upgraded camera's restart may add rows above: follow the cell, not a row number.
+    EXPECT_TRUE(waitFor([&] { return early->statusLabel()->text() == QStringLiteral("设置成功"); }))
+        << early->statusLabel()->text().toStdString();
     EXPECT_EQ(search->rowReason(rowOf(search, foreign)), QString());
     EXPECT_EQ(early->reason(), QString());
     EXPECT_TRUE(early->toolTip().isEmpty());
