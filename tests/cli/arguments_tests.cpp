@@ -16,7 +16,7 @@ TEST(Arguments, OperationsTakeTheirValuesAndPasswordsFromTheEnvironment) {
         Parse({"run", "network", "--targets", "@stored", "--ip=10.0.0.9", "--mask", "255.255.0.0",
                "--gateway", "10.0.0.1", "--parallel", "4", "--password-env", "KP_PW"});
     ASSERT_TRUE(network.ok) << network.error;
-    EXPECT_EQ(cli::Operation::Network, network.options.operation);
+    EXPECT_EQ(batch::Operation::Network, network.options.operation);
     EXPECT_EQ("10.0.0.9", network.options.ip);
     EXPECT_EQ(4, network.options.parallel);
     EXPECT_EQ("from-env", network.options.password);
