@@ -63,9 +63,10 @@ BOOL WINAPI OnStopRequest(DWORD) {
 
 // The password typed on the terminal, not shown.
 bool AskPassword(const std::string& user, std::string* password) {
-    std::cerr << "password for " << user << ": " << std::flush;
+    // Echo off before the prompt: whatever is typed once it shows stays hidden.
     g_asking_password.store(true);
     const bool hidden = kp::setInputEcho(false);
+    std::cerr << "password for " << user << ": " << std::flush;
     const bool read = static_cast<bool>(std::getline(std::cin, *password));
     if (hidden) kp::setInputEcho(true);
     g_asking_password.store(false);

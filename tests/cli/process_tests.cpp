@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/wait.h>
@@ -352,6 +353,44 @@ TEST(CliProcess, CtrlCLetsRunningUpgradesFinishStartsNoneAndASecondEndsAtOnce) {
         for (const std::string& line : child.lines())
             EXPECT_EQ(std::string::npos, line.find("succeeded")) << line;
     }
+}
+
+TEST(CliProcess, ThePasswordIsAskedOnTheTerminalWithoutEcho) {
+    cli_test::InTempFolder folder;
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (chdir(folder.path().c_str()) != 0) _exit(127);
+        setenv("KP_TIME_SCALE", "0.001", 1);
+        unsetenv("RUDAVADO_SCENARIO");
+        execl(KP_CLI_EXECUTABLE, KP_CLI_EXECUTABLE, "run", "reboot", "--targets", "192.168.1.100", nullptr);
+        _exit(127);
+    }
+    // Everything the terminal shows, until the program ends (EIO) or a minute passes.
+    std::string shown;
+    auto read_until = [&](const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (text.empty() || shown.find(text) == std::string::npos) {
+            pollfd fd{terminal, POLLIN, 0};
+            if (std::chrono::steady_clock::now() > deadline || poll(&fd, 1, 1000) < 0) return false;
+            char buffer[4096];
+            const ssize_t n = fd.revents != 0 ? read(terminal, buffer, sizeof(buffer)) : 0;
+            if (n < 0 || (fd.revents != 0 && n == 0)) return text.empty();
+            shown.append(buffer, static_cast<size_t>(n));
+        }
+        return true;
+    };
+    ASSERT_TRUE(read_until("password for admin: ")) << shown;
+    const std::string typed = std::string(factory_test::kPassword) + "\n";
+    ASSERT_EQ(static_cast<ssize_t>(typed.size()), write(terminal, typed.data(), typed.size()));
+    EXPECT_TRUE(read_until(""));
+    close(terminal);
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+    EXPECT_NE(std::string::npos, shown.find("192.168.1.100 设置成功")) << shown;
+    EXPECT_EQ(std::string::npos, shown.find(factory_test::kPassword)) << shown;
 }
 
 }  // namespace
