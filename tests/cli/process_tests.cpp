@@ -222,19 +222,23 @@ TEST(CliProcess, VersionHelpDryRunAndPasswordSources) {
     }
 }
 
-// A child on the simulated network, its standard output and error on pipes read line by line.
+// A child on the simulated network, read line by line as it writes: standard output on a
+// terminal (which shows every line at once, however the program buffers a pipe), standard error
+// on a pipe. A redrawn status line counts as a line of its own.
 class LiveChild {
 public:
     enum Stream { kOut, kErr };
 
     LiveChild(const std::string& folder, const std::vector<std::string>& args, const std::string& scale) {
-        int out[2], err[2];
-        if (pipe(out) != 0 || pipe(err) != 0) return;
+        int terminal = -1, out = -1, err[2];
+        termios raw{};
+        cfmakeraw(&raw);  // no "\r" added to line ends
+        if (openpty(&terminal, &out, nullptr, &raw, nullptr) != 0 || pipe(err) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
-            dup2(out[1], 1);
+            dup2(out, 1);
             dup2(err[1], 2);
-            for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+            for (int fd : {terminal, out, err[0], err[1]}) close(fd);
             if (chdir(folder.c_str()) != 0) _exit(127);
             setenv("KP_TIME_SCALE", scale.c_str(), 1);
             setenv("KP_PW", factory_test::kPassword, 1);
@@ -245,9 +249,9 @@ public:
             execv(KP_CLI_EXECUTABLE, argv.data());
             _exit(127);
         }
-        close(out[1]);
+        close(out);
         close(err[1]);
-        fds_[kOut] = out[0];
+        fds_[kOut] = terminal;
         fds_[kErr] = err[0];
     }
     ~LiveChild() {
@@ -281,7 +285,9 @@ public:
                 const ssize_t n = read(fds_[i], buffer, sizeof(buffer));
                 if (n > 0) {
                     pending_[i].append(buffer, static_cast<size_t>(n));
-                } else {
+                    for (size_t at; (at = pending_[i].find("\r\x1b[K")) != std::string::npos;)
+                        pending_[i].replace(at, 4, "\n");
+                } else {  // the end, or EIO from a terminal nobody holds any more
                     close(fds_[i]);
                     fds_[i] = -1;  // poll passes over negative descriptors
                 }
@@ -323,9 +329,10 @@ TEST(CliProcess, CtrlCLetsRunningUpgradesFinishStartsNoneAndASecondEndsAtOnce) {
                                            "--parallel",
                                            "2"};
     {
-        // A twentieth of the real durations: an upgrade takes about a second.
+        // A twentieth of the real durations: an upgrade takes about a second. "%": a camera is
+        // upgrading ("正在升级 10%" on a line, or "upgrading 10%" in the status line).
         LiveChild child(folder.path(), args, "0.05");
-        ASSERT_TRUE(child.WaitForLine(LiveChild::kOut, "正在升级"));
+        ASSERT_TRUE(child.WaitForLine(LiveChild::kOut, "%"));
         kill(child.pid(), SIGINT);
         EXPECT_TRUE(child.WaitForLine(LiveChild::kErr, "stopping"));
         EXPECT_EQ(1, child.Wait());
@@ -344,7 +351,7 @@ TEST(CliProcess, CtrlCLetsRunningUpgradesFinishStartsNoneAndASecondEndsAtOnce) {
     }
     {
         LiveChild child(folder.path(), args, "0.05");
-        ASSERT_TRUE(child.WaitForLine(LiveChild::kOut, "正在升级"));
+        ASSERT_TRUE(child.WaitForLine(LiveChild::kOut, "%"));
         kill(child.pid(), SIGINT);
         // Signals do not queue: the second goes once the first has been taken.
         ASSERT_TRUE(child.WaitForLine(LiveChild::kErr, "stopping"));
