@@ -50,7 +50,10 @@ Worker::~Worker() {
 }
 
 bool Worker::Start() {
-    if (!threads_.empty()) return true;
+    if (!threads_.empty()) {
+        if (Running()) return true;
+        Stop();  // retired: joined before the new ones start
+    }
     const int wanted = state_->options.threads > 0 ? state_->options.threads : 1;
     unsigned long long generation = 0;
     {
@@ -78,7 +81,7 @@ bool Worker::Start() {
     return !threads_.empty();
 }
 
-void Worker::Release() {
+void Worker::NextGeneration() {
     {
         std::lock_guard<std::mutex> guard(state_->lock);
         ++state_->generation;
@@ -88,6 +91,12 @@ void Worker::Release() {
     }
     state_->wake.notify_all();
     state_->not_full.notify_all();
+}
+
+void Worker::Retire() { NextGeneration(); }
+
+void Worker::Release() {
+    NextGeneration();
     for (std::thread& thread : threads_) thread.detach();
     threads_.clear();
 }
