@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 #include <windows.h>
@@ -63,6 +64,18 @@ void prepareForThreads(int threads) {
     // -1: no such setting; 0: the system-wide table, of the same few hundred chains.
     if (current < 0 || current >= slots) return;
     ::prctl(kFutexHash, kFutexHashSetSlots, slots, 0, 0);
+}
+
+bool setInputEcho(bool on) {
+    // tcgetattr and tcsetattr are async-signal-safe.
+    struct termios mode {};
+    if (::tcgetattr(STDIN_FILENO, &mode) != 0) return false;
+    if (on) {
+        mode.c_lflag |= ECHO;
+    } else {
+        mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    }
+    return ::tcsetattr(STDIN_FILENO, on ? TCSANOW : TCSAFLUSH, &mode) == 0;
 }
 
 }  // namespace kp
