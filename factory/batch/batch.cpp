@@ -10,6 +10,7 @@
 #include "batch_verify.h"
 #include "discovery_record.h"
 #include "ipv4.h"
+#include "kp_platform.h"
 #include "logging.h"
 #include "sdkbase.h"
 
@@ -133,6 +134,8 @@ bool Batch::Start() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (started_) return true;
     started_ = true;
+    // Each running camera has a thread of its own.
+    kp::prepareForThreads((policy_.parallel > 0 ? std::min(policy_.parallel, count()) : count()) + 16);
     if (!thread_.Start()) {
         KPES_LOG(kpes::LS_ERROR) << "batch thread not started: " << ReportName(operation_);
         for (; next_ < count(); ++next_) {
@@ -254,6 +257,9 @@ void Batch::FinishLocked(int camera, const Final& final) {
     if (report_) report_->Finish(ReportRowLocked(camera), final.text, final.verification);
     observer_->OnFinish(camera, final);
     if (state.deal) {
+        // The worker ends by itself after this job, every camera's in parallel, so that the joins
+        // on the batch's one thread find the threads gone instead of waking each in turn.
+        state.deal->RetireWorker();
         // Joined on the batch's thread: the camera's worker is still inside the job reporting this.
         PostLocked([deal = std::move(state.deal)] { deal->StopWorker(); });
     }

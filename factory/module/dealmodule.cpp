@@ -106,6 +106,8 @@ void dealmodule::PostOrFail(const ProgressCallback& progress, Job job) {
 
 void dealmodule::StopWorker() { worker_.Stop(); }
 
+void dealmodule::RetireWorker() { worker_.Retire(); }
+
 void dealmodule::ClearJobs() { worker_.Clear(); }
 
 void dealmodule::SetPaused(bool paused) { worker_.SetPaused(paused); }

@@ -69,6 +69,9 @@ public:
     // InitModules (posts in between fail). Called from a job, it returns at once and the worker ends after
     // that job; a worker started meanwhile takes its first job only then.
     void StopWorker();
+    // Any thread, a job's included: the worker ends after its current job, on its own; StopWorker
+    // still joins it, then at once.
+    void RetireWorker();
     // Destroys the jobs not yet run.
     void ClearJobs();
     // While paused the worker takes no job.

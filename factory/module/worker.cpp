@@ -37,6 +37,7 @@ struct Worker::State {
     int busy = 0;
     int busy_before = 0;
     bool pass_running = false;
+    bool woken_during_pass = false;  // a Wake while the pass ran: it runs again at once
     Clock::time_point next_pass;
 };
 
@@ -50,7 +51,10 @@ Worker::~Worker() {
 }
 
 bool Worker::Start() {
-    if (!threads_.empty()) return true;
+    if (!threads_.empty()) {
+        if (Running()) return true;
+        Stop();  // retired: joined before the new ones start
+    }
     const int wanted = state_->options.threads > 0 ? state_->options.threads : 1;
     unsigned long long generation = 0;
     {
@@ -78,7 +82,7 @@ bool Worker::Start() {
     return !threads_.empty();
 }
 
-void Worker::Release() {
+void Worker::NextGeneration() {
     {
         std::lock_guard<std::mutex> guard(state_->lock);
         ++state_->generation;
@@ -88,6 +92,12 @@ void Worker::Release() {
     }
     state_->wake.notify_all();
     state_->not_full.notify_all();
+}
+
+void Worker::Retire() { NextGeneration(); }
+
+void Worker::Release() {
+    NextGeneration();
     for (std::thread& thread : threads_) thread.detach();
     threads_.clear();
 }
@@ -140,6 +150,7 @@ void Worker::Wake() {
     {
         std::lock_guard<std::mutex> guard(state_->lock);
         state_->next_pass = Clock::now();
+        if (state_->pass_running) state_->woken_during_pass = true;
     }
     state_->wake.notify_all();
 }
@@ -207,8 +218,10 @@ void Worker::Loop(const std::shared_ptr<State>& shared, unsigned long long gener
         guard.lock();
         if (is_pass) {
             s.pass_running = false;
-            s.next_pass = s.options.period > Clock::duration::zero() ? Clock::now() + s.options.period
-                                                                     : Clock::time_point::max();
+            s.next_pass = s.woken_during_pass                          ? Clock::now()
+                          : s.options.period > Clock::duration::zero() ? Clock::now() + s.options.period
+                                                                       : Clock::time_point::max();
+            s.woken_during_pass = false;
         }
         if (s.generation == generation) {
             --s.busy;

@@ -65,6 +65,10 @@ public:
     // end after their current step, and a worker started meanwhile takes its first job only
     // once those steps have returned.
     void Stop();
+    // Any thread, even one of the worker's own inside a job: the threads end after their current
+    // step, on their own, as Stop would, but stay to be joined by the next Stop (or Start), which
+    // then finds them gone. Posts fail from now on.
+    void Retire();
     bool Running() const;
     // Threads running now (fewer than asked when the system refused some).
     int Threads() const;
@@ -85,6 +89,8 @@ private:
     struct State;
     static void Loop(const std::shared_ptr<State>& state, unsigned long long generation);
     // Moves on to the next generation; the current threads end after their step.
+    void NextGeneration();
+    // NextGeneration, and the threads are let go without a join.
     void Release();
 
     std::shared_ptr<State> state_;

@@ -30,6 +30,12 @@ void setDebugOutputCapture(DebugOutputCapture capture);
 // false when the handle is no file it applies to. Windows writes back on its own: a no-op there.
 bool startWriteBack(void* file, unsigned long long offset, unsigned long long length);
 
+// Tells the system that about `threads` threads of the process may soon wait at once (a large
+// batch), so that waking one does not walk the queues of the others: Linux gives a process a
+// handful of wait queues by default, shared by all its threads. Only grows; a no-op on Windows
+// and where the kernel has no such setting.
+void prepareForThreads(int threads);
+
 // True when users other than a file's owner have any access to it. Windows keeps access in
 // lists that the user's own folders already limit: false there.
 bool fileOpenToOthers(const std::string& path);

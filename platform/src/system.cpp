@@ -1,6 +1,7 @@
 // Clock, sleeping, debugger channel, standard error, Winsock, folders, critical sections.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -49,6 +50,21 @@ void setDebugOutputCapture(DebugOutputCapture capture) {
 }
 
 void setTimeGetTimeOffset(unsigned int offset) { g_clockOffset.store(offset); }
+
+void prepareForThreads(int threads) {
+    // The process's own futex hash (Linux 6.17 on): sized for the processors, not the threads,
+    // so with thousands of camera threads blocked every wake-up walks a chain of hundreds.
+    constexpr int kFutexHash = 78, kFutexHashSetSlots = 1, kFutexHashGetSlots = 2;
+    constexpr long kMostSlots = 1 << 16;
+    static std::mutex lock;
+    long slots = 16;
+    while (slots < threads && slots < kMostSlots) slots *= 2;
+    std::lock_guard<std::mutex> guard(lock);
+    const int current = ::prctl(kFutexHash, kFutexHashGetSlots, 0, 0, 0);
+    // -1: no such setting; 0: the system-wide table, of the same few hundred chains.
+    if (current < 0 || current >= slots) return;
+    ::prctl(kFutexHash, kFutexHashSetSlots, slots, 0, 0);
+}
 
 bool setInputEcho(bool on) {
     // tcgetattr and tcsetattr are async-signal-safe.

@@ -41,6 +41,8 @@ void setTimeGetTimeOffset(unsigned int offset) { g_clockOffset.store(offset); }
 
 bool startWriteBack(void*, unsigned long long, unsigned long long) { return true; }
 
+void prepareForThreads(int) {}
+
 bool fileOpenToOthers(const std::string&) { return false; }
 
 bool setInputEcho(bool on) {

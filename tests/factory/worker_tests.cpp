@@ -51,6 +51,15 @@ Worker::Options Make(int threads, size_t capacity) {
     return options;
 }
 
+// Tells when its thread ends (namespace scope: made in each thread that uses it).
+struct ThreadEnd {
+    std::promise<void>* ended = nullptr;
+    ~ThreadEnd() {
+        if (ended) ended->set_value();
+    }
+};
+thread_local ThreadEnd thread_end;
+
 bool Drain(Worker& worker) {
     std::promise<void> done;
     if (!worker.Post([&done] { done.set_value(); })) return false;
@@ -187,6 +196,29 @@ TEST(WorkerTest, StopKeepsQueuedJobsForTheNextStartAndRefusesPostsMeanwhile) {
     worker.Stop();
     EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}), ran);
     EXPECT_EQ(0, *token);
+}
+
+// Retired from inside its job, the thread ends by itself (its thread-locals go) without a Stop;
+// the Stop after it joins, and a Start after it runs the jobs left queued.
+TEST(WorkerTest, RetiredInsideAJobEndsByItselfAndStaysJoinable) {
+    std::promise<void> ended;
+    Worker worker(Make(1, 0));
+    ASSERT_TRUE(worker.Start());
+    ASSERT_TRUE(worker.Post([&] {
+        thread_end.ended = &ended;
+        worker.Retire();
+    }));
+    std::vector<int> ran;
+    // Taken by no thread of the retired generation.
+    worker.Post([&ran] { ran.push_back(1); });
+    EXPECT_EQ(std::future_status::ready, ended.get_future().wait_for(30s));
+    EXPECT_FALSE(worker.Running());
+    EXPECT_FALSE(worker.Post([&ran] { ran.push_back(2); }));
+    worker.Stop();
+    ASSERT_TRUE(worker.Start());
+    ASSERT_TRUE(Drain(worker));
+    worker.Stop();
+    EXPECT_EQ(std::vector<int>{1}, ran);
 }
 
 TEST(WorkerTest, ProducerWaitingForRoomIsReleasedByStop) {
