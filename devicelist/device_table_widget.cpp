@@ -215,7 +215,9 @@ void DeviceTableWidget::syncRowKeys() {
     if (row_keys_.size() == static_cast<size_t>(table->rowCount())) return;
     row_keys_.clear();
     camera_keys_.clear();
+    hidden_rows_ = 0;
     for (int row = 0; row < table->rowCount(); ++row) {
+        if (table->isRowHidden(row)) ++hidden_rows_;
         const QTableWidgetItem* item = table->item(row, kColumnIp);
         row_keys_.push_back(orderKey(item ? item->text().toStdString() : std::string()));
         const CameraId id = rowCameraId(row);
@@ -292,7 +294,8 @@ void DeviceTableWidget::insertDevice(const DeviceInfo& info) {
     fillRow(row, info, QString::number(info.lens_code), false);
     applyFilterToRow(row);
 
-    emit signalsDeviceNumChange(shownRowCount());
+    // Counting the shown rows one by one would make every insertion cost as much as the list.
+    emit signalsDeviceNumChange(tableWidget()->rowCount() - hidden_rows_);
 }
 
 void DeviceTableWidget::updateDevice(int row, const DeviceInfo& info, std::uint64_t key) {
@@ -302,6 +305,8 @@ void DeviceTableWidget::updateDevice(int row, const DeviceInfo& info, std::uint6
         const int to =
             static_cast<int>(std::upper_bound(row_keys_.begin(), row_keys_.end(), key) - row_keys_.begin());
         row_keys_.insert(row_keys_.begin() + to, key);
+        // The row comes back shown; the filter decides again below.
+        if (tableWidget()->isRowHidden(row)) --hidden_rows_;
         moveRow(row, to);
         row = to;
         camera_keys_[cameraId(info.serial_high, info.serial_low, info.mac_addr)] = key;
@@ -323,7 +328,9 @@ void DeviceTableWidget::clearDevices() {
     pass_timer_->stop();
     pass_clock_.invalidate();
     row_keys_.clear();
-    camera_keys_.clear();
+    auto camera_keys = std::make_shared<decltype(camera_keys_)>();
+    camera_keys->swap(camera_keys_);
+    hidden_rows_ = 0;
     full_noted_ = false;
     full_notice_->hide();
     if (tearing_down_) {
@@ -338,7 +345,12 @@ void DeviceTableWidget::clearDevices() {
         if (!items->empty()) {
             if (!disposer_) disposer_ = std::make_unique<factory::Worker>();
             // Without a thread the items go here, on this thread, as the job is let go.
-            if (disposer_->Start()) disposer_->Post([items] { items->clear(); });
+            if (disposer_->Start()) {
+                disposer_->Post([items, camera_keys] {
+                    items->clear();
+                    camera_keys->clear();
+                });
+            }
         }
     }
     // Fresh rows are idle; a filter left on would hide the whole new search.
@@ -378,6 +390,7 @@ void DeviceTableWidget::applyFilterToRow(int row) {
     const bool shown = status_filter_ < 0 || rowStatus(row) == status_filter_;
     if (tableWidget()->isRowHidden(row) == !shown) return;
     tableWidget()->setRowHidden(row, !shown);
+    hidden_rows_ += shown ? -1 : 1;
     // A tick the user cannot see would come back with the row and reach a camera by surprise.
     if (!shown) untickRow(row);
 }

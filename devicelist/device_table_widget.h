@@ -134,6 +134,8 @@ private:
     std::vector<std::uint64_t> row_keys_;
     // Each listed camera's order key: its row is among the rows with that key.
     std::unordered_map<CameraId, std::uint64_t, CameraIdHash> camera_keys_;
+    // Rows the status filter hides.
+    int hidden_rows_ = 0;
     QLabel* full_notice_ = nullptr;
     bool full_noted_ = false;
     // Frees the items of an emptied list, so that a refresh does not wait for it.
