@@ -17,6 +17,7 @@
 
 #include "btn_tools_widget.h"
 #include "ipv4.h"
+#include "kp_memory.h"
 #include "logging.h"
 #include "qtable_header_view.h"
 #include "sdkbase.h"
@@ -349,6 +350,8 @@ void DeviceTableWidget::clearDevices() {
                 disposer_->Post([items, camera_keys] {
                     items->clear();
                     camera_keys->clear();
+                    // Otherwise the window's next large allocation sorts out every block freed here.
+                    kp::settleFreedMemory();
                 });
             }
         }
