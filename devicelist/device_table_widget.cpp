@@ -8,13 +8,16 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string_view>
 
 #include "btn_tools_widget.h"
 #include "ipv4.h"
+#include "kp_memory.h"
 #include "logging.h"
 #include "qtable_header_view.h"
 #include "sdkbase.h"
@@ -166,17 +169,78 @@ bool DeviceTableWidget::ipLessThan(const QString& a, const QString& b) {
     return orderKey(a.toStdString()) < orderKey(b.toStdString());
 }
 
-int DeviceTableWidget::insertionRow(std::uint64_t key) {
-    const QTableWidget* table = tableWidget();
-    if (row_keys_.size() != static_cast<size_t>(table->rowCount())) {
-        // Rows that did not come through insertDevice: read their addresses again.
-        row_keys_.clear();
-        for (int row = 0; row < table->rowCount(); ++row) {
-            const QTableWidgetItem* item = table->item(row, kColumnIp);
-            row_keys_.push_back(orderKey(item ? item->text().toStdString() : std::string()));
+size_t DeviceTableWidget::CameraIdHash::operator()(const CameraId& id) const {
+    return std::hash<std::uint64_t>()(id.serial * 0x9E3779B97F4A7C15ull ^ id.mac);
+}
+
+DeviceTableWidget::CameraId DeviceTableWidget::cameraId(std::uint32_t serial_high, std::uint32_t serial_low,
+                                                        const std::string& mac) {
+    CameraId id;
+    id.serial = (std::uint64_t{serial_high} << 32) | serial_low;
+    // "00:1A:2B:3C:4D:5E" as its 48 bits; any other text by its hash, kept apart by the top bit.
+    std::uint64_t bits = 0;
+    int digits = 0;
+    bool well_formed = mac.size() == 17;
+    for (size_t i = 0; well_formed && i < mac.size(); ++i) {
+        const char c = mac[i];
+        if (i % 3 == 2) {
+            well_formed = c == ':' || c == '-';
+            continue;
         }
+        const int value = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                          : std::isxdigit(static_cast<unsigned char>(c))
+                              ? std::tolower(static_cast<unsigned char>(c)) - 'a' + 10
+                              : -1;
+        well_formed = value >= 0;
+        bits = (bits << 4) | static_cast<std::uint64_t>(value);
+        ++digits;
     }
+    if (well_formed && digits == 12)
+        id.mac = bits;
+    else if (!mac.empty())
+        id.mac = std::hash<std::string>()(mac) | (std::uint64_t{1} << 63);
+    return id;
+}
+
+DeviceTableWidget::CameraId DeviceTableWidget::rowCameraId(int row) const {
+    const QTableWidget* table = tableWidget();
+    const QTableWidgetItem* first = table->item(row, kColumnCheck);
+    const QTableWidgetItem* mac = table->item(row, kColumnMac);
+    if (!first) return CameraId();
+    return cameraId(first->data(kRoleSerialHigh).toUInt(), first->data(kRoleSerialLow).toUInt(),
+                    mac ? mac->text().toStdString() : std::string());
+}
+
+void DeviceTableWidget::syncRowKeys() {
+    const QTableWidget* table = tableWidget();
+    if (row_keys_.size() == static_cast<size_t>(table->rowCount())) return;
+    row_keys_.clear();
+    camera_keys_.clear();
+    hidden_rows_ = 0;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        if (table->isRowHidden(row)) ++hidden_rows_;
+        const QTableWidgetItem* item = table->item(row, kColumnIp);
+        row_keys_.push_back(orderKey(item ? item->text().toStdString() : std::string()));
+        const CameraId id = rowCameraId(row);
+        if (id.serial != 0) camera_keys_[id] = row_keys_.back();
+    }
+}
+
+int DeviceTableWidget::insertionRow(std::uint64_t key) {
+    syncRowKeys();
     return static_cast<int>(std::upper_bound(row_keys_.begin(), row_keys_.end(), key) - row_keys_.begin());
+}
+
+int DeviceTableWidget::rowOfCamera(const CameraId& id) const {
+    if (id.serial == 0) return -1;
+    const auto found = camera_keys_.find(id);
+    if (found == camera_keys_.end()) return -1;
+    const auto range = std::equal_range(row_keys_.begin(), row_keys_.end(), found->second);
+    for (auto it = range.first; it != range.second; ++it) {
+        const int row = static_cast<int>(it - row_keys_.begin());
+        if (rowCameraId(row) == id) return row;
+    }
+    return -1;
 }
 
 void DeviceTableWidget::slotFindDevice(DeviceInfo info) {
@@ -184,7 +248,9 @@ void DeviceTableWidget::slotFindDevice(DeviceInfo info) {
     const bool more_queued = reports_in_flight_.fetch_sub(1) > 1;
     if (reports_in_flight_ < 0) reports_in_flight_ = 0;  // a call that no report announced
 
-    if (tableWidget()->rowCount() + static_cast<int>(pending_reports_.size()) >= kMaxRows) {
+    // A camera already listed takes no further row.
+    const bool listed = camera_keys_.count(cameraId(info.serial_high, info.serial_low, info.mac_addr)) != 0;
+    if (!listed && tableWidget()->rowCount() + static_cast<int>(pending_reports_.size()) >= kMaxRows) {
         noteListFull();
         return;
     }
@@ -214,14 +280,40 @@ void DeviceTableWidget::insertPendingDevices() {
 void DeviceTableWidget::insertDevice(const DeviceInfo& info) {
     QTableWidget* table = tableWidget();
     const std::uint64_t key = orderKey(info.ip_addr);
+    syncRowKeys();
+    const CameraId id = cameraId(info.serial_high, info.serial_low, info.mac_addr);
+    const int listed = rowOfCamera(id);
+    if (listed >= 0) {
+        updateDevice(listed, info, key);
+        return;
+    }
     const int row = insertionRow(key);
     row_keys_.insert(row_keys_.begin() + row, key);
+    if (id.serial != 0) camera_keys_[id] = key;
     table->insertRow(row);
     // The tool widget is made with the row's cells when the row comes into view.
     fillRow(row, info, QString::number(info.lens_code), false);
     applyFilterToRow(row);
 
-    emit signalsDeviceNumChange(shownRowCount());
+    // Counting the shown rows one by one would make every insertion cost as much as the list.
+    emit signalsDeviceNumChange(tableWidget()->rowCount() - hidden_rows_);
+}
+
+void DeviceTableWidget::updateDevice(int row, const DeviceInfo& info, std::uint64_t key) {
+    if (key != row_keys_[static_cast<size_t>(row)]) {
+        // A new address: the row goes where a new row with it would go.
+        row_keys_.erase(row_keys_.begin() + row);
+        const int to =
+            static_cast<int>(std::upper_bound(row_keys_.begin(), row_keys_.end(), key) - row_keys_.begin());
+        row_keys_.insert(row_keys_.begin() + to, key);
+        // The row comes back shown; the filter decides again below.
+        if (tableWidget()->isRowHidden(row)) --hidden_rows_;
+        moveRow(row, to);
+        row = to;
+        camera_keys_[cameraId(info.serial_high, info.serial_low, info.mac_addr)] = key;
+    }
+    refreshRow(row, info, QString::number(info.lens_code));
+    applyFilterToRow(row);
 }
 
 void DeviceTableWidget::noteListFull() {
@@ -237,6 +329,9 @@ void DeviceTableWidget::clearDevices() {
     pass_timer_->stop();
     pass_clock_.invalidate();
     row_keys_.clear();
+    auto camera_keys = std::make_shared<decltype(camera_keys_)>();
+    camera_keys->swap(camera_keys_);
+    hidden_rows_ = 0;
     full_noted_ = false;
     full_notice_->hide();
     if (tearing_down_) {
@@ -251,7 +346,14 @@ void DeviceTableWidget::clearDevices() {
         if (!items->empty()) {
             if (!disposer_) disposer_ = std::make_unique<factory::Worker>();
             // Without a thread the items go here, on this thread, as the job is let go.
-            if (disposer_->Start()) disposer_->Post([items] { items->clear(); });
+            if (disposer_->Start()) {
+                disposer_->Post([items, camera_keys] {
+                    items->clear();
+                    camera_keys->clear();
+                    // Otherwise the window's next large allocation sorts out every block freed here.
+                    kp::settleFreedMemory();
+                });
+            }
         }
     }
     // Fresh rows are idle; a filter left on would hide the whole new search.
@@ -291,6 +393,7 @@ void DeviceTableWidget::applyFilterToRow(int row) {
     const bool shown = status_filter_ < 0 || rowStatus(row) == status_filter_;
     if (tableWidget()->isRowHidden(row) == !shown) return;
     tableWidget()->setRowHidden(row, !shown);
+    hidden_rows_ += shown ? -1 : 1;
     // A tick the user cannot see would come back with the row and reach a camera by surprise.
     if (!shown) untickRow(row);
 }

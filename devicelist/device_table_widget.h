@@ -10,6 +10,10 @@
 // event loop running in between, so that the window stays responsive; order and duplicates are
 // kept as if each had been inserted on arrival.
 //
+// A camera has one row. A report from a camera already listed (same serial number and MAC, as
+// after a restart or an address change) updates its row in place, or moves it when its address
+// changed; the row keeps its tick and the status of the last batch until the next refresh.
+//
 // The list holds at most kMaxRows rows: a flood of made-up replies must not eat the machine's
 // memory. Further reports of the same search are dropped, and the list says so once, in a log
 // line and a line under the table, until the next refresh.
@@ -26,6 +30,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "device_table_widget_base.h"
@@ -86,6 +91,23 @@ private:
     // The row before which a report with this key goes: after every row with a key not above it.
     int insertionRow(std::uint64_t key);
     static std::uint64_t orderKey(const std::string& ip);
+    // What tells one camera from another: its serial number and its MAC. A report without a
+    // serial number names no camera for sure; `serial` is then 0.
+    struct CameraId {
+        std::uint64_t serial = 0;
+        std::uint64_t mac = 0;
+        bool operator==(const CameraId& other) const { return serial == other.serial && mac == other.mac; }
+    };
+    struct CameraIdHash {
+        size_t operator()(const CameraId& id) const;
+    };
+    static CameraId cameraId(std::uint32_t serial_high, std::uint32_t serial_low, const std::string& mac);
+    CameraId rowCameraId(int row) const;
+    // Reads the order keys and cameras again when rows came in another way than insertDevice.
+    void syncRowKeys();
+    // The row of the camera `id`, -1 when it has none.
+    int rowOfCamera(const CameraId& id) const;
+    void updateDevice(int row, const DeviceInfo& info, std::uint64_t key);
     void noteListFull();
     void insertDevice(const DeviceInfo& info);
     void insertPendingDevices();
@@ -110,6 +132,10 @@ private:
 
     // The order key of each row's address, parsed once when the row went in.
     std::vector<std::uint64_t> row_keys_;
+    // Each listed camera's order key: its row is among the rows with that key.
+    std::unordered_map<CameraId, std::uint64_t, CameraIdHash> camera_keys_;
+    // Rows the status filter hides.
+    int hidden_rows_ = 0;
     QLabel* full_notice_ = nullptr;
     bool full_noted_ = false;
     // Frees the items of an emptied list, so that a refresh does not wait for it.

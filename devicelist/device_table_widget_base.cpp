@@ -150,6 +150,41 @@ BtnToolsWidget* DeviceTableWidgetBase::attachTools(int row, const DeviceInfo& re
     return tools;
 }
 
+void DeviceTableWidgetBase::refreshRow(int row, const DeviceInfo& info, const QString& column2_text) {
+    changeItem(row, kColumnCheck, [&](QTableWidgetItem* item) {
+        item->setData(kRoleNetmask, QString::fromStdString(info.netmask));
+        item->setData(kRoleGateway, QString::fromStdString(info.gateway));
+    });
+    auto setText = [&](int column, const QString& text) {
+        changeItem(row, column, [&](QTableWidgetItem* item) { item->setText(text); });
+    };
+    setText(kColumnLensOrLogin, column2_text);
+    setText(kColumnFirmware, QString::fromStdString(info.firmware_version));
+    setText(kColumnPort, QString::number(info.port));
+    setText(kColumnMac, QString::fromStdString(info.mac_addr));
+    setText(kColumnBootTime, QString::fromStdString(info.boot_time));
+    setText(kColumnIp, QString::fromStdString(info.ip_addr));
+    setText(kColumnGateway, QString::fromStdString(info.gateway));
+    setText(kColumnNetmask, QString::fromStdString(info.netmask));
+    // The buttons would otherwise still open the old address.
+    if (auto* tools = qobject_cast<BtnToolsWidget*>(table_widget_->cellWidget(row, kColumnTools)))
+        tools->setDeviceInfo(toolsRecord(row));
+}
+
+void DeviceTableWidgetBase::moveRow(int from, int to) {
+    const int columns = table_widget_->columnCount();
+    std::vector<QTableWidgetItem*> items(static_cast<size_t>(columns));
+    for (int column = 0; column < columns; ++column)
+        items[static_cast<size_t>(column)] = table_widget_->takeItem(from, column);
+    table_widget_->removeRow(from);
+    table_widget_->insertRow(to);
+    for (int column = 0; column < columns; ++column) {
+        if (items[static_cast<size_t>(column)])
+            table_widget_->setItem(to, column, items[static_cast<size_t>(column)]);
+    }
+    table_widget_->setRowHeight(to, kRowHeight);
+}
+
 bool DeviceTableWidgetBase::isRowShown(int row) const { return !table_widget_->isRowHidden(row); }
 
 UpdateWidget* DeviceTableWidgetBase::existingStatusCell(int row) const {

@@ -106,6 +106,13 @@ protected:
     // Column 11: a tool widget holding `record`, its buttons wired to the web-page and video
     // handlers.
     BtnToolsWidget* attachTools(int row, const DeviceInfo& record);
+    // Writes what `info` tells of a camera into its existing `row`: columns 2 to 10, the first
+    // cell's mask and gateway, and the record of a tool widget already made. The tick, the status
+    // and the row's token stay.
+    void refreshRow(int row, const DeviceInfo& info, const QString& column2_text);
+    // Moves row `from` with its items to `to` (an index among the other rows); its cell widgets
+    // are made again on next use.
+    void moveRow(int from, int to);
     // Every item off the table, rows left in place and empty: the caller frees them where it
     // likes.
     std::vector<std::unique_ptr<QTableWidgetItem>> takeAllItems();

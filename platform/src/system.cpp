@@ -1,5 +1,6 @@
 // Clock, sleeping, debugger channel, standard error, Winsock, folders, critical sections.
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "kp_memory.h"
 #include "kp_platform.h"
 
 namespace {
@@ -164,3 +166,9 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
     action.sa_flags = SA_RESTART;
     return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
 }
+
+namespace kp {
+
+void settleFreedMemory() { ::malloc_trim(0); }
+
+}  // namespace kp

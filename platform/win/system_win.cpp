@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "kp_memory.h"
 #include "kp_platform.h"
 
 namespace {
@@ -86,3 +87,9 @@ HINSTANCE kpShellExecute(HWND hwnd, LPCSTR operation, LPCSTR file, LPCSTR parame
     // Like the real call, a value above 32 means success; 2 is "file not found".
     return reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(started ? 33 : 2));
 }
+
+namespace kp {
+
+void settleFreedMemory() {}
+
+}  // namespace kp

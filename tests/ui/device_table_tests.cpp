@@ -162,6 +162,49 @@ TEST_F(SearchListTest, DuplicateAddressesStayInArrivalOrder) {
     EXPECT_FALSE(list.findRowByIp("192.168.1.", row));
 }
 
+// The same serial number and MAC is the same camera wherever it answers from; anything less is
+// another camera with a row of its own.
+TEST_F(SearchListTest, ACameraAnsweringAgainUpdatesItsRowAndKeepsItsTickAndResult) {
+    list.show();
+    for (const char* ip : {"10.0.0.1", "10.0.0.5", "10.0.0.9"}) list.slotFindDevice(device(ip));
+    tick(1);
+    list.setRowStatus(1, DEVICE_STATUS_UPDATE_SUCCESS, 100);
+    const quint64 token = list.rowToken(1);
+    ASSERT_EQ(list.toolsCell(0)->deviceInfo().port, 80);
+
+    DeviceInfo upgraded = device("10.0.0.5");
+    upgraded.firmware_version = "3.2.2.0";
+    upgraded.boot_time = "2026-12-08 10:00:00";
+    list.slotFindDevice(upgraded);
+    ASSERT_EQ(table()->rowCount(), 3);
+    EXPECT_EQ(cell(1, kColumnFirmware), "3.2.2.0");
+    EXPECT_EQ(cell(1, kColumnBootTime), "2026-12-08 10:00:00");
+
+    // A new address past another row, the MAC in lower case.
+    DeviceInfo moved = upgraded;
+    moved.ip_addr = "10.0.0.20";
+    moved.port = 8080;
+    moved.mac_addr = QString::fromStdString(moved.mac_addr).toLower().toStdString();
+    list.slotFindDevice(moved);
+    EXPECT_EQ(ips(), (std::vector<std::string>{"10.0.0.1", "10.0.0.9", "10.0.0.20"}));
+    EXPECT_EQ(list.rowOfToken(token, 1), 2);
+    EXPECT_EQ(list.statusCell(2)->statusLabel()->text(), QStringLiteral("升级成功"));
+    EXPECT_EQ(table()->item(2, kColumnCheck)->checkState(), Qt::Checked);
+    EXPECT_EQ(list.toolsCell(2)->deviceInfo().ip_addr, "10.0.0.20");
+    EXPECT_EQ(list.getSelectedDevices().at(0).port, 8080);
+    // A tool widget made before the report opens the new port.
+    DeviceInfo first = device("10.0.0.1", 8081);
+    list.slotFindDevice(first);
+    EXPECT_EQ(list.toolsCell(0)->deviceInfo().port, 8081);
+
+    DeviceInfo other_mac = device("10.0.0.9");
+    other_mac.mac_addr = "00:1A:00:00:00:01";
+    DeviceInfo no_serial = device("10.0.0.9");
+    no_serial.serial_high = no_serial.serial_low = 0;
+    for (const DeviceInfo& info : {other_mac, no_serial, no_serial}) list.slotFindDevice(info);
+    EXPECT_EQ(table()->rowCount(), 6);
+}
+
 TEST(IpOrdering, ComparisonRules) {
     EXPECT_TRUE(DeviceTableWidget::ipLessThan("192.168.1.3", "192.168.1.20"));
     EXPECT_FALSE(DeviceTableWidget::ipLessThan("192.168.1.20", "192.168.1.3"));
@@ -530,7 +573,7 @@ TEST_F(SearchListTest, AReplyFloodStopsAtTheCapAndSaysSoOncePerSearch) {
     // A refresh starts a new search: room again, and a new full list says so again.
     list.clearDevices();
     EXPECT_FALSE(list.fullNotice()->isVisible());
-    list.slotFindDevice(device("10.0.0.1"));
+    list.slotFindDevice(device("10.1.0.1"));
     EXPECT_EQ(table()->rowCount(), 1);
     flood(0, cap);
     EXPECT_EQ(table()->rowCount(), cap);

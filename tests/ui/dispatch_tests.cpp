@@ -11,15 +11,20 @@
 #include <QRegularExpression>
 #include <QTableWidget>
 #include <QTimer>
+#include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <thread>
 
+#include "btn_tools_widget.h"
 #include "commands.h"
 #include "device_table_widget.h"
 #include "deviceconnectionmanager.h"
 #include "edit_device_table_widget.h"
+#include "ipv4.h"
 #include "main_window_fixture.h"
 #include "nav_button.h"
 #include "right_output_widget.h"
@@ -189,14 +194,82 @@ TEST_F(DispatchTest, ConsecutiveAddressesCarryIntoTheNextOctetInListOrder) {
         EXPECT_STREQ(cameraState(ip).ip, ip.c_str());
     }
 
+    // The rows move to the new addresses when the cameras answer there: follow them.
+    std::vector<quint64> tokens;
+    for (const std::string& ip : ips) tokens.push_back(search_->rowToken(searchRow(ip)));
     window_->onButtonNetworkClicked("192.168.1.254", 80, "255.255.0.0", "192.168.0.1");
-    for (const std::string& ip : ips) ASSERT_TRUE(waitForStatus(search_, searchRow(ip), kSetOk)) << ip;
+    for (quint64 token : tokens) {
+        ASSERT_TRUE(waitFor([&] {
+            const int row = search_->rowOfToken(token, -1);
+            return row >= 0 && statusText(search_, row) == kSetOk;
+        }));
+    }
     const char* expected[] = {"192.168.1.254", "192.168.1.255", "192.168.2.0"};
     for (size_t i = 0; i < ips.size(); ++i) {
         const RuDAVADO_CameraState state = cameraState(expected[i]);
         EXPECT_EQ(state.serial_low, serials[i]) << expected[i];
         EXPECT_STREQ(state.netmask, "255.255.0.0");
     }
+}
+
+// Every restart makes a camera answer discovery again: it keeps its one row, which shows what
+// the camera tells now beside the batch's result.
+TEST_F(DispatchTest, CamerasThatComeBackKeepTheirOneRowWithNewDetailsAndTheResult) {
+    ASSERT_TRUE(makeFirmware({dir_.path() + "/firmware"}));
+    QTableWidget* table = search_->tableWidget();
+    const int rows = table->rowCount();
+    std::vector<std::string> ips = {"192.168.1.100", "192.168.1.101", "192.168.1.106"};
+    std::vector<QString> serials;
+    for (const std::string& ip : ips) {
+        tick(search_, {searchRow(ip)});
+        serials.push_back(table->item(searchRow(ip), kColumnSerial)->text());
+    }
+    auto text = [&](const std::string& ip, int column) {
+        const int row = searchRow(ip);
+        return row < 0 ? QString() : table->item(row, column)->text();
+    };
+    // Each camera's row, found by address, shows `status` and passes `check`; no other row is added.
+    auto settle = [&](const QString& status, const std::function<bool(size_t)>& check) {
+        return waitFor([&] {
+            if (table->rowCount() != rows) return false;
+            for (size_t i = 0; i < ips.size(); ++i) {
+                const int row = searchRow(ips[i]);
+                if (row < 0 || statusText(search_, row) != status ||
+                    text(ips[i], kColumnSerial) != serials[i] || !check(i))
+                    return false;
+            }
+            return true;
+        });
+    };
+
+    window_->onButtonUpdateClicked(dir_.path() + "/firmware/KP-LPR-V3_3.2.2.0.bin");
+    EXPECT_TRUE(settle(QStringLiteral("升级成功"),
+                       [&](size_t i) { return text(ips[i], kColumnFirmware) == "3.2.2.0"; }))
+        << table->rowCount() << " rows for " << rows << " cameras";
+
+    // A start time can read the same to the second: the rows forget theirs, the answers bring them.
+    for (const std::string& ip : ips) {
+        ASSERT_TRUE(waitOnline(ip));
+        table->item(searchRow(ip), kColumnBootTime)->setText(QString());
+    }
+    window_->onButtonRebootClicked();
+    EXPECT_TRUE(settle(kSetOk, [&](size_t i) { return !text(ips[i], kColumnBootTime).isEmpty(); }))
+        << table->rowCount() << " rows for " << rows << " cameras";
+
+    for (const std::string& ip : ips) ASSERT_TRUE(waitOnline(ip));
+    window_->onButtonNetworkClicked("192.168.1.200", 80, "255.255.255.0", "192.168.1.1");
+    ips = {"192.168.1.200", "192.168.1.201", "192.168.1.202"};
+    EXPECT_TRUE(settle(kSetOk, [&](size_t) { return true; }))
+        << table->rowCount() << " rows for " << rows << " cameras";
+    // The moved rows stand where their new addresses go.
+    std::vector<std::uint32_t> order;
+    std::uint32_t value = 0;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        ASSERT_TRUE(factory::ParseIpv4(table->item(row, kColumnIp)->text().toStdString(), &value));
+        order.push_back(value);
+    }
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+    EXPECT_EQ(search_->toolsCell(searchRow("192.168.1.201"))->deviceInfo().ip_addr, "192.168.1.201");
 }
 
 TEST_F(DispatchTest, ConfigurationExportWritesItsFileThatImportReadsBack) {

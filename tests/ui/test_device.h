@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 
 #include "deviceinfo.h"
@@ -23,7 +25,17 @@ inline DeviceInfo device(const std::string& ip, int port = 80, uint32_t serial_l
     info.gateway = "192.168.1.1";
     info.firmware_version = "3.2.1.15";
     info.lens_code = 2;
-    info.mac_addr = "00:1A:2B:3C:4D:5E";
+    // Cameras at different addresses are different cameras: the list merges reports by serial
+    // number and MAC.
+    unsigned part[4] = {0, 0, 0, 0};
+    if (std::sscanf(ip.c_str(), "%u.%u.%u.%u", &part[0], &part[1], &part[2], &part[3]) != 4) {
+        const size_t bits = std::hash<std::string>()(ip);
+        for (int i = 0; i < 4; ++i) part[i] = static_cast<unsigned>(bits >> (8 * i));
+    }
+    char mac[18];
+    std::snprintf(mac, sizeof mac, "00:1A:%02X:%02X:%02X:%02X", part[0] & 255, part[1] & 255, part[2] & 255,
+                  part[3] & 255);
+    info.mac_addr = mac;
     info.boot_time = "2026-12-01 08:00:00";
     info.user_name = kUser;
     info.pass_word = kPassword;
