@@ -351,6 +351,7 @@ void Batch::End(int camera, bool ok, const std::string& text) {
     final.text = StatusText(final.status);
     final.ok = deviceStatusClass(final.status) == DeviceStatusClass::Success;
     if (!final.ok) final.reason = text;
+    if (operation_ == Operation::Upgrade) final.firmware_before = before;
     // The check after a success, on the camera's thread: a change the camera did not take is no
     // success, whatever the job reported.
     std::string after;
@@ -360,6 +361,7 @@ void Batch::End(int camera, bool ok, const std::string& text) {
         const factory::Verification check = factory::VerifyUpgrade(Login(camera), package, before, &after);
         final.ok = check.verified;
         final.verification = check.text;
+        final.firmware_after = after;
         checked = true;
     } else if (final.ok && operation_ == Operation::Network) {
         std::uint32_t first = 0, address = 0;
@@ -370,6 +372,12 @@ void Batch::End(int camera, bool ok, const std::string& text) {
         const factory::Verification check = factory::VerifyAddress(moved);
         final.ok = check.verified;
         final.verification = check.text;
+    }
+    // A change the camera did not take ends as its kind's failure, so that the final word says
+    // failed wherever it shows (row, line, report) and one search finds every failed camera.
+    if (!final.ok && deviceStatusClass(final.status) == DeviceStatusClass::Success) {
+        final.status = FinalStatus(KindOf(operation_), false, std::string());
+        final.text = StatusText(final.status);
     }
     std::lock_guard<std::mutex> lock(mutex_);
     if (report_) {
