@@ -32,6 +32,7 @@ enum class Operation {
 struct Options {
     std::string command;  // "discover", "list", "run"; empty for the general help
     bool help = false;
+    bool verbose = false;  // the program's log on standard error too
     Format format = Format::Text;
     double seconds = 3;  // discover: how long to listen (times KP_TIME_SCALE)
 
