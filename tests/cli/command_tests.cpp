@@ -338,6 +338,17 @@ TEST_F(CliCommands, DiscoverReadsFilledTextsUpToTheirSizeAndNeutralisesHostileNa
     ASSERT_EQ(3u, lines.size()) << csv.out;
     EXPECT_NE(std::string::npos, lines[1].find(",\"cam\\nforged,=1 \\x1b[31m\\x07\\r\"")) << lines[1];
     EXPECT_EQ(lines[2].size() - 10, lines[2].rfind(",'@SUM(A1)")) << lines[2];
+
+    // A batch reads the version before and after an upgrade: the filled one is 32 bytes, no more.
+    factory_test::TempDir files;
+    const std::string package = files.write("p.bin", factory_test::FirmwarePackage("KP-LPR-V1", "1.8.5.0"));
+    const cli_test::Result upgraded = Cli(
+        {"run", "upgrade", "--targets", "10.0.0.1", "--password-env", "KP_PW", "--file", package, "--json"},
+        kEnv);
+    EXPECT_EQ(0, upgraded.status) << upgraded.out << upgraded.err;
+    const nlohmann::json record = nlohmann::json::parse(upgraded.out)[0];
+    EXPECT_EQ(32u, record["firmware_before"].get<std::string>().size()) << record;
+    EXPECT_EQ(32u, record["firmware_after"].get<std::string>().size()) << record;
 }
 
 // 150 made-up replies whose senders never answer: identified side by side, and the command ends
