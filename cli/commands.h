@@ -10,6 +10,7 @@
 #pragma once
 
 #include <functional>
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ struct Environment {
     // Called once the arguments are read, before any camera is touched: the program's log goes to
     // standard error when `verbose`, and to its dated files when `to_file`. May be empty.
     std::function<void(bool verbose, bool to_file)> start_log;
+    // Standard input, for --password-stdin and @file:-; null reads as empty.
+    std::istream* in = nullptr;
+    // Asks the user for the password of `user` without echo; null when there is no terminal to
+    // ask on. False when no password was typed.
+    std::function<bool(const std::string& user, std::string* password)> ask_password;
 };
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
