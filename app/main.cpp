@@ -22,11 +22,6 @@ struct WinsockSession {
 };
 WinsockSession g_winsock;
 
-// Standard error is out of sight on Windows: the log also goes to dated files a technician can
-// send, at most 4 MiB twice a day for two weeks.
-constexpr uint64_t kLogFileBytes = 4u << 20;
-constexpr int kLogDays = 14;
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -38,8 +33,9 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings, true);
     if (app.isRunning()) return 0;
     installToolkitTranslation(app);
-    // Never destroyed: threads may still log while static objects go.
-    auto* log_file = new kpes::rotating_file_sink("log_data", kLogFileBytes, kLogDays);
+    // Standard error is out of sight on Windows: the log also goes to dated files a technician can
+    // send. Never destroyed: threads may still log while static objects go.
+    auto* log_file = new kpes::rotating_file_sink(kpes::kLogFolder, kpes::kLogFileBytes, kpes::kLogDays);
     kpes::add_log_sink(log_file, kpes::LS_VERBOSE);
 
     auto* window = new MainWidget(nullptr);

@@ -96,8 +96,8 @@ const char kGeneralUsage[] =
 
 const std::map<std::string, std::string>& Usages() {
     static const std::map<std::string, std::string> usages = {
-        {"discover", "usage: kpdevicetool-cli discover [--seconds N] [--json|--csv]\n"},
-        {"list", "usage: kpdevicetool-cli list [--json|--csv]\n"},
+        {"discover", "usage: kpdevicetool-cli discover [--seconds N] [--json|--csv] [--verbose]\n"},
+        {"list", "usage: kpdevicetool-cli list [--json|--csv] [--verbose]\n"},
         {"run",
          "usage: kpdevicetool-cli run OPERATION --targets TARGETS [options]   (kpdevicetool-cli help run "
          "OPERATION)\n"
@@ -111,13 +111,17 @@ const char kDiscoverHelp[] =
     "Lists the cameras that answer on the network, one per line.\n"
     "  --seconds N   listen this long (default 3; multiplied by KP_TIME_SCALE)\n"
     "  --json        a JSON array instead of lines\n"
-    "  --csv         comma-separated values with a header line\n";
+    "  --csv         comma-separated values with a header line\n"
+    "  --verbose     the program's log on standard error too (always in log_data/)\n"
+    "Cameras are identified side by side: the command ends within the listening time and one\n"
+    "identification time-out, however many answer.\n";
 
 const char kListHelp[] =
     "Prints the stored device list (devicedatamanager.xls in the working directory); passwords are\n"
     "never printed. A list that cannot be read is named and left as it is (exit status 1).\n"
     "  --json        a JSON array instead of lines\n"
-    "  --csv         comma-separated values with a header line\n";
+    "  --csv         comma-separated values with a header line\n"
+    "  --verbose     the program's log on standard error\n";
 
 const char kRunHelp[] = "Runs one operation on every target camera and shows each camera's progress.\n";
 
@@ -142,9 +146,17 @@ const char kRunCommonHelp[] =
     "  --max-failures F       no camera starts once F have failed; the rest end as not started\n"
     "  --reports FOLDER       where the batch report goes (default: beside the device list)\n"
     "  --dry-run              print the targets, the policy and the arguments; touch nothing\n"
+    "Output (standard output, one line at a time):\n"
+    "  (default)              each camera's steps and final status, the summary, the report's path\n"
+    "  --json                 only a JSON array at the end, one object per camera: ip, port,\n"
+    "                         operation, status, ok, reason, verification, firmware_before,\n"
+    "                         firmware_after, report (the summary goes to standard error)\n"
+    "  --csv                  the same records as CSV, with a header line\n"
+    "  --verbose              the program's log on standard error; it always goes to log_data/\n"
     "Ctrl-C or SIGTERM stops the batch: no camera starts any more, running ones finish (an upgrade\n"
     "is never cut off), then the summary and the report; a second one ends the program at once.\n"
-    "Exit status: 0 every camera succeeded, 1 any failed, 2 bad arguments (nothing was touched).\n";
+    "Exit status: 0 every camera succeeded, 1 any failed, 2 bad arguments (nothing was touched),\n"
+    "3 standard output could not be written.\n";
 
 bool ParseInt(const std::string& text, int low, int high, int* value) {
     if (text.empty()) return false;
@@ -172,9 +184,9 @@ bool ValidAddress(const std::string& text) {
 
 // Which options each command (or operation) accepts beyond the common ones.
 bool Accepts(const Options& options, const std::string& name) {
-    if (name == "help") return true;
-    if (options.command == "discover") return name == "seconds" || name == "json" || name == "csv";
-    if (options.command == "list") return name == "json" || name == "csv";
+    if (name == "help" || name == "verbose" || name == "json" || name == "csv") return true;
+    if (options.command == "discover") return name == "seconds";
+    if (options.command == "list") return false;
     static const char* const kCommon[] = {"targets",        "user",          "password",     "password-env",
                                           "password-stdin", "password-file", "port",         "parallel",
                                           "reports",        "canary",        "max-failures", "dry-run"};
@@ -200,8 +212,8 @@ bool Accepts(const Options& options, const std::string& name) {
 }
 
 bool IsFlag(const std::string& name) {
-    return name == "help" || name == "json" || name == "csv" || name == "full" || name == "partial" ||
-           name == "password-stdin" || name == "dry-run";
+    return name == "help" || name == "verbose" || name == "json" || name == "csv" || name == "full" ||
+           name == "partial" || name == "password-stdin" || name == "dry-run";
 }
 
 ParseResult Fail(ParseResult result, std::string error) {
@@ -317,6 +329,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args, const GetEnv& e
         if (IsFlag(name)) {
             if (has_value) return Fail(result, "option --" + name + " takes no value");
             if (name == "help") options.help = true;
+            if (name == "verbose") options.verbose = true;
             if (name == "json") json = true;
             if (name == "csv") csv = true;
             if (name == "full") full = true;

@@ -21,6 +21,7 @@ enum class Format { Text, Json, Csv };
 struct Options {
     std::string command;  // "discover", "list", "run"; empty for the general help
     bool help = false;
+    bool verbose = false;  // the program's log on standard error too
     bool version = false;
     Format format = Format::Text;
     double seconds = 3;  // discover: how long to listen (times KP_TIME_SCALE)

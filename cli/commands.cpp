@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -20,11 +21,13 @@
 #include "databasemanager.h"
 #include "discovery_record.h"
 #include "ipv4.h"
+#include "kp_platform.h"
 #include "output_format.h"
 #include "preflight.h"
 #include "progress_printer.h"
 #include "sdkbase.h"
 #include "targets.h"
+#include "worker.h"
 
 namespace cli {
 
@@ -33,6 +36,13 @@ namespace {
 const char kDeviceListFile[] = "devicedatamanager.xls";
 // How often the command line looks for a stop request while a batch runs.
 constexpr std::chrono::milliseconds kStopPoll(50);
+// Cameras identified side by side after listening; more wait for a free thread.
+constexpr int kIdentifyThreads = 256;
+// How long identifying may take after listening: one connect time-out of the camera library
+// (3 s) and a margin, scaled like every wait. At least the floor in real time: a loaded computer
+// starts hundreds of threads slower than a fast (simulated) network answers.
+constexpr double kIdentifyAllowanceMs = 5000;
+constexpr std::chrono::milliseconds kIdentifyAllowanceFloor(1000);
 // _access modes.
 constexpr int kExists = 0;
 
@@ -96,6 +106,55 @@ void KPLPRC_CALL OnFoundExtended(const char* name, const char* ip, unsigned shor
          true);
 }
 
+struct Found {
+    DeviceInfo device;
+    bool kind_known = false;
+    std::string model;
+};
+
+// What the identifying jobs hand back. Shared with them: a job still waiting for a silent camera
+// when the command ends finishes on its own, into this.
+struct Identification {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Found> cameras;
+    int remaining = 0;
+};
+
+// Older models answer the basic search only: what it leaves out, each camera tells without a
+// login. Side by side, so that made-up or silent replies cost one time-out together, not one each;
+// a camera that has not answered by `deadline` is listed as discovery reported it.
+std::vector<Found> Identify(std::vector<Found> reported, std::chrono::steady_clock::time_point deadline) {
+    auto shared = std::make_shared<Identification>();
+    shared->cameras = reported;
+    factory::Worker::Options pool;
+    pool.name = "discover identification";
+    pool.threads = std::max(1, std::min(kIdentifyThreads, static_cast<int>(reported.size())));
+    factory::Worker worker(pool);
+    shared->remaining = static_cast<int>(reported.size());
+    const bool started = worker.Start();
+    for (size_t i = 0; i < reported.size(); ++i) {
+        const bool posted = started && worker.Post([shared, i, camera = reported[i]]() mutable {
+            factory::CompleteFromCamera(&camera.device, camera.kind_known, &camera.model);
+            std::lock_guard<std::mutex> lock(shared->mutex);
+            shared->cameras[i] = std::move(camera);
+            --shared->remaining;
+            shared->changed.notify_all();
+        });
+        if (!posted) {
+            std::lock_guard<std::mutex> lock(shared->mutex);
+            --shared->remaining;
+        }
+    }
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    shared->changed.wait_until(lock, deadline, [&] { return shared->remaining <= 0; });
+    std::vector<Found> cameras = shared->cameras;
+    lock.unlock();
+    // Jobs not yet taken are dropped; the worker's threads end after the jobs under way, unwaited.
+    worker.Clear();
+    return cameras;
+}
+
 int Discover(const Options& options, std::ostream& out, std::ostream& err) {
     Discovery discovery;
     const bool extended = factory::SDK_StartFindDeviceV2(OnFoundExtended, &discovery);
@@ -107,20 +166,17 @@ int Discover(const Options& options, std::ostream& out, std::ostream& err) {
     Sleep(static_cast<DWORD>(options.seconds * 1000));
     factory::SDK_StopFindDevice();
 
-    struct Found {
-        DeviceInfo device;
-        bool kind_known;
-        std::string model;
-    };
-    std::vector<Found> cameras;
-    for (auto& entry : discovery.found)
-        cameras.push_back(Found{entry.second, discovery.extended.count(entry.first) > 0, std::string()});
-    // Older models answer the basic search only: what it leaves out, the camera tells without a login.
-    for (Found& camera : cameras) {
-        if (!factory::CompleteFromCamera(&camera.device, camera.kind_known, &camera.model) &&
-            !camera.kind_known)
-            camera.device.find_value = -1;
+    std::vector<Found> reported;
+    for (auto& entry : discovery.found) {
+        const bool kind_known = discovery.extended.count(entry.first) > 0;
+        Found found{entry.second, kind_known, std::string()};
+        // Unknown until the camera tells, and blank if it never does.
+        if (!kind_known) found.device.find_value = -1;
+        reported.push_back(std::move(found));
     }
+    const auto allowance = std::max<std::chrono::steady_clock::duration>(
+        std::chrono::microseconds(kp::scaledMicroseconds(kIdentifyAllowanceMs)), kIdentifyAllowanceFloor);
+    std::vector<Found> cameras = Identify(std::move(reported), std::chrono::steady_clock::now() + allowance);
     std::sort(cameras.begin(), cameras.end(), [](const Found& a, const Found& b) {
         std::uint32_t x = 0, y = 0;
         factory::ParseIpv4(a.device.ip_addr, &x);
@@ -208,6 +264,23 @@ batch::Arguments EngineArguments(const Options& options) {
     return arguments;
 }
 
+// One record per camera, in target order, for scripts.
+Table ResultTable(const Options& options, const std::vector<Target>& targets,
+                  const std::vector<batch::Final>& finals, const std::string& report_path) {
+    Table table;
+    table.columns = {"ip",     "port",         "operation",       "status",         "ok",
+                     "reason", "verification", "firmware_before", "firmware_after", "report"};
+    table.numeric = {false, true};
+    table.boolean = {false, false, false, false, true};
+    for (size_t i = 0; i < targets.size() && i < finals.size(); ++i) {
+        const batch::Final& final = finals[i];
+        table.rows.push_back({targets[i].ip, std::to_string(targets[i].port), options.operation_name,
+                              final.text, final.ok ? "true" : "false", final.reason, final.verification,
+                              final.firmware_before, final.firmware_after, report_path});
+    }
+    return table;
+}
+
 // Targets from standard input ("@file:-") or a file.
 ReadTextFile TargetFileReader(std::istream* in) {
     return [in](const std::string& path, std::string* text) {
@@ -291,7 +364,11 @@ int Run(Options options, std::ostream& out, std::ostream& err, const Environment
         ips.push_back(target.ip);
         cameras.push_back(batch::Target{target.ip, target.port, target.user, target.password, 0, 0});
     }
-    auto printer = std::make_shared<ProgressPrinter>(out, ips, env.terminal);
+    const bool records = options.format != Format::Text;
+    auto printer = std::make_shared<ProgressPrinter>(out, ips,
+                                                     records        ? ProgressPrinter::Mode::RecordsOnly
+                                                     : env.terminal ? ProgressPrinter::Mode::Terminal
+                                                                    : ProgressPrinter::Mode::Plain);
     const batch::Policy policy{options.parallel, options.canary, options.max_failures};
     auto run = batch::Batch::Create(operation, EngineArguments(options), std::move(cameras), policy, printer,
                                     batch_report);
@@ -305,12 +382,18 @@ int Run(Options options, std::ostream& out, std::ostream& err, const Environment
         }
     } while (!run->WaitFor(kStopPoll));
     printer->Summary();
+    std::string report_path;
     if (batch_report) {
         if (batch_report->Flush()) {
-            out << "report: " << batch_report->path() << '\n';
+            report_path = batch_report->path();
+            if (!records) out << "report: " << report_path << '\n';
         } else {
             err << "kpdevicetool-cli: the batch report " << batch_report->path() << " could not be saved\n";
         }
+    }
+    if (records) {
+        WriteTable(out, ResultTable(options, targets, printer->finals(), report_path), options.format);
+        err << printer->succeeded() << " succeeded, " << printer->failed() << " failed\n";
     }
     return printer->failed() == 0 ? kExitOk : kExitFailed;
 }
@@ -330,6 +413,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
         out << HelpText(options.command, options.operation);
         return kExitOk;
     }
+    // The stored list is only read: no log file for it.
+    if (env.start_log) env.start_log(options.verbose, options.command != "list");
     if (options.command == "discover") return Discover(options, out, err);
     if (options.command == "list") return List(options, out, err);
     return Run(options, out, err, env);

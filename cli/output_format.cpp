@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "logging.h"
+
 namespace cli {
 
 namespace {
@@ -21,8 +23,11 @@ size_t Width(const std::string& text) {
 
 }  // namespace
 
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+std::string CsvField(const std::string& cell) {
+    // A spreadsheet runs a cell that starts like a formula.
+    const bool formula = !cell.empty() && std::string("=+-@\t\r").find(cell[0]) != std::string::npos;
+    const std::string text = kpes::escape_controls(formula ? "'" + cell : cell);
+    if (text.find_first_of(",\"") == std::string::npos) return text;
     std::string quoted = "\"";
     for (char c : text) {
         if (c == '"') quoted += '"';
@@ -40,7 +45,9 @@ void WriteTable(std::ostream& out, const Table& table, Format format) {
             nlohmann::ordered_json object = nlohmann::ordered_json::object();
             for (size_t c = 0; c < columns && c < row.size(); ++c) {
                 const bool number = c < table.numeric.size() && table.numeric[c] && !row[c].empty();
-                if (number) {
+                if (c < table.boolean.size() && table.boolean[c]) {
+                    object[table.columns[c]] = row[c] == "true";
+                } else if (number) {
                     object[table.columns[c]] = std::stoll(row[c]);
                 } else {
                     object[table.columns[c]] = row[c];
@@ -62,9 +69,15 @@ void WriteTable(std::ostream& out, const Table& table, Format format) {
         }
         return;
     }
+    // A newline in a name would forge a line of its own; escape and bell codes would reach the terminal.
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& row : table.rows) {
+        rows.emplace_back();
+        for (const std::string& cell : row) rows.back().push_back(kpes::escape_controls(cell));
+    }
     std::vector<size_t> widths(columns, 0);
     for (size_t c = 0; c < columns; ++c) widths[c] = Width(table.columns[c]);
-    for (const auto& row : table.rows)
+    for (const auto& row : rows)
         for (size_t c = 0; c < columns && c < row.size(); ++c) widths[c] = std::max(widths[c], Width(row[c]));
     auto write_row = [&](const std::vector<std::string>& row) {
         std::string line;
@@ -76,7 +89,7 @@ void WriteTable(std::ostream& out, const Table& table, Format format) {
         out << line << '\n';
     };
     write_row(table.columns);
-    for (const auto& row : table.rows) write_row(row);
+    for (const auto& row : rows) write_row(row);
 }
 
 }  // namespace cli

@@ -1,5 +1,7 @@
 #include "progress_printer.h"
 
+#include "logging.h"
+
 namespace cli {
 
 namespace {
@@ -11,12 +13,18 @@ constexpr int kBarWidth = 30;
 
 }  // namespace
 
-ProgressPrinter::ProgressPrinter(std::ostream& out, std::vector<std::string> ips, bool terminal)
-    : out_(out), ips_(std::move(ips)), percent_(ips_.size(), -1), terminal_(terminal) {}
+ProgressPrinter::ProgressPrinter(std::ostream& out, std::vector<std::string> ips, Mode mode)
+    : out_(out),
+      ips_(std::move(ips)),
+      percent_(ips_.size(), -1),
+      finals_(ips_.size()),
+      mode_(mode),
+      terminal_(mode == Mode::Terminal) {}
 
 void ProgressPrinter::Line(const std::string& text) {
+    if (mode_ == Mode::RecordsOnly) return;
     if (terminal_ && status_shown_) out_ << "\r\x1b[K";
-    out_ << text << '\n';
+    out_ << kpes::escape_controls(text) << '\n';
     status_shown_ = false;
 }
 
@@ -65,6 +73,7 @@ void ProgressPrinter::OnUpgradeProgress(int camera, DeviceStatus status, int per
 void ProgressPrinter::OnFinish(int camera, const batch::Final& final) {
     if (final.status != DEVICE_STATUS_NOT_STARTED) --running_;
     percent_[camera] = -1;
+    finals_[camera] = final;
     (final.ok ? succeeded_ : failed_)++;
     std::string line = ips_[camera] + " " + final.text;
     if (!final.reason.empty()) line += " (" + final.reason + ")";
@@ -74,6 +83,7 @@ void ProgressPrinter::OnFinish(int camera, const batch::Final& final) {
 }
 
 void ProgressPrinter::Summary() {
+    if (mode_ == Mode::RecordsOnly) return;
     if (terminal_ && status_shown_) out_ << "\r\x1b[K";
     status_shown_ = false;
     out_ << succeeded_ << " succeeded, " << failed_ << " failed\n" << std::flush;

@@ -7,6 +7,9 @@
 // made ("升级成功, verified").
 // Terminal: one line per camera as it ends, under a status line that is redrawn in place (bar,
 // counts, and the average percentage of running upgrades), then the same summary.
+// Records only (JSON, CSV): no line at all; the caller prints each camera's final from finals().
+// Texts that may come from a camera (reasons, versions) reach the terminal with their control
+// characters escaped.
 #pragma once
 
 #include <chrono>
@@ -20,7 +23,8 @@ namespace cli {
 
 class ProgressPrinter : public batch::Observer {
 public:
-    ProgressPrinter(std::ostream& out, std::vector<std::string> ips, bool terminal);
+    enum class Mode { Plain, Terminal, RecordsOnly };
+    ProgressPrinter(std::ostream& out, std::vector<std::string> ips, Mode mode);
 
     void OnStart(int camera) override;
     void OnStep(int camera, bool ok, const std::string& text) override;
@@ -30,6 +34,8 @@ public:
     // Clears the status line and prints the summary.
     void Summary();
 
+    // How each camera ended, by its number; filled once the batch has ended.
+    const std::vector<batch::Final>& finals() const { return finals_; }
     int succeeded() const { return succeeded_; }
     int failed() const { return failed_; }
 
@@ -40,6 +46,8 @@ private:
     std::ostream& out_;
     std::vector<std::string> ips_;
     std::vector<int> percent_;  // -1: not upgrading
+    std::vector<batch::Final> finals_;
+    Mode mode_;
     bool terminal_;
     int running_ = 0;
     int succeeded_ = 0;

@@ -372,6 +372,7 @@ void Batch::End(int camera, bool ok, const std::string& text) {
     final.text = StatusText(final.status);
     final.ok = deviceStatusClass(final.status) == DeviceStatusClass::Success;
     if (!final.ok) final.reason = text;
+    if (operation_ == Operation::Upgrade) final.firmware_before = before;
     // The check after a success, on the camera's thread: a change the camera did not take is no
     // success, whatever the job reported.
     std::string after;
@@ -381,6 +382,7 @@ void Batch::End(int camera, bool ok, const std::string& text) {
         const factory::Verification check = factory::VerifyUpgrade(Login(camera), package, before, &after);
         final.ok = check.verified;
         final.verification = check.text;
+        final.firmware_after = after;
         checked = true;
     } else if (final.ok && operation_ == Operation::Network) {
         factory::dealmodule::LoginData moved = Login(camera);
@@ -388,6 +390,12 @@ void Batch::End(int camera, bool ok, const std::string& text) {
         const factory::Verification check = factory::VerifyAddress(moved);
         final.ok = check.verified;
         final.verification = check.text;
+    }
+    // A change the camera did not take ends as its kind's failure, so that the final word says
+    // failed wherever it shows (row, line, report) and one search finds every failed camera.
+    if (!final.ok && deviceStatusClass(final.status) == DeviceStatusClass::Success) {
+        final.status = FinalStatus(KindOf(operation_), false, std::string());
+        final.text = StatusText(final.status);
     }
     std::lock_guard<std::mutex> lock(mutex_);
     if (report_) {

@@ -90,6 +90,8 @@ struct Final {
     bool ok = false;           // a success, and the check after it (if any) found the change made
     std::string reason;        // the report that ended it, or why it was not started
     std::string verification;  // "verified", "not verified: <why>", or "" (nothing to check)
+    // Upgrade: the version the camera ran before and the one it runs after; else empty.
+    std::string firmware_before, firmware_after;
 };
 
 // Why cameras were not started.

@@ -7,6 +7,7 @@
 
 #include "RuDAVADO.h"
 #include "basemodule.h"
+#include "fixed_text.h"
 #include "logging.h"
 #include "sdkplate.h"
 
@@ -71,7 +72,7 @@ bool ReadOnce(const dealmodule::LoginData& login, Answer* answer, std::string* w
     }
     KPLPRC_HWINFO_EX info{};
     if (CheckCall("KpLPRClient_GetHwInfoEx", KpLPRClient_GetHwInfoEx(login.ip.c_str(), login.port, &info)))
-        answer->family.assign(info.model, strnlen(info.model, sizeof info.model));
+        answer->family = FixedText(info.model);
     return true;
 }
 

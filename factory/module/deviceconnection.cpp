@@ -3,16 +3,10 @@
 #include <cctype>
 #include <cstring>
 
+#include "fixed_text.h"
 #include "sdkplate.h"
 
 namespace factory {
-
-namespace {
-
-// The network-configuration record begins with three NUL-terminated 16-byte texts.
-std::string FixedText(const char* text, size_t size) { return std::string(text, strnlen(text, size)); }
-
-}  // namespace
 
 DeviceConnection::DeviceConnection(std::string ip, int port, std::string user_name, std::string password)
     : ip_(std::move(ip)), port_(port), user_name_(std::move(user_name)), password_(std::move(password)) {}
@@ -59,8 +53,8 @@ bool DeviceConnection::ReadDetails() {
     mac_text_ = std::move(mac);
     serial_text_ = std::move(serial);
     firmware_version_ = std::move(firmware);
-    netmask_ = FixedText(netcfg.netmask, sizeof(netcfg.netmask));
-    gateway_ = FixedText(netcfg.gateway, sizeof(netcfg.gateway));
+    netmask_ = FixedText(netcfg.netmask);
+    gateway_ = FixedText(netcfg.gateway);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "fixed_text.h"
 #include "sdkbase.h"
 
 namespace {
@@ -40,11 +41,11 @@ std::string SerialNumberText(uint32_t serial_high, uint32_t serial_low) {
 bool CompleteFromCamera(DeviceInfo* device, bool kind_known, std::string* model) {
     KPLPRC_HWINFO_EX info{};
     if (!SDK_IdentifyDevice(device->ip_addr, device->port, &info, nullptr)) return false;
-    if (model) *model = info.model;
+    if (model) *model = FixedText(info.model);
     if (!kind_known) device->find_value = info.device_type;
-    if (device->firmware_version.empty()) device->firmware_version = info.firmware;
-    if (device->mac_addr.empty()) device->mac_addr = info.mac;
-    if (device->boot_time.empty()) device->boot_time = info.boot_time;
+    if (device->firmware_version.empty()) device->firmware_version = FixedText(info.firmware);
+    if (device->mac_addr.empty()) device->mac_addr = FixedText(info.mac);
+    if (device->boot_time.empty()) device->boot_time = FixedText(info.boot_time);
     return true;
 }
 

@@ -265,3 +265,12 @@ int _write(int fd, const void* buffer, unsigned int count) {
         if (written >= 0 || errno != EINTR) return static_cast<int>(written);
     }
 }
+
+int _open(const char* filename, int oflag) {
+    // "NUL" is the Windows name of the null device.
+    const std::string path = std::string(filename ? filename : "") == "NUL" ? "/dev/null" : slashes(filename);
+    const int access = (oflag & _O_RDWR) ? O_RDWR : (oflag & _O_WRONLY) ? O_WRONLY : O_RDONLY;
+    return ::open(path.c_str(), access | O_CLOEXEC);
+}
+
+int _close(int fd) { return ::close(fd); }

@@ -338,3 +338,145 @@ TEST_F(CliCommands, CanaryFailureLimitAndStopEndTheRestAsNotStartedAndStillRepor
         EXPECT_EQ(cameras + 1, rows.size());  // the header and one row per camera
     }
 }
+
+namespace {
+
+bool HasControl(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        return (b < 0x20 && b != '\n') || b == 0x7f;
+    });
+}
+
+const char kHostileName[] = "cam\\nforged,=1 \\u001b[31m\\u0007\\r";
+
+}  // namespace
+
+// Discovery hears whatever the network says: names that forge lines or formulas, a camera that
+// fills its fixed-size texts to the last byte.
+TEST_F(CliCommands, DiscoverReadsFilledTextsUpToTheirSizeAndNeutralisesHostileNames) {
+    const std::string scenario = std::string(R"({"cameras": [
+        {"model": "KP-LPR-V1", "ip": "10.0.0.1", "fill_texts": true, "name": ")") +
+                                 kHostileName + R"x("},
+        {"model": "KP-LPR-V3", "ip": "10.0.0.2", "name": "@SUM(A1)"}]})x";
+    ASSERT_EQ(0, RuDAVADO_LoadScenarioText(scenario.c_str())) << RuDAVADO_LastLoadError();
+
+    const cli_test::Result json = Cli({"discover", "--seconds", "100", "--json"});
+    ASSERT_EQ(0, json.status) << json.err;
+    const nlohmann::json cameras = nlohmann::json::parse(json.out);
+    ASSERT_EQ(2u, cameras.size()) << json.out;
+    const nlohmann::json& filled = cameras[0];
+    // Each field is its own 64 or 32 bytes, never the next field run on.
+    EXPECT_EQ("KP-LPR-V1" + std::string(64 - 9, '.'), filled["model"]);
+    EXPECT_EQ(32u, filled["firmware"].get<std::string>().size()) << filled;
+    EXPECT_EQ(32u, filled["mac"].get<std::string>().size()) << filled;
+    EXPECT_EQ(32u, filled["boot_time"].get<std::string>().size()) << filled;
+    EXPECT_EQ("plate", filled["kind"]);
+    EXPECT_EQ("cam\nforged,=1 \x1b[31m\a\r", filled["name"]);  // JSON carries the name exactly
+
+    const cli_test::Result text = Cli({"discover", "--seconds", "100"});
+    EXPECT_FALSE(HasControl(text.out)) << text.out;
+    ASSERT_EQ(3u, Lines(text.out).size()) << text.out;
+    EXPECT_NE(std::string::npos, text.out.find("cam\\nforged,=1 \\x1b[31m\\x07\\r")) << text.out;
+
+    const cli_test::Result csv = Cli({"discover", "--seconds", "100", "--csv"});
+    EXPECT_FALSE(HasControl(csv.out)) << csv.out;
+    const std::vector<std::string> lines = Lines(csv.out);
+    ASSERT_EQ(3u, lines.size()) << csv.out;
+    EXPECT_NE(std::string::npos, lines[1].find(",\"cam\\nforged,=1 \\x1b[31m\\x07\\r\"")) << lines[1];
+    EXPECT_EQ(lines[2].size() - 10, lines[2].rfind(",'@SUM(A1)")) << lines[2];
+
+    // A batch reads the version before and after an upgrade: the filled one is 32 bytes, no more.
+    factory_test::TempDir files;
+    const std::string package = files.write("p.bin", factory_test::FirmwarePackage("KP-LPR-V1", "1.8.5.0"));
+    const cli_test::Result upgraded = Cli(
+        {"run", "upgrade", "--targets", "10.0.0.1", "--password-env", "KP_PW", "--file", package, "--json"},
+        kEnv);
+    EXPECT_EQ(0, upgraded.status) << upgraded.out << upgraded.err;
+    const nlohmann::json record = nlohmann::json::parse(upgraded.out)[0];
+    EXPECT_EQ(32u, record["firmware_before"].get<std::string>().size()) << record;
+    EXPECT_EQ(32u, record["firmware_after"].get<std::string>().size()) << record;
+}
+
+// 150 made-up replies whose senders never answer: identified side by side, and the command ends
+// within the listening time and the identification allowance however long the connects would wait.
+TEST_F(CliCommands, DiscoverIdentifiesSideBySideAndEndsInBoundedTimeWithSilentReplies) {
+    std::string json = R"({"timing": {"connect_timeout": 100000000}, "cameras": [
+        {"model": "KP-LPR-V3", "ip": "10.0.0.1"}, {"model": "KP-LPR-V1", "ip": "10.0.0.2"})";
+    for (int i = 0; i < 150; ++i)
+        json += R"(, {"model": "KP-LPR-V1", "silent": true, "ip": "10.0.1.)" + std::to_string(i) + "\"}";
+    ASSERT_EQ(0, RuDAVADO_LoadScenarioText((json + "]}").c_str())) << RuDAVADO_LastLoadError();
+
+    const auto start = std::chrono::steady_clock::now();
+    const cli_test::Result result = Cli({"discover", "--seconds", "100", "--json"});
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(0, result.status) << result.err;
+    // 0.1 s of listening and at most a second more; one connect after another would take 150 x 100 s.
+    EXPECT_LT(elapsed, std::chrono::seconds(4));
+    const nlohmann::json cameras = nlohmann::json::parse(result.out);
+    ASSERT_EQ(152u, cameras.size());
+    EXPECT_EQ("KP-LPR-V3", cameras[0]["model"]);
+    EXPECT_EQ("plate", cameras[1]["kind"]);  // the older model told its kind in time
+    EXPECT_EQ("", cameras[2]["kind"]);       // a silent one is listed as heard
+    EXPECT_EQ("", cameras[2]["model"]);
+}
+
+// The records a script reads instead of the lines; a camera that runs the wrong version after its
+// upgrade is a failure in every place that says how it ended.
+TEST_F(CliCommands, RunJsonGivesOneRecordPerCameraAndAnUnverifiedUpgradeSaysFailed) {
+    factory_test::TempDir files;
+    const std::string package = files.write("p.bin", factory_test::FirmwarePackage("KP-LPR-V3", "3.3.0.1"));
+    const std::string old_version = CameraState(CameraNumber("192.168.1.101")).firmware;
+    // The restart that would run the new image is refused: the upgrade still reports "完成".
+    ASSERT_EQ(0, RuDAVADO_FailNext("KpLPRClient_RebootDevice", CameraNumber("192.168.1.101"), 1));
+
+    const cli_test::Result result =
+        Cli({"run", "upgrade", "--targets", "192.168.1.100,192.168.1.101,192.168.1.104", "--password-env",
+             "KP_PW", "--file", package, "--json"},
+            kEnv);
+    EXPECT_EQ(1, result.status) << result.out << result.err;
+    EXPECT_NE(std::string::npos, result.err.find("1 succeeded, 2 failed")) << result.err;
+    const nlohmann::json records = nlohmann::json::parse(result.out);
+    ASSERT_EQ(3u, records.size()) << result.out;
+    const std::string report = records[0]["report"];
+    ASSERT_TRUE(std::filesystem::exists(report)) << report;
+    const nlohmann::json expected = nlohmann::json::parse(R"([
+        {"ip": "192.168.1.100", "port": 80, "operation": "upgrade", "status": "升级成功", "ok": true,
+         "reason": "", "verification": "verified", "firmware_after": "3.3.0.1"},
+        {"ip": "192.168.1.101", "port": 80, "operation": "upgrade", "status": "升级失败", "ok": false,
+         "reason": "", "firmware_after": ")" + old_version +
+                                                          R"("},
+        {"ip": "192.168.1.104", "port": 80, "operation": "upgrade", "status": "升级失败", "ok": false,
+         "reason": "设备无应答", "verification": "", "firmware_after": ""}])");
+    for (size_t i = 0; i < expected.size(); ++i) {
+        for (const auto& field : expected[i].items())
+            EXPECT_EQ(field.value(), records[i][field.key()]) << field.key() << " of " << records[i];
+        EXPECT_EQ(report, records[i]["report"]);
+    }
+    EXPECT_EQ(old_version, records[1]["firmware_before"]);
+    EXPECT_EQ("not verified: runs " + old_version + " instead of 3.3.0.1", records[1]["verification"]);
+
+    const kptest::ReportRows rows = kptest::LoadReportRows(report);
+    const auto stale =
+        std::find_if(rows.begin(), rows.end(), [](const auto& row) { return row[0] == "192.168.1.101"; });
+    ASSERT_NE(rows.end(), stale);
+    EXPECT_EQ("升级失败", (*stale)[7]);  // final status
+
+    // The text form: one search for 失败 finds every failed camera.
+    ASSERT_EQ(0, RuDAVADO_FailNext("KpLPRClient_RebootDevice", CameraNumber("192.168.1.107"), 1));
+    const cli_test::Result lines = Cli(
+        {"run", "upgrade", "--targets", "192.168.1.107", "--password-env", "KP_PW", "--file", package}, kEnv);
+    EXPECT_TRUE(
+        Contains(Lines(lines.out), "192.168.1.107 升级失败, not verified: runs 3.1.9.40 instead of 3.3.0.1"))
+        << lines.out;
+
+    const cli_test::Result csv =
+        Cli({"run", "time", "--targets", "192.168.1.100", "--password-env", "KP_PW", "--csv"}, kEnv);
+    EXPECT_EQ(0, csv.status) << csv.err;
+    const std::vector<std::string> csv_lines = Lines(csv.out);
+    ASSERT_EQ(2u, csv_lines.size()) << csv.out;
+    EXPECT_EQ("ip,port,operation,status,ok,reason,verification,firmware_before,firmware_after,report",
+              csv_lines[0]);
+    EXPECT_EQ(0u, csv_lines[1].rfind("192.168.1.100,80,time,设置成功,true,,,,,reports/time_", 0))
+        << csv_lines[1];
+}

@@ -183,14 +183,14 @@ TEST_F(BatchReportWindowTest, AnUpgradedCameraThatStillRunsTheOldVersionIsNotVer
     const QStringList before = reports();
     window_->onButtonUpdateClicked(dir_.path() + "/firmware/KP-LPR-V3_3.2.2.0.bin");
     std::map<std::string, Row> report = waitForReport(before, 2);
-    // The rows keep the status they always had.
-    for (UpdateWidget* cell : cells)
-        EXPECT_TRUE(waitFor([&] { return cell->statusLabel()->text() == QStringLiteral("升级成功"); }));
+    // The camera that still runs the old version failed, on its row as in the report.
+    EXPECT_TRUE(waitFor([&] { return cells[0]->statusLabel()->text() == QStringLiteral("升级成功"); }));
+    EXPECT_TRUE(waitFor([&] { return cells[1]->statusLabel()->text() == QStringLiteral("升级失败"); }));
     EXPECT_EQ(report[good][kFinal], "升级成功");
     EXPECT_EQ(report[good][kBefore], old_version);
     EXPECT_EQ(report[good][kAfter], "3.2.2.0");
     EXPECT_EQ(report[good][kVerification], "verified");
-    EXPECT_EQ(report[stale][kFinal], "升级成功");
+    EXPECT_EQ(report[stale][kFinal], "升级失败");
     EXPECT_EQ(report[stale][kAfter], old_version);
     EXPECT_EQ(report[stale][kVerification], "not verified: runs " + old_version + " instead of 3.2.2.0");
     EXPECT_NE(report[stale][kSteps].find("完成"), std::string::npos) << report[stale][kSteps];

@@ -50,8 +50,8 @@ const char kUpFailed[] = "升级失败";
 const char kSetOk[] = "设置成功";
 const char kSetFailed[] = "设置失败";
 
-// A camera that never answers after its upgrade still ends as an upgrade success: the upgrade
-// was written, and the wait for the camera has no verdict of its own.
+// A camera that never answers after its upgrade ends as an upgrade failure: the check after it
+// never finds the new version running.
 const Mode kModes[] = {
     {Fault::None, "healthy", "KP-LPR-V3", kUpOk, kSetOk, kSetOk},
     {Fault::Offline, "offline", "KP-LPR-V3", kUpFailed, kSetFailed, kSetFailed},
@@ -61,7 +61,7 @@ const Mode kModes[] = {
     {Fault::LinkDropMidUpgrade, "link dropped mid-upgrade", "KP-LPR-V3", kUpFailed, kSetOk, kSetOk},
     // Still hung in its write, it refuses the reboot.
     {Fault::UpgradeStalls, "upgrade stalls", "KP-LPR-V3", kUpFailed, kSetOk, kSetFailed},
-    {Fault::DiesOnUpgradeRestart, "dies on the upgrade's restart", "KP-LPR-V3", kUpOk, kSetFailed,
+    {Fault::DiesOnUpgradeRestart, "dies on the upgrade's restart", "KP-LPR-V3", kUpFailed, kSetFailed,
      kSetFailed},
     {Fault::DiesOnReboot, "dies on the reboot", "KP-LPR-V3", kUpOk, kSetOk, kSetOk},
     {Fault::SessionsTaken, "sessions taken", "KP-LPR-V3", kUpFailed, kSetFailed, kSetFailed},

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "assert_return.h"
+#include "fixed_text.h"
 #include "logging.h"
 
 namespace factory {
@@ -80,9 +81,8 @@ bool sdkbase::SDK_GetHwInfo(std::string& mac, std::string& serial) {
                    KpLPRClient_GetHwInfo(sdk_handle_, &kind, text1, text2, &lens_code, block))) {
         return false;
     }
-    // The library writes NUL-terminated texts, but a full buffer must not run past its end.
-    mac.assign(text1, strnlen(text1, sizeof(text1)));
-    serial.assign(text2, strnlen(text2, sizeof(text2)));
+    mac = FixedText(text1);
+    serial = FixedText(text2);
     return true;
 }
 
@@ -113,7 +113,7 @@ bool sdkbase::SDK_GetSystemVersion(std::string& version) {
     if (!CheckCall("KpLPRClient_GetSystemVersion", ret, ret == -1)) {
         return false;
     }
-    version.assign(text, strnlen(text, sizeof(text)));
+    version = FixedText(text);
     return true;
 }
 

@@ -80,16 +80,16 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwInfoEx(const char* ip, int port, KPL
         int code = reach(n, lk, ip, port, "KpLPRClient_GetHwInfoEx", c);
         if (code != KPLPRC_ERR_NONE) return fail(code);
         std::memset(info, 0, sizeof *info);
-        copyText(info->ip, sizeof info->ip, c->ip);
-        copyText(info->netmask, sizeof info->netmask, c->netmask);
-        copyText(info->gateway, sizeof info->gateway, c->gateway);
-        copyText(info->mac, sizeof info->mac, c->mac);
+        c->answerText(info->ip, sizeof info->ip, c->ip);
+        c->answerText(info->netmask, sizeof info->netmask, c->netmask);
+        c->answerText(info->gateway, sizeof info->gateway, c->gateway);
+        c->answerText(info->mac, sizeof info->mac, c->mac);
         char serial[32];
         std::snprintf(serial, sizeof serial, "%08x-%08x", c->serial_high, c->serial_low);
-        copyText(info->serial, sizeof info->serial, serial);
-        copyText(info->model, sizeof info->model, c->family->name);
-        copyText(info->firmware, sizeof info->firmware, c->firmware);
-        copyText(info->boot_time, sizeof info->boot_time, c->boot_time);
+        c->answerText(info->serial, sizeof info->serial, serial);
+        c->answerText(info->model, sizeof info->model, c->family->name);
+        c->answerText(info->firmware, sizeof info->firmware, c->firmware);
+        c->answerText(info->boot_time, sizeof info->boot_time, c->boot_time);
         info->port = c->port;
         info->device_type = c->family->device_type;
         info->lens_code = c->lens_code;
@@ -106,11 +106,11 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetHwInfo(KPLPRC_HANDLE handle, int* kind
         RUDAVADO_DISPATCH(getHwInfo(handle, kind, mac, serial, lens_code, block));
         return onSession("KpLPRClient_GetHwInfo", handle, [&](Session&, Camera& c) {
             if (kind) *kind = c.family->device_type;
-            if (mac) copyText(mac, KPLPRC_HWINFO_TEXT_LEN, c.mac);
+            if (mac) c.answerText(mac, KPLPRC_HWINFO_TEXT_LEN, c.mac);
             if (serial) {
                 char text[32];
                 std::snprintf(text, sizeof text, "%08x-%08x", c.serial_high, c.serial_low);
-                copyText(serial, KPLPRC_HWINFO_TEXT_LEN, text);
+                c.answerText(serial, KPLPRC_HWINFO_TEXT_LEN, text);
             }
             if (lens_code) *lens_code = c.lens_code;
             if (block) {
@@ -174,7 +174,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetSystemVersion(KPLPRC_HANDLE handle, ch
         RUDAVADO_DISPATCH(getSystemVersion(handle, version));
         if (version == nullptr) return fail(KPLPRC_ERR_PARAMETER);
         return onSession("KpLPRClient_GetSystemVersion", handle, [&](Session&, Camera& c) {
-            copyText(version, KPLPRC_SYSTEM_VERSION_LEN, c.firmware);
+            c.answerText(version, KPLPRC_SYSTEM_VERSION_LEN, c.firmware);
             return KPLPRC_ERR_NONE;
         });
     });
@@ -186,11 +186,11 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_GetNetConfig(KPLPRC_HANDLE handle, KPLPRC
         if (config == nullptr) return fail(KPLPRC_ERR_PARAMETER);
         return onSession("KpLPRClient_GetNetConfig", handle, [&](Session&, Camera& c) {
             std::memset(config, 0, sizeof *config);
-            copyText(config->ip, sizeof config->ip, c.ip);
-            copyText(config->netmask, sizeof config->netmask, c.netmask);
-            copyText(config->gateway, sizeof config->gateway, c.gateway);
-            copyText(config->dns, sizeof config->dns, c.dns);
-            copyText(config->mac, sizeof config->mac, c.mac);
+            c.answerText(config->ip, sizeof config->ip, c.ip);
+            c.answerText(config->netmask, sizeof config->netmask, c.netmask);
+            c.answerText(config->gateway, sizeof config->gateway, c.gateway);
+            c.answerText(config->dns, sizeof config->dns, c.dns);
+            c.answerText(config->mac, sizeof config->mac, c.mac);
             config->port = c.port;
             return KPLPRC_ERR_NONE;
         });

@@ -83,7 +83,7 @@ int onSession(const char* operation, KPLPRC_HANDLE handle, Body&& body) {
 inline int reach(Network& n, std::unique_lock<std::mutex>& lk, const std::string& ip, int port,
                  const char* operation, Camera*& camera) {
     camera = n.cameraByIp(ip);
-    if (camera == nullptr || !camera->reachable()) {
+    if (camera == nullptr || !camera->reachable() || camera->silent) {
         const double timeout = n.timing(Timing::ConnectTimeout);
         lk.unlock();
         sleepScaled(timeout);

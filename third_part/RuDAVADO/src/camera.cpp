@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "RuDAVADO.h"
@@ -133,6 +134,14 @@ std::string formatDateTime(long long seconds) {
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                   tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return buf;
+}
+
+void Camera::answerText(char* field, size_t size, const std::string& text) const {
+    if (!fill_texts) return copyText(field, size, text);
+    if (size == 0) return;
+    // The text, then dots up to the field's last byte.
+    std::memset(field, '.', size);
+    std::memcpy(field, text.data(), text.size() < size ? text.size() : size);
 }
 
 }  // namespace rudavado

@@ -69,6 +69,11 @@ struct Camera {
     int lens_code = 0;
     int max_sessions = 8;
     bool extended_discovery = true;
+    // Answers discovery and nothing else, as a reply made up by another host: every connect
+    // waits out the time-out.
+    bool silent = false;
+    // Fills every fixed-size text it answers to the last byte, leaving no terminating NUL.
+    bool fill_texts = false;
 
     std::string firmware;
     std::string pending_firmware;
@@ -96,6 +101,8 @@ struct Camera {
     long long frames_finished = 0;  // frames of plays that have ended
 
     bool reachable() const { return powered && linked && !booting; }
+    // Copies an answer's text into a fixed-size field, filled to the end when fill_texts.
+    void answerText(char* field, size_t size, const std::string& text) const;
     bool upgrading() const { return upgrade.state == 2; }
     const std::vector<GroupDef>& groups() const { return family->groups; }
     void restoreDefaultValues();

@@ -9,7 +9,9 @@
 //     "name", "port" (80), "netmask" ("255.255.255.0"), "gateway" (a.b.c.1), "dns", "mac",
 //     "user" ("admin"), "password" ("tolvi"), "serial_high", "serial_low", "lens_code" (0),
 //     "max_sessions" (8), "firmware", "online" (true), "clock_offset_s" (0, from the host's
-//     local time), "uptime_s", "extended_discovery" (the model's), "params": {group: {item: v}}
+//     local time), "uptime_s", "extended_discovery" (the model's), "params": {group: {item: v}},
+//     "silent" (false: answers discovery only), "fill_texts" (false: fixed-size texts it answers
+//     fill their fields, no NUL)
 //   } ]
 // }
 #include <ctime>
@@ -119,6 +121,8 @@ bool parseCamera(const json& j, int index, Camera& c, std::string& error) {
     c.lens_code = get<int>(j, "lens_code", 0);
     c.max_sessions = get<int>(j, "max_sessions", 8);
     c.extended_discovery = get<bool>(j, "extended_discovery", c.family->extended_discovery);
+    c.silent = get<bool>(j, "silent", false);
+    c.fill_texts = get<bool>(j, "fill_texts", false);
     c.firmware = get<std::string>(j, "firmware", c.family->factory_firmware);
     if (!isVersion(c.firmware) || c.max_sessions < 1 || c.name.size() > 63 || c.user.empty() ||
         c.user.size() > 63 || c.password.size() > 63 || c.mac.size() > 31) {

@@ -16,6 +16,7 @@
 namespace {
 
 std::atomic<int> g_min_severity{0};
+std::atomic<bool> g_standard_error{true};
 const int kDebugOutputThreshold = 0;
 const int kSourcePositionThreshold = 3;
 
@@ -157,6 +158,8 @@ int debug_output_threshold() { return kDebugOutputThreshold; }
 int source_position_threshold() { return kSourcePositionThreshold; }
 void set_min_severity(int severity) { g_min_severity.store(severity); }
 
+void set_standard_error_output(bool on) { g_standard_error.store(on); }
+
 void add_log_sink(log_sink* sink, int min_severity) {
     facility& f = state();
     EnterCriticalSection(&f.lock);
@@ -235,11 +238,11 @@ log_line::~log_line() {
 
     if (severity_ >= kDebugOutputThreshold) {
         OutputDebugStringA(line.c_str());
-        HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+        HANDLE err = g_standard_error.load() ? GetStdHandle(STD_ERROR_HANDLE) : nullptr;
         if (err) {
             DWORD written = 0;
             WriteFile(err, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-        } else {
+        } else if (g_standard_error.load()) {
             std::fprintf(stderr, "%s", line.c_str());
             std::fflush(stderr);
         }

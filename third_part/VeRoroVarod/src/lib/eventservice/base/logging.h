@@ -36,6 +36,10 @@ int source_position_threshold();
 // Only for tests: the program itself never changes the minimum severity (0).
 void set_min_severity(int severity);
 
+// Whether lines also go to standard error (the default). A program whose standard error is for
+// its own messages turns it off and keeps its log in files.
+void set_standard_error_output(bool on);
+
 // Receives whole lines at or above its minimum severity, under the facility's lock.
 class log_sink {
 public:
@@ -51,6 +55,12 @@ void add_log_sink(log_sink* sink, int min_severity);
 // "YYYYMMDD.log.1", replacing the earlier one, and begun again; opening a day's file deletes
 // the files of the days before the last `keep_days`. The folder thus stays within about
 // 2 x max_bytes x keep_days.
+// The programs' dated log files (the window's and the command line's): "log_data" in the working
+// directory, at most 4 MiB twice a day, for two weeks.
+constexpr char kLogFolder[] = "log_data";
+constexpr uint64_t kLogFileBytes = 4u << 20;
+constexpr int kLogDays = 14;
+
 class rotating_file_sink : public log_sink {
 public:
     rotating_file_sink(std::string folder, uint64_t max_bytes, int keep_days);
