@@ -16,6 +16,7 @@ import hashlib
 import ipaddress
 import json
 import os
+import queue
 import re
 import resource
 import secrets
@@ -238,6 +239,8 @@ class Simulator:
         self.wake_r, self.wake_w = socket.socketpair()
         self.selector.register(self.wake_r, selectors.EVENT_READ, ("wake", None))
         self.pending = []  # (callable) run on the loop thread
+        self.work = queue.SimpleQueue()  # accepted connections for the workers
+        self.idle_workers = 0
         self.stopping = threading.Event()
         self.devices = []
         first = ipaddress.ip_address(args.first_ip)
@@ -273,8 +276,6 @@ class Simulator:
                         pass
                 elif kind == "listen":
                     self._accept(key.fileobj, obj)
-                elif kind == "wsd":
-                    self._discovery_packet(key.fileobj)
             with self.lock:
                 jobs, self.pending = self.pending, []
             for job in jobs:
@@ -289,11 +290,33 @@ class Simulator:
         except OSError:
             return
         conn.setblocking(True)
-        t = threading.Thread(target=self._serve_connection, args=(conn, peer, device), daemon=True)
-        try:
-            t.start()
-        except RuntimeError:
+        # Headers and body go out as two writes: without this a kept-alive connection waits for
+        # the client's delayed acknowledgement (40 ms) on every answer.
+        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        # Each connection gets an idle worker, or a new one when none is idle.
+        with self.lock:
+            spawn = self.idle_workers == 0
+            if not spawn:
+                self.idle_workers -= 1
+        self.work.put((conn, peer, device))
+        if spawn and not self._start_worker():
             conn.close()
+
+    def _start_worker(self):
+        try:
+            threading.Thread(target=self._worker, daemon=True).start()
+            return True
+        except RuntimeError:
+            return False
+
+    def _worker(self):
+        # Thread starts are slow and serial on a loaded machine, and a batch opens hundreds of
+        # connections at once: the workers are made before the devices listen, and kept.
+        while True:
+            conn, peer, device = self.work.get()
+            self._serve_connection(conn, peer, device)
+            with self.lock:
+                self.idle_workers += 1
 
     def _serve_connection(self, conn, peer, device):
         with self.lock:
@@ -409,9 +432,22 @@ class Simulator:
         s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 1)
         s.setsockopt(socket.IPPROTO_IP, 8, 1)  # IP_PKTINFO: learn which address a probe reached
         s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 4 << 20)
+        # A batch probes hundreds of addresses at once; the default queue holds about ninety.
+        try:
+            s.setsockopt(socket.SOL_SOCKET, 33, 8 << 20)  # SO_RCVBUFFORCE
+        except OSError:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
         s.setblocking(False)
         self.discovery = s
-        self.selector.register(s, selectors.EVENT_READ, ("wsd", None))
+        # Probes on a thread of their own: a burst of them (a batch asks hundreds of addresses
+        # at once) must not hold up the connections the same clients open meanwhile.
+        threading.Thread(target=self._discovery_loop, daemon=True).start()
+
+    def _discovery_loop(self):
+        while not self.stopping.is_set():
+            ready, _, _ = select.select([self.discovery], [], [], 1.0)
+            if ready:
+                self._discovery_packet(self.discovery)
 
     def _send_from(self, payload, source_ip, dest):
         """Sends a datagram with the device's own address as its source, as a real camera would."""
@@ -507,6 +543,12 @@ class Simulator:
         want = min(hard, max(soft, 4 * len(self.devices) + 256))
         if want > soft:
             resource.setrlimit(resource.RLIMIT_NOFILE, (want, hard))
+        workers = min(1024, 2 * len(self.devices) + 8)
+        for _ in range(workers):
+            if not self._start_worker():
+                break
+            with self.lock:
+                self.idle_workers += 1
         self.start_discovery()
         if self.args.rtsp:
             self.start_rtsp()
