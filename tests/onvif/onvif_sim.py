@@ -144,8 +144,10 @@ class Device:
 
     def __init__(self, sim, index, ip, port, args):
         self.sim, self.index = sim, index
-        self.serial_high = 0x4B500000 + index
-        self.serial_low = 0x20260000 + index * 7919 % 0xFFFF
+        # Two simulators side by side need --serial-offset to keep their endpoints apart.
+        number = index + args.serial_offset
+        self.serial_high = 0x4B500000 + number
+        self.serial_low = 0x20260000 + number * 7919 % 0xFFFF
         self.uuid = "%08x-0000-4000-8000-0000%08x" % (self.serial_high, self.serial_low)
         self.factory = dict(
             ip=ip, port=port, prefix=24, gateway=args.gateway or self._default_gateway(ip),
@@ -1668,6 +1670,7 @@ def main(argv=None):
     p.add_argument("--first-ip", default="127.0.0.10", help="device i listens on first-ip + i")
     p.add_argument("--port", type=int, default=8080, help="HTTP port of every device")
     p.add_argument("--same-ip", action="store_true", help="all devices on first-ip, on port + i")
+    p.add_argument("--serial-offset", type=int, default=0, help="device i gets the serial words of i + this")
     p.add_argument("--user", default="admin")
     p.add_argument("--password", default="tolvi")
     p.add_argument("--manufacturer", default="KP Vision")

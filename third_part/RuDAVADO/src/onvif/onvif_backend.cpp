@@ -160,8 +160,9 @@ void OnvifBackend::report(const Announcement& a) {
     const std::string name = !a.name.empty() ? a.name : !a.hardware.empty() ? a.hardware : "ONVIF";
     const unsigned short port = static_cast<unsigned short>(a.port);
     if (find_v2_ != nullptr) {
-        find_v2_(name.c_str(), a.ip.c_str(), port, 554, a.serial_low, a.serial_high, "", "", 1,
-                 firmware.c_str(), 0, mac.c_str(), "", find_v2_user_);
+        // The kind is a plate camera's, as GetHwInfoEx says: ONVIF tells no kind.
+        find_v2_(name.c_str(), a.ip.c_str(), port, 554, a.serial_low, a.serial_high, "", "",
+                 KPLPRC_DEVICE_PLATE, firmware.c_str(), 0, mac.c_str(), "", find_v2_user_);
     } else if (find_ex_ != nullptr) {
         find_ex_(name.c_str(), a.ip.c_str(), port, 554, a.serial_low, a.serial_high, "", "", find_ex_user_);
     }
