@@ -19,6 +19,7 @@ namespace batch {
 const char kReasonCanary[] = "先行验证未通过";
 const char kReasonFailureLimit[] = "失败数已达上限";
 const char kReasonStopped[] = "已停止";
+const char kReasonNotSupported[] = "设备不支持此操作";
 const char* const kReasonNoThread = factory::dealmodule::kNoThread;
 
 namespace {
@@ -330,7 +331,10 @@ void Batch::Identify(int camera, const std::shared_ptr<factory::dealmodule>& dea
 factory::dealmodule::ProgressCallback Batch::Progress(int camera) {
     return [self = shared_from_this(), camera](bool ok, const std::string& text) {
         if (EndsCamera(ok, text)) {
-            self->End(camera, ok, text);
+            // Reported on the thread of the failed call, so the library's reason is still there:
+            // a camera without the operation says so rather than the step's generic failure.
+            const bool unsupported = !ok && KpLPRClient_GetLastError() == KPLPRC_ERR_NOT_SUPPORTED;
+            self->End(camera, ok, unsupported ? std::string(kReasonNotSupported) : text);
             return false;
         }
         std::lock_guard<std::mutex> lock(self->mutex_);

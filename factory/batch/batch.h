@@ -98,6 +98,8 @@ struct Final {
 extern const char kReasonCanary[];
 extern const char kReasonFailureLimit[];
 extern const char kReasonStopped[];
+// A camera that has no such operation (the library's KPLPRC_ERR_NOT_SUPPORTED).
+extern const char kReasonNotSupported[];
 // A camera whose worker thread the system refused.
 extern const char* const kReasonNoThread;
 

@@ -19,6 +19,7 @@ namespace {
 
 const char kDone[] = "完成";
 const char kTimeCheck[] = "开始时间检查";
+const char kExportFailed[] = "参数导出失败";
 
 // Jobs report unconditionally; a missing receiver must not throw on the worker thread.
 dealmodule::ProgressCallback OrNoop(dealmodule::ProgressCallback progress) {
@@ -309,9 +310,10 @@ void dealmodule::ReadAbility(std::string ip, int port, std::string user, std::st
         return;
     }
     // A refused read is a failure whatever the logout did; reported as a success it would be
-    // dropped as an intermediate step and the caller would wait for an answer forever.
+    // dropped as an intermediate step and the caller would wait for an answer forever. Reported
+    // before the logout, whose success would clear the library's reason for the caller.
+    progress(false, kExportFailed);
     device_module_->Logout(message);
-    progress(false, message);
 }
 
 // ---- Jobs ---------------------------------------------------------------------------------------

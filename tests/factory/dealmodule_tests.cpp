@@ -104,7 +104,7 @@ TEST_F(DealModuleTest, ReadAbilityReportsFailuresAsFailures) {
     deal_->ReadAbility(kPlateIp, 80, kUser, kPassword, keep, log.callback());
     deal_->ReadAbility(kOtherPasswordIp, 80, kUser, kPassword, keep, log.callback());
     EXPECT_EQ(0, groups);
-    EXPECT_EQ((Reports{{false, "登出成功"}, {false, "设备登陆失败"}}), log.reports());
+    EXPECT_EQ((Reports{{false, "参数导出失败"}, {false, "设备登陆失败"}}), log.reports());
 }
 
 TEST(DealModuleRingTest, MissingModulesPostNothing) {

@@ -16,6 +16,7 @@ import hashlib
 import ipaddress
 import json
 import os
+import queue
 import re
 import resource
 import secrets
@@ -143,8 +144,10 @@ class Device:
 
     def __init__(self, sim, index, ip, port, args):
         self.sim, self.index = sim, index
-        self.serial_high = 0x4B500000 + index
-        self.serial_low = 0x20260000 + index * 7919 % 0xFFFF
+        # Two simulators side by side need --serial-offset to keep their endpoints apart.
+        number = index + args.serial_offset
+        self.serial_high = 0x4B500000 + number
+        self.serial_low = 0x20260000 + number * 7919 % 0xFFFF
         self.uuid = "%08x-0000-4000-8000-0000%08x" % (self.serial_high, self.serial_low)
         self.factory = dict(
             ip=ip, port=port, prefix=24, gateway=args.gateway or self._default_gateway(ip),
@@ -238,6 +241,8 @@ class Simulator:
         self.wake_r, self.wake_w = socket.socketpair()
         self.selector.register(self.wake_r, selectors.EVENT_READ, ("wake", None))
         self.pending = []  # (callable) run on the loop thread
+        self.work = queue.SimpleQueue()  # accepted connections for the workers
+        self.idle_workers = 0
         self.stopping = threading.Event()
         self.devices = []
         first = ipaddress.ip_address(args.first_ip)
@@ -273,8 +278,6 @@ class Simulator:
                         pass
                 elif kind == "listen":
                     self._accept(key.fileobj, obj)
-                elif kind == "wsd":
-                    self._discovery_packet(key.fileobj)
             with self.lock:
                 jobs, self.pending = self.pending, []
             for job in jobs:
@@ -289,11 +292,33 @@ class Simulator:
         except OSError:
             return
         conn.setblocking(True)
-        t = threading.Thread(target=self._serve_connection, args=(conn, peer, device), daemon=True)
-        try:
-            t.start()
-        except RuntimeError:
+        # Headers and body go out as two writes: without this a kept-alive connection waits for
+        # the client's delayed acknowledgement (40 ms) on every answer.
+        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        # Each connection gets an idle worker, or a new one when none is idle.
+        with self.lock:
+            spawn = self.idle_workers == 0
+            if not spawn:
+                self.idle_workers -= 1
+        self.work.put((conn, peer, device))
+        if spawn and not self._start_worker():
             conn.close()
+
+    def _start_worker(self):
+        try:
+            threading.Thread(target=self._worker, daemon=True).start()
+            return True
+        except RuntimeError:
+            return False
+
+    def _worker(self):
+        # Thread starts are slow and serial on a loaded machine, and a batch opens hundreds of
+        # connections at once: the workers are made before the devices listen, and kept.
+        while True:
+            conn, peer, device = self.work.get()
+            self._serve_connection(conn, peer, device)
+            with self.lock:
+                self.idle_workers += 1
 
     def _serve_connection(self, conn, peer, device):
         with self.lock:
@@ -409,9 +434,22 @@ class Simulator:
         s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 1)
         s.setsockopt(socket.IPPROTO_IP, 8, 1)  # IP_PKTINFO: learn which address a probe reached
         s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 4 << 20)
+        # A batch probes hundreds of addresses at once; the default queue holds about ninety.
+        try:
+            s.setsockopt(socket.SOL_SOCKET, 33, 8 << 20)  # SO_RCVBUFFORCE
+        except OSError:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
         s.setblocking(False)
         self.discovery = s
-        self.selector.register(s, selectors.EVENT_READ, ("wsd", None))
+        # Probes on a thread of their own: a burst of them (a batch asks hundreds of addresses
+        # at once) must not hold up the connections the same clients open meanwhile.
+        threading.Thread(target=self._discovery_loop, daemon=True).start()
+
+    def _discovery_loop(self):
+        while not self.stopping.is_set():
+            ready, _, _ = select.select([self.discovery], [], [], 1.0)
+            if ready:
+                self._discovery_packet(self.discovery)
 
     def _send_from(self, payload, source_ip, dest):
         """Sends a datagram with the device's own address as its source, as a real camera would."""
@@ -507,6 +545,12 @@ class Simulator:
         want = min(hard, max(soft, 4 * len(self.devices) + 256))
         if want > soft:
             resource.setrlimit(resource.RLIMIT_NOFILE, (want, hard))
+        workers = min(1024, 2 * len(self.devices) + 8)
+        for _ in range(workers):
+            if not self._start_worker():
+                break
+            with self.lock:
+                self.idle_workers += 1
         self.start_discovery()
         if self.args.rtsp:
             self.start_rtsp()
@@ -610,6 +654,13 @@ def probe_matches(types):
     return False
 
 
+class RequestHeaders(dict):
+    """A request's headers by lower-case name; get() takes any case."""
+
+    def get(self, name, default=None):
+        return dict.get(self, name.lower(), default)
+
+
 class DeviceHandler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "SimCam/1.0"
@@ -623,6 +674,44 @@ class DeviceHandler(BaseHTTPRequestHandler):
     def log_message(self, fmt, *args):
         if self.sim.args.verbose:
             sys.stderr.write("[dev %d] %s\n" % (self.device.index, fmt % args))
+
+    MAX_HEADERS = 100
+
+    def parse_request(self):
+        """The request line and headers, read without the e-mail parser the standard handler uses:
+        that parser is most of a device's time per request when a batch asks hundreds at once."""
+        self.command = None
+        self.request_version = self.default_request_version
+        self.close_connection = True
+        self.requestline = str(self.raw_requestline, "iso-8859-1").rstrip("\r\n")
+        words = self.requestline.split()
+        if len(words) != 3 or words[2] not in ("HTTP/1.0", "HTTP/1.1"):
+            self.send_error(400, "Bad request syntax")
+            return False
+        self.command, self.path, self.request_version = words
+        headers = RequestHeaders()
+        for _ in range(self.MAX_HEADERS + 1):
+            line = self.rfile.readline(65537)
+            if len(line) > 65536:
+                self.send_error(431, "Header line too long")
+                return False
+            if line in (b"\r\n", b"\n", b""):
+                break
+            name, colon, value = line.decode("iso-8859-1").partition(":")
+            if not colon or not name.strip():
+                self.send_error(400, "Bad header line")
+                return False
+            headers[name.strip().lower()] = value.strip()
+        else:
+            self.send_error(431, "Too many headers")
+            return False
+        self.headers = headers
+        connection = headers.get("Connection", "").lower()
+        self.close_connection = connection == "close" or (self.request_version == "HTTP/1.0"
+                                                          and connection != "keep-alive")
+        if headers.get("Expect", "").lower() == "100-continue" and self.request_version == "HTTP/1.1":
+            return self.handle_expect_100()
+        return True
 
     def _send(self, status, body, content_type="application/soap+xml; charset=utf-8", extra=None):
         data = body.encode() if isinstance(body, str) else body
@@ -1626,6 +1715,7 @@ def main(argv=None):
     p.add_argument("--first-ip", default="127.0.0.10", help="device i listens on first-ip + i")
     p.add_argument("--port", type=int, default=8080, help="HTTP port of every device")
     p.add_argument("--same-ip", action="store_true", help="all devices on first-ip, on port + i")
+    p.add_argument("--serial-offset", type=int, default=0, help="device i gets the serial words of i + this")
     p.add_argument("--user", default="admin")
     p.add_argument("--password", default="tolvi")
     p.add_argument("--manufacturer", default="KP Vision")

@@ -237,6 +237,11 @@ class BackendTest(unittest.TestCase):
             f.write(oc.firmware_package("KP-LPR-V3", "3.3.0.0"))
         self.addCleanup(os.remove, path)
         self.assertFails(self.lib.KpLPRClient_Update(h, b"/nonexistent.bin"), 11)
+        empty = path + ".empty"
+        open(empty, "wb").close()
+        self.addCleanup(os.remove, empty)
+        self.assertFails(self.lib.KpLPRClient_Update(h, empty.encode()), 11)  # nothing to upload
+        self.assertEqual(self.sim.device(9)["requests"].get("StartFirmwareUpgrade"), None)
         self.assertEqual(self.lib.KpLPRClient_Update(h, path.encode()), 0, self.error())
         deadline = time.monotonic() + 60
         states = []

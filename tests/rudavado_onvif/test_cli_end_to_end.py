@@ -67,7 +67,8 @@ class CliTest(unittest.TestCase):
         for i in range(DEVICES):
             dev = self.sim.device(i)
             self.assertIn(dev["ip"], found)
-            self.assertIn(dev["serial"].split("-")[1].lstrip("0"), json.dumps(found[dev["ip"]]).lower())
+            # Both serial words in their order, and the kind the backend gives every camera.
+            self.assertEqual((found[dev["ip"]]["serial"], found[dev["ip"]]["kind"]), (dev["serial"], "plate"))
 
     def test_2_reboot_and_time_on_all_twenty(self):
         everyone = "192.168.1.10-29"
@@ -126,21 +127,37 @@ class CliTest(unittest.TestCase):
         config = os.path.join(self.work.name, "x.cfg")
         with open(config, "w") as f:
             f.write("[group]\nitem=1\n")
-        code, out = self.run_op("import", "192.168.1.21", "--file", config)
-        self.assertEqual(code, 1, out)
-        self.assertAllEnd(out, ["192.168.1.21"], "设置失败")
         logo = os.path.join(self.work.name, "logo.png")
         with open(logo, "wb") as f:
             f.write(b"\x89PNG\r\n\x1a\n" + b"\0" * 64)
-        code, out = self.run_op("upload", "192.168.1.22", "--logo", logo)
-        self.assertEqual(code, 1, out)
-        code, out = self.run_op("export-config", "192.168.1.23", "--out", self.work.name)
-        self.assertEqual(code, 1, out)
+        # Each ends failed with the reason, not only the step's generic failure.
+        for args, ip, status in ((("import", "192.168.1.21", "--file", config), "192.168.1.21", "设置失败"),
+                                 (("upload", "192.168.1.22", "--logo", logo), "192.168.1.22", "设置失败"),
+                                 (("export-config", "192.168.1.23", "--out", self.work.name), "192.168.1.23",
+                                  "导出失败")):
+            code, out = self.run_op(*args)
+            self.assertEqual(code, 1, out)
+            self.assertAllEnd(out, [ip], status + " (设备不支持此操作)")
 
     def test_8_no_connection_left_open(self):
         self.sim.wait_for(lambda devs: all(d["open_connections"] == 0 for d in devs), timeout=30,
                           what="no open connection")
         self.assertEqual(sum(d["cleartext_logins"] for d in self.sim.get("/devices")), 0)
+
+    def test_9_a_camera_on_another_port(self):
+        # The port comes from the search (the XAddrs) and is used for every request after it.
+        with oc.Simulator("--devices", "1", "--first-ip", "192.168.1.200", "--port", "8080", "--serial-offset", "100",
+                          env={"KP_TIME_SCALE": SCALE}) as other:
+            code, out = self.cli("discover", "--seconds", "60", "--json")
+            self.assertEqual(code, 0, out)
+            found = {c["ip"]: c for c in json.loads(out)}
+            self.assertEqual((found["192.168.1.200"]["port"], found["192.168.1.200"]["serial"]),
+                             (8080, other.device(0)["serial"]))
+            code, out = self.run_op("time", "192.168.1.200", "--port", "8080")
+            self.assertEqual(code, 0, out)
+            self.assertAllEnd(out, ["192.168.1.200"], "设置成功")
+            self.assertEqual(other.device(0)["requests"].get("SetSystemDateAndTime"), 1)
+            other.wait_for(lambda devs: devs[0]["open_connections"] == 0, timeout=30, what="no open connection")
 
 
 if __name__ == "__main__":

@@ -32,8 +32,8 @@ sdkbase::sdkbase() : sdk_handle_(NULL) {}
 
 sdkbase::~sdkbase() = default;
 
-bool sdkbase::SDK_GetHwInfoEx(std::string ip, KPLPRC_HWINFO_EX* info) {
-    return CheckCall("KpLPRClient_GetHwInfoEx", KpLPRClient_GetHwInfoEx(ip.c_str(), 80, info));
+bool sdkbase::SDK_GetHwInfoEx(std::string ip, int port, KPLPRC_HWINFO_EX* info) {
+    return CheckCall("KpLPRClient_GetHwInfoEx", KpLPRClient_GetHwInfoEx(ip.c_str(), port, info));
 }
 
 bool sdkbase::SDK_Open(std::string ip, int port, std::string user, std::string password) {

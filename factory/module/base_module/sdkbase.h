@@ -44,8 +44,9 @@ public:
 
     // 0 plate camera, 1 face camera.
     virtual int SDK_GetDeviceType() = 0;
-    // Asks ip:80 without a login.
-    virtual bool SDK_GetHwInfoEx(std::string ip, KPLPRC_HWINFO_EX* info);
+    // Asks ip:port without a login; a camera need not serve on 80 (the port comes from the
+    // search's report or the stored list).
+    virtual bool SDK_GetHwInfoEx(std::string ip, int port, KPLPRC_HWINFO_EX* info);
     // Closes a session still open, then logs in again.
     virtual bool SDK_Open(std::string ip, int port, std::string user, std::string password);
     virtual bool SDK_Close();

@@ -36,6 +36,8 @@ inline std::chrono::milliseconds scaledWait(double ms, long floor_ms) {
 const HttpTimeouts kCallTimeouts{3000, 10000};
 const HttpTimeouts kPollTimeouts{1000, 2000};
 constexpr double kPollIntervalMs = 2000;
+// A session's connection is closed after this long without a call.
+constexpr double kConnectionIdleMs = 1000;
 // A device that still answers this long after a restart request is taken as back (it restarted
 // faster than the poll could see, or not at all).
 constexpr double kRestartGraceMs = 20000;

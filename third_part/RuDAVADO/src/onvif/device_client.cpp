@@ -99,8 +99,8 @@ int DeviceClient::callOnce(const std::string& url, const std::string& action, co
         header = securityHeader(credentials_, static_cast<long long>(std::time(nullptr)) + clock_offset_s_);
         if (header.empty()) return KPLPRC_ERR_DEVICE;
     }
-    HttpResult r =
-        soapPost(url, action, envelope(body, header), with_login ? &credentials_ : nullptr, timeouts_);
+    HttpResult r = soapPost(url, action, envelope(body, header), with_login ? &credentials_ : nullptr,
+                            timeouts_, &connection_);
     if (r.error != KPLPRC_ERR_NONE) return r.error;
     reply.parse(r.status, r.body);
     return reply.error();

@@ -42,6 +42,11 @@ public:
     const Credentials& credentials() const { return credentials_; }
     void setPassword(const std::string& password) { credentials_.password = password; }
     long long clockOffset() const { return clock_offset_s_; }
+    // An offset read moments ago by another client of the same device: saves a request. A token
+    // refused because the offset is stale reads the clock again (see call()).
+    void setClockOffset(long long offset_s) { clock_offset_s_ = offset_s; }
+    // Ends the kept-alive connection; the next request opens a new one.
+    void closeConnection() { connection_.close(); }
 
     // GetSystemDateAndTime, answered without login: the device's UTC clock (and its local clock
     // when it tells one) in seconds; also updates the clock offset.
@@ -81,6 +86,7 @@ private:
     HttpTimeouts timeouts_;
     long long clock_offset_s_ = 0;
     std::string media_url_;
+    HttpConnection connection_;
 };
 
 }  // namespace onvif

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -68,44 +69,72 @@ int helloSocket() {
 
 constexpr int Discovery::kProbeOffsetsMs[];
 
-bool directedProbe(const std::string& ip, int wait_ms, Announcement& found) {
-    const int fd = probeSocket();
-    if (fd < 0) return false;
+DirectedProbe::DirectedProbe(std::string ip, int wait_ms)
+    : ip_(std::move(ip)), wait_ms_(wait_ms), fd_(probeSocket()), probe_(probeMessage(newMessageId())) {
+    begin_ = std::chrono::steady_clock::now();
+    if (fd_ >= 0 && !send()) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+DirectedProbe::~DirectedProbe() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool DirectedProbe::send() {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(kDiscoveryPort);
-    bool ok = inet_pton(AF_INET, ip.c_str(), &to.sin_addr) == 1;
-    const std::string id = newMessageId();
-    const std::string probe = probeMessage(id);
-    ok = ok && sendto(fd, probe.data(), probe.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    if (inet_pton(AF_INET, ip_.c_str(), &to.sin_addr) != 1) return false;
+    ++sent_;
+    return sendto(fd_, probe_.data(), probe_.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0;
+}
+
+bool DirectedProbe::wait(Announcement& found) {
+    if (fd_ < 0) return false;
+    using Clock = std::chrono::steady_clock;
+    // After a long request the wait still gets half its time, the resend included; an answer
+    // already queued is read at once.
+    const auto half = std::chrono::milliseconds(wait_ms_ / 2);
+    if (Clock::now() - begin_ > half) begin_ = Clock::now() - half;
+    const auto until = begin_ + std::chrono::milliseconds(wait_ms_);
+    in_addr asked{};
+    inet_pton(AF_INET, ip_.c_str(), &asked);
     std::vector<char> buffer(65536);
-    bool matched = false;
-    while (ok && !matched) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
-                .count();
-        pollfd p{fd, POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) break;
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= until) return false;
+        // UDP may be lost on the way or in a device's full queue (a batch probes hundreds at
+        // once): the probe goes again halfway through the wait.
+        const auto next_send = begin_ + std::chrono::milliseconds(wait_ms_ / 2);
+        if (sent_ < 2 && now >= next_send) {
+            if (!send()) return false;
+            continue;
+        }
+        const auto stop_at = sent_ < 2 ? std::min(until, next_send) : until;
+        const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(stop_at - now).count();
+        pollfd p{fd_, POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(std::max(1LL, left)));
+        if (ready < 0) return false;
+        if (ready == 0) continue;
         sockaddr_in from{};
         socklen_t from_size = sizeof from;
-        const ssize_t n = recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+        const ssize_t n = recvfrom(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT,
                                    reinterpret_cast<sockaddr*>(&from), &from_size);
         // Replies from other hosts are not parsed at all: a crowded network answers a probe
         // from everywhere.
-        if (n <= 0 || from.sin_addr.s_addr != to.sin_addr.s_addr) continue;
+        if (n <= 0 || from.sin_addr.s_addr != asked.s_addr) continue;
         std::vector<Announcement> replies;
         if (!parseDiscovery(buffer.data(), static_cast<size_t>(n), replies)) continue;
         // Whoever listens on the port may answer for others too: only the address asked counts.
         for (const Announcement& a : replies) {
-            if (a.kind == Announcement::ProbeMatch && a.ip == ip && !matched) {
+            if (a.kind == Announcement::ProbeMatch && a.ip == ip_) {
                 found = a;
-                matched = true;
+                return true;
             }
         }
     }
-    ::close(fd);
-    return matched;
 }
 
 Discovery::~Discovery() { stop(); }

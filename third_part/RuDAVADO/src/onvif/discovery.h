@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -15,9 +16,27 @@
 namespace rudavado {
 namespace onvif {
 
-// Sends the Probe to one address (a directed probe, answered without login) and returns the
-// device there: false when no ProbeMatch for that address came within `wait_ms`.
-bool directedProbe(const std::string& ip, int wait_ms, Announcement& found);
+// The Probe sent to one address (a directed probe, answered without login). It goes out when
+// made, so the caller's other requests to the device run while the answer comes; wait() returns
+// the device there: false when no ProbeMatch for that address came within `wait_ms` of sending.
+class DirectedProbe {
+public:
+    DirectedProbe(std::string ip, int wait_ms);
+    ~DirectedProbe();
+    DirectedProbe(const DirectedProbe&) = delete;
+    DirectedProbe& operator=(const DirectedProbe&) = delete;
+    bool wait(Announcement& found);
+
+private:
+    bool send();
+
+    std::string ip_;
+    int wait_ms_;
+    int fd_ = -1;
+    int sent_ = 0;
+    std::string probe_;
+    std::chrono::steady_clock::time_point begin_;
+};
 
 class Discovery {
 public:

@@ -44,14 +44,19 @@ int transportError(CURL* curl, CURLcode code) {
     }
 }
 
-// Runs the transfer and frees the handle and the header list.
-int perform(CURL* curl, curl_slist* headers, long& status) {
+// Runs the transfer and frees the header list, and the handle unless `keep`.
+int perform(CURL* curl, curl_slist* headers, long& status, bool keep = false) {
     const CURLcode code = curl_easy_perform(curl);
     const int error = transportError(curl, code);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
+    if (!keep) curl_easy_cleanup(curl);
     return error;
+}
+
+int abortWhenAsked(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const std::atomic<bool>*>(user)->load() ? 1 : 0;
 }
 
 void commonOptions(CURL* curl, const std::string& url, const Credentials* credentials, long connect_ms,
@@ -74,6 +79,21 @@ void commonOptions(CURL* curl, const std::string& url, const Credentials* creden
 
 }  // namespace
 
+void HttpConnection::close() {
+    if (curl_ != nullptr) curl_easy_cleanup(static_cast<CURL*>(curl_));
+    curl_ = nullptr;
+}
+
+void* HttpConnection::handle() {
+    if (curl_ == nullptr) {
+        curl_ = curl_easy_init();
+    } else {
+        // Forgets the last request's options; the open connection stays.
+        curl_easy_reset(static_cast<CURL*>(curl_));
+    }
+    return curl_;
+}
+
 bool httpGlobalInit() {
     static std::once_flag once;
     static bool ok = false;
@@ -84,9 +104,10 @@ bool httpGlobalInit() {
 namespace {
 
 HttpResult postOnce(const std::string& url, const std::string& action, const std::string& body,
-                    const Credentials* credentials, const HttpTimeouts& timeouts) {
+                    const Credentials* credentials, const HttpTimeouts& timeouts,
+                    HttpConnection* connection) {
     HttpResult result;
-    CURL* curl = curl_easy_init();
+    CURL* curl = connection != nullptr ? static_cast<CURL*>(connection->handle()) : curl_easy_init();
     if (curl == nullptr) {
         result.error = KPLPRC_ERR_DEVICE;
         return result;
@@ -99,20 +120,30 @@ HttpResult postOnce(const std::string& url, const std::string& action, const std
     curl_slist* headers = curl_slist_append(nullptr, type.c_str());
     headers = curl_slist_append(headers, "Expect:");
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    result.error = perform(curl, headers, result.status);
+    if (timeouts.abort != nullptr) {
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, abortWhenAsked);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, timeouts.abort);
+    }
+    result.error = perform(curl, headers, result.status, connection != nullptr);
+    if (result.error == KPLPRC_ERR_DEVICE && timeouts.abort != nullptr && timeouts.abort->load())
+        result.error = KPLPRC_ERR_TIMEOUT;
+    // A failed transfer may leave the connection in any state: the next request makes a new one.
+    if (result.error != KPLPRC_ERR_NONE && connection != nullptr) connection->close();
     return result;
 }
 
 }  // namespace
 
 HttpResult soapPost(const std::string& url, const std::string& action, const std::string& body,
-                    const Credentials* credentials, const HttpTimeouts& timeouts) {
+                    const Credentials* credentials, const HttpTimeouts& timeouts,
+                    HttpConnection* connection) {
     // Most devices take the UsernameToken alone; the HTTP login is negotiated only when the
     // device asks for it, since curl would otherwise send every request twice.
-    HttpResult result = postOnce(url, action, body, nullptr, timeouts);
+    HttpResult result = postOnce(url, action, body, nullptr, timeouts, connection);
     if (result.error == KPLPRC_ERR_NONE && result.status == 401 && credentials != nullptr &&
         !credentials->user.empty()) {
-        result = postOnce(url, action, body, credentials, timeouts);
+        result = postOnce(url, action, body, credentials, timeouts, connection);
     }
     return result;
 }

@@ -14,6 +14,25 @@ struct Credentials;
 struct HttpTimeouts {
     long connect_ms = 3000;
     long total_ms = 10000;
+    // When set and true, a transfer under way ends at once (KPLPRC_ERR_TIMEOUT).
+    const std::atomic<bool>* abort = nullptr;
+};
+
+// One device's connection, kept open from one request to the next: a login of several requests
+// then costs one TCP set-up instead of one per request. Used by one thread at a time; closed when
+// destroyed or by close().
+class HttpConnection {
+public:
+    HttpConnection() = default;
+    ~HttpConnection() { close(); }
+    HttpConnection(const HttpConnection&) = delete;
+    HttpConnection& operator=(const HttpConnection&) = delete;
+    void close();
+    // The transfer handle, made on first use.
+    void* handle();
+
+private:
+    void* curl_ = nullptr;
 };
 
 struct HttpResult {
@@ -26,8 +45,10 @@ struct HttpResult {
 bool httpGlobalInit();
 
 // POSTs a SOAP 1.2 request. `credentials` (may be null) answer a Digest challenge on a 401.
+// `connection` (may be null) is reused and stays open; without it the request has its own.
 HttpResult soapPost(const std::string& url, const std::string& action, const std::string& body,
-                    const Credentials* credentials, const HttpTimeouts& timeouts);
+                    const Credentials* credentials, const HttpTimeouts& timeouts,
+                    HttpConnection* connection = nullptr);
 
 // POSTs a file's bytes as application/octet-stream. `progress` gets the percentage sent and
 // returns false to abort (then the result's error is KPLPRC_ERR_NONE with status 0 and

@@ -54,6 +54,7 @@ int OnvifBackend::setup() {
     std::lock_guard<std::mutex> lk(mu_);
     if (setup_) return succeed();
     stop_ = false;
+    stopping_ = false;
     try {
         poll_thread_ = std::thread([this] { pollLoop(); });
     } catch (...) {
@@ -74,6 +75,7 @@ int OnvifBackend::cleanup() {
         if (!setup_) return fail(KPLPRC_ERR_NOT_SETUP);
         setup_ = false;
         stop_ = true;
+        stopping_ = true;
         sessions.swap(sessions_);
         plays.swap(plays_);
         pending_.clear();
@@ -158,8 +160,9 @@ void OnvifBackend::report(const Announcement& a) {
     const std::string name = !a.name.empty() ? a.name : !a.hardware.empty() ? a.hardware : "ONVIF";
     const unsigned short port = static_cast<unsigned short>(a.port);
     if (find_v2_ != nullptr) {
-        find_v2_(name.c_str(), a.ip.c_str(), port, 554, a.serial_low, a.serial_high, "", "", 1,
-                 firmware.c_str(), 0, mac.c_str(), "", find_v2_user_);
+        // The kind is a plate camera's, as GetHwInfoEx says: ONVIF tells no kind.
+        find_v2_(name.c_str(), a.ip.c_str(), port, 554, a.serial_low, a.serial_high, "", "",
+                 KPLPRC_DEVICE_PLATE, firmware.c_str(), 0, mac.c_str(), "", find_v2_user_);
     } else if (find_ex_ != nullptr) {
         find_ex_(name.c_str(), a.ip.c_str(), port, 554, a.serial_low, a.serial_high, "", "", find_ex_user_);
     }
@@ -224,6 +227,8 @@ KPLPRC_HANDLE OnvifBackend::open(const char* ip, int port, const char* user, con
         return nullptr;
     }
     std::string url, endpoint;
+    bool clock_fresh = false;
+    long long clock_offset = 0;
     {
         std::lock_guard<std::mutex> lk(mu_);
         if (!setup_) {
@@ -233,10 +238,21 @@ KPLPRC_HANDLE OnvifBackend::open(const char* ip, int port, const char* user, con
         auto known = deviceAt(ip, port);
         url = known != nullptr && !known->url.empty() ? known->url : deviceUrl(ip, port);
         if (known != nullptr && known->endpoint.compare(0, 7, "serial:") != 0) endpoint = known->endpoint;
+        // A batch asks each camera who it is just before it logs in: that read of the clock serves.
+        if (known != nullptr && known->clock_known &&
+            SteadyClock::now() - known->clock_read_at < std::chrono::seconds(30)) {
+            clock_fresh = true;
+            clock_offset = known->clock_offset_s;
+        }
     }
     auto client = std::make_unique<DeviceClient>(url, Credentials{user, password}, kCallTimeouts);
     DeviceInformation info;
-    int code = client->readClock();
+    int code = KPLPRC_ERR_NONE;
+    if (clock_fresh) {
+        client->setClockOffset(clock_offset);
+    } else {
+        code = client->readClock();
+    }
     if (code == KPLPRC_ERR_NONE) code = client->getDeviceInformation(info);
     if (code != KPLPRC_ERR_NONE) {
         fail(code);
@@ -277,6 +293,9 @@ KPLPRC_HANDLE OnvifBackend::open(const char* ip, int port, const char* user, con
     d->url = url;
     d->has_login = true;
     d->login = client->credentials();
+    d->clock_offset_s = client->clockOffset();
+    d->clock_read_at = SteadyClock::now();
+    d->clock_known = true;
     d->info = info;
     if (have_net && !net.mac.empty()) d->mac = net.mac;
     auto s = std::make_shared<Session>();
@@ -286,6 +305,7 @@ KPLPRC_HANDLE OnvifBackend::open(const char* ip, int port, const char* user, con
     s->port = port;
     s->login = client->credentials();
     s->client = std::move(client);
+    s->last_call = SteadyClock::now();
     sessions_[s->id] = s;
     succeed();
     return toHandle(s->id);
@@ -645,9 +665,11 @@ void OnvifBackend::pollOnce() {
         std::vector<std::pair<uint64_t, Credentials>> dropped;
     };
     std::map<std::pair<std::string, int>, Watched> addresses;
+    std::vector<std::shared_ptr<Session>> sessions;
     {
         std::lock_guard<std::mutex> lk(mu_);
         for (auto& entry : sessions_) {
+            sessions.push_back(entry.second);
             Session& s = *entry.second;
             Watched& w = addresses[{s.ip, s.port}];
             w.ip = s.ip;
@@ -662,10 +684,22 @@ void OnvifBackend::pollOnce() {
             }
         }
     }
+    // A connection kept since the session's last call is closed once it idles; a session busy
+    // with a call is left alone.
+    for (auto& s : sessions) {
+        std::unique_lock<std::mutex> call(s->call_mu, std::try_to_lock);
+        if (call.owns_lock() && SteadyClock::now() - s->last_call > scaledWait(kConnectionIdleMs, 100))
+            s->client->closeConnection();
+    }
+    sessions.clear();
     std::vector<Pending> events;
+    // Ends with the backend: a request under way is dropped, no further address is asked.
+    HttpTimeouts timeouts = kPollTimeouts;
+    timeouts.abort = &stopping_;
     for (auto& entry : addresses) {
+        if (stopping_) break;
         Watched& w = entry.second;
-        DeviceClient probe(w.url, Credentials{}, kPollTimeouts);
+        DeviceClient probe(w.url, Credentials{}, timeouts);
         const int answer = probe.readClock();
         const bool up = answer != KPLPRC_ERR_TIMEOUT && answer != KPLPRC_ERR_REFUSED;
         bool back = up;
@@ -692,7 +726,7 @@ void OnvifBackend::pollOnce() {
         if (!back) continue;
         for (auto& dropped : w.dropped) {
             // Logs the session in again with its own login before calls may use it.
-            DeviceClient login(w.url, dropped.second, kPollTimeouts);
+            DeviceClient login(w.url, dropped.second, timeouts);
             DeviceInformation info;
             int code = login.readClock();
             if (code == KPLPRC_ERR_NONE) code = login.getDeviceInformation(info);

@@ -4,6 +4,7 @@
 // device that stops or starts answering into the common notify callback's events.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -91,6 +92,10 @@ private:
         Credentials login;  // the last login that worked, for calls that come without one
         DeviceInformation info;
         std::string mac;
+        // The clock offset read by the last call that asked, for a login that follows at once.
+        long long clock_offset_s = 0;
+        std::chrono::steady_clock::time_point clock_read_at;
+        bool clock_known = false;
         bool restarting = false;  // sent a restart; back once it was seen down (or after a grace)
         bool seen_down = false;
         std::chrono::steady_clock::time_point restart_since;
@@ -109,6 +114,9 @@ private:
         std::string ip;
         int port = 0;
         std::unique_ptr<DeviceClient> client;  // used under call_mu
+        // Under call_mu: the poll closes the client's connection once it idles (a site may keep
+        // hundreds of sessions; the next call after a login finds it open).
+        std::chrono::steady_clock::time_point last_call;
         std::mutex call_mu;
         Credentials login;  // the client's, under the backend's mu_ for the poll
         bool alive = true;
@@ -144,6 +152,8 @@ private:
     std::condition_variable cv_;
     bool setup_ = false;
     bool stop_ = false;
+    // stop_ for requests under way, which cannot wait for mu_.
+    std::atomic<bool> stopping_{false};
     bool wake_ = false;
     std::vector<std::shared_ptr<Device>> devices_;
     std::map<uint64_t, std::shared_ptr<Session>> sessions_;
@@ -178,7 +188,9 @@ int OnvifBackend::onSession(KPLPRC_HANDLE handle, Body&& body) {
         if (!s->alive) return fail(KPLPRC_ERR_SESSION_LOST);
     }
     std::lock_guard<std::mutex> call(s->call_mu);
-    return finish(body(*s));
+    const int code = body(*s);
+    s->last_call = detail::SteadyClock::now();
+    return finish(code);
 }
 
 }  // namespace onvif

@@ -90,11 +90,18 @@ int OnvifBackend::getHwInfoEx(const char* ip, int port, KPLPRC_HWINFO_EX* info) 
     int code = client.readClock();
     if (code != KPLPRC_ERR_NONE) return fail(code);
     Announcement a;
-    if (d == nullptr && directedProbe(ip, kDirectedProbeMs, a) && a.port == port) {
+    if (d == nullptr && DirectedProbe(ip, kDirectedProbeMs).wait(a) && a.port == port) {
         // Its serial words come from its endpoint reference, as in a search.
         noteAnnouncement(a);
         std::lock_guard<std::mutex> lk(mu_);
-        if (auto known = deviceAt(ip, port)) copy = *known;
+        d = deviceAt(ip, port);
+        if (d != nullptr) copy = *d;
+    }
+    if (d != nullptr) {
+        std::lock_guard<std::mutex> lk(mu_);
+        d->clock_offset_s = client.clockOffset();
+        d->clock_read_at = SteadyClock::now();
+        d->clock_known = true;
     }
     NetworkSettings net;
     if (copy.has_login) {
