@@ -55,6 +55,9 @@ MessageDialog::MessageDialog(QWidget* parent, const QString& title, const QStrin
     main_layout->addStretch();
     main_layout->setContentsMargins(5, 5, 5, 5);
 
+    // A text of several lines gets the room it needs; a short one keeps the usual size.
+    setFixedSize(QSize(280, 130).expandedTo(main_layout->sizeHint()));
+
     connect(first_button_, &QPushButton::clicked, this, &MessageDialog::accept);
     connect(second_button_, &QPushButton::clicked, this, &MessageDialog::close);
     WindowDrag::install(this);
