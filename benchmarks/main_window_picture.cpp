@@ -1,9 +1,10 @@
 // Pictures of the main window for the README, on the simulated cameras' default network: the
 // search page with a firmware upgrade in progress, and the local page after a time
-// synchronisation. Run it on a display (scripts/run.sh --docs starts a virtual one) in a
-// scratch folder: the window keeps its device list in the working folder.
+// synchronisation, and the question a close asks while the upgrade still runs. Run it on a
+// display (scripts/run.sh --docs starts a virtual one) in a scratch folder: the window keeps its
+// device list in the working folder.
 //
-//   main_window_picture firmware.bin search.png local.png
+//   main_window_picture firmware.bin search.png local.png [close.png]
 //   main_window_picture --whole-screen screen.png    the window as it opens, and the screen round it
 #include <RuDAVADO.h>
 #include <RuDAVADO_control.h>
@@ -16,6 +17,7 @@
 #include <QScreen>
 #include <QTableWidget>
 #include <QThread>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -76,7 +78,8 @@ int wholeScreen(const char* path) {
 int main(int argc, char** argv) {
     const bool whole_screen = argc == 3 && std::string(argv[1]) == "--whole-screen";
     if (argc < 4 && !whole_screen) {
-        std::fprintf(stderr, "usage: %s firmware.bin search.png local.png | --whole-screen screen.png\n",
+        std::fprintf(stderr,
+                     "usage: %s firmware.bin search.png local.png [close.png] | --whole-screen screen.png\n",
                      argv[0]);
         return 2;
     }
@@ -116,6 +119,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "search page %s, local page %s\n", search_saved ? "saved" : "NOT saved",
                  local_saved ? "saved" : "NOT saved");
     std::fflush(stderr);
+    if (argc >= 5 && search_saved && local_saved) {
+        // The close asks while the upgrade runs; the picture is taken while the question is open.
+        window->slotPage1Clicked();
+        pump(300);
+        QTimer::singleShot(800, [window, path = argv[4]] {
+            const bool saved = grabWindow(*window, path);
+            std::fprintf(stderr, "close question %s\n", saved ? "saved" : "NOT saved");
+            std::fflush(stderr);
+            std::_Exit(saved ? 0 : 1);
+        });
+        window->close();
+        return 1;  // the question was not asked
+    }
     // The upgrade still runs; the pictures are all this program is for.
     std::_Exit(search_saved && local_saved ? 0 : 1);
 }
