@@ -437,7 +437,7 @@ void MainWidget::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
-    if (closing_) return;  // already waiting
+    if (closing_ || asking_close_) return;  // already waiting, or asking
     int running = 0, waiting = 0;
     for (const RunningBatch& entry : running_batches_) {
         running += entry.cameras->running();
@@ -446,7 +446,10 @@ void MainWidget::closeEvent(QCloseEvent* event) {
     QString text = QStringLiteral("%1台设备正在运行").arg(running);
     if (waiting > 0) text += QStringLiteral("，%1台尚未开始").arg(waiting);
     text += QStringLiteral("。\n关闭前将等待运行中的设备完成，\n不再启动新的设备。确定关闭吗？");
-    if (!ask(text)) return;
+    asking_close_ = true;
+    const bool insist = ask(text);
+    asking_close_ = false;
+    if (!insist) return;
     closing_ = true;
     for (const RunningBatch& entry : running_batches_) entry.run->Stop(batch::kReasonInterrupted);
     button_stop_->hide();

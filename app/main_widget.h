@@ -223,6 +223,7 @@ private:
     std::vector<std::weak_ptr<report::BatchReport>> ended_reports_;
     // The user chose to close while batches ran: the window waits for them.
     bool closing_ = false;
+    bool asking_close_ = false;
     QLabel* closing_label_ = nullptr;
     QTimer* closing_timer_ = nullptr;
     UiJobQueuePtr ui_job_queue_;
