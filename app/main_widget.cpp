@@ -1,17 +1,22 @@
 #include "main_widget.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
+#include <QSessionManager>
 #include <QStackedLayout>
 #include <QStringList>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <cstring>
 
+#include "batch_report.h"
+#include "camera_tracker.h"
 #include "databasemanager.h"
 #include "device_dialog.h"
 #include "device_table_widget.h"
@@ -116,6 +121,14 @@ MainWidget::MainWidget(QWidget* parent)
     button_stop_ = createNavButton(QStringLiteral("停止"), QString(), 28, QSize(80, 30));
     button_stop_->hide();
     connect(button_stop_, &QAbstractButton::clicked, this, &MainWidget::stopBatches);
+    closing_label_ = new QLabel(this);
+    closing_label_->setStyleSheet("color: #15a4fa; font-weight: bold");
+    closing_label_->hide();
+    closing_timer_ = new QTimer(this);
+    closing_timer_->setInterval(500);
+    connect(closing_timer_, &QTimer::timeout, this, &MainWidget::showClosingWait);
+    counters->addWidget(closing_label_, 0, Qt::AlignVCenter);
+    counters->addSpacing(20);
     counters->addWidget(button_stop_, 0, Qt::AlignVCenter);
     counters->setSpacing(0);
     counters->setContentsMargins(0, 0, 0, 0);
@@ -193,6 +206,22 @@ MainWidget::MainWidget(QWidget* parent)
         connect(list, &DeviceTableWidgetBase::signalOpenVideo, this, &MainWidget::slotOpenVideo);
     }
 
+#ifndef QT_NO_SESSIONMANAGER
+    // The session ending would cut running upgrades off: it is asked to wait, and the window asks
+    // the user as its own close does. Where the session allows no say, the destructor still waits.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+        if (!anyBatchRunning() || !manager.allowsInteraction()) return;
+        manager.cancel();
+        manager.release();
+        QTimer::singleShot(0, this, [this] {
+            showNormal();
+            raise();
+            activateWindow();
+            close();
+        });
+    });
+#endif
+
     hwnd_ = reinterpret_cast<HWND>(winId());
     kp::registerNativeWindow(hwnd_, this, [this](MSG& msg) {
         long result = 0;
@@ -210,6 +239,14 @@ MainWidget::~MainWidget() {
     ui_job_queue_->close();
     ui_job_queue_->setOwner(nullptr);
     kp::unregisterNativeWindow(hwnd_);
+    // An exit that did not pass the close (the application told to quit): no camera starts any
+    // more, a running upgrade is never cut off mid-write, and every camera gets its report row.
+    for (const RunningBatch& entry : running_batches_) entry.run->Stop(batch::kReasonInterrupted);
+    for (const RunningBatch& entry : running_batches_) {
+        entry.run->Wait();
+        if (entry.report) entry.report->Flush();
+    }
+    running_batches_.clear();
     // The lists stop discovery, unregister the notice callback and end their logins, all calls
     // into the library, which must come before its Cleanup.
     delete device_table_widget_;
@@ -323,9 +360,17 @@ void MainWidget::showMessage(const QString& text) {
 }
 
 void MainWidget::showNotice(const QString& text) {
-    auto* dialog = new MessageDialog(this, QStringLiteral("提示信息"), text);
+    // Over an open panel the notice is the panel's, or the panel's modality would block it.
+    QWidget* modal = QApplication::activeModalWidget();
+    auto* dialog = new MessageDialog(modal ? modal : this, QStringLiteral("提示信息"), text);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
+}
+
+bool MainWidget::ask(const QString& text) {
+    auto* dialog = new MessageDialog(this, QStringLiteral("提示信息"), text, MessageDialog::KindQuestion);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    return dialog->exec() == QDialog::Accepted;
 }
 
 bool MainWidget::takeSelection(std::vector<DeviceInfo>& devices) {
@@ -381,6 +426,55 @@ QRect MainWidget::availableScreenArea() const {
 }
 
 void MainWidget::onButtonCloseClicked() { close(); }
+
+void MainWidget::closeEvent(QCloseEvent* event) {
+    if (!anyBatchRunning()) {
+        // Batches whose end the window has not handled yet: the process ends after this.
+        for (const RunningBatch& entry : running_batches_)
+            if (entry.report) entry.report->Flush();
+        for (const std::weak_ptr<report::BatchReport>& ended : ended_reports_)
+            if (const auto report = ended.lock()) report->Flush();
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (closing_ || asking_close_) return;  // already waiting, or asking
+    int running = 0, waiting = 0;
+    for (const RunningBatch& entry : running_batches_) {
+        running += entry.cameras->running();
+        waiting += entry.cameras->waiting();
+    }
+    QString text = QStringLiteral("%1台设备正在运行").arg(running);
+    if (waiting > 0) text += QStringLiteral("，%1台尚未开始").arg(waiting);
+    text += QStringLiteral("。\n关闭前将等待运行中的设备完成，\n不再启动新的设备。确定关闭吗？");
+    asking_close_ = true;
+    const bool insist = ask(text);
+    asking_close_ = false;
+    if (!insist) return;
+    closing_ = true;
+    for (const RunningBatch& entry : running_batches_) entry.run->Stop(batch::kReasonInterrupted);
+    button_stop_->hide();
+    // No new batch while the window waits to close.
+    for (NavButton* button : nav_buttons_) button->setEnabled(false);
+    showClosingWait();
+    closing_label_->show();
+    closing_timer_->start();
+    // Closes at once when every batch ended while the question was open; not from inside this
+    // close, which would ignore a second one.
+    QTimer::singleShot(0, this, &MainWidget::batchEnded);
+}
+
+void MainWidget::showClosingWait() {
+    bool upgrade = false;
+    int left = 0;
+    for (const RunningBatch& entry : running_batches_) {
+        upgrade = upgrade || entry.operation == batch::Operation::Upgrade;
+        left += entry.cameras->running() + entry.cameras->waiting();
+    }
+    closing_label_->setText(
+        (upgrade ? QStringLiteral("正在等待升级完成…") : QStringLiteral("正在等待设备操作完成…")) +
+        QStringLiteral("（还有%1台）").arg(left));
+}
 
 void MainWidget::onRefreshClick() {
     OnDeviceNumChange(0);
@@ -457,7 +551,10 @@ void MainWidget::onRecoveryClick() {
     std::vector<DeviceInfo> devices;
     if (!takeSelection(devices)) return;
     auto* panel = new RightFactoryWidget(this);
-    connect(panel, &RightFactoryWidget::signalButtonSetupClicked, this, &MainWidget::onButtonFactoryClicked);
+    // A full restore also resets the cameras' addresses and passwords.
+    connect(panel, &RightFactoryWidget::signalButtonSetupClicked, this, [this](int index) {
+        if (index != 1 || confirmTicked(kConfirmFullRestore)) onButtonFactoryClicked(index);
+    });
     runPanel(panel);
 }
 
@@ -465,7 +562,9 @@ void MainWidget::onRestartClick() {
     std::vector<DeviceInfo> devices;
     if (!takeSelection(devices)) return;
     auto* panel = new RightRebootWidget(this);
-    connect(panel, &RightRebootWidget::signalButtonSetupClicked, this, &MainWidget::onButtonRebootClicked);
+    connect(panel, &RightRebootWidget::signalButtonSetupClicked, this, [this] {
+        if (confirmTicked(kConfirmReboot)) onButtonRebootClicked();
+    });
     runPanel(panel);
 }
 

@@ -21,10 +21,13 @@
 #include "row_reporter.h"
 #include "ui_job_queue.h"
 
+class CameraTracker;
+class QCloseEvent;
 class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QStackedLayout;
+class QTimer;
 class QVBoxLayout;
 class DeviceTableWidget;
 class DeviceTableWidgetBase;
@@ -32,6 +35,9 @@ class EditDeviceTableWidget;
 class NavButton;
 class RightConfigWidget;
 class TitleWidget;
+namespace report {
+class BatchReport;
+}
 
 class MainWidget : public QWidget {
     Q_OBJECT
@@ -51,6 +57,8 @@ public:
     NavButton* addToLocalButton() const { return button_add_to_local_; }
     // "停止": shown while a batch runs; stops every running batch.
     NavButton* stopButton() const { return button_stop_; }
+    // "正在等待升级完成…": shown while a close waits for the running cameras.
+    QLabel* closingLabel() const { return closing_label_; }
     NavButton* searchPageButton() const { return button_page1_; }
     NavButton* localPageButton() const { return button_page2_; }
     QLineEdit* userEdit() const { return user_edit_; }
@@ -64,6 +72,12 @@ public:
     static QRect fitWindowGeometry(const QSize& preferred, const QRect& available);
 
     static const char* const kReportFailed;  // "批量报告写入失败!"
+    // "%1": how many ticked cameras were left out because a batch still holds them.
+    static const char* const kSkippedRunning;
+    // "%1": the cameras a reboot or a full restore is about to reach.
+    static const char* const kConfirmReboot;
+    static const char* const kConfirmFullRestore;
+
     // "<ip>_<YYYYMMDDhhmmss>.cfg", the name of a configuration export in the folder its panel
     // names (the working folder unless the user chose another).
     static std::string exportFileName(const std::string& ip, int year, int month, int day, int hour,
@@ -120,6 +134,10 @@ public Q_SLOTS:
     void slotOpenVideo(DeviceInfo device_info);
 
 protected:
+    // While a batch runs, closing asks first; if the user insists, no camera starts any more and
+    // the window stays, showing the wait, until the running cameras have ended and every camera
+    // has its report row. Title bar, Alt+F4 and the system's close all come here.
+    void closeEvent(QCloseEvent* event) override;
     bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
 
 private:
@@ -132,6 +150,8 @@ private:
     QRect availableScreenArea() const;
     // The same message without waiting for it to be closed: a batch goes on meanwhile.
     void showNotice(const QString& text);
+    // A question with "是" and "否"; true for "是".
+    bool ask(const QString& text);
     // Says in the window, from any thread, that a batch's report could not be written.
     std::function<void()> reportFailure();
 
@@ -154,11 +174,19 @@ private:
     // One batch over the ticked devices of the visible list (or `devices`), in list order, each
     // with its login; its rows follow it through a RowReporter and its report is named after the
     // operation. Returns once the batch is handed to its thread.
+    // Cameras a running batch still holds are left out; the window says how many.
     void dispatch(batch::Operation operation, batch::Arguments arguments,
                   batch::Policy policy = batch::Policy(),
                   std::vector<DeviceInfo> devices = std::vector<DeviceInfo>());
-    // A batch has ended: forget it, and hide "停止" when none runs.
+    // Asks `question`, its "%1" the ticked cameras a dispatch would reach; true for "是".
+    bool confirmTicked(const char* question);
+    // Takes out of `devices` the cameras a running batch has not ended yet; returns how many.
+    int dropBusy(std::vector<DeviceInfo>& devices) const;
+    // A batch has ended: forget it, and hide "停止" when none runs; a waiting close goes on.
     void batchEnded();
+    bool anyBatchRunning() const;
+    // Closing: the running cameras' count on the waiting label.
+    void showClosingWait();
 
     TitleWidget* title_widget_ = nullptr;
     DeviceTableWidget* device_table_widget_ = nullptr;
@@ -185,7 +213,20 @@ private:
     NavButton* button_add_to_local_ = nullptr;
     NavButton* button_stop_ = nullptr;
     std::vector<NavButton*> nav_buttons_;
-    std::vector<std::shared_ptr<batch::Batch>> running_batches_;
+    struct RunningBatch {
+        std::shared_ptr<batch::Batch> run;
+        std::shared_ptr<report::BatchReport> report;
+        std::shared_ptr<CameraTracker> cameras;
+        batch::Operation operation;
+    };
+    std::vector<RunningBatch> running_batches_;
+    // Reports of ended batches that may still be saving their last rows.
+    std::vector<std::weak_ptr<report::BatchReport>> ended_reports_;
+    // The user chose to close while batches ran: the window waits for them.
+    bool closing_ = false;
+    bool asking_close_ = false;
+    QLabel* closing_label_ = nullptr;
+    QTimer* closing_timer_ = nullptr;
     UiJobQueuePtr ui_job_queue_;
     // Where the last configuration export went; the working folder until one is chosen.
     QString export_folder_;

@@ -14,6 +14,7 @@
 
 #include "batch.h"
 #include "batch_report.h"
+#include "camera_tracker.h"
 #include "config_export_name.h"
 #include "databasemanager.h"
 #include "dealmodule.h"
@@ -115,11 +116,40 @@ MainWidget::Login MainWidget::loginFor(const DeviceInfo& device) const {
     return {user_edit_->text().toUtf8().toStdString(), password_edit_->text().toUtf8().toStdString()};
 }
 
+const char* const MainWidget::kSkippedRunning = "已跳过%1台正在运行的设备";
+const char* const MainWidget::kConfirmReboot = "确定重启%1台设备吗？";
+const char* const MainWidget::kConfirmFullRestore = "确定将%1台设备全部恢复参数吗？";
+
+int MainWidget::dropBusy(std::vector<DeviceInfo>& devices) const {
+    const size_t before = devices.size();
+    devices.erase(std::remove_if(devices.begin(), devices.end(),
+                                 [this](const DeviceInfo& device) {
+                                     for (const RunningBatch& entry : running_batches_)
+                                         if (entry.cameras->holds(device.ip_addr)) return true;
+                                     return false;
+                                 }),
+                  devices.end());
+    return static_cast<int>(before - devices.size());
+}
+
+bool MainWidget::confirmTicked(const char* question) {
+    std::vector<DeviceInfo> devices = visibleList()->getSelectedDevices();
+    dropBusy(devices);
+    if (devices.empty()) return true;  // nothing to reach: the dispatch says why
+    return ask(QString::fromUtf8(question).arg(devices.size()));
+}
+
 void MainWidget::dispatch(batch::Operation operation, batch::Arguments arguments, batch::Policy policy,
                           std::vector<DeviceInfo> devices) {
+    if (closing_) return;  // the navigation row is greyed while a close waits
     DeviceTableWidgetBase* list = visibleList();
     if (devices.empty()) devices = list->getSelectedDevices();
     if (devices.empty()) return;
+    // A second start on a camera that still runs (a double click on a panel that stays open)
+    // would run two operations on one camera at once.
+    const int skipped = dropBusy(devices);
+    const QString skipped_text = QString::fromUtf8(kSkippedRunning).arg(skipped);
+    if (devices.empty()) return showNotice(skipped_text);
     std::vector<batch::Target> targets;
     std::vector<int> rows;
     targets.reserve(devices.size());
@@ -144,12 +174,13 @@ void MainWidget::dispatch(batch::Operation operation, batch::Arguments arguments
         std::make_shared<RowReporter>(ui_job_queue_, list, rows, batch::KindOf(operation), [self] {
             if (self) self->batchEnded();
         });
+    std::vector<std::string> ips;
+    ips.reserve(targets.size());
+    for (const batch::Target& target : targets) ips.push_back(target.ip);
     std::shared_ptr<batch::Observer> rows_observer = observer;
     if (operation == batch::Operation::Password && list == local_list_) {
-        std::vector<std::string> ips;
-        for (const batch::Target& target : targets) ips.push_back(target.ip);
-        rows_observer = std::make_shared<PasswordFollower>(observer, ui_job_queue_, local_list_,
-                                                           std::move(ips), arguments.new_password);
+        rows_observer = std::make_shared<PasswordFollower>(observer, ui_job_queue_, local_list_, ips,
+                                                           arguments.new_password);
     }
     if (operation == batch::Operation::ExportConfig) {
         // The report's arguments hold the file's path as the user reads it.
@@ -159,26 +190,49 @@ void MainWidget::dispatch(batch::Operation operation, batch::Arguments arguments
             if (self) self->showNotice(text);
         });
     }
-    auto run = batch::Batch::Create(operation, std::move(arguments), std::move(targets), policy,
-                                    std::move(rows_observer), std::move(report));
-    running_batches_.push_back(run);
+    auto cameras = std::make_shared<CameraTracker>(std::move(rows_observer), std::move(ips));
+    auto run =
+        batch::Batch::Create(operation, std::move(arguments), std::move(targets), policy, cameras, report);
+    running_batches_.push_back(RunningBatch{run, std::move(report), cameras, operation});
     button_stop_->show();
     // The cameras are started from the batch's own thread: the slot returns at once, with the
     // rows of the cameras started showing it.
     run->Start();
     observer->showStarted();
+    if (skipped > 0) showNotice(skipped_text);
 }
 
 void MainWidget::stopBatches() {
-    for (const auto& run : running_batches_) run->Stop();
+    for (const RunningBatch& entry : running_batches_) entry.run->Stop();
+}
+
+bool MainWidget::anyBatchRunning() const {
+    for (const RunningBatch& entry : running_batches_)
+        if (!entry.cameras->ended()) return true;
+    return false;
 }
 
 void MainWidget::batchEnded() {
-    running_batches_.erase(
-        std::remove_if(running_batches_.begin(), running_batches_.end(),
-                       [](const std::shared_ptr<batch::Batch>& run) { return run->ended(); }),
-        running_batches_.end());
+    // The tracker has seen the batch's last call before the window hears of its end; the batch
+    // itself may still be a moment from its end.
+    auto ended = std::stable_partition(running_batches_.begin(), running_batches_.end(),
+                                       [](const RunningBatch& entry) { return !entry.cameras->ended(); });
+    ended_reports_.erase(
+        std::remove_if(ended_reports_.begin(), ended_reports_.end(),
+                       [](const std::weak_ptr<report::BatchReport>& report) { return report.expired(); }),
+        ended_reports_.end());
+    for (auto it = ended; it != running_batches_.end(); ++it) {
+        if (!it->report) continue;
+        // The process ends right after a waiting close: every row goes to disk first.
+        if (closing_) it->report->Flush();
+        ended_reports_.push_back(it->report);
+    }
+    running_batches_.erase(ended, running_batches_.end());
     if (running_batches_.empty()) button_stop_->hide();
+    if (closing_) {
+        showClosingWait();
+        if (running_batches_.empty()) close();
+    }
 }
 
 void MainWidget::onButtonUpdateClicked(QString path) { startUpgrade(path, batch::Policy()); }

@@ -1,10 +1,10 @@
 // Pictures of the main window for the README, on the simulated cameras' default network: the
 // search page with a firmware upgrade in progress, the cameras that failed it with their reasons
-// (one reason's tooltip open), and the local page after a time synchronisation. Run it on a
-// display (scripts/run.sh --docs starts a virtual one) in a scratch folder: the window keeps its
-// device list in the working folder.
+// (one reason's tooltip open), the local page after a time synchronisation, and the question a
+// close asks while the upgrade still runs. Run it on a display (scripts/run.sh --docs starts a
+// virtual one) in a scratch folder: the window keeps its device list in the working folder.
 //
-//   main_window_picture firmware.bin search.png local.png [failures.png]
+//   main_window_picture firmware.bin search.png local.png [failures.png [close.png]]
 //   main_window_picture --whole-screen screen.png    the window as it opens, and the screen round it
 #include <RuDAVADO.h>
 #include <RuDAVADO_control.h>
@@ -18,6 +18,7 @@
 #include <QTableWidget>
 #include <QThread>
 #include <QToolTip>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -79,7 +80,9 @@ int wholeScreen(const char* path) {
 int main(int argc, char** argv) {
     const bool whole_screen = argc == 3 && std::string(argv[1]) == "--whole-screen";
     if (argc < 4 && !whole_screen) {
-        std::fprintf(stderr, "usage: %s firmware.bin search.png local.png | --whole-screen screen.png\n",
+        std::fprintf(stderr,
+                     "usage: %s firmware.bin search.png local.png [failures.png [close.png]] | --whole-screen "
+                     "screen.png\n",
                      argv[0]);
         return 2;
     }
@@ -137,6 +140,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "search page %s, failures %s, local page %s\n", search_saved ? "saved" : "NOT saved",
                  failures_saved ? "saved" : "NOT saved", local_saved ? "saved" : "NOT saved");
     std::fflush(stderr);
+    if (argc >= 6 && search_saved && failures_saved && local_saved) {
+        // The close asks while the upgrade runs; the picture is taken while the question is open.
+        window->slotPage1Clicked();
+        pump(300);
+        QTimer::singleShot(800, [window, path = argv[5]] {
+            const bool saved = grabWindow(*window, path);
+            std::fprintf(stderr, "close question %s\n", saved ? "saved" : "NOT saved");
+            std::fflush(stderr);
+            std::_Exit(saved ? 0 : 1);
+        });
+        window->close();
+        return 1;  // the question was not asked
+    }
     // The upgrade still runs; the pictures are all this program is for.
     std::_Exit(search_saved && failures_saved && local_saved ? 0 : 1);
 }

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "dialog_title_bar.h"
 #include "push_button.h"
@@ -54,6 +55,11 @@ MessageDialog::MessageDialog(QWidget* parent, const QString& title, const QStrin
     main_layout->addLayout(button_row);
     main_layout->addStretch();
     main_layout->setContentsMargins(5, 5, 5, 5);
+
+    // A text of several lines gets the room its further lines need; one line keeps the usual size.
+    const QSize text_size = text_label_->sizeHint();
+    setFixedSize(std::max(280, text_size.width() + 50),
+                 130 + std::max(0, text_size.height() - text_label_->fontMetrics().height()));
 
     connect(first_button_, &QPushButton::clicked, this, &MessageDialog::accept);
     connect(second_button_, &QPushButton::clicked, this, &MessageDialog::close);

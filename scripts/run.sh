@@ -5,7 +5,8 @@
 #
 #   bash scripts/run.sh --docs    the README's pictures (docs/screenshot*.png): both pages of the
 #                                 window on a virtual display, a batch in progress, failed rows
-#                                 with their reasons, and the window on a 1366 x 768 screen
+#                                 with their reasons, the question a close asks during the batch,
+#                                 and the window on a 1366 x 768 screen
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -30,7 +31,8 @@ if [ "${1:-}" = "--docs" ]; then
   /usr/bin/python3 third_part/RuDAVADO/tools/make_firmware.py "$SCRATCH/firmware" >/dev/null
   start_virtual_display
   (cd "$SCRATCH" && "$ROOT/$BUILD_DIR/benchmarks/main_window_picture" firmware/KP-LPR-V3_3.2.2.0.bin \
-    "$ROOT/docs/screenshot.png" "$ROOT/docs/screenshot-local.png" "$ROOT/docs/screenshot-failures.png" >/dev/null)
+    "$ROOT/docs/screenshot.png" "$ROOT/docs/screenshot-local.png" "$ROOT/docs/screenshot-failures.png" \
+    "$ROOT/docs/screenshot-close.png" >/dev/null)
   # A laptop's screen: the window fits it, title bar buttons and all.
   kill "$XVFB_PID" 2>/dev/null || true
   wait "$XVFB_PID" 2>/dev/null || true
@@ -38,8 +40,8 @@ if [ "${1:-}" = "--docs" ]; then
   rm -rf "$SCRATCH/laptop" && mkdir -p "$SCRATCH/laptop"
   (cd "$SCRATCH/laptop" && "$ROOT/$BUILD_DIR/benchmarks/main_window_picture" --whole-screen \
     "$ROOT/docs/screenshot-1366x768.png" >/dev/null)
-  echo "Pictures saved to docs/screenshot.png, docs/screenshot-local.png, docs/screenshot-failures.png" \
-    "and docs/screenshot-1366x768.png"
+  echo "Pictures saved to docs/screenshot.png, docs/screenshot-local.png, docs/screenshot-failures.png," \
+    "docs/screenshot-close.png and docs/screenshot-1366x768.png"
   exit 0
 fi
 

@@ -20,6 +20,7 @@ const char kReasonCanary[] = "先行验证未通过";
 const char kReasonFailureLimit[] = "失败数已达上限";
 const char kReasonStopped[] = "已停止";
 const char kReasonNotSupported[] = "设备不支持此操作";
+const char kReasonInterrupted[] = "窗口关闭，已中断";
 const char* const kReasonNoThread = factory::dealmodule::kNoThread;
 
 namespace {
@@ -156,10 +157,11 @@ bool Batch::Start() {
     return true;
 }
 
-void Batch::Stop() {
+void Batch::Stop(const char* reason) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopped_) return;
     stopped_ = true;
+    stop_reason_ = reason;
     if (started_) PumpLocked();
 }
 
@@ -194,7 +196,7 @@ void Batch::PumpLocked() {
     const int canary = std::min(std::max(policy_.canary, 0), total);
     std::vector<int> starting;
     while (next_ < total) {
-        const char* refusal = stopped_         ? kReasonStopped
+        const char* refusal = stopped_         ? stop_reason_
                               : canary_failed_ ? kReasonCanary
                               : policy_.max_failures > 0 && started_failures_ >= policy_.max_failures
                                   ? kReasonFailureLimit

@@ -100,6 +100,8 @@ extern const char kReasonFailureLimit[];
 extern const char kReasonStopped[];
 // A camera that has no such operation (the library's KPLPRC_ERR_NOT_SUPPORTED).
 extern const char kReasonNotSupported[];
+// The window closed while the batch ran.
+extern const char kReasonInterrupted[];
 // A camera whose worker thread the system refused.
 extern const char* const kReasonNoThread;
 
@@ -135,8 +137,9 @@ public:
     // Any thread, once. When the system refuses the batch its thread, every camera ends failed
     // ("无法创建线程") before it returns false.
     bool Start();
-    // Any thread: no camera starts from now on. A running upgrade is never cut off mid-write.
-    void Stop();
+    // Any thread: no camera starts from now on; those left end as "未开始" with `reason`. A
+    // running upgrade is never cut off mid-write.
+    void Stop(const char* reason = kReasonStopped);
     // Returns when the batch has ended (after OnEnd). Not on an observer call.
     void Wait();
     // Wait for at most `timeout`; true when the batch has ended.
@@ -200,6 +203,7 @@ private:
     int canary_succeeded_ = 0;
     bool canary_failed_ = false;
     bool stopped_ = false;
+    const char* stop_reason_ = kReasonStopped;
     bool started_ = false;
     bool end_posted_ = false;
     // Unbounded: a camera's worker posting its own join must never wait for that join.

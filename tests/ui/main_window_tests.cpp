@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -13,6 +14,7 @@
 #include "device_table_widget.h"
 #include "edit_device_table_widget.h"
 #include "main_window_fixture.h"
+#include "message_dialog.h"
 #include "nav_button.h"
 #include "right_factory_widget.h"
 #include "right_reboot_widget.h"
@@ -104,7 +106,16 @@ TEST_F(MainWindowTest, RebootPanelSitsAtTheRightEdgeAndItsConfirmationReachesThe
         poll.stop();
         geometry = panel->geometry();
         QObject::connect(panel, &RightConfigWidget::signalsClose, [&] { closed_signal = true; });
+        // The reboot asks first; "是" goes on.
+        QTimer answer;
+        answer.setInterval(5);
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            if (auto* question = qobject_cast<MessageDialog*>(QApplication::activeModalWidget()))
+                question->findChild<QPushButton*>("firstButton")->click();
+        });
+        answer.start();
         panel->findChild<NavButton*>("panelConfirmButton")->click();
+        answer.stop();
         // Confirming leaves the panel open; only its header button closes it.
         EXPECT_TRUE(panel->isVisible());
         panel->headerButton()->click();
