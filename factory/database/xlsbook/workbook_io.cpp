@@ -1,7 +1,9 @@
 // The BIFF8 workbook stream: parsing into cells, and rebuilding it from the cells.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 #include "byte_order.h"
 #include "cell_records.h"
@@ -357,7 +359,9 @@ uint64_t text_hash(std::string_view text) {
 class CellTable {
 public:
     using Sink = std::function<bool(const uint8_t*, size_t)>;
-    static constexpr size_t kChunk = 1 << 20;
+    // A quarter megabyte: the buffer's pages are fresh memory in every save, and the disk
+    // starts on each chunk as soon as it is written.
+    static constexpr size_t kChunk = 1 << 18;
 
     CellTable(ByteBuffer& out, const std::vector<uint32_t>& string_indexes)
         : out_(out), indexes_(string_indexes) {}
@@ -556,8 +560,10 @@ private:
 
 bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
                                 const std::function<bool(const uint8_t*, size_t)>& put) {
-    // Shared strings: rebuilt here; narrow and wide texts are indexed apart.
-    std::vector<SharedStringRef> entries;
+    // Shared strings: rebuilt here; narrow and wide texts are indexed apart. Each text's first
+    // cell stands for it, its hash kept beside it: a probe reads a text only when hashes match.
+    std::vector<const CellValue*> entries;
+    std::vector<uint32_t> entry_hashes;
     std::vector<uint32_t> indexes;  // per string cell, in writing order
     // Cell slots bound the string cells: counted from the rows alone, without a pass over the cells.
     size_t cells = 0;
@@ -579,13 +585,18 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
             }
     const size_t cells_with_text = indexes.size();
     entries.reserve(cells_with_text);
+    entry_hashes.reserve(cells_with_text);
     // Open addressing over the entries (slot = entry + 1, 0 empty): one allocation for the
     // whole table instead of a node per text. Half empty at least, so a probe rarely meets
-    // another text.
+    // another text. Fresh zeroed memory, not a zero-filled vector: megabytes of slots, most
+    // of them never written.
     size_t slots = 16;
     while (slots < 2 * cells_with_text) slots <<= 1;
     const size_t mask = slots - 1;
-    std::vector<uint32_t> table(slots, 0);
+    std::unique_ptr<uint32_t, decltype(&std::free)> table_memory(
+        static_cast<uint32_t*>(std::calloc(slots, sizeof(uint32_t))), &std::free);
+    if (!table_memory) return false;
+    uint32_t* const table = table_memory.get();
     // The slots are spread over megabytes: asking for one this many texts early hides most of
     // the wait for memory.
     constexpr size_t kAhead = 16;
@@ -597,30 +608,30 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
                 if (next + kAhead < cells_with_text)
                     __builtin_prefetch(&table[indexes[next + kAhead] & mask]);
                 const uint32_t hash = indexes[next];
-                const bool is_wide = c.kind() == CellValue::kWideString;
-                const std::string_view text = c.raw_text();
                 for (size_t at = hash & mask;; at = (at + 1) & mask) {
                     const uint32_t slot = table[at];
                     if (slot == 0) {
                         table[at] = static_cast<uint32_t>(entries.size()) + 1;
                         indexes[next] = static_cast<uint32_t>(entries.size());
-                        entries.push_back({text, is_wide, c.compact(), hash});
+                        entries.push_back(&c);
+                        entry_hashes.push_back(hash);
                         break;
                     }
-                    const SharedStringRef& entry = entries[slot - 1];
-                    if (entry.hash == hash && entry.wide == is_wide && entry.chars == text) {
+                    if (entry_hashes[slot - 1] == hash && entries[slot - 1]->kind() == c.kind() &&
+                        entries[slot - 1]->raw_text() == c.raw_text()) {
                         indexes[next] = slot - 1;
                         break;
                     }
                 }
                 ++next;
             }
-    std::vector<uint32_t>().swap(table);
+    table_memory.reset();
+    std::vector<uint32_t>().swap(entry_hashes);
 
     // Records are handed on a chunk at a time: the buffer holds a chunk and the record or row
     // block that completes it.
     ByteBuffer out;
-    out.reserve(4096 + CellTable::kChunk + (1 << 18));
+    out.reserve(4096 + CellTable::kChunk + (1 << 16));
     globals_.bof.write(out);
     globals_.window1.write(out);
     for (const Font& r : globals_.fonts) r.write(out);
