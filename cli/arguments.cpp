@@ -11,31 +11,96 @@ namespace cli {
 namespace {
 
 struct OperationEntry {
-    Operation operation;
+    batch::Operation operation;
     const char* name;
+    const char* options;  // its line in `help run`, after the name
+    const char* help;     // `help run NAME`: what it does, its options, an example
 };
 
 const OperationEntry kOperations[] = {
-    {Operation::Upgrade, "upgrade"},
-    {Operation::Import, "import"},
-    {Operation::Password, "password"},
-    {Operation::Network, "network"},
-    {Operation::Restore, "restore"},
-    {Operation::Time, "time"},
-    {Operation::Reboot, "reboot"},
-    {Operation::Upload, "upload"},
-    {Operation::ExportConfig, "export-config"},
+    {batch::Operation::Upgrade, "upgrade",
+     "--file PACKAGE            firmware package (several joined by \"|\")",
+     "Installs a firmware package on every camera. The version is read before, and after the\n"
+     "camera is back it must run the package's version (\"verified\"), or the camera failed.\n"
+     "  --file PACKAGE   the firmware package (several joined by \"|\")\n"
+     "An upgrade that has begun is never cut off, not even by Ctrl-C.\n"
+     "Example: a canary first, then four at a time, stop after two failures:\n"
+     "  kpdevicetool-cli run upgrade --targets 192.168.1.100-140 --password-file ~/.kp-password \\\n"
+     "    --file KP-LPR-V3_3.3.0.1.bin --canary 1 --parallel 4 --max-failures 2\n"},
+    {batch::Operation::ImportConfig, "import", "--file CONFIG.cfg         parameter file",
+     "Loads a parameter file (as export-config writes it) into every camera; the camera restarts.\n"
+     "  --file CONFIG.cfg   the parameter file\n"
+     "Example:\n"
+     "  kpdevicetool-cli run import --targets @stored --file 192.168.1.100_20261208101500.cfg\n"},
+    {batch::Operation::Password, "password", "--new-password TEXT | --new-password-env NAME",
+     "Gives every camera a new login password.\n"
+     "  --new-password TEXT       the new password (seen by every user in the process list)\n"
+     "  --new-password-env NAME   the new password from an environment variable\n"
+     "Example:\n"
+     "  kpdevicetool-cli run password --targets @stored --new-password-env KP_NEW\n"},
+    {batch::Operation::Network, "network",
+     "--ip FIRST --mask MASK --gateway GATEWAY\n"
+     "                 the targets get consecutive addresses from FIRST, in target order",
+     "Gives the targets consecutive addresses from FIRST, in target order, and checks that each\n"
+     "camera answers at its new address afterwards.\n"
+     "  --ip FIRST        the first camera's new address\n"
+     "  --mask MASK       the network mask of all of them\n"
+     "  --gateway GATEWAY the gateway of all of them\n"
+     "Example:\n"
+     "  kpdevicetool-cli run network --targets 192.168.1.64-66 --ip 192.168.1.100 \\\n"
+     "    --mask 255.255.255.0 --gateway 192.168.1.1 --password-stdin\n"},
+    {batch::Operation::Restore, "restore",
+     "--full | --partial        (partial keeps network settings and password)",
+     "Restores the factory settings; the camera restarts.\n"
+     "  --full      everything\n"
+     "  --partial   everything but the network settings and the password\n"
+     "Example:\n"
+     "  kpdevicetool-cli run restore --targets 192.168.1.106 --partial\n"},
+    {batch::Operation::Time, "time", "the computer's local time",
+     "Sets every camera's clock to this computer's local time. No options of its own.\n"
+     "Example:\n"
+     "  kpdevicetool-cli run time --targets @stored\n"},
+    {batch::Operation::Reboot, "reboot", "",
+     "Restarts every camera; a camera succeeds once it answers again. No options of its own.\n"
+     "Example:\n"
+     "  kpdevicetool-cli run reboot --targets 192.168.1.100-104 --password-env KP_PASSWORD\n"},
+    {batch::Operation::Upload, "upload", "--logo FILE --bg FILE --css FILE   (any of them; face cameras)",
+     "Sends pictures and a style sheet to face cameras (at least one of them).\n"
+     "  --logo FILE   the logo picture\n"
+     "  --bg FILE     the background picture\n"
+     "  --css FILE    the style sheet\n"
+     "Example:\n"
+     "  kpdevicetool-cli run upload --targets 192.168.1.110-113 --logo logo.png --bg bg.png\n"},
+    {batch::Operation::ExportConfig, "export-config",
+     "--out FOLDER              writes FOLDER/<ip>_<timestamp>.cfg per camera",
+     "Saves every camera's parameters to FOLDER/<ip>_<timestamp>.cfg (FOLDER is made if missing).\n"
+     "  --out FOLDER   where the files go\n"
+     "Example:\n"
+     "  kpdevicetool-cli run export-config --targets @stored --out backup\n"},
 };
 
+const OperationEntry* FindOperation(batch::Operation operation) {
+    for (const OperationEntry& entry : kOperations)
+        if (entry.operation == operation) return &entry;
+    return nullptr;
+}
+
+const OperationEntry* FindOperation(const std::string& name) {
+    for (const OperationEntry& entry : kOperations)
+        if (name == entry.name) return &entry;
+    return nullptr;
+}
+
 const char kGeneralUsage[] =
-    "usage: kpdevicetool-cli <discover|list|run> [options]   (kpdevicetool-cli <command> --help)\n";
+    "usage: kpdevicetool-cli <discover|list|run> [options]   (kpdevicetool-cli help <command>)\n";
 
 const std::map<std::string, std::string>& Usages() {
     static const std::map<std::string, std::string> usages = {
         {"discover", "usage: kpdevicetool-cli discover [--seconds N] [--json|--csv]\n"},
         {"list", "usage: kpdevicetool-cli list [--json|--csv]\n"},
         {"run",
-         "usage: kpdevicetool-cli run OPERATION --targets TARGETS [options]\n"
+         "usage: kpdevicetool-cli run OPERATION --targets TARGETS [options]   (kpdevicetool-cli help run "
+         "OPERATION)\n"
          "       OPERATION: upgrade, import, password, network, restore, time, reboot, upload, "
          "export-config\n"},
     };
@@ -50,31 +115,25 @@ const char kDiscoverHelp[] =
 
 const char kListHelp[] =
     "Prints the stored device list (devicedatamanager.xls in the working directory); passwords are\n"
-    "never printed.\n"
+    "never printed. A list that cannot be read is named and left as it is (exit status 1).\n"
     "  --json        a JSON array instead of lines\n"
     "  --csv         comma-separated values with a header line\n";
 
-const char kRunHelp[] =
-    "Runs one operation on every target camera and shows each camera's progress.\n"
-    "Operations and their options:\n"
-    "  upgrade        --file PACKAGE            firmware package (several joined by \"|\")\n"
-    "  import         --file CONFIG.cfg         parameter file\n"
-    "  password       --new-password TEXT | --new-password-env NAME\n"
-    "  network        --ip FIRST --mask MASK --gateway GATEWAY\n"
-    "                 the targets get consecutive addresses from FIRST, in target order\n"
-    "  restore        --full | --partial        (partial keeps network settings and password)\n"
-    "  time           the computer's local time\n"
-    "  reboot\n"
-    "  upload         --logo FILE --bg FILE --css FILE   (any of them; face cameras)\n"
-    "  export-config  --out FOLDER              writes FOLDER/<ip>_<timestamp>.cfg per camera\n"
+const char kRunHelp[] = "Runs one operation on every target camera and shows each camera's progress.\n";
+
+const char kRunCommonHelp[] =
     "Targets (--targets, comma-separated, duplicates run once):\n"
     "  192.168.1.10           one address\n"
     "  192.168.1.10-40        a range of the last part (or 192.168.1.250-192.168.2.5)\n"
     "  @stored                the stored device list, each camera with its own login\n"
-    "  @file:PATH             addresses or ranges, one per line, # starts a comment\n"
-    "Login for cameras that are not stored:\n"
+    "  @file:PATH             addresses or ranges, one per line, # starts a comment; @file:- reads\n"
+    "                         them from standard input\n"
+    "Login for cameras that are not stored (on a terminal the password is asked for):\n"
     "  --user NAME            (default admin)\n"
-    "  --password TEXT | --password-env NAME   (needed when a target is not stored)\n"
+    "  --password-stdin       the first line of standard input\n"
+    "  --password-file PATH   the first line of a file only its owner may read\n"
+    "  --password-env NAME    an environment variable\n"
+    "  --password TEXT        (seen by every user in the process list)\n"
     "  --port N               (default 80)\n"
     "Other options:\n"
     "  --parallel N           at most N cameras at once (default: all)\n"
@@ -82,6 +141,7 @@ const char kRunHelp[] =
     "                         all K succeeded (and were checked)\n"
     "  --max-failures F       no camera starts once F have failed; the rest end as not started\n"
     "  --reports FOLDER       where the batch report goes (default: beside the device list)\n"
+    "  --dry-run              print the targets, the policy and the arguments; touch nothing\n"
     "Ctrl-C or SIGTERM stops the batch: no camera starts any more, running ones finish (an upgrade\n"
     "is never cut off), then the summary and the report; a second one ends the program at once.\n"
     "Exit status: 0 every camera succeeded, 1 any failed, 2 bad arguments (nothing was touched).\n";
@@ -115,23 +175,24 @@ bool Accepts(const Options& options, const std::string& name) {
     if (name == "help") return true;
     if (options.command == "discover") return name == "seconds" || name == "json" || name == "csv";
     if (options.command == "list") return name == "json" || name == "csv";
-    static const char* const kCommon[] = {"targets",  "user",    "password", "password-env", "port",
-                                          "parallel", "reports", "canary",   "max-failures"};
+    static const char* const kCommon[] = {"targets",        "user",          "password",     "password-env",
+                                          "password-stdin", "password-file", "port",         "parallel",
+                                          "reports",        "canary",        "max-failures", "dry-run"};
     for (const char* common : kCommon)
         if (name == common) return true;
-    switch (options.operation) {
-        case Operation::Upgrade:
-        case Operation::Import:
+    switch (*options.operation) {
+        case batch::Operation::Upgrade:
+        case batch::Operation::ImportConfig:
             return name == "file";
-        case Operation::Password:
+        case batch::Operation::Password:
             return name == "new-password" || name == "new-password-env";
-        case Operation::Network:
+        case batch::Operation::Network:
             return name == "ip" || name == "mask" || name == "gateway";
-        case Operation::Restore:
+        case batch::Operation::Restore:
             return name == "full" || name == "partial";
-        case Operation::Upload:
+        case batch::Operation::Upload:
             return name == "logo" || name == "bg" || name == "css";
-        case Operation::ExportConfig:
+        case batch::Operation::ExportConfig:
             return name == "out";
         default:
             return false;
@@ -139,7 +200,8 @@ bool Accepts(const Options& options, const std::string& name) {
 }
 
 bool IsFlag(const std::string& name) {
-    return name == "help" || name == "json" || name == "csv" || name == "full" || name == "partial";
+    return name == "help" || name == "json" || name == "csv" || name == "full" || name == "partial" ||
+           name == "password-stdin" || name == "dry-run";
 }
 
 ParseResult Fail(ParseResult result, std::string error) {
@@ -150,10 +212,9 @@ ParseResult Fail(ParseResult result, std::string error) {
 
 }  // namespace
 
-const char* OperationName(Operation operation) {
-    for (const OperationEntry& entry : kOperations)
-        if (entry.operation == operation) return entry.name;
-    return "";
+const char* OperationName(batch::Operation operation) {
+    const OperationEntry* entry = FindOperation(operation);
+    return entry != nullptr ? entry->name : "";
 }
 
 std::string UsageText(const std::string& command) {
@@ -161,52 +222,81 @@ std::string UsageText(const std::string& command) {
     return found == Usages().end() ? kGeneralUsage : found->second;
 }
 
-std::string HelpText(const std::string& command) {
+std::string HelpText(const std::string& command, std::optional<batch::Operation> operation) {
     if (command == "discover") return UsageText(command) + kDiscoverHelp;
     if (command == "list") return UsageText(command) + kListHelp;
-    if (command == "run") return UsageText(command) + kRunHelp;
+    if (command == "run" && operation) {
+        const OperationEntry* entry = FindOperation(*operation);
+        return std::string("usage: kpdevicetool-cli run ") + entry->name + " --targets TARGETS [options]\n" +
+               entry->help + kRunCommonHelp;
+    }
+    if (command == "run") {
+        std::string text = UsageText(command) + kRunHelp + "Operations and their options:\n";
+        for (const OperationEntry& entry : kOperations) {
+            std::string name = std::string("  ") + entry.name;
+            name.resize(17, ' ');
+            text += name + entry.options;
+            while (!text.empty() && text.back() == ' ') text.pop_back();
+            text += '\n';
+        }
+        return text + kRunCommonHelp;
+    }
     return std::string(kGeneralUsage) +
            "Scripted batches on the cameras of the local network.\n"
            "  discover   cameras that answer on the network\n"
            "  list       the stored device list\n"
            "  run        one operation on many cameras, with live progress and a batch report\n"
+           "  help [COMMAND [OPERATION]]   this text, or the help of a command or an operation\n"
+           "  --version  the program's version\n"
            "The simulated network follows RUDAVADO_SCENARIO and KP_TIME_SCALE, as the window does.\n";
 }
+
+std::string VersionText() { return std::string("kpdevicetool-cli ") + KP_VERSION + "\n"; }
 
 ParseResult ParseArguments(const std::vector<std::string>& args, const GetEnv& env) {
     ParseResult result;
     Options& options = result.options;
     size_t next = 0;
-    if (next < args.size() && (args[next] == "--help" || args[next] == "-h" || args[next] == "help")) {
+    if (next < args.size() && args[next] == "--version") {
+        if (args.size() > 1) return Fail(result, "--version takes nothing else");
+        options.version = true;
+        result.ok = true;
+        return result;
+    }
+    // "help", "help run" and "help run upgrade" show what "--help" after them would.
+    std::vector<std::string> rest = args;
+    if (!rest.empty() && rest[0] == "help" && rest.size() <= 3) {
+        rest.erase(rest.begin());
+        rest.push_back("--help");
+    }
+    if (next < rest.size() && (rest[next] == "--help" || rest[next] == "-h")) {
         options.help = true;
         result.ok = true;
         return result;
     }
-    if (next >= args.size()) return Fail(result, "no command given");
-    options.command = args[next++];
+    if (next >= rest.size()) return Fail(result, "no command given");
+    options.command = rest[next++];
     if (options.command != "discover" && options.command != "list" && options.command != "run") {
         const std::string command = options.command;
         options.command.clear();
         return Fail(result, "unknown command \"" + command + "\"");
     }
     if (options.command == "run") {
-        if (next < args.size() && (args[next] == "--help" || args[next] == "-h")) {
+        if (next < rest.size() && (rest[next] == "--help" || rest[next] == "-h")) {
             options.help = true;
             result.ok = true;
             return result;
         }
-        if (next >= args.size() || args[next].rfind("--", 0) == 0) return Fail(result, "no operation given");
-        options.operation_name = args[next++];
-        for (const OperationEntry& entry : kOperations)
-            if (options.operation_name == entry.name) options.operation = entry.operation;
-        if (options.operation == Operation::None)
-            return Fail(result, "unknown operation \"" + options.operation_name + "\"");
+        if (next >= rest.size() || rest[next].rfind("--", 0) == 0) return Fail(result, "no operation given");
+        options.operation_name = rest[next++];
+        const OperationEntry* entry = FindOperation(options.operation_name);
+        if (entry == nullptr) return Fail(result, "unknown operation \"" + options.operation_name + "\"");
+        options.operation = entry->operation;
     }
-
     std::map<std::string, std::string> values;
     bool json = false, csv = false, full = false, partial = false;
-    for (; next < args.size(); ++next) {
-        std::string arg = args[next];
+    for (; next < rest.size(); ++next) {
+        std::string arg = rest[next];
         if (arg == "-h") arg = "--help";
         if (arg.rfind("--", 0) != 0 || arg.size() == 2)
             return Fail(result, "unexpected argument \"" + arg + "\"");
@@ -231,11 +321,13 @@ ParseResult ParseArguments(const std::vector<std::string>& args, const GetEnv& e
             if (name == "csv") csv = true;
             if (name == "full") full = true;
             if (name == "partial") partial = true;
+            if (name == "password-stdin") options.password_stdin = true;
+            if (name == "dry-run") options.dry_run = true;
             continue;
         }
         if (!has_value) {
-            if (next + 1 >= args.size()) return Fail(result, "option --" + name + " needs a value");
-            value = args[++next];
+            if (next + 1 >= rest.size()) return Fail(result, "option --" + name + " needs a value");
+            value = rest[++next];
         }
         if (values.count(name)) return Fail(result, "option --" + name + " is given twice");
         values[name] = value;
@@ -259,8 +351,13 @@ ParseResult ParseArguments(const std::vector<std::string>& args, const GetEnv& e
     if (!has("targets") || values["targets"].empty()) return Fail(result, "--targets is missing");
     options.targets = values["targets"];
     if (has("user")) options.user = values["user"];
-    if (has("password") && has("password-env"))
-        return Fail(result, "--password and --password-env exclude each other");
+    if (has("password") + has("password-env") + has("password-file") + options.password_stdin > 1)
+        return Fail(result,
+                    "--password, --password-env, --password-file and --password-stdin exclude each other");
+    if (has("password-file")) {
+        options.password_file = values["password-file"];
+        if (options.password_file.empty()) return Fail(result, "--password-file needs a file");
+    }
     if (has("password")) {
         options.password = values["password"];
         options.password_given = true;
@@ -289,13 +386,13 @@ ParseResult ParseArguments(const std::vector<std::string>& args, const GetEnv& e
         if (options.reports.empty()) return Fail(result, "--reports needs a folder");
     }
 
-    switch (options.operation) {
-        case Operation::Upgrade:
-        case Operation::Import:
+    switch (*options.operation) {
+        case batch::Operation::Upgrade:
+        case batch::Operation::ImportConfig:
             if (!has("file") || values["file"].empty()) return Fail(result, "--file is missing");
             options.file = values["file"];
             break;
-        case Operation::Password: {
+        case batch::Operation::Password: {
             if (has("new-password") && has("new-password-env"))
                 return Fail(result, "--new-password and --new-password-env exclude each other");
             if (has("new-password")) {
@@ -314,7 +411,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args, const GetEnv& e
             if (options.new_password.empty()) return Fail(result, "the new password is empty");
             break;
         }
-        case Operation::Network:
+        case batch::Operation::Network:
             for (const char* name : {"ip", "mask", "gateway"}) {
                 if (!has(name)) return Fail(result, std::string("--") + name + " is missing");
                 if (!ValidAddress(values[name]))
@@ -325,11 +422,11 @@ ParseResult ParseArguments(const std::vector<std::string>& args, const GetEnv& e
             options.mask = values["mask"];
             options.gateway = values["gateway"];
             break;
-        case Operation::Restore:
+        case batch::Operation::Restore:
             if (full == partial) return Fail(result, "give exactly one of --full and --partial");
             options.restore_full = full;
             break;
-        case Operation::Upload:
+        case batch::Operation::Upload:
             if (!has("logo") && !has("bg") && !has("css"))
                 return Fail(result, "give at least one of --logo, --bg, --css");
             for (const char* name : {"logo", "bg", "css"})
@@ -339,7 +436,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args, const GetEnv& e
             options.bg = values["bg"];
             options.css = values["css"];
             break;
-        case Operation::ExportConfig:
+        case batch::Operation::ExportConfig:
             if (!has("out") || values["out"].empty()) return Fail(result, "--out is missing");
             options.out = values["out"];
             break;

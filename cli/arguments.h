@@ -8,39 +8,34 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "batch.h"
 
 namespace cli {
 
 enum class Format { Text, Json, Csv };
 
-// The operations of `run`, named as on the command line.
-enum class Operation {
-    None,
-    Upgrade,
-    Import,
-    Password,
-    Network,
-    Restore,
-    Time,
-    Reboot,
-    Upload,
-    ExportConfig
-};
-
 struct Options {
     std::string command;  // "discover", "list", "run"; empty for the general help
     bool help = false;
+    bool version = false;
     Format format = Format::Text;
     double seconds = 3;  // discover: how long to listen (times KP_TIME_SCALE)
 
-    Operation operation = Operation::None;
+    std::optional<batch::Operation> operation;  // run: none until named
     std::string operation_name;
     std::string targets;
     std::string user = "admin";
     std::string password;  // never printed
     bool password_given = false;
+    // Read by the command, not the parser: the password's first line on standard input, or in a
+    // file only its owner may read.
+    bool password_stdin = false;
+    std::string password_file;
+    bool dry_run = false;
     int port = 80;
     int parallel = 0;      // 0: every camera at once
     int canary = 0;        // cameras that run alone first and must all succeed
@@ -69,10 +64,11 @@ ParseResult ParseArguments(const std::vector<std::string>& args, const GetEnv& e
 
 // One-line usage hint of a command (the general one for an empty or unknown command).
 std::string UsageText(const std::string& command);
-// The full help of a command.
-std::string HelpText(const std::string& command);
+// The full help of a command; of one operation of `run` when it is given.
+std::string HelpText(const std::string& command, std::optional<batch::Operation> operation = std::nullopt);
+std::string VersionText();
 
 // The command-line name of an operation ("export-config").
-const char* OperationName(Operation operation);
+const char* OperationName(batch::Operation operation);
 
 }  // namespace cli

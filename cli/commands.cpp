@@ -21,6 +21,7 @@
 #include "discovery_record.h"
 #include "ipv4.h"
 #include "output_format.h"
+#include "preflight.h"
 #include "progress_printer.h"
 #include "sdkbase.h"
 #include "targets.h"
@@ -34,29 +35,22 @@ const char kDeviceListFile[] = "devicedatamanager.xls";
 constexpr std::chrono::milliseconds kStopPoll(50);
 // _access modes.
 constexpr int kExists = 0;
-constexpr int kReadable = 4;
 
 int BadArguments(std::ostream& err, const std::string& command, const std::string& error) {
     err << "kpdevicetool-cli: " << error << '\n' << UsageText(command);
     return kExitBadArguments;
 }
 
-bool ReadFile(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    *text = buffer.str();
-    return !in.bad();
-}
-
-// The stored device list; empty when there is none. Never creates the file.
+// The stored device list; empty when there is none. Only reads: a list that cannot be read is
+// named and left exactly as it is, never taken for an empty one.
 bool LoadStored(std::vector<Target>* stored, std::string* error) {
     stored->clear();
     if (_access(kDeviceListFile, kExists) != 0) return true;
     factory::databasemanager* db = factory::databasemanager::instance();
-    if (db == nullptr || !db->init()) {
-        *error = std::string("cannot open the stored device list ") + kDeviceListFile;
+    std::string why;
+    if (db == nullptr || !db->init_read_only(&why)) {
+        *error = std::string("the stored device list ") + kDeviceListFile + " cannot be read (" + why +
+                 "); it was left as it is";
         return false;
     }
     for (const auto& row : db->load_all()) {
@@ -171,38 +165,6 @@ int List(const Options& options, std::ostream& out, std::ostream& err) {
 
 // ---- run ------------------------------------------------------------------------------------
 
-// Checks the files an operation reads; what is wrong, or empty.
-std::string CheckInputFiles(const Options& options) {
-    auto readable = [](const std::string& path) {
-        // A firmware path may join packages with "|": each must be there.
-        size_t start = 0;
-        while (start <= path.size()) {
-            size_t bar = path.find('|', start);
-            if (bar == std::string::npos) bar = path.size();
-            const std::string one = path.substr(start, bar - start);
-            if (one.empty() || _access(one.c_str(), kReadable) != 0)
-                return one.empty() ? std::string("\"\"") : one;
-            start = bar + 1;
-        }
-        return std::string();
-    };
-    std::vector<std::pair<const char*, std::string>> files;
-    if (options.operation == Operation::Upgrade || options.operation == Operation::Import)
-        files.emplace_back("--file", options.file);
-    if (options.operation == Operation::Upload) {
-        if (!options.logo.empty()) files.emplace_back("--logo", options.logo);
-        if (!options.bg.empty()) files.emplace_back("--bg", options.bg);
-        if (!options.css.empty()) files.emplace_back("--css", options.css);
-    }
-    for (const auto& file : files) {
-        const std::string missing = options.operation == Operation::Upgrade        ? readable(file.second)
-                                    : _access(file.second.c_str(), kReadable) != 0 ? file.second
-                                                                                   : std::string();
-        if (!missing.empty()) return std::string(file.first) + ": cannot read \"" + missing + "\"";
-    }
-    return std::string();
-}
-
 // The batch's arguments for its report: what the user gave, never a password.
 std::string ReportArguments(const Options& options) {
     std::string text = "--targets " + options.targets;
@@ -213,7 +175,8 @@ std::string ReportArguments(const Options& options) {
     add("ip", options.ip);
     add("mask", options.mask);
     add("gateway", options.gateway);
-    if (options.operation == Operation::Restore) text += options.restore_full ? " --full" : " --partial";
+    if (options.operation == batch::Operation::Restore)
+        text += options.restore_full ? " --full" : " --partial";
     add("logo", options.logo);
     add("bg", options.bg);
     add("css", options.css);
@@ -224,30 +187,6 @@ std::string ReportArguments(const Options& options) {
     if (options.canary > 0) add("canary", std::to_string(options.canary));
     if (options.max_failures > 0) add("max-failures", std::to_string(options.max_failures));
     return text;
-}
-
-batch::Operation EngineOperation(Operation operation) {
-    switch (operation) {
-        case Operation::Upgrade:
-            return batch::Operation::Upgrade;
-        case Operation::Import:
-            return batch::Operation::ImportConfig;
-        case Operation::Password:
-            return batch::Operation::Password;
-        case Operation::Network:
-            return batch::Operation::Network;
-        case Operation::Restore:
-            return batch::Operation::Restore;
-        case Operation::Time:
-            return batch::Operation::Time;
-        case Operation::Reboot:
-            return batch::Operation::Reboot;
-        case Operation::Upload:
-            return batch::Operation::Upload;
-        case Operation::ExportConfig:
-        default:
-            return batch::Operation::ExportConfig;
-    }
 }
 
 batch::Arguments EngineArguments(const Options& options) {
@@ -269,34 +208,55 @@ batch::Arguments EngineArguments(const Options& options) {
     return arguments;
 }
 
-int Run(const Options& options, std::ostream& out, std::ostream& err, const Environment& env) {
-    const std::string error = CheckInputFiles(options);
+// Targets from standard input ("@file:-") or a file.
+ReadTextFile TargetFileReader(std::istream* in) {
+    return [in](const std::string& path, std::string* text) {
+        if (path != "-") return ReadWholeFile(path, text);
+        if (in == nullptr) return false;
+        std::ostringstream buffer;
+        buffer << in->rdbuf();
+        *text = buffer.str();
+        return true;
+    };
+}
+
+int Run(Options options, std::ostream& out, std::ostream& err, const Environment& env) {
+    // Everything is checked before the first camera: a bad path or login touches none of them.
+    const std::string folder =
+        options.reports.empty() ? report::ReportsFolderBesideDeviceList() : options.reports;
+    std::string error = CheckPaths(options, folder);
     if (!error.empty()) return BadArguments(err, "run", error);
+    if (options.password_stdin && ("," + options.targets + ",").find(",@file:-,") != std::string::npos)
+        return BadArguments(err, "run", "--password-stdin and @file:- both read standard input");
+    if (!ReadPassword(&options, env.in, &error)) return BadArguments(err, "run", error);
     std::uint32_t first_address = 0;
-    if (options.operation == Operation::Network) factory::ParseIpv4(options.ip, &first_address);
+    if (options.operation == batch::Operation::Network) factory::ParseIpv4(options.ip, &first_address);
 
     std::vector<Target> stored;
     std::string load_error;
     const bool loaded = LoadStored(&stored, &load_error);
+    if (!loaded && options.targets.find("@stored") != std::string::npos)
+        return BadArguments(err, "run", load_error);
+    if (!loaded) err << "kpdevicetool-cli: " << load_error << "; no stored login is used\n";
     std::vector<Target> targets;
     std::string target_error;
     if (!ExpandTargets(options.targets, stored, DefaultLogin{options.user, options.password, options.port},
-                       ReadFile, &targets, &target_error)) {
-        if (!loaded) target_error += " (" + load_error + ")";
+                       TargetFileReader(env.in), &targets, &target_error)) {
         return BadArguments(err, "run", target_error);
     }
-    if (!options.password_given) {
-        for (const Target& target : targets) {
-            if (!target.stored) {
-                return BadArguments(
-                    err, "run",
-                    target.ip + " is not stored: give its login with --password or --password-env");
-            }
-        }
+    const bool needs_password =
+        !options.password_given &&
+        std::any_of(targets.begin(), targets.end(), [](const Target& target) { return !target.stored; });
+    const bool ask = needs_password && static_cast<bool>(env.ask_password);
+    if (needs_password && !ask) {
+        const auto unstored =
+            std::find_if(targets.begin(), targets.end(), [](const Target& target) { return !target.stored; });
+        return BadArguments(err, "run",
+                            unstored->ip +
+                                " is not stored: give its login with --password-stdin, --password-file, "
+                                "--password-env or --password");
     }
-    if (!loaded && options.targets.find("@stored") != std::string::npos)
-        return BadArguments(err, "run", load_error);
-    if (options.operation == Operation::Network) {
+    if (options.operation == batch::Operation::Network) {
         std::uint32_t last = 0;
         if (!factory::AddIpv4(first_address, static_cast<std::uint32_t>(targets.size() - 1), &last)) {
             return BadArguments(err, "run",
@@ -304,10 +264,26 @@ int Run(const Options& options, std::ostream& out, std::ostream& err, const Envi
                                     std::to_string(targets.size()) + " cameras");
         }
     }
-    if (options.operation == Operation::ExportConfig && _access(options.out.c_str(), kExists) != 0 &&
+    if (options.dry_run) {
+        PrintDryRun(out, options, ReportArguments(options), targets, folder, ask);
+        return kExitOk;
+    }
+    if (ask) {
+        std::string password;
+        if (!env.ask_password(options.user, &password) || password.empty())
+            return BadArguments(err, "run", "no password was typed");
+        for (Target& target : targets)
+            if (!target.stored) target.password = password;
+    }
+    if (options.operation == batch::Operation::ExportConfig && _access(options.out.c_str(), kExists) != 0 &&
         _mkdir(options.out.c_str()) != 0) {
         return BadArguments(err, "run", "--out: cannot make the folder \"" + options.out + "\"");
     }
+    const batch::Operation operation = *options.operation;
+    std::shared_ptr<report::BatchReport> batch_report =
+        report::BatchReport::Start(folder, batch::ReportName(operation), ReportArguments(options));
+    // The folder was checked: what is left is a refused writer thread, and the batch runs on.
+    if (!batch_report) err << "kpdevicetool-cli: cannot write a batch report in \"" << folder << "\"\n";
 
     std::vector<std::string> ips;
     std::vector<batch::Target> cameras;
@@ -315,13 +291,6 @@ int Run(const Options& options, std::ostream& out, std::ostream& err, const Envi
         ips.push_back(target.ip);
         cameras.push_back(batch::Target{target.ip, target.port, target.user, target.password, 0, 0});
     }
-    const batch::Operation operation = EngineOperation(options.operation);
-    const std::string folder =
-        options.reports.empty() ? report::ReportsFolderBesideDeviceList() : options.reports;
-    std::shared_ptr<report::BatchReport> batch_report =
-        report::BatchReport::Start(folder, batch::ReportName(operation), ReportArguments(options));
-    if (!batch_report) err << "kpdevicetool-cli: cannot write a batch report in \"" << folder << "\"\n";
-
     auto printer = std::make_shared<ProgressPrinter>(out, ips, env.terminal);
     const batch::Policy policy{options.parallel, options.canary, options.max_failures};
     auto run = batch::Batch::Create(operation, EngineArguments(options), std::move(cameras), policy, printer,
@@ -353,8 +322,12 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     const ParseResult parsed = ParseArguments(args, env.getenv);
     if (!parsed.ok) return BadArguments(err, parsed.options.command, parsed.error);
     const Options& options = parsed.options;
+    if (options.version) {
+        out << VersionText();
+        return kExitOk;
+    }
     if (options.help) {
-        out << HelpText(options.command);
+        out << HelpText(options.command, options.operation);
         return kExitOk;
     }
     if (options.command == "discover") return Discover(options, out, err);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -26,6 +27,11 @@ struct Environment {
     bool terminal = false;  // standard output is a terminal: redraw the progress in place
     // Asked while a batch runs: true once the user wants it stopped (no camera starts any more).
     std::function<bool()> stop_requested;
+    // Standard input, for --password-stdin and @file:-; null reads as empty.
+    std::istream* in = nullptr;
+    // Asks the user for the password of `user` without echo; null when there is no terminal to
+    // ask on. False when no password was typed.
+    std::function<bool(const std::string& user, std::string* password)> ask_password;
 };
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

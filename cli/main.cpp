@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <iostream>
 #include <streambuf>
+#include <string>
 
 #include "RuDAVADO.h"
 #include "commands.h"
+#include "kp_platform.h"
 
 namespace {
 
@@ -45,12 +47,32 @@ private:
 };
 
 std::atomic<int> g_stop_requests{0};
+std::atomic<bool> g_asking_password{false};
 
-// Signal context: atomics and _Exit only.
+// Signal context: atomics, the terminal's echo and _Exit only.
 BOOL WINAPI OnStopRequest(DWORD) {
+    // While the password is asked for nothing runs yet: Ctrl-C ends the program, echo back on.
+    if (g_asking_password.load()) {
+        kp::setInputEcho(true);
+        std::_Exit(130);
+    }
     // The first asks the batch to stop; a second one means now.
     if (g_stop_requests.fetch_add(1) > 0) std::_Exit(130);
     return TRUE;
+}
+
+// The password typed on the terminal, not shown.
+bool AskPassword(const std::string& user, std::string* password) {
+    // Echo off before the prompt: whatever is typed once it shows stays hidden.
+    g_asking_password.store(true);
+    const bool hidden = kp::setInputEcho(false);
+    std::cerr << "password for " << user << ": " << std::flush;
+    const bool read = static_cast<bool>(std::getline(std::cin, *password));
+    if (hidden) kp::setInputEcho(true);
+    g_asking_password.store(false);
+    std::cerr << '\n';
+    if (!password->empty() && password->back() == '\r') password->pop_back();
+    return read;
 }
 
 }  // namespace
@@ -69,6 +91,8 @@ int main(int argc, char** argv) {
     std::ostream out(own_output ? static_cast<std::streambuf*>(&buffer) : std::cout.rdbuf());
     env.terminal = _isatty(own_output ? out_fd : 1) != 0;
     env.stop_requested = [] { return g_stop_requests.load() > 0; };
+    env.in = &std::cin;
+    if (_isatty(0)) env.ask_password = AskPassword;
     SetConsoleCtrlHandler(OnStopRequest, TRUE);
 
     KpLPRClient_Setup();

@@ -150,6 +150,22 @@ bool database::open(const std::string& path, const rttr::type& type, bool rewrit
     return true;
 }
 
+bool database::open_read_only(const std::string& path, std::string* why) {
+    basic_work_sheet_ = nullptr;
+    cached_type_ = rttr::type::get<void>();
+    refused_path_ = path;
+    if (!work_book_.load(path)) {
+        *why = xlsbook::describe(work_book_.load_status());
+        return false;
+    }
+    basic_work_sheet_ = work_book_.find_worksheet(kSheetName);
+    if (!basic_work_sheet_) {
+        *why = std::string("no worksheet ") + kSheetName;
+        return false;
+    }
+    return true;
+}
+
 bool database::write_header(const rttr::type& type) {
     cached_type_ = rttr::type::get<void>();
     size_t column = 0;

@@ -32,6 +32,9 @@ public:
     // that cannot be read at all (no permission, not a regular file, too large) fails the open
     // and stays where it is; save_as() then refuses to replace it.
     bool open(const std::string& path, const rttr::type& type, bool rewrite_header);
+    // Loads the workbook at `path` for reading only: nothing is created, moved or rewritten, and
+    // save_as() refuses to replace it. False, with what was wrong in `why`, when it cannot be read.
+    bool open_read_only(const std::string& path, std::string* why);
     bool save_as(const std::string& path);
 
     unsigned int row_count();

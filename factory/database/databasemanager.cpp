@@ -71,6 +71,12 @@ bool databasemanager::init() {
     return true;
 }
 
+bool databasemanager::init_read_only(std::string* why) {
+    lock_guard guard(lock_);
+    data_base_ = std::make_shared<database>();
+    return data_base_->open_read_only(kDataFile, why);
+}
+
 const std::map<int, devicedatamanager>& databasemanager::load_all() {
     lock_guard guard(lock_);
     cache_.clear();

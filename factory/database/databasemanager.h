@@ -30,6 +30,9 @@ public:
     ~databasemanager() override;
 
     bool init();
+    // For commands that only read the list: loads it without creating, moving or saving anything
+    // (no log folder either). False, with what was wrong in `why`, when the file cannot be read.
+    bool init_read_only(std::string* why);
     const std::map<int, devicedatamanager>& load_all();
     bool add_device(const devicedatamanager& device);
     bool delete_device(const std::string& ip);

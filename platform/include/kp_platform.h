@@ -30,6 +30,15 @@ void setDebugOutputCapture(DebugOutputCapture capture);
 // false when the handle is no file it applies to. Windows writes back on its own: a no-op there.
 bool startWriteBack(void* file, unsigned long long offset, unsigned long long length);
 
+// True when users other than a file's owner have any access to it. Windows keeps access in
+// lists that the user's own folders already limit: false there.
+bool fileOpenToOthers(const std::string& path);
+
+// Turns off (or back on) the echo of what is typed on standard input's terminal; false when
+// standard input is no terminal. Safe in a stop routine (SetConsoleCtrlHandler), so that a
+// program ended while asking for a password leaves the terminal echoing.
+bool setInputEcho(bool on);
+
 // Makes timeGetTime() return the real clock plus offset, so that tests can reach the wrap.
 void setTimeGetTimeOffset(unsigned int offset);
 

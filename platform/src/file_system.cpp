@@ -178,6 +178,11 @@ bool startWriteBack(void* file, unsigned long long offset, unsigned long long le
     return true;
 }
 
+bool fileOpenToOthers(const std::string& path) {
+    struct stat info {};
+    return ::stat(slashes(path.c_str()).c_str(), &info) == 0 && (info.st_mode & (S_IRWXG | S_IRWXO)) != 0;
+}
+
 }  // namespace kp
 
 BOOL CloseHandle(HANDLE hObject) {

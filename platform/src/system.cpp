@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 #include <windows.h>
@@ -48,6 +49,18 @@ void setDebugOutputCapture(DebugOutputCapture capture) {
 }
 
 void setTimeGetTimeOffset(unsigned int offset) { g_clockOffset.store(offset); }
+
+bool setInputEcho(bool on) {
+    // tcgetattr and tcsetattr are async-signal-safe.
+    struct termios mode {};
+    if (::tcgetattr(STDIN_FILENO, &mode) != 0) return false;
+    if (on) {
+        mode.c_lflag |= ECHO;
+    } else {
+        mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    }
+    return ::tcsetattr(STDIN_FILENO, on ? TCSANOW : TCSAFLUSH, &mode) == 0;
+}
 
 }  // namespace kp
 

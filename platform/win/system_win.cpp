@@ -41,6 +41,15 @@ void setTimeGetTimeOffset(unsigned int offset) { g_clockOffset.store(offset); }
 
 bool startWriteBack(void*, unsigned long long, unsigned long long) { return true; }
 
+bool fileOpenToOthers(const std::string&) { return false; }
+
+bool setInputEcho(bool on) {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) return false;
+    return SetConsoleMode(input, on ? (mode | ENABLE_ECHO_INPUT) : (mode & ~DWORD(ENABLE_ECHO_INPUT))) != 0;
+}
+
 }  // namespace kp
 
 void kpScaledSleep(DWORD milliseconds) {

@@ -16,7 +16,7 @@ TEST(Arguments, OperationsTakeTheirValuesAndPasswordsFromTheEnvironment) {
         Parse({"run", "network", "--targets", "@stored", "--ip=10.0.0.9", "--mask", "255.255.0.0",
                "--gateway", "10.0.0.1", "--parallel", "4", "--password-env", "KP_PW"});
     ASSERT_TRUE(network.ok) << network.error;
-    EXPECT_EQ(cli::Operation::Network, network.options.operation);
+    EXPECT_EQ(batch::Operation::Network, network.options.operation);
     EXPECT_EQ("10.0.0.9", network.options.ip);
     EXPECT_EQ(4, network.options.parallel);
     EXPECT_EQ("from-env", network.options.password);
@@ -35,6 +35,9 @@ TEST(Arguments, OperationsTakeTheirValuesAndPasswordsFromTheEnvironment) {
     EXPECT_TRUE(Parse({"run", "--help"}).options.help);
     EXPECT_TRUE(Parse({"list", "--help"}).options.help);
     EXPECT_TRUE(Parse({"run", "restore", "-h"}).options.help);
+    const cli::ParseResult operation_help = Parse({"help", "run", "upload"});
+    ASSERT_TRUE(operation_help.ok && operation_help.options.help) << operation_help.error;
+    EXPECT_EQ(batch::Operation::Upload, operation_help.options.operation);
 }
 
 TEST(Arguments, BadArgumentsSayWhatWasWrongAndNeverEchoAPassword) {
@@ -66,6 +69,12 @@ TEST(Arguments, BadArgumentsSayWhatWasWrongAndNeverEchoAPassword) {
         {{"run", "reboot", "--targets", "10.0.0.1", "--port", "70000"}, "--port needs"},
         {{"run", "reboot", "--targets", "10.0.0.1", "--password", "s3cret", "--password-env", "KP_PW"},
          "exclude each other"},
+        {{"run", "reboot", "--targets", "10.0.0.1", "--password-stdin", "--password-file", "pw"},
+         "exclude each other"},
+        {{"run", "reboot", "--targets", "10.0.0.1", "--password-stdin=s3cret"},
+         "--password-stdin takes no value"},
+        {{"--version", "run"}, "--version takes nothing else"},
+        {{"help", "erase"}, "unknown command \"erase\""},
         {{"run", "reboot", "--targets", "10.0.0.1", "--password", "s3cret", "--parallel"},
          "--parallel needs a value"},
         {{"run", "reboot", "--targets", "10.0.0.1", "--targets", "10.0.0.2"}, "--targets is given twice"},

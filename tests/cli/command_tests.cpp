@@ -1,6 +1,7 @@
 // The commands in-process against the simulated network: final texts, exit status, the report,
 // what each operation does to the cameras, and that bad arguments touch nothing.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -83,28 +84,74 @@ TEST_F(CliCommands, AnInjectedFailureGivesStatusOneAndTheOtherCamerasStillSuccee
     EXPECT_TRUE(Contains(Lines(again.out), "2 succeeded, 0 failed")) << again.out;
 }
 
-TEST_F(CliCommands, BadArgumentsExitTwoWithTheUsageAndTouchNothing) {
+TEST_F(CliCommands, BadArgumentsAndPathsExitTwoWithTheUsageAndTouchNothing) {
     factory_test::TempDir files;
-    const std::vector<std::vector<std::string>> bad = {
-        {"run", "reboot", "--targets", "192.168.1.100"},  // not stored and no password
-        {"run", "reboot", "--targets", "192.168.1.100,192.168.1.999", "--password", kPassword},
-        {"run", "upgrade", "--targets", "192.168.1.100", "--password", kPassword, "--file",
-         files.path("none.bin")},
-        {"run", "network", "--targets", "192.168.1.100-101", "--password", kPassword, "--ip",
-         "255.255.255.255", "--mask", "255.255.255.0", "--gateway", "192.168.1.1"},
-        {"run", "reboot", "--targets", "@file:" + files.path("none.txt"), "--password", kPassword},
-        {"run", "reboot", "--targets", "@stored"},  // no stored list here
-        {"run", "reboot", "--targets", "192.168.1.100", "--password", kPassword, "--parallel", "-2"},
+    const std::string folder = files.path("");
+    const std::string file = files.write("plain.txt", "192.168.1.100\n");
+    const std::string open_password = files.write("open-password", std::string(kPassword) + "\n");
+    std::filesystem::permissions(open_password, std::filesystem::perms::group_read |
+                                                    std::filesystem::perms::owner_read |
+                                                    std::filesystem::perms::owner_write);
+    const std::string locked = files.path("locked");
+    std::filesystem::create_directory(locked);
+    std::filesystem::permissions(locked,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    const bool root = geteuid() == 0;  // root writes anywhere
+    struct Case {
+        std::vector<std::string> args;
+        std::string error;
     };
-    for (const auto& args : bad) {
-        const cli_test::Result result = Cli(args, kEnv);
-        EXPECT_EQ(2, result.status) << args[3] << result.out;
+    const std::vector<Case> bad = {
+        {{"run", "reboot", "--targets", "192.168.1.100"}, "is not stored"},  // no password
+        {{"run", "reboot", "--targets", "192.168.1.100,192.168.1.999", "--password", kPassword},
+         "192.168.1.999"},
+        {{"run", "upgrade", "--targets", "192.168.1.100", "--password", kPassword, "--file",
+          files.path("none.bin")},
+         "--file: cannot read"},
+        {{"run", "upgrade", "--targets", "192.168.1.100", "--password", kPassword, "--file", folder},
+         "is a folder, not a file"},
+        {{"run", "import", "--targets", "192.168.1.100", "--password", kPassword, "--file", folder},
+         "is a folder, not a file"},
+        {{"run", "upload", "--targets", "192.168.1.110", "--password", kPassword, "--logo", file, "--css",
+          files.path("none.css")},
+         "--css: cannot read"},
+        {{"run", "export-config", "--targets", "192.168.1.100", "--password", kPassword, "--out", file},
+         "--out: \"" + file + "\" is not a folder"},
+        {{"run", "reboot", "--targets", "192.168.1.100", "--password", kPassword, "--reports", file},
+         "--reports: \"" + file + "\" is not a folder"},
+        {{"run", "reboot", "--targets", "192.168.1.100", "--password", kPassword, "--reports", file + "/sub"},
+         "is not a folder"},
+        {{"run", "reboot", "--targets", "192.168.1.100", "--password", kPassword, "--reports",
+          root ? file : locked + "/reports"},
+         root ? "is not a folder" : "--reports: cannot write in"},
+        {{"run", "reboot", "--targets", "192.168.1.100", "--password-file", open_password}, "owner only"},
+        {{"run", "reboot", "--targets", "192.168.1.100", "--password-file", folder}, "is a folder"},
+        {{"run", "reboot", "--targets", "@file:-", "--password-stdin"}, "both read standard input"},
+        {{"run", "network", "--targets", "192.168.1.100-101", "--password", kPassword, "--ip",
+          "255.255.255.255", "--mask", "255.255.255.0", "--gateway", "192.168.1.1"},
+         "leaves no address"},
+        {{"run", "reboot", "--targets", "@file:" + files.path("none.txt"), "--password", kPassword},
+         "cannot read the target file"},
+        {{"run", "reboot", "--targets", "@file:" + folder, "--password", kPassword},
+         "cannot read the target file"},
+        {{"run", "reboot", "--targets", "@stored"}, "names no camera"},  // no stored list here
+        {{"run", "reboot", "--targets", "192.168.1.100", "--password", kPassword, "--parallel", "-2"},
+         "--parallel needs"},
+    };
+    for (const Case& c : bad) {
+        const cli_test::Result result = Cli(c.args, kEnv);
+        EXPECT_EQ(2, result.status) << c.error << result.out;
         EXPECT_EQ("", result.out);
+        EXPECT_NE(std::string::npos, result.err.find(c.error)) << result.err;
         EXPECT_NE(std::string::npos, result.err.find("usage: kpdevicetool-cli run")) << result.err;
+        EXPECT_EQ(std::string::npos, result.err.find(kPassword)) << result.err;
     }
-    EXPECT_EQ(0, CameraState(CameraNumber("192.168.1.100")).boots);
-    EXPECT_EQ(0, CameraState(CameraNumber("192.168.1.100")).sessions);
+    for (const char* ip : {"192.168.1.100", "192.168.1.110"}) {
+        EXPECT_EQ(0, CameraState(CameraNumber(ip)).boots);
+        EXPECT_EQ(0, CameraState(CameraNumber(ip)).sessions);
+    }
     EXPECT_FALSE(std::filesystem::exists("reports"));
+    EXPECT_FALSE(std::filesystem::exists(locked + "/reports"));
 }
 
 TEST_F(CliCommands, NetworkGivesConsecutiveAddressesInTargetOrderAcrossDot255) {
