@@ -56,7 +56,9 @@ for devices in sorted({s["devices"] for s in saves}):
         [(s["ms"] - s["run_queue_wait_ms"]) / (s["write_fsync_ms"] - s["write_fsync_run_queue_wait_ms"])
          for s, _, _ in runs], "%.2f")
           + ", save's wait for a processor " + spread([s["run_queue_wait_ms"] for s, _, _ in runs], "%.1f") + " ms"
-          + ", save cpu " + spread([s["cpu_ms"] for s, _, _ in runs], "%.1f") + " ms")
+          + ", save cpu " + spread([s["cpu_ms"] for s, _, _ in runs], "%.1f") + " ms"
+          + " (kernel " + spread([s["sys_ms"] for s, _, _ in runs], "%.1f") + " ms, "
+          + "%d page faults)" % statistics.median(s["page_faults"] for s, _, _ in runs))
     print("  median (min-max): xlrd / load " + spread([x["ms"] / l["ms"] for _, l, x in runs], "%.1f")
           + ", cpu " + spread([x["cpu_ms"] / l["cpu_ms"] for _, l, x in runs], "%.1f")
           + ", whole-process peak / file " + spread([l["peak_kb"] * 1024 / s["file_bytes"] for s, l, _ in runs], "%.2f"))

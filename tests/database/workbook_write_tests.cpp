@@ -284,6 +284,29 @@ TEST(WorkbookWrite, NarrowAndWideTextsAreIndexedApart) {
     EXPECT_EQ(indexes, (std::vector<uint32_t>{0, 1, 0, 2}));
 }
 
+// A cell that held a longer text keeps its old bytes past the new text's end; equal texts must
+// still share one entry, at every length a cell holds in itself and just beyond.
+TEST(WorkbookWrite, EqualTextsShareAnEntryWhateverTheCellHeldBefore) {
+    const std::string longer = "0123456789abcdefghij";
+    for (size_t n = 0; n <= 17; ++n) {
+        SCOPED_TRACE(n);
+        const std::string text = longer.substr(0, n);
+        xlsbook::WorkbookFile book;
+        xlsbook::WorksheetView* s = book.add_worksheet("t");
+        s->cell(0, 0)->set_text_from_ansi(text);
+        s->cell(0, 1)->set_text_from_ansi("zzzzzzzzzzzzzzzz");
+        s->cell(0, 1)->set_text_from_ansi(text);
+        std::vector<uint32_t> indexes;
+        for (const Rec& r : records_of(book.build_stream())) {
+            if (r.code == 0x00FC) {
+                EXPECT_EQ(get32(r.data.data() + 4), 1u);
+            }
+            if (r.code == 0x00FD) indexes.push_back(get32(r.data.data() + 6));
+        }
+        EXPECT_EQ(indexes, (std::vector<uint32_t>{0, 0}));
+    }
+}
+
 TEST(WorkbookWrite, GridLimitsAndLastRowErasure) {
     xlsbook::WorkbookFile book;
     xlsbook::WorksheetView* s = book.add_worksheet("g");

@@ -6,38 +6,12 @@
 
 namespace xlsbook {
 
-namespace {
-
-// The cell writers fill memory the caller has sized for a whole row block: a save writes
-// hundreds of thousands of cells, and appending each to a vector cost more than the cell.
-
-// A cell record of 10 data bytes ending in a 32-bit value (RK, LabelSST).
-void write_cell32(uint8_t* r, uint16_t code, size_t row, size_t column, uint32_t value) {
-    set16(r, code);
-    set16(r + 2, 10);
-    set16(r + 4, static_cast<uint32_t>(row));
-    set16(r + 6, static_cast<uint32_t>(column));
-    set16(r + 8, 0);  // XF index
-    set32(r + 10, value);
-}
-
-}  // namespace
-
 bool CellHeader::parse(const uint8_t* d, size_t n, CellHeader& out) {
     if (n < 6) return false;
     out.row = get16(d);
     out.column = get16(d + 2);
     out.xf = get16(d + 4);
     return true;
-}
-
-void Row::write(uint8_t* r, size_t row, size_t columns) {
-    std::memset(r, 0, kSize);  // reserved and options stay zero
-    set16(r, kCode);
-    set16(r + 2, 16);
-    set16(r + 4, static_cast<uint32_t>(row));
-    set16(r + 8, static_cast<uint32_t>(columns));
-    set16(r + 10, 255);  // height in twips
 }
 
 void DBCell::write(ByteBuffer& out, uint32_t first_row_back, const std::vector<uint16_t>& first_cells) {
@@ -48,10 +22,6 @@ void DBCell::write(ByteBuffer& out, uint32_t first_row_back, const std::vector<u
     set16(r + 2, static_cast<uint32_t>(4 + 2 * first_cells.size()));
     set32(r + 4, first_row_back);
     for (size_t i = 0; i < first_cells.size(); ++i) set16(r + 8 + 2 * i, first_cells[i]);
-}
-
-void RK::write(uint8_t* p, size_t row, size_t column, uint32_t value) {
-    write_cell32(p, kCode, row, column, value);
 }
 
 bool RK::parse(const uint8_t* d, size_t n, CellHeader& cell, uint32_t& value) {
@@ -92,10 +62,6 @@ bool Number::parse(const uint8_t* d, size_t n, CellHeader& cell, double& value) 
     if (n < 14 || !CellHeader::parse(d, n, cell)) return false;
     value = get_double(d + 6);
     return true;
-}
-
-void LabelSST::write(uint8_t* p, size_t row, size_t column, uint32_t index) {
-    write_cell32(p, kCode, row, column, index);
 }
 
 bool LabelSST::parse(const uint8_t* d, size_t n, CellHeader& cell, uint32_t& index) {

@@ -6,12 +6,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "records.h"
 
 namespace xlsbook {
+
+// The cell writers fill memory the caller has sized for a whole row block, and are inline: a
+// save writes hundreds of thousands of cells, and a call or an append cost more than the cell.
+
+// A cell record of 10 data bytes ending in a 32-bit value (RK, LabelSST).
+inline void write_cell32(uint8_t* r, uint16_t code, size_t row, size_t column, uint32_t value) {
+    set16(r, code);
+    set16(r + 2, 10);
+    set16(r + 4, static_cast<uint32_t>(row));
+    set16(r + 6, static_cast<uint32_t>(column));
+    set16(r + 8, 0);  // XF index
+    set32(r + 10, value);
+}
 
 struct CellHeader {
     uint16_t row = 0;
@@ -24,8 +38,15 @@ class Row : public Record {
 public:
     static constexpr uint16_t kCode = code::kRow;
     static constexpr size_t kSize = 4 + 16;
-    // First column 0, height 255 twips, no options. Fills kSize bytes at `p`.
-    static void write(uint8_t* p, size_t row, size_t columns);
+    // First column 0, height 255 twips, no options. Fills kSize bytes at `r`.
+    static void write(uint8_t* r, size_t row, size_t columns) {
+        std::memset(r, 0, kSize);  // reserved and options stay zero
+        set16(r, kCode);
+        set16(r + 2, 16);
+        set16(r + 4, static_cast<uint32_t>(row));
+        set16(r + 8, static_cast<uint32_t>(columns));
+        set16(r + 10, 255);  // height in twips
+    }
 };
 
 class DBCell : public Record {
@@ -51,7 +72,9 @@ class RK : public Record {
 public:
     static constexpr uint16_t kCode = code::kRK;
     static constexpr size_t kSize = 4 + 10;
-    static void write(uint8_t* p, size_t row, size_t column, uint32_t value);
+    static void write(uint8_t* p, size_t row, size_t column, uint32_t value) {
+        write_cell32(p, kCode, row, column, value);
+    }
     static bool parse(const uint8_t* d, size_t n, CellHeader& cell, uint32_t& value);
 };
 
@@ -77,7 +100,9 @@ class LabelSST : public Record {
 public:
     static constexpr uint16_t kCode = code::kLabelSST;
     static constexpr size_t kSize = 4 + 10;
-    static void write(uint8_t* p, size_t row, size_t column, uint32_t index);
+    static void write(uint8_t* p, size_t row, size_t column, uint32_t index) {
+        write_cell32(p, kCode, row, column, index);
+    }
     static bool parse(const uint8_t* d, size_t n, CellHeader& cell, uint32_t& index);
 };
 

@@ -89,12 +89,6 @@ void CellValue::set_real(double value) {
     std::memcpy(inline_, &value, sizeof value);
 }
 
-int CellValue::get_integer() const {
-    int value = 0;
-    if (kind_ == kInteger) std::memcpy(&value, inline_, sizeof value);
-    return value;
-}
-
 double CellValue::get_real() const {
     double value = 0.0;
     if (kind_ == kReal) std::memcpy(&value, inline_, sizeof value);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -34,7 +35,11 @@ public:
 
     // Wide text whose code units all fit in 8 bits is held one byte per unit ("compact"), which
     // keeps typical addresses and passwords inside the cell itself.
-    int get_integer() const;
+    int get_integer() const {
+        int value = 0;
+        if (kind_ == kInteger) std::memcpy(&value, inline_, sizeof value);
+        return value;
+    }
     double get_real() const;
     std::string get_text() const { return std::string(raw_text()); }  // empty for numbers
     std::u16string get_wide_text() const;
@@ -47,13 +52,17 @@ public:
         return is_text() ? std::string_view(data(), size_) : std::string_view();
     }
     bool compact() const { return compact_; }
+    // A text of at most kCellTextBytes bytes is held in the cell itself, and that many bytes
+    // can be read at raw_text().data() whatever its length: a save copies them in one step.
+    static constexpr size_t kCellTextBytes = 16;
+    bool text_in_cell() const { return is_text() && !on_heap(); }
     // `bytes` as stored: UTF-16LE for wide text unless `compact` says one byte per unit.
     void set_raw_text(std::string_view bytes, bool wide, bool compact = false);
 
 private:
     // A sheet holds a cell per column of every row: texts up to this long (an address, a user
     // name, most passwords) and numbers live in the cell, which then takes 24 bytes in all.
-    static constexpr size_t kInline = 16;
+    static constexpr size_t kInline = kCellTextBytes;
 
     bool is_text() const { return kind_ == kString || kind_ == kWideString; }
     bool on_heap() const { return size_ > kInline; }

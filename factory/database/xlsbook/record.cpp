@@ -126,10 +126,6 @@ void Window2::encode() {
 
 namespace rk {
 
-uint32_t from_integer(int32_t value) { return static_cast<uint32_t>(value) * 4u + 2u; }
-
-bool integer_fits(int64_t value) { return value >= -536870912 && value <= 536870911; }
-
 double decode(uint32_t value) {
     double result;
     if (value & 2) {

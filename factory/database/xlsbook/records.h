@@ -16,6 +16,8 @@
 
 namespace xlsbook {
 
+class CellValue;
+
 namespace code {
 constexpr uint16_t kFormula = 0x0006;
 constexpr uint16_t kEndOfFile = 0x000A;
@@ -138,14 +140,6 @@ public:
     bool parse(const Record& read);
 };
 
-// A shared string being written: points at text held elsewhere (a cell's text).
-struct SharedStringRef {
-    std::string_view chars;
-    bool wide;
-    bool compact;   // wide text held one byte per unit, written out as 16-bit units
-    uint32_t hash;  // as the writer's index hashes it, so a probe need not read the text
-};
-
 class SharedStringTable : public Record {
 public:
     SharedStringTable() : Record(code::kSharedStringTable) {}
@@ -166,11 +160,12 @@ public:
     // Parses the data of a read record: CONTINUE data appended, `continues` the offsets at
     // which each CONTINUE's data starts.
     bool parse(const uint8_t* data, size_t size, const std::vector<size_t>& continues);
-    // Writes the table as records straight into `out`, splitting it into CONTINUE records; an
-    // entry's characters that run on into a CONTINUE record are preceded there by its flags
-    // byte again. With `out` null it only counts. Between records, once `out` holds `chunk`
-    // bytes, `hand_on` takes them. Returns the table's size in bytes, 0 when hand_on failed.
-    static size_t write(ByteBuffer* out, uint32_t total, const std::vector<SharedStringRef>& entries,
+    // Writes the table of the texts of `entries` (text cells, each text once) as records
+    // straight into `out`, splitting it into CONTINUE records; an entry's characters that run on
+    // into a CONTINUE record are preceded there by its flags byte again. With `out` null it only
+    // counts. Between records, once `out` holds `chunk` bytes, `hand_on` takes them. Returns the
+    // table's size in bytes, 0 when hand_on failed.
+    static size_t write(ByteBuffer* out, uint32_t total, const std::vector<const CellValue*>& entries,
                         size_t chunk = SIZE_MAX, const std::function<bool()>& hand_on = nullptr);
 };
 
@@ -204,9 +199,10 @@ public:
 
 // RK values ([MS-XLS] 2.5.217): bit 0 = ×100, bit 1 = integer form, bits 2-31 the number.
 namespace rk {
-// Integer form in 32-bit arithmetic; only -536870912..536870911 survive.
-uint32_t from_integer(int32_t value);
-bool integer_fits(int64_t value);
+// Integer form in 32-bit arithmetic; only -536870912..536870911 survive. Inline: a save asks
+// for every number cell, twice.
+inline uint32_t from_integer(int32_t value) { return static_cast<uint32_t>(value) * 4u + 2u; }
+inline bool integer_fits(int64_t value) { return value >= -536870912 && value <= 536870911; }
 // Encodes a real as an RK when the encoding gives back exactly the same value.
 bool from_real(double value, uint32_t& out);
 double decode(uint32_t rk);

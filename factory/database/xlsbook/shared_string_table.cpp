@@ -178,9 +178,23 @@ void widen(uint8_t* out, const uint8_t* in, size_t n) {
     }
 }
 
+// A text held in its cell, widened sixteen bytes at once: 32 bytes are written whatever its
+// length, into the room the record keeps beyond its end.
+constexpr size_t kWidenSlack = 2 * CellValue::kCellTextBytes;
+
+void widen_cell_text(uint8_t* out, const uint8_t* in) {
+#if defined(__SSE2__)
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(x, _mm_setzero_si128()));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi8(x, _mm_setzero_si128()));
+#else
+    widen(out, in, CellValue::kCellTextBytes);
+#endif
+}
+
 }  // namespace
 
-size_t SharedStringTable::write(ByteBuffer* out, uint32_t total, const std::vector<SharedStringRef>& entries,
+size_t SharedStringTable::write(ByteBuffer* out, uint32_t total, const std::vector<const CellValue*>& entries,
                                 size_t chunk, const std::function<bool()>& hand_on) {
     size_t size = 0;  // bytes of the table so far
     size_t used = 0;  // data bytes in the record being filled
@@ -200,7 +214,7 @@ size_t SharedStringTable::write(ByteBuffer* out, uint32_t total, const std::vect
         used = 0;
         if (!out) return;
         header = out->size();
-        out->resize(header + 4 + kMaxRecordData);
+        out->resize(header + 4 + kMaxRecordData + kWidenSlack);
         set16(out->data() + header, code);
     };
     auto finish_record = [&]() {
@@ -219,18 +233,20 @@ size_t SharedStringTable::write(ByteBuffer* out, uint32_t total, const std::vect
         set32(p, total);
         set32(p + 4, static_cast<uint32_t>(entries.size()));
     }
-    for (const SharedStringRef& entry : entries) {
-        const size_t width = entry.wide ? 2 : 1;
-        const size_t count = entry.compact ? entry.chars.size() : entry.chars.size() / width;
-        const uint8_t* chars = reinterpret_cast<const uint8_t*>(entry.chars.data());
+    for (const CellValue* cell : entries) {
+        const std::string_view text = cell->raw_text();
+        const bool wide = cell->kind() == CellValue::kWideString, compact = cell->compact();
+        const size_t width = wide ? 2 : 1;
+        const size_t count = compact ? text.size() : text.size() / width;
+        const uint8_t* chars = reinterpret_cast<const uint8_t*>(text.data());
         // Compact text has no unit above 0xFF, so only full UTF-16 text can hold a pair.
         auto high_surrogate_at = [&](size_t unit) {
-            return entry.wide && !entry.compact && unit + 1 < count && (chars[2 * unit + 1] & 0xFC) == 0xD8;
+            return wide && !compact && unit + 1 < count && (chars[2 * unit + 1] & 0xFC) == 0xD8;
         };
         // Characters [from, from + n) at `p`; compact text is widened with zero high bytes.
         auto put_chars = [&](uint8_t* p, size_t from, size_t n) {
             if (!p) return;
-            if (entry.compact)
+            if (compact)
                 widen(p, chars + from, n);
             else
                 std::memcpy(p, chars + from * width, n * width);
@@ -238,8 +254,11 @@ size_t SharedStringTable::write(ByteBuffer* out, uint32_t total, const std::vect
         if (room() >= 3 + count * width) {  // the usual case: the whole entry fits, written at once
             if (uint8_t* p = append(3 + count * width)) {
                 set16(p, static_cast<uint32_t>(count));
-                p[2] = entry.wide ? kHighByte : 0;
-                put_chars(p + 3, 0, count);
+                p[2] = wide ? kHighByte : 0;
+                if (compact && cell->text_in_cell())
+                    widen_cell_text(p + 3, chars);
+                else
+                    put_chars(p + 3, 0, count);
             }
             continue;
         }
@@ -250,7 +269,7 @@ size_t SharedStringTable::write(ByteBuffer* out, uint32_t total, const std::vect
             start_record(code::kContinue);
         }
         if (uint8_t* p = append(2)) set16(p, static_cast<uint32_t>(count));
-        put_flags(entry.wide);
+        put_flags(wide);
         size_t done = 0;
         while (done < count) {
             size_t fit = std::min(room() / width, count - done);
@@ -259,7 +278,7 @@ size_t SharedStringTable::write(ByteBuffer* out, uint32_t total, const std::vect
             if (fit == 0) {
                 finish_record();
                 start_record(code::kContinue);
-                put_flags(entry.wide);
+                put_flags(wide);
                 continue;
             }
             put_chars(append(fit * width), done, fit);

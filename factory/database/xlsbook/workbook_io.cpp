@@ -1,7 +1,9 @@
 // The BIFF8 workbook stream: parsing into cells, and rebuilding it from the cells.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 #include "byte_order.h"
 #include "cell_records.h"
@@ -354,10 +356,34 @@ uint64_t text_hash(std::string_view text) {
     return h ^ (h >> 31);
 }
 
+// A text held in its cell (most of a list's) is hashed as the cell's two words with the bytes
+// past its end masked off: no loop and no branch on its length. Equal texts hash alike whatever
+// the cell held before.
+uint64_t cell_text_hash(const CellValue& c) {
+    const std::string_view text = c.raw_text();
+#ifdef XLSBOOK_LITTLE_ENDIAN
+    if (c.text_in_cell()) {
+        static_assert(CellValue::kCellTextBytes == 16, "two words");
+        uint64_t words[2];
+        std::memcpy(words, text.data(), sizeof words);
+        const size_t n = text.size();
+        const uint64_t low = n >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+        const uint64_t high = n >= 16 ? ~uint64_t{0} : n <= 8 ? 0 : (uint64_t{1} << (8 * (n - 8))) - 1;
+        uint64_t h = ((words[0] & low) ^ (n * 0xFF51AFD7ED558CCDu)) * 0xBF58476D1CE4E5B9u;
+        h ^= h >> 29;
+        h = (h ^ (words[1] & high)) * 0x94D049BB133111EBu;
+        return h ^ (h >> 31);
+    }
+#endif
+    return text_hash(text);
+}
+
 class CellTable {
 public:
     using Sink = std::function<bool(const uint8_t*, size_t)>;
-    static constexpr size_t kChunk = 1 << 20;
+    // A quarter megabyte: the buffer's pages are fresh memory in every save, and the disk
+    // starts on each chunk as soon as it is written.
+    static constexpr size_t kChunk = 1 << 18;
 
     CellTable(ByteBuffer& out, const std::vector<uint32_t>& string_indexes)
         : out_(out), indexes_(string_indexes) {}
@@ -556,8 +582,10 @@ private:
 
 bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
                                 const std::function<bool(const uint8_t*, size_t)>& put) {
-    // Shared strings: rebuilt here; narrow and wide texts are indexed apart.
-    std::vector<SharedStringRef> entries;
+    // Shared strings: rebuilt here; narrow and wide texts are indexed apart. Each text's first
+    // cell stands for it, its hash kept beside it: a probe reads a text only when hashes match.
+    std::vector<const CellValue*> entries;
+    std::vector<uint32_t> entry_hashes;
     std::vector<uint32_t> indexes;  // per string cell, in writing order
     // Cell slots bound the string cells: counted from the rows alone, without a pass over the cells.
     size_t cells = 0;
@@ -574,18 +602,23 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
             for (const CellValue& c : row.cells) {
                 if (!is_text(c)) continue;
                 const uint64_t h =
-                    text_hash(c.raw_text()) ^ (c.kind() == CellValue::kWideString ? 0x9E3779B97F4A7C15u : 0);
+                    cell_text_hash(c) ^ (c.kind() == CellValue::kWideString ? 0x9E3779B97F4A7C15u : 0);
                 indexes.push_back(static_cast<uint32_t>(h ^ (h >> 32)));
             }
     const size_t cells_with_text = indexes.size();
     entries.reserve(cells_with_text);
+    entry_hashes.reserve(cells_with_text);
     // Open addressing over the entries (slot = entry + 1, 0 empty): one allocation for the
     // whole table instead of a node per text. Half empty at least, so a probe rarely meets
-    // another text.
+    // another text. Fresh zeroed memory, not a zero-filled vector: megabytes of slots, most
+    // of them never written.
     size_t slots = 16;
     while (slots < 2 * cells_with_text) slots <<= 1;
     const size_t mask = slots - 1;
-    std::vector<uint32_t> table(slots, 0);
+    std::unique_ptr<uint32_t, decltype(&std::free)> table_memory(
+        static_cast<uint32_t*>(std::calloc(slots, sizeof(uint32_t))), &std::free);
+    if (!table_memory) return false;
+    uint32_t* const table = table_memory.get();
     // The slots are spread over megabytes: asking for one this many texts early hides most of
     // the wait for memory.
     constexpr size_t kAhead = 16;
@@ -597,30 +630,30 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
                 if (next + kAhead < cells_with_text)
                     __builtin_prefetch(&table[indexes[next + kAhead] & mask]);
                 const uint32_t hash = indexes[next];
-                const bool is_wide = c.kind() == CellValue::kWideString;
-                const std::string_view text = c.raw_text();
                 for (size_t at = hash & mask;; at = (at + 1) & mask) {
                     const uint32_t slot = table[at];
                     if (slot == 0) {
                         table[at] = static_cast<uint32_t>(entries.size()) + 1;
                         indexes[next] = static_cast<uint32_t>(entries.size());
-                        entries.push_back({text, is_wide, c.compact(), hash});
+                        entries.push_back(&c);
+                        entry_hashes.push_back(hash);
                         break;
                     }
-                    const SharedStringRef& entry = entries[slot - 1];
-                    if (entry.hash == hash && entry.wide == is_wide && entry.chars == text) {
+                    if (entry_hashes[slot - 1] == hash && entries[slot - 1]->kind() == c.kind() &&
+                        entries[slot - 1]->raw_text() == c.raw_text()) {
                         indexes[next] = slot - 1;
                         break;
                     }
                 }
                 ++next;
             }
-    std::vector<uint32_t>().swap(table);
+    table_memory.reset();
+    std::vector<uint32_t>().swap(entry_hashes);
 
     // Records are handed on a chunk at a time: the buffer holds a chunk and the record or row
     // block that completes it.
     ByteBuffer out;
-    out.reserve(4096 + CellTable::kChunk + (1 << 18));
+    out.reserve(4096 + CellTable::kChunk + (1 << 16));
     globals_.bof.write(out);
     globals_.window1.write(out);
     for (const Font& r : globals_.fonts) r.write(out);
