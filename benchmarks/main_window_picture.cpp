@@ -17,8 +17,8 @@
 #include <QScreen>
 #include <QTableWidget>
 #include <QThread>
-#include <QToolTip>
 #include <QTimer>
+#include <QToolTip>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -80,10 +80,11 @@ int wholeScreen(const char* path) {
 int main(int argc, char** argv) {
     const bool whole_screen = argc == 3 && std::string(argv[1]) == "--whole-screen";
     if (argc < 4 && !whole_screen) {
-        std::fprintf(stderr,
-                     "usage: %s firmware.bin search.png local.png [failures.png [close.png]] | --whole-screen "
-                     "screen.png\n",
-                     argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s firmware.bin search.png local.png [failures.png [close.png]] | --whole-screen "
+            "screen.png\n",
+            argv[0]);
         return 2;
     }
     Q_INIT_RESOURCE(resources);
