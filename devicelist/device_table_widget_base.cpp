@@ -51,6 +51,21 @@ bool isDottedIpv4(const std::string& ip) {
     return parts == 4;
 }
 
+// The text columns a record fills, in the table's order; a new row and a camera that answers
+// again both take them from here.
+void forEachTextColumn(const DeviceInfo& info, const QString& column2_text,
+                       const std::function<void(int, const QString&)>& set) {
+    set(kColumnLensOrLogin, column2_text);
+    set(kColumnFirmware, QString::fromStdString(info.firmware_version));
+    set(kColumnSerial, serialNumberText(info.serial_high, info.serial_low));
+    set(kColumnPort, QString::number(info.port));
+    set(kColumnMac, QString::fromStdString(info.mac_addr));
+    set(kColumnBootTime, QString::fromStdString(info.boot_time));
+    set(kColumnIp, QString::fromStdString(info.ip_addr));
+    set(kColumnGateway, QString::fromStdString(info.gateway));
+    set(kColumnNetmask, QString::fromStdString(info.netmask));
+}
+
 }  // namespace
 
 DeviceTableWidgetBase::DeviceTableWidgetBase(QWidget* parent, UiJobQueuePtr ui_job_queue)
@@ -126,18 +141,9 @@ void DeviceTableWidgetBase::fillRow(int row, const DeviceInfo& info, const QStri
     status->setData(kRoleStatusValue, 0);
     table_widget_->setItem(row, kColumnStatus, status);
 
-    auto setText = [&](int column, const QString& text) {
+    forEachTextColumn(info, column2_text, [&](int column, const QString& text) {
         table_widget_->setItem(row, column, new QTableWidgetItem(text));
-    };
-    setText(kColumnLensOrLogin, column2_text);
-    setText(kColumnFirmware, QString::fromStdString(info.firmware_version));
-    setText(kColumnSerial, serialNumberText(info.serial_high, info.serial_low));
-    setText(kColumnPort, QString::number(info.port));
-    setText(kColumnMac, QString::fromStdString(info.mac_addr));
-    setText(kColumnBootTime, QString::fromStdString(info.boot_time));
-    setText(kColumnIp, QString::fromStdString(info.ip_addr));
-    setText(kColumnGateway, QString::fromStdString(info.gateway));
-    setText(kColumnNetmask, QString::fromStdString(info.netmask));
+    });
     table_widget_->setRowHeight(row, kRowHeight);
 }
 
@@ -155,17 +161,9 @@ void DeviceTableWidgetBase::refreshRow(int row, const DeviceInfo& info, const QS
         item->setData(kRoleNetmask, QString::fromStdString(info.netmask));
         item->setData(kRoleGateway, QString::fromStdString(info.gateway));
     });
-    auto setText = [&](int column, const QString& text) {
+    forEachTextColumn(info, column2_text, [&](int column, const QString& text) {
         changeItem(row, column, [&](QTableWidgetItem* item) { item->setText(text); });
-    };
-    setText(kColumnLensOrLogin, column2_text);
-    setText(kColumnFirmware, QString::fromStdString(info.firmware_version));
-    setText(kColumnPort, QString::number(info.port));
-    setText(kColumnMac, QString::fromStdString(info.mac_addr));
-    setText(kColumnBootTime, QString::fromStdString(info.boot_time));
-    setText(kColumnIp, QString::fromStdString(info.ip_addr));
-    setText(kColumnGateway, QString::fromStdString(info.gateway));
-    setText(kColumnNetmask, QString::fromStdString(info.netmask));
+    });
     // The buttons would otherwise still open the old address.
     if (auto* tools = qobject_cast<BtnToolsWidget*>(table_widget_->cellWidget(row, kColumnTools)))
         tools->setDeviceInfo(toolsRecord(row));
