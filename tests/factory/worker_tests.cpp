@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "worker.h"
@@ -55,7 +56,8 @@ Worker::Options Make(int threads, size_t capacity) {
 struct ThreadEnd {
     std::promise<void>* ended = nullptr;
     ~ThreadEnd() {
-        if (ended) ended->set_value();
+        // Taken before use: some thread libraries run a thread's destructors twice.
+        if (std::promise<void>* promise = std::exchange(ended, nullptr)) promise->set_value();
     }
 };
 thread_local ThreadEnd thread_end;
