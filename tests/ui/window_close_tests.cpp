@@ -293,5 +293,8 @@ TEST_F(WindowCloseTest, RebootAndFullRestoreAskFirstNamingHowManyCameras) {
         for (int i = 0; i < 3; ++i)
             EXPECT_TRUE(waitForStatus(search, rowOf(search, cameraIp(i)), QStringLiteral("设置成功")));
         ASSERT_TRUE(waitFor([&] { return !window_->stopButton()->isVisible(); }));
+        // The next case logs in again: the restarted cameras have to be back first.
+        for (int i = 0; i < 3; ++i)
+            EXPECT_TRUE(waitFor([&] { return cameraState(cameraIp(i)).state == RUDAVADO_STATE_ONLINE; }));
     }
 }
