@@ -107,9 +107,10 @@ void put_text(xlsbook::WorksheetView* sheet, size_t row, size_t column, const st
 
 namespace {
 
-// Reports of this process still being written: their temporary files are in use.
+// Reports of this process still being written: their temporary files are in use. The set is
+// never destroyed: a batch's thread may let go of its report while the process exits.
 std::mutex g_live_lock;
-std::set<std::string> g_live_reports;
+std::set<std::string>& g_live_reports = *new std::set<std::string>;
 
 void add_live(const std::string& path) {
     std::lock_guard<std::mutex> guard(g_live_lock);
