@@ -205,9 +205,12 @@ TEST(WorkerTest, StopKeepsQueuedJobsForTheNextStartAndRefusesPostsMeanwhile) {
 // the Stop after it joins, and a Start after it runs the jobs left queued.
 TEST(WorkerTest, RetiredInsideAJobEndsByItselfAndStaysJoinable) {
     std::promise<void> ended;
+    std::promise<void> queued;  // the second job waits in the queue before the retire
+    std::shared_future<void> second_queued = queued.get_future().share();
     Worker worker(Make(1, 0));
     ASSERT_TRUE(worker.Start());
     ASSERT_TRUE(worker.Post([&] {
+        second_queued.wait();
 #ifndef _WIN32
         thread_end.ended = &ended;
         worker.Retire();
@@ -218,7 +221,8 @@ TEST(WorkerTest, RetiredInsideAJobEndsByItselfAndStaysJoinable) {
     }));
     std::vector<int> ran;
     // Taken by no thread of the retired generation.
-    worker.Post([&ran] { ran.push_back(1); });
+    ASSERT_TRUE(worker.Post([&ran] { ran.push_back(1); }));
+    queued.set_value();
     EXPECT_EQ(std::future_status::ready, ended.get_future().wait_for(30s));
     EXPECT_FALSE(worker.Running());
     EXPECT_FALSE(worker.Post([&ran] { ran.push_back(2); }));
