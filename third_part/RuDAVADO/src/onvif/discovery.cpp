@@ -108,16 +108,17 @@ bool DirectedProbe::wait(Announcement& found) {
         // UDP may be lost on the way or in a device's full queue (a batch probes hundreds at
         // once): the probe goes again halfway through the wait.
         const auto next_send = begin_ + std::chrono::milliseconds(wait_ms_ / 2);
-        if (sent_ < 2 && now >= next_send) {
-            if (!send()) return false;
-            continue;
-        }
+        // Due or not, an answer already queued is taken before the probe goes again.
+        const bool resend_due = sent_ < 2 && now >= next_send;
         const auto stop_at = sent_ < 2 ? std::min(until, next_send) : until;
         const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(stop_at - now).count();
         pollfd p{fd_, POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(std::max(1LL, left)));
+        const int ready = poll(&p, 1, resend_due ? 0 : static_cast<int>(std::max(1LL, left)));
         if (ready < 0) return false;
-        if (ready == 0) continue;
+        if (ready == 0) {
+            if (resend_due && !send()) return false;
+            continue;
+        }
         sockaddr_in from{};
         socklen_t from_size = sizeof from;
         const ssize_t n = recvfrom(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT,

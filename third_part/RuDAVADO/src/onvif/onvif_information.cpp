@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "../api_support.h"
 #include "../util.h"
@@ -85,12 +86,16 @@ int OnvifBackend::getHwInfoEx(const char* ip, int port, KPLPRC_HWINFO_EX* info) 
         d = deviceAt(ip, port);
         if (d != nullptr) copy = *d;
     }
+    // A device no search has found is asked who it is while its clock is read, not after: in a
+    // batch the answer is then waiting when the clock comes back.
+    std::unique_ptr<DirectedProbe> probe;
+    if (d == nullptr) probe = std::make_unique<DirectedProbe>(ip, kDirectedProbeMs);
     DeviceClient client(d != nullptr && !copy.url.empty() ? copy.url : deviceUrl(ip, port), copy.login,
                         kCallTimeouts);
     int code = client.readClock();
     if (code != KPLPRC_ERR_NONE) return fail(code);
     Announcement a;
-    if (d == nullptr && DirectedProbe(ip, kDirectedProbeMs).wait(a) && a.port == port) {
+    if (probe != nullptr && probe->wait(a) && a.port == port) {
         // Its serial words come from its endpoint reference, as in a search.
         noteAnnouncement(a);
         std::lock_guard<std::mutex> lk(mu_);
