@@ -13,7 +13,10 @@ import argparse
 import base64
 import calendar
 import hashlib
+import heapq
+import io
 import ipaddress
+import itertools
 import json
 import os
 import queue
@@ -232,6 +235,116 @@ class Device:
                 "onvif://www.onvif.org/name/" + self.model, "onvif://www.onvif.org/location/lab"]
 
 
+MAX_HEAD = 256 << 10  # request line and headers; beyond it the request is refused
+
+
+class LoopTimer:
+    __slots__ = ("fn", "cancelled")
+
+    def __init__(self, fn):
+        self.fn, self.cancelled = fn, False
+
+    def cancel(self):
+        self.cancelled = True
+
+
+class Connection:
+    """A device's HTTP connection as the loop thread serves it."""
+    __slots__ = ("sock", "peer", "device", "inbuf", "outbuf", "busy", "closing", "closed", "continued",
+                 "last_active", "events")
+
+    def __init__(self, sock, peer, device):
+        self.sock, self.peer, self.device = sock, peer, device
+        self.inbuf = bytearray()
+        self.outbuf = bytearray()
+        self.busy = False  # a request is being answered (waiting out a delay, or held silent)
+        self.closing = False  # closed once the output is out
+        self.closed = False
+        self.continued = False  # "100 Continue" sent for the request in the buffer
+        self.last_active = time.monotonic()
+        self.events = selectors.EVENT_READ
+
+
+def frame_request(buf):
+    """Where the first request in buf ends: ("complete", end, head), ("incomplete", None, head or
+    None), ("too_long", None, None), or ("upload", None, head) for a firmware upload. Only the
+    framing is read here; the request itself is parsed and judged by DeviceHandler."""
+    pos, lines = 0, 0
+    head_end = None
+    while True:
+        nl = buf.find(b"\n", pos)
+        if nl < 0:
+            return ("too_long", None, None) if len(buf) > MAX_HEAD else ("incomplete", None, None)
+        line = bytes(buf[pos:nl + 1])
+        pos = nl + 1
+        lines += 1
+        if lines == 1:
+            request_line = line
+            if line in (b"\r\n", b"\n"):
+                return "complete", pos, None  # a bare line: the handler refuses it
+            continue
+        if line in (b"\r\n", b"\n"):
+            head_end = pos
+            break
+        if pos > MAX_HEAD or lines > DeviceHandler.MAX_HEADERS + 1:
+            # Past what the handler reads: it refuses the request from what is here.
+            return "complete", pos, None
+    words = request_line.split()
+    path = words[1].decode("iso-8859-1") if len(words) > 1 else ""
+    head = {"expect": False, "length": None, "chunked": False}
+    version = words[2] if len(words) > 2 else b""
+    for raw in bytes(buf[:head_end]).split(b"\n")[1:]:
+        name, colon, value = raw.partition(b":")
+        name = name.strip().lower()
+        value = value.strip()
+        if name == b"content-length":
+            head["length"] = value
+        elif name == b"transfer-encoding":
+            head["chunked"] = value.lower() == b"chunked"
+        elif name == b"expect":
+            head["expect"] = value.lower() == b"100-continue" and version == b"HTTP/1.1"
+    if path.startswith("/firmware/"):
+        return "upload", None, head
+    if head["chunked"]:
+        end = chunked_end(buf, head_end)
+        return ("complete", end, head) if end is not None else ("incomplete", None, head)
+    try:
+        length = int(head["length"]) if head["length"] is not None else 0
+    except ValueError:
+        length = -1
+    if length < 0 or length > DeviceHandler.MAX_BODY:
+        return "complete", head_end, head  # the handler answers 400
+    if len(buf) < head_end + length:
+        return "incomplete", None, head
+    return "complete", head_end + length, head
+
+
+def chunked_end(buf, pos):
+    """End of a chunked body starting at pos, or None while it is incomplete (a malformed size
+    ends it there, for the handler to refuse)."""
+    total = 0
+    while True:
+        nl = buf.find(b"\n", pos)
+        if nl < 0:
+            return None
+        try:
+            size = int(bytes(buf[pos:nl]).split(b";")[0].strip() or b"0", 16)
+        except ValueError:
+            return nl + 1
+        pos = nl + 1
+        if size == 0:
+            nl = buf.find(b"\n", pos)  # the line closing the body
+            return nl + 1 if nl >= 0 else None
+        total += size
+        if total > DeviceHandler.MAX_BODY:
+            return pos
+        pos += size
+        nl = buf.find(b"\n", pos)
+        if nl < 0 or len(buf) < pos:
+            return None
+        pos = nl + 1
+
+
 class Simulator:
     def __init__(self, args):
         self.args = args
@@ -241,7 +354,10 @@ class Simulator:
         self.wake_r, self.wake_w = socket.socketpair()
         self.selector.register(self.wake_r, selectors.EVENT_READ, ("wake", None))
         self.pending = []  # (callable) run on the loop thread
-        self.work = queue.SimpleQueue()  # accepted connections for the workers
+        self.timers = []  # heap of (when, sequence, LoopTimer), loop thread only
+        self.timer_seq = itertools.count()
+        self.connections = set()  # Connection served by the loop thread
+        self.work = queue.SimpleQueue()  # firmware uploads for the workers
         self.idle_workers = 0
         self.stopping = threading.Event()
         self.devices = []
@@ -258,7 +374,10 @@ class Simulator:
         self.probes = {"matched": 0, "other_types": 0, "other_messages": 0, "unparsable": 0}
         self.control = None
 
-    # --- the loop thread: accepts on every device's listener and the discovery socket ----
+    # --- the loop thread: every device's listener and HTTP connection, and the timers ------
+    # One thread serves every connection: a batch asks hundreds of devices at once, and a
+    # thread per connection spends most of its time handing the interpreter lock around.
+    # Firmware uploads alone get a thread of their own (slow links are simulated by pacing).
     def call_in_loop(self, fn):
         with self.lock:
             self.pending.append(fn)
@@ -267,9 +386,19 @@ class Simulator:
         except OSError:
             pass
 
+    def call_later(self, seconds, fn):
+        """Loop thread only: fn runs on the loop thread after `seconds`; the handle cancels it."""
+        timer = LoopTimer(fn)
+        heapq.heappush(self.timers, (time.monotonic() + max(0.0, seconds), next(self.timer_seq), timer))
+        return timer
+
     def run_loop(self):
+        next_sweep = time.monotonic() + 1.0
         while not self.stopping.is_set():
-            for key, _ in self.selector.select(timeout=1.0):
+            timeout = 1.0
+            if self.timers:
+                timeout = max(0.0, min(timeout, self.timers[0][0] - time.monotonic()))
+            for key, mask in self.selector.select(timeout=timeout):
                 kind, obj = key.data
                 if kind == "wake":
                     try:
@@ -278,31 +407,197 @@ class Simulator:
                         pass
                 elif kind == "listen":
                     self._accept(key.fileobj, obj)
+                elif kind == "conn":
+                    if mask & selectors.EVENT_WRITE:
+                        self._flush(obj)
+                    if mask & selectors.EVENT_READ and not obj.closed:
+                        self._readable(obj)
+            now = time.monotonic()
+            while self.timers and self.timers[0][0] <= now:
+                timer = heapq.heappop(self.timers)[2]
+                if not timer.cancelled:
+                    self._run_job(timer.fn)
             with self.lock:
                 jobs, self.pending = self.pending, []
             for job in jobs:
-                try:
-                    job()
-                except Exception:
-                    traceback.print_exc()
+                self._run_job(job)
+            if now >= next_sweep:
+                next_sweep = now + 1.0
+                self._close_idle(now)
+
+    @staticmethod
+    def _run_job(job):
+        try:
+            job()
+        except Exception:
+            traceback.print_exc()
 
     def _accept(self, listener, device):
+        # A burst of connections is taken at once, not one per pass of the loop.
+        for _ in range(256):
+            try:
+                sock, peer = listener.accept()
+            except OSError:
+                return
+            sock.setblocking(False)
+            # Headers and body go out as two writes when a worker answers: without this a
+            # kept-alive connection would wait for the client's delayed acknowledgement (40 ms).
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            conn = Connection(sock, peer, device)
+            with self.lock:
+                device.open_connections += 1
+                device.connections.add(sock)
+            self.connections.add(conn)
+            self.selector.register(sock, selectors.EVENT_READ, ("conn", conn))
+
+    def _readable(self, conn):
         try:
-            conn, peer = listener.accept()
-        except OSError:
+            data = conn.sock.recv(65536)
+        except (BlockingIOError, InterruptedError):
             return
-        conn.setblocking(True)
-        # Headers and body go out as two writes: without this a kept-alive connection waits for
-        # the client's delayed acknowledgement (40 ms) on every answer.
-        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        # Each connection gets an idle worker, or a new one when none is idle.
+        except OSError:
+            data = b""
+        if not data:
+            self._close(conn)
+            return
+        conn.inbuf += data
+        conn.last_active = time.monotonic()
+        if len(conn.inbuf) > DeviceHandler.MAX_BODY + MAX_HEAD:
+            self._close(conn)  # pipelined far beyond any request while one is answered
+            return
+        self._next_request(conn)
+
+    def _next_request(self, conn):
+        while not (conn.busy or conn.closing or conn.closed) and conn.inbuf:
+            kind, end, head = frame_request(conn.inbuf)
+            if kind == "incomplete":
+                if head is not None and head["expect"] and not conn.continued:
+                    # The client holds the body back until told to go on.
+                    conn.continued = True
+                    conn.outbuf += b"HTTP/1.1 100 Continue\r\n\r\n"
+                    self._flush(conn)
+                return
+            if kind == "too_long":
+                conn.outbuf += b"HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\n\r\n"
+                conn.closing = True
+                self._flush(conn)
+                return
+            if kind == "upload":
+                self._hand_to_worker(conn)
+                return
+            request = bytes(conn.inbuf[:end])
+            del conn.inbuf[:end]
+            conn.continued = False
+            self._start_request(conn, request)
+
+    def _start_request(self, conn, request):
+        """Silence and slow answers before the request is looked at; a device that is going
+        down answers nothing more."""
         with self.lock:
+            online = conn.device.state == "online"
+            faults = dict(conn.device.faults)
+        if not online:
+            self._close(conn)
+            return
+        conn.busy = True
+        if faults.get("silent"):
+            # Hold the connection and say nothing, as a hung camera does; the client's time-out ends it.
+            self._hold_silent(conn, time.monotonic() + 120)
+            return
+        delay = float(faults.get("delay", 0) or 0)
+        if delay > 0:
+            self.call_later(delay, lambda: self._answer(conn, request))
+        else:
+            self._answer(conn, request)
+
+    def _hold_silent(self, conn, deadline):
+        if conn.closed:
+            return
+        with self.lock:
+            silent = conn.device.faults.get("silent")
+        if silent and time.monotonic() < deadline:
+            self.call_later(0.05, lambda: self._hold_silent(conn, deadline))
+        else:
+            self._close(conn)
+
+    def _answer(self, conn, request):
+        # Answered even when the client has gone meanwhile: a camera carries out what it read.
+        handler = DeviceHandler.for_request(conn.device, conn.peer, request)
+        try:
+            handler.handle_one_request()
+        except Exception:
+            traceback.print_exc()
+            handler.close_connection = True
+        conn.busy = False
+        if conn.closed:
+            return
+        conn.outbuf += handler.wfile.getvalue()
+        conn.closing = conn.closing or handler.close_connection
+        conn.last_active = time.monotonic()
+        self._flush(conn)
+        self._next_request(conn)
+
+    def _flush(self, conn):
+        while conn.outbuf and not conn.closed:
+            try:
+                sent = conn.sock.send(conn.outbuf)
+            except (BlockingIOError, InterruptedError):
+                break
+            except OSError:
+                self._close(conn)
+                return
+            del conn.outbuf[:sent]
+        if conn.closed:
+            return
+        if not conn.outbuf and conn.closing:
+            self._close(conn)
+            return
+        events = selectors.EVENT_READ | (selectors.EVENT_WRITE if conn.outbuf else 0)
+        if events != conn.events:
+            conn.events = events
+            self.selector.modify(conn.sock, events, ("conn", conn))
+
+    def _close(self, conn):
+        if conn.closed:
+            return
+        conn.closed = True
+        try:
+            self.selector.unregister(conn.sock)
+        except (KeyError, ValueError):
+            pass
+        self.connections.discard(conn)
+        with self.lock:
+            conn.device.open_connections -= 1
+            conn.device.connections.discard(conn.sock)
+        try:
+            conn.sock.close()
+        except OSError:
+            pass
+
+    def _close_idle(self, now):
+        limit = self.args.idle_timeout
+        for conn in [c for c in self.connections if not c.busy and now - c.last_active > limit]:
+            self._close(conn)
+
+    def _hand_to_worker(self, conn):
+        """A firmware upload: read and answered by a worker thread, from what the loop has read."""
+        sock, prefix = conn.sock, bytes(conn.inbuf)
+        try:
+            self.selector.unregister(sock)
+        except (KeyError, ValueError):
+            pass
+        conn.closed = True
+        self.connections.discard(conn)
+        with self.lock:
+            conn.device.open_connections -= 1
+            conn.device.connections.discard(sock)
             spawn = self.idle_workers == 0
             if not spawn:
                 self.idle_workers -= 1
-        self.work.put((conn, peer, device))
+        sock.setblocking(True)
+        self.work.put((sock, conn.peer, conn.device, prefix))
         if spawn and not self._start_worker():
-            conn.close()
+            sock.close()
 
     def _start_worker(self):
         try:
@@ -312,21 +607,19 @@ class Simulator:
             return False
 
     def _worker(self):
-        # Thread starts are slow and serial on a loaded machine, and a batch opens hundreds of
-        # connections at once: the workers are made before the devices listen, and kept.
         while True:
-            conn, peer, device = self.work.get()
-            self._serve_connection(conn, peer, device)
+            conn, peer, device, prefix = self.work.get()
+            self._serve_connection(conn, peer, device, prefix)
             with self.lock:
                 self.idle_workers += 1
 
-    def _serve_connection(self, conn, peer, device):
+    def _serve_connection(self, conn, peer, device, prefix=b""):
         with self.lock:
             device.open_connections += 1
             device.connections.add(conn)
         try:
             conn.settimeout(self.args.idle_timeout)
-            DeviceHandler(conn, peer, device)
+            DeviceHandler(conn, peer, device, prefix)
         except Exception:
             pass
         finally:
@@ -405,11 +698,9 @@ class Simulator:
             self.take_down(device, state)
             with self.lock:
                 seconds = down_seconds if device.down_seconds is None else device.down_seconds
-            timer = threading.Timer(max(0.0, seconds * self.scale), lambda: self.call_in_loop(up))
-            timer.daemon = True
+            timer = self.call_later(seconds * self.scale, up)
             with self.lock:
                 device.restart_timer = timer
-            timer.start()
 
         self.call_in_loop(down)
 
@@ -539,18 +830,12 @@ class Simulator:
 
     # --- start and stop ------------------------------------------------------------------
     def start(self):
-        # A thread per open connection, hundreds of devices: small stacks keep that cheap.
+        # Upload workers only: small stacks keep them cheap.
         threading.stack_size(512 * 1024)
         soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
         want = min(hard, max(soft, 4 * len(self.devices) + 256))
         if want > soft:
             resource.setrlimit(resource.RLIMIT_NOFILE, (want, hard))
-        workers = min(1024, 2 * len(self.devices) + 8)
-        for _ in range(workers):
-            if not self._start_worker():
-                break
-            with self.lock:
-                self.idle_workers += 1
         self.start_discovery()
         if self.args.rtsp:
             self.start_rtsp()
@@ -654,6 +939,24 @@ def probe_matches(types):
     return False
 
 
+class PrefixedReader(io.RawIOBase):
+    """Bytes already read from a connection, then the connection itself."""
+
+    def __init__(self, prefix, raw):
+        self.prefix, self.raw = memoryview(prefix), raw
+
+    def readable(self):
+        return True
+
+    def readinto(self, b):
+        if len(self.prefix):
+            n = min(len(b), len(self.prefix))
+            b[:n] = self.prefix[:n]
+            self.prefix = self.prefix[n:]
+            return n
+        return self.raw.readinto(b)
+
+
 class RequestHeaders(dict):
     """A request's headers by lower-case name; get() takes any case."""
 
@@ -666,10 +969,35 @@ class DeviceHandler(BaseHTTPRequestHandler):
     server_version = "SimCam/1.0"
     sys_version = ""
 
-    def __init__(self, conn, peer, device):
+    buffered = False  # the request is in memory and its faults were applied by the loop
+
+    def __init__(self, conn, peer, device, prefix=b""):
         self.device = device
         self.sim = device.sim
+        self._prefix = prefix
         super().__init__(conn, peer, None)
+
+    def setup(self):
+        super().setup()
+        if self._prefix:
+            # The loop thread read the start of the request already.
+            self.rfile = io.BufferedReader(PrefixedReader(self._prefix, socket.SocketIO(self.connection, "rb")))
+
+    @classmethod
+    def for_request(cls, device, peer, request):
+        """A handler for one whole request read by the loop thread; its answer is in wfile."""
+        h = cls.__new__(cls)
+        h.device, h.sim = device, device.sim
+        h.client_address, h.server, h.request, h.connection = peer, None, None, None
+        h.rfile, h.wfile = io.BytesIO(request), io.BytesIO()
+        h.close_connection = True
+        h.buffered = True
+        return h
+
+    def handle_expect_100(self):
+        if self.buffered:
+            return True  # the loop thread said "100 Continue" when the body was still to come
+        return super().handle_expect_100()
 
     def log_message(self, fmt, *args):
         if self.sim.args.verbose:
@@ -770,6 +1098,8 @@ class DeviceHandler(BaseHTTPRequestHandler):
     def _misbehave_first(self, faults):
         """Silence and slow answers, before the request is looked at; a device that is going
         down answers nothing more."""
+        if self.buffered:
+            return False
         with self.sim.lock:
             if self.device.state != "online":
                 self.close_connection = True

@@ -6,6 +6,7 @@ Runs inside netns_run.sh's namespace (192.168.1.0/24 on loopback); skips elsewhe
 import base64
 import http.client
 import os
+import re
 import socket
 import subprocess
 import sys
@@ -251,6 +252,41 @@ class SimulatorTest(unittest.TestCase):
             with self.subTest(raw=raw[:30]):
                 self.assertFault(subcode, oc.call, url, None, raw=raw)
         self.assertEqual(self.sim.device(7)["state"], "online")
+
+    def test_requests_framed_however_they_arrive(self):
+        ip = self.sim.device(5)["ip"]
+        body = oc.envelope("<tds:GetSystemDateAndTime/>").encode()
+
+        def request(extra=b"", close=False, payload=None):
+            payload = body if payload is None else payload
+            return (b"POST /onvif/device_service HTTP/1.1\r\nHost: %s\r\n" % ip.encode() + extra +
+                    (b"Connection: close\r\n" if close else b"") +
+                    (b"" if b"chunked" in extra else b"Content-Length: %d\r\n" % len(payload)) + b"\r\n" + payload)
+
+        whole = request(close=True)
+        chunked = request(b"Transfer-Encoding: chunked\r\n", True, b"%x\r\n%s\r\n0\r\n\r\n" % (len(body), body))
+        cases = [
+            ("in pieces", [whole[:7], whole[7:90], whole[90:-5], whole[-5:]], [b"200"]),
+            ("two in one write", [request() + whole], [b"200", b"200"]),
+            ("chunked body", [chunked], [b"200"]),
+            ("too many headers", [request(b"X-A: b\r\n" * 150, True)], [b"431"]),
+        ]
+        for name, parts, statuses in cases:
+            with self.subTest(name):
+                with socket.create_connection((ip, 80), timeout=5) as s:
+                    for part in parts:
+                        s.sendall(part)
+                    answer = b"".join(iter(lambda: s.recv(65536), b""))
+                self.assertEqual(re.findall(rb"HTTP/1.1 (\d+) ", answer), statuses)
+        # A client that waits for "100 Continue" before its body gets it, then its answer.
+        with socket.create_connection((ip, 80), timeout=5) as s:
+            head, _, rest = request(b"Expect: 100-continue\r\n", True).partition(b"\r\n\r\n")
+            s.sendall(head + b"\r\n\r\n")
+            self.assertTrue(s.recv(100).startswith(b"HTTP/1.1 100 Continue\r\n\r\n"))
+            s.sendall(rest)
+            answer = b"".join(iter(lambda: s.recv(65536), b""))
+        self.assertEqual(re.findall(rb"HTTP/1.1 (\d+) ", answer), [b"200"])
+        self.assertEqual(self.sim.device(5)["state"], "online")
 
     # --- restarts ---------------------------------------------------------------------
     def test_reboot_goes_offline_and_says_hello(self):
