@@ -47,6 +47,9 @@ public:
     void setClockOffset(long long offset_s) { clock_offset_s_ = offset_s; }
     // Ends the kept-alive connection; the next request opens a new one.
     void closeConnection() { connection_.close(); }
+    // Hands the kept-alive connection over (and takes the other's), so the next client of the
+    // same device needs no new one.
+    void swapConnection(HttpConnection& other) { connection_.swap(other); }
 
     // GetSystemDateAndTime, answered without login: the device's UTC clock (and its local clock
     // when it tells one) in seconds; also updates the clock offset.

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace rudavado {
 namespace onvif {
@@ -28,6 +29,7 @@ public:
     HttpConnection(const HttpConnection&) = delete;
     HttpConnection& operator=(const HttpConnection&) = delete;
     void close();
+    void swap(HttpConnection& other) { std::swap(curl_, other.curl_); }
     // The transfer handle, made on first use.
     void* handle();
 

@@ -229,6 +229,7 @@ KPLPRC_HANDLE OnvifBackend::open(const char* ip, int port, const char* user, con
     std::string url, endpoint;
     bool clock_fresh = false;
     long long clock_offset = 0;
+    std::shared_ptr<HttpConnection> spare;
     {
         std::lock_guard<std::mutex> lk(mu_);
         if (!setup_) {
@@ -244,8 +245,10 @@ KPLPRC_HANDLE OnvifBackend::open(const char* ip, int port, const char* user, con
             clock_fresh = true;
             clock_offset = known->clock_offset_s;
         }
+        if (known != nullptr && known->spare != nullptr && known->spare_url == url) spare.swap(known->spare);
     }
     auto client = std::make_unique<DeviceClient>(url, Credentials{user, password}, kCallTimeouts);
+    if (spare != nullptr) client->swapConnection(*spare);
     DeviceInformation info;
     int code = KPLPRC_ERR_NONE;
     if (clock_fresh) {
@@ -666,8 +669,14 @@ void OnvifBackend::pollOnce() {
     };
     std::map<std::pair<std::string, int>, Watched> addresses;
     std::vector<std::shared_ptr<Session>> sessions;
+    std::vector<std::shared_ptr<HttpConnection>> idle_spares;  // closed outside the lock
     {
         std::lock_guard<std::mutex> lk(mu_);
+        for (auto& d : devices_) {
+            if (d->spare != nullptr &&
+                SteadyClock::now() - d->spare_since > scaledWait(kConnectionIdleMs, 100))
+                idle_spares.push_back(std::move(d->spare));
+        }
         for (auto& entry : sessions_) {
             sessions.push_back(entry.second);
             Session& s = *entry.second;
@@ -684,6 +693,7 @@ void OnvifBackend::pollOnce() {
             }
         }
     }
+    idle_spares.clear();
     // A connection kept since the session's last call is closed once it idles; a session busy
     // with a call is left alone.
     for (auto& s : sessions) {

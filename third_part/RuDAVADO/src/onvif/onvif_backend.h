@@ -99,6 +99,11 @@ private:
         bool restarting = false;  // sent a restart; back once it was seen down (or after a grace)
         bool seen_down = false;
         std::chrono::steady_clock::time_point restart_since;
+        // The connection a GetHwInfoEx left open, for the login that follows it; the session
+        // watch closes it once it idles.
+        std::shared_ptr<HttpConnection> spare;
+        std::string spare_url;
+        std::chrono::steady_clock::time_point spare_since;
     };
 
     struct Upgrade {

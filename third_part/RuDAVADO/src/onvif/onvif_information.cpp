@@ -114,6 +114,15 @@ int OnvifBackend::getHwInfoEx(const char* ip, int port, KPLPRC_HWINFO_EX* info) 
         client.getDeviceInformation(copy.info);
         if (client.getNetwork(net) == KPLPRC_ERR_NONE && !net.mac.empty()) copy.mac = net.mac;
     }
+    if (d != nullptr) {
+        // A batch logs in right after this: its login takes this connection instead of a new one.
+        auto spare = std::make_shared<HttpConnection>();
+        client.swapConnection(*spare);
+        std::lock_guard<std::mutex> lk(mu_);
+        d->spare.swap(spare);
+        d->spare_url = client.deviceUrl();
+        d->spare_since = SteadyClock::now();
+    }
     std::memset(info, 0, sizeof *info);
     copyText(info->ip, sizeof info->ip, ip);
     copyText(info->netmask, sizeof info->netmask, maskOfPrefix(net.prefix));
