@@ -508,7 +508,7 @@ class Simulator:
         if delay > 0:
             self.call_later(delay, lambda: self._answer(conn, request))
         else:
-            self._answer(conn, request)
+            self._answer(conn, request, resume=False)  # the caller goes on with the next request
 
     def _hold_silent(self, conn, deadline):
         if conn.closed:
@@ -520,7 +520,7 @@ class Simulator:
         else:
             self._close(conn)
 
-    def _answer(self, conn, request):
+    def _answer(self, conn, request, resume=True):
         # Answered even when the client has gone meanwhile: a camera carries out what it read.
         handler = DeviceHandler.for_request(conn.device, conn.peer, request)
         try:
@@ -535,7 +535,8 @@ class Simulator:
         conn.closing = conn.closing or handler.close_connection
         conn.last_active = time.monotonic()
         self._flush(conn)
-        self._next_request(conn)
+        if resume:
+            self._next_request(conn)
 
     def _flush(self, conn):
         while conn.outbuf and not conn.closed:
