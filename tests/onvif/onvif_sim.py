@@ -294,7 +294,7 @@ def frame_request(buf):
     head = {"expect": False, "length": None, "chunked": False}
     version = words[2] if len(words) > 2 else b""
     for raw in bytes(buf[:head_end]).split(b"\n")[1:]:
-        name, colon, value = raw.partition(b":")
+        name, _, value = raw.partition(b":")
         name = name.strip().lower()
         value = value.strip()
         if name == b"content-length":

@@ -78,6 +78,8 @@ class CliTest(unittest.TestCase):
         self.assertAllEnd(out, self.ips(10, DEVICES), "设置成功")
         after = [d["reboots"] for d in self.sim.get("/devices")]
         self.assertEqual([a - b for a, b in zip(after, before)], [1] * DEVICES)
+        # Each camera said who it is to the probe sent with its clock request: no request more.
+        self.assertFalse([d["ip"] for d in self.sim.get("/devices") if "GetEndpointReference" in d["requests"]])
         # A reboot ends once the camera took the command; the next batch needs it back.
         self.sim.wait_for(lambda devs: all(d["state"] == "online" for d in devs), timeout=60,
                           what="every device back after the reboot")
