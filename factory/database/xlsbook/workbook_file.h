@@ -88,6 +88,12 @@ public:
     };
     // The stored rows, in ascending order.
     const std::vector<StoredRow>& stored_rows() const { return rows_; }
+    // The stored row `row`, null when it holds no cells.
+    const StoredRow* stored_row(size_t row) const {
+        // Sheets are usually dense: row n is then the n-th stored row.
+        if (row < rows_.size() && rows_[row].index == row) return &rows_[row];
+        return find_row(row);
+    }
 
 private:
     friend class WorkbookFile;
