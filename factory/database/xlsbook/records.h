@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -153,9 +154,14 @@ public:
         bool wide;
         bool compact;
     };
-    std::string chars;
     std::vector<Entry> entries;
     void clear_entries();
+    // An entry's characters as stored. Past its end at least kCharsSlack more bytes can be read,
+    // so that a short text is copied in one fixed-size step.
+    std::string_view text(const Entry& entry) const {
+        return std::string_view(chars_.get() + entry.offset, entry.size);
+    }
+    static constexpr size_t kCharsSlack = 16;
 
     // Parses the data of a read record: CONTINUE data appended, `continues` the offsets at
     // which each CONTINUE's data starts.
@@ -167,6 +173,10 @@ public:
     // table's size in bytes, 0 when hand_on failed.
     static size_t write(ByteBuffer* out, uint32_t total, const std::vector<const CellValue*>& entries,
                         size_t chunk = SIZE_MAX, const std::function<bool()>& hand_on = nullptr);
+
+private:
+    // Not zero-filled first: every byte up to the last entry's end is written as it is parsed.
+    std::unique_ptr<char[]> chars_;
 };
 
 class Index : public Record {

@@ -48,33 +48,75 @@ bool no_high_bytes(const char* bytes, size_t length) {
     return high == 0;
 }
 
+// UTF-16LE units below 0x100 to one byte each: sixteen units per step where the processor has
+// SSE2 (a saturating pack keeps the low bytes exactly when the high ones are zero).
+void narrow(char* out, const char* in, size_t units) {
+    size_t k = 0;
+#if defined(__SSE2__)
+    for (; k + 16 <= units; k += 16) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * k));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * k + 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm_packus_epi16(low, high));
+    }
+    // Most texts of a list are shorter: eight units, then four, before the last few one by one.
+    if (k + 8 <= units) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * k));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm_packus_epi16(x, _mm_setzero_si128()));
+        k += 8;
+    }
+#endif
+#ifdef XLSBOOK_LITTLE_ENDIAN
+    if (k + 4 <= units) {
+        uint64_t x;
+        std::memcpy(&x, in + 2 * k, 8);
+        const uint32_t y = static_cast<uint32_t>((x & 0xFF) | ((x >> 8) & 0xFF00) | ((x >> 16) & 0xFF0000) |
+                                                 ((x >> 24) & 0xFF000000));
+        std::memcpy(out + k, &y, 4);
+        k += 4;
+    }
+#endif
+    for (; k < units; ++k) out[k] = in[2 * k];
+}
+
 }  // namespace
 
 void SharedStringTable::clear_entries() {
-    std::string().swap(chars);
+    chars_.reset();
     std::vector<Entry>().swap(entries);
 }
 
 bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vector<size_t>& breaks) {
     const Bytes d{data, size};
     clear_entries();
-    // Characters take at most what the table's bytes do.
-    chars.reserve(size);
+    // Characters take at most what the table's bytes do. The room not used is never touched, so
+    // it takes no memory; copying the text into a smaller buffer would.
+    chars_.reset(new char[size + kCharsSlack]);
+    size_t used = 0, capacity = size;
     // Appends an entry's characters as stored; 16-bit text with no unit above 0xFF is made compact
     // as it is copied.
-    auto add = [this](const char* bytes, size_t length, bool wide) {
-        const size_t offset = chars.size();
+    auto add = [this, &used, &capacity](const char* bytes, size_t length, bool wide) {
+        if (length > capacity - used) {
+            // Only a text split over records whose first part has 8-bit characters grows when
+            // joined, each of them taking two bytes.
+            capacity = std::max(2 * capacity, used + length);
+            std::unique_ptr<char[]> grown(new char[capacity + kCharsSlack]);
+            if (used > 0) std::memcpy(grown.get(), chars_.get(), used);
+            chars_ = std::move(grown);
+        }
+        const size_t offset = used;
         const bool compact = wide && no_high_bytes(bytes, length);
         if (compact) {
-            chars.resize(offset + length / 2);
-            char* out = &chars[offset];
-            for (size_t i = 0; 2 * i + 1 < length; ++i) out[i] = bytes[2 * i];
+            narrow(chars_.get() + offset, bytes, length / 2);
+            used += length / 2;
         } else {
-            chars.append(bytes, length);
+            std::memcpy(chars_.get() + offset, bytes, length);
+            used += length;
         }
         entries.push_back(
-            {static_cast<uint32_t>(offset), static_cast<uint32_t>(chars.size() - offset), wide, compact});
+            {static_cast<uint32_t>(offset), static_cast<uint32_t>(used - offset), wide, compact});
     };
+    // The slack past the last entry is read with it: defined bytes, whatever they are.
+    auto finish = [this, &used]() { std::memset(chars_.get() + used, 0, kCharsSlack); };
     if (d.size() < 8) return false;
     total = get32(d.data());
     const uint32_t count = get32(d.data() + 4);
@@ -143,8 +185,7 @@ bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vecto
         if (p + skip > d.size()) return false;
         p += static_cast<size_t>(skip);
     }
-    // The room reserved and not used was never touched: it takes no memory, and copying the
-    // text into a smaller buffer would.
+    finish();
     return true;
 }
 

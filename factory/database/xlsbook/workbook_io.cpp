@@ -29,8 +29,16 @@ public:
         data_ = &s_[pos_];
         size_ = size;
         pos_ += size;
-        merged_.clear();
-        breaks_.clear();
+        if (!breaks_.empty()) {
+            merged_.clear();
+            breaks_.clear();
+        }
+        // Most records have no CONTINUE after them: nothing to join.
+        if (pos_ + 4 > n_ || get16(&s_[pos_]) != code::kContinue) {
+            code_ = code;
+            if (needs_record_) out.assign(code, std::vector<uint8_t>(data_, data_ + size_), breaks_);
+            return true;
+        }
         // The joined size first: a large table (megabytes over hundreds of CONTINUE records)
         // is then copied once, not again at every doubling of the buffer.
         size_t joined = size_;
@@ -111,8 +119,7 @@ public:
                 if (LabelSST::parse(d, n, cell, index) && index < strings_.entries.size())
                     if (CellValue* c = at(cell)) {
                         const SharedStringTable::Entry& s = strings_.entries[index];
-                        c->set_raw_text(std::string_view(strings_.chars).substr(s.offset, s.size), s.wide,
-                                        s.compact);
+                        c->set_raw_text_with_slack(strings_.text(s), s.wide, s.compact);
                     }
                 break;
             }
@@ -219,7 +226,7 @@ bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
 }
 
 bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
-                                const std::function<void()>& release) {
+                                const std::function<const uint8_t*(size_t from)>& keep_tail) {
     clear();
     RecordReader reader(stream, stream_size, 0);
     reader.set_needs_record(false);
@@ -286,14 +293,11 @@ bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
     // is kept while the cells are built, not the whole file as well.
     const uint8_t* sheets = stream;
     size_t sheets_size = stream_size, base = 0;
-    std::vector<uint8_t> copy;
-    if (release && !positions.empty() && positions.front() < stream_size) {
+    if (keep_tail && !positions.empty() && positions.front() < stream_size) {
         base = positions.front();
-        copy.assign(stream + base, stream + stream_size);
-        release();
+        sheets = keep_tail(base);
+        sheets_size = stream_size - base;
         stream = nullptr;
-        sheets = copy.data();
-        sheets_size = copy.size();
     }
 
     // Each sheet is found where its BoundSheet says; charts and macro sheets are left out.
