@@ -163,9 +163,14 @@ public:
     }
     static constexpr size_t kCharsSlack = 16;
 
-    // Parses the data of a read record: CONTINUE data appended, `continues` the offsets at
-    // which each CONTINUE's data starts.
-    bool parse(const uint8_t* data, size_t size, const std::vector<size_t>& continues);
+    // The data of the table's record, then of each CONTINUE record after it, as read.
+    struct Piece {
+        const uint8_t* data;
+        size_t size;
+    };
+    // Parses the table from its pieces, read where they are: a large table is not copied
+    // together first.
+    bool parse(const std::vector<Piece>& pieces);
     // Writes the table of the texts of `entries` (text cells, each text once) as records
     // straight into `out`, splitting it into CONTINUE records; an entry's characters that run on
     // into a CONTINUE record are preceded there by its flags byte again. With `out` null it only

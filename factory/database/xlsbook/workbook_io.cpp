@@ -33,6 +33,18 @@ public:
             merged_.clear();
             breaks_.clear();
         }
+        if (code == unjoined_ && !needs_record_) {
+            // Handed on as read, piece by piece: a large string table is not copied together.
+            pieces_.assign(1, {data_, size_});
+            while (pos_ + 4 <= n_ && get16(&s_[pos_]) == code::kContinue) {
+                const size_t more = get16(&s_[pos_ + 2]);
+                if (pos_ + 4 + more > n_) return false;
+                pieces_.push_back({&s_[pos_ + 4], more});
+                pos_ += 4 + more;
+            }
+            code_ = code;
+            return true;
+        }
         // Most records have no CONTINUE after them: nothing to join.
         if (pos_ + 4 > n_ || get16(&s_[pos_]) != code::kContinue) {
             code_ = code;
@@ -70,9 +82,13 @@ public:
     const uint8_t* data() const { return data_; }
     size_t size() const { return size_; }
     void set_needs_record(bool needs) { needs_record_ = needs; }
+    // Records of `code` are not joined with their CONTINUE records: pieces() has them.
+    void set_unjoined(uint16_t code) { unjoined_ = code; }
+    const std::vector<SharedStringTable::Piece>& pieces() const { return pieces_; }
     // Frees the buffer that joined the last record's CONTINUE data.
     void release() {
         std::vector<uint8_t>().swap(merged_);
+        std::vector<SharedStringTable::Piece>().swap(pieces_);
         breaks_.clear();
         data_ = nullptr;
         size_ = 0;
@@ -88,6 +104,8 @@ private:
     std::vector<uint8_t> merged_;
     std::vector<size_t> breaks_;
     bool needs_record_ = true;
+    uint16_t unjoined_ = 0;
+    std::vector<SharedStringTable::Piece> pieces_;
 };
 
 class SheetParser {
@@ -230,6 +248,7 @@ bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
     clear();
     RecordReader reader(stream, stream_size, 0);
     reader.set_needs_record(false);
+    reader.set_unjoined(code::kSharedStringTable);
     Record record;
     auto take = [&reader](Record& into) {
         into.assign(reader.code(), std::vector<uint8_t>(reader.data(), reader.data() + reader.size()),
@@ -274,8 +293,7 @@ bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
                 break;
             }
             case code::kSharedStringTable:
-                if (!globals_.shared_strings.parse(reader.data(), reader.size(), reader.breaks()))
-                    return clear(), false;
+                if (!globals_.shared_strings.parse(reader.pieces())) return clear(), false;
                 reader.release();
                 break;
             default:  // ExtSST and everything else
