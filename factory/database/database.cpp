@@ -290,7 +290,8 @@ bool database::set_property(rttr::instance& object, const column& column, const 
             if (column.takes == target::signed_int) {
                 if (property.set_value(object, number)) return true;
             } else if (column.takes == target::unsigned_int && number >= 0) {
-                if (property.set_value(object, static_cast<unsigned int>(number))) return true;
+                unsigned_value_ = static_cast<unsigned int>(number);
+                if (property.set_value(object, unsigned_argument_)) return true;
             } else {
                 return set_converted(object, property, number);
             }
@@ -305,7 +306,8 @@ bool database::set_property(rttr::instance& object, const column& column, const 
             if (column.takes == target::text && cell->compact() &&
                 cell->wide_length() <= xlsbook::kMaxTextLength && cell_text_is_ascii(*cell)) {
                 // ASCII is its own ANSI form: the cell's text goes straight into the property.
-                if (property.set_value(object, std::string(cell->raw_text()))) return true;
+                text_value_.assign(cell->raw_text());
+                if (property.set_value(object, text_argument_)) return true;
                 KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
                 return false;
             }

@@ -74,6 +74,11 @@ private:
     std::string last_converted_;
     bool last_converted_compact_ = false;
     bool last_converted_ok_ = false;
+    // Values handed to setters, each with its argument made once: making one looks its type up.
+    std::string text_value_;
+    rttr::argument text_argument_{text_value_};
+    unsigned int unsigned_value_ = 0;
+    rttr::argument unsigned_argument_{unsigned_value_};
 };
 
 }  // namespace factory
