@@ -29,6 +29,36 @@ public:
         data_ = &s_[pos_];
         size_ = size;
         pos_ += size;
+        // The usual record of a sheet: no CONTINUE after it, nothing joined before it, no copy
+        // asked for. Its bytes are used where they are.
+        if (!needs_record_ && breaks_.empty() && code != unjoined_ &&
+            (pos_ + 4 > n_ || get16(&s_[pos_]) != code::kContinue)) {
+            code_ = code;
+            return true;
+        }
+        return finish(code, out);
+    }
+
+    uint16_t code() const { return code_; }
+    const std::vector<size_t>& breaks() const { return breaks_; }
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+    void set_needs_record(bool needs) { needs_record_ = needs; }
+    // Records of `code` are not joined with their CONTINUE records: pieces() has them.
+    void set_unjoined(uint16_t code) { unjoined_ = code; }
+    const std::vector<SharedStringTable::Piece>& pieces() const { return pieces_; }
+    // Frees the buffer that joined the last record's CONTINUE data.
+    void release() {
+        std::vector<uint8_t>().swap(merged_);
+        std::vector<SharedStringTable::Piece>().swap(pieces_);
+        breaks_.clear();
+        data_ = nullptr;
+        size_ = 0;
+    }
+
+private:
+    // The rest of next(): joining CONTINUE data, handing on pieces, copying the record.
+    bool finish(uint16_t code, Record& out) {
         if (!breaks_.empty()) {
             merged_.clear();
             breaks_.clear();
@@ -77,24 +107,6 @@ public:
         return true;
     }
 
-    uint16_t code() const { return code_; }
-    const std::vector<size_t>& breaks() const { return breaks_; }
-    const uint8_t* data() const { return data_; }
-    size_t size() const { return size_; }
-    void set_needs_record(bool needs) { needs_record_ = needs; }
-    // Records of `code` are not joined with their CONTINUE records: pieces() has them.
-    void set_unjoined(uint16_t code) { unjoined_ = code; }
-    const std::vector<SharedStringTable::Piece>& pieces() const { return pieces_; }
-    // Frees the buffer that joined the last record's CONTINUE data.
-    void release() {
-        std::vector<uint8_t>().swap(merged_);
-        std::vector<SharedStringTable::Piece>().swap(pieces_);
-        breaks_.clear();
-        data_ = nullptr;
-        size_ = 0;
-    }
-
-private:
     const uint8_t* s_;
     size_t n_;
     size_t pos_;
