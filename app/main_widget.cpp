@@ -247,6 +247,9 @@ MainWidget::~MainWidget() {
         if (entry.report) entry.report->Flush();
     }
     running_batches_.clear();
+    // Ended batches still being let go finish their reports; those not yet taken go here.
+    batch_disposer_.Stop();
+    batch_disposer_.Clear();
     // The lists stop discovery, unregister the notice callback and end their logins, all calls
     // into the library, which must come before its Cleanup.
     delete device_table_widget_;
