@@ -72,13 +72,14 @@ bool runUntil(const std::function<bool()>& done, int seconds = 600,
     return met;
 }
 
-// The process's resident size in KiB, from /proc/self/statm.
+// The process's resident size in KiB, from /proc/self/statm. Read every millisecond during a
+// batch: the file stays open, so that a reading costs no path lookup.
 long residentKib() {
+    static const int statm = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    char text[128] = {0};
+    if (statm < 0 || pread(statm, text, sizeof(text) - 1, 0) <= 0) return 0;
     long pages = 0, resident = 0;
-    FILE* statm = std::fopen("/proc/self/statm", "r");
-    if (!statm) return 0;
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(statm);
+    if (std::sscanf(text, "%ld %ld", &pages, &resident) != 2) return 0;
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
