@@ -228,6 +228,9 @@ MainWidget::MainWidget(QWidget* parent)
         nativeEvent("windows_generic_MSG", &msg, &result);
     });
     ui_job_queue_->setOwner(hwnd_);
+    // Started with the window, not at the first batch's end, so that a batch leaves no thread
+    // behind; batchEnded tries again should the system refuse it now.
+    batch_disposer_.Start();
 }
 
 MainWidget::~MainWidget() {
