@@ -228,6 +228,9 @@ MainWidget::MainWidget(QWidget* parent)
         nativeEvent("windows_generic_MSG", &msg, &result);
     });
     ui_job_queue_->setOwner(hwnd_);
+    // Started with the window, not at the first batch's end, so that a batch leaves no thread
+    // behind; batchEnded tries again should the system refuse it now.
+    batch_disposer_.Start();
 }
 
 MainWidget::~MainWidget() {
@@ -247,6 +250,9 @@ MainWidget::~MainWidget() {
         if (entry.report) entry.report->Flush();
     }
     running_batches_.clear();
+    // Ended batches still being let go finish their reports; those not yet taken go here.
+    batch_disposer_.Stop();
+    batch_disposer_.Clear();
     // The lists stop discovery, unregister the notice callback and end their logins, all calls
     // into the library, which must come before its Cleanup.
     delete device_table_widget_;

@@ -222,6 +222,8 @@ private:
     std::vector<RunningBatch> running_batches_;
     // Reports of ended batches that may still be saving their last rows.
     std::vector<std::weak_ptr<report::BatchReport>> ended_reports_;
+    // Where ended batches are let go (see batchEnded); drained before the library's cleanup.
+    factory::Worker batch_disposer_;
     // The user chose to close while batches ran: the window waits for them.
     bool closing_ = false;
     bool asking_close_ = false;

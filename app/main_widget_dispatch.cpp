@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <tuple>
 
 #include "batch.h"
@@ -227,7 +228,14 @@ void MainWidget::batchEnded() {
         if (closing_) it->report->Flush();
         ended_reports_.push_back(it->report);
     }
+    std::vector<RunningBatch> gone(std::make_move_iterator(ended),
+                                   std::make_move_iterator(running_batches_.end()));
     running_batches_.erase(ended, running_batches_.end());
+    // The last references to an ended batch wait for its report's last save and join its
+    // threads, tens of milliseconds on a busy machine: not on this thread. Should the system
+    // refuse the thread, the refused job drops them here.
+    if (!gone.empty() && batch_disposer_.Start())
+        batch_disposer_.Post([gone = std::move(gone)]() mutable { gone.clear(); });
     if (running_batches_.empty()) button_stop_->hide();
     if (closing_) {
         showClosingWait();

@@ -5,7 +5,8 @@
 # RUNS (default 5) pairs per size, one camera and N cameras in turn, so that each ratio pairs two
 # runs taken within moments of each other. KP_TIME_SCALE (default 80) makes one camera's reboot
 # take about 2 s; CLI names another build's program. Prints per size each pair's wall times and
-# ratio, the batch's CPU per camera, and the median and range of each.
+# ratio, the batch's CPU per camera, and the median and range of each; beside each pair, the floor
+# that a thread per camera puts under any batch (thread_floor_bench).
 set -euo pipefail
 BUILD_DIR=${1:?build folder}
 shift
@@ -15,6 +16,7 @@ RUNS=${RUNS:-5}
 SCALE=${KP_TIME_SCALE:-80}
 CLI=${CLI:-$(find "$(cd "$BUILD_DIR" && pwd)" -name kpdevicetool-cli -type f -perm -u+x | head -1)}
 [ -n "$CLI" ] || { echo "kpdevicetool-cli not built in $BUILD_DIR" >&2; exit 2; }
+FLOOR=$(find "$(cd "$BUILD_DIR" && pwd)" -name thread_floor_bench -type f -perm -u+x | head -1)
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
@@ -41,12 +43,18 @@ PY
         "$CLI" run reboot --targets "$targets" --password tolvi --reports "$WORK/home/reports" \
         >"$WORK/out" 2>/dev/null) || { echo "run failed: $targets" >&2; tail -3 "$WORK/out" >&2; exit 1; }
     done
+    # The same moment's floor: a thread per camera that only sleeps 2 s, against one.
+    if [ -n "$FLOOR" ]; then
+      echo "$cameras floor $("$FLOOR" 1 | cut -d' ' -f2) $("$FLOOR" "$cameras" | cut -d' ' -f2)" >>"$WORK/floor"
+    fi
   done
 done
 
-/usr/bin/python3 - "$WORK/figures" "$(nproc)" <<'PY'
+touch "$WORK/floor"
+/usr/bin/python3 - "$WORK/figures" "$(nproc)" "$WORK/floor" <<'PY'
 import os, statistics, sys
 rows = [line.split() for line in open(sys.argv[1]) if line.strip()]
+floors = [line.split() for line in open(sys.argv[3]) if line.strip()]
 def spread(values, fmt):
     return (fmt + " (" + fmt + "-" + fmt + ")") % (statistics.median(values), min(values), max(values))
 print("load average %.2f %.2f %.2f, %s processors" % (os.getloadavg() + (sys.argv[2],)))
@@ -61,4 +69,8 @@ for size in dict.fromkeys(r[0] for r in rows):
           "peak memory %s MiB" % (size, spread(singles, "%.2f"), spread(walls, "%.2f"), spread(ratios, "%.3f"),
                                   " ".join("%.3f" % r for r in ratios), spread(cpu_us, "%.0f"),
                                   spread([int(r[5]) / 1024 for r in batches], "%.0f")))
+    floor = [float(f[3]) / float(f[2]) for f in floors if f[0] == size]
+    if floor:
+        print("%s cameras: floor, a thread each that only sleeps 2 s, against one: %s (runs: %s)"
+              % (size, spread(floor, "%.3f"), " ".join("%.3f" % r for r in floor)))
 PY

@@ -24,11 +24,41 @@ void RowReporter::Rows::setStatus(int camera, DeviceStatus status, int value, co
     if (!reason.isEmpty()) list->setRowReason(current, reason);
 }
 
-void RowReporter::post(int camera, DeviceStatus status, int value, const QString& reason) {
+void RowReporter::deliver(const Rows& rows, Mailbox& mailbox) {
+    std::vector<Update> updates;
+    bool ended = false;
+    {
+        std::lock_guard<std::mutex> guard(mailbox.lock);
+        updates.swap(mailbox.updates);
+        ended = mailbox.ended;
+        mailbox.ended = false;
+        mailbox.posted = false;
+    }
+    for (const Update& update : updates)
+        rows.setStatus(update.camera, update.status, update.value, update.reason);
+    // The batch ends after its cameras' last reports, which are set by now.
+    if (ended && rows.on_end) rows.on_end();
+}
+
+void RowReporter::post(Update* update) {
     const UiJobQueuePtr queue = queue_.lock();
     if (!queue) return;  // the window is gone
-    queue->postJob(
-        [rows = rows_, camera, status, value, reason] { rows->setStatus(camera, status, value, reason); });
+    {
+        std::lock_guard<std::mutex> guard(mailbox_->lock);
+        if (update) {
+            mailbox_->updates.push_back(std::move(*update));
+        } else {
+            mailbox_->ended = true;
+        }
+        if (mailbox_->posted) return;
+        mailbox_->posted = true;
+    }
+    queue->postJob([rows = rows_, mailbox = mailbox_] { deliver(*rows, *mailbox); });
+}
+
+void RowReporter::post(int camera, DeviceStatus status, int value, const QString& reason) {
+    Update update{camera, status, value, reason};
+    post(&update);
 }
 
 QString RowReporter::rowReason(const batch::Final& final) {
@@ -77,10 +107,4 @@ void RowReporter::OnFinish(int camera, const batch::Final& final) {
     post(camera, final.status, 0, rowReason(final));
 }
 
-void RowReporter::OnEnd(int, int) {
-    const UiJobQueuePtr queue = queue_.lock();
-    if (!queue) return;
-    queue->postJob([rows = rows_] {
-        if (rows->on_end) rows->on_end();
-    });
-}
+void RowReporter::OnEnd(int, int) { post(nullptr); }

@@ -1,5 +1,8 @@
 // The window's observer of a batch: hands each camera's status over to the user-interface thread
-// (through the window's UiJobQueue) and sets the camera's row there.
+// (through the window's UiJobQueue) and sets the camera's row there. Reports that arrive while
+// the window has not yet taken the previous ones wait with them and are set in one pass: a
+// thousand cameras ending at once cost their threads a push each, not a wake-up of the window
+// each.
 //
 //   auto rows = std::make_shared<RowReporter>(queue, list, {device.row, ...}, kind, on_end);
 //   batch::Batch::Create(operation, arguments, targets, policy, rows, report)->Start();
@@ -18,6 +21,7 @@
 #include <QThread>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "batch.h"
@@ -53,12 +57,31 @@ private:
         // User-interface thread: the row's status through the list, if the row is still there.
         void setStatus(int camera, DeviceStatus status, int value, const QString& reason = QString()) const;
     };
+    struct Update {
+        int camera;
+        DeviceStatus status;
+        int value;
+        QString reason;
+    };
+    // Reports not yet set, in the order they came; `posted` while a job to set them waits in the
+    // queue, so that the next report only joins them.
+    struct Mailbox {
+        std::mutex lock;
+        std::vector<Update> updates;
+        bool ended = false;
+        bool posted = false;
+    };
+    // User-interface thread: sets the waiting reports, then runs the end if it has come.
+    static void deliver(const Rows& rows, Mailbox& mailbox);
+    // `update` null: the batch has ended.
+    void post(Update* update);
     void post(int camera, DeviceStatus status, int value, const QString& reason = QString());
 
     // Weak: a UI job still waiting in the queue when the window goes holds the rows, and a
     // strong reference would keep the queue, and every job in it, alive for ever.
     std::weak_ptr<UiJobQueue> queue_;
     std::shared_ptr<const Rows> rows_;
+    std::shared_ptr<Mailbox> mailbox_ = std::make_shared<Mailbox>();
     DeviceStatus running_status_;
     QThread* ui_thread_;
     std::vector<int> started_;  // user-interface thread only
