@@ -21,7 +21,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTableWidget>
+#include <QTableView>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -89,11 +89,11 @@ struct Round {
 // Reboots the ticked rows and waits until each of them shows its final status.
 Round rebootTicked(MainWidget& window, const std::vector<int>& rows) {
     DeviceTableWidgetBase* list = window.searchList();
-    for (int row = 0; row < list->tableWidget()->rowCount(); ++row) {
+    for (int row = 0; row < list->rowCount(); ++row) {
         list->setRowStatus(row, DEVICE_STATUS_IDLE, 0);
-        list->tableWidget()->item(row, kColumnCheck)->setCheckState(Qt::Unchecked);
+        list->setRowCheckState(row, Qt::Unchecked);
     }
-    for (int row : rows) list->tableWidget()->item(row, kColumnCheck)->setCheckState(Qt::Checked);
+    for (int row : rows) list->setRowCheckState(row, Qt::Checked);
     pumpUntil(allOnline);
 
     Round round;
@@ -154,13 +154,13 @@ int main(int argc, char** argv) {
     // A restart would otherwise keep the cameras away for minutes at this scale.
     RuDAVADO_SetTiming("boot", 1000.0 / scale);
     window.onRefreshClick();
-    if (!pumpUntil([&] { return window.searchList()->tableWidget()->rowCount() >= cameras; }, 60)) {
-        const int rows = window.searchList()->tableWidget()->rowCount();
+    if (!pumpUntil([&] { return window.searchList()->rowCount() >= cameras; }, 60)) {
+        const int rows = window.searchList()->rowCount();
         delete quiet;
         std::printf("discovery listed %d of %d cameras in 60 s\n", rows, cameras);
         return 2;
     }
-    const int listed = window.searchList()->tableWidget()->rowCount();
+    const int listed = window.searchList()->rowCount();
     // Cameras back from a restart would be found again and add rows.
     KpLPRClient_StopFindDevice();
 
