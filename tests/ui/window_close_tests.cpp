@@ -10,7 +10,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <map>
 
@@ -123,7 +123,7 @@ protected:
     bool waitForUpgrading(int count) {
         return waitFor([&] {
             int upgrading = 0;
-            for (int row = 0; row < window_->searchList()->tableWidget()->rowCount(); ++row)
+            for (int row = 0; row < window_->searchList()->rowCount(); ++row)
                 upgrading += window_->searchList()->rowStatus(row) == DEVICE_STATUS_UPDATING;
             return upgrading == count;
         });
@@ -207,7 +207,7 @@ TEST_F(WindowCloseTest, ADoubleClickOnStartUpgradesEachCameraOnceAndSaysHowManyW
     tickCameras(kCameras);
     DeviceTableWidget* search = window_->searchList();
     // The third camera is ticked only for the second start.
-    search->tableWidget()->item(rowOf(search, cameraIp(2)), kColumnCheck)->setCheckState(Qt::Unchecked);
+    search->setRowCheckState(rowOf(search, cameraIp(2)), Qt::Unchecked);
     QStringList first, second, third;
     ASSERT_TRUE(withPanel<RightUpdateWidget>([&] { window_->onUpdateClick(); },
                                              [&](RightUpdateWidget* panel) {
