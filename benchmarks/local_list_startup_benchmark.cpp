@@ -16,7 +16,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -123,11 +123,11 @@ int main(int argc, char** argv) {
     QTimer check;
     check.setInterval(50);
     QObject::connect(&check, &QTimer::timeout, [&] {
-        QTableWidget* table = list->tableWidget();
+        DeviceTableWidgetBase* table = list;
         int on = 0;
         int pending = 0;
         for (int row = 0; row < table->rowCount(); ++row) {
-            const QString state = table->item(row, kColumnLensOrLogin)->text();
+            const QString state = table->cellText(row, kColumnLensOrLogin);
             if (state == logging_in)
                 ++pending;
             else if (state == online)

@@ -27,7 +27,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
     }
     if (show_local_list) window->slotPage2Clicked();
 
-    QTableWidget* table = window->localList()->tableWidget();
+    DeviceTableWidgetBase* table = window->localList();
     const QString logging_in = QString::fromUtf8(EditDeviceTableWidget::kLoggingIn);
     const QString online = QString::fromUtf8(EditDeviceTableWidget::kOnline);
     qint64 listed_at = -1;
@@ -169,10 +169,10 @@ int main(int argc, char** argv) {
     QObject::connect(&check, &QTimer::timeout, [&] {
         if (listed_at < 0 && table->rowCount() == cameras) listed_at = clock.nsecsElapsed();
         if (listed_at < 0) return;
-        while (scanned < cameras && table->item(scanned, kColumnLensOrLogin)->text() != logging_in) ++scanned;
+        while (scanned < cameras && table->cellText(scanned, kColumnLensOrLogin) != logging_in) ++scanned;
         if (scanned < cameras) return;
         for (int row = 0; row < cameras; ++row) {
-            const QString state = table->item(row, kColumnLensOrLogin)->text();
+            const QString state = table->cellText(row, kColumnLensOrLogin);
             if (state == logging_in) return;
             if (state == online) ++online_rows;
         }

@@ -15,7 +15,7 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QScreen>
-#include <QTableWidget>
+#include <QTableView>
 #include <QThread>
 #include <QTimer>
 #include <QToolTip>
@@ -45,8 +45,7 @@ void pump(
 void tickIps(DeviceTableWidgetBase* list, const std::vector<std::string>& ips) {
     for (const std::string& ip : ips) {
         int row = -1;
-        if (list->findRowByIp(ip, row))
-            list->tableWidget()->item(row, kColumnCheck)->setCheckState(Qt::Checked);
+        if (list->findRowByIp(ip, row)) list->setRowCheckState(row, Qt::Checked);
     }
     list->updateCounts();
 }
@@ -67,7 +66,7 @@ int wholeScreen(const char* path) {
     RuDAVADO_LoadDefaultScenario();
     window->onRefreshClick();
     DeviceTableWidget* search = window->searchList();
-    pump(10000, [&] { return search->tableWidget()->rowCount() >= 11; });
+    pump(10000, [&] { return search->rowCount() >= 11; });
     tickIps(search, {"192.168.1.101", "192.168.1.102"});
     pump(500);
     const bool saved = QGuiApplication::primaryScreen()->grabWindow(0).save(path);
@@ -110,7 +109,7 @@ int main(int argc, char** argv) {
     // upgrade; the older model has no package, and .103 has another password.
     window->onRefreshClick();
     DeviceTableWidget* search = window->searchList();
-    pump(10000, [&] { return search->tableWidget()->rowCount() >= 11; });
+    pump(10000, [&] { return search->rowCount() >= 11; });
     tickIps(search, {"192.168.1.100", "192.168.1.101", "192.168.1.103", "192.168.1.105", "192.168.1.106",
                      "192.168.1.107"});
     window->onButtonUpdateClicked(QString::fromLocal8Bit(argv[1]));

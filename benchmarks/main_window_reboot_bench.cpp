@@ -27,7 +27,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTableWidget>
+#include <QTableView>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -114,11 +115,11 @@ struct Round {
 // window has ended the batch (its stop button hidden); the stretches cover both.
 Round rebootTicked(MainWidget& window, const std::vector<int>& rows) {
     DeviceTableWidgetBase* list = window.searchList();
-    for (int row = 0; row < list->tableWidget()->rowCount(); ++row) {
+    for (int row = 0; row < list->rowCount(); ++row) {
         list->setRowStatus(row, DEVICE_STATUS_IDLE, 0);
-        list->tableWidget()->item(row, kColumnCheck)->setCheckState(Qt::Unchecked);
+        list->setRowCheckState(row, Qt::Unchecked);
     }
-    for (int row : rows) list->tableWidget()->item(row, kColumnCheck)->setCheckState(Qt::Checked);
+    for (int row : rows) list->setRowCheckState(row, Qt::Checked);
     runUntil(allOnline);
 
     Round round;
@@ -178,13 +179,13 @@ int main(int argc, char** argv) {
     // A restart would otherwise keep the cameras away for minutes at this scale.
     RuDAVADO_SetTiming("boot", 1000.0 / scale);
     window.onRefreshClick();
-    if (!runUntil([&] { return window.searchList()->tableWidget()->rowCount() >= cameras; }, 60)) {
-        const int rows = window.searchList()->tableWidget()->rowCount();
+    if (!runUntil([&] { return window.searchList()->rowCount() >= cameras; }, 60)) {
+        const int rows = window.searchList()->rowCount();
         delete quiet;
         std::printf("discovery listed %d of %d cameras in 60 s\n", rows, cameras);
         return 2;
     }
-    const int listed = window.searchList()->tableWidget()->rowCount();
+    const int listed = window.searchList()->rowCount();
     // Cameras back from a restart would be found again and add rows.
     KpLPRClient_StopFindDevice();
 

@@ -19,7 +19,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -213,7 +213,7 @@ int main(int argc, char** argv) {
                 r.cpu_ns = threadCpuNs() - cpu_start;
             }
             QObject::disconnect(counting);
-            r.rows = list->tableWidget()->rowCount();
+            r.rows = list->rowCount();
 
             std::printf("%-6d %12.1f %12.2f %12.2f %12.1f %10.2f %8ld %8d\n", round,
                         r.last_row_ns < 0 ? -1.0 : r.last_row_ns / 1e6, r.longest_ns / 1e6,
@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
             paint.start();
             const int repaints = 20;
             for (int i = 0; i < repaints; ++i) window.repaint();
-            std::printf("repaint of the window with %d rows: %.2f ms\n", list->tableWidget()->rowCount(),
+            std::printf("repaint of the window with %d rows: %.2f ms\n", list->rowCount(),
                         paint.nsecsElapsed() / 1e6 / repaints);
         }
         {
@@ -249,7 +249,7 @@ int main(int argc, char** argv) {
             // A batch reports each row's status on its own.
             QElapsedTimer status;
             status.start();
-            for (int row = 0; row < list->tableWidget()->rowCount(); ++row)
+            for (int row = 0; row < list->rowCount(); ++row)
                 list->setRowStatus(row, DEVICE_STATUS_UPDATING, 50);
             // The repaint the statuses asked for belongs to them, not to the clearing below.
             QApplication::processEvents();

@@ -11,7 +11,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPalette>
-#include <QTableWidget>
+#include <QTableView>
 #include <QThread>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     list->StartFindDevice();
     QElapsedTimer timer;
     timer.start();
-    while (list->tableWidget()->rowCount() < online && timer.elapsed() < 10000) {
+    while (list->rowCount() < online && timer.elapsed() < 10000) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(5);
     }
@@ -60,15 +60,15 @@ int main(int argc, char** argv) {
     list->setRowStatus(1, DEVICE_STATUS_UPDATE_SUCCESS, 100);
     list->setRowStatus(2, DEVICE_STATUS_UPDATE_FAILED, 0);
     list->setRowStatus(3, DEVICE_STATUS_EXPORTING, 75);
-    list->tableWidget()->item(1, kColumnCheck)->setCheckState(Qt::Checked);
-    list->tableWidget()->item(4, kColumnCheck)->setCheckState(Qt::Checked);
+    list->setRowCheckState(1, Qt::Checked);
+    list->setRowCheckState(4, Qt::Checked);
     for (int i = 0; i < 20; ++i) {
         QApplication::processEvents();
         QThread::msleep(10);
     }
 
     const bool saved = window.grab().save(argv[1]);
-    std::fprintf(stderr, "%d rows; picture %s %s\n", list->tableWidget()->rowCount(), argv[1],
+    std::fprintf(stderr, "%d rows; picture %s %s\n", list->rowCount(), argv[1],
                  saved ? "saved" : "NOT saved");
     list->StopFindDevice();
     KpLPRClient_Cleanup();

@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <algorithm>
 #include <cctype>
@@ -203,41 +203,23 @@ DeviceTableWidget::CameraId DeviceTableWidget::cameraId(std::uint32_t serial_hig
 }
 
 DeviceTableWidget::CameraId DeviceTableWidget::rowCameraId(int row) const {
-    const QTableWidget* table = tableWidget();
-    const QTableWidgetItem* first = table->item(row, kColumnCheck);
-    const QTableWidgetItem* mac = table->item(row, kColumnMac);
-    if (!first) return CameraId();
-    return cameraId(first->data(kRoleSerialHigh).toUInt(), first->data(kRoleSerialLow).toUInt(),
-                    mac ? mac->text().toStdString() : std::string());
+    const DeviceRow* content = tableModel()->row(row);
+    if (!content) return CameraId();
+    return cameraId(content->value(kColumnCheck, kRoleSerialHigh).toUInt(),
+                    content->value(kColumnCheck, kRoleSerialLow).toUInt(),
+                    content->text[kColumnMac].toStdString());
 }
 
-void DeviceTableWidget::syncRowKeys() {
-    const QTableWidget* table = tableWidget();
-    if (row_keys_.size() == static_cast<size_t>(table->rowCount())) return;
-    row_keys_.clear();
-    camera_keys_.clear();
-    hidden_rows_ = 0;
-    for (int row = 0; row < table->rowCount(); ++row) {
-        if (table->isRowHidden(row)) ++hidden_rows_;
-        const QTableWidgetItem* item = table->item(row, kColumnIp);
-        row_keys_.push_back(orderKey(item ? item->text().toStdString() : std::string()));
-        const CameraId id = rowCameraId(row);
-        if (id.serial != 0) camera_keys_[id] = row_keys_.back();
-    }
-}
+int DeviceTableWidget::insertionRow(std::uint64_t key) const { return tableModel()->upperBound(key); }
 
-int DeviceTableWidget::insertionRow(std::uint64_t key) {
-    syncRowKeys();
-    return static_cast<int>(std::upper_bound(row_keys_.begin(), row_keys_.end(), key) - row_keys_.begin());
-}
+int DeviceTableWidget::firstRowFrom(std::uint64_t key) const { return tableModel()->lowerBound(key); }
 
 int DeviceTableWidget::rowOfCamera(const CameraId& id) const {
     if (id.serial == 0) return -1;
     const auto found = camera_keys_.find(id);
     if (found == camera_keys_.end()) return -1;
-    const auto range = std::equal_range(row_keys_.begin(), row_keys_.end(), found->second);
-    for (auto it = range.first; it != range.second; ++it) {
-        const int row = static_cast<int>(it - row_keys_.begin());
+    const int end = insertionRow(found->second);
+    for (int row = firstRowFrom(found->second); row < end; ++row) {
         if (rowCameraId(row) == id) return row;
     }
     return -1;
@@ -250,7 +232,7 @@ void DeviceTableWidget::slotFindDevice(DeviceInfo info) {
 
     // A camera already listed takes no further row.
     const bool listed = camera_keys_.count(cameraId(info.serial_high, info.serial_low, info.mac_addr)) != 0;
-    if (!listed && tableWidget()->rowCount() + static_cast<int>(pending_reports_.size()) >= kMaxRows) {
+    if (!listed && rowCount() + static_cast<int>(pending_reports_.size()) >= kMaxRows) {
         noteListFull();
         return;
     }
@@ -278,9 +260,7 @@ void DeviceTableWidget::insertPendingDevices() {
 }
 
 void DeviceTableWidget::insertDevice(const DeviceInfo& info) {
-    QTableWidget* table = tableWidget();
     const std::uint64_t key = orderKey(info.ip_addr);
-    syncRowKeys();
     const CameraId id = cameraId(info.serial_high, info.serial_low, info.mac_addr);
     const int listed = rowOfCamera(id);
     if (listed >= 0) {
@@ -288,27 +268,23 @@ void DeviceTableWidget::insertDevice(const DeviceInfo& info) {
         return;
     }
     const int row = insertionRow(key);
-    row_keys_.insert(row_keys_.begin() + row, key);
     if (id.serial != 0) camera_keys_[id] = key;
-    table->insertRow(row);
     // The tool widget is made with the row's cells when the row comes into view.
-    fillRow(row, info, QString::number(info.lens_code), false);
+    insertRow(row, info, QString::number(info.lens_code), false, key);
     applyFilterToRow(row);
 
     // Counting the shown rows one by one would make every insertion cost as much as the list.
-    emit signalsDeviceNumChange(tableWidget()->rowCount() - hidden_rows_);
+    emit signalsDeviceNumChange(rowCount() - hidden_rows_);
 }
 
 void DeviceTableWidget::updateDevice(int row, const DeviceInfo& info, std::uint64_t key) {
-    if (key != row_keys_[static_cast<size_t>(row)]) {
-        // A new address: the row goes where a new row with it would go.
-        row_keys_.erase(row_keys_.begin() + row);
-        const int to =
-            static_cast<int>(std::upper_bound(row_keys_.begin(), row_keys_.end(), key) - row_keys_.begin());
-        row_keys_.insert(row_keys_.begin() + to, key);
+    if (key != rowKey(row)) {
+        // A new address: the row goes where a new row with it would go among the others.
+        int to = insertionRow(key);
+        if (row < to) --to;
         // The row comes back shown; the filter decides again below.
-        if (tableWidget()->isRowHidden(row)) --hidden_rows_;
-        moveRow(row, to);
+        if (tableView()->isRowHidden(row)) --hidden_rows_;
+        moveRow(row, to, key);
         row = to;
         camera_keys_[cameraId(info.serial_high, info.serial_low, info.mac_addr)] = key;
     }
@@ -328,7 +304,6 @@ void DeviceTableWidget::clearDevices() {
     pending_reports_.clear();
     pass_timer_->stop();
     pass_clock_.invalidate();
-    row_keys_.clear();
     auto camera_keys = std::make_shared<decltype(camera_keys_)>();
     camera_keys->swap(camera_keys_);
     hidden_rows_ = 0;
@@ -337,18 +312,15 @@ void DeviceTableWidget::clearDevices() {
     if (tearing_down_) {
         DeviceTableWidgetBase::clearDevices();
     } else {
-        // Ten thousand rows hold over a hundred thousand items: they are freed on another
-        // thread once off the table.
-        auto items = std::make_shared<std::vector<std::unique_ptr<QTableWidgetItem>>>(takeAllItems());
-        // Nothing is left to clear, and clearing would reset the view, which lays out every
-        // row of the header again.
-        tableWidget()->setRowCount(0);
-        if (!items->empty()) {
+        // Ten thousand rows take tens of thousands of blocks: they are freed on another thread
+        // once off the list.
+        auto rows = std::make_shared<DeviceTableModel::Rows>(takeAllRows());
+        if (!rows->empty()) {
             if (!disposer_) disposer_ = std::make_unique<factory::Worker>();
-            // Without a thread the items go here, on this thread, as the job is let go.
+            // Without a thread the rows go here, on this thread, as the job is let go.
             if (disposer_->Start()) {
-                disposer_->Post([items, camera_keys] {
-                    items->clear();
+                disposer_->Post([rows, camera_keys] {
+                    rows->clear();
                     camera_keys->clear();
                     // Otherwise the window's next large allocation sorts out every block freed here.
                     kp::settleFreedMemory();
@@ -380,19 +352,18 @@ void DeviceTableWidget::applyStatusFilter(int status) {
         if (action->isChecked() && status >= 0) shown_status = action->text();
     }
     // Hidden rows are easy to forget: the column's header names the filter while one is on.
-    if (QTableWidgetItem* header = tableWidget()->horizontalHeaderItem(kColumnStatus)) {
-        header->setText(shown_status.isEmpty() ? QStringLiteral("状态")
-                                               : QStringLiteral("状态: %1").arg(shown_status));
-        header->setForeground(shown_status.isEmpty() ? QBrush() : QBrush(QColor(0x1E, 0x90, 0xFF)));
-    }
-    for (int row = 0; row < tableWidget()->rowCount(); ++row) applyFilterToRow(row);
+    mutableModel()->setHeaderText(
+        kColumnStatus,
+        shown_status.isEmpty() ? QStringLiteral("状态") : QStringLiteral("状态: %1").arg(shown_status),
+        shown_status.isEmpty() ? QBrush() : QBrush(QColor(0x1E, 0x90, 0xFF)));
+    for (int row = 0; row < rowCount(); ++row) applyFilterToRow(row);
 }
 
 void DeviceTableWidget::applyFilterToRow(int row) {
-    if (!tableWidget()->item(row, kColumnStatus)) return;
+    if (!tableModel()->row(row)) return;
     const bool shown = status_filter_ < 0 || rowStatus(row) == status_filter_;
-    if (tableWidget()->isRowHidden(row) == !shown) return;
-    tableWidget()->setRowHidden(row, !shown);
+    if (tableView()->isRowHidden(row) == !shown) return;
+    tableView()->setRowHidden(row, !shown);
     hidden_rows_ += shown ? -1 : 1;
     // A tick the user cannot see would come back with the row and reach a camera by surprise.
     if (!shown) untickRow(row);
@@ -402,13 +373,13 @@ void DeviceTableWidget::slotHeaderSectionClicked(int logical_index) {
     if (logical_index != kColumnStatus) return;
     updateStatusMenu();
     QHeaderView* header = headerView();
-    const QPoint point(tableWidget()->columnWidth(kColumnCheck), header->height());
+    const QPoint point(tableView()->columnWidth(kColumnCheck), header->height());
     status_menu_->popup(header->mapToGlobal(point));
 }
 
 void DeviceTableWidget::updateStatusMenu() {
     bool present[kDeviceStatusCount] = {};
-    for (int row = 0; row < tableWidget()->rowCount(); ++row) {
+    for (int row = 0; row < rowCount(); ++row) {
         const int status = rowStatus(row);
         if (status >= 0 && status < kDeviceStatusCount) present[status] = true;
     }

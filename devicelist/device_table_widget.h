@@ -89,7 +89,9 @@ private Q_SLOTS:
 
 private:
     // The row before which a report with this key goes: after every row with a key not above it.
-    int insertionRow(std::uint64_t key);
+    int insertionRow(std::uint64_t key) const;
+    // The first row with a key not below `key`.
+    int firstRowFrom(std::uint64_t key) const;
     static std::uint64_t orderKey(const std::string& ip);
     // What tells one camera from another: its serial number and its MAC. A report without a
     // serial number names no camera for sure; `serial` is then 0.
@@ -103,8 +105,6 @@ private:
     };
     static CameraId cameraId(std::uint32_t serial_high, std::uint32_t serial_low, const std::string& mac);
     CameraId rowCameraId(int row) const;
-    // Reads the order keys and cameras again when rows came in another way than insertDevice.
-    void syncRowKeys();
     // The row of the camera `id`, -1 when it has none.
     int rowOfCamera(const CameraId& id) const;
     void updateDevice(int row, const DeviceInfo& info, std::uint64_t key);
@@ -130,8 +130,6 @@ private:
     QTimer* pass_timer_ = nullptr;
     QElapsedTimer pass_clock_;
 
-    // The order key of each row's address, parsed once when the row went in.
-    std::vector<std::uint64_t> row_keys_;
     // Each listed camera's order key: its row is among the rows with that key.
     std::unordered_map<CameraId, std::uint64_t, CameraIdHash> camera_keys_;
     // Rows the status filter hides.

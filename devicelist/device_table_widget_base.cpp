@@ -3,11 +3,12 @@
 #include <windows.h>
 
 #include <QHeaderView>
-#include <QTableWidget>
+#include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 #include "btn_tools_widget.h"
 #include "index_widget_table.h"
@@ -72,79 +73,108 @@ DeviceTableWidgetBase::DeviceTableWidgetBase(QWidget* parent, UiJobQueuePtr ui_j
     : QWidget(parent), parent_widget_(parent), ui_job_queue_(std::move(ui_job_queue)) {
     registerDeviceMetaTypes();
 
-    table_widget_ = new IndexWidgetTable(this);
-    table_widget_->setObjectName("table_widget");
-    table_widget_->setStyleSheet(UpdateWidget::tableStyleSheet());
+    table_view_ = new IndexWidgetTable(this);
+    table_view_->setObjectName("table_widget");
+    table_view_->setStyleSheet(UpdateWidget::tableStyleSheet());
+    model_ = new DeviceTableModel(table_view_);
+    table_view_->setModel(model_);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(table_widget_);
+    layout->addWidget(table_view_);
     layout->setContentsMargins(5, 0, 0, 0);
     layout->setSpacing(0);
 }
 
 DeviceTableWidgetBase::~DeviceTableWidgetBase() {
     // The table outlives this part of the object while the widget base deletes its children.
-    disconnect(table_widget_, nullptr, this, nullptr);
+    disconnect(table_view_, nullptr, this, nullptr);
 }
 
 void DeviceTableWidgetBase::initTable(const QString& column2_header) {
-    header_view_ = new QTableHeaderView(table_widget_);
-    table_widget_->setHorizontalHeader(header_view_);
-    table_widget_->setColumnCount(kDeviceColumnCount);
-    table_widget_->setHorizontalHeaderLabels(
-        {"", QStringLiteral("状态"), column2_header, QStringLiteral("固件版本"), QStringLiteral("序列号"),
-         QStringLiteral("端口"), "MAC", QStringLiteral("启动时间"), "IP", QStringLiteral("网关"),
-         QStringLiteral("子网掩码"), QStringLiteral("操作")});
+    header_view_ = new QTableHeaderView(table_view_);
+    table_view_->setHorizontalHeader(header_view_);
+    model_->setHeaderTexts({"", QStringLiteral("状态"), column2_header, QStringLiteral("固件版本"),
+                            QStringLiteral("序列号"), QStringLiteral("端口"), "MAC",
+                            QStringLiteral("启动时间"), "IP", QStringLiteral("网关"),
+                            QStringLiteral("子网掩码"), QStringLiteral("操作")});
     for (int column = 0; column < kDeviceColumnCount; ++column)
-        table_widget_->setColumnWidth(column, kColumnWidths[column]);
+        table_view_->setColumnWidth(column, kColumnWidths[column]);
 
-    table_widget_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table_widget_->setSelectionMode(QAbstractItemView::SingleSelection);
-    table_widget_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_widget_->setAlternatingRowColors(true);
-    table_widget_->setSortingEnabled(false);
-    table_widget_->verticalHeader()->setVisible(false);
+    table_view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_view_->setSelectionMode(QAbstractItemView::SingleSelection);
+    table_view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_view_->setAlternatingRowColors(true);
+    table_view_->setSortingEnabled(false);
+    table_view_->verticalHeader()->setVisible(false);
     // The style's minimum row height can exceed 24 with larger fonts.
-    table_widget_->verticalHeader()->setMinimumSectionSize(kRowHeight);
-    table_widget_->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    table_view_->verticalHeader()->setMinimumSectionSize(kRowHeight);
+    table_view_->verticalHeader()->setDefaultSectionSize(kRowHeight);
     header_view_->setSortIndicatorShown(true);
     header_view_->setSortIndicator(kColumnStatus, Qt::DescendingOrder);
     header_view_->setSectionsClickable(true);
 
     connect(header_view_, &QTableHeaderView::stateChanged, this,
             &DeviceTableWidgetBase::slotHeaderStateChanged);
-    connect(table_widget_, &QTableWidget::itemClicked, this, &DeviceTableWidgetBase::slotItemClicked);
-    connect(static_cast<IndexWidgetTable*>(table_widget_), &IndexWidgetTable::viewRowsChanged, this,
+    connect(table_view_, &QTableView::clicked, this, &DeviceTableWidgetBase::slotItemClicked);
+    connect(static_cast<IndexWidgetTable*>(table_view_), &IndexWidgetTable::viewRowsChanged, this,
             &DeviceTableWidgetBase::createCellsInView);
 }
 
-void DeviceTableWidgetBase::fillRow(int row, const DeviceInfo& info, const QString& column2_text,
-                                    bool with_login_roles) {
-    auto* check = new QTableWidgetItem();
-    check->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    check->setCheckState(Qt::Unchecked);
-    check->setTextAlignment(Qt::AlignVCenter);
-    check->setData(kRoleNetmask, QString::fromStdString(info.netmask));
-    check->setData(kRoleGateway, QString::fromStdString(info.gateway));
-    check->setData(kRoleSerialHigh, static_cast<uint>(info.serial_high));
-    check->setData(kRoleSerialLow, static_cast<uint>(info.serial_low));
+void DeviceTableWidgetBase::insertRow(int row, const DeviceInfo& info, const QString& column2_text,
+                                      bool with_login_roles, std::uint64_t key) {
+    auto content = std::make_unique<DeviceRow>();
+    content->key = key;
+    content->roles.reserve(with_login_roles ? 8 : 6);
+    auto set = [&](int role, const QVariant& value) {
+        content->roles.push_back({kColumnCheck, role, value});
+    };
+    set(kRoleNetmask, QString::fromStdString(info.netmask));
+    set(kRoleGateway, QString::fromStdString(info.gateway));
+    set(kRoleSerialHigh, static_cast<uint>(info.serial_high));
+    set(kRoleSerialLow, static_cast<uint>(info.serial_low));
     if (with_login_roles) {
-        check->setData(kRoleUserName, QString::fromStdString(info.user_name));
-        check->setData(kRolePassword, QString::fromStdString(info.pass_word));
+        set(kRoleUserName, QString::fromStdString(info.user_name));
+        set(kRolePassword, QString::fromStdString(info.pass_word));
     }
-    table_widget_->setItem(row, kColumnCheck, check);
-
-    // No text: the status cell draws over it.
-    auto* status = new QTableWidgetItem();
-    status->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    status->setData(kRoleStatus, static_cast<int>(DEVICE_STATUS_IDLE));
-    status->setData(kRoleStatusValue, 0);
-    table_widget_->setItem(row, kColumnStatus, status);
-
+    // No text in the status column: the status cell draws over it.
+    content->roles.push_back({kColumnStatus, kRoleStatus, static_cast<int>(DEVICE_STATUS_IDLE)});
+    content->roles.push_back({kColumnStatus, kRoleStatusValue, 0});
     forEachTextColumn(info, column2_text, [&](int column, const QString& text) {
-        table_widget_->setItem(row, column, new QTableWidgetItem(text));
+        content->text[static_cast<size_t>(column)] = text;
     });
-    table_widget_->setRowHeight(row, kRowHeight);
+    model_->insertRow(row, std::move(content));
+}
+
+void DeviceTableWidgetBase::removeRow(int row) { model_->removeRow(row); }
+
+std::uint64_t DeviceTableWidgetBase::rowKey(int row) const {
+    const DeviceRow* content = model_->row(row);
+    return content ? content->key : 0;
+}
+
+int DeviceTableWidgetBase::rowCount() const { return model_->rowCount(); }
+
+QString DeviceTableWidgetBase::cellText(int row, int column) const {
+    const DeviceRow* content = model_->row(row);
+    if (!content || column < 0 || column >= kDeviceColumnCount) return QString();
+    return content->text[static_cast<size_t>(column)];
+}
+
+QVariant DeviceTableWidgetBase::cellData(int row, int column, int role) const {
+    return model_->data(model_->index(row, column), role);
+}
+
+void DeviceTableWidgetBase::setCellText(int row, int column, const QString& text) {
+    model_->setCellValue(row, column, Qt::DisplayRole, text);
+}
+
+bool DeviceTableWidgetBase::setCellData(int row, int column, int role, const QVariant& value) {
+    return model_->setCellValue(row, column, role, value);
+}
+
+Qt::CheckState DeviceTableWidgetBase::rowCheckState(int row) const {
+    const DeviceRow* content = model_->row(row);
+    return content ? content->check : Qt::Unchecked;
 }
 
 BtnToolsWidget* DeviceTableWidgetBase::attachTools(int row, const DeviceInfo& record) {
@@ -152,72 +182,62 @@ BtnToolsWidget* DeviceTableWidgetBase::attachTools(int row, const DeviceInfo& re
     tools->setDeviceInfo(record);
     connect(tools, &BtnToolsWidget::signalButtonIeClicked, this, &DeviceTableWidgetBase::slotOpenWebPage);
     connect(tools, &BtnToolsWidget::signalButtonVideoClicked, this, &DeviceTableWidgetBase::slotOpenVideo);
-    table_widget_->setCellWidget(row, kColumnTools, tools);
+    table_view_->setIndexWidget(model_->index(row, kColumnTools), tools);
     return tools;
 }
 
 void DeviceTableWidgetBase::refreshRow(int row, const DeviceInfo& info, const QString& column2_text) {
-    changeItem(row, kColumnCheck, [&](QTableWidgetItem* item) {
-        item->setData(kRoleNetmask, QString::fromStdString(info.netmask));
-        item->setData(kRoleGateway, QString::fromStdString(info.gateway));
-    });
-    forEachTextColumn(info, column2_text, [&](int column, const QString& text) {
-        changeItem(row, column, [&](QTableWidgetItem* item) { item->setText(text); });
-    });
+    if (!model_->row(row)) return;
+    setCellData(row, kColumnCheck, kRoleNetmask, QString::fromStdString(info.netmask));
+    setCellData(row, kColumnCheck, kRoleGateway, QString::fromStdString(info.gateway));
+    forEachTextColumn(info, column2_text,
+                      [&](int column, const QString& text) { setCellText(row, column, text); });
     // The buttons would otherwise still open the old address.
-    if (auto* tools = qobject_cast<BtnToolsWidget*>(table_widget_->cellWidget(row, kColumnTools)))
+    if (auto* tools =
+            qobject_cast<BtnToolsWidget*>(table_view_->indexWidget(model_->index(row, kColumnTools))))
         tools->setDeviceInfo(toolsRecord(row));
 }
 
-void DeviceTableWidgetBase::moveRow(int from, int to) {
-    const int columns = table_widget_->columnCount();
-    std::vector<QTableWidgetItem*> items(static_cast<size_t>(columns));
-    for (int column = 0; column < columns; ++column)
-        items[static_cast<size_t>(column)] = table_widget_->takeItem(from, column);
-    table_widget_->removeRow(from);
-    table_widget_->insertRow(to);
-    for (int column = 0; column < columns; ++column) {
-        if (items[static_cast<size_t>(column)])
-            table_widget_->setItem(to, column, items[static_cast<size_t>(column)]);
-    }
-    table_widget_->setRowHeight(to, kRowHeight);
+void DeviceTableWidgetBase::moveRow(int from, int to, std::uint64_t key) {
+    if (!model_->row(from)) return;
+    model_->moveRow(from, to, key);
 }
 
-bool DeviceTableWidgetBase::isRowShown(int row) const { return !table_widget_->isRowHidden(row); }
+bool DeviceTableWidgetBase::isRowShown(int row) const { return !table_view_->isRowHidden(row); }
 
 UpdateWidget* DeviceTableWidgetBase::existingStatusCell(int row) const {
-    return qobject_cast<UpdateWidget*>(table_widget_->cellWidget(row, kColumnStatus));
+    return qobject_cast<UpdateWidget*>(table_view_->indexWidget(model_->index(row, kColumnStatus)));
 }
 
 UpdateWidget* DeviceTableWidgetBase::statusCell(int row) const {
     UpdateWidget* cell = existingStatusCell(row);
-    const QTableWidgetItem* item = table_widget_->item(row, kColumnStatus);
-    if (cell || !item) return cell;
+    const DeviceRow* content = model_->row(row);
+    if (cell || !content) return cell;
     cell = new UpdateWidget();
-    cell->slotSetStatus(rowStatus(row), item->data(kRoleStatusValue).toInt());
-    cell->setReason(item->data(kRoleStatusReason).toString());
-    if (item->data(kRoleStatusDisabled).toBool()) cell->setEnabled(false);
-    table_widget_->setCellWidget(row, kColumnStatus, cell);
+    cell->slotSetStatus(rowStatus(row), content->value(kColumnStatus, kRoleStatusValue).toInt());
+    cell->setReason(content->value(kColumnStatus, kRoleStatusReason).toString());
+    if (content->value(kColumnStatus, kRoleStatusDisabled).toBool()) cell->setEnabled(false);
+    table_view_->setIndexWidget(model_->index(row, kColumnStatus), cell);
     return cell;
 }
 
 quint64 DeviceTableWidgetBase::rowToken(int row) {
-    const QTableWidgetItem* item = table_widget_->item(row, kColumnStatus);
-    if (!item) return 0;
-    quint64 token = item->data(kRoleRowToken).toULongLong();
+    DeviceRow* content = model_->row(row);
+    if (!content) return 0;
+    quint64 token = content->value(kColumnStatus, kRoleRowToken).toULongLong();
     if (token != 0) return token;
     token = ++last_row_token_;
-    changeItem(row, kColumnStatus,
-               [&](QTableWidgetItem* changed) { changed->setData(kRoleRowToken, token); });
+    // Nothing the view shows: no need to tell it.
+    content->setValue(kColumnStatus, kRoleRowToken, token);
     return token;
 }
 
 int DeviceTableWidgetBase::rowOfToken(quint64 token, int hint) const {
     auto holds = [&](int row) {
-        const QTableWidgetItem* item = table_widget_->item(row, kColumnStatus);
-        return item && item->data(kRoleRowToken).toULongLong() == token;
+        const DeviceRow* content = model_->row(row);
+        return content && content->value(kColumnStatus, kRoleRowToken).toULongLong() == token;
     };
-    const int rows = table_widget_->rowCount();
+    const int rows = rowCount();
     if (token == 0) return -1;
     if (hint >= 0 && hint < rows && holds(hint)) return hint;
     for (int row = 0; row < rows; ++row) {
@@ -227,75 +247,59 @@ int DeviceTableWidgetBase::rowOfToken(quint64 token, int hint) const {
 }
 
 void DeviceTableWidgetBase::setStatusCellEnabled(int row, bool enabled) {
-    changeItem(row, kColumnStatus, [&](QTableWidgetItem* item) {
-        if (enabled)
-            item->setData(kRoleStatusDisabled, QVariant());
-        else
-            item->setData(kRoleStatusDisabled, true);
-    });
+    if (!setCellData(row, kColumnStatus, kRoleStatusDisabled, enabled ? QVariant() : QVariant(true))) return;
     if (UpdateWidget* cell = existingStatusCell(row)) cell->setEnabled(enabled);
 }
 
 BtnToolsWidget* DeviceTableWidgetBase::toolsCell(int row) const {
-    auto* tools = qobject_cast<BtnToolsWidget*>(table_widget_->cellWidget(row, kColumnTools));
-    if (tools || row < 0 || row >= table_widget_->rowCount()) return tools;
+    auto* tools = qobject_cast<BtnToolsWidget*>(table_view_->indexWidget(model_->index(row, kColumnTools)));
+    if (tools || row < 0 || row >= rowCount()) return tools;
     // Making a cell changes no row: it only shows what the row holds.
     return const_cast<DeviceTableWidgetBase*>(this)->attachTools(row, toolsRecord(row));
 }
 
 DeviceInfo DeviceTableWidgetBase::toolsRecord(int row) const {
-    DeviceInfo record = deviceInfoFromRow(table_widget_, row);
+    DeviceInfo record = deviceInfoFromRow(model_, row);
     record.row = 0;
     return record;
 }
 
 DeviceStatus DeviceTableWidgetBase::rowStatus(int row) const {
-    const QTableWidgetItem* item = table_widget_->item(row, kColumnStatus);
-    return item ? static_cast<DeviceStatus>(item->data(kRoleStatus).toInt()) : DEVICE_STATUS_IDLE;
+    const DeviceRow* content = model_->row(row);
+    return content ? static_cast<DeviceStatus>(content->value(kColumnStatus, kRoleStatus).toInt())
+                   : DEVICE_STATUS_IDLE;
 }
 
 bool DeviceTableWidgetBase::storeRowStatus(int row, DeviceStatus status, int value) {
-    return changeItem(row, kColumnStatus, [&](QTableWidgetItem* item) {
-        item->setData(kRoleStatus, static_cast<int>(status));
-        item->setData(kRoleStatusValue, value);
-        item->setData(kRoleStatusReason, QVariant());
-    });
+    DeviceRow* content = model_->row(row);
+    if (!content) return false;
+    // The status cell shows it; the model's copy is for cells made later, counts and filters.
+    content->setValue(kColumnStatus, kRoleStatus, static_cast<int>(status));
+    content->setValue(kColumnStatus, kRoleStatusValue, value);
+    content->setValue(kColumnStatus, kRoleStatusReason, QVariant());
+    return true;
 }
 
 void DeviceTableWidgetBase::setRowReason(int row, const QString& reason) {
-    if (!changeItem(row, kColumnStatus, [&](QTableWidgetItem* item) {
-            item->setData(kRoleStatusReason, reason.isEmpty() ? QVariant() : QVariant(reason));
-        }))
+    if (!setCellData(row, kColumnStatus, kRoleStatusReason, reason.isEmpty() ? QVariant() : QVariant(reason)))
         return;
     if (UpdateWidget* cell = existingStatusCell(row)) cell->setReason(reason);
 }
 
 QString DeviceTableWidgetBase::rowReason(int row) const {
-    const QTableWidgetItem* item = table_widget_->item(row, kColumnStatus);
-    return item ? item->data(kRoleStatusReason).toString() : QString();
-}
-
-bool DeviceTableWidgetBase::changeItem(int row, int column,
-                                       const std::function<void(QTableWidgetItem*)>& change) {
-    if (!table_widget_->item(row, column)) return false;
-    // An item that rows were inserted above looks itself up in the whole table when it
-    // changes in place, which makes ticking or updating ten thousand rows quadratic; an item
-    // changed off the table and put back is found at once.
-    QTableWidgetItem* item = table_widget_->takeItem(row, column);
-    change(item);
-    table_widget_->setItem(row, column, item);
-    return true;
+    const DeviceRow* content = model_->row(row);
+    return content ? content->value(kColumnStatus, kRoleStatusReason).toString() : QString();
 }
 
 void DeviceTableWidgetBase::createCellsInView() {
     // Making a cell lays the view out again, which lands here once more.
-    if (creating_cells_ || !table_widget_->isVisible()) return;
+    if (creating_cells_ || !table_view_->isVisible()) return;
     creating_cells_ = true;
-    const int rows = table_widget_->rowCount();
-    const int height = table_widget_->viewport()->height();
-    for (int row = std::max(0, table_widget_->rowAt(0)); row < rows; ++row) {
-        if (table_widget_->isRowHidden(row)) continue;
-        if (table_widget_->rowViewportPosition(row) > height) break;
+    const int rows = rowCount();
+    const int height = table_view_->viewport()->height();
+    for (int row = std::max(0, table_view_->rowAt(0)); row < rows; ++row) {
+        if (table_view_->isRowHidden(row)) continue;
+        if (table_view_->rowViewportPosition(row) > height) break;
         statusCell(row);
         toolsCell(row);
     }
@@ -304,42 +308,21 @@ void DeviceTableWidgetBase::createCellsInView() {
 
 std::vector<DeviceInfo>& DeviceTableWidgetBase::getSelectedDevices() {
     selected_devices_.clear();
-    for (int row = 0; row < table_widget_->rowCount(); ++row) {
-        const QTableWidgetItem* check = table_widget_->item(row, kColumnCheck);
-        if (check && check->checkState() == Qt::Checked && isRowShown(row))
-            selected_devices_.push_back(deviceInfoFromRow(table_widget_, row));
+    for (int row = 0; row < rowCount(); ++row) {
+        if (rowCheckState(row) == Qt::Checked && isRowShown(row))
+            selected_devices_.push_back(deviceInfoFromRow(model_, row));
     }
     return selected_devices_;
 }
 
-void DeviceTableWidgetBase::clearDevices() {
-    table_widget_->clearContents();
-    table_widget_->setRowCount(0);
-}
+void DeviceTableWidgetBase::clearDevices() { model_->takeAll(); }
 
-std::vector<std::unique_ptr<QTableWidgetItem>> DeviceTableWidgetBase::takeAllItems() {
-    std::vector<std::unique_ptr<QTableWidgetItem>> items;
-    const int rows = table_widget_->rowCount();
-    const int columns = table_widget_->columnCount();
-    items.reserve(static_cast<size_t>(rows) * static_cast<size_t>(columns));
-    // The rows go right after: telling the view of each emptied cell would cost more than the
-    // freeing saved.
-    QAbstractItemModel* model = table_widget_->model();
-    const bool was_blocked = model->blockSignals(true);
-    for (int row = 0; row < rows; ++row) {
-        for (int column = 0; column < columns; ++column) {
-            if (QTableWidgetItem* item = table_widget_->takeItem(row, column)) items.emplace_back(item);
-        }
-    }
-    model->blockSignals(was_blocked);
-    return items;
-}
+DeviceTableModel::Rows DeviceTableWidgetBase::takeAllRows() { return model_->takeAll(); }
 
 bool DeviceTableWidgetBase::findRowByIp(const std::string& ip, int& row) const {
     const QString key = QString::fromStdString(ip);
-    for (int r = 0; r < table_widget_->rowCount(); ++r) {
-        const QTableWidgetItem* item = table_widget_->item(r, kColumnIp);
-        if (item && item->text() == key) {
+    for (int r = 0; r < rowCount(); ++r) {
+        if (cellText(r, kColumnIp) == key) {
             row = r;
             return true;
         }
@@ -349,9 +332,8 @@ bool DeviceTableWidgetBase::findRowByIp(const std::string& ip, int& row) const {
 
 int DeviceTableWidgetBase::checkedRowCount() const {
     int count = 0;
-    for (int row = 0; row < table_widget_->rowCount(); ++row) {
-        const QTableWidgetItem* check = table_widget_->item(row, kColumnCheck);
-        if (check && check->checkState() == Qt::Checked && isRowShown(row)) ++count;
+    for (int row = 0; row < rowCount(); ++row) {
+        if (rowCheckState(row) == Qt::Checked && isRowShown(row)) ++count;
     }
     return count;
 }
@@ -367,18 +349,13 @@ bool DeviceTableWidgetBase::exportShownRows(const std::string& path) const {
         if (xlsbook::CellValue* cell = sheet->cell(row, static_cast<size_t>(column - kFirst)))
             cell->set_text(text.toUtf8().toStdString());
     };
-    for (int column = kFirst; column <= kLast; ++column) {
-        const QTableWidgetItem* header = table_widget_->horizontalHeaderItem(column);
-        put(0, column, header ? header->text() : QString());
-    }
+    for (int column = kFirst; column <= kLast; ++column) put(0, column, model_->headerText(column));
     size_t out = 1;
-    for (int row = 0; row < table_widget_->rowCount(); ++row) {
+    for (int row = 0; row < rowCount(); ++row) {
         if (!isRowShown(row)) continue;
         put(out, kColumnStatus, deviceStatusText(rowStatus(row)));
-        for (int column = kColumnStatus + 1; column <= kLast; ++column) {
-            const QTableWidgetItem* item = table_widget_->item(row, column);
-            put(out, column, item ? item->text() : QString());
-        }
+        for (int column = kColumnStatus + 1; column <= kLast; ++column)
+            put(out, column, cellText(row, column));
         ++out;
     }
     return book.save_as(path);
@@ -386,7 +363,7 @@ bool DeviceTableWidgetBase::exportShownRows(const std::string& path) const {
 
 int DeviceTableWidgetBase::shownRowCount() const {
     int count = 0;
-    for (int row = 0; row < table_widget_->rowCount(); ++row) {
+    for (int row = 0; row < rowCount(); ++row) {
         if (isRowShown(row)) ++count;
     }
     return count;
@@ -398,23 +375,21 @@ void DeviceTableWidgetBase::updateCounts() {
 }
 
 void DeviceTableWidgetBase::checkAll() {
-    for (int row = 0; row < table_widget_->rowCount(); ++row) {
+    for (int row = 0; row < rowCount(); ++row) {
         if (isRowShown(row)) setRowCheckState(row, Qt::Checked);
     }
     emit signalsSelectedChange(checkedRowCount());
 }
 
 void DeviceTableWidgetBase::clearAll() {
-    for (int row = 0; row < table_widget_->rowCount(); ++row) setRowCheckState(row, Qt::Unchecked);
+    for (int row = 0; row < rowCount(); ++row) setRowCheckState(row, Qt::Unchecked);
     emit signalsSelectedChange(0);
 }
 
 void DeviceTableWidgetBase::untickRow(int row) { setRowCheckState(row, Qt::Unchecked); }
 
 void DeviceTableWidgetBase::setRowCheckState(int row, Qt::CheckState state) {
-    const QTableWidgetItem* check = table_widget_->item(row, kColumnCheck);
-    if (!check || check->checkState() == state) return;
-    changeItem(row, kColumnCheck, [state](QTableWidgetItem* item) { item->setCheckState(state); });
+    model_->setCheckState(row, state);
 }
 
 void DeviceTableWidgetBase::slotHeaderStateChanged(Qt::CheckState cs) {

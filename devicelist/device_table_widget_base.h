@@ -3,31 +3,32 @@
 // each row, and the operations through which the main window reads the ticked rows, counts rows
 // and drives one row's status.
 //
-// A derived list calls initTable() with its column-2 header, fills rows with fillRow() and
+// A derived list calls initTable() with its column-2 header, adds rows with insertRow() and
 // attachTools(), and implements setRowStatus() over its own status signal with
 // emitStatusToRow(). Rows a list hides (a filter) are left out of check all and of
 // getSelectedDevices(), so an operation never reaches a camera the user cannot see.
 //
-// A row's status lives in the model (its status item); the status cell and the tool widget of a
-// row are made on first use: for the rows the view shows, or when statusCell() or toolsCell()
-// asks. Ten thousand rows with two widgets each would make every insertion update twenty
-// thousand persistent indexes.
+// The rows live in the list's own model (DeviceTableModel), the status of each row too; the
+// status cell and the tool widget of a row are made on first use: for the rows the view shows,
+// or when statusCell() or toolsCell() asks. Ten thousand rows with two widgets each would make
+// every insertion update twenty thousand persistent indexes.
 #pragma once
 
 #include <QMetaObject>
 #include <QString>
+#include <QVariant>
 #include <QWidget>
-#include <functional>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "device_table_model.h"
 #include "deviceinfo.h"
 #include "ui_job_queue.h"
 #include "update_widget.h"
 
-class QTableWidget;
-class QTableWidgetItem;
+class QTableView;
 class QTableHeaderView;
 class BtnToolsWidget;
 
@@ -57,8 +58,19 @@ public:
     // The rows the user can see: what the total counter shows.
     int shownRowCount() const;
 
-    QTableWidget* tableWidget() const { return table_widget_; }
+    QTableView* tableView() const { return table_view_; }
     QTableHeaderView* headerView() const { return header_view_; }
+    const DeviceTableModel* tableModel() const { return model_; }
+    int rowCount() const;
+    // The text of a cell as the view shows it; empty for a cell that does not exist.
+    QString cellText(int row, int column) const;
+    QVariant cellData(int row, int column, int role) const;
+    void setCellText(int row, int column, const QString& text);
+    // An invalid value takes the role off the cell; false when the row does not exist.
+    bool setCellData(int row, int column, int role, const QVariant& value);
+    Qt::CheckState rowCheckState(int row) const;
+    // Ticks or clears one row, as a click on its box does (the counts are not sent).
+    void setRowCheckState(int row, Qt::CheckState state);
     // The row's cells, made on first use; null for a row that does not exist.
     UpdateWidget* statusCell(int row) const;
     BtnToolsWidget* toolsCell(int row) const;
@@ -100,9 +112,13 @@ protected:
     // Header texts, widths and table settings; `column2_header` is the only difference
     // between the lists.
     void initTable(const QString& column2_header);
-    // Columns 0 to 10 of `row` from `info`: check box with the hidden roles (260/261 only with
-    // `with_login_roles`), a new status cell at idle, `column2_text`, and the text columns.
-    void fillRow(int row, const DeviceInfo& info, const QString& column2_text, bool with_login_roles);
+    // Inserts a row before `row` with columns 0 to 10 from `info`: check box with the hidden
+    // roles (260/261 only with `with_login_roles`), the status at idle, `column2_text`, and the
+    // text columns; `key` is what the list orders by (rowKey).
+    void insertRow(int row, const DeviceInfo& info, const QString& column2_text, bool with_login_roles,
+                   std::uint64_t key = 0);
+    void removeRow(int row);
+    std::uint64_t rowKey(int row) const;
     // Column 11: a tool widget holding `record`, its buttons wired to the web-page and video
     // handlers.
     BtnToolsWidget* attachTools(int row, const DeviceInfo& record);
@@ -110,12 +126,11 @@ protected:
     // cell's mask and gateway, and the record of a tool widget already made. The tick, the status
     // and the row's token stay.
     void refreshRow(int row, const DeviceInfo& info, const QString& column2_text);
-    // Moves row `from` with its items to `to` (an index among the other rows); its cell widgets
-    // are made again on next use.
-    void moveRow(int from, int to);
-    // Every item off the table, rows left in place and empty: the caller frees them where it
-    // likes.
-    std::vector<std::unique_ptr<QTableWidgetItem>> takeAllItems();
+    // Moves row `from` to `to` (an index among the other rows) with `key` as its new order key;
+    // its cell widgets are made again on next use.
+    void moveRow(int from, int to, std::uint64_t key);
+    // Every row off the list, which is empty after it: the caller frees them where it likes.
+    DeviceTableModel::Rows takeAllRows();
     // Whether `row` counts for check all and the ticked-row collection.
     bool isRowShown(int row) const;
     void untickRow(int row);
@@ -136,16 +151,16 @@ protected:
     // The record a lazily made tool widget holds: the row as collected, `row` 0.
     virtual DeviceInfo toolsRecord(int row) const;
 
+    DeviceTableModel* mutableModel() const { return model_; }
+
     QWidget* parent_widget_ = nullptr;
 
 private:
     bool storeRowStatus(int row, DeviceStatus status, int value);
-    void setRowCheckState(int row, Qt::CheckState state);
-    // Applies `change` to the item of (`row`, `column`); false when there is none.
-    bool changeItem(int row, int column, const std::function<void(QTableWidgetItem*)>& change);
     void createCellsInView();
 
-    QTableWidget* table_widget_ = nullptr;
+    QTableView* table_view_ = nullptr;
+    DeviceTableModel* model_ = nullptr;
     QTableHeaderView* header_view_ = nullptr;
     std::vector<DeviceInfo> selected_devices_;
     UiJobQueuePtr ui_job_queue_;

@@ -12,7 +12,7 @@
 #include "batch_status.h"
 #include "discovery_record.h"
 
-class QTableWidget;
+class QAbstractItemModel;
 
 extern const char* const g_lens_name[7];
 extern const char* const g_device_kind_name[2];
@@ -52,7 +52,7 @@ QString serialNumberText(uint32_t serial_high, uint32_t serial_low);
 
 // A record from row `row` of a device table: address, port, mask, gateway and the roles of the
 // first cell; firmware, MAC, boot time and lens code are not collected.
-DeviceInfo deviceInfoFromRow(const QTableWidget* table, int row);
+DeviceInfo deviceInfoFromRow(const QAbstractItemModel* table, int row);
 
 // Registers "DeviceInfo", "DeviceStatus" and "Qt::CheckState"; safe to call more than once.
 void registerDeviceMetaTypes();

@@ -3,7 +3,7 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QStyledItemDelegate>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <atomic>
 #include <mutex>
@@ -147,10 +147,10 @@ EditDeviceTableWidget::EditDeviceTableWidget(QWidget* parent, UiJobQueuePtr ui_j
     manager_->Start();
 
     initTable(QStringLiteral("登录状态"));
-    tableWidget()->setItemDelegateForColumn(kColumnLensOrLogin, new LoginStateDelegate(tableWidget()));
+    tableView()->setItemDelegateForColumn(kColumnLensOrLogin, new LoginStateDelegate(tableView()));
     // Room for "掉线" and its reason; a version number needs less than the firmware column had.
-    tableWidget()->setColumnWidth(kColumnLensOrLogin, 100);
-    tableWidget()->setColumnWidth(kColumnFirmware, 80);
+    tableView()->setColumnWidth(kColumnLensOrLogin, 100);
+    tableView()->setColumnWidth(kColumnFirmware, 80);
     connect(this, &EditDeviceTableWidget::signalsChangeDeviceStatus, this,
             &EditDeviceTableWidget::slotChangeDeviceStatus);
 
@@ -210,27 +210,21 @@ void EditDeviceTableWidget::setRowStatus(int row, DeviceStatus status, int value
 
 DeviceInfo EditDeviceTableWidget::toolsRecord(int row) const {
     // The record addRow had: the address, the port and the login, nothing the login read.
-    QTableWidget* table = tableWidget();
-    const QTableWidgetItem* check = table->item(row, kColumnCheck);
     DeviceInfo record;
-    record.ip_addr = table->item(row, kColumnIp)->text().toStdString();
-    record.port = table->item(row, kColumnPort)->text().toInt();
-    if (check) {
-        record.user_name = check->data(kRoleUserName).toString().toStdString();
-        record.pass_word = check->data(kRolePassword).toString().toStdString();
-    }
+    record.ip_addr = cellText(row, kColumnIp).toStdString();
+    record.port = cellText(row, kColumnPort).toInt();
+    record.user_name = cellData(row, kColumnCheck, kRoleUserName).toString().toStdString();
+    record.pass_word = cellData(row, kColumnCheck, kRolePassword).toString().toStdString();
     return record;
 }
 
 void EditDeviceTableWidget::addRow(const DeviceInfo& info) {
-    QTableWidget* table = tableWidget();
-    const int row = table->rowCount();
-    table->insertRow(row);
-    fillRow(row, info, QString::fromUtf8(kLoggingIn), true);
+    const int row = rowCount();
+    insertRow(row, info, QString::fromUtf8(kLoggingIn), true);
     // The status cell and the tool buttons are made when the row is first shown: thousands of
     // stored cameras would otherwise cost two widgets each before the list is complete.
     setStatusCellEnabled(row, false);
-    emit signalsDeviceNumChange(table->rowCount());
+    emit signalsDeviceNumChange(rowCount());
     logIn(info);
 }
 
@@ -270,9 +264,10 @@ void EditDeviceTableWidget::slotChangeDeviceStatus(KP_LPRC_COMMON_NOTIFY notify,
     const std::pair<QString, QString> failure =
         online ? std::pair<QString, QString>() : loginFailure(connection->GetLoginError());
     setCellText(row, kColumnLensOrLogin, online ? kOnline : kOffline);
-    QTableWidgetItem* state = tableWidget()->item(row, kColumnLensOrLogin);
-    state->setData(kRoleLoginReason, failure.first.isEmpty() ? QVariant() : QVariant(failure.first));
-    state->setToolTip(failure.second);
+    setCellData(row, kColumnLensOrLogin, kRoleLoginReason,
+                failure.first.isEmpty() ? QVariant() : QVariant(failure.first));
+    setCellData(row, kColumnLensOrLogin, Qt::ToolTipRole,
+                failure.second.isEmpty() ? QVariant() : QVariant(failure.second));
     if (online) {
         setCellText(row, kColumnFirmware, connection->GetFirmwareVersion());
         setCellText(row, kColumnSerial, connection->GetSerialText());
@@ -283,25 +278,18 @@ void EditDeviceTableWidget::slotChangeDeviceStatus(KP_LPRC_COMMON_NOTIFY notify,
         unsigned int high = 0;
         unsigned int low = 0;
         if (connection->GetSerialWords(high, low)) {
-            QTableWidgetItem* check = tableWidget()->item(row, kColumnCheck);
-            check->setData(kRoleSerialHigh, high);
-            check->setData(kRoleSerialLow, low);
+            setCellData(row, kColumnCheck, kRoleSerialHigh, high);
+            setCellData(row, kColumnCheck, kRoleSerialLow, low);
         }
     }
 }
 
 QString EditDeviceTableWidget::loginReason(int row) const {
-    const QTableWidgetItem* item = tableWidget()->item(row, kColumnLensOrLogin);
-    return item ? item->data(kRoleLoginReason).toString() : QString();
+    return cellData(row, kColumnLensOrLogin, kRoleLoginReason).toString();
 }
 
 void EditDeviceTableWidget::setCellText(int row, int column, const std::string& text) {
-    QTableWidgetItem* item = tableWidget()->item(row, column);
-    if (!item) {
-        item = new QTableWidgetItem();
-        tableWidget()->setItem(row, column, item);
-    }
-    item->setText(QString::fromStdString(text));
+    DeviceTableWidgetBase::setCellText(row, column, QString::fromStdString(text));
 }
 
 void EditDeviceTableWidget::showMessage(const QString& text) {
@@ -325,11 +313,11 @@ bool EditDeviceTableWidget::saveStore(const std::function<void(factory::database
 }
 
 void EditDeviceTableWidget::setRowLogin(int row, const std::string& user_name, const std::string& pass_word) {
-    QTableWidgetItem* check = tableWidget()->item(row, kColumnCheck);
-    check->setData(kRoleUserName, QString::fromStdString(user_name));
-    check->setData(kRolePassword, QString::fromStdString(pass_word));
+    setCellData(row, kColumnCheck, kRoleUserName, QString::fromStdString(user_name));
+    setCellData(row, kColumnCheck, kRolePassword, QString::fromStdString(pass_word));
     // A tool cell made earlier holds its own copy: the preview must log in as the row does now.
-    if (auto* tools = qobject_cast<BtnToolsWidget*>(tableWidget()->cellWidget(row, kColumnTools))) {
+    if (auto* tools =
+            qobject_cast<BtnToolsWidget*>(tableView()->indexWidget(tableModel()->index(row, kColumnTools)))) {
         DeviceInfo record = tools->deviceInfo();
         record.user_name = user_name;
         record.pass_word = pass_word;
@@ -390,13 +378,11 @@ void EditDeviceTableWidget::editDevice(const std::string& ip) {
     if (!findRowByIp(ip, row)) return;
     edit_row_ = row;
 
-    QTableWidget* table = tableWidget();
-    const QTableWidgetItem* check = table->item(row, kColumnCheck);
     auto* dialog = new DeviceDialog(this, QStringLiteral("编辑设备"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->fillFields(table->item(row, kColumnIp)->text(), table->item(row, kColumnPort)->text().toInt(),
-                       check ? check->data(kRoleUserName).toString() : QString(),
-                       check ? check->data(kRolePassword).toString() : QString());
+    dialog->fillFields(cellText(row, kColumnIp), cellText(row, kColumnPort).toInt(),
+                       cellData(row, kColumnCheck, kRoleUserName).toString(),
+                       cellData(row, kColumnCheck, kRolePassword).toString());
     connect(dialog, &DeviceDialog::signalSaveDeviceInfo, this,
             &EditDeviceTableWidget::slotSaveEditDeviceInfo);
     dialog->exec();
@@ -406,16 +392,16 @@ void EditDeviceTableWidget::editDevice(const std::string& ip) {
 
 void EditDeviceTableWidget::slotSaveEditDeviceInfo(QString ip, int port, QString user_name,
                                                    QString pass_word) {
-    QTableWidget* table = tableWidget();
     const int row = edit_row_;
-    if (row < 0 || row >= table->rowCount()) return;
+    if (row < 0 || row >= rowCount()) return;
     int other = -1;
     if (findRowByIp(ip.toStdString(), other) && other != row) {
         showDuplicateMessage();
         return;
     }
     // A tool cell not made yet is made later from the row as it will be.
-    auto* tools = qobject_cast<BtnToolsWidget*>(table->cellWidget(row, kColumnTools));
+    auto* tools =
+        qobject_cast<BtnToolsWidget*>(tableView()->indexWidget(tableModel()->index(row, kColumnTools)));
     const DeviceInfo old_info = toolsRecord(row);
     const std::string old_ip = old_info.ip_addr;
     const DeviceInfo info = loginRecord(ip, port, user_name, pass_word);
@@ -425,17 +411,16 @@ void EditDeviceTableWidget::slotSaveEditDeviceInfo(QString ip, int port, QString
                    }))
         return;
 
-    QTableWidgetItem* check = table->item(row, kColumnCheck);
-    check->setData(kRoleNetmask, QString());
-    check->setData(kRoleGateway, QString());
-    check->setData(kRoleSerialHigh, 0u);
-    check->setData(kRoleSerialLow, 0u);
+    setCellData(row, kColumnCheck, kRoleNetmask, QString());
+    setCellData(row, kColumnCheck, kRoleGateway, QString());
+    setCellData(row, kColumnCheck, kRoleSerialHigh, 0u);
+    setCellData(row, kColumnCheck, kRoleSerialLow, 0u);
     setRowLogin(row, info.user_name, info.pass_word);
     setRowStatus(row, DEVICE_STATUS_IDLE, 0);
     setStatusCellEnabled(row, true);
     setCellText(row, kColumnLensOrLogin, kLoggingIn);
-    table->item(row, kColumnLensOrLogin)->setData(kRoleLoginReason, QVariant());
-    table->item(row, kColumnLensOrLogin)->setToolTip(QString());
+    setCellData(row, kColumnLensOrLogin, kRoleLoginReason, QVariant());
+    setCellData(row, kColumnLensOrLogin, Qt::ToolTipRole, QVariant());
     setCellText(row, kColumnPort, std::to_string(port));
     setCellText(row, kColumnIp, info.ip_addr);
     // The row's buttons open the camera it now names.
@@ -466,7 +451,7 @@ void EditDeviceTableWidget::deleteDevice(const std::string& ip) {
             }))
         return;
     if (listed) {
-        tableWidget()->removeRow(row);
+        removeRow(row);
         updateCounts();
     }
     manager_->Remove(ip);

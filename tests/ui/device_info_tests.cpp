@@ -63,7 +63,7 @@ TEST(DeviceInfo, FromTableRow) {
     table.setItem(1, kColumnGateway, new QTableWidgetItem("192.168.1.1"));
     table.setItem(1, kColumnFirmware, new QTableWidgetItem("V9"));
 
-    DeviceInfo info = deviceInfoFromRow(&table, 1);
+    DeviceInfo info = deviceInfoFromRow(table.model(), 1);
     EXPECT_EQ(info.device_name, "192.168.1.20");
     EXPECT_EQ(info.ip_addr, "192.168.1.20");
     EXPECT_EQ(info.port, 0) << "a port cell that is not a number";
@@ -79,7 +79,7 @@ TEST(DeviceInfo, FromTableRow) {
     // A search-list row has no login roles.
     table.setItem(0, kColumnCheck, new QTableWidgetItem);
     table.setItem(0, kColumnPort, new QTableWidgetItem("8080"));
-    DeviceInfo search = deviceInfoFromRow(&table, 0);
+    DeviceInfo search = deviceInfoFromRow(table.model(), 0);
     EXPECT_TRUE(search.user_name.empty());
     EXPECT_TRUE(search.pass_word.empty());
     EXPECT_EQ(search.port, 8080);

@@ -9,10 +9,12 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QSignalSpy>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -51,16 +53,15 @@ class SearchListTest : public ::testing::Test {
 protected:
     void SetUp() override { list.resize(1400, 600); }
 
-    QTableWidget* table() { return list.tableWidget(); }
-    QString cell(int row, int column) { return table()->item(row, column)->text(); }
+    QTableView* table() { return list.tableView(); }
+    QModelIndex index(int row, int column) { return table()->model()->index(row, column); }
+    QString cell(int row, int column) { return list.cellText(row, column); }
     std::vector<std::string> ips() {
         std::vector<std::string> out;
-        for (int row = 0; row < table()->rowCount(); ++row) out.push_back(cell(row, kColumnIp).toStdString());
+        for (int row = 0; row < list.rowCount(); ++row) out.push_back(cell(row, kColumnIp).toStdString());
         return out;
     }
-    void tick(int row, bool on = true) {
-        table()->item(row, kColumnCheck)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
-    }
+    void tick(int row, bool on = true) { list.setRowCheckState(row, on ? Qt::Checked : Qt::Unchecked); }
     void clickHeaderSection(int section) {
         QHeaderView* header = list.headerView();
         const QPoint at(header->sectionViewportPosition(section) + 5, header->height() / 2);
@@ -91,17 +92,17 @@ public:
 TEST_F(SearchListTest, ARowIsFilledFromAReport) {
     QSignalSpy count(&list, &DeviceTableWidgetBase::signalsDeviceNumChange);
     list.slotFindDevice(device("192.168.1.64", 8080));
-    ASSERT_EQ(table()->rowCount(), 1);
+    ASSERT_EQ(list.rowCount(), 1);
     EXPECT_EQ(count.takeLast()[0].toInt(), 1);
     EXPECT_EQ(table()->rowHeight(0), 24);
 
-    QTableWidgetItem* check = table()->item(0, 0);
-    EXPECT_EQ(check->checkState(), Qt::Unchecked);
-    EXPECT_TRUE(check->flags() & Qt::ItemIsUserCheckable);
-    EXPECT_TRUE(check->text().isEmpty());
-    EXPECT_EQ(check->data(kRoleNetmask).toString(), "255.255.255.0");
-    EXPECT_EQ(check->data(kRoleSerialHigh).toUInt(), 171u);
-    EXPECT_FALSE(check->data(kRoleUserName).isValid());
+    const QModelIndex check = index(0, 0);
+    EXPECT_EQ(check.data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+    EXPECT_TRUE(check.flags() & Qt::ItemIsUserCheckable);
+    EXPECT_TRUE(check.data().toString().isEmpty());
+    EXPECT_EQ(check.data(kRoleNetmask).toString(), "255.255.255.0");
+    EXPECT_EQ(check.data(kRoleSerialHigh).toUInt(), 171u);
+    EXPECT_FALSE(check.data(kRoleUserName).isValid());
     EXPECT_EQ(cell(0, 2), "2");
     EXPECT_EQ(cell(0, 4), "000000ab-00000001");
     EXPECT_EQ(cell(0, 5), "8080");
@@ -147,10 +148,10 @@ TEST_F(SearchListTest, DuplicateAddressesStayInArrivalOrder) {
     list.slotFindDevice(device("192.168.1.9", 80, 2));
     list.slotFindDevice(device("192.168.1.5", 80, 3));
     list.slotFindDevice(device("192.168.1.5", 80, 4));
-    ASSERT_EQ(table()->rowCount(), 4);
-    EXPECT_EQ(table()->item(0, 0)->data(kRoleSerialLow).toUInt(), 1u);
-    EXPECT_EQ(table()->item(1, 0)->data(kRoleSerialLow).toUInt(), 3u);
-    EXPECT_EQ(table()->item(2, 0)->data(kRoleSerialLow).toUInt(), 4u);
+    ASSERT_EQ(list.rowCount(), 4);
+    EXPECT_EQ(list.cellData(0, 0, kRoleSerialLow).toUInt(), 1u);
+    EXPECT_EQ(list.cellData(1, 0, kRoleSerialLow).toUInt(), 3u);
+    EXPECT_EQ(list.cellData(2, 0, kRoleSerialLow).toUInt(), 4u);
     EXPECT_EQ(cell(3, kColumnIp), "192.168.1.9");
 
     int row = -1;
@@ -176,7 +177,7 @@ TEST_F(SearchListTest, ACameraAnsweringAgainUpdatesItsRowAndKeepsItsTickAndResul
     upgraded.firmware_version = "3.2.2.0";
     upgraded.boot_time = "2026-12-08 10:00:00";
     list.slotFindDevice(upgraded);
-    ASSERT_EQ(table()->rowCount(), 3);
+    ASSERT_EQ(list.rowCount(), 3);
     EXPECT_EQ(cell(1, kColumnFirmware), "3.2.2.0");
     EXPECT_EQ(cell(1, kColumnBootTime), "2026-12-08 10:00:00");
 
@@ -189,7 +190,7 @@ TEST_F(SearchListTest, ACameraAnsweringAgainUpdatesItsRowAndKeepsItsTickAndResul
     EXPECT_EQ(ips(), (std::vector<std::string>{"10.0.0.1", "10.0.0.9", "10.0.0.20"}));
     EXPECT_EQ(list.rowOfToken(token, 1), 2);
     EXPECT_EQ(list.statusCell(2)->statusLabel()->text(), QStringLiteral("升级成功"));
-    EXPECT_EQ(table()->item(2, kColumnCheck)->checkState(), Qt::Checked);
+    EXPECT_EQ(list.rowCheckState(2), Qt::Checked);
     EXPECT_EQ(list.toolsCell(2)->deviceInfo().ip_addr, "10.0.0.20");
     EXPECT_EQ(list.getSelectedDevices().at(0).port, 8080);
     // A tool widget made before the report opens the new port.
@@ -202,7 +203,38 @@ TEST_F(SearchListTest, ACameraAnsweringAgainUpdatesItsRowAndKeepsItsTickAndResul
     DeviceInfo no_serial = device("10.0.0.9");
     no_serial.serial_high = no_serial.serial_low = 0;
     for (const DeviceInfo& info : {other_mac, no_serial, no_serial}) list.slotFindDevice(info);
-    EXPECT_EQ(table()->rowCount(), 6);
+    EXPECT_EQ(list.rowCount(), 6);
+}
+
+TEST(DeviceRows, InsertionsAndRemovalsAcrossBlocksKeepOrderAndBounds) {
+    // Sizes around one block and around several splits; removals that empty whole blocks.
+    for (const int count : {1, 511, 513, 3000}) {
+        std::mt19937 rng(static_cast<unsigned>(count));
+        DeviceRows rows;
+        std::vector<std::uint64_t> expected;  // keys in row order
+        for (int i = 0; i < count; ++i) {
+            const std::uint64_t key = rng() % 997;
+            const auto at = static_cast<size_t>(std::upper_bound(expected.begin(), expected.end(), key) -
+                                                expected.begin());
+            auto row = std::make_unique<DeviceRow>();
+            row->key = key;
+            ASSERT_EQ(rows.upperBound(key), at) << count << " rows, key " << key;
+            rows.insert(at, std::move(row));
+            expected.insert(expected.begin() + static_cast<std::ptrdiff_t>(at), key);
+        }
+        for (int i = 0; i < count / 2; ++i) {
+            const size_t at = rng() % expected.size();
+            ASSERT_EQ(rows.take(at)->key, expected[at]);
+            expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        ASSERT_EQ(rows.size(), expected.size());
+        for (size_t at = 0; at < expected.size(); ++at) ASSERT_EQ(rows[at]->key, expected[at]) << at;
+        for (const std::uint64_t key : {std::uint64_t{0}, std::uint64_t{500}, std::uint64_t{2000}}) {
+            EXPECT_EQ(rows.lowerBound(key),
+                      static_cast<size_t>(std::lower_bound(expected.begin(), expected.end(), key) -
+                                          expected.begin()));
+        }
+    }
 }
 
 TEST(IpOrdering, ComparisonRules) {
@@ -262,7 +294,7 @@ TEST_F(SearchListTest, ItemClickCountsTickedRowsOnly) {
     QSignalSpy total(&list, &DeviceTableWidgetBase::signalsDeviceNumChange);
     tick(0);
     tick(2);
-    const QRect rect = table()->visualItemRect(table()->item(1, kColumnIp));
+    const QRect rect = table()->visualRect(index(1, kColumnIp));
     QTest::mouseClick(table()->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
     ASSERT_EQ(selected.count(), 1);
     EXPECT_EQ(selected[0][0].toInt(), 2);
@@ -347,12 +379,12 @@ TEST_F(SearchListTest, CellsAreMadeForRowsInViewAndShowTheStatusTheRowAlreadyHas
     settle();
     list.show();
     settle();
-    ASSERT_EQ(table()->rowCount(), rows);
+    ASSERT_EQ(list.rowCount(), rows);
     EXPECT_NE(list.existingStatusCell(0), nullptr);
-    EXPECT_NE(table()->cellWidget(0, kColumnTools), nullptr);
+    EXPECT_NE(table()->indexWidget(index(0, kColumnTools)), nullptr);
     const int last = rows - 1;
     EXPECT_EQ(list.existingStatusCell(last), nullptr);
-    EXPECT_EQ(table()->cellWidget(last, kColumnTools), nullptr);
+    EXPECT_EQ(table()->indexWidget(index(last, kColumnTools)), nullptr);
 
     list.setRowStatus(last, DEVICE_STATUS_UPDATE_FAILED, 0);
     list.setRowStatus(last - 1, DEVICE_STATUS_EXPORTING, 40);
@@ -370,17 +402,18 @@ TEST_F(SearchListTest, CellsAreMadeForRowsInViewAndShowTheStatusTheRowAlreadyHas
     ASSERT_NE(failed, nullptr);
     EXPECT_EQ(failed->statusLabel()->text(), QStringLiteral("升级失败"));
     EXPECT_EQ(textColor(failed), QColor("red"));
-    EXPECT_NE(table()->cellWidget(last, kColumnTools), nullptr);
+    EXPECT_NE(table()->indexWidget(index(last, kColumnTools)), nullptr);
     // The header says a filter is on, and which.
-    EXPECT_EQ(table()->horizontalHeaderItem(kColumnStatus)->text(), QStringLiteral("状态: 升级失败"));
+    EXPECT_EQ(table()->model()->headerData(kColumnStatus, Qt::Horizontal).toString(),
+              QStringLiteral("状态: 升级失败"));
 
     list.setStatusFilter(-1);
     settle();
-    EXPECT_EQ(table()->horizontalHeaderItem(kColumnStatus)->text(), QStringLiteral("状态"));
+    EXPECT_EQ(table()->model()->headerData(kColumnStatus, Qt::Horizontal).toString(), QStringLiteral("状态"));
     table()->scrollToBottom();
     settle();
     const int near_end = last - 5;
-    ASSERT_NE(table()->cellWidget(near_end, kColumnTools), nullptr);
+    ASSERT_NE(table()->indexWidget(index(near_end, kColumnTools)), nullptr);
     EXPECT_EQ(list.toolsCell(near_end)->deviceInfo().ip_addr, cell(near_end, kColumnIp).toStdString());
     EXPECT_EQ(list.toolsCell(near_end)->deviceInfo().serial_low, static_cast<uint32_t>(near_end));
 
@@ -474,7 +507,7 @@ TEST_F(SearchListTest, StatusMenuFiltersRowsAndOperationsSeeOnlyShownRows) {
     QSignalSpy selected(&list, &DeviceTableWidgetBase::signalsSelectedChange);
     list.checkAll();
     EXPECT_EQ(selected.takeLast()[0].toInt(), 2);
-    EXPECT_EQ(table()->item(2, 0)->checkState(), Qt::Unchecked);
+    EXPECT_EQ(list.rowCheckState(2), Qt::Unchecked);
     std::vector<std::string> chosen;
     for (const DeviceInfo& d : list.getSelectedDevices()) chosen.push_back(d.ip_addr);
     EXPECT_EQ(chosen, (std::vector<std::string>{"10.0.0.2", "10.0.0.4"}));
@@ -491,7 +524,7 @@ TEST_F(SearchListTest, StatusMenuFiltersRowsAndOperationsSeeOnlyShownRows) {
     entries[2]->trigger();                            // 升级失败
     EXPECT_EQ(list.getSelectedDevices().size(), 0u);  // row 2 is shown but not ticked
     entries[0]->trigger();                            // 全部
-    for (int row = 0; row < table()->rowCount(); ++row) EXPECT_FALSE(table()->isRowHidden(row));
+    for (int row = 0; row < list.rowCount(); ++row) EXPECT_FALSE(table()->isRowHidden(row));
     // Each ticked row was hidden by one filter or the other, which unticked it: no tick the user
     // could not see comes back.
     EXPECT_EQ(list.getSelectedDevices().size(), 0u);
@@ -513,7 +546,7 @@ TEST(SearchListTeardown, ClosingTheWindowSendsNoCountToItsDeletedLabel) {
     list->slotFindDevice(device("10.0.0.1"));
     list->slotFindDevice(device("10.0.0.2"));
     list->setRowStatus(0, DEVICE_STATUS_UPDATE_SUCCESS, 0);
-    list->tableWidget()->item(0, kColumnCheck)->setCheckState(Qt::Checked);
+    list->setRowCheckState(0, Qt::Checked);
     list->setStatusFilter(DEVICE_STATUS_UPDATE_SUCCESS);
     // Both a ticked row and a filter are left for the destructor to clear.
     closing = true;
@@ -526,7 +559,7 @@ TEST_F(SearchListTest, ClearDevicesEmptiesEverythingAndSendsTheCountOnlyWhenTick
     for (const char* ip : {"10.0.0.1", "10.0.0.2"}) list.slotFindDevice(device(ip));
     tick(0);
     list.clearDevices();
-    EXPECT_EQ(table()->rowCount(), 0);
+    EXPECT_EQ(list.rowCount(), 0);
     EXPECT_TRUE(list.getSelectedDevices().empty());
     int row = -1;
     EXPECT_FALSE(list.findRowByIp("10.0.0.1", row));
@@ -558,11 +591,11 @@ TEST_F(SearchListTest, AReplyFloodStopsAtTheCapAndSaysSoOncePerSearch) {
     EXPECT_FALSE(list.fullNotice()->isVisible());
     EXPECT_EQ(fullLines(), 0);
     flood(cap - 1, 1);
-    ASSERT_EQ(table()->rowCount(), cap);
+    ASSERT_EQ(list.rowCount(), cap);
     EXPECT_FALSE(list.fullNotice()->isVisible()) << "the last row that fits drops nothing";
 
     flood(cap, 3);
-    EXPECT_EQ(table()->rowCount(), cap);
+    EXPECT_EQ(list.rowCount(), cap);
     EXPECT_EQ(counts.count(), cap) << "a dropped reply sends no count";
     EXPECT_TRUE(list.fullNotice()->isVisible());
     EXPECT_EQ(fullLines(), 1);
@@ -574,20 +607,10 @@ TEST_F(SearchListTest, AReplyFloodStopsAtTheCapAndSaysSoOncePerSearch) {
     list.clearDevices();
     EXPECT_FALSE(list.fullNotice()->isVisible());
     list.slotFindDevice(device("10.1.0.1"));
-    EXPECT_EQ(table()->rowCount(), 1);
+    EXPECT_EQ(list.rowCount(), 1);
     flood(0, cap);
-    EXPECT_EQ(table()->rowCount(), cap);
+    EXPECT_EQ(list.rowCount(), cap);
     EXPECT_EQ(fullLines(), 2);
-}
-
-TEST_F(SearchListTest, RowsPlacedWithoutTheListAreOrderedAgainstOnTheirAddresses) {
-    list.slotFindDevice(device("10.0.0.5"));
-    // A row put in by other code than the discovery hand-off.
-    table()->insertRow(0);
-    table()->setItem(0, kColumnIp, new QTableWidgetItem("10.0.0.2"));
-    list.slotFindDevice(device("10.0.0.3"));
-    list.slotFindDevice(device("10.0.0.1"));
-    EXPECT_EQ(ips(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.5"}));
 }
 
 TEST_F(SearchListTest, RefreshOfAFullListLeavesNothingOfTheOldRows) {
@@ -598,16 +621,15 @@ TEST_F(SearchListTest, RefreshOfAFullListLeavesNothingOfTheOldRows) {
                                      80, static_cast<uint32_t>(round * 1000 + i));
             list.slotFindDevice(info);
         }
-        ASSERT_EQ(table()->rowCount(), 500);
+        ASSERT_EQ(list.rowCount(), 500);
         tick(7);
         ASSERT_NE(list.statusCell(3), nullptr);
         list.setRowStatus(3, DEVICE_STATUS_UPDATE_SUCCESS, 100);
         // The rows of this round only, each with its own record.
-        EXPECT_EQ(table()->item(0, kColumnCheck)->data(kRoleSerialLow).toUInt(),
-                  static_cast<uint>(round * 1000));
+        EXPECT_EQ(list.cellData(0, kColumnCheck, kRoleSerialLow).toUInt(), static_cast<uint>(round * 1000));
         EXPECT_EQ(list.getSelectedDevices().size(), 1u);
         list.clearDevices();
-        EXPECT_EQ(table()->rowCount(), 0);
+        EXPECT_EQ(list.rowCount(), 0);
         EXPECT_TRUE(list.getSelectedDevices().empty());
         QApplication::processEvents();
     }

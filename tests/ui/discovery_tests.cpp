@@ -8,7 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QTableWidget>
+#include <QTableView>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
@@ -35,10 +35,10 @@ void pumpEvents(int ms) {
     } while (timer.elapsed() < ms);
 }
 
-std::vector<std::string> tableIps(QTableWidget* table) {
+std::vector<std::string> tableIps(const DeviceTableWidgetBase* table) {
     std::vector<std::string> ips;
     for (int row = 0; row < table->rowCount(); ++row)
-        ips.push_back(table->item(row, kColumnIp)->text().toStdString());
+        ips.push_back(table->cellText(row, kColumnIp).toStdString());
     return ips;
 }
 
@@ -53,10 +53,10 @@ std::multiset<std::string> onlineCameraIps() {
     return ips;
 }
 
-int rowsWithPrefix(QTableWidget* table, const QString& prefix) {
+int rowsWithPrefix(const DeviceTableWidgetBase* table, const QString& prefix) {
     int count = 0;
     for (int row = 0; row < table->rowCount(); ++row)
-        if (table->item(row, kColumnIp)->text().startsWith(prefix)) ++count;
+        if (table->cellText(row, kColumnIp).startsWith(prefix)) ++count;
     return count;
 }
 
@@ -65,7 +65,7 @@ int rowsWithPrefix(QTableWidget* table, const QString& prefix) {
 // Reports use addresses from a documentation range that no simulated camera has.
 TEST(DiscoveryHandOff, ReportsQueuedBeforeAStopNeverReachTheList) {
     DeviceTableWidget list(nullptr, std::make_shared<UiJobQueue>());
-    QTableWidget* table = list.tableWidget();
+    DeviceTableWidgetBase* table = &list;
 
     list.StartFindDevice();
     std::thread library_thread([&] {
@@ -96,14 +96,14 @@ TEST(DiscoveryHandOff, ASecondStartDoesNotDoubleReports) {
     std::thread library_thread([&] { list.OnFindDevice(device("203.0.113.7")); });
     library_thread.join();
     pumpEvents(20);
-    EXPECT_EQ(rowsWithPrefix(list.tableWidget(), "203.0.113."), 1);
+    EXPECT_EQ(rowsWithPrefix(&list, "203.0.113."), 1);
     list.StopFindDevice();
-    EXPECT_EQ(list.tableWidget()->rowCount(), 0);
+    EXPECT_EQ(list.rowCount(), 0);
 }
 
 TEST(DiscoveryHandOff, ABacklogOfReportsIsInsertedCompletelyAndInOrder) {
     DeviceTableWidget list(nullptr, std::make_shared<UiJobQueue>());
-    QTableWidget* table = list.tableWidget();
+    DeviceTableWidgetBase* table = &list;
     list.resize(1000, 400);
     list.show();
     list.StartFindDevice();
@@ -123,18 +123,18 @@ TEST(DiscoveryHandOff, ABacklogOfReportsIsInsertedCompletelyAndInOrder) {
     pumpEvents(20);
     ASSERT_EQ(rowsWithPrefix(table, "203.0.113."), 300);
     for (int row = 1; row < table->rowCount(); ++row)
-        ASSERT_FALSE(DeviceTableWidget::ipLessThan(table->item(row, kColumnIp)->text(),
-                                                   table->item(row - 1, kColumnIp)->text()))
+        ASSERT_FALSE(DeviceTableWidget::ipLessThan(table->cellText(row, kColumnIp),
+                                                   table->cellText(row - 1, kColumnIp)))
             << row;
     // 203.0.113.7 came ten times first (serials 1299 down to 1290), then once more (1007).
     int row = -1;
     ASSERT_TRUE(list.findRowByIp("203.0.113.7", row));
     for (int k = 0; k < 10; ++k)
-        EXPECT_EQ(table->item(row + k, kColumnCheck)->data(kRoleSerialLow).toUInt(),
+        EXPECT_EQ(table->cellData(row + k, kColumnCheck, kRoleSerialLow).toUInt(),
                   static_cast<uint32_t>(1299 - k))
             << k;
-    EXPECT_EQ(table->item(row + 10, kColumnCheck)->data(kRoleSerialLow).toUInt(), 1007u);
-    EXPECT_EQ(table->item(row + 11, kColumnIp)->text(), "203.0.113.8");
+    EXPECT_EQ(table->cellData(row + 10, kColumnCheck, kRoleSerialLow).toUInt(), 1007u);
+    EXPECT_EQ(table->cellText(row + 11, kColumnIp), "203.0.113.8");
 
     // A stop in the middle of a backlog leaves nothing behind.
     library_thread = std::thread([&] {
@@ -169,7 +169,7 @@ protected:
     }
 
     DeviceTableWidget list{nullptr, std::make_shared<UiJobQueue>()};
-    QTableWidget* table = list.tableWidget();
+    DeviceTableWidgetBase* table = &list;
     std::multiset<std::string> expected;
 };
 
@@ -210,20 +210,20 @@ TEST_F(LanDiscoveryTest, ReportsFromTheLibraryThreadBecomeOrderedRowsOnTheUiThre
     // one may too when it answers before the extended search is registered).
     int extended_rows = 0;
     for (int r = 0; r < table->rowCount(); ++r) {
-        const bool firmware = !table->item(r, kColumnFirmware)->text().isEmpty();
-        EXPECT_EQ(firmware, !table->item(r, kColumnMac)->text().isEmpty()) << r;
-        EXPECT_EQ(firmware, !table->item(r, kColumnBootTime)->text().isEmpty()) << r;
+        const bool firmware = !table->cellText(r, kColumnFirmware).isEmpty();
+        EXPECT_EQ(firmware, !table->cellText(r, kColumnMac).isEmpty()) << r;
+        EXPECT_EQ(firmware, !table->cellText(r, kColumnBootTime).isEmpty()) << r;
         if (firmware)
             ++extended_rows;
         else
-            EXPECT_EQ(table->item(r, kColumnLensOrLogin)->text(), "0") << r;
+            EXPECT_EQ(table->cellText(r, kColumnLensOrLogin), "0") << r;
     }
     EXPECT_GT(extended_rows, 0);
     int row = -1;
     ASSERT_TRUE(list.findRowByIp("192.168.1.105", row));
-    EXPECT_TRUE(table->item(row, kColumnFirmware)->text().isEmpty());
+    EXPECT_TRUE(table->cellText(row, kColumnFirmware).isEmpty());
     ASSERT_TRUE(list.findRowByIp("192.168.1.102", row));
-    EXPECT_EQ(table->item(row, kColumnPort)->text(), "8080");
+    EXPECT_EQ(table->cellText(row, kColumnPort), "8080");
     EXPECT_FALSE(list.findRowByIp("192.168.1.104", row));  // switched off
 }
 
@@ -258,7 +258,7 @@ TEST_F(LanDiscoveryTest, RefreshEmptiesAndRebuildsTheList) {
     list.StartFindDevice();
     ASSERT_TRUE(waitForAll());
 
-    table->item(0, kColumnCheck)->setCheckState(Qt::Checked);
+    table->setRowCheckState(0, Qt::Checked);
     QSignalSpy counts(&list, &DeviceTableWidgetBase::signalsSelectedChange);
     list.StopFindDevice();
     EXPECT_EQ(table->rowCount(), 0);

@@ -9,7 +9,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QRegularExpression>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <algorithm>
 #include <cstdint>
@@ -216,17 +216,17 @@ TEST_F(DispatchTest, ConsecutiveAddressesCarryIntoTheNextOctetInListOrder) {
 // the camera tells now beside the batch's result.
 TEST_F(DispatchTest, CamerasThatComeBackKeepTheirOneRowWithNewDetailsAndTheResult) {
     ASSERT_TRUE(makeFirmware({dir_.path() + "/firmware"}));
-    QTableWidget* table = search_->tableWidget();
+    DeviceTableWidgetBase* table = search_;
     const int rows = table->rowCount();
     std::vector<std::string> ips = {"192.168.1.100", "192.168.1.101", "192.168.1.106"};
     std::vector<QString> serials;
     for (const std::string& ip : ips) {
         tick(search_, {searchRow(ip)});
-        serials.push_back(table->item(searchRow(ip), kColumnSerial)->text());
+        serials.push_back(table->cellText(searchRow(ip), kColumnSerial));
     }
     auto text = [&](const std::string& ip, int column) {
         const int row = searchRow(ip);
-        return row < 0 ? QString() : table->item(row, column)->text();
+        return row < 0 ? QString() : table->cellText(row, column);
     };
     // Each camera's row, found by address, shows `status` and passes `check`; no other row is added.
     auto settle = [&](const QString& status, const std::function<bool(size_t)>& check) {
@@ -250,7 +250,7 @@ TEST_F(DispatchTest, CamerasThatComeBackKeepTheirOneRowWithNewDetailsAndTheResul
     // A start time can read the same to the second: the rows forget theirs, the answers bring them.
     for (const std::string& ip : ips) {
         ASSERT_TRUE(waitOnline(ip));
-        table->item(searchRow(ip), kColumnBootTime)->setText(QString());
+        table->setCellText(searchRow(ip), kColumnBootTime, QString());
     }
     window_->onButtonRebootClicked();
     EXPECT_TRUE(settle(kSetOk, [&](size_t i) { return !text(ips[i], kColumnBootTime).isEmpty(); }))
@@ -265,7 +265,7 @@ TEST_F(DispatchTest, CamerasThatComeBackKeepTheirOneRowWithNewDetailsAndTheResul
     std::vector<std::uint32_t> order;
     std::uint32_t value = 0;
     for (int row = 0; row < table->rowCount(); ++row) {
-        ASSERT_TRUE(factory::ParseIpv4(table->item(row, kColumnIp)->text().toStdString(), &value));
+        ASSERT_TRUE(factory::ParseIpv4(table->cellText(row, kColumnIp).toStdString(), &value));
         order.push_back(value);
     }
     EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
@@ -323,7 +323,7 @@ TEST_F(DispatchTest, ConfigurationExportWithEveryRowUntickedDoesNothing) {
     KP_PARAM_IMPORT_ABILITY_V2 ability{};
     window_->onButtonOutputConifgclicked(ability);
     EXPECT_TRUE(QDir(dir_.path()).entryList({"*.cfg"}).isEmpty());
-    for (int row = 0; row < search_->tableWidget()->rowCount(); ++row)
+    for (int row = 0; row < search_->rowCount(); ++row)
         EXPECT_EQ(statusText(search_, row), QStringLiteral("空闲"));
 }
 
@@ -366,18 +366,15 @@ TEST_F(DispatchTest, LocalPageBatchesFollowWhatTheCamerasTook) {
     local->slotAddDeviceInfo(QString::fromStdString(ip), 80, kUser, kPassword);
     window_->slotPage2Clicked();
     const QString online = QString::fromUtf8(EditDeviceTableWidget::kOnline);
-    auto loginState = [&] {
-        return local->tableWidget()->item(rowOf(local, ip), kColumnLensOrLogin)->text();
-    };
+    auto loginState = [&] { return local->cellText(rowOf(local, ip), kColumnLensOrLogin); };
     ASSERT_TRUE(waitFor([&] { return loginState() == online; }));
     tick(local, {rowOf(local, ip)});
 
     // The firmware column shows what the camera runs once it is back from the upgrade.
     window_->onButtonUpdateClicked(dir_.path() + "/firmware/KP-LPR-V3_3.2.2.0.bin");
     ASSERT_TRUE(waitForStatus(local, rowOf(local, ip), QStringLiteral("升级成功")));
-    EXPECT_TRUE(waitFor([&] {
-        return local->tableWidget()->item(rowOf(local, ip), kColumnFirmware)->text() == "3.2.2.0";
-    })) << local->tableWidget()->item(rowOf(local, ip), kColumnFirmware)->text().toStdString();
+    EXPECT_TRUE(waitFor([&] { return local->cellText(rowOf(local, ip), kColumnFirmware) == "3.2.2.0"; }))
+        << local->cellText(rowOf(local, ip), kColumnFirmware).toStdString();
     ASSERT_TRUE(waitFor([&] { return loginState() == online; }));
 
     // A new password: later batches and the connection's next login use it.

@@ -12,7 +12,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTableWidget>
+#include <QTableView>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
@@ -140,10 +140,7 @@ protected:
 
     void createList() { list_ = std::make_unique<EditDeviceTableWidget>(&window_, window_.queue()); }
 
-    QString cell(int row, int column) const {
-        const QTableWidgetItem* item = list_->tableWidget()->item(row, column);
-        return item ? item->text() : QString();
-    }
+    QString cell(int row, int column) const { return list_->cellText(row, column); }
     QString loginState(const std::string& ip) const {
         int row = -1;
         return list_->findRowByIp(ip, row) ? cell(row, kColumnLensOrLogin) : QString("(no row)");
@@ -151,7 +148,7 @@ protected:
     bool waitState(const std::string& ip, const char* state) {
         return waitFor([&] { return loginState(ip) == QString::fromUtf8(state); });
     }
-    int rowCount() const { return list_->tableWidget()->rowCount(); }
+    int rowCount() const { return list_->rowCount(); }
     static int sessions(const char* ip) {
         RuDAVADO_CameraState camera;
         return RuDAVADO_GetCameraState(RuDAVADO_FindCamera(ip), &camera) == 0 ? camera.sessions : -1;
@@ -339,7 +336,7 @@ TEST_F(LocalListTest, TheRowsLoginFollowsEveryEditAndTheLoginKeepsTheSerialWords
     // The address change names the camera by the serial words the login read.
     RuDAVADO_CameraState camera;
     ASSERT_EQ(RuDAVADO_GetCameraState(RuDAVADO_FindCamera(kOtherPasswordIp), &camera), 0);
-    list_->tableWidget()->item(0, kColumnCheck)->setCheckState(Qt::Checked);
+    list_->setRowCheckState(0, Qt::Checked);
     const std::vector<DeviceInfo> selected = list_->getSelectedDevices();
     ASSERT_EQ(selected.size(), 1u);
     EXPECT_EQ(selected[0].serial_high, camera.serial_high);

@@ -8,7 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
-#include <QTableWidget>
+#include <QTableView>
 #include <cstdio>
 #include <string>
 #include <vector>

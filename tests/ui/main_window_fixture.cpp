@@ -7,7 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QTableWidget>
+#include <QTableView>
 #include <QThread>
 #include <QTimer>
 #include <set>
@@ -40,13 +40,13 @@ void MainWindowTest::fillSearchList() {
     }
     // One report per camera and search: the search list has one row per camera online.
     window_->onRefreshClick();
-    QTableWidget* table = window_->searchList()->tableWidget();
+    DeviceTableWidgetBase* table = window_->searchList();
     ASSERT_TRUE(waitFor([&] { return table->rowCount() == static_cast<int>(online.size()); }))
         << table->rowCount() << " rows for " << online.size() << " cameras";
 }
 
 void MainWindowTest::tick(DeviceTableWidgetBase* list, const std::vector<int>& rows) {
-    for (int row : rows) list->tableWidget()->item(row, kColumnCheck)->setCheckState(Qt::Checked);
+    for (int row : rows) list->setRowCheckState(row, Qt::Checked);
 }
 
 int MainWindowTest::rowOf(DeviceTableWidgetBase* list, const std::string& ip) {

@@ -2,7 +2,7 @@
 // thread or a login, closing never waits for them, and the library is cleaned up last.
 #include <RuDAVADO_control.h>
 
-#include <QTableWidget>
+#include <QTableView>
 #include <string>
 #include <thread>
 
@@ -43,9 +43,8 @@ TEST_F(MainWindowTest, ANoticeIntoAFullQueueDoesNotFreezeTheRefresh) {
     EditDeviceTableWidget* local = window_->localList();
     local->slotAddDeviceInfo(kPlateIp, 80, kUser, kPassword);
     const int row = rowOf(local, kPlateIp);
-    ASSERT_TRUE(waitFor([&] {
-        return local->tableWidget()->item(row, kColumnLensOrLogin)->text() == EditDeviceTableWidget::kOnline;
-    }));
+    ASSERT_TRUE(
+        waitFor([&] { return local->cellText(row, kColumnLensOrLogin) == EditDeviceTableWidget::kOnline; }));
 
     HangWatchdog watchdog("a refresh while the library's notice waits for room in the queue", 30);
     fillQueueFromAWorker(window_->jobQueue());
@@ -54,9 +53,8 @@ TEST_F(MainWindowTest, ANoticeIntoAFullQueueDoesNotFreezeTheRefresh) {
     EXPECT_TRUE(waitForOverflow(window_->jobQueue()));
     window_->onRefreshClick();  // stops discovery, which needs the library's callback lock
 
-    EXPECT_TRUE(waitFor([&] {
-        return local->tableWidget()->item(row, kColumnLensOrLogin)->text() == EditDeviceTableWidget::kOffline;
-    }));
+    EXPECT_TRUE(
+        waitFor([&] { return local->cellText(row, kColumnLensOrLogin) == EditDeviceTableWidget::kOffline; }));
 }
 
 TEST_F(MainWindowTest, ClosingWhileALoginReportsIntoAFullQueueDoesNotHang) {

@@ -6,7 +6,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <memory>
 #include <string>
@@ -39,18 +39,17 @@ TEST(OnvifWindow, TwentyDevicesThroughEveryOperation) {
     auto window = std::make_unique<MainWidget>();
     window->show();
     DeviceTableWidgetBase* list = window->searchList();
-    QTableWidget* table = list->tableWidget();
+    DeviceTableWidgetBase* table = list;
 
     window->onRefreshClick();
     ASSERT_TRUE(waitFor([&] { return table->rowCount() == 20; }, 30000)) << table->rowCount() << " rows";
 
     auto tickOnly = [&](const std::vector<std::string>& ips) {
-        for (int row = 0; row < table->rowCount(); ++row)
-            table->item(row, kColumnCheck)->setCheckState(Qt::Unchecked);
+        for (int row = 0; row < table->rowCount(); ++row) table->setRowCheckState(row, Qt::Unchecked);
         for (const std::string& ip : ips) {
             int row = -1;
             ASSERT_TRUE(list->findRowByIp(ip, row)) << ip;
-            table->item(row, kColumnCheck)->setCheckState(Qt::Checked);
+            table->setRowCheckState(row, Qt::Checked);
         }
     };
     // Each row is followed by its status cell, which stays with the row while the list changes.
