@@ -278,8 +278,6 @@ factory::dealmodule::LoginData Batch::Login(int camera) const {
 void Batch::Launch(std::vector<int> cameras) {
     // Each started camera's worker starts half of the cameras still to start before its own job:
     // a thousand thread starts then take the time of about ten one after another, not a thousand.
-    // The workers run below the batch's own thread, the report's writer and the caller's: with
-    // thousands of them runnable, those few would otherwise wait behind all of them.
     while (!cameras.empty()) {
         const int camera = cameras.front();
         const size_t half = cameras.size() / 2;
@@ -296,20 +294,14 @@ void Batch::Launch(std::vector<int> cameras) {
             std::lock_guard<std::mutex> lock(mutex_);
             cameras_[camera].deal = deal;
         }
-        if (!handed.empty() && !deal->PostJob([self = shared_from_this(), handed] {
-                kp::lowerThreadPriority();
-                self->Launch(handed);
-            })) {
+        if (!handed.empty() &&
+            !deal->PostJob([self = shared_from_this(), handed] { self->Launch(handed); })) {
             cameras.insert(cameras.end(), handed.begin(), handed.end());
         }
-        const bool posted = deal->PostJob([self = shared_from_this(), camera, deal] {
-            kp::lowerThreadPriority();
-            if (self->arguments_.identify_first) {
-                self->Identify(camera, deal);
-            } else {
-                self->RunRecipe(camera, deal);
-            }
-        });
+        const bool posted =
+            arguments_.identify_first
+                ? deal->PostJob([self = shared_from_this(), camera, deal] { self->Identify(camera, deal); })
+                : deal->PostJob([self = shared_from_this(), camera, deal] { self->RunRecipe(camera, deal); });
         if (!posted) End(camera, false, kReasonNoThread);
     }
 }
