@@ -130,9 +130,11 @@ void DeviceTableWidget::StartFindDevice() {
         std::lock_guard<std::mutex> lock(inbox_lock_);
         inbox_open_ = true;
     }
+    // The extended search first: a newer camera answers the first probe it hears, and one that
+    // heard the basic probe first would also be reported without its MAC, as a second camera.
     // A failed registration is logged by the wrapper; the other search still runs.
-    factory::SDK_StartFindDeviceEx(findDeviceCallbackEx, this);
     factory::SDK_StartFindDeviceV2(findDeviceCallbackV2, this);
+    factory::SDK_StartFindDeviceEx(findDeviceCallbackEx, this);
 }
 
 void DeviceTableWidget::StopFindDevice() {
