@@ -25,6 +25,8 @@ MessageDialog::MessageDialog(QWidget* parent, const QString& title, const QStrin
 
     text_label_ = new QLabel(text, this);
     text_label_->setObjectName("textLabel");
+    // Messages may quote camera text or paths: shown as they are, never as markup.
+    text_label_->setTextFormat(Qt::PlainText);
     auto* text_row = new QHBoxLayout();
     text_row->addStretch();
     text_row->addWidget(text_label_);

@@ -6,6 +6,7 @@
 #include <QPalette>
 #include <QProgressBar>
 #include <QStyle>
+#include <QTextDocument>
 #include <QVariant>
 #include <algorithm>
 
@@ -68,6 +69,8 @@ UpdateWidget::UpdateWidget(QWidget* parent) : QWidget(parent) {
     label_ = new StatusLabel(this);
     reason_label_ = new ReasonLabel(this);
     reason_label_->setObjectName("statusReason");
+    // Reasons carry text from the camera (its version, its error): never markup.
+    reason_label_->setTextFormat(Qt::PlainText);
     reason_label_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     reason_label_->setContentsMargins(4, 0, 0, 0);
     // Takes what the status text leaves, however long the reason.
@@ -104,7 +107,9 @@ QString UpdateWidget::reason() const { return reason_label_->text(); }
 void UpdateWidget::setReason(const QString& reason) {
     reason_label_->setText(reason);
     reason_label_->setVisible(!reason.isEmpty());
-    setToolTip(reason.isEmpty() ? QString() : label_->text() + QStringLiteral("：") + reason);
+    const QString tip = reason.isEmpty() ? QString() : label_->text() + QStringLiteral("：") + reason;
+    // A tooltip that looks like markup is drawn as markup: escape it so it reads as sent.
+    setToolTip(Qt::mightBeRichText(tip) ? Qt::convertFromPlainText(tip) : tip);
 }
 
 void UpdateWidget::slotSetStatus(DeviceStatus status, int value) {

@@ -6,10 +6,12 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 
 #include "device_dialog.h"
 #include "message_dialog.h"
 #include "push_button.h"
+#include "update_widget.h"
 
 namespace {
 
@@ -185,4 +187,20 @@ TEST(MessageDialog, OtherKindsAreNoticesWithOneButton) {
                       QPoint(2, 2));
     EXPECT_FALSE(closed.isVisible());
     EXPECT_EQ(closed.result(), QDialog::Rejected);
+}
+
+TEST(CameraText, IsShownAsSentNeverAsMarkup) {
+    const QString hostile = QStringLiteral("<b>v2</b><img src=\"/etc/x\">");
+    MessageDialog dialog(nullptr, QStringLiteral("提示信息"), hostile, 0);
+    EXPECT_EQ(dialog.findChild<QLabel*>("textLabel")->textFormat(), Qt::PlainText);
+
+    UpdateWidget cell;
+    cell.slotSetStatus(DEVICE_STATUS_UPDATE_FAILED, 0);
+    for (const QString& reason : {hostile, QStringLiteral("设备登陆失败")}) {
+        cell.setReason(reason);
+        EXPECT_EQ(cell.reasonLabel()->textFormat(), Qt::PlainText);
+        QTextDocument shown;
+        shown.setHtml(cell.toolTip());
+        EXPECT_EQ(shown.toPlainText(), QStringLiteral("升级失败：") + reason);
+    }
 }
