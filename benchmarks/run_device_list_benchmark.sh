@@ -43,10 +43,11 @@ for devices in sorted({s["devices"] for s in saves}):
     runs = [(s, l, x) for s, l, x in zip(saves, loads, xlrd) if s["devices"] == devices]
     print("%d devices, %d bytes:" % (devices, runs[0][0]["file_bytes"]))
     for s, l, x in runs:
-        print("  save / write+fsync %.2f (%.1f / %.1f ms)   save / safe-write floor %.2f   xlrd / load %.1f (cpu %.1f)"
-              "   peak / file %.2f" % (s["ms"] / s["write_fsync_ms"], s["ms"], s["write_fsync_ms"], s["ms"] / s["safe_write_ms"],
-                                      x["ms"] / l["ms"], x["cpu_ms"] / l["cpu_ms"],
-                                      l["peak_kb"] * 1024 / s["file_bytes"]))
+        print("  save / write+fsync %.2f (%.1f / %.1f ms)   save / safe-write floor %.2f   xlrd / load %.1f (%.1f / %.1f ms,"
+              " waiting %.1f / %.1f ms; cpu %.1f)   peak / file %.2f" % (
+                  s["ms"] / s["write_fsync_ms"], s["ms"], s["write_fsync_ms"], s["ms"] / s["safe_write_ms"],
+                  x["ms"] / l["ms"], x["ms"], l["ms"], x["run_queue_wait_ms"], l["run_queue_wait_ms"],
+                  x["cpu_ms"] / l["cpu_ms"], l["peak_kb"] * 1024 / s["file_bytes"]))
     print("  median (min-max): save / write+fsync " + spread([s["ms"] / s["write_fsync_ms"] for s, _, _ in runs], "%.2f")
           + ", save / floor " + spread([s["ms"] / s["safe_write_ms"] for s, _, _ in runs], "%.2f")
           + ", floor / write+fsync " + spread([s["safe_write_ms"] / s["write_fsync_ms"] for s, _, _ in runs], "%.2f"))
@@ -59,9 +60,16 @@ for devices in sorted({s["devices"] for s in saves}):
           + ", save cpu " + spread([s["cpu_ms"] for s, _, _ in runs], "%.1f") + " ms"
           + " (kernel " + spread([s["sys_ms"] for s, _, _ in runs], "%.1f") + " ms, "
           + "%d page faults)" % statistics.median(s["page_faults"] for s, _, _ in runs))
+    # Both sides of a load wait for a processor too: the wall ratio without that wait as well.
     print("  median (min-max): xlrd / load " + spread([x["ms"] / l["ms"] for _, l, x in runs], "%.1f")
+          + ", without waiting for a processor " + spread(
+              [(x["ms"] - x["run_queue_wait_ms"]) / (l["ms"] - l["run_queue_wait_ms"]) for _, l, x in runs], "%.1f")
           + ", cpu " + spread([x["cpu_ms"] / l["cpu_ms"] for _, l, x in runs], "%.1f")
           + ", whole-process peak / file " + spread([l["peak_kb"] * 1024 / s["file_bytes"] for s, l, _ in runs], "%.2f"))
+    print("  median (min-max): load's wait for a processor " + spread([l["run_queue_wait_ms"] for _, l, _ in runs], "%.1f")
+          + " ms, xlrd's " + spread([x["run_queue_wait_ms"] for _, _, x in runs], "%.1f") + " ms, load cpu "
+          + spread([l["cpu_ms"] for _, l, _ in runs], "%.1f") + " ms (kernel " + spread([l["sys_ms"] for _, l, _ in runs], "%.1f")
+          + " ms, %d page faults)" % statistics.median(l["page_faults"] for _, l, _ in runs))
     growth.append((devices, statistics.median(l["ms"] for _, l, _ in runs), statistics.median(l["cpu_ms"] for _, l, _ in runs),
                    statistics.median(s["ms"] for s, _, _ in runs), statistics.median(s["cpu_ms"] for s, _, _ in runs)))
 print("growth (medians): devices, load ms, load cpu ms, load cpu us/row, save ms, save cpu ms, save cpu us/row")

@@ -278,6 +278,8 @@ factory::dealmodule::LoginData Batch::Login(int camera) const {
 void Batch::Launch(std::vector<int> cameras) {
     // Each started camera's worker starts half of the cameras still to start before its own job:
     // a thousand thread starts then take the time of about ten one after another, not a thousand.
+    // The workers run below the batch's own thread, the report's writer and the caller's: with
+    // thousands of them runnable, those few would otherwise wait behind all of them.
     while (!cameras.empty()) {
         const int camera = cameras.front();
         const size_t half = cameras.size() / 2;
@@ -294,14 +296,20 @@ void Batch::Launch(std::vector<int> cameras) {
             std::lock_guard<std::mutex> lock(mutex_);
             cameras_[camera].deal = deal;
         }
-        if (!handed.empty() &&
-            !deal->PostJob([self = shared_from_this(), handed] { self->Launch(handed); })) {
+        if (!handed.empty() && !deal->PostJob([self = shared_from_this(), handed] {
+                kp::lowerThreadPriority();
+                self->Launch(handed);
+            })) {
             cameras.insert(cameras.end(), handed.begin(), handed.end());
         }
-        const bool posted =
-            arguments_.identify_first
-                ? deal->PostJob([self = shared_from_this(), camera, deal] { self->Identify(camera, deal); })
-                : deal->PostJob([self = shared_from_this(), camera, deal] { self->RunRecipe(camera, deal); });
+        const bool posted = deal->PostJob([self = shared_from_this(), camera, deal] {
+            kp::lowerThreadPriority();
+            if (self->arguments_.identify_first) {
+                self->Identify(camera, deal);
+            } else {
+                self->RunRecipe(camera, deal);
+            }
+        });
         if (!posted) End(camera, false, kReasonNoThread);
     }
 }
@@ -365,37 +373,40 @@ factory::dealmodule::UpgradeProgressCallback Batch::UpgradeProgress(int camera) 
 }
 
 void Batch::End(int camera, bool ok, const std::string& text) {
-    std::string before;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        Camera& state = cameras_[camera];
-        if (state.state != State::Running || state.ending) return;  // a job's words after its end
-        state.ending = true;
-        before = state.firmware_before;
-    }
+    // One hold of the lock when there is nothing to check: at the end of a large batch every
+    // camera's thread queues for it.
+    std::unique_lock<std::mutex> lock(mutex_);
+    Camera& state = cameras_[camera];
+    if (state.state != State::Running || state.ending) return;  // a job's words after its end
+    state.ending = true;
+    const std::string before = state.firmware_before;
     Final final;
     final.status = FinalStatus(KindOf(operation_), ok, text);
     final.text = StatusText(final.status);
     final.ok = deviceStatusClass(final.status) == DeviceStatusClass::Success;
     if (!final.ok) final.reason = text;
     if (operation_ == Operation::Upgrade) final.firmware_before = before;
-    // The check after a success, on the camera's thread: a change the camera did not take is no
-    // success, whatever the job reported.
+    // The check after a success, on the camera's thread and outside the lock: a change the camera
+    // did not take is no success, whatever the job reported.
     std::string after;
     bool checked = false;
     if (final.ok && operation_ == Operation::Upgrade) {
+        lock.unlock();
         const std::string& package = arguments_.package.empty() ? arguments_.file : arguments_.package;
         const factory::Verification check = factory::VerifyUpgrade(Login(camera), package, before, &after);
         final.ok = check.verified;
         final.verification = check.text;
         final.firmware_after = after;
         checked = true;
+        lock.lock();
     } else if (final.ok && operation_ == Operation::Network) {
+        lock.unlock();
         factory::dealmodule::LoginData moved = Login(camera);
         moved.ip = AssignedAddress(arguments_.first_ip, camera);
         const factory::Verification check = factory::VerifyAddress(moved);
         final.ok = check.verified;
         final.verification = check.text;
+        lock.lock();
     }
     // A change the camera did not take ends as its kind's failure, so that the final word says
     // failed wherever it shows (row, line, report) and one search finds every failed camera.
@@ -403,7 +414,6 @@ void Batch::End(int camera, bool ok, const std::string& text) {
         final.status = FinalStatus(KindOf(operation_), false, std::string());
         final.text = StatusText(final.status);
     }
-    std::lock_guard<std::mutex> lock(mutex_);
     if (report_) {
         const int row = ReportRowLocked(camera);
         report_->Step(row, ok, text);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "logging.h"
+#include "xlsbook/byte_order.h"
 
 namespace factory {
 
@@ -30,6 +31,24 @@ bool is_ascii(std::string_view text) {
     }
     for (; n > 0; ++p, --n) high |= static_cast<unsigned char>(*p);
     return (high & 0x8080808080808080u) == 0;
+}
+
+// A text held in its cell (most of a list's) is checked as the cell's two words, with the bytes
+// past its end masked off: no loop over its characters.
+bool cell_text_is_ascii(const xlsbook::CellValue& cell) {
+    const std::string_view text = cell.raw_text();
+#ifdef XLSBOOK_LITTLE_ENDIAN
+    if (cell.text_in_cell()) {
+        static_assert(xlsbook::CellValue::kCellTextBytes == 16, "two words");
+        uint64_t words[2];
+        std::memcpy(words, text.data(), sizeof words);
+        const size_t n = text.size();
+        const uint64_t low = n >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+        const uint64_t high = n >= 16 ? ~uint64_t{0} : n <= 8 ? 0 : (uint64_t{1} << (8 * (n - 8))) - 1;
+        return (((words[0] & low) | (words[1] & high)) & 0x8080808080808080u) == 0;
+    }
+#endif
+    return is_ascii(text);
 }
 
 // Narrow cells hold 8-bit characters (Latin-1); our byte strings are in the ANSI code page.
@@ -247,68 +266,76 @@ bool database::read_row(rttr::instance object, int row) {
         KPES_LOG(kpes::LS_ERROR) << "property is NULL ";
         return false;
     }
-    for (const column& c : mapped)
-        if (!set_property(object, c, basic_work_sheet_->find_cell(static_cast<size_t>(row), c.index)))
-            return false;
+    // The row is looked up once for all its cells.
+    const xlsbook::WorksheetView::StoredRow* stored = basic_work_sheet_->stored_row(static_cast<size_t>(row));
+    for (const column& c : mapped) {
+        const xlsbook::CellValue* cell =
+            stored && c.index < stored->cells.size() ? &stored->cells[c.index] : nullptr;
+        if (!set_property(object, c, cell)) return false;
+    }
     return true;
 }
 
 bool database::set_property(rttr::instance& object, const column& column, const xlsbook::CellValue* cell) {
     const rttr::property& property = column.property;
-    rttr::variant value;
     switch (cell ? cell->kind() : xlsbook::CellValue::kUndefined) {
         case xlsbook::CellValue::kUndefined:
             // Spreadsheet programs drop empty text cells when they save: an absent cell is an
             // empty value, not an unreadable row.
-            if (column.takes == target::text) {
-                value = std::string();
-            } else {
-                value = 0;
-            }
-            break;
+            if (column.takes == target::text) return set_converted(object, property, std::string());
+            return set_converted(object, property, 0);
         case xlsbook::CellValue::kInteger: {
             // The usual port: set as the setter's own type, without a round through the variant.
             const int number = cell->get_integer();
             if (column.takes == target::signed_int) {
                 if (property.set_value(object, number)) return true;
             } else if (column.takes == target::unsigned_int && number >= 0) {
-                if (property.set_value(object, static_cast<unsigned int>(number))) return true;
+                unsigned_value_ = static_cast<unsigned int>(number);
+                if (property.set_value(object, unsigned_argument_)) return true;
             } else {
-                value = number;
-                break;
+                return set_converted(object, property, number);
             }
             KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
             return false;
         }
         case xlsbook::CellValue::kReal:
-            value = cell->get_real();
-            break;
+            return set_converted(object, property, cell->get_real());
         case xlsbook::CellValue::kString:
-            value = ansi_from_8bit(cell->get_text());
-            break;
+            return set_converted(object, property, ansi_from_8bit(cell->get_text()));
         case xlsbook::CellValue::kWideString: {
             if (column.takes == target::text && cell->compact() &&
-                cell->wide_length() <= xlsbook::kMaxTextLength && is_ascii(cell->raw_text())) {
+                cell->wide_length() <= xlsbook::kMaxTextLength && cell_text_is_ascii(*cell)) {
                 // ASCII is its own ANSI form: the cell's text goes straight into the property.
-                if (property.set_value(object, std::string(cell->raw_text()))) return true;
+                text_value_.assign(cell->raw_text());
+                if (property.set_value(object, text_argument_)) return true;
                 KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
                 return false;
             }
-            std::string text;
-            if (!multibyte_from_wide(*cell, text)) return false;
+            // A list repeats its few non-ASCII texts (user names) on many rows: each is converted
+            // once in a row of equal texts. The locale never changes, so neither does the result.
+            if (!last_converted_ok_ || cell->compact() != last_converted_compact_ ||
+                cell->raw_text() != last_converted_from_) {
+                last_converted_ok_ = false;
+                if (!multibyte_from_wide(*cell, last_converted_)) return false;
+                last_converted_from_.assign(cell->raw_text());
+                last_converted_compact_ = cell->compact();
+                last_converted_ok_ = true;
+            }
             // Text into a text property needs no conversion: set it without the variant's copy.
             if (column.takes == target::text) {
-                if (property.set_value(object, text)) return true;
+                if (property.set_value(object, last_converted_)) return true;
                 KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
                 return false;
             }
-            value = std::move(text);
-            break;
+            return set_converted(object, property, last_converted_);
         }
         default:
             KPES_LOG(kpes::LS_ERROR) << "type is not exist : ";
             return false;
     }
+}
+
+bool database::set_converted(rttr::instance& object, const rttr::property& property, rttr::variant value) {
     if (!value.convert(property.get_type()) || !property.set_value(object, value)) {
         KPES_LOG(kpes::LS_ERROR) << "extracted_value convert failed";
         return false;

@@ -55,6 +55,8 @@ private:
     };
     bool write_header(const rttr::type& type);
     bool set_property(rttr::instance& object, const column& column, const xlsbook::CellValue* cell);
+    // Through the variant's conversions: the cells that do not go straight into their property.
+    bool set_converted(rttr::instance& object, const rttr::property& property, rttr::variant value);
     write_result write_value(const rttr::variant& value, size_t row, size_t column);
     bool header_name(size_t column, std::string& name);
     // The columns that the header names a property of `type` in, looked up once: the header
@@ -67,6 +69,16 @@ private:
     size_t cached_columns_ = 0;
     std::vector<column> cached_properties_;
     std::string refused_path_;
+    // The last non-ASCII text read and what it converted to.
+    std::string last_converted_from_;
+    std::string last_converted_;
+    bool last_converted_compact_ = false;
+    bool last_converted_ok_ = false;
+    // Values handed to setters, each with its argument made once: making one looks its type up.
+    std::string text_value_;
+    rttr::argument text_argument_{text_value_};
+    unsigned int unsigned_value_ = 0;
+    rttr::argument unsigned_argument_{unsigned_value_};
 };
 
 }  // namespace factory

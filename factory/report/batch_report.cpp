@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -33,6 +34,9 @@ const char kSheetName[] = "report";
 const char kStepSeparator[] = " | ";
 // Marks a failed step among the successful ones.
 const char kFailedStep[] = "✗ ";
+// The writer's pause after a save, as a multiple of the save's length, and at most.
+constexpr int kSavePauseFactor = 3;
+constexpr std::chrono::milliseconds kLongestSavePause(1000);
 
 std::string two(int value) {
     char text[8];
@@ -175,6 +179,9 @@ struct BatchReport::State {
 
     mutable std::mutex lock;        // guards everything below except `book`, `sheet` and `next_row`
     std::condition_variable saved;  // Flush: a save has ended
+    std::condition_variable hurry;  // the writer, pausing between saves: a Flush waits
+    int flushes = 0;                // Flush calls waiting
+    std::chrono::steady_clock::time_point next_save;  // the writer's pause ends
     std::unordered_map<int, Row> open;
     std::deque<Row> ended;  // ended, not yet taken by the writer
     int next_id = 0;
@@ -198,11 +205,16 @@ struct BatchReport::State {
     bool save() {
         const auto begin = std::chrono::steady_clock::now();
         const bool ok = book.save_as(path);
-        const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
+        const auto end = std::chrono::steady_clock::now();
+        const double ms = std::chrono::duration<double, std::milli>(end - begin).count();
         std::lock_guard<std::mutex> guard(lock);
         ++saves;
         if (ms > longest_ms) longest_ms = ms;
+        // Each save rewrites the whole workbook: back to back, a large batch's endings would keep
+        // a processor busy saving. Pausing three times the save's length keeps the writer at a
+        // quarter of one, and a Flush cuts the pause short.
+        next_save = end + std::min<std::chrono::steady_clock::duration>(kSavePauseFactor * (end - begin),
+                                                                        kLongestSavePause);
         return ok;
     }
 
@@ -237,6 +249,8 @@ struct BatchReport::State {
 
     void save_ended() {
         std::unique_lock<std::mutex> guard(lock);
+        // Still posted while pausing: the endings meanwhile join this save.
+        hurry.wait_until(guard, next_save, [&] { return flushes > 0; });
         save_posted = false;
         if (ended.empty() && !retry) return;
         std::deque<Row> taken;
@@ -388,9 +402,12 @@ bool BatchReport::Flush() {
         state_->request_save();
     }
     const unsigned long long through = state_->finished;
+    ++state_->flushes;
+    state_->hurry.notify_all();
     state_->saved.wait(guard, [&] {
         return state_->written >= through && !state_->retry && !state_->saving && state_->ended.empty();
     });
+    --state_->flushes;
     return state_->last_ok;
 }
 

@@ -36,6 +36,12 @@ bool startWriteBack(void* file, unsigned long long offset, unsigned long long le
 // and where the kernel has no such setting.
 void prepareForThreads(int threads);
 
+// Lowers the calling thread's scheduling priority below the process's other threads: for the
+// many threads of a large batch, so that the few that serve them (the batch's own, the report's
+// writer, the window's) are not starved. Leaves a thread lowered already (also by its creator)
+// as it is; cannot be undone on the thread.
+void lowerThreadPriority();
+
 // True when users other than a file's owner have any access to it. Windows keeps access in
 // lists that the user's own folders already limit: false there.
 bool fileOpenToOthers(const std::string& path);

@@ -3,6 +3,7 @@
 #include <malloc.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -66,6 +67,16 @@ void prepareForThreads(int threads) {
     // -1: no such setting; 0: the system-wide table, of the same few hundred chains.
     if (current < 0 || current >= slots) return;
     ::prctl(kFutexHash, kFutexHashSetSlots, slots, 0, 0);
+}
+
+void lowerThreadPriority() {
+    // Linux keeps a nice value per thread; PRIO_PROCESS with 0 names the calling thread. An
+    // absolute value, so that a thread started by a lowered one is not lowered twice.
+    constexpr int kBackgroundNice = 10;
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, 0);
+    if (errno != 0 || now >= kBackgroundNice) return;
+    ::setpriority(PRIO_PROCESS, 0, kBackgroundNice);
 }
 
 bool setInputEcho(bool on) {

@@ -44,6 +44,12 @@ bool startWriteBack(void*, unsigned long long, unsigned long long) { return true
 
 void prepareForThreads(int) {}
 
+void lowerThreadPriority() {
+    const HANDLE self = GetCurrentThread();
+    if (GetThreadPriority(self) > THREAD_PRIORITY_BELOW_NORMAL)
+        SetThreadPriority(self, THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 bool fileOpenToOthers(const std::string&) { return false; }
 
 bool setInputEcho(bool on) {

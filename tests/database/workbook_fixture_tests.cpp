@@ -256,3 +256,26 @@ TEST(WorkbookFixtures, HandMadeStreamWithoutStringTableOrRowRecords) {
     misplaced[24] = 0x33;  // BoundSheet position no longer at a BOF
     EXPECT_FALSE(book.load_stream(misplaced));
 }
+
+TEST(WorkbookFixtures, SharedStringWideningAcrossContinueReadsWhole) {
+    // An entry whose 8-bit characters go on as 16-bit ones in a CONTINUE record takes more
+    // bytes joined than the table held.
+    std::vector<uint8_t> out;
+    put_record(out, 0x0809, {0, 6, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    const size_t position_at = out.size() + 4;
+    put_record(out, 0x0085, {0, 0, 0, 0, 0, 0, 1, 0, 's'});
+    std::vector<uint8_t> sst = {1, 0, 0, 0, 1, 0, 0, 0, 201, 0, 0};
+    sst.insert(sst.end(), 200, 'a');
+    put_record(out, 0x00FC, sst);
+    put_record(out, 0x003C, {0x01, 0x2D, 0x4E});
+    put_record(out, 0x000A, {});
+    for (int b = 0; b < 4; ++b) out[position_at + b] = static_cast<uint8_t>(out.size() >> (8 * b));
+    put_record(out, 0x0809, {0, 6, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    put_record(out, 0x00FD, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    put_record(out, 0x000A, {});
+    xlsbook::WorkbookFile book;
+    ASSERT_TRUE(book.load_stream(out));
+    const CellValue* cell = book.find_worksheet("s")->find_cell(0, 0);
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->get_wide_text(), std::u16string(200, u'a') + u"\u4E2D");
+}

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <windows.h>
 
@@ -171,6 +172,27 @@ TEST(Sleep, FollowsTheTimeScale) {
     kp::setTimeScale(saved);
     EXPECT_GE(ms, 19);
     EXPECT_EQ(kp::scaledMicroseconds(3), static_cast<long long>(3000 * saved));
+}
+
+// A batch's threads start one another: a thread started by a lowered one is not lowered again,
+// and the caller's thread keeps its priority.
+TEST(ThreadPriority, LowersTheCallingThreadOnlyAndOnlyOnce) {
+    const int caller = getpriority(PRIO_PROCESS, 0);
+    int lowered = caller, started_by_it = caller;
+    std::thread([&] {
+        kp::lowerThreadPriority();
+        lowered = getpriority(PRIO_PROCESS, 0);
+        std::thread([&] {
+            kp::lowerThreadPriority();
+            started_by_it = getpriority(PRIO_PROCESS, 0);
+        }).join();
+    }).join();
+    EXPECT_EQ(getpriority(PRIO_PROCESS, 0), caller);
+    // A process started at a low priority already keeps it.
+    if (caller < 10) {
+        EXPECT_GT(lowered, caller);
+    }
+    EXPECT_EQ(started_by_it, lowered);
 }
 
 TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {

@@ -58,6 +58,16 @@ public:
     bool text_in_cell() const { return is_text() && !on_heap(); }
     // `bytes` as stored: UTF-16LE for wide text unless `compact` says one byte per unit.
     void set_raw_text(std::string_view bytes, bool wide, bool compact = false);
+    // The same for text at `bytes` past whose end kCellTextBytes more bytes can be read: a short
+    // text is then copied into the cell in one fixed-size step.
+    void set_raw_text_with_slack(std::string_view bytes, bool wide, bool compact) {
+        if (bytes.size() > kInline || on_heap() || (wide && !compact))
+            return set_raw_text(bytes, wide, compact);
+        std::memcpy(inline_, bytes.data(), kInline);
+        size_ = static_cast<uint32_t>(bytes.size());
+        kind_ = wide ? kWideString : kString;
+        compact_ = wide;
+    }
 
 private:
     // A sheet holds a cell per column of every row: texts up to this long (an address, a user

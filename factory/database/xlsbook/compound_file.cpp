@@ -29,7 +29,7 @@ size_t ceil_div(size_t a, size_t b) { return (a + b - 1) / b; }
 
 }  // namespace
 
-bool CompoundFile::open_bytes(std::vector<uint8_t> bytes) {
+bool CompoundFile::open_bytes(ByteBlock bytes) {
     bytes_ = std::move(bytes);
     fat_.clear();
     mini_fat_.clear();
@@ -49,6 +49,15 @@ bool CompoundFile::open_bytes(std::vector<uint8_t> bytes) {
     // [MS-CFB] 2.2: the mini stream cutoff MUST be 4096; a different value is damage, not a choice.
     mini_cutoff_ = CompoundFileHeader::kMiniStreamCutoffSize;
     return load_fat() && load_directory();
+}
+
+const uint8_t* CompoundFile::keep_only(const uint8_t* data, size_t size) {
+    fat_.clear();
+    mini_fat_.clear();
+    directory_.clear();
+    mini_stream_chain_.clear();
+    bytes_.keep(static_cast<size_t>(data - bytes_.data()), size);
+    return bytes_.data();
 }
 
 const uint8_t* CompoundFile::sector(uint32_t index) const {

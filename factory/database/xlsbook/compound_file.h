@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "byte_block.h"
+
 namespace xlsbook {
 
 struct CompoundFileHeader {
@@ -44,13 +46,18 @@ struct DirectoryEntry {
 
 class CompoundFile {
 public:
-    bool open_bytes(std::vector<uint8_t> bytes);
+    bool open_bytes(ByteBlock bytes);
+    bool open_bytes(const std::vector<uint8_t>& bytes) { return open_bytes(ByteBlock(bytes)); }
 
     // Reads the stream entry whose name equals `name` (compared without case, as [MS-CFB] does).
     bool read_stream(const std::string& name, std::vector<uint8_t>& out) const;
     // The stream in place when its sectors follow each other in the file (as writers usually
     // lay them out); false otherwise, and read_stream has to gather it.
     bool stream_in_place(const std::string& name, const uint8_t*& data, size_t& size) const;
+    // Keeps only the `size` bytes at `data` (a part of a stream in place), moved to the front of
+    // the file's memory, and frees the rest: the file cannot be read any more. Returns where
+    // they now are.
+    const uint8_t* keep_only(const uint8_t* data, size_t size);
 
     // A whole compound file holding one stream, laid out as: FAT sectors, DIFAT sectors,
     // directory, mini FAT, then the stream (or the mini stream that holds it).
@@ -67,7 +74,7 @@ private:
     bool load_directory();
     bool load_mini_fat();
 
-    std::vector<uint8_t> bytes_;
+    ByteBlock bytes_;
     size_t sector_size_ = 512;
     size_t mini_sector_size_ = 64;
     uint32_t mini_cutoff_ = 4096;

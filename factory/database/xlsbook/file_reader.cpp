@@ -28,7 +28,7 @@ private:
 
 }  // namespace
 
-LoadStatus read_whole_file(const std::string& path, size_t limit, std::vector<uint8_t>& out) {
+LoadStatus read_whole_file(const std::string& path, size_t limit, ByteBlock& out) {
     out.clear();
     FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -44,12 +44,13 @@ LoadStatus read_whole_file(const std::string& path, size_t limit, std::vector<ui
     if (size.QuadPart < 0 || static_cast<uint64_t>(size.QuadPart) > limit) return LoadStatus::too_large;
     // One byte more than the size, so that the end of the file is seen by the first reads; a
     // file that grows meanwhile is read on, up to the limit.
-    out.resize(static_cast<size_t>(size.QuadPart) + 1);
+    if (!out.resize(static_cast<size_t>(size.QuadPart) + 1)) return LoadStatus::too_large;
     size_t used = 0;
     for (;;) {
         if (used == out.size()) {
             if (out.size() > limit) return out.clear(), LoadStatus::too_large;
-            out.resize(std::min(limit + 1, std::max<size_t>(2 * out.size(), 65536)));
+            if (!out.resize(std::min(limit + 1, std::max<size_t>(2 * out.size(), 65536))))
+                return out.clear(), LoadStatus::too_large;
         }
         DWORD got = 0;
         const DWORD want = static_cast<DWORD>(std::min<size_t>(out.size() - used, 1u << 30));
@@ -58,7 +59,7 @@ LoadStatus read_whole_file(const std::string& path, size_t limit, std::vector<ui
         if (got == 0) break;
         used += got;
     }
-    out.resize(used);
+    out.keep(0, used);
     return LoadStatus::loaded;
 }
 

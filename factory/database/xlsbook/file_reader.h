@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "byte_block.h"
+
 namespace xlsbook {
 
 // Why a file could not be loaded; `damaged` is for content that is not a workbook we read.
@@ -15,7 +17,7 @@ enum class LoadStatus { loaded, missing, denied, not_regular, too_large, read_er
 // Far larger than any device list: a full list of 65,535 devices takes under 10 MB.
 constexpr size_t kMaxFileSize = size_t{512} << 20;
 
-LoadStatus read_whole_file(const std::string& path, size_t limit, std::vector<uint8_t>& out);
+LoadStatus read_whole_file(const std::string& path, size_t limit, ByteBlock& out);
 
 // A few words for a log line.
 const char* describe(LoadStatus status);

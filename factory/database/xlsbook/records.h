@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -153,13 +154,23 @@ public:
         bool wide;
         bool compact;
     };
-    std::string chars;
     std::vector<Entry> entries;
     void clear_entries();
+    // An entry's characters as stored. Past its end at least kCharsSlack more bytes can be read,
+    // so that a short text is copied in one fixed-size step.
+    std::string_view text(const Entry& entry) const {
+        return std::string_view(chars_.get() + entry.offset, entry.size);
+    }
+    static constexpr size_t kCharsSlack = 16;
 
-    // Parses the data of a read record: CONTINUE data appended, `continues` the offsets at
-    // which each CONTINUE's data starts.
-    bool parse(const uint8_t* data, size_t size, const std::vector<size_t>& continues);
+    // The data of the table's record, then of each CONTINUE record after it, as read.
+    struct Piece {
+        const uint8_t* data;
+        size_t size;
+    };
+    // Parses the table from its pieces, read where they are: a large table is not copied
+    // together first.
+    bool parse(const std::vector<Piece>& pieces);
     // Writes the table of the texts of `entries` (text cells, each text once) as records
     // straight into `out`, splitting it into CONTINUE records; an entry's characters that run on
     // into a CONTINUE record are preceded there by its flags byte again. With `out` null it only
@@ -167,6 +178,10 @@ public:
     // table's size in bytes, 0 when hand_on failed.
     static size_t write(ByteBuffer* out, uint32_t total, const std::vector<const CellValue*>& entries,
                         size_t chunk = SIZE_MAX, const std::function<bool()>& hand_on = nullptr);
+
+private:
+    // Not zero-filled first: every byte up to the last entry's end is written as it is parsed.
+    std::unique_ptr<char[]> chars_;
 };
 
 class Index : public Record {

@@ -21,13 +21,54 @@ constexpr uint8_t kRichSt = 0x08;
 
 namespace {
 
-// Bounds-checked view of the table's bytes.
-struct Bytes {
-    const uint8_t* p;
-    size_t n;
-    size_t size() const { return n; }
-    const uint8_t* data() const { return p; }
-    uint8_t operator[](size_t i) const { return p[i]; }
+// The table's bytes over its pieces: positions count through all of them, as if joined.
+class Pieces {
+public:
+    explicit Pieces(const std::vector<SharedStringTable::Piece>& pieces) : pieces_(pieces) {
+        for (const SharedStringTable::Piece& piece : pieces) {
+            if (!starts_.empty()) breaks_.push_back(size_);
+            starts_.push_back(size_);
+            size_ += piece.size;
+        }
+        if (!pieces.empty()) enter(0);
+    }
+    size_t size() const { return size_; }
+    // Where each piece after the first starts.
+    const std::vector<size_t>& breaks() const { return breaks_; }
+    // Position `p` (below size()); what follows it up to the next break is in the same piece.
+    const uint8_t* at(size_t p) {
+        if (p - start_ >= length_) {
+            size_t piece = piece_;
+            while (p < starts_[piece]) --piece;
+            while (p >= starts_[piece] + pieces_[piece].size) ++piece;
+            enter(piece);
+        }
+        return data_ + (p - start_);
+    }
+    uint8_t byte(size_t p) { return *at(p); }
+    // A field may run over a break, though writers do not split one.
+    uint32_t get16(size_t p) {
+        if (p - start_ + 2 <= length_) return xlsbook::get16(data_ + (p - start_));
+        return byte(p) | (static_cast<uint32_t>(byte(p + 1)) << 8);
+    }
+    uint32_t get32(size_t p) { return get16(p) | (get16(p + 2) << 16); }
+
+private:
+    void enter(size_t piece) {
+        piece_ = piece;
+        start_ = starts_[piece];
+        length_ = pieces_[piece].size;
+        data_ = pieces_[piece].data;
+    }
+
+    const std::vector<SharedStringTable::Piece>& pieces_;
+    std::vector<size_t> starts_;
+    std::vector<size_t> breaks_;
+    size_t size_ = 0;
+    size_t piece_ = 0;
+    size_t start_ = 0;
+    size_t length_ = 0;
+    const uint8_t* data_ = nullptr;
 };
 
 // Whether UTF-16LE `bytes` has only units below 0x100: every odd byte zero, eight at a time.
@@ -48,36 +89,80 @@ bool no_high_bytes(const char* bytes, size_t length) {
     return high == 0;
 }
 
+// UTF-16LE units below 0x100 to one byte each: sixteen units per step where the processor has
+// SSE2 (a saturating pack keeps the low bytes exactly when the high ones are zero).
+void narrow(char* out, const char* in, size_t units) {
+    size_t k = 0;
+#if defined(__SSE2__)
+    for (; k + 16 <= units; k += 16) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * k));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * k + 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), _mm_packus_epi16(low, high));
+    }
+    // Most texts of a list are shorter: eight units, then four, before the last few one by one.
+    if (k + 8 <= units) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * k));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm_packus_epi16(x, _mm_setzero_si128()));
+        k += 8;
+    }
+#endif
+#ifdef XLSBOOK_LITTLE_ENDIAN
+    if (k + 4 <= units) {
+        uint64_t x;
+        std::memcpy(&x, in + 2 * k, 8);
+        const uint32_t y = static_cast<uint32_t>((x & 0xFF) | ((x >> 8) & 0xFF00) | ((x >> 16) & 0xFF0000) |
+                                                 ((x >> 24) & 0xFF000000));
+        std::memcpy(out + k, &y, 4);
+        k += 4;
+    }
+#endif
+    for (; k < units; ++k) out[k] = in[2 * k];
+}
+
 }  // namespace
 
 void SharedStringTable::clear_entries() {
-    std::string().swap(chars);
+    chars_.reset();
     std::vector<Entry>().swap(entries);
 }
 
-bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vector<size_t>& breaks) {
-    const Bytes d{data, size};
+bool SharedStringTable::parse(const std::vector<Piece>& pieces) {
+    Pieces d(pieces);
+    const std::vector<size_t>& breaks = d.breaks();
+    const size_t size = d.size();
     clear_entries();
-    // Characters take at most what the table's bytes do.
-    chars.reserve(size);
+    // Characters take at most what the table's bytes do. The room not used is never touched, so
+    // it takes no memory; copying the text into a smaller buffer would.
+    chars_.reset(new char[size + kCharsSlack]);
+    size_t used = 0, capacity = size;
     // Appends an entry's characters as stored; 16-bit text with no unit above 0xFF is made compact
     // as it is copied.
-    auto add = [this](const char* bytes, size_t length, bool wide) {
-        const size_t offset = chars.size();
+    auto add = [this, &used, &capacity](const char* bytes, size_t length, bool wide) {
+        if (length > capacity - used) {
+            // Only a text split over records whose first part has 8-bit characters grows when
+            // joined, each of them taking two bytes.
+            capacity = std::max(2 * capacity, used + length);
+            std::unique_ptr<char[]> grown(new char[capacity + kCharsSlack]);
+            if (used > 0) std::memcpy(grown.get(), chars_.get(), used);
+            chars_ = std::move(grown);
+        }
+        const size_t offset = used;
         const bool compact = wide && no_high_bytes(bytes, length);
         if (compact) {
-            chars.resize(offset + length / 2);
-            char* out = &chars[offset];
-            for (size_t i = 0; 2 * i + 1 < length; ++i) out[i] = bytes[2 * i];
+            narrow(chars_.get() + offset, bytes, length / 2);
+            used += length / 2;
         } else {
-            chars.append(bytes, length);
+            std::memcpy(chars_.get() + offset, bytes, length);
+            used += length;
         }
         entries.push_back(
-            {static_cast<uint32_t>(offset), static_cast<uint32_t>(chars.size() - offset), wide, compact});
+            {static_cast<uint32_t>(offset), static_cast<uint32_t>(used - offset), wide, compact});
     };
+    // The slack past the last entry is read with it: defined bytes, whatever they are.
+    auto finish = [this, &used]() { std::memset(chars_.get() + used, 0, kCharsSlack); };
     if (d.size() < 8) return false;
-    total = get32(d.data());
-    const uint32_t count = get32(d.data() + 4);
+    total = d.get32(0);
+    const uint32_t count = d.get32(4);
     // Each entry takes at least 3 bytes: a count larger than that is damage, not a reason to
     // reserve gigabytes.
     entries.reserve(std::min<size_t>(count, d.size() / 3));
@@ -86,18 +171,18 @@ bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vecto
     std::u16string units;
     for (uint32_t i = 0; i < count; ++i) {
         if (p + 3 > d.size()) return false;
-        size_t remaining = get16(d.data() + p);
-        uint8_t flags = d[p + 2];
+        size_t remaining = d.get16(p);
+        uint8_t flags = d.byte(p + 2);
         p += 3;
         size_t runs = 0, ext = 0;
         if (flags & kRichSt) {
             if (p + 2 > d.size()) return false;
-            runs = get16(d.data() + p);
+            runs = d.get16(p);
             p += 2;
         }
         if (flags & kExtSt) {
             if (p + 4 > d.size()) return false;
-            ext = get32(d.data() + p);
+            ext = d.get32(p);
             p += 4;
         }
         while (next_break < breaks.size() && breaks[next_break] < p) ++next_break;
@@ -111,21 +196,23 @@ bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vecto
             const size_t limit = next_break < breaks.size() ? breaks[next_break] : d.size();
             const size_t width = wide ? 2 : 1;
             const size_t n = std::min(remaining, (limit - p) / width);
+            // Characters up to the break are in one piece.
+            const uint8_t* chars = n > 0 ? d.at(p) : nullptr;
             if (!split && n == remaining) {  // the usual case: all characters in one piece
-                add(reinterpret_cast<const char*>(d.data()) + p, n * width, wide);
+                add(reinterpret_cast<const char*>(chars), n * width, wide);
                 added = true;
                 p += n * width;
                 break;
             }
             entry_wide = entry_wide || wide;
-            for (size_t k = 0; k < n; ++k) units.push_back(wide ? get16(d.data() + p + 2 * k) : d[p + k]);
+            for (size_t k = 0; k < n; ++k) units.push_back(wide ? get16(chars + 2 * k) : chars[k]);
             p += n * width;
             remaining -= n;
             if (remaining == 0) break;
             // [MS-XLS] SST: a CONTINUE that splits a string's characters starts with its flags
             // byte again, and the characters may change width there.
             if (p != limit || limit == d.size()) return false;
-            wide = (d[p] & kHighByte) != 0;
+            wide = (d.byte(p) & kHighByte) != 0;
             ++p;
             ++next_break;
             split = true;
@@ -143,8 +230,7 @@ bool SharedStringTable::parse(const uint8_t* data, size_t size, const std::vecto
         if (p + skip > d.size()) return false;
         p += static_cast<size_t>(skip);
     }
-    // The room reserved and not used was never touched: it takes no memory, and copying the
-    // text into a smaller buffer would.
+    finish();
     return true;
 }
 

@@ -103,6 +103,8 @@ CellValue* WorksheetView::cell(size_t row, size_t column) {
     if (rows_.empty() || rows_.back().index < row) {  // rows usually arrive in order
         rows_.push_back(StoredRow{row, {}});
         stored = &rows_.back();
+    } else if (rows_.back().index == row) {  // and their cells one after the other
+        stored = &rows_.back();
     } else if (!(stored = const_cast<StoredRow*>(find_row(row)))) {
         stored =
             &*rows_.insert(std::lower_bound(rows_.begin(), rows_.end(), row, row_before), StoredRow{row, {}});
@@ -153,17 +155,21 @@ void WorkbookFile::clear() {
 }
 
 bool WorkbookFile::load(const std::string& path) {
-    std::vector<uint8_t> bytes;
+    ByteBlock bytes;
     const LoadStatus read = read_whole_file(path, kMaxFileSize, bytes);
     if (read != LoadStatus::loaded) {
         clear();
         load_status_ = read;
         return false;
     }
-    return load_bytes(std::move(bytes));
+    return load_block(std::move(bytes));
 }
 
-bool WorkbookFile::load_bytes(std::vector<uint8_t> file_bytes) {
+bool WorkbookFile::load_bytes(const std::vector<uint8_t>& file_bytes) {
+    return load_block(ByteBlock(file_bytes));
+}
+
+bool WorkbookFile::load_block(ByteBlock file_bytes) {
     CompoundFile file;
     const bool loaded = file.open_bytes(std::move(file_bytes)) && load_from(file);
     if (!loaded) clear();
@@ -175,14 +181,20 @@ bool WorkbookFile::load_from(CompoundFile& file) {
     const uint8_t* data = nullptr;
     size_t size = 0;
     if (file.stream_in_place("Workbook", data, size))
-        return parse_stream(data, size, [&file] { file = CompoundFile(); });
+        return parse_stream(data, size, [&file, data, size](size_t from) {
+            return file.keep_only(data + from, size - from);
+        });
     std::vector<uint8_t> stream;
     if (!file.read_stream("Workbook", stream)) {
         clear();
         return false;
     }
     file = CompoundFile();  // the file's bytes go before the stream is parsed
-    return parse_stream(stream.data(), stream.size(), [&stream] { std::vector<uint8_t>().swap(stream); });
+    return parse_stream(stream.data(), stream.size(), [&stream](size_t from) {
+        std::vector<uint8_t> tail(stream.begin() + static_cast<std::ptrdiff_t>(from), stream.end());
+        stream.swap(tail);
+        return static_cast<const uint8_t*>(stream.data());
+    });
 }
 
 WorksheetView* WorkbookFile::worksheet(size_t index) {

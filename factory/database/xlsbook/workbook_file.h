@@ -88,6 +88,12 @@ public:
     };
     // The stored rows, in ascending order.
     const std::vector<StoredRow>& stored_rows() const { return rows_; }
+    // The stored row `row`, null when it holds no cells.
+    const StoredRow* stored_row(size_t row) const {
+        // Sheets are usually dense: row n is then the n-th stored row.
+        if (row < rows_.size() && rows_[row].index == row) return &rows_[row];
+        return find_row(row);
+    }
 
 private:
     friend class WorkbookFile;
@@ -111,7 +117,7 @@ public:
     // load_status() says why it failed.
     bool load(const std::string& path);
     LoadStatus load_status() const { return load_status_; }
-    bool load_bytes(std::vector<uint8_t> file_bytes);
+    bool load_bytes(const std::vector<uint8_t>& file_bytes);
     bool load_stream(const std::vector<uint8_t>& workbook_stream);
     bool load_stream(const uint8_t* workbook_stream, size_t size);
 
@@ -133,9 +139,11 @@ public:
 private:
     void clear();
     bool load_from(CompoundFile& file);
-    // `release`, when set, frees the stream's bytes once the globals are read; the worksheets
-    // are then read from a copy of their part of the stream.
-    bool parse_stream(const uint8_t* stream, size_t size, const std::function<void()>& release);
+    bool load_block(ByteBlock file_bytes);
+    // `keep_tail`, when set, frees the stream's bytes before `from` once the globals are read and
+    // says where the rest now is; the worksheets are then read from there.
+    bool parse_stream(const uint8_t* stream, size_t size,
+                      const std::function<const uint8_t*(size_t from)>& keep_tail);
     WorksheetView* insert_sheet(std::unique_ptr<WorksheetView> sheet, int index);
     // The stream in pieces: `begin` learns its size before `put` gets the first piece.
     bool write_stream(const std::function<bool(size_t)>& begin,

@@ -29,8 +29,58 @@ public:
         data_ = &s_[pos_];
         size_ = size;
         pos_ += size;
-        merged_.clear();
+        // The usual record of a sheet: no CONTINUE after it, nothing joined before it, no copy
+        // asked for. Its bytes are used where they are.
+        if (!needs_record_ && breaks_.empty() && code != unjoined_ &&
+            (pos_ + 4 > n_ || get16(&s_[pos_]) != code::kContinue)) {
+            code_ = code;
+            return true;
+        }
+        return finish(code, out);
+    }
+
+    uint16_t code() const { return code_; }
+    const std::vector<size_t>& breaks() const { return breaks_; }
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+    void set_needs_record(bool needs) { needs_record_ = needs; }
+    // Records of `code` are not joined with their CONTINUE records: pieces() has them.
+    void set_unjoined(uint16_t code) { unjoined_ = code; }
+    const std::vector<SharedStringTable::Piece>& pieces() const { return pieces_; }
+    // Frees the buffer that joined the last record's CONTINUE data.
+    void release() {
+        std::vector<uint8_t>().swap(merged_);
+        std::vector<SharedStringTable::Piece>().swap(pieces_);
         breaks_.clear();
+        data_ = nullptr;
+        size_ = 0;
+    }
+
+private:
+    // The rest of next(): joining CONTINUE data, handing on pieces, copying the record.
+    bool finish(uint16_t code, Record& out) {
+        if (!breaks_.empty()) {
+            merged_.clear();
+            breaks_.clear();
+        }
+        if (code == unjoined_ && !needs_record_) {
+            // Handed on as read, piece by piece: a large string table is not copied together.
+            pieces_.assign(1, {data_, size_});
+            while (pos_ + 4 <= n_ && get16(&s_[pos_]) == code::kContinue) {
+                const size_t more = get16(&s_[pos_ + 2]);
+                if (pos_ + 4 + more > n_) return false;
+                pieces_.push_back({&s_[pos_ + 4], more});
+                pos_ += 4 + more;
+            }
+            code_ = code;
+            return true;
+        }
+        // Most records have no CONTINUE after them: nothing to join.
+        if (pos_ + 4 > n_ || get16(&s_[pos_]) != code::kContinue) {
+            code_ = code;
+            if (needs_record_) out.assign(code, std::vector<uint8_t>(data_, data_ + size_), breaks_);
+            return true;
+        }
         // The joined size first: a large table (megabytes over hundreds of CONTINUE records)
         // is then copied once, not again at every doubling of the buffer.
         size_t joined = size_;
@@ -57,20 +107,6 @@ public:
         return true;
     }
 
-    uint16_t code() const { return code_; }
-    const std::vector<size_t>& breaks() const { return breaks_; }
-    const uint8_t* data() const { return data_; }
-    size_t size() const { return size_; }
-    void set_needs_record(bool needs) { needs_record_ = needs; }
-    // Frees the buffer that joined the last record's CONTINUE data.
-    void release() {
-        std::vector<uint8_t>().swap(merged_);
-        breaks_.clear();
-        data_ = nullptr;
-        size_ = 0;
-    }
-
-private:
     const uint8_t* s_;
     size_t n_;
     size_t pos_;
@@ -80,6 +116,8 @@ private:
     std::vector<uint8_t> merged_;
     std::vector<size_t> breaks_;
     bool needs_record_ = true;
+    uint16_t unjoined_ = 0;
+    std::vector<SharedStringTable::Piece> pieces_;
 };
 
 class SheetParser {
@@ -111,8 +149,7 @@ public:
                 if (LabelSST::parse(d, n, cell, index) && index < strings_.entries.size())
                     if (CellValue* c = at(cell)) {
                         const SharedStringTable::Entry& s = strings_.entries[index];
-                        c->set_raw_text(std::string_view(strings_.chars).substr(s.offset, s.size), s.wide,
-                                        s.compact);
+                        c->set_raw_text_with_slack(strings_.text(s), s.wide, s.compact);
                     }
                 break;
             }
@@ -219,10 +256,11 @@ bool WorkbookFile::load_stream(const uint8_t* stream, size_t stream_size) {
 }
 
 bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
-                                const std::function<void()>& release) {
+                                const std::function<const uint8_t*(size_t from)>& keep_tail) {
     clear();
     RecordReader reader(stream, stream_size, 0);
     reader.set_needs_record(false);
+    reader.set_unjoined(code::kSharedStringTable);
     Record record;
     auto take = [&reader](Record& into) {
         into.assign(reader.code(), std::vector<uint8_t>(reader.data(), reader.data() + reader.size()),
@@ -267,8 +305,7 @@ bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
                 break;
             }
             case code::kSharedStringTable:
-                if (!globals_.shared_strings.parse(reader.data(), reader.size(), reader.breaks()))
-                    return clear(), false;
+                if (!globals_.shared_strings.parse(reader.pieces())) return clear(), false;
                 reader.release();
                 break;
             default:  // ExtSST and everything else
@@ -286,14 +323,11 @@ bool WorkbookFile::parse_stream(const uint8_t* stream, size_t stream_size,
     // is kept while the cells are built, not the whole file as well.
     const uint8_t* sheets = stream;
     size_t sheets_size = stream_size, base = 0;
-    std::vector<uint8_t> copy;
-    if (release && !positions.empty() && positions.front() < stream_size) {
+    if (keep_tail && !positions.empty() && positions.front() < stream_size) {
         base = positions.front();
-        copy.assign(stream + base, stream + stream_size);
-        release();
+        sheets = keep_tail(base);
+        sheets_size = stream_size - base;
         stream = nullptr;
-        sheets = copy.data();
-        sheets_size = copy.size();
     }
 
     // Each sheet is found where its BoundSheet says; charts and macro sheets are left out.

@@ -153,6 +153,7 @@ KPLPRC_API int KPLPRC_CALL KpLPRClient_Close(KPLPRC_HANDLE handle) {
             plays = n.takePlays(s->id);
             n.removeSession(handle);
         }
+        if (plays.empty()) return succeed();
         // Live videos of the session end with it.
         for (auto& p : plays) p->stop();
         auto lk = n.lock();

@@ -40,14 +40,7 @@ R guarded(R failure, Body&& body) {
     }
 }
 
-inline void wait(Network& n, Timing t) {
-    double ms;
-    {
-        auto lk = n.lock();
-        ms = n.timing(t);
-    }
-    sleepScaled(ms);
-}
+inline void wait(Network& n, Timing t) { sleepScaled(n.timing(t)); }
 
 // Hands the call to the backend chosen at set-up when that is not the simulated network.
 #define RUDAVADO_DISPATCH(call) \

@@ -57,6 +57,8 @@ Network& Network::instance() {
 
 Network::Network() {
     for (size_t i = 0; i < timings_.size(); ++i) timings_[i] = defaultTiming(static_cast<Timing>(i));
+    // Read here, not by the first of thousands of camera threads while the others wait for it.
+    timeScale();
     thread_ = std::thread([this] { run(); });
 }
 
@@ -168,13 +170,15 @@ void Network::setup() {
             if (loader_.joinable()) loader_.join();
             loading_.store(true);
             try {
-                loader_ = std::thread([this] {
+                auto loaded = std::make_shared<std::promise<void>>();
+                loaded_once_ = loaded->get_future().share();
+                loader_ = std::thread([this, loaded] {
                     loadFromEnvironment();
                     {
                         std::lock_guard<std::mutex> done(mu_);
                         loading_.store(false);
                     }
-                    load_cv_.notify_all();
+                    loaded->set_value();
                 });
                 started = true;
             } catch (const std::system_error&) {
@@ -191,8 +195,13 @@ void Network::setup() {
 
 void Network::awaitLoad() {
     if (!loading_.load()) return;
-    std::unique_lock<std::mutex> lk(mu_);
-    load_cv_.wait(lk, [this] { return !loading_.load(); });
+    std::shared_future<void> loaded;
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        if (!loading_.load()) return;
+        loaded = loaded_once_;
+    }
+    loaded.wait();
 }
 
 void Network::cleanup() {
@@ -357,7 +366,7 @@ bool Network::install(const std::string& json_text, std::string& error, bool onl
         // The first use must not undo a network that another thread loaded meanwhile.
         if (only_if_unloaded && loaded_) return true;
         cameras_ = std::move(cameras);
-        timings_ = timings;
+        for (size_t i = 0; i < timings.size(); ++i) timings_[i] = timings[i];
         ip_index_.clear();
         clearSessions();
         for (auto& p : plays_) plays.push_back(p.second);

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -110,6 +111,7 @@ public:
     bool consumeFault(const std::string& operation, int camera);
     void addFault(const std::string& operation, int camera, int count);
     void clearFaults();
+    // Also without mu_: every simulated wait reads one.
     double timing(Timing t) const;
     void setTiming(Timing t, double ms);
 
@@ -167,9 +169,11 @@ private:
     bool stop_ = false;
     std::atomic<bool> setup_{false};
     bool loaded_ = false;
-    // The first scenario is being read on loader_ (set under mu_; load_cv_ tells its end).
+    // The first scenario is being read on loader_ (set under mu_; loaded_once_ tells its end).
+    // Waiters wait on the future, not on mu_: thousands of camera threads released at once would
+    // otherwise take mu_ one after another.
     std::atomic<bool> loading_{false};
-    std::condition_variable load_cv_;
+    std::shared_future<void> loaded_once_;
     std::thread loader_;
     uint64_t load_generation_ = 0;
 
@@ -185,7 +189,7 @@ private:
     std::unordered_map<std::string, std::vector<int>> ip_index_;
     std::map<int, std::shared_ptr<LivePlay>> plays_;
     int next_play_ = 1;
-    std::array<double, static_cast<size_t>(Timing::Count)> timings_{};
+    std::array<std::atomic<double>, static_cast<size_t>(Timing::Count)> timings_{};
     struct Fault {
         std::string operation;
         int camera;
