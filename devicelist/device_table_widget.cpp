@@ -124,29 +124,28 @@ DeviceTableWidget::~DeviceTableWidget() {
 }
 
 void DeviceTableWidget::StartFindDevice() {
-    // Connected before the callbacks are registered: a camera that answers at once would
-    // otherwise be reported into no connection and never listed. A second start without a stop
-    // keeps the one connection, so no report is delivered twice.
-    if (!report_connection_) {
-        // A report is queued with the number of the search that made it; one that arrives after
-        // its search was stopped belongs to a list that has been emptied since.
-        const int search = search_number_;
-        report_connection_ =
-            connect(this, &DeviceTableWidget::signalsFindDevice, this, [this, search](DeviceInfo info) {
-                if (search == search_number_) slotFindDevice(std::move(info));
-            });
+    // Open before the callbacks are registered: a camera that answers at once would otherwise
+    // be reported into a closed inbox and never listed.
+    {
+        std::lock_guard<std::mutex> lock(inbox_lock_);
+        inbox_open_ = true;
     }
+    // The extended search first: a newer camera answers the first probe it hears, and one that
+    // heard the basic probe first would also be reported without its MAC, as a second camera.
     // A failed registration is logged by the wrapper; the other search still runs.
-    factory::SDK_StartFindDeviceEx(findDeviceCallbackEx, this);
     factory::SDK_StartFindDeviceV2(findDeviceCallbackV2, this);
+    factory::SDK_StartFindDeviceEx(findDeviceCallbackEx, this);
 }
 
 void DeviceTableWidget::StopFindDevice() {
     debugLine("StopFindDevice\n");
     clearDevices();
     debugLine("StopFindDevice1\n");
-    disconnect(report_connection_);
-    report_connection_ = QMetaObject::Connection();
+    {
+        std::lock_guard<std::mutex> lock(inbox_lock_);
+        inbox_open_ = false;
+        inbox_.clear();
+    }
     ++search_number_;
     factory::SDK_StopFindDevice();
     // Reports still queued are dropped on arrival and were never counted for the next search.
@@ -155,9 +154,31 @@ void DeviceTableWidget::StopFindDevice() {
 }
 
 void DeviceTableWidget::OnFindDevice(const DeviceInfo& info) {
-    ++reports_in_flight_;
     emit signalsFindDevice(info);
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(inbox_lock_);
+        if (!inbox_open_) return;
+        ++reports_in_flight_;
+        wake = inbox_.empty();
+        inbox_.push_back(info);
+    }
+    // One wake-up per batch; it carries nothing, so nothing of ours crosses in the toolkit's queue.
+    if (wake) QMetaObject::invokeMethod(this, "takeReports", Qt::QueuedConnection);
     debugLine("OnFindDevice\n");
+}
+
+void DeviceTableWidget::takeReports() {
+    std::vector<DeviceInfo> reports;
+    {
+        std::lock_guard<std::mutex> lock(inbox_lock_);
+        reports.swap(inbox_);
+    }
+    const int search = search_number_;
+    for (DeviceInfo& info : reports) {
+        if (search != search_number_) return;
+        slotFindDevice(std::move(info));
+    }
 }
 
 std::uint64_t DeviceTableWidget::orderKey(const std::string& ip) {

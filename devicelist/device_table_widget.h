@@ -1,9 +1,10 @@
 // The search list: cameras found on the local network by the device library's discovery.
 //
 // StartFindDevice() registers both discovery callbacks; each report is built into a DeviceInfo
-// on the library's thread and emitted as signalsFindDevice, which the toolkit queues to the
-// user-interface thread, where slotFindDevice() inserts it in IP order. StopFindDevice() empties
-// the list and stops discovery; no report of a stopped search reaches the list afterwards.
+// on the library's thread, emitted there as signalsFindDevice for observers, and left in the
+// list's inbox; the user-interface thread takes the inbox and slotFindDevice() inserts each report
+// in IP order. StopFindDevice() empties the list and stops discovery; no report of a stopped search
+// reaches the list afterwards.
 //
 // When reports come faster than rows can be built (hundreds of cameras answering at once), the
 // reports still waiting are kept aside and inserted in slices of a few milliseconds, with the
@@ -30,6 +31,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -86,6 +88,8 @@ public Q_SLOTS:
 
 private Q_SLOTS:
     void slotHeaderSectionClicked(int logical_index);
+    // Takes what the inbox holds; queued by the report that found it empty.
+    void takeReports();
 
 private:
     // The row before which a report with this key goes: after every row with a key not above it.
@@ -120,9 +124,14 @@ private:
     int status_filter_ = -1;
     bool tearing_down_ = false;
 
-    // Counts the searches; a queued report of an earlier search is dropped when it arrives.
+    // Counts the searches: reports taken from the inbox are dropped once a stop came between.
     int search_number_ = 0;
-    QMetaObject::Connection report_connection_;
+    // Reports of the library's thread wait here for the user-interface thread: the hand-over is
+    // ordered by our lock, which a race detector sees, rather than inside the toolkit's queue.
+    // The library's thread never waits for the user-interface thread on it.
+    std::mutex inbox_lock_;
+    std::vector<DeviceInfo> inbox_;
+    bool inbox_open_ = false;  // a search runs; under inbox_lock_
     // Reports emitted on the library's thread and not yet taken by slotFindDevice.
     std::atomic<int> reports_in_flight_{0};
     std::deque<DeviceInfo> pending_reports_;

@@ -52,6 +52,9 @@ class Simulator:
 
     def __init__(self, *args, env=None, timeout=60):
         full_env = dict(os.environ)
+        # The simulator runs none of our code: a sanitizer's runtime preloaded into the test's own
+        # interpreter would only judge the simulator's libraries (and stop it on their locking).
+        full_env.pop("LD_PRELOAD", None)
         full_env.update(env or {})
         self.proc = subprocess.Popen([sys.executable, SIM, "--exit-on-eof", *args], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, env=full_env)

@@ -53,8 +53,11 @@ TEST_F(FirmwareTest, AcceptedPackageRunsWithRisingProgressThenShowsAfterRestart)
 
     std::vector<int> seen;
     int s;
-    while ((s = KpLPRClient_GetUpdateState(h)) == KP_UPDATE_STATE_RUNNING) {
+    for (;;) {
+        // The state read after the progress: a percentage read once the upgrade ended is not
+        // one of a running upgrade.
         const int p = KpLPRClient_GetUpdateProgress(h);
+        if ((s = KpLPRClient_GetUpdateState(h)) != KP_UPDATE_STATE_RUNNING) break;
         if (seen.empty() || seen.back() != p) seen.push_back(p);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -227,14 +227,18 @@ TEST_F(LanDiscoveryTest, ReportsFromTheLibraryThreadBecomeOrderedRowsOnTheUiThre
     EXPECT_FALSE(list.findRowByIp("192.168.1.104", row));  // switched off
 }
 
-TEST_F(LanDiscoveryTest, CamerasThatAnswerAtOnceAreListed) {
-    // Without a spread the first replies come while StartFindDevice is still running.
+TEST_F(LanDiscoveryTest, CamerasThatAnswerAtOnceAreListedOnce) {
+    // Without a spread the first replies come while StartFindDevice is still running, between
+    // the registrations of the two searches.
     ASSERT_EQ(RuDAVADO_SetTiming("discovery_spread", 0), 0);
     for (int round = 0; round < 5; ++round) {
         list.StopFindDevice();
         list.StartFindDevice();
         ASSERT_TRUE(waitForAll()) << "round " << round << ": " << table->rowCount() << " of "
                                   << expected.size();
+        pumpEvents(20);
+        const std::vector<std::string> ips = tableIps(table);
+        ASSERT_EQ(std::multiset<std::string>(ips.begin(), ips.end()), expected) << "round " << round;
     }
 }
 
