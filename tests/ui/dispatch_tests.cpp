@@ -380,6 +380,7 @@ TEST_F(DispatchTest, LocalPageBatchesFollowWhatTheCamerasTook) {
     EXPECT_TRUE(waitFor([&] { return local->cellText(rowOf(local, ip), kColumnFirmware) == "3.2.2.0"; }))
         << local->cellText(rowOf(local, ip), kColumnFirmware).toStdString();
     ASSERT_TRUE(waitFor([&] { return loginState() == online; }));
+    ASSERT_TRUE(waitFor([&] { return !window_->stopButton()->isVisible(); }));
 
     // A new password: later batches and the connection's next login use it.
     window_->onButtonSetPasswordClicked("Kp@2030");
