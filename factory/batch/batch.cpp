@@ -105,6 +105,7 @@ Batch::Batch(Operation operation, Arguments arguments, std::vector<Target> targe
       observer_(std::move(observer)),
       report_(std::move(report)),
       cameras_(targets_.size()),
+      rows_(targets_.size(), -1),
       thread_(BatchThreadOptions()),
       done_future_(done_.get_future().share()) {
     for (size_t i = 0; i < targets_.size(); ++i) {
@@ -133,7 +134,7 @@ bool Batch::ended() const {
 }
 
 bool Batch::Start() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (started_) return true;
     started_ = true;
     // Each running camera has a thread of its own.
@@ -145,24 +146,33 @@ bool Batch::Start() {
             final.status = FinalStatus(KindOf(operation_), false, kReasonNoThread);
             final.text = StatusText(final.status);
             final.reason = kReasonNoThread;
-            if (report_) report_->Step(ReportRowLocked(next_), false, kReasonNoThread);
-            FinishLocked(next_, final);
+            StepLocked(next_, false, kReasonNoThread, false);
+            FinishLocked(next_, std::move(final));
         }
-        end_posted_ = true;
-        observer_->OnEnd(succeeded_, failed_);
-        done_.set_value();
+        lock.unlock();
+        // No thread to hand anything to: all of it, the end too, is told here.
+        Deliver(true);
         return false;
     }
+    thread_running_ = true;
+    // Claimed before the first camera can report: the cameras started are told here, on the
+    // caller's thread, before anything a camera says.
+    delivering_ = true;
     PumpLocked();
+    DeliverLocked(lock, false);
     return true;
 }
 
 void Batch::Stop(const char* reason) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (stopped_) return;
     stopped_ = true;
     stop_reason_ = reason;
-    if (started_) PumpLocked();
+    if (!started_) return;
+    PumpLocked();
+    if (delivering_) return;  // the one telling now tells these too
+    delivering_ = true;
+    DeliverLocked(lock, false);
 }
 
 void Batch::Wait() { done_future_.wait(); }
@@ -173,21 +183,134 @@ bool Batch::WaitFor(std::chrono::milliseconds timeout) {
 
 void Batch::PostLocked(factory::Worker::Job job) { thread_.Post(std::move(job)); }
 
-int Batch::ReportRowLocked(int camera) {
+void Batch::RowLocked(int camera) {
     Camera& state = cameras_[camera];
-    if (!report_ || state.row >= 0) return state.row;
-    const bool serial_known = state.serial_high != 0 || state.serial_low != 0;
-    state.row = report_->AddCamera(
-        targets_[camera].ip,
-        serial_known ? factory::SerialNumberText(state.serial_high, state.serial_low) : std::string());
-    if (operation_ == Operation::Network) {
-        // Each camera moves to an address of its own: the batch's first address fits one row only.
-        std::string text = "ip=" + AssignedAddress(arguments_.first_ip, camera);
-        if (!arguments_.mask.empty()) text += " mask=" + arguments_.mask;
-        if (!arguments_.gateway.empty()) text += " gateway=" + arguments_.gateway;
-        report_->SetArguments(state.row, text);
+    if (!report_ || state.row) return;
+    state.row = true;
+    Event event;
+    event.kind = Event::Kind::Row;
+    event.camera = camera;
+    event.serial_high = state.serial_high;
+    event.serial_low = state.serial_low;
+    EmitLocked(std::move(event));
+}
+
+void Batch::StepLocked(int camera, bool ok, std::string text, bool observed) {
+    if (!observed && !report_) return;
+    if (report_) RowLocked(camera);
+    Event event;
+    event.kind = Event::Kind::Step;
+    event.camera = camera;
+    event.ok = ok;
+    event.observed = observed;
+    event.text = std::move(text);
+    EmitLocked(std::move(event));
+}
+
+void Batch::EmitLocked(Event event) {
+    events_.push_back(std::move(event));
+    RequestDeliveryLocked();
+}
+
+bool Batch::WorkLeftLocked() const {
+    return !events_.empty() || !joins_.empty() || (ended_ == count() && !end_told_);
+}
+
+void Batch::RequestDeliveryLocked() {
+    // One wake-up of the batch's thread per burst: whoever tells now also takes what comes meanwhile.
+    if (delivering_ || delivery_posted_ || !thread_running_) return;
+    delivery_posted_ = true;
+    PostLocked([self = shared_from_this()] { self->Deliver(true); });
+}
+
+void Batch::Deliver(bool all) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (all) delivery_posted_ = false;
+    if (delivering_) return;  // the one telling now takes these too
+    delivering_ = true;
+    DeliverLocked(lock, all);
+}
+
+void Batch::DeliverLocked(std::unique_lock<std::mutex>& lock, bool all) {
+    for (;;) {
+        if (!events_.empty()) {
+            std::vector<Event> events;
+            events.swap(events_);
+            lock.unlock();
+            for (Event& event : events) Tell(event);
+            events.clear();
+            lock.lock();
+            if (all) continue;
+            break;
+        }
+        if (!all) break;
+        if (!joins_.empty()) {
+            std::vector<std::shared_ptr<factory::dealmodule>> joins;
+            joins.swap(joins_);
+            lock.unlock();
+            for (const auto& deal : joins) deal->StopWorker();
+            joins.clear();
+            lock.lock();
+            continue;
+        }
+        if (ended_ == count() && !end_told_) {
+            // The batch has ended when its last worker is gone; nothing is told after this.
+            end_told_ = true;
+            const int succeeded = succeeded_, failed = failed_;
+            lock.unlock();
+            observer_->OnEnd(succeeded, failed);
+            done_.set_value();
+            return;
+        }
+        break;
     }
-    return state.row;
+    delivering_ = false;
+    if (WorkLeftLocked()) RequestDeliveryLocked();
+}
+
+void Batch::Tell(Event& event) {
+    const int camera = event.camera;
+    int& row = rows_[camera];
+    switch (event.kind) {
+        case Event::Kind::Row: {
+            if (row >= 0) break;
+            const bool serial_known = event.serial_high != 0 || event.serial_low != 0;
+            row = report_->AddCamera(targets_[camera].ip,
+                                     serial_known
+                                         ? factory::SerialNumberText(event.serial_high, event.serial_low)
+                                         : std::string());
+            if (operation_ == Operation::Network) {
+                // Each camera moves to an address of its own: the batch's first address fits one row only.
+                std::string text = "ip=" + AssignedAddress(arguments_.first_ip, camera);
+                if (!arguments_.mask.empty()) text += " mask=" + arguments_.mask;
+                if (!arguments_.gateway.empty()) text += " gateway=" + arguments_.gateway;
+                report_->SetArguments(row, text);
+            }
+            break;
+        }
+        case Event::Kind::Start:
+            observer_->OnStart(camera);
+            break;
+        case Event::Kind::Step:
+            if (report_) report_->Step(row, event.ok, event.text);
+            if (event.observed) observer_->OnStep(camera, event.ok, event.text);
+            break;
+        case Event::Kind::Upgrade:
+            // The report keeps each change of status, not every percentage of the write.
+            if (report_ && event.changed) {
+                report_->Step(row, deviceStatusClass(event.status) != DeviceStatusClass::Failure,
+                              StatusText(event.status) + " " + std::to_string(event.percent) + "%");
+            }
+            observer_->OnUpgradeProgress(camera, event.status, event.percent);
+            break;
+        case Event::Kind::Firmware:
+            if (report_) report_->SetFirmware(row, event.text, event.after);
+            break;
+        case Event::Kind::Finish:
+            if (report_) report_->Finish(row, event.final.text, event.final.verification);
+            observer_->OnFinish(camera, event.final);
+            break;
+    }
 }
 
 void Batch::PumpLocked() {
@@ -211,26 +334,15 @@ void Batch::PumpLocked() {
         const int camera = next_++;
         cameras_[camera].state = State::Running;
         ++running_;
-        if (!arguments_.identify_first) ReportRowLocked(camera);
-        observer_->OnStart(camera);
+        if (!arguments_.identify_first) RowLocked(camera);
+        Event event;
+        event.kind = Event::Kind::Start;
+        event.camera = camera;
+        EmitLocked(std::move(event));
         starting.push_back(camera);
     }
     if (!starting.empty()) {
         PostLocked([self = shared_from_this(), starting = std::move(starting)] { self->Launch(starting); });
-    }
-    if (ended_ == total && !end_posted_) {
-        end_posted_ = true;
-        // After the joins already queued: the batch has ended when its last worker is gone.
-        PostLocked([self = shared_from_this()] {
-            int succeeded = 0, failed = 0;
-            {
-                std::lock_guard<std::mutex> lock(self->mutex_);
-                succeeded = self->succeeded_;
-                failed = self->failed_;
-            }
-            self->observer_->OnEnd(succeeded, failed);
-            self->done_.set_value();
-        });
     }
 }
 
@@ -239,11 +351,11 @@ void Batch::NotStartedLocked(int camera, const std::string& reason) {
     final.status = DEVICE_STATUS_NOT_STARTED;
     final.text = StatusText(final.status);
     final.reason = reason;
-    if (report_) report_->Step(ReportRowLocked(camera), false, final.text + ": " + reason);
-    FinishLocked(camera, final);
+    StepLocked(camera, false, final.text + ": " + reason, false);
+    FinishLocked(camera, std::move(final));
 }
 
-void Batch::FinishLocked(int camera, const Final& final) {
+void Batch::FinishLocked(int camera, Final final) {
     Camera& state = cameras_[camera];
     if (state.state == State::Running) --running_;
     const bool started = state.state == State::Running;
@@ -257,15 +369,19 @@ void Batch::FinishLocked(int camera, const Final& final) {
         if (started) ++started_failures_;
         if (started && camera < policy_.canary) canary_failed_ = true;
     }
-    if (report_) report_->Finish(ReportRowLocked(camera), final.text, final.verification);
-    observer_->OnFinish(camera, final);
     if (state.deal) {
         // The worker ends by itself after this job, every camera's in parallel, so that the joins
         // on the batch's one thread find the threads gone instead of waking each in turn.
         state.deal->RetireWorker();
         // Joined on the batch's thread: the camera's worker is still inside the job reporting this.
-        PostLocked([deal = std::move(state.deal)] { deal->StopWorker(); });
+        joins_.push_back(std::move(state.deal));
     }
+    RowLocked(camera);
+    Event event;
+    event.kind = Event::Kind::Finish;
+    event.camera = camera;
+    event.final = std::move(final);
+    EmitLocked(std::move(event));
 }
 
 factory::dealmodule::LoginData Batch::Login(int camera) const {
@@ -325,7 +441,7 @@ void Batch::Identify(int camera, const std::shared_ptr<factory::dealmodule>& dea
             state.serial_low = info.serial_low;
             state.identified = true;
         }
-        ReportRowLocked(camera);
+        RowLocked(camera);
     }
     RunRecipe(camera, deal);
 }
@@ -342,8 +458,7 @@ factory::dealmodule::ProgressCallback Batch::Progress(int camera) {
         std::lock_guard<std::mutex> lock(self->mutex_);
         const Camera& state = self->cameras_[camera];
         if (state.state != State::Running || state.ending) return false;
-        if (self->report_) self->report_->Step(state.row, ok, text);
-        self->observer_->OnStep(camera, ok, text);
+        self->StepLocked(camera, ok, text, true);
         return true;
     };
 }
@@ -354,19 +469,20 @@ factory::dealmodule::UpgradeProgressCallback Batch::UpgradeProgress(int camera) 
         std::lock_guard<std::mutex> lock(self->mutex_);
         Camera& state = self->cameras_[camera];
         if (state.state != State::Running || state.ending) return;
-        // The report keeps each change of status, not every percentage of the write.
-        if (self->report_ && state.last_upgrade_status != status) {
-            self->report_->Step(state.row, deviceStatusClass(status) != DeviceStatusClass::Failure,
-                                StatusText(status) + " " + std::to_string(percent) + "%");
-        }
+        Event event;
+        event.kind = Event::Kind::Upgrade;
+        event.camera = camera;
+        event.status = status;
+        event.percent = percent;
+        event.changed = state.last_upgrade_status != status;
         state.last_upgrade_status = status;
-        self->observer_->OnUpgradeProgress(camera, status, percent);
+        self->EmitLocked(std::move(event));
     };
 }
 
 void Batch::End(int camera, bool ok, const std::string& text) {
-    // One hold of the lock when there is nothing to check: at the end of a large batch every
-    // camera's thread queues for it.
+    // One short hold of the lock when there is nothing to check: at the end of a large batch every
+    // camera's thread comes here at once, and what is to be told is only handed over.
     std::unique_lock<std::mutex> lock(mutex_);
     Camera& state = cameras_[camera];
     if (state.state != State::Running || state.ending) return;  // a job's words after its end
@@ -406,12 +522,16 @@ void Batch::End(int camera, bool ok, const std::string& text) {
         final.status = FinalStatus(KindOf(operation_), false, std::string());
         final.text = StatusText(final.status);
     }
-    if (report_) {
-        const int row = ReportRowLocked(camera);
-        report_->Step(row, ok, text);
-        if (checked) report_->SetFirmware(row, before, after);
+    StepLocked(camera, ok, text, false);
+    if (checked && report_) {
+        Event event;
+        event.kind = Event::Kind::Firmware;
+        event.camera = camera;
+        event.text = before;
+        event.after = after;
+        EmitLocked(std::move(event));
     }
-    FinishLocked(camera, final);
+    FinishLocked(camera, std::move(final));
     PumpLocked();
 }
 
@@ -427,7 +547,14 @@ void Batch::RunRecipe(int camera, const std::shared_ptr<factory::dealmodule>& de
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 cameras_[camera].firmware_before = before;
-                if (report_) report_->SetFirmware(ReportRowLocked(camera), before, std::string());
+                if (report_) {
+                    RowLocked(camera);
+                    Event event;
+                    event.kind = Event::Kind::Firmware;
+                    event.camera = camera;
+                    event.text = before;
+                    EmitLocked(std::move(event));
+                }
             }
             deal->UpgradeJob(login, a.file, progress, UpgradeProgress(camera));
             break;

@@ -13,9 +13,12 @@
 // checks included, before the others start), and no new start once `max_failures` cameras have
 // failed. A camera the batch did not start ends as "未开始" with the reason, and gets its row.
 //
-// The observer is called on the batch's threads, one call at a time, and for each camera in the
-// order of its reports: OnStart, steps, then OnFinish, the camera's last call. OnEnd comes last
-// of all. An observer must not call back into the batch.
+// The observer is called one call at a time, and for each camera in the order of its reports:
+// OnStart, steps, then OnFinish, the camera's last call. OnEnd comes last of all. The calls come
+// from the batch's own thread, never from a camera's: a camera hands its reports over and goes
+// on. Start and Stop tell what they changed themselves before they return, unless the batch's
+// thread is telling at that moment (then it tells those too, moments later). An observer must not
+// call back into the batch.
 #pragma once
 
 #include <chrono>
@@ -155,25 +158,50 @@ private:
     struct Camera {
         State state = State::Waiting;
         std::shared_ptr<factory::dealmodule> deal;
-        int row = -1;  // in the report
+        bool row = false;  // its report row has been asked for
         DeviceStatus last_upgrade_status = DEVICE_STATUS_IDLE;
         uint32_t serial_high = 0, serial_low = 0;
         bool identified = false;
         bool ending = false;  // its final report is being checked
         std::string firmware_before;
     };
+    // What the observer and the report hear, queued in the order the batch's state changed.
+    struct Event {
+        enum class Kind { Row, Start, Step, Upgrade, Firmware, Finish };
+        Kind kind = Kind::Step;
+        int camera = 0;
+        bool ok = false;
+        bool observed = false;  // Step: the observer hears it too, not only the report
+        bool changed = false;   // Upgrade: a new status, which the report keeps
+        DeviceStatus status = DEVICE_STATUS_IDLE;
+        int percent = 0;
+        uint32_t serial_high = 0, serial_low = 0;  // Row
+        std::string text, after;                   // Step: text; Firmware: before, after
+        Final final;                               // Finish
+    };
 
     Batch(Operation operation, Arguments arguments, std::vector<Target> targets, Policy policy,
           std::shared_ptr<Observer> observer, std::shared_ptr<report::BatchReport> report);
 
-    // Lock held: starts what the policy allows, ends what it never will; ends the batch when
-    // nothing runs any more.
+    // Lock held: starts what the policy allows, ends what it never will.
     void PumpLocked();
     void NotStartedLocked(int camera, const std::string& reason);
-    void FinishLocked(int camera, const Final& final);
-    int ReportRowLocked(int camera);
-    // Hands a job to the batch's own thread (starts, joins, the end, in that order).
+    void FinishLocked(int camera, Final final);
+    // Asks for the camera's report row (once).
+    void RowLocked(int camera);
+    void StepLocked(int camera, bool ok, std::string text, bool observed);
+    void EmitLocked(Event event);
+    // Hands a job to the batch's own thread (starts, then what is to be told, joins and the end).
     void PostLocked(factory::Worker::Job job);
+    // What the batch's thread still has to do: tell, join, or end.
+    bool WorkLeftLocked() const;
+    void RequestDeliveryLocked();
+    // Tells the observer and the report what is queued, one thread at a time. On the batch's
+    // thread (`all`) until nothing is left, then joins ended cameras' workers and, once every
+    // camera has ended, tells the end; else what is queued now, leaving the rest to that thread.
+    void Deliver(bool all);
+    void DeliverLocked(std::unique_lock<std::mutex>& lock, bool all);
+    void Tell(Event& event);
 
     // Camera threads.
     // Starts the cameras' composers and their jobs.
@@ -205,8 +233,16 @@ private:
     bool stopped_ = false;
     const char* stop_reason_ = kReasonStopped;
     bool started_ = false;
-    bool end_posted_ = false;
-    // Unbounded: a camera's worker posting its own join must never wait for that join.
+    bool thread_running_ = false;
+    std::vector<Event> events_;
+    bool delivering_ = false;
+    bool delivery_posted_ = false;
+    bool end_told_ = false;
+    // Workers of ended cameras, to be joined on the batch's thread.
+    std::vector<std::shared_ptr<factory::dealmodule>> joins_;
+    // The deliverer's alone: each camera's report row (-1: none yet).
+    std::vector<int> rows_;
+    // Unbounded: a camera's worker handing over its reports must never wait.
     factory::Worker thread_;
     std::promise<void> done_;
     std::shared_future<void> done_future_;

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <future>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "batch.h"
@@ -190,6 +193,75 @@ TEST(BatchPolicy, StopMidUpgradeLetsTheRunningOnesFinishStartsNoneAndReportsEver
     for (size_t r = 1; r < rows.size(); ++r) {
         SCOPED_TRACE(rows[r][0]);
         for (int column : {0, 2, 4, 5, 6, 7}) EXPECT_FALSE(rows[r][column].empty()) << column;
+    }
+}
+
+// Cameras hand their reports over and go on; whoever tells them, the observer still hears one
+// call at a time, each camera in order, and the cameras Start started from Start itself.
+struct OrderChecker : batch::Observer {
+    explicit OrderChecker(int cameras) : phase(static_cast<size_t>(cameras), 0) {}
+    std::vector<int> phase;  // 0 waiting, 1 started, 2 ended
+    std::atomic<int> inside{0};
+    int overlaps = 0, out_of_order = 0, ends = 0, started_by_caller = 0;
+    std::thread::id caller = std::this_thread::get_id();
+
+    void Enter() {
+        if (inside.fetch_add(1) != 0) ++overlaps;
+    }
+    void Leave() { inside.fetch_sub(1); }
+    void OnStart(int camera) override {
+        Enter();
+        if (phase[camera] != 0) ++out_of_order;
+        phase[camera] = 1;
+        if (std::this_thread::get_id() == caller) {
+            ++started_by_caller;
+            // A slow caller: the cameras report meanwhile, and nobody else may tell them yet.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        Leave();
+    }
+    void OnStep(int camera, bool, const std::string&) override {
+        Enter();
+        if (phase[camera] != 1) ++out_of_order;
+        Leave();
+    }
+    void OnFinish(int camera, const batch::Final&) override {
+        Enter();
+        if (phase[camera] == 2) ++out_of_order;
+        phase[camera] = 2;
+        Leave();
+    }
+    void OnEnd(int, int) override {
+        Enter();
+        ++ends;
+        if (std::count(phase.begin(), phase.end(), 2) != static_cast<long>(phase.size())) ++out_of_order;
+        Leave();
+    }
+};
+
+TEST(BatchPolicy, ObserverCallsNeverOverlapAndKeepEachCamerasOrder) {
+    constexpr int kCameras = 48;
+    LoadNetwork(kCameras, kPlateFamily);
+    TempDir dir;
+    auto report = report::BatchReport::Start(dir.path("reports"), "reboot", "");
+    ASSERT_TRUE(report);
+    auto checker = std::make_shared<OrderChecker>(kCameras);
+    auto run = batch::Batch::Create(batch::Operation::Reboot, batch::Arguments(), Targets(kCameras, {5}),
+                                    batch::Policy{16, 0, 0}, checker, report);
+    ASSERT_TRUE(run->Start());
+    run->Wait();
+
+    EXPECT_EQ(0, checker->overlaps);
+    EXPECT_EQ(0, checker->out_of_order);
+    EXPECT_EQ(1, checker->ends);
+    // The window shows the first cameras as running when Start returns.
+    EXPECT_EQ(16, checker->started_by_caller);
+    ASSERT_TRUE(report->Flush());
+    const kptest::ReportRows rows = kptest::LoadReportRows(report->path());
+    ASSERT_EQ(static_cast<size_t>(kCameras + 1), rows.size());
+    for (size_t r = 1; r < rows.size(); ++r) {
+        SCOPED_TRACE(rows[r][0]);
+        for (int column : {0, 4, 5, 6, 7}) EXPECT_FALSE(rows[r][column].empty()) << column;
     }
 }
 
