@@ -401,24 +401,23 @@ void Batch::Launch(std::vector<int> cameras) {
         cameras.erase(cameras.end() - static_cast<std::ptrdiff_t>(half), cameras.end());
         cameras.erase(cameras.begin());
         auto deal = std::make_shared<factory::dealmodule>();
-        if (!deal->InitModules(1)) {
-            End(camera, false, kReasonNoThread);
-            cameras.insert(cameras.end(), handed.begin(), handed.end());
-            continue;
-        }
         {
+            // Before its job can run: the camera's end retires and joins this worker.
             std::lock_guard<std::mutex> lock(mutex_);
             cameras_[camera].deal = deal;
         }
-        if (!handed.empty() &&
-            !deal->PostJob([self = shared_from_this(), handed] { self->Launch(handed); })) {
+        // Queued before the worker starts, which then finds them instead of waiting to be woken.
+        std::vector<factory::Worker::Job> jobs;
+        if (!handed.empty()) jobs.push_back([self = shared_from_this(), handed] { self->Launch(handed); });
+        if (arguments_.identify_first) {
+            jobs.push_back([self = shared_from_this(), camera, deal] { self->Identify(camera, deal); });
+        } else {
+            jobs.push_back([self = shared_from_this(), camera, deal] { self->RunRecipe(camera, deal); });
+        }
+        if (!deal->InitModules(1, std::move(jobs))) {
+            End(camera, false, kReasonNoThread);
             cameras.insert(cameras.end(), handed.begin(), handed.end());
         }
-        const bool posted =
-            arguments_.identify_first
-                ? deal->PostJob([self = shared_from_this(), camera, deal] { self->Identify(camera, deal); })
-                : deal->PostJob([self = shared_from_this(), camera, deal] { self->RunRecipe(camera, deal); });
-        if (!posted) End(camera, false, kReasonNoThread);
     }
 }
 

@@ -59,8 +59,13 @@ dealmodule::~dealmodule() {
     ClearJobs();
 }
 
-bool dealmodule::InitModules(int kind) {
+bool dealmodule::InitModules(int kind) { return InitModules(kind, std::vector<Job>()); }
+
+bool dealmodule::InitModules(int kind, std::vector<Job> first) {
     if (worker_.Running()) {
+        for (Job& job : first) {
+            PostJob(std::move(job));
+        }
         return true;
     }
     if (kind != kind_ || kp_sdk_ == nullptr) {
@@ -87,7 +92,7 @@ bool dealmodule::InitModules(int kind) {
         }
         kind_ = kind;
     }
-    if (!worker_.Start()) {
+    if (!worker_.Start(std::move(first))) {
         // Large batches can hit the process's thread limit; the caller stops its loop there.
         KPES_LOG(kpes::LS_ERROR) << "worker thread not started";
         return false;

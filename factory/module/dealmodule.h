@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "RuDAVADO.h"
 #include "worker.h"
@@ -61,6 +62,9 @@ public:
     // or no wrapper exists, then starts the worker. With a worker running, returns true at once;
     // false when the modules cannot be made or the system refuses the worker thread (logged).
     bool InitModules(int kind);
+    // As InitModules(kind), with `first` run first: a new worker finds them waiting as it starts.
+    // On false they are destroyed unrun.
+    bool InitModules(int kind, std::vector<Job> first);
     // Queues a job for the worker; while the ring is full, waits for the worker to take one
     // (jobs are never dropped while it runs). False, with the job destroyed unrun, while no worker
     // runs. A job that uses the composer must hold it: deal->PostJob([deal] { deal->...; }).

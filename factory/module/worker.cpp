@@ -50,11 +50,17 @@ Worker::~Worker() {
     Clear();
 }
 
-bool Worker::Start() {
+bool Worker::Start() { return Start(std::vector<Job>()); }
+
+bool Worker::Start(std::vector<Job> first) {
     if (!threads_.empty()) {
-        if (Running()) return true;
+        if (Running()) {
+            for (Job& job : first) Post(std::move(job));
+            return true;
+        }
         Stop();  // retired: joined before the new ones start
     }
+    const bool queued = !first.empty();
     const int wanted = state_->options.threads > 0 ? state_->options.threads : 1;
     unsigned long long generation = 0;
     {
@@ -63,6 +69,7 @@ bool Worker::Start() {
         // Set before the threads start, so that their own first jobs may post again.
         state_->threads = wanted;
         state_->next_pass = Clock::now();
+        for (Job& job : first) state_->jobs.push_back(std::move(job));
     }
     for (int i = 0; i < wanted; ++i) {
         try {
@@ -77,8 +84,11 @@ bool Worker::Start() {
         std::lock_guard<std::mutex> guard(state_->lock);
         state_->threads = static_cast<int>(threads_.size());
     }
-    // With no thread, posters waiting for room give up.
-    if (threads_.empty()) state_->not_full.notify_all();
+    if (threads_.empty()) {
+        // With no thread, posters waiting for room give up, and no job waits for one.
+        state_->not_full.notify_all();
+        if (queued) Clear();
+    }
     return !threads_.empty();
 }
 

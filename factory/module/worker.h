@@ -60,6 +60,10 @@ public:
     // Starts the threads; true at once when running already. False (logged) when the system
     // refuses the first thread; a pool refused later threads runs with fewer (logged).
     bool Start();
+    // As Start, with `first` queued ahead of any later post: a new thread finds its work at once
+    // instead of waiting for a post to wake it. When the system refuses the first thread, the
+    // jobs queued (`first` among them) are destroyed unrun.
+    bool Start(std::vector<Job> first);
     // Ends the threads after their current job or pass and joins them; jobs not yet taken wait
     // for the next Start. Called on one of the worker's threads it returns at once; the threads
     // end after their current step, and a worker started meanwhile takes its first job only

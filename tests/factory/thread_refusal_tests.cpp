@@ -21,19 +21,29 @@ TEST(ThreadRefusalTest, WorkerStartFailsAndPostsFailWhenItsFirstThreadIsRefused)
     Worker::Options options;
     options.name = "refused worker";
     Worker worker(options);
+    // Jobs handed to a refused start go unrun, and let go of what they hold.
+    auto held = std::make_shared<int>(0);
     {
         ThreadRefusal refuse;
         EXPECT_FALSE(worker.Start());
+        EXPECT_FALSE(worker.Start({[held] { ++*held; }}));
     }
+    EXPECT_EQ(1, held.use_count());
     EXPECT_FALSE(worker.Running());
     EXPECT_FALSE(worker.Post([] {}));
-    EXPECT_EQ(1u, log.matching("refused worker: thread 1 of 1 refused").size());
-    // A later start, with threads available again, works.
-    ASSERT_TRUE(worker.Start());
+    EXPECT_EQ(2u, log.matching("refused worker: thread 1 of 1 refused").size());
+    // A later start, with threads available again, works, and runs the jobs it was given first.
+    std::vector<int> order;
+    ASSERT_TRUE(worker.Start({[&order] { order.push_back(1); }, [&order] { order.push_back(2); }}));
     std::promise<void> ran;
-    ASSERT_TRUE(worker.Post([&ran] { ran.set_value(); }));
+    ASSERT_TRUE(worker.Post([&] {
+        order.push_back(3);
+        ran.set_value();
+    }));
     EXPECT_EQ(std::future_status::ready, ran.get_future().wait_for(std::chrono::seconds(30)));
     worker.Stop();
+    EXPECT_EQ((std::vector<int>{1, 2, 3}), order);
+    EXPECT_EQ(0, *held);
 }
 
 TEST(ThreadRefusalTest, PoolRunsWithTheThreadsItGot) {
