@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 #include "batch_verify.h"
@@ -26,6 +27,8 @@ const char* const kReasonNoThread = factory::dealmodule::kNoThread;
 namespace {
 
 const char kNoAnswer[] = "设备无应答";
+// Real time, whatever the time scale: it only gathers what the cameras report meanwhile.
+constexpr std::chrono::microseconds kRest(1000);
 
 std::string LocalStamp() {
     SYSTEMTIME now{};
@@ -232,18 +235,33 @@ void Batch::Deliver(bool all) {
 }
 
 void Batch::DeliverLocked(std::unique_lock<std::mutex>& lock, bool all) {
+    bool rested = !thread_running_;
     for (;;) {
         if (!events_.empty()) {
+            // Two buffers in turn: a burst of reports is queued without growing one each time.
             std::vector<Event> events;
             events.swap(events_);
+            events_.swap(spare_);
             lock.unlock();
             for (Event& event : events) Tell(event);
             events.clear();
             lock.lock();
+            spare_.swap(events);
+            rested = !thread_running_;
             if (all) continue;
             break;
         }
         if (!all) break;
+        if (!rested) {
+            // Cameras report in bursts (a thousand log in within milliseconds): a moment's rest
+            // takes the rest of a burst in one pass instead of a wake-up of this thread for each,
+            // and lets the workers of ended cameras exit before they are joined.
+            rested = true;
+            lock.unlock();
+            std::this_thread::sleep_for(kRest);
+            lock.lock();
+            continue;
+        }
         if (!joins_.empty()) {
             std::vector<std::shared_ptr<factory::dealmodule>> joins;
             joins.swap(joins_);
@@ -482,16 +500,16 @@ factory::dealmodule::UpgradeProgressCallback Batch::UpgradeProgress(int camera) 
 void Batch::End(int camera, bool ok, const std::string& text) {
     // One short hold of the lock when there is nothing to check: at the end of a large batch every
     // camera's thread comes here at once, and what is to be told is only handed over.
-    std::unique_lock<std::mutex> lock(mutex_);
-    Camera& state = cameras_[camera];
-    if (state.state != State::Running || state.ending) return;  // a job's words after its end
-    state.ending = true;
-    const std::string before = state.firmware_before;
     Final final;
     final.status = FinalStatus(KindOf(operation_), ok, text);
     final.text = StatusText(final.status);
     final.ok = deviceStatusClass(final.status) == DeviceStatusClass::Success;
     if (!final.ok) final.reason = text;
+    std::unique_lock<std::mutex> lock(mutex_);
+    Camera& state = cameras_[camera];
+    if (state.state != State::Running || state.ending) return;  // a job's words after its end
+    state.ending = true;
+    const std::string before = state.firmware_before;
     if (operation_ == Operation::Upgrade) final.firmware_before = before;
     // The check after a success, on the camera's thread and outside the lock: a change the camera
     // did not take is no success, whatever the job reported.

@@ -235,6 +235,7 @@ private:
     bool started_ = false;
     bool thread_running_ = false;
     std::vector<Event> events_;
+    std::vector<Event> spare_;  // empty; its room takes the next burst
     bool delivering_ = false;
     bool delivery_posted_ = false;
     bool end_told_ = false;
