@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "byte_block.h"
 #include "byte_order.h"
 
 namespace xlsbook {
@@ -159,7 +160,7 @@ public:
     // An entry's characters as stored. Past its end at least kCharsSlack more bytes can be read,
     // so that a short text is copied in one fixed-size step.
     std::string_view text(const Entry& entry) const {
-        return std::string_view(chars_.get() + entry.offset, entry.size);
+        return std::string_view(reinterpret_cast<const char*>(chars_.data()) + entry.offset, entry.size);
     }
     static constexpr size_t kCharsSlack = 16;
 
@@ -181,7 +182,7 @@ public:
 
 private:
     // Not zero-filled first: every byte up to the last entry's end is written as it is parsed.
-    std::unique_ptr<char[]> chars_;
+    ByteBlock chars_;
 };
 
 class Index : public Record {

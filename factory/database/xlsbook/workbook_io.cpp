@@ -139,7 +139,9 @@ public:
             case code::kDimensions:
                 // A row with cells takes a Row record and a cell record: a damaged count cannot
                 // make the sheet reserve more than its bytes could hold.
-                if (n >= 8) sheet_.reserve_rows(std::min<size_t>(get32(d + 4), bytes_ / (Row::kSize + 10)));
+                if (n >= 8)
+                    sheet_.reserve_rows(std::min<size_t>(get32(d + 4), bytes_ / (Row::kSize + 10)),
+                                        n >= 12 ? get16(d + 10) : 0);
                 break;
             case code::kWindow2:
                 if (n >= 2) sheet_.records().window2.options = get16(d);
@@ -424,7 +426,7 @@ public:
 
     // Fills in the sheet's Index, Dimensions and Window2 for a sheet starting at `start`;
     // returns its size.
-    size_t plan(Worksheet& records, const std::vector<WorksheetView::StoredRow>& rows, size_t total_rows,
+    size_t plan(Worksheet& records, const std::pmr::vector<WorksheetView::StoredRow>& rows, size_t total_rows,
                 size_t columns, bool first_sheet, size_t start) {
         Plan plan;
         plan.records = &records;
@@ -534,7 +536,7 @@ private:
         return true;
     }
 
-    static bool has_cells(const std::vector<CellValue>& row) {
+    static bool has_cells(const WorksheetView::Cells& row) {
         for (const CellValue& c : row)
             if (c.kind() != CellValue::kUndefined) return true;
         return false;
@@ -551,7 +553,7 @@ private:
 
     // Writes a row's cell records at `p`, or with `p` null only sizes them: one choice of
     // records for both, so the plan cannot drift from what is written.
-    size_t cells(size_t row, const std::vector<CellValue>& cells, uint8_t* p) {
+    size_t cells(size_t row, const WorksheetView::Cells& cells, uint8_t* p) {
         const bool emit = p != nullptr;
         size_t size = 0;
         for (size_t c = 0; c < cells.size();) {
