@@ -12,6 +12,7 @@
 #include <set>
 
 #include "test_support.h"
+#include "xlsbook/byte_block.h"
 #include "xlsbook/byte_order.h"
 #include "xlsbook/compound_file.h"
 #include "xlsbook/workbook_file.h"
@@ -337,7 +338,9 @@ TEST(WorkbookWrite, SheetEditedAtLengthReusesTheMemoryOfErasedRows) {
         for (size_t c = 0; c < 4; ++c) s->cell(last, c)->set_integer(100000 + round);
         places.insert(s->find_cell(last, 0));
     }
+#ifndef XLSBOOK_EXACT_BLOCKS  // the address checker's heap holds freed memory back on purpose
     EXPECT_LT(places.size(), 200u);
+#endif
     EXPECT_EQ(s->total_rows(), 100u);
     EXPECT_EQ(s->find_cell(0, 3)->get_integer(), 3);
     EXPECT_EQ(s->find_cell(98, 0)->get_integer(), 100000 + 19998);
