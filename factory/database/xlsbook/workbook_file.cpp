@@ -73,7 +73,7 @@ void set_save_chunk_hook(SaveChunkHook hook) {
 }  // namespace testing
 
 WorksheetView::WorksheetView(std::u16string name, bool wide_name)
-    : name_(std::move(name)), wide_name_(wide_name), rows_(sheet_memory(memory_)) {}
+    : name_(std::move(name)), wide_name_(wide_name), rows_(checked_memory(memory_)) {}
 
 namespace {
 

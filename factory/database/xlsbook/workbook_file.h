@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "cell_arena.h"
+#include "block_arena.h"
 #include "cell_value.h"
 #include "file_reader.h"
 #include "records.h"
@@ -106,7 +106,7 @@ private:
     std::u16string name_;
     bool wide_name_;
     // Declared before the rows: they go back into it.
-    CellArena memory_;
+    BlockArena memory_;
     std::pmr::vector<StoredRow> rows_;
     size_t total_rows_ = 0;
     size_t columns_ = 0;

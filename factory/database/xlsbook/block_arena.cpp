@@ -1,4 +1,4 @@
-#include "cell_arena.h"
+#include "block_arena.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -20,11 +20,16 @@ size_t round_up(size_t n) { return (n + kGrain - 1) / kGrain * kGrain; }
 
 }  // namespace
 
-CellArena::~CellArena() {
+BlockArena::~BlockArena() { release_blocks(); }
+
+void BlockArena::release_blocks() {
     for (const Block& block : blocks_) kp::releaseLargeBlock(block.memory, block.size);
+    blocks_.clear();
+    free_.clear();
+    start_ = next_ = end_ = nullptr;
 }
 
-bool CellArena::take_block(size_t bytes) {
+bool BlockArena::take_block(size_t bytes) {
     blocks_.reserve(blocks_.size() + 1);
     void* memory = kp::reserveLargeBlock(bytes);
     if (!memory) return false;
@@ -34,16 +39,17 @@ bool CellArena::take_block(size_t bytes) {
     return true;
 }
 
-void CellArena::reserve(size_t bytes) {
+void BlockArena::reserve(size_t bytes) {
     bytes = round_up(bytes);
     if (static_cast<size_t>(end_ - next_) >= bytes) return;
-    // What is left of the current block is not used any more: a row's cells never span blocks.
+    // What is left of the current block is not used any more: no piece spans two blocks.
     take_block(bytes);
 }
 
-void* CellArena::do_allocate(size_t bytes, size_t alignment) {
+void* BlockArena::do_allocate(size_t bytes, size_t alignment) {
     if (alignment > kGrain) throw std::bad_alloc();
     bytes = round_up(std::max<size_t>(bytes, 1));
+    live_ += bytes;
     for (FreeList& list : free_)
         if (list.size == bytes && list.head) {
             void* piece = list.head;
@@ -51,18 +57,23 @@ void* CellArena::do_allocate(size_t bytes, size_t alignment) {
             return piece;
         }
     if (static_cast<size_t>(end_ - next_) < bytes) {
-        // Blocks grow with the sheet: a one-row sheet takes a page, a large one megabytes at a time.
+        // Blocks grow with use: a one-row sheet takes a page, a large one megabytes at a time.
         const size_t size = std::max(bytes, next_block_);
         next_block_ = std::min(2 * next_block_, kMaxBlock);
-        if (!take_block(size)) throw std::bad_alloc();
+        if (!take_block(size)) {
+            live_ -= bytes;
+            throw std::bad_alloc();
+        }
     }
     void* piece = next_;
     next_ += bytes;
     return piece;
 }
 
-void CellArena::do_deallocate(void* p, size_t bytes, size_t) {
+void BlockArena::do_deallocate(void* p, size_t bytes, size_t) {
     bytes = round_up(std::max<size_t>(bytes, 1));
+    live_ -= bytes;
+    if (live_ == 0) return release_blocks();
     // The last piece cut goes straight back: a row that grows takes the room it left.
     if (static_cast<char*>(p) >= start_ && static_cast<char*>(p) + bytes == next_) {
         next_ = static_cast<char*>(p);
@@ -75,7 +86,7 @@ void CellArena::do_deallocate(void* p, size_t bytes, size_t) {
     list->head = p;
 }
 
-std::pmr::memory_resource* sheet_memory(CellArena& arena) {
+std::pmr::memory_resource* checked_memory(BlockArena& arena) {
 #ifdef XLSBOOK_EXACT_BLOCKS
     (void)arena;
     return std::pmr::new_delete_resource();
