@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -177,7 +178,7 @@ public:
     // into a CONTINUE record are preceded there by its flags byte again. With `out` null it only
     // counts. Between records, once `out` holds `chunk` bytes, `hand_on` takes them. Returns the
     // table's size in bytes, 0 when hand_on failed.
-    static size_t write(ByteBuffer* out, uint32_t total, const std::vector<const CellValue*>& entries,
+    static size_t write(ByteBuffer* out, uint32_t total, const std::pmr::vector<const CellValue*>& entries,
                         size_t chunk = SIZE_MAX, const std::function<bool()>& hand_on = nullptr);
 
 private:

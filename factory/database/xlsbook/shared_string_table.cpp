@@ -285,8 +285,9 @@ void widen_cell_text(uint8_t* out, const uint8_t* in) {
 
 }  // namespace
 
-size_t SharedStringTable::write(ByteBuffer* out, uint32_t total, const std::vector<const CellValue*>& entries,
-                                size_t chunk, const std::function<bool()>& hand_on) {
+size_t SharedStringTable::write(ByteBuffer* out, uint32_t total,
+                                const std::pmr::vector<const CellValue*>& entries, size_t chunk,
+                                const std::function<bool()>& hand_on) {
     size_t size = 0;  // bytes of the table so far
     size_t used = 0;  // data bytes in the record being filled
     bool handed = true;
