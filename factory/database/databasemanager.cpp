@@ -121,10 +121,6 @@ bool databasemanager::add_device(const devicedatamanager& device) {
 
 int databasemanager::find_row(const std::string& ip) {
     const int rows = static_cast<int>(data_base_->row_count());
-    // A tree node: the entry and the node's colour and three links.
-    constexpr size_t kNodeBytes = sizeof(std::pair<const int, devicedatamanager>) + 4 * sizeof(void*);
-    if (rows > 1 && cache_.get_allocator().resource() == &cache_memory_)
-        cache_memory_.reserve(static_cast<size_t>(rows - 1) * kNodeBytes);
     for (int row = 1; row < rows; ++row) {
         // A fresh record per row, so that a row read only in part cannot match by another's ip.
         devicedatamanager device;
