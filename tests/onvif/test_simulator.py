@@ -226,6 +226,13 @@ class SimulatorTest(unittest.TestCase):
         started = time.monotonic()
         oc.call(url, "<tds:GetSystemDateAndTime/>")
         self.assertGreaterEqual(time.monotonic() - started, 0.4)
+        # A slow device still answers a reboot before it goes down, and comes back.
+        uuid = "urn:uuid:" + self.sim.device(6)["uuid"]
+        started = time.monotonic()
+        self.login_call(6, "<tds:SystemReboot/>")
+        self.assertGreaterEqual(time.monotonic() - started, 0.4)
+        self.hello.wait_bye(uuid)
+        self.hello.wait_hello(uuid)
         self.sim.post("/devices/6/faults", {"delay": 0, "probe_silent": True})
         found = oc.probe(window=1.5, expect=DEVICES - 1)
         self.assertNotIn("urn:uuid:" + self.sim.device(6)["uuid"], found)
