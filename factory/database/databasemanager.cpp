@@ -46,7 +46,9 @@ databasemanager g_databasemanager;
 
 }  // namespace
 
-databasemanager::databasemanager() { InitializeCriticalSection(&lock_); }
+databasemanager::databasemanager() : cache_(xlsbook::checked_memory(cache_memory_)) {
+    InitializeCriticalSection(&lock_);
+}
 
 databasemanager::~databasemanager() {
     EnterCriticalSection(&lock_);
@@ -77,7 +79,7 @@ bool databasemanager::init_read_only(std::string* why) {
     return data_base_->open_read_only(kDataFile, why);
 }
 
-const std::map<int, devicedatamanager>& databasemanager::load_all() {
+const std::pmr::map<int, devicedatamanager>& databasemanager::load_all() {
     lock_guard guard(lock_);
     cache_.clear();
     if (!data_base_) {
@@ -85,6 +87,10 @@ const std::map<int, devicedatamanager>& databasemanager::load_all() {
         return cache_;
     }
     const int rows = static_cast<int>(data_base_->row_count());
+    // A tree node: the entry and the node's colour and three links.
+    constexpr size_t kNodeBytes = sizeof(std::pair<const int, devicedatamanager>) + 4 * sizeof(void*);
+    if (rows > 1 && cache_.get_allocator().resource() == &cache_memory_)
+        cache_memory_.reserve(static_cast<size_t>(rows - 1) * kNodeBytes);
     for (int row = 1; row < rows; ++row) {
         // A fresh record per row, read where the cache keeps it: a row that fails to read must
         // not show the previous row's values. Rows come in order: each goes at the end without a

@@ -15,10 +15,12 @@
 
 #include <map>
 #include <memory>
+#include <memory_resource>
 #include <string>
 
 #include "devicedatamanager.h"
 #include "singleton.h"
+#include "xlsbook/block_arena.h"
 
 namespace factory {
 
@@ -33,7 +35,7 @@ public:
     // For commands that only read the list: loads it without creating, moving or saving anything
     // (no log folder either). False, with what was wrong in `why`, when the file cannot be read.
     bool init_read_only(std::string* why);
-    const std::map<int, devicedatamanager>& load_all();
+    const std::pmr::map<int, devicedatamanager>& load_all();
     bool add_device(const devicedatamanager& device);
     bool delete_device(const std::string& ip);
     bool update_device(const std::string& ip, const devicedatamanager& device);
@@ -47,7 +49,10 @@ private:
     int find_row(const std::string& ip);
 
     std::shared_ptr<database> data_base_;
-    std::map<int, devicedatamanager> cache_;
+    // The cache's rows in blocks of their own, taken at once for the whole list: a row at a
+    // time from the heap, a fresh process pays a page fault every 28 rows.
+    xlsbook::BlockArena cache_memory_;
+    std::pmr::map<int, devicedatamanager> cache_;
     CRITICAL_SECTION lock_;
 };
 

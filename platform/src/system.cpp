@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -170,5 +172,49 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
 namespace kp {
 
 void settleFreedMemory() { ::malloc_trim(0); }
+
+namespace {
+
+constexpr size_t kLargePage = size_t{2} << 20;
+
+size_t pageSize() {
+    static const size_t size = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+size_t roundUp(size_t n, size_t to) { return (n + to - 1) / to * to; }
+
+}  // namespace
+
+void* reserveLargeBlock(size_t bytes) {
+    const size_t length = roundUp(bytes == 0 ? 1 : bytes, pageSize());
+    if (length < kLargePage) {
+        void* block = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return block == MAP_FAILED ? nullptr : block;
+    }
+    // Large pages need a block that starts on a large-page boundary: a little more is reserved
+    // and what lies outside the aligned part given back.
+    const size_t padded = length + kLargePage - pageSize();
+    void* raw = ::mmap(nullptr, padded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    const uintptr_t first = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t start = roundUp(first, kLargePage);
+    if (start > first) ::munmap(raw, start - first);
+    if (padded - (start - first) > length)
+        ::munmap(reinterpret_cast<void*>(start + length), padded - (start - first) - length);
+    // Only a hint: without large pages the block is still ordinary memory.
+    ::madvise(reinterpret_cast<void*>(start), length / kLargePage * kLargePage, MADV_HUGEPAGE);
+    return reinterpret_cast<void*>(start);
+}
+
+void releaseLargeBlock(void* block, size_t bytes) {
+    if (block) ::munmap(block, roundUp(bytes == 0 ? 1 : bytes, pageSize()));
+}
+
+void discardLargeBlockPart(void* from, size_t bytes) {
+    const uintptr_t begin = roundUp(reinterpret_cast<uintptr_t>(from), pageSize());
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(from) + bytes) / pageSize() * pageSize();
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+}
 
 }  // namespace kp

@@ -92,4 +92,22 @@ namespace kp {
 
 void settleFreedMemory() {}
 
+// Large pages need a privilege that users do not hold: ordinary pages, committed on first touch.
+void* reserveLargeBlock(size_t bytes) {
+    return VirtualAlloc(nullptr, bytes == 0 ? 1 : bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void releaseLargeBlock(void* block, size_t) {
+    if (block) VirtualFree(block, 0, MEM_RELEASE);
+}
+
+void discardLargeBlockPart(void* from, size_t bytes) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    const uintptr_t page = info.dwPageSize;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(from) + page - 1) / page * page;
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(from) + bytes) / page * page;
+    if (end > begin) VirtualFree(reinterpret_cast<void*>(begin), end - begin, MEM_DECOMMIT);
+}
+
 }  // namespace kp

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "test_support.h"
+#include "xlsbook/byte_block.h"
 #include "xlsbook/byte_order.h"
 #include "xlsbook/compound_file.h"
 
@@ -89,4 +90,23 @@ TEST(CompoundFile, DamagedContainersAreRefused) {
 
     bad.assign(good.begin(), good.begin() + 700);  // cut inside the directory
     EXPECT_FALSE(reader.open_bytes(bad));
+}
+
+// A file read into memory is cut down to its stream in place; a file that grew while it was read
+// makes the block grow again. Either way the bytes kept are the file's.
+TEST(CompoundFile, ByteBlockKeepsItsBytesWhenCutAndGrown) {
+    const size_t large = (size_t{5} << 20) + 123;  // over a few large pages
+    for (size_t size : {size_t{1000}, large}) {
+        const std::vector<uint8_t> bytes = pattern(size);
+        xlsbook::ByteBlock block(bytes);
+        const size_t from = size / 3 + 1, kept = size / 2;
+        block.keep(from, kept);
+        ASSERT_EQ(block.size(), kept);
+        EXPECT_TRUE(std::equal(block.data(), block.data() + kept, bytes.begin() + from)) << size;
+        ASSERT_TRUE(block.resize(2 * kept + 1));
+        std::fill(block.data() + kept, block.data() + block.size(), uint8_t{0xAB});
+        EXPECT_TRUE(std::equal(block.data(), block.data() + kept, bytes.begin() + from)) << size;
+        block.keep(kept, kept + 1);
+        EXPECT_EQ(block.data()[kept], 0xAB) << size;
+    }
 }

@@ -25,7 +25,7 @@ devicedatamanager device(const std::string& ip, unsigned port = 8000, const std:
     return d;
 }
 
-std::vector<std::string> ips(const std::map<int, devicedatamanager>& cache) {
+std::vector<std::string> ips(const std::pmr::map<int, devicedatamanager>& cache) {
     std::vector<std::string> out;
     for (const auto& entry : cache) out.push_back(entry.second.get_ip());
     return out;

@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "byte_block.h"
 #include "byte_order.h"
 
 namespace xlsbook {
@@ -159,7 +161,7 @@ public:
     // An entry's characters as stored. Past its end at least kCharsSlack more bytes can be read,
     // so that a short text is copied in one fixed-size step.
     std::string_view text(const Entry& entry) const {
-        return std::string_view(chars_.get() + entry.offset, entry.size);
+        return std::string_view(reinterpret_cast<const char*>(chars_.data()) + entry.offset, entry.size);
     }
     static constexpr size_t kCharsSlack = 16;
 
@@ -176,12 +178,12 @@ public:
     // into a CONTINUE record are preceded there by its flags byte again. With `out` null it only
     // counts. Between records, once `out` holds `chunk` bytes, `hand_on` takes them. Returns the
     // table's size in bytes, 0 when hand_on failed.
-    static size_t write(ByteBuffer* out, uint32_t total, const std::vector<const CellValue*>& entries,
+    static size_t write(ByteBuffer* out, uint32_t total, const std::pmr::vector<const CellValue*>& entries,
                         size_t chunk = SIZE_MAX, const std::function<bool()>& hand_on = nullptr);
 
 private:
     // Not zero-filled first: every byte up to the last entry's end is written as it is parsed.
-    std::unique_ptr<char[]> chars_;
+    ByteBlock chars_;
 };
 
 class Index : public Record {

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -122,7 +123,7 @@ void narrow(char* out, const char* in, size_t units) {
 }  // namespace
 
 void SharedStringTable::clear_entries() {
-    chars_.reset();
+    chars_.clear();
     std::vector<Entry>().swap(entries);
 }
 
@@ -133,33 +134,37 @@ bool SharedStringTable::parse(const std::vector<Piece>& pieces) {
     clear_entries();
     // Characters take at most what the table's bytes do. The room not used is never touched, so
     // it takes no memory; copying the text into a smaller buffer would.
-    chars_.reset(new char[size + kCharsSlack]);
+    // Out of memory is not damage: it ends the load as it would have through new.
+    if (!chars_.resize(size + kCharsSlack)) throw std::bad_alloc();
+    char* stored = reinterpret_cast<char*>(chars_.data());
     size_t used = 0, capacity = size;
     // Appends an entry's characters as stored; 16-bit text with no unit above 0xFF is made compact
     // as it is copied.
-    auto add = [this, &used, &capacity](const char* bytes, size_t length, bool wide) {
+    auto add = [this, &stored, &used, &capacity](const char* bytes, size_t length, bool wide) {
         if (length > capacity - used) {
             // Only a text split over records whose first part has 8-bit characters grows when
-            // joined, each of them taking two bytes.
+            // joined, each of them taking two bytes. Only the part in use is copied.
             capacity = std::max(2 * capacity, used + length);
-            std::unique_ptr<char[]> grown(new char[capacity + kCharsSlack]);
-            if (used > 0) std::memcpy(grown.get(), chars_.get(), used);
+            ByteBlock grown;
+            if (!grown.resize(capacity + kCharsSlack)) throw std::bad_alloc();
+            if (used > 0) std::memcpy(grown.data(), stored, used);
             chars_ = std::move(grown);
+            stored = reinterpret_cast<char*>(chars_.data());
         }
         const size_t offset = used;
         const bool compact = wide && no_high_bytes(bytes, length);
         if (compact) {
-            narrow(chars_.get() + offset, bytes, length / 2);
+            narrow(stored + offset, bytes, length / 2);
             used += length / 2;
         } else {
-            std::memcpy(chars_.get() + offset, bytes, length);
+            std::memcpy(stored + offset, bytes, length);
             used += length;
         }
         entries.push_back(
             {static_cast<uint32_t>(offset), static_cast<uint32_t>(used - offset), wide, compact});
     };
     // The slack past the last entry is read with it: defined bytes, whatever they are.
-    auto finish = [this, &used]() { std::memset(chars_.get() + used, 0, kCharsSlack); };
+    auto finish = [&stored, &used]() { std::memset(stored + used, 0, kCharsSlack); };
     if (d.size() < 8) return false;
     total = d.get32(0);
     const uint32_t count = d.get32(4);
@@ -280,8 +285,9 @@ void widen_cell_text(uint8_t* out, const uint8_t* in) {
 
 }  // namespace
 
-size_t SharedStringTable::write(ByteBuffer* out, uint32_t total, const std::vector<const CellValue*>& entries,
-                                size_t chunk, const std::function<bool()>& hand_on) {
+size_t SharedStringTable::write(ByteBuffer* out, uint32_t total,
+                                const std::pmr::vector<const CellValue*>& entries, size_t chunk,
+                                const std::function<bool()>& hand_on) {
     size_t size = 0;  // bytes of the table so far
     size_t used = 0;  // data bytes in the record being filled
     bool handed = true;

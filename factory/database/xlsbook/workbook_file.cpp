@@ -73,7 +73,7 @@ void set_save_chunk_hook(SaveChunkHook hook) {
 }  // namespace testing
 
 WorksheetView::WorksheetView(std::u16string name, bool wide_name)
-    : name_(std::move(name)), wide_name_(wide_name) {}
+    : name_(std::move(name)), wide_name_(wide_name), rows_(checked_memory(memory_)) {}
 
 namespace {
 
@@ -101,16 +101,16 @@ CellValue* WorksheetView::cell(size_t row, size_t column) {
     if (row >= kMaxRows || column >= kMaxColumns) return nullptr;
     StoredRow* stored;
     if (rows_.empty() || rows_.back().index < row) {  // rows usually arrive in order
-        rows_.push_back(StoredRow{row, {}});
+        rows_.push_back(StoredRow{row, Cells(rows_.get_allocator())});
         stored = &rows_.back();
     } else if (rows_.back().index == row) {  // and their cells one after the other
         stored = &rows_.back();
     } else if (!(stored = const_cast<StoredRow*>(find_row(row)))) {
-        stored =
-            &*rows_.insert(std::lower_bound(rows_.begin(), rows_.end(), row, row_before), StoredRow{row, {}});
+        stored = &*rows_.insert(std::lower_bound(rows_.begin(), rows_.end(), row, row_before),
+                                StoredRow{row, Cells(rows_.get_allocator())});
     }
     total_rows_ = std::max(total_rows_, row + 1);
-    std::vector<CellValue>& cells = stored->cells;
+    Cells& cells = stored->cells;
     if (column >= cells.size()) {
         if (column >= cells.capacity())
             cells.reserve(std::max(column + 1, std::min(columns_, kRowReserveLimit)));
@@ -123,7 +123,15 @@ CellValue* WorksheetView::cell(size_t row, size_t column) {
     return &cells[column];
 }
 
-void WorksheetView::reserve_rows(size_t rows) { rows_.reserve(std::min(rows, kMaxRows)); }
+void WorksheetView::reserve_rows(size_t rows, size_t columns) {
+    rows = std::min(rows, kMaxRows);
+    if (rows <= rows_.capacity()) return;
+    // One block for the rows and their cells: each row takes room for the sheet's width, as
+    // cell() gives it.
+    memory_.reserve(rows * sizeof(StoredRow) +
+                    rows * std::min(columns, kRowReserveLimit) * sizeof(CellValue));
+    rows_.reserve(rows);
+}
 
 const CellValue* WorksheetView::find_cell(size_t row, size_t column) const {
     const StoredRow* stored = find_row(row);

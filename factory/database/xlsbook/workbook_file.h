@@ -14,9 +14,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <vector>
 
+#include "block_arena.h"
 #include "cell_value.h"
 #include "file_reader.h"
 #include "records.h"
@@ -71,8 +73,9 @@ public:
     // The cell without growing the grid; null outside it.
     const CellValue* find_cell(size_t row, size_t column) const;
 
-    // Room for this many rows with cells, so that a sheet being read is not moved as it grows.
-    void reserve_rows(size_t rows);
+    // Room for this many rows with cells (and, when given, as many cells in each), so that a
+    // sheet being read is not moved as it grows.
+    void reserve_rows(size_t rows, size_t columns = 0);
 
     void erase_last_row();
     // Removes a row; the rows below move up by one with all their cells.
@@ -82,12 +85,13 @@ public:
 
     // A row that holds cells. Rows are kept only once a cell of theirs is asked for, so a cell
     // far down a sheet does not allocate every row above it.
+    using Cells = std::pmr::vector<CellValue>;
     struct StoredRow {
         size_t index;
-        std::vector<CellValue> cells;
+        Cells cells;
     };
     // The stored rows, in ascending order.
-    const std::vector<StoredRow>& stored_rows() const { return rows_; }
+    const std::pmr::vector<StoredRow>& stored_rows() const { return rows_; }
     // The stored row `row`, null when it holds no cells.
     const StoredRow* stored_row(size_t row) const {
         // Sheets are usually dense: row n is then the n-th stored row.
@@ -101,7 +105,9 @@ private:
 
     std::u16string name_;
     bool wide_name_;
-    std::vector<StoredRow> rows_;
+    // Declared before the rows: they go back into it.
+    BlockArena memory_;
+    std::pmr::vector<StoredRow> rows_;
     size_t total_rows_ = 0;
     size_t columns_ = 0;
     Worksheet records_;

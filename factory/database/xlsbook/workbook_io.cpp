@@ -139,7 +139,9 @@ public:
             case code::kDimensions:
                 // A row with cells takes a Row record and a cell record: a damaged count cannot
                 // make the sheet reserve more than its bytes could hold.
-                if (n >= 8) sheet_.reserve_rows(std::min<size_t>(get32(d + 4), bytes_ / (Row::kSize + 10)));
+                if (n >= 8)
+                    sheet_.reserve_rows(std::min<size_t>(get32(d + 4), bytes_ / (Row::kSize + 10)),
+                                        n >= 12 ? get16(d + 10) : 0);
                 break;
             case code::kWindow2:
                 if (n >= 2) sheet_.records().window2.options = get16(d);
@@ -419,14 +421,16 @@ public:
     // starts on each chunk as soon as it is written.
     static constexpr size_t kChunk = 1 << 18;
 
-    CellTable(ByteBuffer& out, const std::vector<uint32_t>& string_indexes)
-        : out_(out), indexes_(string_indexes) {}
+    CellTable(ByteBuffer& out, const std::pmr::vector<uint32_t>& string_indexes,
+              std::pmr::memory_resource* memory)
+        : out_(out), indexes_(string_indexes), memory_(memory) {}
 
     // Fills in the sheet's Index, Dimensions and Window2 for a sheet starting at `start`;
     // returns its size.
-    size_t plan(Worksheet& records, const std::vector<WorksheetView::StoredRow>& rows, size_t total_rows,
+    size_t plan(Worksheet& records, const std::pmr::vector<WorksheetView::StoredRow>& rows, size_t total_rows,
                 size_t columns, bool first_sheet, size_t start) {
         Plan plan;
+        plan.used = std::pmr::vector<const WorksheetView::StoredRow*>(memory_);
         plan.records = &records;
         plan.columns = columns;
         plan.used.reserve(rows.size());
@@ -483,7 +487,7 @@ private:
     struct Plan {
         Worksheet* records = nullptr;
         size_t columns = 0;
-        std::vector<const WorksheetView::StoredRow*> used;  // rows with a defined cell, in order
+        std::pmr::vector<const WorksheetView::StoredRow*> used;  // rows with a defined cell, in order
         std::vector<size_t> blocks;       // index into `used` of the first row of each row block
         std::vector<size_t> block_bytes;  // each block's Row and cell records
     };
@@ -534,7 +538,7 @@ private:
         return true;
     }
 
-    static bool has_cells(const std::vector<CellValue>& row) {
+    static bool has_cells(const WorksheetView::Cells& row) {
         for (const CellValue& c : row)
             if (c.kind() != CellValue::kUndefined) return true;
         return false;
@@ -551,7 +555,7 @@ private:
 
     // Writes a row's cell records at `p`, or with `p` null only sizes them: one choice of
     // records for both, so the plan cannot drift from what is written.
-    size_t cells(size_t row, const std::vector<CellValue>& cells, uint8_t* p) {
+    size_t cells(size_t row, const WorksheetView::Cells& cells, uint8_t* p) {
         const bool emit = p != nullptr;
         size_t size = 0;
         for (size_t c = 0; c < cells.size();) {
@@ -605,7 +609,8 @@ private:
     }
 
     ByteBuffer& out_;
-    const std::vector<uint32_t>& indexes_;
+    const std::pmr::vector<uint32_t>& indexes_;
+    std::pmr::memory_resource* memory_;
     size_t base_ = 0;  // stream position of out_[0]
     std::vector<Plan> plans_;
     std::vector<uint32_t> run_;
@@ -618,13 +623,25 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
                                 const std::function<bool(const uint8_t*, size_t)>& put) {
     // Shared strings: rebuilt here; narrow and wide texts are indexed apart. Each text's first
     // cell stands for it, its hash kept beside it: a probe reads a text only when hashes match.
-    std::vector<const CellValue*> entries;
-    std::vector<uint32_t> entry_hashes;
-    std::vector<uint32_t> indexes;  // per string cell, in writing order
     // Cell slots bound the string cells: counted from the rows alone, without a pass over the cells.
-    size_t cells = 0;
-    for (const auto& sheet : sheets_)
+    size_t cells = 0, rows = 0;
+    for (const auto& sheet : sheets_) {
+        rows += sheet->rows_.size();
         for (const auto& stored : sheet->rows_) cells += stored.cells.size();
+    }
+    size_t most_slots = 16;
+    while (most_slots < 2 * cells) most_slots <<= 1;
+    // The save's working lists come from one block taken for them all: a fresh process would
+    // otherwise fault in some 1,400 fresh pages for them one at a time.
+    BlockArena scratch;
+    std::pmr::memory_resource* const memory = checked_memory(scratch);
+    if (memory == &scratch)
+        scratch.reserve(cells * (2 * sizeof(uint32_t) + sizeof(const CellValue*)) +
+                        most_slots * sizeof(uint32_t) + rows * sizeof(const WorksheetView::StoredRow*) +
+                        4096);
+    std::pmr::vector<const CellValue*> entries(memory);
+    std::pmr::vector<uint32_t> entry_hashes(memory);
+    std::pmr::vector<uint32_t> indexes(memory);  // per string cell, in writing order
     indexes.reserve(cells);
     auto is_text = [](const CellValue& c) {
         return c.kind() == CellValue::kString || c.kind() == CellValue::kWideString;
@@ -644,15 +661,12 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
     entry_hashes.reserve(cells_with_text);
     // Open addressing over the entries (slot = entry + 1, 0 empty): one allocation for the
     // whole table instead of a node per text. Half empty at least, so a probe rarely meets
-    // another text. Fresh zeroed memory, not a zero-filled vector: megabytes of slots, most
-    // of them never written.
+    // another text.
     size_t slots = 16;
     while (slots < 2 * cells_with_text) slots <<= 1;
     const size_t mask = slots - 1;
-    std::unique_ptr<uint32_t, decltype(&std::free)> table_memory(
-        static_cast<uint32_t*>(std::calloc(slots, sizeof(uint32_t))), &std::free);
-    if (!table_memory) return false;
-    uint32_t* const table = table_memory.get();
+    std::pmr::vector<uint32_t> table_memory(slots, 0, memory);
+    uint32_t* const table = table_memory.data();
     // The slots are spread over megabytes: asking for one this many texts early hides most of
     // the wait for memory.
     constexpr size_t kAhead = 16;
@@ -681,8 +695,8 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
                 }
                 ++next;
             }
-    table_memory.reset();
-    std::vector<uint32_t>().swap(entry_hashes);
+    table_memory = std::pmr::vector<uint32_t>(memory);
+    entry_hashes = std::pmr::vector<uint32_t>(memory);
 
     // Records are handed on a chunk at a time: the buffer holds a chunk and the record or row
     // block that completes it.
@@ -710,7 +724,7 @@ bool WorkbookFile::write_stream(const std::function<bool(size_t)>& begin,
     const uint32_t total = static_cast<uint32_t>(cells_with_text);
     const size_t strings_size = SharedStringTable::write(nullptr, total, entries);
     size_t size = out.size() + strings_size + globals_.end_of_file.record_size();
-    CellTable writer(out, indexes);
+    CellTable writer(out, indexes, memory);
     for (size_t i = 0; i < sheets_.size(); ++i) {
         set32(out.data() + positions[i], static_cast<uint32_t>(size));
         WorksheetView& sheet = *sheets_[i];
