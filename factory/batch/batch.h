@@ -149,6 +149,7 @@ public:
     bool WaitFor(std::chrono::milliseconds timeout);
 
     int count() const { return static_cast<int>(targets_.size()); }
+    // Cameras counted as they end, which may be moments before the observer hears of it.
     int succeeded() const;
     int failed() const;
     bool ended() const;
