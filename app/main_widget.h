@@ -10,6 +10,7 @@
 #include <QRect>
 #include <QString>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -229,8 +230,13 @@ private:
     // Where ended batches are let go (see batchEnded) and the process is readied for a batch's
     // threads (prepareForBatchOf); drained before the library's cleanup.
     factory::Worker batch_chores_;
-    // The most camera threads the process has been readied for.
-    int prepared_threads_ = 0;
+    // The most camera threads the process is to be readied for, and whether a request for it
+    // waits on the chores thread.
+    struct ThreadReadiness {
+        std::atomic<int> wanted{0};
+        std::atomic<bool> posted{false};
+    };
+    std::shared_ptr<ThreadReadiness> thread_readiness_ = std::make_shared<ThreadReadiness>();
     // The user chose to close while batches ran: the window waits for them.
     bool closing_ = false;
     bool asking_close_ = false;

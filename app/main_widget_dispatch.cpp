@@ -247,14 +247,20 @@ void MainWidget::batchEnded() {
 void MainWidget::prepareForBatchOf(int rows) {
     // A batch asks for its cameras and 16 threads more; the system sizes its table in powers of
     // two, so only a new power of two is worth a request. Growing the table waits for every
-    // processor to pass a quiescent point: 15-35 ms here.
+    // processor to pass a quiescent point (15-35 ms here), and a batch that starts meanwhile
+    // waits for it: while a list fills, one request takes whatever size is wanted when it runs.
     const int threads = rows + 16;
-    if (threads <= prepared_threads_) return;
     int buckets = 16;
     while (buckets < threads && buckets < (1 << 16)) buckets *= 2;
-    if (buckets <= prepared_threads_ || !batch_chores_.Start()) return;  // else the batch's start does it
-    prepared_threads_ = buckets;
-    batch_chores_.Post([buckets] { kp::prepareForThreads(buckets); });
+    if (buckets <= thread_readiness_->wanted.load()) return;
+    thread_readiness_->wanted.store(buckets);
+    if (thread_readiness_->posted.exchange(true)) return;
+    const bool posted = batch_chores_.Start() && batch_chores_.Post([readiness = thread_readiness_] {
+        readiness->posted.store(false);
+        kp::prepareForThreads(readiness->wanted.load());
+    });
+    // Refused: the batch's start does it, as it would anyway.
+    if (!posted) thread_readiness_->posted.store(false);
 }
 
 void MainWidget::onButtonUpdateClicked(QString path) { startUpgrade(path, batch::Policy()); }
