@@ -62,6 +62,11 @@ ENVELOPE_HEAD = (
     '<?xml version="1.0" encoding="UTF-8"?>'
     '<s:Envelope xmlns:s="{s}" xmlns:tds="{tds}" xmlns:trt="{trt}" xmlns:tt="{tt}" '
     'xmlns:ter="{ter}" xmlns:a="{a}" xmlns:d="{d}" xmlns:dn="{dn}">').format(**NS)
+OWN_ANNOUNCEMENT_HEAD = (ENVELOPE_HEAD + "<s:Header><a:MessageID>").encode()
+# What follows that head in a Hello or Bye of ours (see Simulator._announce), to the action.
+OWN_ANNOUNCEMENT = re.compile(rb"urn:uuid:[0-9a-f-]{36}</a:MessageID><a:To>urn:schemas-xmlsoap-org:ws:2005:04:"
+                              rb"discovery</a:To><a:Action>http://schemas\.xmlsoap\.org/ws/2005/04/discovery/"
+                              rb"(?:Hello|Bye)</a:Action>")
 
 
 def time_scale():
@@ -236,6 +241,10 @@ class Device:
 
 
 MAX_HEAD = 256 << 10  # request line and headers; beyond it the request is refused
+# The kernel's receive time of a connection's data (SO_TIMESTAMP, and SCM_TIMESTAMP in the
+# ancillary data, as struct timeval); Python names neither.
+SO_TIMESTAMP = 29
+TIMEVAL = struct.Struct("@ll")
 
 
 class LoopTimer:
@@ -251,7 +260,7 @@ class LoopTimer:
 class Connection:
     """A device's HTTP connection as the loop thread serves it."""
     __slots__ = ("sock", "peer", "device", "inbuf", "outbuf", "busy", "closing", "closed", "continued",
-                 "last_active", "events")
+                 "last_active", "events", "arrived")
 
     def __init__(self, sock, peer, device):
         self.sock, self.peer, self.device = sock, peer, device
@@ -263,6 +272,7 @@ class Connection:
         self.continued = False  # "100 Continue" sent for the request in the buffer
         self.last_active = time.monotonic()
         self.events = selectors.EVENT_READ
+        self.arrived = 0.0  # monotonic time the last data came in, by the kernel's clock
 
 
 def frame_request(buf):
@@ -398,7 +408,13 @@ class Simulator:
             timeout = 1.0
             if self.timers:
                 timeout = max(0.0, min(timeout, self.timers[0][0] - time.monotonic()))
-            for key, mask in self.selector.select(timeout=timeout):
+            events = self.selector.select(timeout=timeout)
+            # Answers that are due go first, and again between the events of a busy pass: a slow
+            # device's answer is worked out when its request comes and costs a send here.
+            self._run_due_timers()
+            for key, mask in events:
+                if self.timers and self.timers[0][0] <= time.monotonic():
+                    self._run_due_timers()
                 kind, obj = key.data
                 if kind == "wake":
                     try:
@@ -412,11 +428,8 @@ class Simulator:
                         self._flush(obj)
                     if mask & selectors.EVENT_READ and not obj.closed:
                         self._readable(obj)
+            self._run_due_timers()
             now = time.monotonic()
-            while self.timers and self.timers[0][0] <= now:
-                timer = heapq.heappop(self.timers)[2]
-                if not timer.cancelled:
-                    self._run_job(timer.fn)
             with self.lock:
                 jobs, self.pending = self.pending, []
             for job in jobs:
@@ -424,6 +437,13 @@ class Simulator:
             if now >= next_sweep:
                 next_sweep = now + 1.0
                 self._close_idle(now)
+
+    def _run_due_timers(self):
+        now = time.monotonic()
+        while self.timers and self.timers[0][0] <= now:
+            timer = heapq.heappop(self.timers)[2]
+            if not timer.cancelled:
+                self._run_job(timer.fn)
 
     @staticmethod
     def _run_job(job):
@@ -443,6 +463,10 @@ class Simulator:
             # Headers and body go out as two writes when a worker answers: without this a
             # kept-alive connection would wait for the client's delayed acknowledgement (40 ms).
             sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            try:
+                sock.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMP, 1)
+            except OSError:
+                pass  # then a slow answer's delay counts from when the loop read the request
             conn = Connection(sock, peer, device)
             with self.lock:
                 device.open_connections += 1
@@ -452,7 +476,7 @@ class Simulator:
 
     def _readable(self, conn):
         try:
-            data = conn.sock.recv(65536)
+            data, ancillary, _, _ = conn.sock.recvmsg(65536, 64)
         except (BlockingIOError, InterruptedError):
             return
         except OSError:
@@ -461,13 +485,23 @@ class Simulator:
             self._close(conn)
             return
         conn.inbuf += data
-        conn.last_active = time.monotonic()
+        conn.last_active = now = time.monotonic()
+        conn.arrived = now
+        for level, kind, value in ancillary:
+            if level == socket.SOL_SOCKET and kind == SO_TIMESTAMP and len(value) >= TIMEVAL.size:
+                sec, usec = TIMEVAL.unpack_from(value)
+                # When it reached the device, however long this loop took to get to it.
+                age = time.time() - (sec + usec / 1e6)
+                if 0 <= age < 5:
+                    conn.arrived = now - age
         if len(conn.inbuf) > DeviceHandler.MAX_BODY + MAX_HEAD:
             self._close(conn)  # pipelined far beyond any request while one is answered
             return
-        self._next_request(conn)
+        self._next_request(conn, conn.arrived)
 
-    def _next_request(self, conn):
+    def _next_request(self, conn, arrived=None):
+        """`arrived`: when the data just read came in; a request left waiting behind another
+        one arrives, for the device, once that one is answered."""
         while not (conn.busy or conn.closing or conn.closed) and conn.inbuf:
             kind, end, head = frame_request(conn.inbuf)
             if kind == "incomplete":
@@ -488,9 +522,10 @@ class Simulator:
             request = bytes(conn.inbuf[:end])
             del conn.inbuf[:end]
             conn.continued = False
-            self._start_request(conn, request)
+            self._start_request(conn, request, arrived if arrived is not None else time.monotonic())
+            arrived = None
 
-    def _start_request(self, conn, request):
+    def _start_request(self, conn, request, arrived):
         """Silence and slow answers before the request is looked at; a device that is going
         down answers nothing more."""
         with self.lock:
@@ -506,9 +541,13 @@ class Simulator:
             return
         delay = float(faults.get("delay", 0) or 0)
         if delay > 0:
-            self.call_later(delay, lambda: self._answer(conn, request))
+            # Worked out now and sent when the delay from its arrival is over: hundreds of slow
+            # devices due at the same moment then cost this loop a send each, so each answers
+            # on time as a camera of its own would.
+            answer = self._prepare(conn, request)
+            self.call_later(arrived + delay - time.monotonic(), lambda: self._deliver(conn, answer))
         else:
-            self._answer(conn, request, resume=False)  # the caller goes on with the next request
+            self._deliver(conn, self._prepare(conn, request), resume=False)  # the caller goes on
 
     def _hold_silent(self, conn, deadline):
         if conn.closed:
@@ -520,22 +559,30 @@ class Simulator:
         else:
             self._close(conn)
 
-    def _answer(self, conn, request, resume=True):
-        # Answered even when the client has gone meanwhile: a camera carries out what it read.
+    @staticmethod
+    def _prepare(conn, request):
+        """The answer to a request: (bytes, close the connection after it, what the device does
+        once it is out)."""
         handler = DeviceHandler.for_request(conn.device, conn.peer, request)
         try:
             handler.handle_one_request()
         except Exception:
             traceback.print_exc()
             handler.close_connection = True
+        return handler.wfile.getvalue(), handler.close_connection, getattr(handler, "_after_reply", None)
+
+    def _deliver(self, conn, answer, resume=True):
+        data, close, after = answer
         conn.busy = False
-        if conn.closed:
-            return
-        conn.outbuf += handler.wfile.getvalue()
-        conn.closing = conn.closing or handler.close_connection
-        conn.last_active = time.monotonic()
-        self._flush(conn)
-        if resume:
+        if not conn.closed:
+            conn.outbuf += data
+            conn.closing = conn.closing or close
+            conn.last_active = time.monotonic()
+            self._flush(conn)
+        # Carried out even when the client has gone meanwhile: a camera does what it read.
+        if after is not None:
+            self._run_job(after)
+        if resume and not conn.closed:
             self._next_request(conn)
 
     def _flush(self, conn):
@@ -798,6 +845,14 @@ class Simulator:
         for level, kind, value in ancillary:
             if level == socket.IPPROTO_IP and kind == 8 and len(value) >= 12:
                 to = socket.inet_ntoa(value[8:12])
+        # Our own Hello and Bye come back over multicast loopback: a batch restarting hundreds
+        # of devices would otherwise parse each of them while the loop thread waits for the
+        # interpreter lock. They count as what parsing them would say.
+        if (peer[1] == WSD_PORT and data.startswith(OWN_ANNOUNCEMENT_HEAD)
+                and OWN_ANNOUNCEMENT.match(data, len(OWN_ANNOUNCEMENT_HEAD))):
+            with self.lock:
+                self.probes["other_messages"] += 1
+            return
         probe = parse_probe(data)
         with self.lock:
             if probe is None or probe is False:
@@ -810,9 +865,11 @@ class Simulator:
             return
         message_id = probe[0]
         with self.lock:
+            # The address first: a probe sent to one device's address must not cost a look at
+            # every other device.
             targets = [d for d in self.devices
-                       if d.state == "online" and not d.faults.get("probe_silent")
-                       and (to is None or to == WSD_GROUP or to == d.ip) and scopes_match(scopes, d.scopes())]
+                       if (to is None or to == WSD_GROUP or to == d.ip) and d.state == "online"
+                       and not d.faults.get("probe_silent") and scopes_match(scopes, d.scopes())]
             for d in targets:
                 d.probes_answered += 1
             replies = [(d.ip, self._probe_match(d, message_id)) for d in targets]
@@ -1000,6 +1057,18 @@ class DeviceHandler(BaseHTTPRequestHandler):
             return True  # the loop thread said "100 Continue" when the body was still to come
         return super().handle_expect_100()
 
+    _date = (0, "")
+
+    def date_time_string(self, timestamp=None):
+        # One text per second: formatting it anew was a tenth of an answer's time.
+        if timestamp is not None:
+            return super().date_time_string(timestamp)
+        now = int(time.time())
+        cached = DeviceHandler._date
+        if cached[0] != now:
+            cached = DeviceHandler._date = (now, super().date_time_string(now))
+        return cached[1]
+
     def log_message(self, fmt, *args):
         if self.sim.args.verbose:
             sys.stderr.write("[dev %d] %s\n" % (self.device.index, fmt % args))
@@ -1158,7 +1227,8 @@ class DeviceHandler(BaseHTTPRequestHandler):
         after = getattr(self, "_after_reply", None)
         if after is not None:
             self.close_connection = True
-            after()
+            if not self.buffered:
+                after()  # the loop thread runs it once the answer is out
 
     # --- SOAP ----------------------------------------------------------------------------
     def _soap(self, raw, faults):

@@ -226,6 +226,13 @@ class SimulatorTest(unittest.TestCase):
         started = time.monotonic()
         oc.call(url, "<tds:GetSystemDateAndTime/>")
         self.assertGreaterEqual(time.monotonic() - started, 0.4)
+        # A slow device still answers a reboot before it goes down, and comes back.
+        uuid = "urn:uuid:" + self.sim.device(6)["uuid"]
+        started = time.monotonic()
+        self.login_call(6, "<tds:SystemReboot/>")
+        self.assertGreaterEqual(time.monotonic() - started, 0.4)
+        self.hello.wait_bye(uuid)
+        self.hello.wait_hello(uuid)
         self.sim.post("/devices/6/faults", {"delay": 0, "probe_silent": True})
         found = oc.probe(window=1.5, expect=DEVICES - 1)
         self.assertNotIn("urn:uuid:" + self.sim.device(6)["uuid"], found)
@@ -297,6 +304,7 @@ class SimulatorTest(unittest.TestCase):
         self.assertEqual(kept.getresponse().read()[:5], b"<?xml")
         # Down long enough (2 s) to look at it however busy the machine is.
         self.sim.post("/devices/7/set", {"down_seconds": 20})
+        heard = self.sim.get("/status")["probes"]
         self.login_call(7, "<tds:SystemReboot/>")
         self.assertEqual(self.hello.wait_bye("urn:uuid:" + dev["uuid"]), dev["ip"])
         self.assertTrue(oc.refused(dev["ip"], 80))
@@ -308,6 +316,14 @@ class SimulatorTest(unittest.TestCase):
         source, xaddrs = self.hello.wait_hello("urn:uuid:" + dev["uuid"])
         self.assertEqual(source, dev["ip"])
         self.assertEqual(self.sim.device(7)["state"], "online")
+        # Its own Bye and Hello came back to the discovery socket, read as messages that are no probe.
+        deadline = time.monotonic() + 10
+        probes = self.sim.get("/status")["probes"]
+        while probes["other_messages"] < heard["other_messages"] + 2 and time.monotonic() < deadline:
+            time.sleep(0.02)
+            probes = self.sim.get("/status")["probes"]
+        self.assertGreaterEqual(probes["other_messages"], heard["other_messages"] + 2, probes)
+        self.assertEqual(probes["unparsable"], heard["unparsable"], probes)
         self.assertEqual(self.sim.device(7)["reboots"], dev["reboots"] + 1)
         self.login_call(7, "<tds:GetDeviceInformation/>")
         self.sim.post("/devices/7/set", {"down_seconds": None})

@@ -709,6 +709,15 @@ void OnvifBackend::pollOnce() {
     for (auto& entry : addresses) {
         if (stopping_) break;
         Watched& w = entry.second;
+        {
+            // A batch closes each session right after its call: an address whose sessions all
+            // closed since the list was taken has nobody left to tell, and is not asked.
+            std::lock_guard<std::mutex> lk(mu_);
+            const bool watched = std::any_of(sessions_.begin(), sessions_.end(), [&](const auto& s) {
+                return s.second->ip == w.ip && s.second->port == w.port;
+            });
+            if (!watched) continue;
+        }
         DeviceClient probe(w.url, Credentials{}, timeouts);
         const int answer = probe.readClock();
         const bool up = answer != KPLPRC_ERR_TIMEOUT && answer != KPLPRC_ERR_REFUSED;
