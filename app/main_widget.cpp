@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
 #include <cstring>
 
 #include "batch_report.h"
@@ -199,6 +200,7 @@ MainWidget::MainWidget(QWidget* parent)
         // The search goes on behind the local page: only the shown page's list sets the counters.
         connect(list, &DeviceTableWidgetBase::signalsDeviceNumChange, this, [this, list](int count) {
             if (list == visibleList()) OnDeviceNumChange(count);
+            prepareForBatchOf(count);
         });
         connect(list, &DeviceTableWidgetBase::signalsSelectedChange, this, [this, list](int count) {
             if (list == visibleList()) OnSelectedChange(count);
@@ -230,7 +232,8 @@ MainWidget::MainWidget(QWidget* parent)
     ui_job_queue_->setOwner(hwnd_);
     // Started with the window, not at the first batch's end, so that a batch leaves no thread
     // behind; batchEnded tries again should the system refuse it now.
-    batch_disposer_.Start();
+    batch_chores_.Start();
+    prepareForBatchOf(std::max(device_table_widget_->rowCount(), local_list_->rowCount()));
 }
 
 MainWidget::~MainWidget() {
@@ -251,8 +254,8 @@ MainWidget::~MainWidget() {
     }
     running_batches_.clear();
     // Ended batches still being let go finish their reports; those not yet taken go here.
-    batch_disposer_.Stop();
-    batch_disposer_.Clear();
+    batch_chores_.Stop();
+    batch_chores_.Clear();
     // The lists stop discovery, unregister the notice callback and end their logins, all calls
     // into the library, which must come before its Cleanup.
     delete device_table_widget_;

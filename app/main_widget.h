@@ -10,6 +10,7 @@
 #include <QRect>
 #include <QString>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -182,6 +183,10 @@ private:
     bool confirmTicked(const char* question);
     // Takes out of `devices` the cameras a running batch has not ended yet; returns how many.
     int dropBusy(std::vector<DeviceInfo>& devices) const;
+    // A list has `rows` rows: readies the process, on another thread, for a batch with a thread
+    // per row. Done at the batch's start instead, it holds this thread and every camera for tens
+    // of milliseconds each time the batches grow.
+    void prepareForBatchOf(int rows);
     // A batch has ended: forget it, and hide "停止" when none runs; a waiting close goes on.
     void batchEnded();
     bool anyBatchRunning() const;
@@ -222,8 +227,16 @@ private:
     std::vector<RunningBatch> running_batches_;
     // Reports of ended batches that may still be saving their last rows.
     std::vector<std::weak_ptr<report::BatchReport>> ended_reports_;
-    // Where ended batches are let go (see batchEnded); drained before the library's cleanup.
-    factory::Worker batch_disposer_;
+    // Where ended batches are let go (see batchEnded) and the process is readied for a batch's
+    // threads (prepareForBatchOf); drained before the library's cleanup.
+    factory::Worker batch_chores_;
+    // The most camera threads the process is to be readied for, and whether a request for it
+    // waits on the chores thread.
+    struct ThreadReadiness {
+        std::atomic<int> wanted{0};
+        std::atomic<bool> posted{false};
+    };
+    std::shared_ptr<ThreadReadiness> thread_readiness_ = std::make_shared<ThreadReadiness>();
     // The user chose to close while batches ran: the window waits for them.
     bool closing_ = false;
     bool asking_close_ = false;

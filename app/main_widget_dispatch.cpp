@@ -22,6 +22,7 @@
 #include "device_table_widget.h"
 #include "devicebasemodule.h"
 #include "edit_device_table_widget.h"
+#include "kp_platform.h"
 #include "logging.h"
 #include "main_widget.h"
 #include "right_output_widget.h"
@@ -234,13 +235,32 @@ void MainWidget::batchEnded() {
     // The last references to an ended batch wait for its report's last save and join its
     // threads, tens of milliseconds on a busy machine: not on this thread. Should the system
     // refuse the thread, the refused job drops them here.
-    if (!gone.empty() && batch_disposer_.Start())
-        batch_disposer_.Post([gone = std::move(gone)]() mutable { gone.clear(); });
+    if (!gone.empty() && batch_chores_.Start())
+        batch_chores_.Post([gone = std::move(gone)]() mutable { gone.clear(); });
     if (running_batches_.empty()) button_stop_->hide();
     if (closing_) {
         showClosingWait();
         if (running_batches_.empty()) close();
     }
+}
+
+void MainWidget::prepareForBatchOf(int rows) {
+    // A batch asks for its cameras and 16 threads more; the system sizes its table in powers of
+    // two, so only a new power of two is worth a request. Growing the table waits for every
+    // processor to pass a quiescent point (15-35 ms here), and a batch that starts meanwhile
+    // waits for it: while a list fills, one request takes whatever size is wanted when it runs.
+    const int threads = rows + 16;
+    int buckets = 16;
+    while (buckets < threads && buckets < (1 << 16)) buckets *= 2;
+    if (buckets <= thread_readiness_->wanted.load()) return;
+    thread_readiness_->wanted.store(buckets);
+    if (thread_readiness_->posted.exchange(true)) return;
+    const bool posted = batch_chores_.Start() && batch_chores_.Post([readiness = thread_readiness_] {
+        readiness->posted.store(false);
+        kp::prepareForThreads(readiness->wanted.load());
+    });
+    // Refused: the batch's start does it, as it would anyway.
+    if (!posted) thread_readiness_->posted.store(false);
 }
 
 void MainWidget::onButtonUpdateClicked(QString path) { startUpgrade(path, batch::Policy()); }

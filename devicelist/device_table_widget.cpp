@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
+#include <QMetaObject>
 #include <QTableView>
 #include <QTimer>
 #include <algorithm>

@@ -25,7 +25,6 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QMetaObject>
 #include <QString>
 #include <atomic>
 #include <cstdint>

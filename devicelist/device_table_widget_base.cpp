@@ -78,6 +78,7 @@ DeviceTableWidgetBase::DeviceTableWidgetBase(QWidget* parent, UiJobQueuePtr ui_j
     table_view_->setStyleSheet(UpdateWidget::tableStyleSheet());
     model_ = new DeviceTableModel(table_view_);
     table_view_->setModel(model_);
+    followRowsForIpIndex();
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_view_);
@@ -319,15 +320,46 @@ void DeviceTableWidgetBase::clearDevices() { model_->takeAll(); }
 
 DeviceTableModel::Rows DeviceTableWidgetBase::takeAllRows() { return model_->takeAll(); }
 
+void DeviceTableWidgetBase::followRowsForIpIndex() {
+    const auto drop = [this] {
+        ip_rows_valid_ = false;
+        ip_rows_.clear();
+    };
+    connect(model_, &QAbstractItemModel::rowsInserted, this,
+            [this, drop](const QModelIndex&, int first, int last) {
+                if (!ip_rows_valid_) return;
+                if (last != rowCount() - 1) return drop();  // the rows after them moved
+                for (int row = first; row <= last; ++row) {
+                    const QString ip = cellText(row, kColumnIp);
+                    if (!ip_rows_.contains(ip)) ip_rows_.insert(ip, row);
+                }
+            });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, drop);
+    connect(model_, &QAbstractItemModel::rowsMoved, this, drop);
+    connect(model_, &QAbstractItemModel::modelReset, this, drop);
+    connect(model_, &QAbstractItemModel::layoutChanged, this, drop);
+    connect(model_, &QAbstractItemModel::dataChanged, this,
+            [drop](const QModelIndex& from, const QModelIndex& to, const QVector<int>& roles) {
+                const bool text =
+                    roles.isEmpty() || roles.contains(Qt::DisplayRole) || roles.contains(Qt::EditRole);
+                if (text && from.column() <= kColumnIp && kColumnIp <= to.column()) drop();
+            });
+}
+
 bool DeviceTableWidgetBase::findRowByIp(const std::string& ip, int& row) const {
-    const QString key = QString::fromStdString(ip);
-    for (int r = 0; r < rowCount(); ++r) {
-        if (cellText(r, kColumnIp) == key) {
-            row = r;
-            return true;
+    if (!ip_rows_valid_) {
+        ip_rows_.clear();
+        ip_rows_.reserve(rowCount());
+        for (int r = 0; r < rowCount(); ++r) {
+            const QString text = cellText(r, kColumnIp);
+            if (!ip_rows_.contains(text)) ip_rows_.insert(text, r);
         }
+        ip_rows_valid_ = true;
     }
-    return false;
+    const auto found = ip_rows_.constFind(QString::fromStdString(ip));
+    if (found == ip_rows_.constEnd()) return false;
+    row = found.value();
+    return true;
 }
 
 int DeviceTableWidgetBase::checkedRowCount() const {

@@ -14,6 +14,7 @@
 // every insertion update twenty thousand persistent indexes.
 #pragma once
 
+#include <QHash>
 #include <QMetaObject>
 #include <QString>
 #include <QVariant>
@@ -158,6 +159,14 @@ protected:
 private:
     bool storeRowStatus(int row, DeviceStatus status, int value);
     void createCellsInView();
+    // Keeps the address index in step with the rows: rows added at the end join it, any other
+    // change drops it until the next lookup rebuilds it.
+    void followRowsForIpIndex();
+
+    // The first row of each address, for findRowByIp: a login notice per camera would otherwise
+    // read every row of a long stored list. Built on a lookup when `ip_rows_valid_` is false.
+    mutable QHash<QString, int> ip_rows_;
+    mutable bool ip_rows_valid_ = false;
 
     QTableView* table_view_ = nullptr;
     DeviceTableModel* model_ = nullptr;

@@ -163,6 +163,35 @@ TEST_F(SearchListTest, DuplicateAddressesStayInArrivalOrder) {
     EXPECT_FALSE(list.findRowByIp("192.168.1.", row));
 }
 
+// The lookup keeps an index of the addresses: after each kind of row change it must name the
+// same row as reading the rows from the top.
+TEST_F(SearchListTest, FindRowByIpFollowsInsertionsMovesAndRemovals) {
+    const auto agrees = [&](const char* step) {
+        for (const char* ip : {"10.0.0.1", "10.0.0.5", "10.0.0.9", "10.0.0.20", "10.0.0.99"}) {
+            int first = -1;
+            for (int row = list.rowCount() - 1; row >= 0; --row)
+                if (cell(row, kColumnIp) == ip) first = row;
+            int found = -1;
+            EXPECT_EQ(list.findRowByIp(ip, found), first >= 0) << step << " " << ip;
+            if (first >= 0) {
+                EXPECT_EQ(found, first) << step << " " << ip;
+            }
+        }
+    };
+    for (const char* ip : {"10.0.0.5", "10.0.0.9"}) list.slotFindDevice(device(ip));
+    agrees("filled");
+    list.slotFindDevice(device("10.0.0.1"));  // before the others
+    agrees("inserted before");
+    list.slotFindDevice(device("10.0.0.20"));  // at the end
+    agrees("added at the end");
+    DeviceInfo moved = device("10.0.0.5");
+    moved.ip_addr = "10.0.0.99";
+    list.slotFindDevice(moved);  // the same camera from a new address
+    agrees("moved");
+    list.clearDevices();
+    agrees("cleared");
+}
+
 // The same serial number and MAC is the same camera wherever it answers from; anything less is
 // another camera with a row of its own.
 TEST_F(SearchListTest, ACameraAnsweringAgainUpdatesItsRowAndKeepsItsTickAndResult) {
