@@ -215,8 +215,10 @@ void Batch::EmitLocked(Event event) {
     RequestDeliveryLocked();
 }
 
+bool Batch::EndedLocked() const { return ended_ == count() && launching_ == 0; }
+
 bool Batch::WorkLeftLocked() const {
-    return !events_.empty() || !joins_.empty() || (ended_ == count() && !end_told_);
+    return !events_.empty() || !joins_.empty() || (EndedLocked() && !end_told_);
 }
 
 void Batch::RequestDeliveryLocked() {
@@ -271,7 +273,7 @@ void Batch::DeliverLocked(std::unique_lock<std::mutex>& lock, bool all) {
             lock.lock();
             continue;
         }
-        if (ended_ == count() && !end_told_) {
+        if (EndedLocked() && !end_told_) {
             // The batch has ended when its last worker is gone; nothing is told after this.
             end_told_ = true;
             const int succeeded = succeeded_, failed = failed_;
@@ -352,6 +354,7 @@ void Batch::PumpLocked() {
         const int camera = next_++;
         cameras_[camera].state = State::Running;
         ++running_;
+        ++launching_;
         if (!arguments_.identify_first) RowLocked(camera);
         Event event;
         event.kind = Event::Kind::Start;
@@ -419,11 +422,6 @@ void Batch::Launch(std::vector<int> cameras) {
         cameras.erase(cameras.end() - static_cast<std::ptrdiff_t>(half), cameras.end());
         cameras.erase(cameras.begin());
         auto deal = std::make_shared<factory::dealmodule>();
-        {
-            // Before its job can run: the camera's end retires and joins this worker.
-            std::lock_guard<std::mutex> lock(mutex_);
-            cameras_[camera].deal = deal;
-        }
         // Queued before the worker starts, which then finds them instead of waiting to be woken.
         std::vector<factory::Worker::Job> jobs;
         if (!handed.empty()) jobs.push_back([self = shared_from_this(), handed] { self->Launch(handed); });
@@ -432,10 +430,23 @@ void Batch::Launch(std::vector<int> cameras) {
         } else {
             jobs.push_back([self = shared_from_this(), camera, deal] { self->RunRecipe(camera, deal); });
         }
-        if (!deal->InitModules(1, std::move(jobs))) {
+        const bool started = deal->InitModules(1, std::move(jobs));
+        if (!started) {
             End(camera, false, kReasonNoThread);
             cameras.insert(cameras.end(), handed.begin(), handed.end());
         }
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Handed over only once its start has returned: the job may run, and the camera end, before
+        // that, and a join then would race the start. A camera ended meanwhile is retired here.
+        Camera& state = cameras_[camera];
+        if (started && state.state == State::Ended) {
+            deal->RetireWorker();
+            joins_.push_back(std::move(deal));
+        } else if (started) {
+            state.deal = std::move(deal);
+        }
+        --launching_;
+        if (WorkLeftLocked()) RequestDeliveryLocked();
     }
 }
 

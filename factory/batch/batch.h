@@ -194,6 +194,8 @@ private:
     void EmitLocked(Event event);
     // Hands a job to the batch's own thread (starts, then what is to be told, joins and the end).
     void PostLocked(factory::Worker::Job job);
+    // Every camera has ended and every started worker is in the batch's hands to be joined.
+    bool EndedLocked() const;
     // What the batch's thread still has to do: tell, join, or end.
     bool WorkLeftLocked() const;
     void RequestDeliveryLocked();
@@ -226,6 +228,7 @@ private:
     int next_ = 0;
     int running_ = 0;
     int ended_ = 0;
+    int launching_ = 0;  // cameras started whose worker's start has not returned yet
     int succeeded_ = 0;
     int failed_ = 0;
     int started_failures_ = 0;
