@@ -38,10 +38,13 @@ PY
   for run in $(seq "$RUNS"); do
     for targets in 10.3.0.1 "10.3.0.1-$last"; do
       rm -rf "$WORK/home" && mkdir "$WORK/home"
+      # time's %e counts hundredths, 0.005 of a ratio: the wall time is read to the microsecond.
+      start=$(date +%s%N)
       (cd "$WORK/home" && RUDAVADO_SCENARIO="$WORK/scenario.json" KP_TIME_SCALE="$SCALE" \
         /usr/bin/time -f "$cameras $targets %e %U %S %M" -a -o "$WORK/figures" \
         "$CLI" run reboot --targets "$targets" --password tolvi --reports "$WORK/home/reports" \
         >"$WORK/out" 2>/dev/null) || { echo "run failed: $targets" >&2; tail -3 "$WORK/out" >&2; exit 1; }
+      echo $((($(date +%s%N) - start) / 1000)) >>"$WORK/walls"
     done
     # The same moment's floor: a thread per camera that only sleeps 2 s, against one.
     if [ -n "$FLOOR" ]; then
@@ -51,9 +54,12 @@ PY
 done
 
 touch "$WORK/floor"
-/usr/bin/python3 - "$WORK/figures" "$(nproc)" "$WORK/floor" <<'PY'
+/usr/bin/python3 - "$WORK/figures" "$(nproc)" "$WORK/floor" "$WORK/walls" <<'PY'
 import os, statistics, sys
 rows = [line.split() for line in open(sys.argv[1]) if line.strip()]
+# Each run's wall time from the clock around it, in the same order as time's lines.
+for row, wall in zip(rows, [line for line in open(sys.argv[4]) if line.strip()]):
+    row[2] = str(int(wall) / 1e6)
 floors = [line.split() for line in open(sys.argv[3]) if line.strip()]
 def spread(values, fmt):
     return (fmt + " (" + fmt + "-" + fmt + ")") % (statistics.median(values), min(values), max(values))
@@ -66,7 +72,7 @@ for size in dict.fromkeys(r[0] for r in rows):
     cpu_us = [(float(r[3]) + float(r[4])) * 1e6 / int(size) for r in batches]
     ratios = [b / s for b, s in zip(walls, singles)]
     print("%s cameras: one camera %s s, batch %s s, ratio %s (pairs: %s); batch CPU %s us a camera, "
-          "peak memory %s MiB" % (size, spread(singles, "%.2f"), spread(walls, "%.2f"), spread(ratios, "%.3f"),
+          "peak memory %s MiB" % (size, spread(singles, "%.3f"), spread(walls, "%.3f"), spread(ratios, "%.3f"),
                                   " ".join("%.3f" % r for r in ratios), spread(cpu_us, "%.0f"),
                                   spread([int(r[5]) / 1024 for r in batches], "%.0f")))
     floor = [float(f[3]) / float(f[2]) for f in floors if f[0] == size]
